@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the suite needs to build, test and run, skipping those present.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config git
+  qt6-base-dev
+  libboost-dev libcpp-httplib-dev nlohmann-json3-dev
+  libsqlite3-dev libsodium-dev libssl-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all packages present"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,43 @@
+#pragma once
+// Strict, typed reading of JSON objects: every failure becomes one sentence.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+namespace wire {
+
+class JsonReader {
+ public:
+  // Parses body as a JSON object; ok() is false when it is not one.
+  JsonReader(std::string_view body, std::string_view what);
+  // Reads members of an object already parsed.
+  JsonReader(const nlohmann::json& object, std::string_view what);
+
+  bool ok() const { return error_.empty(); }
+  const std::string& error() const { return error_; }
+  const nlohmann::json& json() const { return json_; }
+
+  // Each returns nullopt (and records the first error) when the member is
+  // missing, of another type, or out of [min, max] / longer than maxLength.
+  std::optional<std::string> text(std::string_view name, std::size_t maxLength);
+  std::optional<std::int64_t> integer(std::string_view name, std::int64_t min, std::int64_t max);
+  std::optional<bool> flag(std::string_view name);
+  // A member that may be absent: gives fallback then.
+  std::optional<std::int64_t> integerOr(std::string_view name, std::int64_t fallback, std::int64_t min,
+                                        std::int64_t max);
+  const nlohmann::json* array(std::string_view name, std::size_t maxItems);
+
+  void fail(std::string sentence);
+
+ private:
+  const nlohmann::json* member(std::string_view name, bool required);
+
+  nlohmann::json json_;
+  std::string what_;
+  std::string error_;
+};
+
+}  // namespace wire

@@ -1,0 +1,62 @@
+#include "wire/layouts.h"
+
+#include <stdexcept>
+
+namespace wire {
+
+RecordLayout::RecordLayout(std::string_view tag, std::vector<FieldSpec> fields)
+    : tag_(tag), fields_(std::move(fields)), length_(kHeaderWidth) {
+  if (tag_.size() != kTagWidth) throw std::logic_error("record tag must have 3 characters");
+  for (const FieldSpec& f : fields_) {
+    offsets_.push_back(length_);
+    length_ += f.width;
+  }
+}
+
+std::size_t RecordLayout::indexOf(std::string_view name) const {
+  for (std::size_t i = 0; i < fields_.size(); ++i)
+    if (fields_[i].name == name) return i;
+  throw std::out_of_range("no field named " + std::string(name) + " in record " + std::string(tag_));
+}
+
+namespace layouts {
+
+const RecordLayout& session() {
+  static const RecordLayout layout("SES", {
+      {"session_id", 8, FieldKind::Integer},
+      {"description", 40, FieldKind::Text},
+      {"student_id_required", 1, FieldKind::Integer},
+      {"condition_check", 1, FieldKind::Integer},
+      {"within_percent", 3, FieldKind::Integer},
+      {"tran_warning_qty", 4, FieldKind::Integer},
+      {"tran_max_qty", 4, FieldKind::Integer},
+  });
+  return layout;
+}
+
+const RecordLayout& location() {
+  static const RecordLayout layout("LOC", {
+      {"store_num", 4, FieldKind::Integer},
+      {"location_id", 6, FieldKind::Integer},
+      {"code", 8, FieldKind::Text},
+      {"name", 40, FieldKind::Text},
+  });
+  return layout;
+}
+
+const RecordLayout& aidAccount() {
+  static const RecordLayout layout("AID", {
+      {"student_id", 20, FieldKind::Text},
+      {"agency_name", 40, FieldKind::Text},
+      {"agency_number", 12, FieldKind::Text},
+      {"start_date", 10, FieldKind::Text},
+      {"expire_date", 10, FieldKind::Text},
+      {"total_balance", 10, FieldKind::Money},
+      {"credit_limit", 10, FieldKind::Money},
+      {"amount_available", 10, FieldKind::Money},
+  });
+  return layout;
+}
+
+}  // namespace layouts
+}  // namespace wire

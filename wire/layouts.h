@@ -1,0 +1,59 @@
+#pragma once
+// Record layouts: the one description of every record class that crosses the
+// wire, read by the server that writes records and the client that cuts them.
+//
+// A record is a 3-character tag, its length L in 5 digits, then the fields at
+// fixed widths; L counts the tag, the length and the fields. A carriage return
+// follows every record, so record i of a reply starts at i * (L + 1).
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace wire {
+
+enum class FieldKind {
+  Text,     // left-aligned, padded with blanks
+  Integer,  // right-aligned, zero-filled, '-' first when negative
+  Money,    // cents written as dollars with two decimals, zero-filled: 0012.50
+};
+
+struct FieldSpec {
+  std::string_view name;
+  std::size_t width;
+  FieldKind kind;
+};
+
+constexpr std::size_t kTagWidth = 3;
+constexpr std::size_t kLengthWidth = 5;
+constexpr std::size_t kHeaderWidth = kTagWidth + kLengthWidth;
+constexpr char16_t kRecordTerminator = u'\r';
+
+class RecordLayout {
+ public:
+  RecordLayout(std::string_view tag, std::vector<FieldSpec> fields);
+
+  std::string_view tag() const { return tag_; }
+  const std::vector<FieldSpec>& fields() const { return fields_; }
+  // L: header plus all fields, without the terminator.
+  std::size_t length() const { return length_; }
+  // Characters one record occupies in a reply, terminator included.
+  std::size_t dataSize() const { return length_ + 1; }
+  // Offset of field i from the start of the record.
+  std::size_t offsetOf(std::size_t i) const { return offsets_.at(i); }
+  // Index of the named field; throws std::out_of_range for an unknown name.
+  std::size_t indexOf(std::string_view name) const;
+
+ private:
+  std::string_view tag_;
+  std::vector<FieldSpec> fields_;
+  std::vector<std::size_t> offsets_;
+  std::size_t length_;
+};
+
+namespace layouts {
+const RecordLayout& session();   // a buying session (Sellin)
+const RecordLayout& location();  // a store location (Adoptra)
+const RecordLayout& aidAccount();  // a student's aid charge account (Stipendo)
+}  // namespace layouts
+
+}  // namespace wire

@@ -1,0 +1,32 @@
+#include "wire/requests.h"
+
+#include "wire/json_reader.h"
+
+namespace wire::requests {
+
+namespace {
+std::string dump(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+constexpr std::size_t kMaxKindLength = 64;
+}  // namespace
+
+std::string sessions(std::string_view buyerUser, std::string_view buyerPassword, std::int64_t storeNumber) {
+  return dump({{"request", kSessions}, {"user", buyerUser}, {"password", buyerPassword}, {"store", storeNumber}});
+}
+
+std::string aidAccounts(std::string_view studentId) {
+  return dump({{"request", kAidAccounts}, {"student_id", studentId}});
+}
+
+std::optional<Request> parse(std::string_view text, std::string& error) {
+  JsonReader in(text, "request text");
+  auto kind = in.text("request", kMaxKindLength);
+  if (!in.ok()) {
+    error = in.error();
+    return std::nullopt;
+  }
+  return Request{std::move(*kind), in.json()};
+}
+
+}  // namespace wire::requests

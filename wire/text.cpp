@@ -1,0 +1,108 @@
+#include "wire/text.h"
+
+namespace wire {
+namespace {
+
+constexpr char32_t kReplacement = 0xFFFD;
+
+bool isControl(char32_t c) { return c < 0x20 || c == 0x7F; }
+
+// Decodes one code point at i and advances i; malformed input yields U+FFFD.
+char32_t decodeUtf8(std::string_view s, std::size_t& i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+  const unsigned char b0 = byte(i);
+  int extra = 0;
+  char32_t cp = 0;
+  if (b0 < 0x80) { ++i; return b0; }
+  if ((b0 & 0xE0) == 0xC0) { extra = 1; cp = b0 & 0x1F; }
+  else if ((b0 & 0xF0) == 0xE0) { extra = 2; cp = b0 & 0x0F; }
+  else if ((b0 & 0xF8) == 0xF0) { extra = 3; cp = b0 & 0x07; }
+  else { ++i; return kReplacement; }
+  if (i + extra >= s.size()) { ++i; return kReplacement; }
+  for (int k = 1; k <= extra; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) { ++i; return kReplacement; }
+    cp = (cp << 6) | (byte(i + k) & 0x3F);
+  }
+  const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
+  i += extra + 1;
+  if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return kReplacement;
+  return cp;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+}  // namespace
+
+std::u16string toUtf16(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const char32_t cp = decodeUtf8(utf8, i);
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
+    }
+  }
+  return out;
+}
+
+std::string toUtf8(std::u16string_view utf16) {
+  std::string out;
+  out.reserve(utf16.size());
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t c = utf16[i];
+    if (isHighSurrogate(c) && i + 1 < utf16.size() && isLowSurrogate(utf16[i + 1])) {
+      appendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(utf16[i + 1]) - 0xDC00));
+      ++i;
+    } else if (isHighSurrogate(c) || isLowSurrogate(c)) {
+      appendUtf8(out, kReplacement);
+    } else {
+      appendUtf8(out, c);
+    }
+  }
+  return out;
+}
+
+std::u16string withoutControls(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out)
+    if (isControl(c)) c = u' ';
+  return out;
+}
+
+std::u16string fitLeft(std::u16string_view text, std::size_t width) {
+  std::size_t keep = std::min(text.size(), width);
+  if (keep > 0 && keep < text.size() && isHighSurrogate(text[keep - 1])) --keep;
+  std::u16string out(text.substr(0, keep));
+  out.resize(width, u' ');
+  return out;
+}
+
+bool hasControls(std::string_view utf8) {
+  for (const char c : utf8)
+    if (isControl(static_cast<unsigned char>(c))) return true;
+  return false;
+}
+
+}  // namespace wire
