@@ -1,0 +1,42 @@
+#pragma once
+// Every message box of the programs goes through messageBox(). Tests arm the
+// answers they expect instead of letting a box appear (see MessageBoxScript).
+#include <QString>
+#include <vector>
+
+class QWidget;
+
+namespace platform {
+
+enum class MessageIcon { None, Stop, Information, Question, Warning };
+enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
+
+// Shows a modal message box and returns IDOK, IDCANCEL, IDYES or IDNO.
+int messageBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+               MessageButtons buttons);
+
+// A checked queue of armed answers for tests. While active, messageBox shows
+// nothing: it records the box and returns the next armed answer. A box with no
+// armed answer is recorded as unexpected and answered IDCANCEL (IDNO for Yes/No).
+class MessageBoxScript {
+ public:
+  struct ShownBox {
+    QString text;
+    QString caption;
+    MessageIcon icon;
+    MessageButtons buttons;
+  };
+
+  // Starts scripting with an empty queue and an empty record.
+  static void begin();
+  // Stops scripting; boxes show again.
+  static void end();
+  static bool active();
+
+  static void arm(int answer);
+  static const std::vector<ShownBox>& shown();
+  static int unansweredCount();      // boxes that found no armed answer
+  static int leftoverAnswerCount();  // armed answers no box took
+};
+
+}  // namespace platform

@@ -1,0 +1,26 @@
+#pragma once
+// The profile store: named string and integer values in sections, under a
+// registry-style key and profile name, kept by QSettings in an INI file.
+#include <QString>
+
+namespace platform {
+
+class Profile {
+ public:
+  // Sets the key and profile name: values live under key/profile/section/name.
+  static void setRegistryKey(const QString& key, const QString& profileName);
+  // Keeps the INI files under dir instead of the user's configuration folder
+  // (tests, and the demo's own profile).
+  static void useDirectory(const QString& dir);
+
+  static QString readString(const QString& section, const QString& name, const QString& fallback = {});
+  // The stored value when it reads as an integer, the fallback otherwise.
+  static int readInt(const QString& section, const QString& name, int fallback);
+  static void writeString(const QString& section, const QString& name, const QString& value);
+  static void writeInt(const QString& section, const QString& name, int value);
+  static void remove(const QString& section, const QString& name);
+  // The INI file the values are kept in.
+  static QString fileName();
+};
+
+}  // namespace platform
