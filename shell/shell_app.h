@@ -1,0 +1,60 @@
+#pragma once
+// The application object of every program: it owns the process's one message
+// object and runs the start dialog as the main window.
+#include <QApplication>
+#include <QStringList>
+#include <memory>
+
+#include "shell/start_dlg.h"
+#include "tessel/socket_message.h"
+
+class CStartBehaviour;
+
+class CShellApp {
+ public:
+  CShellApp(const CShellApp&) = delete;
+  CShellApp& operator=(const CShellApp&) = delete;
+  virtual ~CShellApp();
+
+  // The application object of this process; nullptr before one exists.
+  static CShellApp* Instance();
+
+  // Sets the profile key, runs the start dialog modally until it is closed,
+  // then destroys it. Returns false, so the process ends.
+  bool InitInstance();
+
+  const CProgramConstants& Constants() const { return m_constants; }
+
+  CSocketMessage m_socketMsg;
+
+ protected:
+  explicit CShellApp(const CProgramConstants& constants);
+
+  // The program's own behaviour behind the start dialog.
+  virtual std::unique_ptr<CStartBehaviour> CreateStartBehaviour() = 0;
+  // After the start dialog's modal run, before it is destroyed.
+  virtual void OnStartDialogClosed() {}
+
+ private:
+  CProgramConstants m_constants;
+};
+
+// Applies the command line before the program starts: --profile-dir DIR keeps
+// the profile there, --scale N enlarges the dialogs, and the Tessel overrides
+// (--server, --scanner, --printer). Returns false after printing the usage for
+// --help.
+bool ApplyCommandLine(const QStringList& arguments, const QString& programName);
+
+// Tells the clerk that the program has no such dialog yet.
+void ShowFeatureNotReady(QWidget* parent, const QString& feature);
+
+// The whole life of a program process: Qt, the command line, the application
+// object and its start dialog.
+template <class TApp>
+int RunProgram(int argc, char** argv, const QString& programName) {
+  QApplication qapp(argc, argv);
+  if (!ApplyCommandLine(qapp.arguments(), programName)) return 0;
+  TApp app;
+  app.InitInstance();
+  return 0;
+}

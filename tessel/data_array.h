@@ -1,0 +1,34 @@
+#pragma once
+// An array of records by value, filled from a reply of fixed-length records.
+#include <QList>
+#include <QString>
+
+#include "wire/framing.h"
+
+template <class TRecord>
+class CDataArray {
+ public:
+  int GetSize() const { return int(m_items.size()); }
+  bool IsEmpty() const { return m_items.isEmpty(); }
+  const TRecord& GetAt(int i) const { return m_items.at(i); }
+  const TRecord& operator[](int i) const { return m_items.at(i); }
+  void SetAt(int i, const TRecord& record) { m_items[i] = record; }
+  void Add(const TRecord& record) { m_items.append(record); }
+  void RemoveAll() { m_items.clear(); }
+
+  // Appends the reply's records after those already held (it does not empty
+  // the array). Every call appends at least one record: an empty reply gives
+  // one record made from an empty text.
+  void FillFromResponse(const QString& reply) {
+    TRecord working;
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(reply.utf16()),
+                                   static_cast<std::size_t>(reply.size()));
+    for (const wire::RecordSpan& span : wire::cutRecords(text, std::size_t(working.GetDataSize()))) {
+      working.SetFields(reply.mid(qsizetype(span.offset), qsizetype(span.length)));
+      m_items.append(working);
+    }
+  }
+
+ private:
+  QList<TRecord> m_items;
+};

@@ -1,0 +1,94 @@
+#include "tessel/global_functions.h"
+
+#include <QHash>
+
+#include "platform/message_box.h"
+#include "platform/profile.h"
+#include "tessel/detail_dlg.h"
+#include "tessel/login_dlg.h"
+#include "tessel/socket_message.h"
+#include "tessel/tessel_config.h"
+
+namespace {
+
+const QString kUserName = QStringLiteral("UserName");
+const QString kPassword = QStringLiteral("Password");
+const QString kKeepPassword = QStringLiteral("KeepPassword");
+
+// Passwords typed in this run, by program.
+QHash<int, QString>& sessionPasswords() {
+  static QHash<int, QString> passwords;
+  return passwords;
+}
+
+QString knownPassword(int appType) {
+  const QString typed = sessionPasswords().value(appType);
+  if (!typed.isEmpty()) return typed;
+  return platform::Profile::readString(CGlobalFunctions::GetAppName(appType), kPassword);
+}
+
+}  // namespace
+
+QString CGlobalFunctions::GetAppName(int appType) {
+  switch (appType) {
+    case 0: return QStringLiteral("Sellin");
+    case 1: return QStringLiteral("Adoptra");
+    case 2: return QStringLiteral("Stipendo");
+    case 4: return QStringLiteral("StoreDefaults");
+    default: return QStringLiteral("App%1").arg(appType);
+  }
+}
+
+bool CGlobalFunctions::IsPasswordSet(int appType) { return !knownPassword(appType).isEmpty(); }
+
+bool CGlobalFunctions::DoOnLogIn(int appType, QWidget* parent) {
+  const QString section = GetAppName(appType);
+  CLogInDlg dlg(section, CTesselConfig::GetServer(), parent);
+  dlg.m_strUser = platform::Profile::readString(section, kUserName);
+  dlg.m_bRemember = platform::Profile::readInt(section, kKeepPassword, 0) != 0;
+  if (dlg.m_bRemember) dlg.m_strPassword = knownPassword(appType);
+  if (dlg.runModal() != platform::IDOK) return false;
+
+  platform::Profile::writeString(section, kUserName, dlg.m_strUser);
+  platform::Profile::writeInt(section, kKeepPassword, dlg.m_bRemember ? 1 : 0);
+  if (dlg.m_bRemember)
+    platform::Profile::writeString(section, kPassword, dlg.m_strPassword);
+  else
+    platform::Profile::remove(section, kPassword);
+  sessionPasswords().insert(appType, dlg.m_strPassword);
+  return true;
+}
+
+void CGlobalFunctions::CleanPassword(int appType) {
+  sessionPasswords().remove(appType);
+  const QString section = GetAppName(appType);
+  if (platform::Profile::readInt(section, kKeepPassword, 0) == 0) platform::Profile::remove(section, kPassword);
+}
+
+bool CGlobalFunctions::FillSocketMsg(int appType, CSocketMessage& msg, QWidget* window) {
+  const QString server = CTesselConfig::GetServer();
+  if (server.isEmpty()) {
+    platform::messageBox(window,
+                         QStringLiteral("No store server is set. Start the program with --server ADDRESS, or set "
+                                        "Server in the Tessel section of %1.")
+                             .arg(platform::Profile::fileName()),
+                         GetAppName(appType), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+    return false;
+  }
+  const QString user = platform::Profile::readString(GetAppName(appType), kUserName);
+  const QString password = knownPassword(appType);
+  if (user.isEmpty() || password.isEmpty()) return false;
+  msg.SetServer(server);
+  msg.SetCredentials(user, password);
+  return true;
+}
+
+bool CGlobalFunctions::GetQLCPacket(int /*appType*/, CSocketMessage* msg, QString& text) {
+  if (!msg) return false;
+  return msg->LogIn(text);
+}
+
+void CGlobalFunctions::DisplayDetailDlg(const CDataLines& lines, QWidget* parent) {
+  CDetailDlg dlg(lines, parent);
+  dlg.runModal();
+}

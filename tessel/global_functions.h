@@ -1,0 +1,40 @@
+#pragma once
+// The library's global operations: log-in and stored password, preparing the
+// message object, the log-in exchange, profile section names, detail display.
+//
+// Passwords: the log-in dialog keeps the password in memory for this program.
+// When the clerk ticks "Keep password on this handheld", it is also written to
+// the program's profile section ("Password"), so the next start connects by
+// itself; otherwise CleanPassword forgets it when the program ends. Unticking
+// the box at a later log-in removes the kept password.
+#include <QString>
+
+#include "tessel/fill_data.h"
+
+class CSocketMessage;
+class QWidget;
+
+class CGlobalFunctions {
+ public:
+  // Profile section of a program: "Sellin", "Adoptra", "Stipendo"; 4 names the
+  // store-wide defaults ("StoreDefaults").
+  static QString GetAppName(int appType);
+
+  // True when a password is known for the program (typed in this run or kept).
+  static bool IsPasswordSet(int appType);
+  // Runs the log-in dialog. False when the clerk cancelled it.
+  static bool DoOnLogIn(int appType, QWidget* parent = nullptr);
+  // Forgets the password unless the clerk asked to keep it.
+  static void CleanPassword(int appType);
+
+  // Prepares msg with the server address and the credentials. False, and
+  // nothing is sent, when no server address is configured (a message box then
+  // says where to set it) or no user name and password are known.
+  static bool FillSocketMsg(int appType, CSocketMessage& msg, QWidget* window);
+  // The log-in exchange. True when logged in; text is for the status line;
+  // reply 0 of msg holds what the server sent with the log-in.
+  static bool GetQLCPacket(int appType, CSocketMessage* msg, QString& text);
+
+  // Shows detail lines modally; returns when the clerk closes them.
+  static void DisplayDetailDlg(const CDataLines& lines, QWidget* parent = nullptr);
+};

@@ -1,0 +1,57 @@
+#include "tessel/records.h"
+
+#include "wire/framing.h"
+
+namespace {
+
+std::u16string_view view(const QString& s) {
+  return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
+}
+
+}  // namespace
+
+QString CRecordFields::Text(std::string_view name) const {
+  const std::u16string_view field = wire::fieldText(view(m_record), m_layout, m_layout.indexOf(name));
+  return QString::fromUtf16(field.data(), static_cast<qsizetype>(field.size()));
+}
+
+int CRecordFields::Number(std::string_view name) const {
+  return wire::parseInteger(wire::fieldText(view(m_record), m_layout, m_layout.indexOf(name)));
+}
+
+void CSLSessionInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::session());
+  m_nSessionID = f.Number("session_id");
+  m_strDescription = f.Text("description");
+  m_nStudentIDRequired = f.Number("student_id_required");
+  m_nConditionCheck = f.Number("condition_check");
+  m_nWithinPercent = f.Number("within_percent");
+  m_nTranWarningQty = f.Number("tran_warning_qty");
+  m_nTranMaxQty = f.Number("tran_max_qty");
+}
+
+int CSLSessionInfo::GetDataSize() const { return int(wire::layouts::session().dataSize()); }
+
+void CLocationInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::location());
+  m_nStoreNum = f.Number("store_num");
+  m_nLocationID = f.Number("location_id");
+  m_strCode = f.Text("code");
+  m_strName = f.Text("name");
+}
+
+int CLocationInfo::GetDataSize() const { return int(wire::layouts::location().dataSize()); }
+
+void CStipendoInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::aidAccount());
+  m_strStudentID = f.Text("student_id");
+  m_strAgencyName = f.Text("agency_name");
+  m_strAgencyNumber = f.Text("agency_number");
+  m_strStartDate = f.Text("start_date");
+  m_strExpireDate = f.Text("expire_date");
+  m_strTotalBalance = f.Text("total_balance");
+  m_strCreditLimit = f.Text("credit_limit");
+  m_strAmountAvailable = f.Text("amount_available");
+}
+
+int CStipendoInfo::GetDataSize() const { return int(wire::layouts::aidAccount().dataSize()); }

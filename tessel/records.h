@@ -1,0 +1,78 @@
+#pragma once
+// Record classes: each is filled from one record text by SetFields, using the
+// layout the server writes (wire/layouts.h). Fields the programs do not read
+// are kept too, so copies carry every field.
+#include <QString>
+
+#include "wire/layouts.h"
+
+// Base of every record class held in a CDataArray.
+class CRecord {
+ public:
+  virtual ~CRecord() = default;
+  // Fills the fields from one record text; a short text leaves the missing
+  // fields empty or 0.
+  virtual void SetFields(const QString& record) = 0;
+  // Characters one record occupies in a reply, terminator included.
+  virtual int GetDataSize() const = 0;
+
+ protected:
+  CRecord() = default;
+  CRecord(const CRecord&) = default;
+  CRecord& operator=(const CRecord&) = default;
+};
+
+// Reads the fields of one record text by name.
+class CRecordFields {
+ public:
+  CRecordFields(const QString& record, const wire::RecordLayout& layout) : m_record(record), m_layout(layout) {}
+  QString Text(std::string_view name) const;
+  int Number(std::string_view name) const;
+
+ private:
+  const QString& m_record;
+  const wire::RecordLayout& m_layout;
+};
+
+// One buying session of Sellin.
+class CSLSessionInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nSessionID = 0;
+  QString m_strDescription;
+  int m_nStudentIDRequired = 0;
+  int m_nConditionCheck = 0;
+  int m_nWithinPercent = 0;
+  int m_nTranWarningQty = 0;
+  int m_nTranMaxQty = 0;
+};
+
+// One store location of Adoptra's location list.
+class CLocationInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nStoreNum = 0;
+  int m_nLocationID = 0;
+  QString m_strCode;
+  QString m_strName;
+};
+
+// One aid charge account of a student (Stipendo).
+class CStipendoInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strStudentID;
+  QString m_strAgencyName;
+  QString m_strAgencyNumber;
+  QString m_strStartDate;
+  QString m_strExpireDate;
+  QString m_strTotalBalance;
+  QString m_strCreditLimit;
+  QString m_strAmountAvailable;
+};
