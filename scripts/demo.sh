@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, starts storeserver on the demo store and
+# opens one program against it:  scripts/demo.sh sellin|adoptra|stipendo
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+program=${1:-stipendo}
+case "$program" in
+  sellin|adoptra|stipendo) ;;
+  *) echo "usage: $0 sellin|adoptra|stipendo" >&2; exit 2 ;;
+esac
+
+bash scripts/setup-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTORE_BUILD_TESTS=OFF -DSTORE_BUILD_BENCH=OFF >/dev/null
+cmake --build build -j "$(nproc)" --target storeserver sellin adoptra stipendo storescan
+
+demo=.demo
+port=${STORE_DEMO_PORT:-8765}
+mkdir -p "$demo/profile"
+scanner="$PWD/$demo/scanner.pipe"
+[ -p "$scanner" ] || mkfifo "$scanner"
+
+# The demo's own profile: the buyer's settings Sellin reads. The real
+# settings of this user are left alone.
+ini="$demo/profile/OST_PDA/OST.ini"
+if [ ! -f "$ini" ]; then
+  mkdir -p "$(dirname "$ini")"
+  printf '[Sellin]\nBuyerUser=buyer\nBuyerPass=buyer1\nStoreNum=1\n' > "$ini"
+fi
+
+./build/server/storeserver --database "$demo/store.db" --demo --listen 127.0.0.1 --port "$port" \
+  > "$demo/server.log" 2>&1 &
+server_pid=$!
+trap 'kill "$server_pid" 2>/dev/null || true' EXIT
+for _ in $(seq 100); do
+  grep -q "listening on" "$demo/server.log" && break
+  kill -0 "$server_pid" 2>/dev/null || { cat "$demo/server.log" >&2; exit 1; }
+  sleep 0.1
+done
+
+cat <<TEXT
+storeserver runs on http://127.0.0.1:$port (log: $demo/server.log).
+Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1.
+Scan a code from another terminal:  ./build/tools/storescan/storescan --device $scanner S100200
+TEXT
+
+run=(./build/"$program"/"$program" --server "http://127.0.0.1:$port" --scanner "$scanner"
+     --profile-dir "$demo/profile" --scale "${STORE_UI_SCALE:-2}")
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display found: running under a virtual X server (xvfb-run)."
+  xvfb-run -a "${run[@]}"
+else
+  "${run[@]}"
+fi
