@@ -1,0 +1,323 @@
+#include "tessel/socket_message.h"
+
+#include <QElapsedTimer>
+#include <QLoggingCategory>
+#include <QUrl>
+
+// Debian builds libcpp-httplib with these; its classes have another layout
+// without them, so the header must see the same set.
+#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
+#define CPPHTTPLIB_OPENSSL_SUPPORT
+#endif
+#ifndef CPPHTTPLIB_ZLIB_SUPPORT
+#define CPPHTTPLIB_ZLIB_SUPPORT
+#endif
+#ifndef CPPHTTPLIB_BROTLI_SUPPORT
+#define CPPHTTPLIB_BROTLI_SUPPORT
+#endif
+#include <httplib.h>
+
+#include "tessel/tessel_config.h"
+#include "wire/exchange.h"
+
+Q_LOGGING_CATEGORY(lcTransport, "tessel.transport")
+
+namespace {
+
+struct ServerAddress {
+  bool valid = false;
+  bool tls = false;
+  std::string host;
+  int port = 0;
+  QString display;  // host:port, as the clerk's sentences name it
+};
+
+ServerAddress parseAddress(const QString& configured) {
+  ServerAddress address;
+  QString text = configured.trimmed();
+  address.display = text;
+  if (!text.contains(QLatin1String("://"))) text.prepend(QLatin1String("http://"));
+  const QUrl url(text, QUrl::StrictMode);
+  const QString scheme = url.scheme().toLower();
+  if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+      !url.userInfo().isEmpty() || url.hasQuery() || url.hasFragment() ||
+      (!url.path().isEmpty() && url.path() != QLatin1String("/")))
+    return address;
+  address.tls = scheme == QLatin1String("https");
+  address.port = url.port(address.tls ? 443 : 80);
+  if (address.port <= 0) return address;
+  address.host = url.host().toStdString();
+  const QString host = url.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + url.host() + QLatin1Char(']') : url.host();
+  address.display = host + QLatin1Char(':') + QString::number(address.port);
+  address.valid = true;
+  return address;
+}
+
+// The sentence a non-200 answer stands for: the server's own when it sent one.
+QString refusalText(const std::string& body) {
+  if (auto sentence = wire::parseErrorBody(body); sentence && !sentence->empty())
+    return QString::fromStdString(*sentence);
+  return CSocketMessage::UnreadableText();
+}
+
+}  // namespace
+
+struct CSocketMessage::Connection {
+  QString configured;  // the address text it was made for
+  ServerAddress address;
+  int readTimeout = CTesselConfig::kDefaultReadTimeout;
+  std::unique_ptr<httplib::Client> client;
+};
+
+QString CSocketMessage::CannotReachText(const QString& address) {
+  return QStringLiteral("Cannot reach the store server at %1.").arg(address);
+}
+
+QString CSocketMessage::NoAnswerText(int seconds) {
+  return seconds == 1 ? QStringLiteral("The store server did not answer within 1 second.")
+                      : QStringLiteral("The store server did not answer within %1 seconds.").arg(seconds);
+}
+
+QString CSocketMessage::UnreadableText() {
+  return QStringLiteral("The store server sent an answer this handheld cannot read.");
+}
+
+QString CSocketMessage::ClosedText() {
+  return QStringLiteral("The store server closed the connection without answering.");
+}
+
+QString CSocketMessage::BadAddressText(const QString& address) {
+  return QStringLiteral("The store server address \"%1\" is not valid.").arg(address);
+}
+
+QString CSocketMessage::NoServerText() { return QStringLiteral("No store server address is set on this handheld."); }
+
+QString CSocketMessage::NoQueryText() { return QStringLiteral("There is no query to send to the store server."); }
+
+QString CSocketMessage::NoReplyText(int n) { return QStringLiteral("There is no reply number %1.").arg(n); }
+
+CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType) {}
+
+CSocketMessage::~CSocketMessage() { ClearPassword(); }
+
+void CSocketMessage::SetServer(const QString& address) {
+  m_strServer = address.trimmed();
+  m_bServerSet = true;
+  if (m_connection && m_connection->configured != m_strServer) m_connection.reset();
+}
+
+QString CSocketMessage::GetServer() const {
+  if (m_bServerSet) return m_strServer;
+  return m_connection ? m_connection->configured : CTesselConfig::GetServer();
+}
+
+void CSocketMessage::Disconnect() { m_connection.reset(); }
+
+void CSocketMessage::SetCredentials(const QString& user, const QString& password) {
+  if (user != m_strLoginUser || password != m_strPassword) ForgetSession();
+  m_strLoginUser = user;
+  m_strPassword = password;
+}
+
+bool CSocketMessage::HasCredentials() const { return !m_strLoginUser.isEmpty() && !m_strPassword.isEmpty(); }
+
+void CSocketMessage::ClearPassword() {
+  // Overwrite before letting go, so the freed buffer does not keep it.
+  if (!m_strPassword.isEmpty()) m_strPassword.fill(QLatin1Char(' '));
+  m_strPassword.clear();
+  ForgetSession();
+}
+
+void CSocketMessage::ForgetSession() {
+  std::fill(m_token.begin(), m_token.end(), ' ');
+  m_token.clear();
+  m_strUser.clear();
+}
+
+void CSocketMessage::Reset() {
+  m_queries.clear();
+  m_nextPages.clear();
+  m_replies.clear();
+}
+
+int CSocketMessage::AddQuery(int packetType, const QString& text) {
+  m_queries.push_back({packetType, text});
+  return int(m_queries.size()) - 1;
+}
+
+void CSocketMessage::SetNextPage(int page, int n) {
+  if (n >= 0) m_nextPages[n] = page < -1 ? -1 : page;
+}
+
+void CSocketMessage::FailWith(const QString& sentence) {
+  m_replies.clear();
+  m_replies.push_back({true, sentence, -1, -1});
+}
+
+bool CSocketMessage::Post(const char* path, const std::string& body, int& status, std::string& answer,
+                          QString& failure) {
+  const QString configured = GetServer();
+  if (!m_connection || m_connection->configured != configured) {
+    auto connection = std::make_unique<Connection>();
+    connection->configured = configured;
+    connection->address = parseAddress(configured);
+    if (!connection->address.valid) {
+      failure = configured.trimmed().isEmpty() ? NoServerText() : BadAddressText(configured);
+      return false;
+    }
+    connection->readTimeout = CTesselConfig::GetReadTimeout();
+    const ServerAddress& a = connection->address;
+    connection->client = a.tls ? std::make_unique<httplib::Client>("https://" + a.display.toStdString())
+                               : std::make_unique<httplib::Client>(a.host, a.port);
+    // Without nodelay every keep-alive exchange waits for a delayed ACK.
+    connection->client->set_tcp_nodelay(true);
+    connection->client->set_keep_alive(true);
+    connection->client->set_connection_timeout(CTesselConfig::GetConnectTimeout());
+    connection->client->set_read_timeout(connection->readTimeout);
+    connection->client->set_write_timeout(connection->readTimeout);
+    m_connection = std::move(connection);
+  }
+
+  QElapsedTimer timer;
+  timer.start();
+  httplib::Result result = m_connection->client->Post(path, body, "application/json");
+  if (result) {
+    status = result->status;
+    answer = std::move(result->body);
+    return true;
+  }
+
+  const httplib::Error error = result.error();
+  const int readTimeout = m_connection->readTimeout;
+  const QString display = m_connection->address.display;
+  qCInfo(lcTransport).noquote() << "exchange with" << display << "failed:"
+                                << QString::fromStdString(httplib::to_string(error));
+  if (error == httplib::Error::Read) {
+    // httplib reports a timeout and a peer that hung up alike; the time tells them apart.
+    failure = timer.elapsed() >= qint64(readTimeout) * 1000 - 250 ? NoAnswerText(readTimeout) : ClosedText();
+  } else {
+    failure = CannotReachText(display);
+  }
+  // A connection that failed mid-exchange may still deliver the late answer; never reuse it.
+  m_connection.reset();
+  return false;
+}
+
+bool CSocketMessage::LogInOnce(QString& text, QString& records) {
+  ForgetSession();
+  const wire::LoginRequest request{m_nAppType, m_strLoginUser.toStdString(), m_strPassword.toStdString()};
+  int status = 0;
+  std::string answer;
+  if (!Post(wire::kLoginPath.data(), wire::toJson(request), status, answer, text)) return false;
+  if (status != 200) {
+    text = refusalText(answer);
+    return false;
+  }
+  std::string error;
+  auto reply = wire::parseLoginReply(answer, error);
+  if (!reply || reply->token.empty()) {
+    qCInfo(lcTransport).noquote() << "unreadable log-in answer:" << QString::fromStdString(error);
+    text = UnreadableText();
+    return false;
+  }
+  m_token = std::move(reply->token);
+  m_strUser = QString::fromStdString(reply->user);
+  text = QString::fromStdString(reply->text);
+  records = QString::fromStdString(reply->reply);
+  return true;
+}
+
+bool CSocketMessage::LogIn(QString& text) {
+  try {
+    QString records;
+    if (!LogInOnce(text, records)) {
+      FailWith(text);
+      return false;
+    }
+    m_replies.clear();
+    m_replies.push_back({false, records, -1, -1});
+    return true;
+  } catch (...) {
+    ForgetSession();
+    text = UnreadableText();
+    FailWith(text);
+    return false;
+  }
+}
+
+bool CSocketMessage::SendQuery() {
+  try {
+    m_replies.clear();
+    if (m_queries.isEmpty()) {
+      FailWith(NoQueryText());
+      return false;
+    }
+    QString text, records;
+    if (m_token.empty() && !LogInOnce(text, records)) {
+      FailWith(text);
+      return false;
+    }
+
+    wire::ExchangeRequest request{m_nAppType, {}, {}};
+    for (int i = 0; i < m_queries.size(); ++i) {
+      const auto page = m_nextPages.find(i);
+      request.queries.push_back(
+          {m_queries[i].packet, m_queries[i].text.toStdString(), page == m_nextPages.end() ? -1 : page->second});
+    }
+
+    int status = 0;
+    std::string answer;
+    for (int attempt = 0;; ++attempt) {
+      request.token = m_token;
+      QString failure;
+      if (!Post(wire::kExchangePath.data(), wire::toJson(request), status, answer, failure)) {
+        FailWith(failure);
+        return false;
+      }
+      if (status != 401) break;
+      ForgetSession();
+      if (attempt > 0) break;
+      // The session expired on the server: one fresh log-in, one retry.
+      if (!LogInOnce(text, records)) {
+        FailWith(text);
+        return false;
+      }
+    }
+    if (status != 200) {
+      FailWith(refusalText(answer));
+      return false;
+    }
+
+    std::string error;
+    auto reply = wire::parseExchangeReply(answer, error);
+    if (!reply || reply->replies.size() != std::size_t(m_queries.size())) {
+      qCInfo(lcTransport).noquote() << "unreadable exchange answer:"
+                                    << (reply ? QStringLiteral("wrong reply count") : QString::fromStdString(error));
+      m_connection.reset();
+      FailWith(UnreadableText());
+      return false;
+    }
+    for (const wire::Reply& r : reply->replies)
+      m_replies.push_back({r.error, QString::fromStdString(r.text), r.page > 0 ? r.page : -1, r.pageCount});
+    return true;
+  } catch (...) {
+    m_connection.reset();
+    FailWith(UnreadableText());
+    return false;
+  }
+}
+
+bool CSocketMessage::IsError(int n) const { return n < 0 || n >= m_replies.size() || m_replies[n].error; }
+
+QString CSocketMessage::GetResponse(int n) const {
+  if (n < 0 || n >= m_replies.size()) return NoReplyText(n);
+  return m_replies[n].text;
+}
+
+int CSocketMessage::GetCurrentPage(int n) const {
+  return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].page;
+}
+
+int CSocketMessage::GetPageCount(int n) const {
+  return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].pageCount;
+}

@@ -1,0 +1,107 @@
+#pragma once
+// The programs' one way to the store server: queue queries, send them in one
+// exchange, read one reply per query. Every call is synchronous; nothing
+// throws: failures return false and leave a sentence for the clerk in reply 0.
+#include <QString>
+#include <QVector>
+#include <map>
+#include <memory>
+#include <string>
+
+class CSocketMessage {
+ public:
+  // Sentences a failed exchange leaves in reply 0 (besides the server's own).
+  static QString CannotReachText(const QString& address);  // refused, unresolvable, connect timeout
+  static QString NoAnswerText(int seconds);                 // read timeout
+  static QString UnreadableText();                          // not JSON, wrong shape, wrong reply count
+  static QString ClosedText();                              // connection closed before the answer
+  static QString BadAddressText(const QString& address);   // the address cannot be parsed
+  static QString NoServerText();                            // no address configured
+  static QString NoQueryText();                             // SendQuery with nothing queued
+  static QString NoReplyText(int n);                        // a reply number that does not exist
+
+  // Constructing touches no profile and no network, so it may be a static object.
+  explicit CSocketMessage(int eAppType);
+  ~CSocketMessage();
+  CSocketMessage(const CSocketMessage&) = delete;
+  CSocketMessage& operator=(const CSocketMessage&) = delete;
+
+  int GetAppType() const { return m_nAppType; }
+
+  // Server address, "http://host:port" or "host:port". Until set, the
+  // configured one (CTesselConfig) is used.
+  void SetServer(const QString& address);
+  QString GetServer() const;
+  // Drops the connection; the next exchange reads the configuration afresh.
+  void Disconnect();
+
+  // Credentials for the log-in. Changing them forgets the session.
+  void SetCredentials(const QString& user, const QString& password);
+  bool HasCredentials() const;
+  QString GetCredentialUser() const { return m_strLoginUser; }
+  // Forgets the password and the session; the user name stays for the log-in dialog.
+  void ClearPassword();
+  bool IsLoggedIn() const { return !m_token.empty(); }
+
+  // Logs in with the credentials. True: the session is kept, GetUser names the
+  // user, reply 0 holds the log-in's records (not an error) and text the
+  // server's status text. False: text, and reply 0 as an error, say why.
+  bool LogIn(QString& text);
+
+  // Forgets queued queries, their pages and the replies; the session stays.
+  void Reset();
+  // Queues a query; returns its number (0, 1, ...).
+  int AddQuery(int packetType, const QString& text);
+  // Page asked for by query n (-1, the default: the first page, or not paged).
+  // May come before or after that query's AddQuery; Reset forgets it.
+  void SetNextPage(int page, int n = 0);
+
+  // One exchange with every queued query, logging in first when there is no
+  // session, and once more (then retrying once) when the server answers that
+  // the session expired. False: the exchange failed, reply 0 holds the sentence.
+  bool SendQuery();
+
+  int GetReplyCount() const { return int(m_replies.size()); }
+  // True when the server refused query n, and for a reply number that does not exist.
+  bool IsError(int n) const;
+  // Reply text of query n: records, or on error a text for the clerk.
+  QString GetResponse(int n) const;
+  // Page of reply n counted from 1; -1 when not paged or there is no such reply.
+  int GetCurrentPage(int n = 0) const;
+  // Pages of reply n; -1 when not paged or there is no such reply.
+  int GetPageCount(int n = 0) const;
+  // The logged-in user's name as the server spells it; empty without a session.
+  QString GetUser() const { return m_strUser; }
+
+ private:
+  struct QueuedQuery {
+    int packet = 0;
+    QString text;
+  };
+  struct ReplyData {
+    bool error = false;
+    QString text;
+    int page = -1;
+    int pageCount = -1;
+  };
+  struct Connection;
+
+  // One POST. True when an HTTP answer arrived (any status); false with the
+  // sentence in failure, the connection dropped.
+  bool Post(const char* path, const std::string& body, int& status, std::string& answer, QString& failure);
+  bool LogInOnce(QString& text, QString& records);
+  void FailWith(const QString& sentence);
+  void ForgetSession();
+
+  int m_nAppType;
+  QString m_strServer;
+  bool m_bServerSet = false;
+  QString m_strLoginUser;
+  QString m_strPassword;
+  std::string m_token;
+  QString m_strUser;
+  QVector<QueuedQuery> m_queries;
+  std::map<int, int> m_nextPages;
+  QVector<ReplyData> m_replies;
+  std::unique_ptr<Connection> m_connection;
+};

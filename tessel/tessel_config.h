@@ -1,0 +1,39 @@
+#pragma once
+// Where the shared library finds the store server, the scanner and the printer.
+//
+// Profile section "Tessel" (platform::Profile):
+//   Server          store server address, "http://host:port" or "host:port"
+//                   (https:// for TLS); no default: empty until configured
+//   ConnectTimeout  seconds to wait for a connection (default 5)
+//   ReadTimeout     seconds to wait for an answer (default 15)
+//   Scanner         barcode scanner: a tty or a named pipe; empty: no scanner
+//   Printer         receipt printer: a device file, a file (appended to) or
+//                   tcp://host:port; empty: no printer
+//
+// Command-line overrides, winning over the profile and never written back:
+//   --server URL     --scanner PATH     --printer DEST
+// Each takes its value as the next argument or after "=" (--server=URL).
+// Other arguments are ignored.
+#include <QString>
+#include <QStringList>
+
+class CTesselConfig {
+ public:
+  static constexpr int kDefaultConnectTimeout = 5;
+  static constexpr int kDefaultReadTimeout = 15;
+
+  static QString SectionName();
+
+  // Records the overrides found in the arguments (QCoreApplication::arguments():
+  // the program name first is fine, it is ignored like any other unknown one).
+  // Later calls add to or replace earlier overrides.
+  static void ApplyArguments(const QStringList& arguments);
+  static void ClearOverrides();
+
+  // Effective values: override, else profile, else default.
+  static QString GetServer();
+  static int GetConnectTimeout();  // seconds, at least 1
+  static int GetReadTimeout();     // seconds, at least 1
+  static QString GetScanner();
+  static QString GetPrinter();
+};
