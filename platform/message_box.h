@@ -17,7 +17,9 @@ int messageBox(QWidget* parent, const QString& text, const QString& caption, Mes
 
 // A checked queue of armed answers for tests. While active, messageBox shows
 // nothing: it records the box and returns the next armed answer. A box with no
-// armed answer is recorded as unexpected and answered IDCANCEL (IDNO for Yes/No).
+// armed answer, or whose armed answer is none of its buttons (that answer is
+// used up), is recorded as unanswered and answered IDCANCEL (IDNO for Yes/No).
+// UI thread only.
 class MessageBoxScript {
  public:
   struct ShownBox {
@@ -25,6 +27,8 @@ class MessageBoxScript {
     QString caption;
     MessageIcon icon;
     MessageButtons buttons;
+    int answer = 0;         // what messageBox returned
+    bool answered = false;  // false: no fitting armed answer was there
   };
 
   // Starts scripting with an empty queue and an empty record.
@@ -33,6 +37,7 @@ class MessageBoxScript {
   static void end();
   static bool active();
 
+  // Queues the answer of the next box (IDOK, IDCANCEL, IDYES or IDNO).
   static void arm(int answer);
   static const std::vector<ShownBox>& shown();
   static int unansweredCount();      // boxes that found no armed answer
