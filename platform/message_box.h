@@ -4,6 +4,8 @@
 #include <QString>
 #include <vector>
 
+#include "platform/window_messages.h"
+
 class QWidget;
 
 namespace platform {
