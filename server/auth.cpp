@@ -1,0 +1,142 @@
+#include "server/auth.h"
+
+#include <sodium.h>
+
+#include <stdexcept>
+
+namespace storeserver {
+
+using storage::integerAt;
+using storage::textAt;
+
+PasswordCost PasswordCost::interactive() {
+  return {crypto_pwhash_OPSLIMIT_INTERACTIVE, crypto_pwhash_MEMLIMIT_INTERACTIVE};
+}
+
+PasswordCost PasswordCost::minimum() { return {crypto_pwhash_OPSLIMIT_MIN, crypto_pwhash_MEMLIMIT_MIN}; }
+
+bool initialiseCrypto() { return sodium_init() >= 0; }
+
+std::string hashPassword(std::string_view password, PasswordCost cost) {
+  char out[crypto_pwhash_STRBYTES];
+  if (crypto_pwhash_str_alg(out, password.data(), password.size(), cost.opsLimit, cost.memLimit,
+                            crypto_pwhash_ALG_ARGON2ID13) != 0)
+    throw std::runtime_error("a password could not be hashed (out of memory)");
+  return out;
+}
+
+bool verifyPassword(const std::string& hash, std::string_view password) {
+  return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
+}
+
+std::optional<User> findUser(storage::Connection& db, std::string_view name) {
+  const storage::Rows rows = db.query(
+      "SELECT user_id, user_name, password_hash, store_num, can_buy, active FROM users WHERE user_name = ?",
+      {std::string(name)});
+  if (rows.empty()) return std::nullopt;
+  const storage::Row& r = rows[0];
+  return User{integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4) != 0,
+              integerAt(r, 5) != 0};
+}
+
+PasswordChecker::PasswordChecker(PasswordCost cost) : decoy_(hashPassword("no user has this password", cost)) {}
+
+bool PasswordChecker::matches(const std::optional<User>& user, std::string_view password) const {
+  if (!user) {
+    verifyPassword(decoy_, password);
+    return false;
+  }
+  return verifyPassword(user->passwordHash, password);
+}
+
+std::optional<std::int64_t> loginBlockedFor(storage::Connection& db, std::string_view name,
+                                            const FailureLimit& limit, std::int64_t nowMs) {
+  const storage::Rows rows = db.query(
+      "SELECT failed_at FROM login_failures WHERE user_name = ? AND failed_at > ? ORDER BY failed_at DESC",
+      {std::string(name), nowMs - limit.window.count()});
+  if (limit.count == 0 || rows.size() < limit.count) return std::nullopt;
+  // Trying is allowed again once the failure that made up the limit has left the window.
+  const std::int64_t oldestCounted = integerAt(rows[limit.count - 1], 0);
+  return std::max<std::int64_t>(1, oldestCounted + limit.window.count() - nowMs);
+}
+
+void recordLoginFailure(storage::Connection& db, std::string_view name, const FailureLimit& limit,
+                        std::int64_t nowMs) {
+  db.execute("DELETE FROM login_failures WHERE user_name = ? AND failed_at <= ?",
+             {std::string(name), nowMs - limit.window.count()});
+  db.execute("INSERT INTO login_failures (user_name, failed_at) VALUES (?, ?)", {std::string(name), nowMs});
+}
+
+void clearLoginFailures(storage::Connection& db, std::string_view name) {
+  db.execute("DELETE FROM login_failures WHERE user_name = ?", {std::string(name)});
+}
+
+std::string tooManyFailuresSentence(std::string_view name, std::int64_t waitMs) {
+  const std::int64_t minutes = (waitMs + 59'999) / 60'000;
+  return "Too many failed log-ins for " + std::string(name) + "; try again in " + std::to_string(minutes) +
+         (minutes == 1 ? " minute." : " minutes.");
+}
+
+namespace {
+
+std::string hex(const unsigned char* bytes, std::size_t size) {
+  std::string out(size * 2 + 1, '\0');
+  sodium_bin2hex(out.data(), out.size(), bytes, size);
+  out.pop_back();
+  return out;
+}
+
+std::string tokenHash(std::string_view token) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(token.data()), token.size());
+  return hex(digest, sizeof digest);
+}
+
+}  // namespace
+
+std::string issueToken(storage::Connection& db, const User& user, int app, std::int64_t nowMs,
+                       std::chrono::milliseconds lifetime) {
+  unsigned char random[32];
+  randombytes_buf(random, sizeof random);
+  std::string token = hex(random, sizeof random);
+  db.execute("DELETE FROM session_tokens WHERE user_id = ? AND expires_at <= ?", {user.id, nowMs});
+  db.execute(
+      "INSERT INTO session_tokens (token_hash, user_id, app, issued_at, expires_at) VALUES (?, ?, ?, ?, ?)",
+      {tokenHash(token), user.id, std::int64_t(app), nowMs, nowMs + lifetime.count()});
+  return token;
+}
+
+TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs) {
+  if (token.empty()) return {TokenStatus::Missing, {}};
+  const storage::Rows rows = db.query(
+      "SELECT t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active"
+      " FROM session_tokens t JOIN users u ON u.user_id = t.user_id WHERE t.token_hash = ?",
+      {tokenHash(token)});
+  if (rows.empty()) return {TokenStatus::Unknown, {}};
+  const storage::Row& r = rows[0];
+  TokenCheck check{TokenStatus::Valid,
+                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0}};
+  if (integerAt(r, 1) <= nowMs) check.status = TokenStatus::Expired;
+  else if (integerAt(r, 0) != app) check.status = TokenStatus::OtherProgram;
+  else if (!check.user.active) check.status = TokenStatus::UserDisabled;
+  return check;
+}
+
+std::string tokenSentence(const TokenCheck& check) {
+  switch (check.status) {
+    case TokenStatus::Valid: return {};
+    case TokenStatus::Missing: return "No session token was sent; log in first.";
+    case TokenStatus::Unknown: return "The session is not known to the store server; log in again.";
+    case TokenStatus::Expired: return "The session has expired; log in again.";
+    case TokenStatus::OtherProgram: return "The session belongs to another program; log in again.";
+    case TokenStatus::UserDisabled: return "The user " + check.user.name + " is disabled.";
+  }
+  return "The session is not valid; log in again.";
+}
+
+std::int64_t nowMilliseconds() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace storeserver

@@ -1,0 +1,81 @@
+#pragma once
+// Users, passwords, session tokens and the failed log-in limit. Everything
+// lives in the database, so any server instance can check any token.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/storage/storage.h"
+
+namespace storeserver {
+
+// Argon2id cost of new password hashes. Verifying uses the cost stored in the hash.
+struct PasswordCost {
+  unsigned long long opsLimit = 0;
+  std::size_t memLimit = 0;
+
+  static PasswordCost interactive();  // libsodium's interactive limits: for real users
+  static PasswordCost minimum();      // the least libsodium allows: for tests
+};
+
+// libsodium must be initialised once before any of the functions below.
+bool initialiseCrypto();
+
+// Throws std::runtime_error when hashing fails (out of memory).
+std::string hashPassword(std::string_view password, PasswordCost cost);
+bool verifyPassword(const std::string& hash, std::string_view password);
+
+struct User {
+  std::int64_t id = 0;
+  std::string name;
+  std::string passwordHash;
+  std::int64_t store = 0;
+  bool canBuy = false;
+  bool active = false;
+};
+
+std::optional<User> findUser(storage::Connection& db, std::string_view name);
+
+// Checks a name and password; an unknown name costs one Argon2 verification
+// too, so timing does not tell which names exist.
+class PasswordChecker {
+ public:
+  explicit PasswordChecker(PasswordCost cost);
+  bool matches(const std::optional<User>& user, std::string_view password) const;
+
+ private:
+  std::string decoy_;
+};
+
+struct FailureLimit {
+  unsigned count = 5;
+  std::chrono::milliseconds window = std::chrono::minutes(15);
+};
+
+// Milliseconds until a name that reached the limit may try again; nullopt when it may try now.
+std::optional<std::int64_t> loginBlockedFor(storage::Connection& db, std::string_view name,
+                                            const FailureLimit& limit, std::int64_t nowMs);
+void recordLoginFailure(storage::Connection& db, std::string_view name, const FailureLimit& limit,
+                        std::int64_t nowMs);
+void clearLoginFailures(storage::Connection& db, std::string_view name);
+std::string tooManyFailuresSentence(std::string_view name, std::int64_t waitMs);
+
+// A new random token (hex); only its hash is stored.
+std::string issueToken(storage::Connection& db, const User& user, int app, std::int64_t nowMs,
+                       std::chrono::milliseconds lifetime);
+
+enum class TokenStatus { Valid, Missing, Unknown, Expired, OtherProgram, UserDisabled };
+
+struct TokenCheck {
+  TokenStatus status = TokenStatus::Unknown;
+  User user;  // filled when the token is known
+};
+
+TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);
+std::string tokenSentence(const TokenCheck& check);
+
+std::int64_t nowMilliseconds();
+
+}  // namespace storeserver

@@ -1,0 +1,171 @@
+#include "server/command_line.h"
+
+#include <charconv>
+#include <fstream>
+#include <limits>
+
+namespace storeserver {
+
+namespace {
+
+std::optional<long long> number(const std::string& text, long long min, long long max) {
+  long long value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max) return std::nullopt;
+  return value;
+}
+
+std::optional<bool> yesNo(const std::string& text) {
+  if (text == "1" || text == "true" || text == "yes" || text == "on") return true;
+  if (text == "0" || text == "false" || text == "no" || text == "off") return false;
+  return std::nullopt;
+}
+
+bool takesValue(const std::string& name) { return name != "demo" && name != "help"; }
+
+// Applies one setting; a sentence naming what is wrong, or empty.
+std::string apply(CommandLine& line, const std::string& name, const std::string& value) {
+  ServerOptions& o = line.options;
+  auto bad = [&](const std::string& expected) { return "\"" + name + "\" must be " + expected + ", not \"" + value + "\"."; };
+  if (name == "address") {
+    if (value.empty()) return bad("an IP address");
+    o.address = value;
+  } else if (name == "port") {
+    const auto n = number(value, 0, 65535);
+    if (!n) return bad("a port number from 0 to 65535");
+    o.port = static_cast<std::uint16_t>(*n);
+  } else if (name == "database") {
+    if (value.empty()) return bad("a file name");
+    o.databasePath = value;
+  } else if (name == "demo") {
+    const auto b = yesNo(value);
+    if (!b) return bad("yes or no");
+    o.seedDemo = *b;
+  } else if (name == "io-threads") {
+    const auto n = number(value, 0, 256);
+    if (!n) return bad("a number from 0 (one per core) to 256");
+    o.ioThreads = unsigned(*n);
+  } else if (name == "workers") {
+    const auto n = number(value, 1, 64);
+    if (!n) return bad("a number from 1 to 64");
+    o.workerThreads = unsigned(*n);
+  } else if (name == "max-in-flight") {
+    const auto n = number(value, 1, 1'000'000);
+    if (!n) return bad("a number from 1 to 1000000");
+    o.maxInFlight = std::size_t(*n);
+  } else if (name == "token-hours") {
+    const auto n = number(value, 1, 24 * 365);
+    if (!n) return bad("a number of hours from 1 to 8760");
+    o.tokenLifetime = std::chrono::hours(*n);
+  } else {
+    return "Unknown option \"" + name + "\".";
+  }
+  return {};
+}
+
+std::string trim(const std::string& s) {
+  const auto first = s.find_first_not_of(" \t\r");
+  if (first == std::string::npos) return {};
+  return s.substr(first, s.find_last_not_of(" \t\r") - first + 1);
+}
+
+bool readConfig(CommandLine& line, const std::string& path, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "Cannot read the configuration file " + path + ".";
+    return false;
+  }
+  std::string text;
+  for (int number = 1; std::getline(in, text); ++number) {
+    text = trim(text);
+    if (text.empty() || text[0] == '#') continue;
+    const auto equals = text.find('=');
+    const std::string where = path + " line " + std::to_string(number) + ": ";
+    if (equals == std::string::npos) {
+      error = where + "expected \"name = value\".";
+      return false;
+    }
+    const std::string name = trim(text.substr(0, equals));
+    const std::string value = trim(text.substr(equals + 1));
+    if (name == "config" || name == "help") {
+      error = where + "\"" + name + "\" cannot be set in a configuration file.";
+      return false;
+    }
+    if (std::string sentence = apply(line, name, value); !sentence.empty()) {
+      error = where + sentence;
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
+  struct Setting {
+    std::string name, value;
+  };
+  std::vector<Setting> settings;
+  std::string config;
+  CommandLine line;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg.rfind("--", 0) != 0) {
+      error = "Unexpected argument \"" + arg + "\".";
+      return std::nullopt;
+    }
+    std::string name = arg.substr(2);
+    std::string value;
+    const auto equals = name.find('=');
+    if (equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    } else if (name == "demo") {
+      value = "yes";
+    } else if (name == "help") {
+      line.help = true;
+      continue;
+    } else if (takesValue(name)) {
+      if (i + 1 >= args.size()) {
+        error = "Option --" + name + " needs a value.";
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (name == "config") config = value;
+    else settings.push_back({name, value});
+  }
+  if (line.help) return line;
+  if (!config.empty() && !readConfig(line, config, error)) return std::nullopt;
+  for (const Setting& s : settings) {
+    if (std::string sentence = apply(line, s.name, s.value); !sentence.empty()) {
+      error = sentence;
+      return std::nullopt;
+    }
+  }
+  return line;
+}
+
+std::string usage() {
+  return R"(Usage: storeserver [options]
+
+The back-office server of the store programs: HTTP/JSON over an SQLite database.
+
+Options (each also "--name=value"):
+  --address ADDR      IP address to listen on (default 127.0.0.1; 0.0.0.0 for all)
+  --port N            port to listen on (default 8080; 0 picks a free port)
+  --database FILE     SQLite database file, created when missing (default storeserver.db)
+  --demo              seed the demo store when the database holds none
+  --io-threads N      network threads (default 0: one per core)
+  --workers N         database worker threads, one connection each (default 2)
+  --max-in-flight N   requests waiting for a worker before "busy" answers (default 1024)
+  --token-hours N     lifetime of a log-in (default 12)
+  --config FILE       read "name = value" lines (names as above, without "--");
+                      options on the command line win
+  --help              show this text
+
+On start it prints "storeserver listening on ADDR:PORT". SIGINT or SIGTERM stops it.
+)";
+}
+
+}  // namespace storeserver

@@ -1,0 +1,88 @@
+// POST /v1/exchange: checks the session token, then answers each query in order
+// inside one read transaction. A bad query gets an error reply; the others are
+// still answered.
+#include "server/queries/query.h"
+#include "server/services.h"
+#include "wire/exchange.h"
+#include "wire/requests.h"
+
+namespace storeserver {
+
+namespace {
+
+wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {
+  std::string error;
+  const auto request = wire::requests::parse(query.text, error);
+  if (!request) {
+    kind = "?";
+    return queries::errorReply(error);
+  }
+  kind = printable(request->kind, 32);
+  for (const queries::QueryKind& k : queries::queryKinds()) {
+    if (k.name != request->kind) continue;
+    if (query.packet != k.packet)
+      return queries::errorReply("The request " + std::string(k.name) + " must be sent with packet type " +
+                                 std::to_string(k.packet) + ", not " + std::to_string(query.packet) + ".");
+    try {
+      return k.run(context, request->arguments);
+    } catch (const storage::Error& e) {
+      return queries::errorReply("The store database failed: " + std::string(e.what()) + ".");
+    }
+  }
+  return queries::errorReply("The store server does not know the request \"" + printable(request->kind) + "\".");
+}
+
+}  // namespace
+
+HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context) {
+  const Stopwatch watch;
+  std::string who = "-";
+  std::string kinds;
+  int app = -1;
+  auto finish = [&](HttpResponse response, std::string_view outcome) {
+    context.log.write(logTime(std::chrono::system_clock::now()) + " exchange user=" + who + " app=" +
+                      std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
+                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()));
+    return response;
+  };
+
+  std::string error;
+  const auto request = wire::parseExchangeRequest(body, error);
+  if (!request) return finish(errorResponse(400, error), "malformed");
+  app = request->app;
+
+  try {
+    const std::int64_t now = nowMilliseconds();
+    storage::Transaction tx(db, storage::TxMode::Read);
+    const TokenCheck check = checkToken(db, request->token, request->app, now);
+    if (check.status != TokenStatus::Valid) {
+      if (!check.user.name.empty()) who = check.user.name;
+      return finish(errorResponse(401, tokenSentence(check)), "unauthorised");
+    }
+    who = check.user.name;
+
+    queries::QueryContext queryContext{db, check.user, context, now, {}};
+    wire::ExchangeReply reply;
+    int failed = 0;
+    for (const wire::Query& query : request->queries) {
+      std::string kind;
+      reply.replies.push_back(answer(queryContext, query, kind));
+      if (reply.replies.back().error) ++failed;
+      kinds += (kinds.empty() ? "" : ",") + kind;
+    }
+    tx.commit();
+
+    if (!queryContext.failedLogins.empty()) {
+      storage::Transaction write(db, storage::TxMode::Write);
+      for (const std::string& name : queryContext.failedLogins) recordLoginFailure(db, name, context.failures, now);
+      write.commit();
+    }
+    const std::string outcome =
+        failed == 0 ? "ok" : std::to_string(failed) + "-of-" + std::to_string(reply.replies.size()) + "-failed";
+    return finish({200, wire::toJson(reply), {}}, outcome);
+  } catch (const storage::Error& e) {
+    return finish(errorResponse(500, "The store database failed: " + std::string(e.what()) + "."), "database error");
+  }
+}
+
+}  // namespace storeserver

@@ -1,0 +1,282 @@
+// All of Boost.Beast lives here: it compiles slowly, and nothing else needs it.
+#include "server/http_front.h"
+
+#include <array>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/dispatch.hpp>
+#include <boost/asio/executor_work_guard.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/post.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/asio/strand.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include "wire/exchange.h"
+
+namespace storeserver {
+
+namespace {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+// What a closing connection still reads, so that a client sending a body we
+// refused sees our answer instead of a reset.
+constexpr std::size_t kMaxDrainBytes = 8 * 1024 * 1024;
+constexpr auto kDrainTime = std::chrono::seconds(2);
+constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
+
+struct Shared {
+  FrontOptions options;
+  RequestHandler handler;
+};
+
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared)
+      : stream_(std::move(socket)), shared_(std::move(shared)) {}
+
+  void start() { net::dispatch(stream_.get_executor(), beast::bind_front_handler(&Session::readHeader, shared_from_this())); }
+
+ private:
+  const FrontOptions& options() const { return shared_->options; }
+
+  void readHeader() {
+    // A fresh parser per request: Beast's limits and state belong to one message.
+    parser_.emplace();
+    parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
+    parser_->body_limit(options().maxBodyBytes);
+    stream_.expires_after(options().idleTimeout);
+    http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
+  }
+
+  void onHeader(beast::error_code ec, std::size_t) {
+    if (ec) return onReadError(ec);
+    const auto& request = parser_->get();
+    version_ = request.version();
+    keepAlive_ = request.keep_alive();
+    const auto expect = request[http::field::expect];
+    if (!expect.empty()) {
+      if (!beast::iequals(expect, "100-continue"))
+        return answerAndClose(417, "The request's Expect header is not understood.");
+      // Without this answer a client waits a second before it sends the body.
+      if (!parser_->is_done()) return writeContinue();
+    }
+    readBody();
+  }
+
+  void writeContinue() {
+    continue_.emplace(http::status::continue_, version_);
+    stream_.expires_after(options().idleTimeout);
+    http::async_write(stream_, *continue_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->close();
+      self->readBody();
+    });
+  }
+
+  void readBody() {
+    if (parser_->is_done()) return handOver();
+    stream_.expires_after(options().idleTimeout);
+    http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->onReadError(ec);
+      self->handOver();
+    });
+  }
+
+  void onReadError(beast::error_code ec) {
+    if (ec == http::error::header_limit)
+      return answerAndClose(431, "The request's header is larger than " +
+                                     std::to_string(options().maxHeaderBytes) + " bytes.");
+    if (ec == http::error::body_limit)
+      return answerAndClose(413, "The request's body is larger than " + std::to_string(options().maxBodyBytes) +
+                                     " bytes.");
+    // Gone, idle or cut off: nobody is waiting for an answer.
+    if (ec == http::error::end_of_stream || ec == http::error::partial_message || ec == beast::error::timeout ||
+        ec == net::error::operation_aborted || ec == net::error::eof || ec == net::error::connection_reset)
+      return close();
+    answerAndClose(400, "The request is not valid HTTP.");
+  }
+
+  void handOver() {
+    auto message = parser_->release();
+    HttpRequest request{std::string(message.method_string()), std::string(message.target()),
+                        std::move(message.body())};
+    auto self = shared_from_this();
+    Responder respond = [self](HttpResponse response) {
+      net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
+        self->write(std::move(response));
+      });
+    };
+    try {
+      shared_->handler(std::move(request), std::move(respond));
+    } catch (const std::exception& e) {
+      answerAndClose(500, std::string("The store server failed: ") + e.what() + ".");
+    }
+  }
+
+  void answerAndClose(int status, const std::string& sentence) {
+    keepAlive_ = false;
+    write({status, wire::errorJson(sentence), {}});
+  }
+
+  void write(HttpResponse answer) {
+    response_.emplace();
+    response_->version(version_);
+    response_->result(static_cast<unsigned>(answer.status));
+    response_->set(http::field::server, "storeserver");
+    response_->set(http::field::content_type, "application/json");
+    for (const auto& [name, value] : answer.headers) response_->set(name, value);
+    response_->body() = std::move(answer.body);
+    response_->keep_alive(keepAlive_);
+    response_->prepare_payload();
+    stream_.expires_after(options().idleTimeout);
+    http::async_write(stream_, *response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
+      if (ec) return self->close();
+      if (!self->keepAlive_) return self->lingerAndClose();
+      self->readHeader();
+    });
+  }
+
+  void lingerAndClose() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    if (ec) return close();
+    stream_.expires_after(kDrainTime);
+    drain();
+  }
+
+  void drain() {
+    stream_.async_read_some(net::buffer(drainBuffer_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+      self->drained_ += n;
+      if (ec || self->drained_ > kMaxDrainBytes) return self->close();
+      self->drain();
+    });
+  }
+
+  void close() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+    stream_.close();
+  }
+
+  beast::tcp_stream stream_;
+  std::shared_ptr<const Shared> shared_;
+  beast::flat_buffer buffer_;
+  std::optional<http::request_parser<http::string_body>> parser_;
+  std::optional<http::response<http::empty_body>> continue_;
+  std::optional<http::response<http::string_body>> response_;
+  unsigned version_ = 11;
+  bool keepAlive_ = true;
+  std::array<char, 4096> drainBuffer_{};
+  std::size_t drained_ = 0;
+};
+
+class Front final : public HttpFront {
+ public:
+  Front(const FrontOptions& options, RequestHandler handler)
+      : shared_(std::make_shared<const Shared>(Shared{options, std::move(handler)})),
+        threadCount_(std::max(1u, options.ioThreads)),
+        ioc_(int(threadCount_)),
+        work_(net::make_work_guard(ioc_)),
+        acceptStrand_(net::make_strand(ioc_)),
+        acceptor_(acceptStrand_),
+        retry_(acceptStrand_) {}
+
+  ~Front() override { stop(); }
+
+  bool listen(std::string& error) {
+    const FrontOptions& o = shared_->options;
+    const std::string where = o.address + ":" + std::to_string(o.port);
+    beast::error_code ec;
+    const auto address = net::ip::make_address(o.address, ec);
+    if (ec) {
+      error = "The listen address " + o.address + " is not an IP address.";
+      return false;
+    }
+    const tcp::endpoint endpoint(address, o.port);
+    acceptor_.open(endpoint.protocol(), ec);
+    if (!ec) acceptor_.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    // A short backlog stalls bursts of new connections for seconds.
+    if (!ec) acceptor_.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) {
+      error = "Cannot listen on " + where + ": " + ec.message() + ".";
+      return false;
+    }
+    port_ = acceptor_.local_endpoint().port();
+    return true;
+  }
+
+  void run() {
+    net::dispatch(acceptStrand_, [this] { accept(); });
+    for (unsigned i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { ioc_.run(); });
+  }
+
+  std::uint16_t port() const override { return port_; }
+
+  void stopAccepting() override {
+    net::dispatch(acceptStrand_, [this] {
+      beast::error_code ec;
+      acceptor_.close(ec);
+      retry_.cancel();
+    });
+  }
+
+  void stop() override {
+    if (threads_.empty()) return;
+    stopAccepting();
+    work_.reset();
+    ioc_.stop();
+    for (std::thread& t : threads_) t.join();
+    threads_.clear();
+  }
+
+ private:
+  void accept() {
+    acceptor_.async_accept(net::make_strand(ioc_), beast::bind_front_handler(&Front::onAccept, this));
+  }
+
+  void onAccept(beast::error_code ec, tcp::socket socket) {
+    if (!acceptor_.is_open()) return;
+    if (ec) {
+      // Out of descriptors and the like: wait a little rather than spin.
+      retry_.expires_after(kAcceptRetry);
+      retry_.async_wait([this](beast::error_code waitError) {
+        if (!waitError && acceptor_.is_open()) accept();
+      });
+      return;
+    }
+    beast::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);  // or each answer waits for a delayed ACK
+    std::make_shared<Session>(std::move(socket), shared_)->start();
+    accept();
+  }
+
+  std::shared_ptr<const Shared> shared_;
+  unsigned threadCount_;
+  net::io_context ioc_;
+  net::executor_work_guard<net::io_context::executor_type> work_;
+  net::strand<net::io_context::executor_type> acceptStrand_;
+  tcp::acceptor acceptor_;
+  net::steady_timer retry_;
+  std::vector<std::thread> threads_;
+  std::uint16_t port_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<HttpFront> HttpFront::start(const FrontOptions& options, RequestHandler handler, std::string& error) {
+  auto front = std::make_unique<Front>(options, std::move(handler));
+  if (!front->listen(error)) return nullptr;
+  front->run();
+  return front;
+}
+
+}  // namespace storeserver

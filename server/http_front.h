@@ -1,0 +1,37 @@
+#pragma once
+// The HTTP/1.1 front: accepts connections, reads requests within limits, and
+// hands each complete request to a handler as plain values. All of Beast stays
+// in http_front.cpp.
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "server/http_types.h"
+
+namespace storeserver {
+
+struct FrontOptions {
+  std::string address = "127.0.0.1";
+  std::uint16_t port = 0;
+  unsigned ioThreads = 1;
+  std::size_t maxHeaderBytes = 8 * 1024;
+  std::size_t maxBodyBytes = 512 * 1024;
+  std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+};
+
+class HttpFront {
+ public:
+  // Binds and starts the I/O threads. nullptr and a sentence in error when the
+  // address is not valid or cannot be bound.
+  static std::unique_ptr<HttpFront> start(const FrontOptions& options, RequestHandler handler, std::string& error);
+
+  virtual ~HttpFront() = default;
+  virtual std::uint16_t port() const = 0;
+  // Stops accepting; connections stay served until stop().
+  virtual void stopAccepting() = 0;
+  // Stops the I/O threads and drops every connection. Responders called later do nothing.
+  virtual void stop() = 0;
+};
+
+}  // namespace storeserver

@@ -1,0 +1,28 @@
+#pragma once
+// What the HTTP front hands to the rest of the server and takes back: plain
+// values, so nothing outside the front needs Beast.
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace storeserver {
+
+struct HttpRequest {
+  std::string method;  // "GET", "POST", ...
+  std::string target;  // path with any query string
+  std::string body;
+};
+
+struct HttpResponse {
+  int status = 200;
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;  // besides Content-Type and Content-Length
+};
+
+// Answers one request; callable from any thread, exactly once.
+using Responder = std::function<void(HttpResponse)>;
+// Called on an I/O thread for every complete request; must not block.
+using RequestHandler = std::function<void(HttpRequest&&, Responder)>;
+
+}  // namespace storeserver

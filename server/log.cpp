@@ -1,0 +1,49 @@
+#include "server/log.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace storeserver {
+
+Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
+
+void Logger::write(std::string_view line) {
+  std::lock_guard lock(mutex_);
+  if (sink_) {
+    sink_(line);
+    return;
+  }
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+}
+
+std::string logTime(std::chrono::system_clock::time_point t) {
+  using namespace std::chrono;
+  const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
+  const std::time_t seconds = std::time_t(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));
+  return text;
+}
+
+std::string printable(std::string_view text, std::size_t maxBytes) {
+  std::string out;
+  out.reserve(std::min(text.size(), maxBytes));
+  for (char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    out += (u < 0x20 || u == 0x7F) ? ' ' : c;
+  }
+  if (out.size() > maxBytes) {
+    std::size_t cut = maxBytes;
+    while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;
+    out.resize(cut);
+    out += "...";
+  }
+  return out;
+}
+
+}  // namespace storeserver

@@ -1,0 +1,61 @@
+// sl_sessions {user, password, store}: the open buying sessions of a store, for
+// a buyer whose own user name and password are checked here.
+#include "server/queries/query.h"
+#include "wire/framing.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+
+namespace storeserver::queries {
+
+using storage::integerAt;
+using storage::textAt;
+
+wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_sessions request");
+  const auto buyer = in.text("user", wire::kMaxUserLength);
+  const auto password = in.text("password", wire::kMaxPasswordLength);
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return errorReply(in.error());
+  if (buyer->empty()) return errorReply("No buyer user name is set.");
+
+  const std::string wrong = "The buyer user name or password is wrong.";
+  if (auto wait = loginBlockedFor(context.db, *buyer, context.services.failures, context.nowMs))
+    return errorReply(tooManyFailuresSentence(printable(*buyer), *wait));
+  const std::optional<User> user = findUser(context.db, *buyer);
+  if (!context.services.passwords.matches(user, *password)) {
+    context.failedLogins.push_back(*buyer);
+    return errorReply(wrong);
+  }
+  if (!user->active) return errorReply("The user " + user->name + " is disabled.");
+  if (!user->canBuy) return errorReply("The user " + user->name + " may not buy books.");
+
+  if (context.db.query("SELECT store_num FROM stores WHERE store_num = ?", {*store}).empty())
+    return errorReply("There is no store " + std::to_string(*store) + ".");
+
+  const storage::Rows rows = context.db.query(
+      "SELECT session_id, description, student_id_required, condition_check, within_percent,"
+      " tran_warning_qty, tran_max_qty FROM buying_sessions"
+      " WHERE store_num = ? AND is_open = 1 ORDER BY session_id",
+      {*store});
+  if (rows.empty()) return errorReply("No buying sessions are open at store " + std::to_string(*store) + ".");
+
+  std::string records;
+  for (const storage::Row& r : rows) {
+    wire::RecordWriter record(wire::layouts::session());
+    record.integer(integerAt(r, 0))
+        .text(textAt(r, 1))
+        .integer(integerAt(r, 2) != 0 ? 1 : 0)
+        .integer(integerAt(r, 3) != 0 ? 1 : 0)
+        .integer(integerAt(r, 4))
+        .integer(integerAt(r, 5))
+        .integer(integerAt(r, 6));
+    const auto text = record.finish();
+    if (!text)
+      return errorReply("Buying session " + std::to_string(integerAt(r, 0)) + " cannot be sent: " + record.error() +
+                        ".");
+    records += *text;
+  }
+  return recordsReply(std::move(records));
+}
+
+}  // namespace storeserver::queries

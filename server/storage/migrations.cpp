@@ -1,0 +1,102 @@
+#include "server/storage/migrations.h"
+
+#include <array>
+
+namespace storeserver::storage {
+
+namespace {
+
+// Append only: a database records how many of these it has taken. Types and
+// syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
+// integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
+const std::array<std::vector<std::string_view>, 1> kMigrations = {{
+    {
+        "CREATE TABLE stores ("
+        " store_num INTEGER NOT NULL PRIMARY KEY,"
+        " name TEXT NOT NULL)",
+
+        "CREATE TABLE locations ("
+        " location_id INTEGER NOT NULL PRIMARY KEY,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " code TEXT NOT NULL,"
+        " name TEXT NOT NULL)",
+        "CREATE INDEX locations_by_store ON locations(store_num, location_id)",
+
+        "CREATE TABLE users ("
+        " user_id INTEGER NOT NULL PRIMARY KEY,"
+        " user_name TEXT NOT NULL UNIQUE,"
+        " password_hash TEXT NOT NULL,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " can_buy INTEGER NOT NULL DEFAULT 0,"
+        " active INTEGER NOT NULL DEFAULT 1)",
+
+        // Only a hash of each token is kept, so a copy of the database logs nobody in.
+        "CREATE TABLE session_tokens ("
+        " token_hash TEXT NOT NULL PRIMARY KEY,"
+        " user_id INTEGER NOT NULL REFERENCES users(user_id),"
+        " app INTEGER NOT NULL,"
+        " issued_at BIGINT NOT NULL,"
+        " expires_at BIGINT NOT NULL)",
+        "CREATE INDEX session_tokens_by_user ON session_tokens(user_id, expires_at)",
+
+        // Keyed by the name as typed, so unknown names are throttled too.
+        "CREATE TABLE login_failures ("
+        " user_name TEXT NOT NULL,"
+        " failed_at BIGINT NOT NULL)",
+        "CREATE INDEX login_failures_by_name ON login_failures(user_name, failed_at)",
+
+        "CREATE TABLE buying_sessions ("
+        " session_id INTEGER NOT NULL PRIMARY KEY,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " description TEXT NOT NULL,"
+        " student_id_required INTEGER NOT NULL,"
+        " condition_check INTEGER NOT NULL,"
+        " within_percent INTEGER NOT NULL,"
+        " tran_warning_qty INTEGER NOT NULL,"
+        " tran_max_qty INTEGER NOT NULL,"
+        " is_open INTEGER NOT NULL)",
+        "CREATE INDEX buying_sessions_by_store ON buying_sessions(store_num, is_open, session_id)",
+
+        "CREATE TABLE students ("
+        " student_id TEXT NOT NULL PRIMARY KEY,"
+        " name TEXT NOT NULL)",
+
+        "CREATE TABLE aid_agencies ("
+        " agency_id INTEGER NOT NULL PRIMARY KEY,"
+        " agency_number TEXT NOT NULL UNIQUE,"
+        " name TEXT NOT NULL)",
+
+        "CREATE TABLE aid_accounts ("
+        " account_id INTEGER NOT NULL PRIMARY KEY,"
+        " student_id TEXT NOT NULL REFERENCES students(student_id),"
+        " agency_id INTEGER NOT NULL REFERENCES aid_agencies(agency_id),"
+        " start_date TEXT NOT NULL,"
+        " expire_date TEXT NOT NULL,"
+        " total_balance_cents BIGINT NOT NULL,"
+        " credit_limit_cents BIGINT NOT NULL)",
+        "CREATE INDEX aid_accounts_by_student ON aid_accounts(student_id, start_date, account_id)",
+    },
+}};
+
+}  // namespace
+
+int currentSchemaVersion() { return int(kMigrations.size()); }
+
+void migrate(Connection& db) {
+  Transaction tx(db, TxMode::Write);
+  db.execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)");
+  const Rows rows = db.query("SELECT version FROM schema_version");
+  std::int64_t version = 0;
+  if (rows.empty()) db.execute("INSERT INTO schema_version (version) VALUES (0)");
+  else version = integerAt(rows[0], 0);
+  if (rows.size() > 1) throw Error("the schema version table holds more than one row");
+  if (version > currentSchemaVersion())
+    throw Error("the database has schema version " + std::to_string(version) + ", newer than this server's " +
+                std::to_string(currentSchemaVersion()));
+  for (auto step = std::size_t(version); step < kMigrations.size(); ++step)
+    for (std::string_view sql : kMigrations[step]) db.execute(sql);
+  db.execute("UPDATE schema_version SET version = ?", {std::int64_t(currentSchemaVersion())});
+  tx.commit();
+}
+
+}  // namespace storeserver::storage

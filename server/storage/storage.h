@@ -1,0 +1,66 @@
+#pragma once
+// The storage interface: one database connection, used by one thread at a time.
+// SQL handed to it is portable (SQLite and PostgreSQL) and always parameterised,
+// with '?' marking each parameter in order.
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace storeserver::storage {
+
+using Value = std::variant<std::nullptr_t, std::int64_t, std::string>;
+using Row = std::vector<Value>;
+using Rows = std::vector<Row>;
+
+// Any failure of the database: opening, preparing, binding, stepping, or a
+// value of an unexpected type. what() is a short reason, without SQL text.
+class Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class TxMode { Read, Write };
+
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // Runs one statement and returns every row it produced.
+  virtual Rows query(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // Runs one statement that returns no rows; gives the number of rows changed.
+  virtual std::int64_t execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+
+  virtual void begin(TxMode mode) = 0;
+  virtual void commit() = 0;
+  virtual void rollback() noexcept = 0;
+};
+
+// Rolls back unless committed.
+class Transaction {
+ public:
+  Transaction(Connection& db, TxMode mode) : db_(db) { db_.begin(mode); }
+  ~Transaction() {
+    if (open_) db_.rollback();
+  }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  void commit() {
+    open_ = false;
+    db_.commit();
+  }
+
+ private:
+  Connection& db_;
+  bool open_ = true;
+};
+
+// Typed reading of a column; a NULL or a value of another type is an Error,
+// never a silent zero or empty text.
+std::int64_t integerAt(const Row& row, std::size_t column);
+const std::string& textAt(const Row& row, std::size_t column);
+
+}  // namespace storeserver::storage

@@ -1,0 +1,138 @@
+#include "server/store_server.h"
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "server/demo_data.h"
+#include "server/http_front.h"
+#include "server/services.h"
+#include "server/storage/migrations.h"
+#include "server/storage/sqlite_storage.h"
+#include "server/worker_pool.h"
+#include "wire/exchange.h"
+
+namespace storeserver {
+
+namespace {
+constexpr std::string_view kHealthPath = "/v1/health";
+constexpr std::string_view kHealthBody = R"({"status":"ok"})";
+}  // namespace
+
+struct StoreServer::Impl {
+  Impl(const ServerOptions& o, std::vector<std::unique_ptr<storage::Connection>> connections)
+      : options(o),
+        log(o.logSink),
+        context{PasswordChecker(o.passwordCost), o.tokenLifetime, FailureLimit{o.maxFailedLogins, o.failedLoginWindow},
+                log},
+        pool(std::move(connections)) {}
+
+  // Runs on an I/O thread: only routing here, database work goes to the pool.
+  void handle(HttpRequest&& request, Responder respond) {
+    const std::string_view target = request.target;
+    const std::string_view path = target.substr(0, target.find('?'));
+    auto refuse = [&](int status, const std::string& sentence, const char* allow = nullptr) {
+      HttpResponse response = errorResponse(status, sentence);
+      if (allow) response.headers.emplace_back("Allow", allow);
+      respond(std::move(response));
+    };
+
+    if (path == kHealthPath) {
+      if (request.method != "GET") return refuse(405, "Use GET for " + std::string(path) + ".", "GET");
+      return respond({200, std::string(kHealthBody), {}});
+    }
+    const bool login = path == wire::kLoginPath;
+    if (!login && path != wire::kExchangePath)
+      return refuse(404, "The store server has nothing at " + printable(path) + ".");
+    if (request.method != "POST") return refuse(405, "Use POST for " + std::string(path) + ".", "POST");
+
+    if (inFlight.fetch_add(1) >= options.maxInFlight) {
+      --inFlight;
+      return refuse(503, "The store server is busy; try again in a moment.");
+    }
+    auto shared = std::make_shared<std::pair<std::string, Responder>>(std::move(request.body), respond);
+    const bool queued = pool.submit(WorkerPool::Job{
+        [this, login, shared](storage::Connection& db) {
+          HttpResponse response;
+          try {
+            response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
+          } catch (const std::exception& e) {
+            response = errorResponse(500, std::string("The store server failed: ") + e.what() + ".");
+          }
+          --inFlight;
+          shared->second(std::move(response));
+        },
+        [this, shared] {
+          --inFlight;
+          shared->second(errorResponse(503, "The store server is stopping."));
+        }});
+    if (!queued) {
+      --inFlight;
+      refuse(503, "The store server is stopping.");
+    }
+  }
+
+  ServerOptions options;
+  Logger log;
+  ServiceContext context;
+  std::atomic<std::size_t> inFlight{0};
+  WorkerPool pool;
+  std::unique_ptr<HttpFront> front;
+};
+
+StoreServer::StoreServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+
+StoreServer::~StoreServer() {
+  // Workers first: their answers go through the front, which must still run.
+  impl_->front->stopAccepting();
+  impl_->pool.stop();
+  impl_->front->stop();
+}
+
+std::uint16_t StoreServer::port() const { return impl_->front->port(); }
+const std::string& StoreServer::address() const { return impl_->options.address; }
+
+std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, std::string& error) {
+  if (!initialiseCrypto()) {
+    error = "The password library could not be initialised.";
+    return nullptr;
+  }
+  if (options.workerThreads == 0) {
+    error = "The server needs at least one database worker.";
+    return nullptr;
+  }
+  try {
+    std::vector<std::unique_ptr<storage::Connection>> connections;
+    for (unsigned i = 0; i < options.workerThreads; ++i) {
+      auto connection = storage::openSqlite(options.databasePath, error);
+      if (!connection) return nullptr;
+      if (i == 0) {
+        try {
+          storage::migrate(*connection);
+          if (options.seedDemo) seedDemoData(*connection, options.passwordCost);
+        } catch (const storage::Error& e) {
+          error = "Cannot prepare the database " + options.databasePath + ": " + e.what() + ".";
+          return nullptr;
+        }
+      }
+      connections.push_back(std::move(connection));
+    }
+
+    ServerOptions resolved = options;
+    if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
+    auto impl = std::make_unique<Impl>(resolved, std::move(connections));
+    FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
+                       resolved.maxBodyBytes, resolved.idleTimeout};
+    Impl* raw = impl.get();
+    impl->front = HttpFront::start(
+        front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },
+        error);
+    if (!impl->front) return nullptr;  // ~Impl stops the workers
+    return std::unique_ptr<StoreServer>(new StoreServer(std::move(impl)));
+  } catch (const std::exception& e) {
+    error = std::string("The store server could not start: ") + e.what() + ".";
+    return nullptr;
+  }
+}
+
+}  // namespace storeserver

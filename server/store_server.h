@@ -1,0 +1,67 @@
+#pragma once
+// The store server in-process, for the storeserver program, tests and benchmarks.
+//
+//   storeserver::ServerOptions options;
+//   options.port = 0;                       // any free port
+//   options.databasePath = dir / "store.db";
+//   options.seedDemo = true;
+//   std::string error;
+//   auto server = storeserver::StoreServer::start(options, error);
+//   if (!server) { report(error); }
+//   ... talk to http://127.0.0.1:<server->port()> ...
+//   server.reset();                         // stops cleanly
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "server/auth.h"
+
+namespace storeserver {
+
+struct ServerOptions {
+  std::string address = "127.0.0.1";
+  std::uint16_t port = 8080;  // 0: any free port; see StoreServer::port()
+  std::string databasePath = "storeserver.db";
+  bool seedDemo = false;  // seed the demo store when the database holds none
+
+  unsigned ioThreads = 0;      // 0: one per core
+  unsigned workerThreads = 2;  // database workers, one connection each
+  std::size_t maxInFlight = 1024;  // requests queued or running on workers; more get 503
+
+  std::chrono::milliseconds tokenLifetime = std::chrono::hours(12);
+  unsigned maxFailedLogins = 5;
+  std::chrono::milliseconds failedLoginWindow = std::chrono::minutes(15);
+  PasswordCost passwordCost = PasswordCost::interactive();  // for new hashes: demo users
+
+  std::size_t maxHeaderBytes = 8 * 1024;
+  std::size_t maxBodyBytes = 512 * 1024;
+  std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+
+  // Receives each log line (without newline); null writes to standard error.
+  std::function<void(std::string_view)> logSink;
+};
+
+class StoreServer {
+ public:
+  // Opens and migrates the database, seeds it when asked, binds and serves.
+  // nullptr and a sentence in error when any of that fails; never throws for it.
+  static std::unique_ptr<StoreServer> start(const ServerOptions& options, std::string& error);
+
+  ~StoreServer();  // stops: answers what is running, refuses what is queued, closes connections
+  StoreServer(const StoreServer&) = delete;
+  StoreServer& operator=(const StoreServer&) = delete;
+
+  std::uint16_t port() const;
+  const std::string& address() const;
+
+  struct Impl;
+
+ private:
+  explicit StoreServer(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace storeserver
