@@ -1,12 +1,9 @@
 #include "server_fixture.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <cstdlib>
 
 #include "server/storage/sqlite_storage.h"
 #include "wire/framing.h"
@@ -21,11 +18,6 @@ std::string lower(std::string text) {
 }
 }  // namespace
 
-std::string Answer::header(std::string name) const {
-  const auto it = headers.find(lower(std::move(name)));
-  return it == headers.end() ? std::string() : it->second;
-}
-
 std::string Record::field(std::string_view name) const {
   return wire::toUtf8(wire::fieldText(text, *layout, layout->indexOf(name)));
 }
@@ -33,9 +25,9 @@ std::string Record::field(std::string_view name) const {
 std::vector<Record> cut(const std::string& reply, const wire::RecordLayout& layout) {
   const std::u16string text = wire::toUtf16(reply);
   std::vector<Record> records;
-  if (text.empty()) return records;
-  for (const wire::RecordSpan& span : wire::cutRecords(text, layout.dataSize()))
-    records.push_back({text.substr(span.offset, span.length), &layout});
+  if (!text.empty())
+    for (const wire::RecordSpan& span : wire::cutRecords(text, layout.dataSize()))
+      records.push_back({text.substr(span.offset, span.length), &layout});
   return records;
 }
 
@@ -46,31 +38,26 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
 }
+
+wire::Query query(std::string text, int packet) { return {packet, std::move(text), -1}; }
 
 storeserver::ServerOptions ServerTest::options() const {
   storeserver::ServerOptions o;
-  o.address = "127.0.0.1";
   o.port = 0;
   o.databasePath = (dir_.path() / "store.db").string();
   o.seedDemo = true;
   o.ioThreads = 2;
   o.workerThreads = 2;
   o.passwordCost = storeserver::PasswordCost::minimum();
-  auto lines = log_;
-  auto* mutex = &logMutex_;
-  o.logSink = [lines, mutex](std::string_view line) {
-    std::lock_guard lock(*mutex);
-    lines->emplace_back(line);
+  o.logSink = [log = log_](std::string_view line) {
+    std::lock_guard lock(log->mutex);
+    log->lines.emplace_back(line);
   };
   return o;
 }
-
-void ServerTest::SetUp() { start(options()); }
-
-void ServerTest::TearDown() { server_.reset(); }
 
 void ServerTest::start(const storeserver::ServerOptions& o) {
   server_.reset();
@@ -78,7 +65,6 @@ void ServerTest::start(const storeserver::ServerOptions& o) {
   server_ = storeserver::StoreServer::start(o, error);
   ASSERT_TRUE(server_) << error;
   port_ = server_->port();
-  ASSERT_NE(port_, 0);
 }
 
 std::unique_ptr<httplib::Client> ServerTest::client() const {
@@ -86,13 +72,12 @@ std::unique_ptr<httplib::Client> ServerTest::client() const {
   c->set_tcp_nodelay(true);
   c->set_connection_timeout(5);
   c->set_read_timeout(10);
-  c->set_write_timeout(10);
   return c;
 }
 
 namespace {
 Answer toAnswer(const httplib::Result& result) {
-  if (!result) return {};
+  if (!result) return {0, "no answer: " + httplib::to_string(result.error()), {}};
   Answer a{result->status, result->body, {}};
   for (const auto& [name, value] : result->headers) a.headers[lower(name)] = value;
   return a;
@@ -109,62 +94,45 @@ Answer ServerTest::loginAnswer(int app, const std::string& user, const std::stri
   return post(std::string(wire::kLoginPath), wire::toJson(wire::LoginRequest{app, user, password}));
 }
 
-std::string ServerTest::login(int app, const std::string& user, const std::string& password) const {
-  const Answer a = loginAnswer(app, user, password);
-  if (a.status != 200) {
-    ADD_FAILURE() << "log-in of " << user << " answered " << a.status << ": " << a.body;
-    return {};
-  }
-  std::string error;
-  const auto reply = wire::parseLoginReply(a.body, error);
-  if (!reply) {
-    ADD_FAILURE() << error << " in " << a.body;
-    return {};
-  }
-  return reply->token;
-}
-
 Answer ServerTest::exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries) const {
   return post(std::string(wire::kExchangePath), wire::toJson(wire::ExchangeRequest{app, token, queries}));
+}
+
+std::string ServerTest::login(int app, const std::string& user, const std::string& password) const {
+  const Answer a = loginAnswer(app, user, password);
+  std::string error;
+  const auto reply = wire::parseLoginReply(a.body, error);
+  if (a.status == 200 && reply) return reply->token;
+  ADD_FAILURE() << "log-in of " << user << " answered " << a.status << ": " << a.body;
+  return {};
 }
 
 std::vector<wire::Reply> ServerTest::exchange(int app, const std::string& token,
                                               const std::vector<wire::Query>& queries) const {
   const Answer a = exchangeAnswer(app, token, queries);
-  if (a.status != 200) {
-    ADD_FAILURE() << "exchange answered " << a.status << ": " << a.body;
-    return {};
-  }
   std::string error;
-  auto reply = wire::parseExchangeReply(a.body, error);
-  if (!reply) {
-    ADD_FAILURE() << error << " in " << a.body;
-    return {};
-  }
-  EXPECT_EQ(reply->replies.size(), queries.size()) << a.body;
-  return reply->replies;
+  const auto reply = wire::parseExchangeReply(a.body, error);
+  if (a.status == 200 && reply && reply->replies.size() == queries.size()) return reply->replies;
+  ADD_FAILURE() << "exchange answered " << a.status << ": " << a.body;
+  return {};
 }
 
 wire::Reply ServerTest::ask(const std::string& text) const {
-  const std::string token = login(wire::kAppStipendo, "clerk", "clerk1");
-  auto replies = exchange(wire::kAppStipendo, token, {query(text)});
-  if (replies.size() != 1) return {true, "no reply", 0, -1};
-  return replies[0];
+  const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), {query(text)});
+  return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
 }
 
 std::unique_ptr<storeserver::storage::Connection> ServerTest::sideConnection() const {
   std::string error;
   auto db = storeserver::storage::openSqlite((dir_.path() / "store.db").string(), error);
-  EXPECT_TRUE(db) << error;
+  if (!db) throw std::runtime_error(error);
   return db;
 }
 
 std::vector<std::string> ServerTest::logLines() const {
-  std::lock_guard lock(logMutex_);
-  return *log_;
+  std::lock_guard lock(log_->mutex);
+  return log_->lines;
 }
-
-wire::Query query(std::string text, int packet) { return {packet, std::move(text), -1}; }
 
 RawConnection::RawConnection(int port) {
   fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -172,15 +140,10 @@ RawConnection::RawConnection(int port) {
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (fd_ >= 0 && ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd_);
-    fd_ = -1;
-  }
+  if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
 }
 
-RawConnection::~RawConnection() {
-  if (fd_ >= 0) ::close(fd_);
-}
+RawConnection::~RawConnection() { ::close(fd_); }
 
 bool RawConnection::send(std::string_view bytes) {
   while (!bytes.empty()) {
@@ -193,48 +156,39 @@ bool RawConnection::send(std::string_view bytes) {
 
 bool RawConnection::fill() {
   pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, 5000) <= 0) return false;
   char chunk[4096];
-  const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-  if (n <= 0) return false;
-  buffer_.append(chunk, std::size_t(n));
-  return true;
+  const ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::recv(fd_, chunk, sizeof chunk, 0) : -1;
+  if (n > 0) buffer_.append(chunk, std::size_t(n));
+  return n > 0;
 }
 
 Answer RawConnection::readResponse() {
-  std::map<std::string, std::string> headers;
   std::size_t end;
   while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
     if (!fill()) return {};
-  const std::string head = buffer_.substr(0, end + 2);
-  std::size_t length = 0;
-  for (std::size_t at = 0; at < head.size();) {
-    const std::size_t eol = head.find("\r\n", at);
-    const std::string line = head.substr(at, eol - at);
+  Answer a{std::atoi(buffer_.c_str() + 9), {}, {}};
+  for (std::size_t at = buffer_.find("\r\n") + 2; at < end + 2;) {
+    const std::size_t eol = buffer_.find("\r\n", at);
+    const std::string line = buffer_.substr(at, eol - at);
     at = eol + 2;
     const std::size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    std::string name = lower(line.substr(0, colon));
     std::string value = line.substr(colon + 1);
     value.erase(0, value.find_first_not_of(' '));
-    if (name == "content-length") length = std::stoul(value);
-    headers[name] = value;
+    a.headers[lower(line.substr(0, colon))] = value;
   }
+  const std::size_t length = std::stoul("0" + a.header("content-length"));
   while (buffer_.size() < end + 4 + length)
     if (!fill()) return {};
-  Answer a;
-  a.status = std::atoi(head.c_str() + 9);
   a.body = buffer_.substr(end + 4, length);
-  a.headers = std::move(headers);
   buffer_.erase(0, end + 4 + length);
   return a;
 }
 
 bool RawConnection::closedByServer() {
   pollfd p{fd_, POLLIN, 0};
-  if (::poll(&p, 1, 5000) <= 0) return false;
   char c;
-  return ::recv(fd_, &c, 1, 0) <= 0;
+  return ::poll(&p, 1, 5000) > 0 && ::recv(fd_, &c, 1, 0) <= 0;
 }
 
 }  // namespace servertest

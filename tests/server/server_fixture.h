@@ -22,14 +22,19 @@ struct Answer {
   int status = 0;  // 0: no answer at all
   std::string body;
   std::map<std::string, std::string> headers;  // names in lower case
-  std::string header(std::string name) const;
+  std::string header(const std::string& lowerName) const {
+    const auto it = headers.find(lowerName);
+    return it == headers.end() ? std::string() : it->second;
+  }
+  // The sentence of an error body.
+  std::string sentence() const { return wire::parseErrorBody(body).value_or("(no error body) " + body); }
 };
 
-// One record cut from a reply, with its fields read as the client reads them.
+// One record cut from a reply as the client cuts it; fields without their padding.
 struct Record {
   std::u16string text;
   const wire::RecordLayout* layout;
-  std::string field(std::string_view name) const;  // trailing padding removed
+  std::string field(std::string_view name) const;
 };
 std::vector<Record> cut(const std::string& reply, const wire::RecordLayout& layout);
 
@@ -43,31 +48,29 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+wire::Query query(std::string text, int packet = wire::kPacketQuery);
+
 class ServerTest : public ::testing::Test {
  protected:
-  // Demo data, cheap Argon2, two I/O threads and two workers.
+  // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers.
   storeserver::ServerOptions options() const;
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override { start(options()); }
   // Stops any running server and starts one with these options.
   void start(const storeserver::ServerOptions& options);
 
   std::unique_ptr<httplib::Client> client() const;
   Answer post(const std::string& path, const std::string& body) const;
   Answer get(const std::string& path) const;
-
   Answer loginAnswer(int app, const std::string& user, const std::string& password) const;
-  // The token, or empty after recording a failure.
-  std::string login(int app, const std::string& user, const std::string& password) const;
   Answer exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries) const;
-  // The replies of a 200 answer; records a failure (and gives none) otherwise.
+  // These record a failure (and give an empty result) unless the answer is 200.
+  std::string login(int app, const std::string& user, const std::string& password) const;
   std::vector<wire::Reply> exchange(int app, const std::string& token, const std::vector<wire::Query>& queries) const;
-  // One query text, packet type 3, sent with a fresh log-in of clerk in Stipendo.
+  // One query, sent after a fresh log-in of clerk in Stipendo.
   wire::Reply ask(const std::string& text) const;
 
-  // A connection of our own to the server's database, as an administrator would use.
+  // A connection of our own to the server's database, as an administrator's.
   std::unique_ptr<storeserver::storage::Connection> sideConnection() const;
-
   std::vector<std::string> logLines() const;
 
   TempDir dir_;
@@ -75,27 +78,25 @@ class ServerTest : public ::testing::Test {
   int port_ = 0;
 
  private:
-  mutable std::mutex logMutex_;
-  std::shared_ptr<std::vector<std::string>> log_ = std::make_shared<std::vector<std::string>>();
+  struct Log {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+  };
+  std::shared_ptr<Log> log_ = std::make_shared<Log>();
 };
 
-wire::Query query(std::string text, int packet = wire::kPacketQuery);
-
-// A plain TCP connection for what an HTTP client library will not send.
+// A plain TCP connection to 127.0.0.1, for what an HTTP client library will not send.
 class RawConnection {
  public:
   explicit RawConnection(int port);
   ~RawConnection();
-  bool connected() const { return fd_ >= 0; }
   bool send(std::string_view bytes);
-  // Reads one response (status line, headers, Content-Length body) within a few
-  // seconds; status 0 when none came.
+  // One response (Content-Length bodies only), status 0 when none came within 5 s.
   Answer readResponse();
-  // True when the server closed the connection (within a few seconds).
-  bool closedByServer();
+  bool closedByServer();  // within 5 s
 
  private:
-  bool fill();  // reads more into buffer_; false on close, error or timeout
+  bool fill();
   int fd_ = -1;
   std::string buffer_;
 };

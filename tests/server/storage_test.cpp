@@ -15,77 +15,57 @@ namespace storage = storeserver::storage;
 std::unique_ptr<storage::Connection> open(const std::filesystem::path& path) {
   std::string error;
   auto db = storage::openSqlite(path.string(), error);
-  EXPECT_TRUE(db) << error;
+  if (!db) throw std::runtime_error(error);
   return db;
 }
 
-TEST(Storage, MigrationsRunOnceAndKeepTheData) {
+TEST(Storage, MigrationsRunOnceKeepTheDataAndRefuseANewerDatabase) {
   TempDir dir;
   auto db = open(dir.path() / "store.db");
-  ASSERT_TRUE(db);
   storage::migrate(*db);
   db->execute("INSERT INTO stores (store_num, name) VALUES (?, ?)", {std::int64_t(7), std::string("Seven")});
-  storage::migrate(*db);
-  auto again = open(dir.path() / "store.db");
-  storage::migrate(*again);
-
+  storage::migrate(*open(dir.path() / "store.db"));
   const auto versions = db->query("SELECT version FROM schema_version");
   ASSERT_EQ(versions.size(), 1u);
   EXPECT_EQ(storage::integerAt(versions[0], 0), storage::currentSchemaVersion());
-  const auto stores = again->query("SELECT name FROM stores WHERE store_num = ?", {std::int64_t(7)});
-  ASSERT_EQ(stores.size(), 1u);
-  EXPECT_EQ(storage::textAt(stores[0], 0), "Seven");
-}
+  EXPECT_EQ(db->query("SELECT name FROM stores").size(), 1u);
 
-TEST(Storage, DatabaseNewerThanTheServerIsRefusedWithASentence) {
-  TempDir dir;
-  const auto path = dir.path() / "store.db";
-  {
-    auto db = open(path);
-    ASSERT_TRUE(db);
-    storage::migrate(*db);
-    db->execute("UPDATE schema_version SET version = ?", {std::int64_t(99)});
-    EXPECT_THROW(storage::migrate(*db), storage::Error);
-  }
+  db->execute("UPDATE schema_version SET version = 99");
   storeserver::ServerOptions o;
   o.port = 0;
-  o.databasePath = path.string();
+  o.databasePath = (dir.path() / "store.db").string();
   std::string error;
   EXPECT_FALSE(storeserver::StoreServer::start(o, error));
   EXPECT_NE(error.find("schema version 99, newer than"), std::string::npos) << error;
 }
 
-TEST(Storage, ReadsRefuseNullsAndWrongTypesAndCountsParameters) {
+TEST(Storage, ReadsRefuseNullsAndWrongTypesAndFailuresLeaveTheConnectionUsable) {
   TempDir dir;
   auto db = open(dir.path() / "store.db");
-  ASSERT_TRUE(db);
-  const auto rows = db->query("SELECT NULL, 'x', 5, ?", {std::int64_t(-3)});
+  const auto rows = db->query("SELECT NULL, 'x', ?", {std::int64_t(-3)});
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_THROW(storage::integerAt(rows[0], 0), storage::Error);
   EXPECT_THROW(storage::textAt(rows[0], 0), storage::Error);
   EXPECT_THROW(storage::integerAt(rows[0], 1), storage::Error);
   EXPECT_THROW(storage::textAt(rows[0], 2), storage::Error);
-  EXPECT_THROW(storage::integerAt(rows[0], 4), storage::Error);
-  EXPECT_EQ(storage::textAt(rows[0], 1), "x");
-  EXPECT_EQ(storage::integerAt(rows[0], 3), -3);
+  EXPECT_THROW(storage::integerAt(rows[0], 3), storage::Error);
+  EXPECT_EQ(storage::integerAt(rows[0], 2), -3);
 
   EXPECT_THROW(db->query("SELECT ?", {}), storage::Error);
   EXPECT_THROW(db->query("SELECT nothing FROM nowhere"), storage::Error);
   EXPECT_THROW(db->execute("SELECT 1; SELECT 2"), storage::Error);
-  EXPECT_EQ(db->query("SELECT 1").size(), 1u) << "the connection is usable after failures";
+  EXPECT_EQ(db->query("SELECT 1").size(), 1u);
 }
 
 TEST(Storage, UncommittedWriteIsRolledBack) {
   TempDir dir;
   auto db = open(dir.path() / "store.db");
-  ASSERT_TRUE(db);
   storage::migrate(*db);
   try {
     storage::Transaction tx(*db, storage::TxMode::Write);
     db->execute("INSERT INTO stores (store_num, name) VALUES (1, 'One')");
-    db->execute("INSERT INTO stores (store_num, name) VALUES (1, 'Twice')");  // primary key clash
-    tx.commit();
-    ADD_FAILURE() << "the second insert should have failed";
+    db->execute("INSERT INTO stores (store_num, name) VALUES (1, 'Twice')");
+    ADD_FAILURE() << "a second store 1 was accepted";
   } catch (const storage::Error& e) {
     EXPECT_NE(std::string(e.what()).find("UNIQUE"), std::string::npos) << e.what();
   }
@@ -94,25 +74,17 @@ TEST(Storage, UncommittedWriteIsRolledBack) {
 
 std::vector<std::string> dump(storage::Connection& db) {
   std::vector<std::string> lines;
-  const char* tables[] = {
-      "SELECT store_num, name FROM stores ORDER BY store_num",
-      "SELECT location_id, store_num, code, name FROM locations ORDER BY location_id",
-      "SELECT user_id, user_name, store_num, can_buy, active FROM users ORDER BY user_id",
-      "SELECT session_id, store_num, description, student_id_required, condition_check, within_percent,"
-      " tran_warning_qty, tran_max_qty, is_open FROM buying_sessions ORDER BY session_id",
-      "SELECT student_id, name FROM students ORDER BY student_id",
-      "SELECT agency_id, agency_number, name FROM aid_agencies ORDER BY agency_id",
-      "SELECT account_id, student_id, agency_id, start_date, expire_date, total_balance_cents, credit_limit_cents"
-      " FROM aid_accounts ORDER BY account_id",
-  };
-  for (const char* sql : tables)
-    for (const auto& row : db.query(sql)) {
-      std::string line;
+  for (const char* table : {"stores", "locations", "buying_sessions", "students", "aid_agencies", "aid_accounts"})
+    for (const auto& row : db.query("SELECT * FROM " + std::string(table) + " ORDER BY 1")) {
+      std::string line = table;
       for (const auto& v : row)
-        line += (std::holds_alternative<std::int64_t>(v) ? std::to_string(std::get<std::int64_t>(v))
-                                                         : std::get<std::string>(v)) + "|";
+        line += "|" + (std::holds_alternative<std::int64_t>(v) ? std::to_string(std::get<std::int64_t>(v))
+                                                               : std::get<std::string>(v));
       lines.push_back(line);
     }
+  for (const auto& row : db.query("SELECT user_id, user_name, store_num, can_buy, active FROM users ORDER BY 1"))
+    lines.push_back("users|" + storage::textAt(row, 1) + "|" + std::to_string(storage::integerAt(row, 2)) +
+                    std::to_string(storage::integerAt(row, 3)) + std::to_string(storage::integerAt(row, 4)));
   return lines;
 }
 
@@ -120,7 +92,6 @@ TEST(Demo, SeedingIsDeterministicAndOnlyIntoAnEmptyDatabase) {
   TempDir dir;
   auto a = open(dir.path() / "a.db");
   auto b = open(dir.path() / "b.db");
-  ASSERT_TRUE(a && b);
   storage::migrate(*a);
   storage::migrate(*b);
   const auto cost = storeserver::PasswordCost::minimum();
@@ -132,10 +103,8 @@ TEST(Demo, SeedingIsDeterministicAndOnlyIntoAnEmptyDatabase) {
   EXPECT_EQ(first, dump(*b));
   EXPECT_FALSE(storeserver::seedDemoData(*a, cost));
   EXPECT_EQ(first, dump(*a));
-
-  const auto hashes = a->query("SELECT password_hash FROM users");
-  for (const auto& h : hashes)
-    EXPECT_EQ(storage::textAt(h, 0).rfind("$argon2id$", 0), 0u) << "stored as an Argon2id hash, never as the password";
+  for (const auto& h : a->query("SELECT password_hash FROM users"))
+    EXPECT_TRUE(storage::textAt(h, 0).starts_with("$argon2id$")) << storage::textAt(h, 0);
 }
 
 TEST(StoreServerStart, ReportsWhatStopsItAsASentence) {
@@ -145,10 +114,9 @@ TEST(StoreServerStart, ReportsWhatStopsItAsASentence) {
   o.ioThreads = 1;
   o.workerThreads = 1;
   std::string error;
-
   o.databasePath = (dir.path() / "no" / "such" / "store.db").string();
   EXPECT_FALSE(storeserver::StoreServer::start(o, error));
-  EXPECT_NE(error.find("Cannot open the database file " + o.databasePath), std::string::npos) << error;
+  EXPECT_TRUE(error.starts_with("Cannot open the database file " + o.databasePath)) << error;
 
   o.databasePath = (dir.path() / "store.db").string();
   o.address = "not-an-address";
@@ -160,7 +128,7 @@ TEST(StoreServerStart, ReportsWhatStopsItAsASentence) {
   ASSERT_TRUE(first) << error;
   o.port = first->port();
   EXPECT_FALSE(storeserver::StoreServer::start(o, error));
-  EXPECT_NE(error.find("Cannot listen on 127.0.0.1:" + std::to_string(o.port)), std::string::npos) << error;
+  EXPECT_TRUE(error.starts_with("Cannot listen on 127.0.0.1:" + std::to_string(o.port) + ": ")) << error;
 }
 
 TEST(CommandLine, ConfigurationFileIsReadAndTheCommandLineWins) {
@@ -171,14 +139,12 @@ TEST(CommandLine, ConfigurationFileIsReadAndTheCommandLineWins) {
   std::string error;
   const auto line = storeserver::parseCommandLine({"--port", "0", "--config", config, "--demo", "--workers=5"}, error);
   ASSERT_TRUE(line) << error;
-  EXPECT_EQ(line->options.address, "0.0.0.0");
-  EXPECT_EQ(line->options.port, 0);
-  EXPECT_EQ(line->options.databasePath, "/srv/store.db");
-  EXPECT_TRUE(line->options.seedDemo);
-  EXPECT_EQ(line->options.workerThreads, 5u);
-  EXPECT_EQ(line->options.ioThreads, 4u);
-  EXPECT_EQ(line->options.tokenLifetime, std::chrono::hours(8));
-  EXPECT_FALSE(line->help);
+  const auto& o = line->options;
+  EXPECT_EQ(o.address + " " + std::to_string(o.port) + " " + o.databasePath, "0.0.0.0 0 /srv/store.db");
+  EXPECT_TRUE(o.seedDemo);
+  EXPECT_EQ(o.workerThreads, 5u);
+  EXPECT_EQ(o.ioThreads, 4u);
+  EXPECT_EQ(o.tokenLifetime, std::chrono::hours(8));
 }
 
 TEST(CommandLine, MistakesAreNamed) {
