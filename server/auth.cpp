@@ -62,8 +62,8 @@ std::optional<std::int64_t> loginBlockedFor(storage::Connection& db, std::string
 
 void recordLoginFailure(storage::Connection& db, std::string_view name, const FailureLimit& limit,
                         std::int64_t nowMs) {
-  db.execute("DELETE FROM login_failures WHERE user_name = ? AND failed_at <= ?",
-             {std::string(name), nowMs - limit.window.count()});
+  // Old failures of every name go, or names tried once each would pile up.
+  db.execute("DELETE FROM login_failures WHERE failed_at <= ?", {nowMs - limit.window.count()});
   db.execute("INSERT INTO login_failures (user_name, failed_at) VALUES (?, ?)", {std::string(name), nowMs});
 }
 
@@ -99,7 +99,9 @@ std::string issueToken(storage::Connection& db, const User& user, int app, std::
   unsigned char random[32];
   randombytes_buf(random, sizeof random);
   std::string token = hex(random, sizeof random);
-  db.execute("DELETE FROM session_tokens WHERE user_id = ? AND expires_at <= ?", {user.id, nowMs});
+  // Expired tokens stay a day, so their holders are told "expired" rather than "not known".
+  constexpr std::int64_t kKeepExpiredMs = 24 * 60 * 60 * 1000;
+  db.execute("DELETE FROM session_tokens WHERE expires_at <= ?", {nowMs - kKeepExpiredMs});
   db.execute(
       "INSERT INTO session_tokens (token_hash, user_id, app, issued_at, expires_at) VALUES (?, ?, ?, ?, ?)",
       {tokenHash(token), user.id, std::int64_t(app), nowMs, nowMs + lifetime.count()});

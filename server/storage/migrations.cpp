@@ -37,13 +37,14 @@ const std::array<std::vector<std::string_view>, 1> kMigrations = {{
         " app INTEGER NOT NULL,"
         " issued_at BIGINT NOT NULL,"
         " expires_at BIGINT NOT NULL)",
-        "CREATE INDEX session_tokens_by_user ON session_tokens(user_id, expires_at)",
+        "CREATE INDEX session_tokens_by_expiry ON session_tokens(expires_at)",
 
         // Keyed by the name as typed, so unknown names are throttled too.
         "CREATE TABLE login_failures ("
         " user_name TEXT NOT NULL,"
         " failed_at BIGINT NOT NULL)",
         "CREATE INDEX login_failures_by_name ON login_failures(user_name, failed_at)",
+        "CREATE INDEX login_failures_by_time ON login_failures(failed_at)",
 
         "CREATE TABLE buying_sessions ("
         " session_id INTEGER NOT NULL PRIMARY KEY,"
