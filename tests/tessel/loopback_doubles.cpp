@@ -129,6 +129,7 @@ void CannedHttpServer::serve(int connection) {
     buffer.erase(0, headEnd + 4 + bodyLength);
     const auto response = responses_.find(path);
     const std::string answer = response != responses_.end() ? response->second : httpResponse(404, "{}");
+    if (answer.empty()) return;  // hang up without answering
     if (::send(connection, answer.data(), answer.size(), MSG_NOSIGNAL) != ssize_t(answer.size())) return;
   }
 }

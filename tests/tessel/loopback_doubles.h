@@ -28,8 +28,9 @@ class SilentListener {
 };
 
 // Test double of an HTTP server: answers every request for a path with the
-// fixed bytes given for it (a whole HTTP response, well-formed or not) and
-// records what was asked. Keeps a connection open for further requests.
+// fixed bytes given for it (a whole HTTP response, well-formed or not; empty:
+// hang up instead) and records what was asked. Keeps a connection open for
+// further requests.
 class CannedHttpServer {
  public:
   explicit CannedHttpServer(std::map<std::string, std::string> responses);

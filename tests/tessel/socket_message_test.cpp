@@ -199,6 +199,7 @@ TEST_F(TransportFailureTest, AnswersThatCannotBeReadAreRefused) {
       {"a refusal with the server's sentence", httpResponse(503, wire::errorJson("The store server is busy.")),
        "The store server is busy."},
       {"a refusal without one", httpResponse(502, "Bad gateway"), unreadable},
+      {"no answer at all", "", CSocketMessage::ClosedText().toStdString()},
   };
   for (const auto& c : cases) {
     CannedHttpServer server({{"/v1/login", loginAnswer("t1")}, {"/v1/exchange", c.answer}});
