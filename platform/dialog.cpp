@@ -49,12 +49,6 @@ class MessageEvent : public QEvent {
   const QVariant lParam;
 };
 
-// Qt breaks lines at "\n"; the programs' texts may carry "\r\n".
-QString withQtLineBreaks(QString text) {
-  text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-  return text;
-}
-
 Qt::Alignment horizontalAlignment(unsigned style) {
   if (style & AlignCenter) return Qt::AlignHCenter;
   if (style & AlignRight) return Qt::AlignRight;
@@ -153,6 +147,9 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     case ControlKind::PushButton:
     case ControlKind::DefaultPushButton: {
       auto* button = new QPushButton(spec.text, this);
+      // Qt would otherwise make the first button the default when none is,
+      // and Return would click it instead of being the dialog's OK command.
+      button->setAutoDefault(false);
       if (spec.kind == ControlKind::DefaultPushButton) button->setDefault(true);
       // Looked up at click time so that a subclass's override runs.
       if (spec.id == IDOK) connect(button, &QPushButton::clicked, this, [this] { onOk(); });
@@ -160,7 +157,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
       return button;
     }
     case ControlKind::Label: {
-      auto* label = new QLabel(withQtLineBreaks(spec.text), this);
+      auto* label = new QLabel(spec.text, this);
       label->setTextFormat(Qt::PlainText);
       label->setWordWrap(true);
       label->setAlignment(horizontalAlignment(style) | Qt::AlignTop);
@@ -169,7 +166,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     }
     case ControlKind::Edit: {
       if (style & MultiLine) {
-        auto* edit = new QPlainTextEdit(withQtLineBreaks(spec.text), this);
+        auto* edit = new QPlainTextEdit(spec.text, this);
         edit->setReadOnly(style & ReadOnly);
         edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -250,11 +247,11 @@ void Dialog::setControlText(int id, const QString& text) {
   if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
     button->setText(text);
   } else if (auto* label = qobject_cast<QLabel*>(widget)) {
-    label->setText(withQtLineBreaks(text));
+    label->setText(text);
   } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
     edit->setText(text);
   } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
-    edit->setPlainText(withQtLineBreaks(text));
+    edit->setPlainText(text);
   } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
     if (combo->isEditable())
       combo->setEditText(text);
@@ -350,11 +347,17 @@ void Dialog::keyPressEvent(QKeyEvent* event) {
   const bool plain = event->modifiers() == Qt::NoModifier ||
                      (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
   if (enter && plain) {
+    auto* focused = qobject_cast<QPushButton*>(focusWidget());
+    if (focused && focused->isVisible() && focused->isEnabled()) {
+      focused->click();
+      return;
+    }
     const QList<QPushButton*> buttons = findChildren<QPushButton*>();
     const bool hasDefault = std::any_of(buttons.begin(), buttons.end(), [](const QPushButton* button) {
       return button->isDefault() && button->isVisible();
     });
-    // Without a default button, Return is the dialog's OK command.
+    // Return on a focused button clicks it, else the default button; without
+    // one, Return is the dialog's OK command.
     if (!hasDefault) {
       onOk();
       return;

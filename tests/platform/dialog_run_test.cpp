@@ -15,9 +15,10 @@ using testsupport::ModalDriver;
 
 namespace {
 
-enum { kEntry = 1001, kGo, kGoCode = 77 };
+enum { kEntry = 1001, kGo, kLookup, kGoCode = 77, kLookupCode = 78 };
 
-// kGo, when there, is the default button and ends the run with kGoCode.
+// kGo, when there, is the default button and ends the run with kGoCode; kLookup,
+// an ordinary button before the IDOK button, ends it with kLookupCode.
 DialogTemplate runTemplate(bool withDefault, bool captionOk = false) {
   DialogTemplate t;
   t.title = withDefault ? QStringLiteral("With default") : QStringLiteral("No default");
@@ -28,6 +29,7 @@ DialogTemplate runTemplate(bool withDefault, bool captionOk = false) {
     t.controls.push_back({kGo, ControlKind::DefaultPushButton, QStringLiteral("Go"), {8, 80, 40, 14}});
     t.controls.push_back({IDCANCEL, ControlKind::PushButton, QStringLiteral("Cancel"), {112, 80, 40, 14}});
   } else {
+    t.controls.push_back({kLookup, ControlKind::PushButton, QStringLiteral("Lookup"), {8, 80, 40, 14}});
     t.controls.push_back({IDOK, ControlKind::PushButton, QStringLiteral("OK"), {112, 80, 40, 14}});
   }
   return t;
@@ -37,6 +39,8 @@ class RecordingDialog : public Dialog {
  public:
   explicit RecordingDialog(const DialogTemplate& t) : Dialog(t) {
     if (QPushButton* go = button(kGo)) connect(go, &QPushButton::clicked, this, [this] { endDialog(kGoCode); });
+    if (QPushButton* lookup = button(kLookup))
+      connect(lookup, &QPushButton::clicked, this, [this] { endDialog(kLookupCode); });
   }
   using Dialog::onMessage;
 
@@ -117,10 +121,19 @@ TEST_F(DialogRun, KeysButtonsAndCloseEndInTheRightHandler) {
   const auto key = [](Qt::Key k) { return [k](QWidget* modal) { testsupport::pressKey(modal, k); }; };
   const auto click = [](int id) { return [id](QWidget* modal) { testsupport::clickControl(modal, id); }; };
   const auto close = [](QWidget* modal) { modal->close(); };
+  const auto returnOn = [](int id) {
+    return [id](QWidget* modal) {
+      testsupport::findControl(modal, id)->setFocus();
+      testsupport::pressKey(modal, Qt::Key_Return);
+    };
+  };
   const Case cases[] = {
       {"Return runs the default button", true, false, key(Qt::Key_Return), kGoCode, 0, 0},
       {"Enter runs the default button", true, false, key(Qt::Key_Enter), kGoCode, 0, 0},
-      {"Return without a default button is OK", false, false, key(Qt::Key_Return), IDOK, 1, 0},
+      {"Return without a default button is OK, not the first button", false, false, key(Qt::Key_Return), IDOK, 1,
+       0},
+      {"Return on a focused button clicks it", true, false, returnOn(IDCANCEL), IDCANCEL, 0, 1},
+      {"Return on a focused button, no default", false, false, returnOn(kLookup), kLookupCode, 0, 0},
       {"Escape cancels", true, false, key(Qt::Key_Escape), IDCANCEL, 0, 1},
       {"the IDCANCEL button cancels", true, false, click(IDCANCEL), IDCANCEL, 0, 1},
       {"the IDOK button is OK", false, false, click(IDOK), IDOK, 1, 0},
