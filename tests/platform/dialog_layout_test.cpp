@@ -10,7 +10,6 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
 #include <QTreeWidget>
 
 #include "platform/dialog.h"
@@ -133,14 +132,8 @@ TEST_F(DialogLayout, StylesShapeTheWidgets) {
   EXPECT_EQ(dlg.edit(kPin)->echoMode(), QLineEdit::Password);
   EXPECT_FALSE(dlg.control(kMore)->isEnabled());
   EXPECT_TRUE(dlg.label(kCaption)->alignment() & Qt::AlignRight);
-  QPlainTextEdit* notes = dlg.multiLineEdit(kNotes);
-  EXPECT_TRUE(notes->isReadOnly());
-  EXPECT_EQ(notes->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  QTreeWidget* view = dlg.listView(kView);
-  EXPECT_FALSE(view->rootIsDecorated());
-  EXPECT_TRUE(view->isHeaderHidden());
-  EXPECT_EQ(view->selectionBehavior(), QAbstractItemView::SelectRows);
-  EXPECT_EQ(view->selectionMode(), QAbstractItemView::SingleSelection);
+  EXPECT_TRUE(dlg.multiLineEdit(kNotes)->isReadOnly());
+  EXPECT_TRUE(dlg.listView(kView)->isHeaderHidden());
   // A combo box's template height is its dropped list, not its field.
   EXPECT_LT(dlg.comboBox(kCombo)->height(), dlg.toPixels({0, 0, 0, 64}).height());
   EXPECT_FALSE(dlg.comboBox(kCombo)->isEditable());
