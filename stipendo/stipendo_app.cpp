@@ -1,6 +1,7 @@
 #include "stipendo/stipendo_app.h"
 
 #include "shell/login_packet_behaviour.h"
+#include "stipendo/stipendo_dlg.h"
 #include "wire/exchange.h"
 
 namespace {
@@ -10,8 +11,9 @@ class CStipendoStart : public CLogInPacketBehaviour {
   using CLogInPacketBehaviour::CLogInPacketBehaviour;
 
  protected:
-  void RunFeatureDialog(CStartDlg& dlg) override {
-    ShowFeatureNotReady(&dlg, QStringLiteral("The Stipendo lookup"));
+  void RunFeatureDialog(CStartDlg&) override {
+    CStipendoDlg dlg;
+    dlg.runModal();
   }
 };
 

@@ -4,17 +4,6 @@
 #include <QLoggingCategory>
 #include <QUrl>
 
-// Debian builds libcpp-httplib with these; its classes have another layout
-// without them, so the header must see the same set.
-#ifndef CPPHTTPLIB_OPENSSL_SUPPORT
-#define CPPHTTPLIB_OPENSSL_SUPPORT
-#endif
-#ifndef CPPHTTPLIB_ZLIB_SUPPORT
-#define CPPHTTPLIB_ZLIB_SUPPORT
-#endif
-#ifndef CPPHTTPLIB_BROTLI_SUPPORT
-#define CPPHTTPLIB_BROTLI_SUPPORT
-#endif
 #include <httplib.h>
 
 #include "tessel/tessel_config.h"
