@@ -1,0 +1,143 @@
+// Sellin's connect loop: log-in, the buyer's session query, the session choice.
+#include <QListWidget>
+
+#include "platform/message_box.h"
+#include "platform/profile.h"
+#include "sellin/select_session_dlg.h"
+#include "sellin/sellin_app.h"
+#include "sellin/sellin_start.h"
+#include "shell/start_dlg.h"
+#include "tests/shell/shell_fixture.h"
+#include "wire/exchange.h"
+
+namespace shell_test {
+namespace {
+
+using platform::MessageBoxScript;
+using testsupport::ModalDriver;
+
+const CProgramConstants kSellin{wire::kAppSellin, "Sellin", "Sellin", 1045, 54, 50};
+
+class SellinStartTest : public ShellTest {
+ protected:
+  // Runs the start dialog with the queued actions; the first one must close it.
+  void runStart() {
+    CStartDlg dlg(kSellin, start_);
+    dlg.runModal();
+  }
+
+  void useBuyer(const QString& user, const QString& password) {
+    setSellinValue(QStringLiteral("BuyerUser"), user);
+    setSellinValue(QStringLiteral("BuyerPass"), password);
+  }
+
+  CSocketMessage msg_{wire::kAppSellin};
+  CSellinStart start_{msg_};
+};
+
+void chooseRow(QWidget* chooser, int row) {
+  auto* list = testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS);
+  ASSERT_NE(list, nullptr) << "not the session chooser";
+  ASSERT_LT(row, list->count());
+  list->setCurrentRow(row);
+  testsupport::pressKey(chooser, Qt::Key_Return);
+}
+
+TEST_F(SellinStartTest, SettingsDefaultToAnEmptyBuyerAtStoreOneAndAreReadAnew) {
+  EXPECT_EQ(CSellinStart::GetBuyerUser(), QString());
+  EXPECT_EQ(CSellinStart::GetBuyerPass(), QString());
+  EXPECT_EQ(CSellinStart::GetStoreNum(), 1);
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
+  setSellinValue(QStringLiteral("StoreNum"), QStringLiteral("2"));
+  EXPECT_EQ(CSellinStart::GetBuyerUser(), QStringLiteral("buyer"));
+  EXPECT_EQ(CSellinStart::GetBuyerPass(), QStringLiteral("buyer1"));
+  EXPECT_EQ(CSellinStart::GetStoreNum(), 2);
+}
+
+TEST_F(SellinStartTest, AServerErrorShowsItsTextThenTheLogInAgainAndCancelMeansNotLoggedIn) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("not-the-password"));
+  MessageBoxScript::arm(platform::IDOK);
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    closeWindow(modal);
+  });
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
+  runStart();
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  const auto& box = MessageBoxScript::shown()[0];
+  EXPECT_EQ(box.icon, platform::MessageIcon::Stop);
+  EXPECT_EQ(box.buttons, platform::MessageButtons::Ok);
+  EXPECT_FALSE(box.text.isEmpty());
+  EXPECT_NE(box.text, QStringLiteral("Connecting"));
+}
+
+TEST_F(SellinStartTest, ACancelledSessionChoiceAsksForTheLogInAgain) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
+  CStartDlg* seen = nullptr;
+  ModalDriver::whenModal([&](QWidget* modal) {
+    seen = qobject_cast<CStartDlg*>(modal);
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    EXPECT_TRUE(seen->m_bConnected);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
+    closeWindow(modal);
+  });
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  ModalDriver::whenModal([](QWidget* chooser) { cancel(chooser); });
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  // Store 1's open sessions sorted: "Spring Buyback", "Walk-in Buyback", "Wholesale Only" twice.
+  ModalDriver::whenModal([](QWidget* chooser) { chooseRow(chooser, 1); });
+  runStart();
+  EXPECT_EQ(start_.m_session.m_nSessionID, 1002);
+  EXPECT_EQ(start_.m_session.m_strDescription, QStringLiteral("  Walk-in Buyback"))
+      << "the chosen record is copied as received";
+  EXPECT_EQ(start_.m_session.m_nTranMaxQty, 6);
+}
+
+TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("wrong"));
+  for (int pass = 0; pass <= CSellinStart::kMaxLogInPasses; ++pass) MessageBoxScript::arm(platform::IDOK);
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    closeWindow(modal);
+  });
+  for (int pass = 0; pass < CSellinStart::kMaxLogInPasses; ++pass)
+    ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  runStart();
+  ASSERT_EQ(MessageBoxScript::shown().size(), size_t(CSellinStart::kMaxLogInPasses + 1));
+  EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
+}
+
+TEST_F(SellinStartTest, TheFeatureButtonConnectsFirstAndACancelledLogInOpensNothing) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
+  MessageBoxScript::arm(platform::IDOK);  // the ticket is not built yet: its button says so
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // cancelled log-in
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
+    closeWindow(modal);
+  });
+  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  ModalDriver::whenModal([](QWidget* chooser) { chooseRow(chooser, 0); });
+  runStart();
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  EXPECT_EQ(start_.m_session.m_nSessionID, 1001);
+}
+
+TEST_F(SellinStartTest, TheWholeProgramStartsWithEnterPasswordAndEndsCleanly) {
+  CSellinApp app;
+  ModalDriver::whenModal([](QWidget* modal) {
+    EXPECT_EQ(modal->windowTitle(), QStringLiteral("Sellin"));
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Enter Password"));
+    EXPECT_NE(testsupport::findControl(modal, 1045), nullptr) << "Sellin's company line";
+    closeWindow(modal);
+  });
+  EXPECT_FALSE(app.InitInstance());
+}
+
+}  // namespace
+}  // namespace shell_test

@@ -1,0 +1,32 @@
+#pragma once
+// The store server in this test process, on 127.0.0.1 and a free port, with the
+// demo store in a temporary SQLite file and the cheapest password hashing.
+#include <QString>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace storeserver {
+class StoreServer;
+}
+
+namespace testsupport {
+
+class DemoServer {
+ public:
+  // Starts the server; check started() (the test fails with the reason if not).
+  DemoServer();
+  ~DemoServer();
+
+  bool started() const { return server_ != nullptr; }
+  // "http://127.0.0.1:<port>", also after stop().
+  QString url() const { return url_; }
+  // Stops the server; the port then refuses connections.
+  void stop();
+
+ private:
+  QTemporaryDir dir_;
+  std::unique_ptr<storeserver::StoreServer> server_;
+  QString url_;
+};
+
+}  // namespace testsupport
