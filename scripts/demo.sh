@@ -28,7 +28,7 @@ if [ ! -f "$ini" ]; then
   printf '[Sellin]\nBuyerUser=buyer\nBuyerPass=buyer1\nStoreNum=1\n' > "$ini"
 fi
 
-./build/server/storeserver --database "$demo/store.db" --demo --listen 127.0.0.1 --port "$port" \
+./build/server/storeserver --database "$demo/store.db" --demo --address 127.0.0.1 --port "$port" \
   > "$demo/server.log" 2>&1 &
 server_pid=$!
 trap 'kill "$server_pid" 2>/dev/null || true' EXIT
