@@ -1,0 +1,23 @@
+#pragma once
+// Figures of one load run: latency percentiles and how evenly handhelds were served.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace loadstats {
+
+// Nearest-rank percentile (0 < p <= 100) of latencies in microseconds, in
+// milliseconds; 0 for no samples. Reorders the samples.
+double percentileMs(std::vector<std::uint32_t>& micros, double p);
+double maxMs(const std::vector<std::uint32_t>& micros);
+
+// Requests per handheld: the least-served few, fewest first, and the count of
+// the median handheld (the lower middle one when the number is even), so a
+// connection the server starves stands out against a typical one.
+struct Spread {
+  std::vector<std::size_t> slowest;
+  std::size_t median = 0;
+};
+Spread spread(std::vector<std::size_t> counts, std::size_t slowestWanted = 3);
+
+}  // namespace loadstats
