@@ -3,6 +3,7 @@
 // CSocketMessage; the floor run sends GET /v1/health from the same threads, so
 // the gap between the two is what the exchange itself costs.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QLoggingCategory>
 #include <QString>
@@ -251,7 +252,34 @@ struct Run {
   double p50 = 0, p99 = 0, max = 0;
   loadstats::Spread spread;
   std::string firstError;
+  // CPU time per answered request in microseconds: the handheld threads', and
+  // the rest of the process's (the in-process server's); -1 when unknown.
+  double clientCpu = -1;
+  double serverCpu = -1;
+  // Share of the machine other processes used during the run, in percent:
+  // figures taken while others compile are noisy; -1 when unknown.
+  double othersPercent = -1;
 };
+
+double cpuMicros(int who) {
+  rusage usage{};
+  getrusage(who, &usage);
+  auto micros = [](const timeval& t) { return double(t.tv_sec) * 1e6 + double(t.tv_usec); };
+  return micros(usage.ru_utime) + micros(usage.ru_stime);
+}
+
+// CPU time the whole machine spent busy so far, in microseconds (Linux
+// /proc/stat, steal included); -1 when unreadable.
+double machineBusyMicros() {
+  std::FILE* stat = std::fopen("/proc/stat", "r");
+  if (!stat) return -1;
+  unsigned long long user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
+  const int read = std::fscanf(stat, "cpu %llu %llu %llu %llu %llu %llu %llu %llu", &user, &nice, &system, &idle,
+                               &iowait, &irq, &softirq, &steal);
+  std::fclose(stat);
+  if (read != 8) return -1;
+  return double(user + nice + system + irq + softirq + steal) * 1e6 / double(sysconf(_SC_CLK_TCK));
+}
 
 struct HandheldTally {
   std::vector<std::uint32_t> micros;
@@ -261,11 +289,12 @@ struct HandheldTally {
   bool prepared = false;
   std::string firstError;
   Clock::time_point end;
+  double cpu = 0;
 };
 
 template <class Handheld>
 Run runLoad(const char* mode, const Options& o, const QString& address, const std::vector<Student>& students,
-            int handhelds) {
+            int handhelds, bool inProcessServer) {
   const std::size_t perHandheldCap = std::max<std::size_t>(1, o.maxRequests / std::size_t(handhelds));
   std::vector<std::unique_ptr<Handheld>> devices;
   for (int i = 0; i < handhelds; ++i) devices.push_back(std::make_unique<Handheld>(o, address, students, i));
@@ -284,6 +313,7 @@ Run runLoad(const char* mode, const Options& o, const QString& address, const st
       ready.count_down();
       go.wait();
       if (!tally.prepared) return;
+      const double cpuStart = cpuMicros(RUSAGE_THREAD);
       tally.micros.reserve(std::min<std::size_t>(perHandheldCap, 1 << 16));
       Clock::time_point now = Clock::now();
       for (std::size_t n = 0; n < perHandheldCap && now < deadline; ++n) {
@@ -300,13 +330,19 @@ Run runLoad(const char* mode, const Options& o, const QString& address, const st
         }
       }
       tally.end = now;
+      tally.cpu = cpuMicros(RUSAGE_THREAD) - cpuStart;
     });
   }
   ready.wait();
   const Clock::time_point start = Clock::now();
+  const double processCpuStart = cpuMicros(RUSAGE_SELF);
+  const double machineStart = machineBusyMicros();
   deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(o.seconds));
   go.count_down();
   for (std::thread& t : threads) t.join();
+  const double processCpu = cpuMicros(RUSAGE_SELF) - processCpuStart;
+  const double machine = machineBusyMicros() - machineStart;
+  const double wallMicros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   devices.clear();
 
   Run run;
@@ -335,6 +371,16 @@ Run runLoad(const char* mode, const Options& o, const QString& address, const st
   run.p50 = loadstats::percentileMs(all, 50);
   run.p99 = loadstats::percentileMs(all, 99);
   run.spread = loadstats::spread(std::move(counts));
+  if (machineStart >= 0 && wallMicros > 0) {
+    const double cores = std::max(1u, std::thread::hardware_concurrency());
+    run.othersPercent = std::clamp((machine - processCpu) / (wallMicros * cores) * 100, 0.0, 100.0);
+  }
+  if (run.requests > 0) {
+    double clientCpu = 0;
+    for (const HandheldTally& t : tallies) clientCpu += t.cpu;
+    run.clientCpu = clientCpu / double(run.requests);
+    if (inProcessServer) run.serverCpu = std::max(0.0, processCpu - clientCpu) / double(run.requests);
+  }
   return run;
 }
 
@@ -352,9 +398,11 @@ void printRun(const Run& r) {
     if (!slowest.empty()) slowest += ',';
     slowest += std::to_string(c);
   }
-  std::printf("%-8s %9d %9zu %7.2f %10.0f %8.3f %8.3f %8.3f  %14s / %-7zu %6zu %6zu\n", r.mode, r.handhelds,
-              r.requests, r.seconds, r.perSecond, r.p50, r.p99, r.max, slowest.c_str(), r.spread.median, r.errors,
-              r.busy);
+  auto cpu = [](double micros) { return micros < 0 ? std::string("-") : std::to_string(int(micros + 0.5)); };
+  std::printf("%-8s %9d %9zu %7.2f %10.0f %8.3f %8.3f %8.3f  %14s / %-7zu %6zu %6zu %7s %7s %7s\n", r.mode,
+              r.handhelds, r.requests, r.seconds, r.perSecond, r.p50, r.p99, r.max, slowest.c_str(), r.spread.median,
+              r.errors, r.busy, cpu(r.clientCpu).c_str(), cpu(r.serverCpu).c_str(),
+              r.othersPercent < 0 ? "-" : (std::to_string(int(r.othersPercent + 0.5)) + "%").c_str());
   if (r.unprepared) std::printf("         %zu handhelds could not start\n", r.unprepared);
   if (!r.firstError.empty()) std::printf("         first error: %s\n", r.firstError.c_str());
   std::fflush(stdout);
@@ -451,16 +499,19 @@ int main(int argc, char** argv) {
               "          since CSocketMessage only POSTs exchanges; same threads, same connection settings\n");
   std::printf("cores: %u   load average at start: %s   %.2f s per run\n\n", std::thread::hardware_concurrency(),
               loadAverage().c_str(), o.seconds);
-  std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s\n", "mode", "handhelds", "requests", "seconds",
-              "req/s", "p50 ms", "p99 ms", "max ms", "slowest 3 / median", "errors", "503s");
+  std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s %15s %7s\n", "", "", "", "", "", "", "", "", "", "",
+              "", "CPU us/request", "machine");
+  std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s %7s %7s %7s\n", "mode", "handhelds", "requests",
+              "seconds", "req/s", "p50 ms", "p99 ms", "max ms", "slowest 3 / median", "errors", "503s", "client",
+              "server", "others");
 
   const std::vector<Student> students = demoStudents();
   std::vector<std::pair<Run, Run>> runs;
   bool clean = true;
   for (int handhelds : o.handhelds) {
-    Run exchange = runLoad<ExchangeHandheld>("exchange", o, address, students, handhelds);
+    Run exchange = runLoad<ExchangeHandheld>("exchange", o, address, students, handhelds, inProcess);
     printRun(exchange);
-    Run floor = runLoad<FloorHandheld>("floor", o, address, students, handhelds);
+    Run floor = runLoad<FloorHandheld>("floor", o, address, students, handhelds, inProcess);
     printRun(floor);
     for (const Run* r : {&exchange, &floor})
       clean = clean && r->errors == 0 && !r->spread.slowest.empty() && r->spread.slowest.front() > 0;
