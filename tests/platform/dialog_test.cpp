@@ -1,0 +1,296 @@
+// Dialogs built from control tables: pixel geometry from dialog units, control
+// texts, sorted lists with item data, modal runs with their keys and the close
+// button, and window messages. Then the test support that drives them: the
+// modal driver's fallback and the fixture's check for every kind of leftover.
+#include <QApplication>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+#include <gtest/gtest-spi.h>
+#include <thread>
+
+#include "platform/dialog.h"
+#include "platform/message_box.h"
+#include "tests/support/qt_fixture.h"
+
+using namespace platform;
+
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+using testsupport::ModalDriver;
+
+namespace {
+
+enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption };
+
+// With a default: kGo (the default button) and IDCANCEL. Without: kLookup (an
+// ordinary button before IDOK) and IDOK. kGo and kLookup end a run with their ID.
+DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, int pointSize = 8) {
+  DialogTemplate t;
+  t.size = {160, 168};
+  t.fontPointSize = pointSize;
+  t.captionOk = captionOk;
+  t.controls = {
+      {kCaption, ControlKind::Label, QStringLiteral("Name:"), {8, 8, 40, 8}},
+      {kEntry, ControlKind::Edit, {}, {52, 8, 100, 16}, Border},
+      {kNotes, ControlKind::Edit, {}, {8, 32, 144, 40}, MultiLine | ReadOnly},
+      {kList, ControlKind::ListBox, {}, {8, 80, 68, 32}, Sorted},
+      {kPlainList, ControlKind::ListBox, {}, {8, 112, 68, 24}},
+      {kCombo, ControlKind::ComboBox, {}, {84, 80, 68, 64}, Sorted},
+      {withDefault ? kGo : kLookup, withDefault ? ControlKind::DefaultPushButton : ControlKind::PushButton,
+       QStringLiteral("First"), {8, 144, 40, 16}},
+      {withDefault ? IDCANCEL : IDOK, ControlKind::PushButton, QStringLiteral("Second"), {112, 144, 40, 16}},
+  };
+  return t;
+}
+
+class RecordingDialog : public Dialog {
+ public:
+  explicit RecordingDialog(const DialogTemplate& t) : Dialog(t) {
+    for (const int id : {kGo, kLookup})
+      if (QPushButton* b = button(id)) connect(b, &QPushButton::clicked, this, [this, id] { endDialog(id); });
+  }
+  using Dialog::onMessage;
+
+  int inits = 0, destroys = 0, oks = 0, cancels = 0, shows = 0;
+  bool refuseOk = false, refuseCancel = false;
+  QString textAtDestroy;
+  std::function<void(RecordingDialog&)> whenInit = [](RecordingDialog&) {};
+
+ protected:
+  bool onInitDialog() override {
+    ++inits;
+    focusControl(kEntry);
+    whenInit(*this);
+    return true;
+  }
+  void onOk() override {
+    ++oks;
+    if (!refuseOk) Dialog::onOk();
+  }
+  void onCancel() override {
+    ++cancels;
+    if (!refuseCancel) Dialog::onCancel();
+  }
+  void onDestroy() override {
+    ++destroys;
+    textAtDestroy = controlText(kEntry);
+  }
+  void showEvent(QShowEvent* event) override {
+    ++shows;
+    Dialog::showEvent(event);
+  }
+};
+
+using DialogTest = testsupport::QtFixture;
+
+}  // namespace
+
+TEST_F(DialogTest, DialogUnitsFollowTheTemplateFontAndTheScale) {
+  const double saved = uiScale();
+  setUiScale(1.0);
+  for (const int pointSize : {8, 12}) {
+    // Base units worked out independently: DejaVu Sans stands for "MS Shell Dlg".
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPointSize(pointSize);
+    const QFontMetrics metrics(font);
+    const int cw = qRound(metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
+    const int ch = metrics.height();
+    Dialog dlg(sampleTemplate(true, false, pointSize));
+    // Multiples of 4 and 8 dialog units map to whole pixels, no rounding.
+    EXPECT_EQ(dlg.control(kEntry)->geometry(), QRect(13 * cw, ch, 25 * cw, 2 * ch)) << "point size " << pointSize;
+    EXPECT_EQ(dlg.size(), QSize(40 * cw, 21 * ch)) << "point size " << pointSize;
+    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize()) << "a template dialog has a fixed size";
+    // A combo box's template height is its dropped list, not its field.
+    EXPECT_LT(dlg.comboBox(kCombo)->height(), dlg.toPixels({0, 0, 0, 64}).height()) << "field as tall as its list";
+  }
+
+  const QRect single = Dialog(sampleTemplate()).control(kEntry)->geometry();
+  setUiScale(2.0);
+  Dialog big(sampleTemplate());
+  setUiScale(saved);
+  EXPECT_EQ(big.control(kEntry)->geometry(), QRect(single.topLeft() * 2, single.size() * 2)) << "scale not applied";
+  EXPECT_DOUBLE_EQ(big.font().pointSizeF(), 16.0) << "text must grow with the dialog";
+}
+
+TEST_F(DialogTest, ControlTextTakesCrlfAndShowsMarkupAsPlainText) {
+  Dialog dlg(sampleTemplate());
+  dlg.setControlText(kNotes, QStringLiteral("Balance\r\nLimit"));
+  EXPECT_EQ(dlg.controlText(kNotes), QStringLiteral("Balance\nLimit")) << "CRLF must become one line break";
+  // Server text is shown as it is, never read as markup.
+  dlg.setControlText(kCaption, QStringLiteral("<b>A & B</b>"));
+  EXPECT_EQ(dlg.label(kCaption)->textFormat(), Qt::PlainText);
+  EXPECT_EQ(dlg.controlText(kCaption), QStringLiteral("<b>A & B</b>"));
+  EXPECT_TRUE(!dlg.edit(kNotes) && !dlg.multiLineEdit(kEntry) && !dlg.control(4242)) << "a wrong widget handed out";
+}
+
+TEST_F(DialogTest, SortedEntriesLandAtTheirPlaceAndKeepTheirData) {
+  Dialog dlg(sampleTemplate());
+  QListWidget* list = dlg.listBox(kList);
+  // A case-sensitive order would put "apple" after "Zebra".
+  const struct {
+    const char* text;
+    int row;
+  } adds[] = {{"pear", 0}, {"Zebra", 1}, {"apple", 0}, {"Banana", 1}, {"PEAR", 3}};  // equal: after the one there
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(addListEntry(list, adds[i].text, i), adds[i].row) << adds[i].text;
+  const QStringList order = {"apple", "Banana", "pear", "PEAR", "Zebra"};
+  const QList<qintptr> data = {2, 3, 0, 4, 1};
+  for (int row = 0; row < list->count(); ++row) {
+    EXPECT_EQ(list->item(row)->text(), order[row]) << "row " << row;
+    EXPECT_EQ(listEntryData(list, row), data[row]) << "item data does not follow its entry, row " << row;
+  }
+  EXPECT_TRUE(listEntryData(list, 5) == -1 && listEntryData(list, -1) == -1) << "a row that does not exist";
+
+  addListEntry(dlg.listBox(kPlainList), QStringLiteral("pear"), 7);
+  EXPECT_EQ(addListEntry(dlg.listBox(kPlainList), QStringLiteral("apple"), 8), 1) << "an unsorted list must append";
+
+  QComboBox* combo = dlg.comboBox(kCombo);
+  EXPECT_EQ(addListEntry(combo, QStringLiteral("West"), 10), 0);
+  EXPECT_EQ(addListEntry(combo, QStringLiteral("east"), 11), 0);
+  EXPECT_EQ(listEntryData(combo, 1), 10);
+  const qintptr wide = qintptr(1) << 40;
+  EXPECT_EQ(listEntryData(combo, addListEntry(combo, QStringLiteral("North"), wide)), wide) << "item data cut short";
+}
+
+TEST_F(DialogTest, RunModalInitialisesOnceEndsWithTheCodeAndDestroysOnce) {
+  RecordingDialog dlg(sampleTemplate());
+  ModalDriver::whenModal([](QWidget* modal) {
+    EXPECT_EQ(QApplication::focusWidget(), testsupport::findControl(modal, kEntry)) << "focus not set before showing";
+    EXPECT_EQ(static_cast<Dialog*>(modal)->runModal(), -1) << "a running dialog must not run again";
+    testsupport::typeInto(modal, kEntry, QStringLiteral("9780131103627"));
+    testsupport::clickControl(modal, kGo);
+  });
+  EXPECT_EQ(dlg.runModal(), kGo);
+  EXPECT_EQ(dlg.textAtDestroy, QStringLiteral("9780131103627")) << "controls must be alive in onDestroy";
+  EXPECT_FALSE(dlg.isVisible());
+
+  ModalDriver::whenModal([](QWidget* modal) { testsupport::pressKey(modal, Qt::Key_Escape); });
+  EXPECT_EQ(dlg.runModal(), IDCANCEL) << "a second run of the same dialog";
+  // endDialog during onInitDialog ends the run before the dialog shows.
+  dlg.whenInit = [](RecordingDialog& self) { self.endDialog(IDCANCEL); };
+  EXPECT_EQ(dlg.runModal(), IDCANCEL);
+  EXPECT_EQ(dlg.shows, 2) << "shown although ended in onInitDialog";
+  EXPECT_TRUE(dlg.inits == 3 && dlg.destroys == 3) << "each run must initialise and destroy exactly once";
+}
+
+TEST_F(DialogTest, KeysButtonsAndCloseEndInTheRightHandler) {
+  struct Case {
+    const char* what;
+    bool withDefault, captionOk;
+    std::function<void(QWidget*)> act;
+    int result, oks, cancels;
+  };
+  const auto key = [](Qt::Key k) { return [k](QWidget* modal) { testsupport::pressKey(modal, k); }; };
+  const auto click = [](int id) { return [id](QWidget* modal) { testsupport::clickControl(modal, id); }; };
+  const auto returnOn = [](int id) {
+    return [id](QWidget* modal) {
+      testsupport::findControl(modal, id)->setFocus();
+      testsupport::pressKey(modal, Qt::Key_Return);
+    };
+  };
+  const Case cases[] = {
+      {"Return runs the default button", true, false, key(Qt::Key_Return), kGo, 0, 0},
+      {"Enter runs the default button", true, false, key(Qt::Key_Enter), kGo, 0, 0},
+      {"Return without a default button is OK, not the first button", false, false, key(Qt::Key_Return), IDOK, 1, 0},
+      {"Return on a focused button clicks it", true, false, returnOn(IDCANCEL), IDCANCEL, 0, 1},
+      {"Return on a focused button, no default", false, false, returnOn(kLookup), kLookup, 0, 0},
+      {"Escape cancels", true, false, key(Qt::Key_Escape), IDCANCEL, 0, 1},
+      {"the IDCANCEL button cancels", true, false, click(IDCANCEL), IDCANCEL, 0, 1},
+      {"the IDOK button is OK", false, false, click(IDOK), IDOK, 1, 0},
+      {"close without captionOk cancels", true, false, &QWidget::close, IDCANCEL, 0, 1},
+      {"close with captionOk is OK", true, true, &QWidget::close, IDOK, 1, 0},
+  };
+  for (const Case& c : cases) {
+    RecordingDialog dlg(sampleTemplate(c.withDefault, c.captionOk));
+    ModalDriver::whenModal(c.act);
+    EXPECT_EQ(dlg.runModal(), c.result) << c.what;
+    EXPECT_EQ(dlg.oks, c.oks) << c.what;
+    EXPECT_EQ(dlg.cancels, c.cancels) << c.what;
+  }
+
+  // A close that onOk refuses leaves the dialog open.
+  RecordingDialog refusing(sampleTemplate(false, true));
+  refusing.refuseOk = true;
+  ModalDriver::whenModal([&refusing](QWidget* modal) {
+    modal->close();
+    EXPECT_TRUE(modal->isVisible()) << "closed although onOk refused";
+    refusing.refuseOk = false;
+    modal->close();
+  });
+  EXPECT_EQ(refusing.runModal(), IDOK);
+  EXPECT_EQ(refusing.oks, 2);
+}
+
+TEST_F(DialogTest, PostedMessagesRunLaterInOrderSentOnesAtOnceAllOnTheUiThread) {
+  enum { kFirst = WM_USER + 10, kSecond, kThird, kSent };
+  RecordingDialog dlg(sampleTemplate());
+  EXPECT_EQ(dlg.sendMessage(kSent), 0) << "a message without a handler must give 0";
+  QStringList seen;
+  QList<QThread*> threads;
+  for (const int message : {kFirst, kSecond, kThird, kSent})
+    dlg.onMessage(message, [&, message](const QVariant& w, const QVariant& l) -> qintptr {
+      seen << QStringLiteral("%1 %2%3").arg(message - kFirst).arg(w.toString(), dlg.isVisible() ? "" : " unshown");
+      threads << QThread::currentThread();
+      if (message == kFirst) {
+        dlg.postMessage(kSecond, "b");
+        dlg.postMessage(kThird, "c");
+        seen << QStringLiteral("sent gave %1").arg(dlg.sendMessage(kSent, 5, 6));
+      }
+      if (message == kThird) dlg.endDialog(IDOK);
+      return w.toInt() * l.toInt();
+    });
+  // As a start dialog does: post from onInitDialog, here from another thread.
+  dlg.whenInit = [](RecordingDialog& self) { std::thread([&self] { self.postMessage(kFirst, "a"); }).join(); };
+  EXPECT_EQ(dlg.runModal(), IDOK);
+  EXPECT_EQ(seen.join(" / ").toStdString(), "0 a / 3 5 / sent gave 30 / 1 b / 2 c");
+  EXPECT_EQ(threads, QList<QThread*>(4, dlg.thread())) << "a handler ran off the UI thread";
+}
+
+TEST_F(DialogTest, ModalDriverFallbackClosesDialogsLeftOpenAndReportsThem) {
+  ModalDriver::setFallbackTimeout(50);
+  DialogTemplate t = sampleTemplate();
+  t.title = "Forgotten";
+  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
+  t.title = "Stubborn";
+  RecordingDialog stubborn(t);
+  stubborn.refuseCancel = true;  // refuses Escape, close and reject()
+  EXPECT_EQ(stubborn.runModal(), IDCANCEL) << "must be closed even though its cancel refuses";
+  t.title = "Half done";
+  ModalDriver::whenModal([](QWidget*) {});
+  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
+
+  const QStringList problems = ModalDriver::takeProblems();
+  ASSERT_EQ(problems.size(), 3) << qPrintable(problems.join('\n'));
+  EXPECT_TRUE(problems[0].contains("Forgotten")) << qPrintable(problems[0]);
+  EXPECT_TRUE(problems[1].contains("Stubborn")) << qPrintable(problems[1]);
+  EXPECT_TRUE(problems[2].contains("Half done") && problems[2].contains("after its action")) << qPrintable(problems[2]);
+}
+
+TEST_F(DialogTest, TearDownFailsOnEveryKindOfLeftover) {
+  MessageBoxScript::arm(IDYES);
+  MessageBoxScript::arm(IDNO);
+  messageBox(nullptr, "Nobody armed me", {}, MessageIcon::Warning, MessageButtons::Ok);
+  ModalDriver::whenModal([](QWidget*) {});
+  auto* stray = new QWidget;
+  stray->setWindowTitle("Stray");
+  stray->show();
+
+  ::testing::TestPartResultArray failures;
+  {
+    const ::testing::ScopedFakeTestPartResultReporter intercept(
+        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
+    TearDown();
+  }
+  QStringList messages;
+  for (int i = 0; i < failures.size(); ++i) messages << QString::fromUtf8(failures.GetTestPartResult(i).message());
+  const QString all = messages.join('\n');
+  EXPECT_EQ(messages.size(), 4) << qPrintable(all);
+  for (const char* part : {"never ran", "dialog_test.cpp", "Nobody armed me", "1 armed", "Stray"})
+    EXPECT_TRUE(all.contains(part)) << part << " not reported in:\n" << qPrintable(all);
+  EXPECT_FALSE(stray->isVisible()) << "a left-over window stays on screen";
+  delete stray;
+  SetUp();  // the fixture's own TearDown follows
+}
