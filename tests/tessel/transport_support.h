@@ -1,26 +1,35 @@
 #pragma once
-// Shared by the transport and device tests: the Qt fixture (a private profile
-// per test), a scratch directory, and a bounded wait on the event loop.
+// Shared by the transport and device tests: a fixture with a private profile
+// and a scratch directory.
 #include <QTemporaryDir>
-#include <functional>
 #include <gtest/gtest.h>
 
+#include "platform/profile.h"
+#include "tessel/tessel_config.h"
 #include "tests/support/qt_fixture.h"
 
-namespace transport_test {
+// Readable values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
 
-// Runs the event loop until done() holds or boundMs pass; returns done().
-bool waitUntil(const std::function<bool()>& done, int boundMs = 5000);
+namespace transport_test {
 
 // An empty profile of its own, no command-line overrides, a scratch directory.
 class TesselTest : public testsupport::QtFixture {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-  // Sets a value of the "Tessel" profile section.
-  void setTessel(const QString& name, const QString& value);
+  void SetUp() override {
+    QtFixture::SetUp();
+    ASSERT_TRUE(dir_.isValid()) << "no scratch directory: " << dir_.errorString().toStdString();
+    CTesselConfig::ClearOverrides();
+  }
+  void TearDown() override {
+    CTesselConfig::ClearOverrides();
+    QtFixture::TearDown();
+  }
+  void setTessel(const QString& name, const QString& value) {
+    platform::Profile::writeString(CTesselConfig::SectionName(), name, value);
+  }
   QString path(const QString& name) const { return dir_.filePath(name); }
-
   QTemporaryDir dir_;
 };
 
