@@ -11,15 +11,13 @@ using wire::requests::aidAccounts;
 using wire::requests::sessions;
 
 TEST_F(Hostile, MalformedBodiesAre400WithASentence) {
+  // The wire tests go through what each body may hold; here each path answers for it.
   const std::vector<std::tuple<std::string_view, std::string, std::string>> cases = {
       {wire::kLoginPath, "not json", "not valid JSON"},
-      {wire::kLoginPath, "[\"clerk\"]", "not a JSON object"},
       {wire::kLoginPath, R"({"app":0,"user":"clerk"})", "\"password\""},
       {wire::kLoginPath, R"({"app":7,"user":"clerk","password":"clerk1"})", "unknown program"},
       {wire::kExchangePath, "", "not valid JSON"},
-      {wire::kExchangePath, R"({"app":2,"token":"t","queries":[]})", "no query"},
       {wire::kExchangePath, R"({"app":2,"token":5,"queries":[{"packet":3,"text":"{}"}]})", "must be a text"},
-      {wire::kExchangePath, R"({"app":2,"token":"t","queries":[{"packet":9,"text":"{}"}]})", "between"},
   };
   for (const auto& [path, body, expected] : cases) {
     const Answer a = post(std::string(path), body);
@@ -50,8 +48,7 @@ TEST_F(Hostile, EachBadQueryGetsAnErrorReplyAndTheOthersAreAnswered) {
   queries.insert(queries.begin() + 3, query(aidAccounts("S100200")));  // a good one among them
   const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), queries);
   ASSERT_EQ(replies.size(), queries.size());
-  EXPECT_FALSE(replies[3].error) << replies[3].text;
-  EXPECT_EQ(cut(replies[3].text, wire::layouts::aidAccount()).size(), 1u) << replies[3].text;
+  EXPECT_EQ(rows(replies[3], wire::layouts::aidAccount(), {"student_id"}).size(), 1u) << "the good one among them";
   for (std::size_t i = 0; i < cases.size(); ++i) {
     const wire::Reply& r = replies[i < 3 ? i : i + 1];
     EXPECT_TRUE(r.error) << cases[i].first.text << " -> " << r.text;
@@ -69,31 +66,27 @@ TEST_F(Hostile, SqlMetacharactersAreOrdinaryData) {
   EXPECT_FALSE(still.error) << still.text;
 }
 
-TEST_F(Hostile, OversizedBodyIs413EvenWhenAnnouncedWithExpect) {
-  const Answer a = post(std::string(wire::kExchangePath), std::string(2 * 1024 * 1024, 'x'));
-  EXPECT_EQ(a.status, 413) << a.body.substr(0, 200);
-  EXPECT_EQ(a.sentence(), "The request's body is larger than 524288 bytes.");
+TEST_F(Hostile, OversizedOrBrokenRequestsGetTheirStatusAndTheServerGoesOn) {
+  const Answer big = post(std::string(wire::kExchangePath), std::string(2 * 1024 * 1024, 'x'));
+  EXPECT_EQ(big.status, 413) << big.body.substr(0, 200);
+  EXPECT_EQ(big.sentence(), "The request's body is larger than 524288 bytes.");
 
-  RawConnection raw(port_);
-  ASSERT_TRUE(raw.send("POST /v1/exchange HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999\r\n"
-                       "Expect: 100-continue\r\n\r\n"));
-  EXPECT_EQ(raw.readResponse().status, 413);
-  EXPECT_TRUE(raw.closedByServer());
-  EXPECT_EQ(get("/v1/health").status, 200);
-}
-
-TEST_F(Hostile, OversizedHeaderIs431AndGarbageIs400) {
-  RawConnection big(port_);
-  ASSERT_TRUE(big.send("GET /v1/health HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(16 * 1024, 'h') + "\r\n\r\n"));
-  const Answer a = big.readResponse();
-  EXPECT_EQ(a.status, 431) << a.body;
-  EXPECT_EQ(a.sentence(), "The request's header is larger than 8192 bytes.");
-
-  RawConnection garbage(port_);
-  ASSERT_TRUE(garbage.send("HELLO THERE\r\n\r\n"));
-  const Answer b = garbage.readResponse();
-  EXPECT_EQ(b.status, 400) << b.body;
-  EXPECT_EQ(b.sentence(), "The request is not valid HTTP.");
+  const std::vector<std::tuple<std::string, int, std::string>> cases = {
+      {"POST /v1/exchange HTTP/1.1\r\nHost: x\r\nContent-Length: 99999999\r\nExpect: 100-continue\r\n\r\n", 413,
+       "The request's body is larger than 524288 bytes."},
+      {"GET /v1/health HTTP/1.1\r\nHost: x\r\nX-Filler: " + std::string(16 * 1024, 'h') + "\r\n\r\n", 431,
+       "The request's header is larger than 8192 bytes."},
+      {"HELLO THERE\r\n\r\n", 400, "The request is not valid HTTP."},
+  };
+  for (const auto& [request, status, expected] : cases) {
+    RawConnection raw(port_);
+    ASSERT_TRUE(raw.send(request)) << expected;
+    const Answer a = raw.readResponse();
+    EXPECT_EQ(a.status, status) << a.body;
+    EXPECT_EQ(a.sentence(), expected);
+    EXPECT_TRUE(raw.closedByServer()) << expected << ": connection left open";
+  }
+  EXPECT_EQ(get("/v1/health").status, 200) << "the server stopped answering";
 }
 
 TEST_F(Hostile, ExpectContinueIsAnsweredAndTheConnectionKeptAlive) {
@@ -105,29 +98,8 @@ TEST_F(Hostile, ExpectContinueIsAnsweredAndTheConnectionKeptAlive) {
   ASSERT_TRUE(raw.send(body));
   const Answer a = raw.readResponse();
   EXPECT_EQ(a.status, 200) << a.body;
-  for (int i = 0; i < 3; ++i) {
-    ASSERT_TRUE(raw.send("GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n"));
-    const Answer again = raw.readResponse();
-    EXPECT_EQ(again.status, 200) << again.body;
-    EXPECT_EQ(again.body, R"({"status":"ok"})");
-  }
-}
-
-TEST_F(Hostile, WrongPathIs404AndWrongMethodIs405) {
-  const Answer missing = post("/v1/nothing", "{}");
-  EXPECT_EQ(missing.status, 404) << missing.body;
-  EXPECT_EQ(missing.sentence(), "The store server has nothing at /v1/nothing.");
-  EXPECT_EQ(get("/").status, 404);
-
-  const Answer getLogin = get("/v1/login");
-  EXPECT_EQ(getLogin.status, 405) << getLogin.body;
-  EXPECT_EQ(getLogin.header("allow"), "POST");
-  EXPECT_EQ(getLogin.sentence(), "Use POST for /v1/login.");
-  EXPECT_EQ(get("/v1/exchange").status, 405);
-  const Answer postHealth = post("/v1/health", "{}");
-  EXPECT_EQ(postHealth.status, 405) << postHealth.body;
-  EXPECT_EQ(postHealth.header("allow"), "GET");
-  EXPECT_EQ(get("/v1/health?probe=1").status, 200);
+  ASSERT_TRUE(raw.send("GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_EQ(raw.readResponse().status, 200) << "the connection was not kept alive";
 }
 
 }  // namespace

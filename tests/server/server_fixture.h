@@ -3,81 +3,160 @@
 // database in a fresh temporary directory, and talks to it over real HTTP.
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "server/storage/sqlite_storage.h"
 #include "server/store_server.h"
-#include "server/storage/storage.h"
 #include "wire/exchange.h"
+#include "wire/framing.h"
 #include "wire/layouts.h"
+#include "wire/text.h"
 
 namespace servertest {
 
 struct Answer {
   int status = 0;  // 0: no answer at all
   std::string body;
-  std::map<std::string, std::string> headers;  // names in lower case
-  std::string header(const std::string& lowerName) const {
-    const auto it = headers.find(lowerName);
-    return it == headers.end() ? std::string() : it->second;
-  }
+  httplib::Headers headers;  // names compared without case; none from a RawConnection
+  std::string header(const std::string& name) const { return headers.count(name) ? headers.find(name)->second : ""; }
   // The sentence of an error body.
   std::string sentence() const { return wire::parseErrorBody(body).value_or("(no error body) " + body); }
 };
 
-// One record cut from a reply as the client cuts it; fields without their padding.
-struct Record {
-  std::u16string text;
-  const wire::RecordLayout* layout;
-  std::string field(std::string_view name) const;
-};
-std::vector<Record> cut(const std::string& reply, const wire::RecordLayout& layout);
+// The records of a reply cut as the client cuts them, each checked for its
+// framing; per record the named fields without their padding, joined by '|'.
+inline std::vector<std::string> rows(const wire::Reply& reply, const wire::RecordLayout& layout,
+                                     std::initializer_list<std::string_view> fields) {
+  EXPECT_FALSE(reply.error) << reply.text;
+  const std::u16string text = wire::toUtf16(reply.text);
+  std::vector<std::string> out;
+  for (const wire::RecordSpan& span : text.empty() ? std::vector<wire::RecordSpan>{}
+                                                   : wire::cutRecords(text, layout.dataSize())) {
+    const std::u16string_view record = std::u16string_view(text).substr(span.offset, span.length);
+    EXPECT_TRUE(record.size() == layout.dataSize() && record.ends_with(u"\r")) << "a broken record: " << reply.text;
+    std::string line;
+    for (std::string_view f : fields)
+      line += (line.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(f)));
+    out.push_back(line);
+  }
+  return out;
+}
 
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "storeserver-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary directory");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
   const std::filesystem::path& path() const { return path_; }
 
  private:
   std::filesystem::path path_;
 };
 
-wire::Query query(std::string text, int packet = wire::kPacketQuery);
+inline wire::Query query(std::string text, int packet = wire::kPacketQuery) { return {packet, std::move(text), -1}; }
 
 class ServerTest : public ::testing::Test {
  protected:
   // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers.
-  storeserver::ServerOptions options() const;
+  storeserver::ServerOptions options() const {
+    storeserver::ServerOptions o;
+    o.port = 0;
+    o.databasePath = (dir_.path() / "store.db").string();
+    o.seedDemo = true;
+    o.ioThreads = o.workerThreads = 2;
+    o.passwordCost = storeserver::PasswordCost::minimum();
+    o.logSink = [log = log_](std::string_view line) {
+      std::lock_guard lock(log->mutex);
+      log->lines.emplace_back(line);
+    };
+    return o;
+  }
   void SetUp() override { start(options()); }
   // Stops any running server and starts one with these options.
-  void start(const storeserver::ServerOptions& options);
+  void start(const storeserver::ServerOptions& o) {
+    server_.reset();
+    std::string error;
+    server_ = storeserver::StoreServer::start(o, error);
+    ASSERT_TRUE(server_) << error;
+    port_ = server_->port();
+  }
 
-  std::unique_ptr<httplib::Client> client() const;
-  Answer post(const std::string& path, const std::string& body) const;
-  Answer get(const std::string& path) const;
-  Answer loginAnswer(int app, const std::string& user, const std::string& password) const;
-  Answer exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries) const;
+  Answer post(const std::string& path, const std::string& body) const {
+    return toAnswer(client().Post(path.c_str(), body, "application/json"));
+  }
+  Answer get(const std::string& path) const { return toAnswer(client().Get(path.c_str())); }
+  Answer loginAnswer(int app, const std::string& user, const std::string& password) const {
+    return post(std::string(wire::kLoginPath), wire::toJson(wire::LoginRequest{app, user, password}));
+  }
+  Answer exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries) const {
+    return post(std::string(wire::kExchangePath), wire::toJson(wire::ExchangeRequest{app, token, queries}));
+  }
   // These record a failure (and give an empty result) unless the answer is 200.
-  std::string login(int app, const std::string& user, const std::string& password) const;
-  std::vector<wire::Reply> exchange(int app, const std::string& token, const std::vector<wire::Query>& queries) const;
+  std::string login(int app, const std::string& user, const std::string& password) const {
+    const Answer a = loginAnswer(app, user, password);
+    std::string error;
+    const auto reply = wire::parseLoginReply(a.body, error);
+    if (a.status == 200 && reply) return reply->token;
+    ADD_FAILURE() << "log-in of " << user << " answered " << a.status << ": " << a.body;
+    return {};
+  }
+  std::vector<wire::Reply> exchange(int app, const std::string& token, const std::vector<wire::Query>& queries) const {
+    const Answer a = exchangeAnswer(app, token, queries);
+    std::string error;
+    const auto reply = wire::parseExchangeReply(a.body, error);
+    if (a.status == 200 && reply && reply->replies.size() == queries.size()) return reply->replies;
+    ADD_FAILURE() << "exchange answered " << a.status << ": " << a.body;
+    return {};
+  }
   // One query, sent after a fresh log-in of clerk in Stipendo.
-  wire::Reply ask(const std::string& text) const;
+  wire::Reply ask(const std::string& text) const {
+    const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), {query(text)});
+    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
 
   // A connection of our own to the server's database, as an administrator's.
-  std::unique_ptr<storeserver::storage::Connection> sideConnection() const;
-  std::vector<std::string> logLines() const;
+  std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
+    std::string error;
+    auto db = storeserver::storage::openSqlite((dir_.path() / "store.db").string(), error);
+    if (!db) throw std::runtime_error(error);
+    return db;
+  }
+  std::vector<std::string> logLines() const {
+    std::lock_guard lock(log_->mutex);
+    return log_->lines;
+  }
 
   TempDir dir_;
   std::unique_ptr<storeserver::StoreServer> server_;
   int port_ = 0;
 
  private:
+  httplib::Client client() const {
+    httplib::Client c("127.0.0.1", port_);
+    c.set_tcp_nodelay(true);
+    c.set_connection_timeout(5);
+    c.set_read_timeout(10);
+    return c;
+  }
+  static Answer toAnswer(const httplib::Result& result) {
+    if (!result) return {0, "no answer: " + httplib::to_string(result.error()), {}};
+    return {result->status, result->body, result->headers};
+  }
   struct Log {
     std::mutex mutex;
     std::vector<std::string> lines;
@@ -88,16 +167,46 @@ class ServerTest : public ::testing::Test {
 // A plain TCP connection to 127.0.0.1, for what an HTTP client library will not send.
 class RawConnection {
  public:
-  explicit RawConnection(int port);
-  ~RawConnection();
-  bool send(std::string_view bytes);
+  explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
+  }
+  ~RawConnection() { ::close(fd_); }
+  bool send(std::string_view bytes) {
+    return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size());
+  }
   // One response (Content-Length bodies only), status 0 when none came within 5 s.
-  Answer readResponse();
-  bool closedByServer();  // within 5 s
+  Answer readResponse() {
+    std::size_t end, field;
+    while ((end = buffer_.find("\r\n\r\n")) == std::string::npos)
+      if (!fill()) return {};
+    Answer a{std::atoi(buffer_.c_str() + 9), {}, {}};
+    field = buffer_.find("Content-Length: ");
+    const std::size_t length = field < end ? std::stoul(buffer_.substr(field + 16)) : 0;
+    while (buffer_.size() < end + 4 + length)
+      if (!fill()) return {};
+    a.body = buffer_.substr(end + 4, length);
+    buffer_.erase(0, end + 4 + length);
+    return a;
+  }
+  bool closedByServer() {  // within 5 s
+    pollfd p{fd_, POLLIN, 0};
+    char c;
+    return ::poll(&p, 1, 5000) > 0 && ::recv(fd_, &c, 1, 0) <= 0;
+  }
 
  private:
-  bool fill();
-  int fd_ = -1;
+  bool fill() {
+    pollfd p{fd_, POLLIN, 0};
+    char chunk[4096];
+    const ssize_t n = ::poll(&p, 1, 5000) > 0 ? ::recv(fd_, chunk, sizeof chunk, 0) : -1;
+    if (n > 0) buffer_.append(chunk, std::size_t(n));
+    return n > 0;
+  }
+  int fd_;
   std::string buffer_;
 };
 
