@@ -1,17 +1,15 @@
 // The aid lookup dialog, a real widget, against the store server running in
 // this process on the demo store: its two states, the lines it lists, where
 // the list sits, and what a refused or failed lookup leaves behind.
-#include <QTemporaryDir>
 #include <QTreeWidget>
-#include <atomic>
 #include <gtest/gtest.h>
 
 #include "platform/message_box.h"
-#include "server/store_server.h"
 #include "stipendo/stipendo_app.h"
 #include "stipendo/stipendo_dlg.h"
 #include "stipendo_test_support.h"
 #include "tessel/tessel_config.h"
+#include "tests/support/demo_server.h"
 #include "tests/support/qt_fixture.h"
 
 namespace {
@@ -78,31 +76,15 @@ class StipendoDlgTest : public testsupport::QtFixture {
   void SetUp() override {
     QtFixture::SetUp();
     CTesselConfig::ClearOverrides();  // no scanner: scans come as posted messages
-    ASSERT_TRUE(m_dir.isValid()) << "no scratch directory: " << m_dir.errorString().toStdString();
-    storeserver::ServerOptions options;
-    options.port = 0;
-    options.databasePath = m_dir.filePath("store.db").toStdString();
-    options.seedDemo = true;
-    options.ioThreads = 1;
-    options.workerThreads = 1;
-    options.passwordCost = storeserver::PasswordCost::minimum();
-    // The server logs each exchange before it answers, so the count is
-    // complete once the dialog has its reply.
-    options.logSink = [this](std::string_view line) {
-      if (line.find(" exchange ") != std::string_view::npos) ++m_exchanges;
-    };
-    std::string error;
-    m_server = storeserver::StoreServer::start(options, error);
-    ASSERT_TRUE(m_server) << "store server did not start: " << error;
-    m_port = m_server->port();
+    ASSERT_TRUE(m_server.started());
     m_app = std::make_unique<CStipendoApp>();
-    m_app->m_socketMsg.SetServer(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+    m_app->m_socketMsg.SetServer(m_server.url());
     m_app->m_socketMsg.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
   }
 
   void TearDown() override {
     m_app.reset();
-    m_server.reset();
+    m_server.stop();
     CTesselConfig::ClearOverrides();
     QtFixture::TearDown();
   }
@@ -137,12 +119,9 @@ class StipendoDlgTest : public testsupport::QtFixture {
                                     << joinedLines(dlg);
   }
 
-  int exchanges() const { return m_exchanges.load(); }
+  int exchanges() const { return m_server.exchangeCount(); }
 
-  QTemporaryDir m_dir;
-  std::atomic<int> m_exchanges{0};
-  std::unique_ptr<storeserver::StoreServer> m_server;
-  int m_port = 0;
+  testsupport::DemoServer m_server;
   std::unique_ptr<CStipendoApp> m_app;
 };
 
@@ -284,12 +263,12 @@ TEST_F(StipendoDlgTest, StoppedServerIsReportedAndNothingStaysListed) {
     typeAndEnter(dlg, "S100200");
     expectResult(dlg, kUpperS100200, "before the server stopped");
 
-    m_server.reset();
+    m_server.stop();
     MessageBoxScript::arm(platform::IDOK);
     scan(dlg, "S100300", [] { return !MessageBoxScript::shown().empty(); });
     ASSERT_EQ(MessageBoxScript::shown().size(), 1u) << "expected one box";
     const MessageBoxScript::ShownBox& box = MessageBoxScript::shown().front();
-    EXPECT_EQ(box.text.toStdString(), "Cannot reach the store server at 127.0.0.1:" + std::to_string(m_port) + ".")
+    EXPECT_EQ(box.text.toStdString(), "Cannot reach the store server at 127.0.0.1:" + std::to_string(m_server.port()) + ".")
         << "not the unreachable-server sentence";
     EXPECT_EQ(box.icon, platform::MessageIcon::Stop) << "the box has no stop icon";
     expectEntryState(dlg, "after the failed exchange");

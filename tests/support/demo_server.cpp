@@ -14,17 +14,22 @@ DemoServer::DemoServer() {
   options.ioThreads = 1;
   options.workerThreads = 1;
   options.passwordCost = storeserver::PasswordCost::minimum();
-  options.logSink = [](std::string_view) {};
+  options.logSink = [this](std::string_view line) {
+    if (line.find(" exchange ") != std::string_view::npos) ++exchanges_;
+  };
   std::string error;
   server_ = storeserver::StoreServer::start(options, error);
   if (!server_) {
     ADD_FAILURE() << "the store server did not start: " << error;
     return;
   }
-  url_ = QStringLiteral("http://127.0.0.1:%1").arg(server_->port());
+  port_ = server_->port();
+  url_ = QStringLiteral("http://127.0.0.1:%1").arg(port_);
 }
 
 DemoServer::~DemoServer() = default;
+
+quint16 DemoServer::port() const { return port_; }
 
 void DemoServer::stop() { server_.reset(); }
 

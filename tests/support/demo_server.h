@@ -3,6 +3,7 @@
 // demo store in a temporary SQLite file and the cheapest password hashing.
 #include <QString>
 #include <QTemporaryDir>
+#include <atomic>
 #include <memory>
 
 namespace storeserver {
@@ -20,6 +21,10 @@ class DemoServer {
   bool started() const { return server_ != nullptr; }
   // "http://127.0.0.1:<port>", also after stop().
   QString url() const { return url_; }
+  quint16 port() const;
+  // Exchanges the server has answered so far. It logs each one before it
+  // answers, so the count is complete once the client has its reply.
+  int exchangeCount() const { return exchanges_; }
   // Stops the server; the port then refuses connections.
   void stop();
 
@@ -27,6 +32,8 @@ class DemoServer {
   QTemporaryDir dir_;
   std::unique_ptr<storeserver::StoreServer> server_;
   QString url_;
+  quint16 port_ = 0;
+  std::atomic<int> exchanges_{0};
 };
 
 }  // namespace testsupport
