@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 
+#include "tessel/records.h"
 #include "wire/framing.h"
 
 template <class TRecord>
@@ -21,9 +22,7 @@ class CDataArray {
   // one record made from an empty text.
   void FillFromResponse(const QString& reply) {
     TRecord working;
-    const std::u16string_view text(reinterpret_cast<const char16_t*>(reply.utf16()),
-                                   static_cast<std::size_t>(reply.size()));
-    for (const wire::RecordSpan& span : wire::cutRecords(text, std::size_t(working.GetDataSize()))) {
+    for (const wire::RecordSpan& span : wire::cutRecords(Utf16View(reply), std::size_t(working.GetDataSize()))) {
       working.SetFields(reply.mid(qsizetype(span.offset), qsizetype(span.length)));
       m_items.append(working);
     }

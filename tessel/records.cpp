@@ -2,21 +2,13 @@
 
 #include "wire/framing.h"
 
-namespace {
-
-std::u16string_view view(const QString& s) {
-  return {reinterpret_cast<const char16_t*>(s.utf16()), static_cast<std::size_t>(s.size())};
-}
-
-}  // namespace
-
 QString CRecordFields::Text(std::string_view name) const {
-  const std::u16string_view field = wire::fieldText(view(m_record), m_layout, m_layout.indexOf(name));
+  const std::u16string_view field = wire::fieldText(Utf16View(m_record), m_layout, m_layout.indexOf(name));
   return QString::fromUtf16(field.data(), static_cast<qsizetype>(field.size()));
 }
 
 int CRecordFields::Number(std::string_view name) const {
-  return wire::parseInteger(wire::fieldText(view(m_record), m_layout, m_layout.indexOf(name)));
+  return wire::parseInteger(wire::fieldText(Utf16View(m_record), m_layout, m_layout.indexOf(name)));
 }
 
 void CSLSessionInfo::SetFields(const QString& record) {

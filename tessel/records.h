@@ -3,8 +3,14 @@
 // layout the server writes (wire/layouts.h). Fields the programs do not read
 // are kept too, so copies carry every field.
 #include <QString>
+#include <string_view>
 
 #include "wire/layouts.h"
+
+// The text's UTF-16 units, as the wire functions read them; valid while text lives.
+inline std::u16string_view Utf16View(const QString& text) {
+  return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
+}
 
 // Base of every record class held in a CDataArray.
 class CRecord {
