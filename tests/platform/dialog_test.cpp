@@ -1,7 +1,6 @@
 // Dialogs built from control tables: pixel geometry from dialog units, control
 // texts, sorted lists with item data, modal runs with their keys and the close
-// button, and window messages. Then the test support that drives them: the
-// modal driver's fallback and the fixture's check for every kind of leftover.
+// button, and window messages.
 #include <QApplication>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -10,11 +9,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
-#include <gtest/gtest-spi.h>
 #include <thread>
 
 #include "platform/dialog.h"
-#include "platform/message_box.h"
 #include "tests/support/qt_fixture.h"
 
 using namespace platform;
@@ -56,7 +53,7 @@ class RecordingDialog : public Dialog {
   using Dialog::onMessage;
 
   int inits = 0, destroys = 0, oks = 0, cancels = 0, shows = 0;
-  bool refuseOk = false, refuseCancel = false;
+  bool refuseOk = false;
   QString textAtDestroy;
   std::function<void(RecordingDialog&)> whenInit = [](RecordingDialog&) {};
 
@@ -73,7 +70,7 @@ class RecordingDialog : public Dialog {
   }
   void onCancel() override {
     ++cancels;
-    if (!refuseCancel) Dialog::onCancel();
+    Dialog::onCancel();
   }
   void onDestroy() override {
     ++destroys;
@@ -247,50 +244,4 @@ TEST_F(DialogTest, PostedMessagesRunLaterInOrderSentOnesAtOnceAllOnTheUiThread) 
   EXPECT_EQ(dlg.runModal(), IDOK);
   EXPECT_EQ(seen.join(" / ").toStdString(), "0 a / 3 5 / sent gave 30 / 1 b / 2 c");
   EXPECT_EQ(threads, QList<QThread*>(4, dlg.thread())) << "a handler ran off the UI thread";
-}
-
-TEST_F(DialogTest, ModalDriverFallbackClosesDialogsLeftOpenAndReportsThem) {
-  ModalDriver::setFallbackTimeout(50);
-  DialogTemplate t = sampleTemplate();
-  t.title = "Forgotten";
-  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
-  t.title = "Stubborn";
-  RecordingDialog stubborn(t);
-  stubborn.refuseCancel = true;  // refuses Escape, close and reject()
-  EXPECT_EQ(stubborn.runModal(), IDCANCEL) << "must be closed even though its cancel refuses";
-  t.title = "Half done";
-  ModalDriver::whenModal([](QWidget*) {});
-  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
-
-  const QStringList problems = ModalDriver::takeProblems();
-  ASSERT_EQ(problems.size(), 3) << qPrintable(problems.join('\n'));
-  EXPECT_TRUE(problems[0].contains("Forgotten")) << qPrintable(problems[0]);
-  EXPECT_TRUE(problems[1].contains("Stubborn")) << qPrintable(problems[1]);
-  EXPECT_TRUE(problems[2].contains("Half done") && problems[2].contains("after its action")) << qPrintable(problems[2]);
-}
-
-TEST_F(DialogTest, TearDownFailsOnEveryKindOfLeftover) {
-  MessageBoxScript::arm(IDYES);
-  MessageBoxScript::arm(IDNO);
-  messageBox(nullptr, "Nobody armed me", {}, MessageIcon::Warning, MessageButtons::Ok);
-  ModalDriver::whenModal([](QWidget*) {});
-  auto* stray = new QWidget;
-  stray->setWindowTitle("Stray");
-  stray->show();
-
-  ::testing::TestPartResultArray failures;
-  {
-    const ::testing::ScopedFakeTestPartResultReporter intercept(
-        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-    TearDown();
-  }
-  QStringList messages;
-  for (int i = 0; i < failures.size(); ++i) messages << QString::fromUtf8(failures.GetTestPartResult(i).message());
-  const QString all = messages.join('\n');
-  EXPECT_EQ(messages.size(), 4) << qPrintable(all);
-  for (const char* part : {"never ran", "dialog_test.cpp", "Nobody armed me", "1 armed", "Stray"})
-    EXPECT_TRUE(all.contains(part)) << part << " not reported in:\n" << qPrintable(all);
-  EXPECT_FALSE(stray->isVisible()) << "a left-over window stays on screen";
-  delete stray;
-  SetUp();  // the fixture's own TearDown follows
 }

@@ -16,12 +16,6 @@ void processLeftoverEvents() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-QString describe(const QWidget* widget) {
-  return QStringLiteral("%1 \"%2\" (%3%4)")
-      .arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle(), widget->objectName(),
-           widget->isVisible() ? QStringLiteral(", visible") : QString());
-}
-
 }  // namespace
 
 QStringList messageBoxProblems() {
@@ -66,7 +60,8 @@ void QtFixture::TearDown() {
   for (const QString& problem : messageBoxProblems()) ADD_FAILURE() << qPrintable(problem);
   platform::MessageBoxScript::end();
   for (QWidget* widget : newTopLevelWidgets(widgetsBefore_)) {
-    ADD_FAILURE() << "top-level widget left over: " << qPrintable(describe(widget));
+    ADD_FAILURE() << "top-level widget left over: " << widget->metaObject()->className() << " \""
+                  << qPrintable(widget->windowTitle()) << "\"";
     // Hidden, not deleted: it may still belong to something the test owns.
     widget->hide();
   }
