@@ -43,36 +43,6 @@ void chooseRow(QWidget* chooser, int row) {
   testsupport::pressKey(chooser, Qt::Key_Return);
 }
 
-TEST_F(SellinStartTest, SettingsDefaultToAnEmptyBuyerAtStoreOneAndAreReadAnew) {
-  EXPECT_EQ(CSellinStart::GetBuyerUser(), QString());
-  EXPECT_EQ(CSellinStart::GetBuyerPass(), QString());
-  EXPECT_EQ(CSellinStart::GetStoreNum(), 1);
-  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-  setSellinValue(QStringLiteral("StoreNum"), QStringLiteral("2"));
-  EXPECT_EQ(CSellinStart::GetBuyerUser(), QStringLiteral("buyer"));
-  EXPECT_EQ(CSellinStart::GetBuyerPass(), QStringLiteral("buyer1"));
-  EXPECT_EQ(CSellinStart::GetStoreNum(), 2);
-}
-
-TEST_F(SellinStartTest, AServerErrorShowsItsTextThenTheLogInAgainAndCancelMeansNotLoggedIn) {
-  useBuyer(QStringLiteral("buyer"), QStringLiteral("not-the-password"));
-  MessageBoxScript::arm(platform::IDOK);
-  ModalDriver::whenModal([](QWidget* modal) {
-    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
-    closeWindow(modal);
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
-  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
-  runStart();
-  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
-  const auto& box = MessageBoxScript::shown()[0];
-  EXPECT_EQ(box.icon, platform::MessageIcon::Stop);
-  EXPECT_EQ(box.buttons, platform::MessageButtons::Ok);
-  EXPECT_FALSE(box.text.isEmpty());
-  EXPECT_NE(box.text, QStringLiteral("Connecting"));
-}
-
 TEST_F(SellinStartTest, ACancelledSessionChoiceAsksForTheLogInAgain) {
   useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
   CStartDlg* seen = nullptr;
@@ -107,6 +77,8 @@ TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
     ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
   runStart();
   ASSERT_EQ(MessageBoxScript::shown().size(), size_t(CSellinStart::kMaxLogInPasses + 1));
+  EXPECT_EQ(MessageBoxScript::shown()[0].text, QStringLiteral("The buyer user name or password is wrong."));
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Stop);
   EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
 }
 
