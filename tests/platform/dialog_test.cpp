@@ -2,6 +2,8 @@
 // texts, sorted lists with item data, modal runs with their keys and the close
 // button, and window messages.
 #include <QApplication>
+#include <QCheckBox>
+#include <QStyleOptionButton>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -21,7 +23,7 @@ using testsupport::ModalDriver;
 
 namespace {
 
-enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption };
+enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption, kKeep };
 
 // With a default: kGo (the default button) and IDCANCEL. Without: kLookup (an
 // ordinary button before IDOK) and IDOK. kGo and kLookup end a run with their ID.
@@ -37,6 +39,7 @@ DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, i
       {kList, ControlKind::ListBox, {}, {8, 80, 68, 32}, Sorted},
       {kPlainList, ControlKind::ListBox, {}, {8, 112, 68, 24}},
       {kCombo, ControlKind::ComboBox, {}, {84, 80, 68, 64}, Sorted},
+      {kKeep, ControlKind::CheckBox, QStringLiteral("Keep"), {84, 130, 68, 10}},
       {withDefault ? kGo : kLookup, withDefault ? ControlKind::DefaultPushButton : ControlKind::PushButton,
        QStringLiteral("First"), {8, 144, 40, 16}},
       {withDefault ? IDCANCEL : IDOK, ControlKind::PushButton, QStringLiteral("Second"), {112, 144, 40, 16}},
@@ -105,12 +108,19 @@ TEST_F(DialogTest, DialogUnitsFollowTheTemplateFontAndTheScale) {
     EXPECT_LT(dlg.comboBox(kCombo)->height(), dlg.toPixels({0, 0, 0, 64}).height()) << "field as tall as its list";
   }
 
-  const QRect single = Dialog(sampleTemplate()).control(kEntry)->geometry();
+  const Dialog single(sampleTemplate());
   setUiScale(2.0);
   Dialog big(sampleTemplate());
   setUiScale(saved);
-  EXPECT_EQ(big.control(kEntry)->geometry(), QRect(single.topLeft() * 2, single.size() * 2)) << "scale not applied";
+  const QRect entry = single.control(kEntry)->geometry();
+  EXPECT_EQ(big.control(kEntry)->geometry(), QRect(entry.topLeft() * 2, entry.size() * 2)) << "scale not applied";
   EXPECT_DOUBLE_EQ(big.font().pointSizeF(), 16.0) << "text must grow with the dialog";
+  const auto tickBox = [](const QCheckBox* box) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    return box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).size();
+  };
+  EXPECT_EQ(tickBox(big.checkBox(kKeep)), tickBox(single.checkBox(kKeep)) * 2) << "the tick box ignores the scale";
 }
 
 TEST_F(DialogTest, ControlTextTakesCrlfAndShowsMarkupAsPlainText) {

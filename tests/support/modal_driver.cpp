@@ -39,7 +39,6 @@ class Driver : public QObject {
   void start() {
     queue_.clear();
     problems_.clear();
-    actedCount_ = 0;
     fallbackMs_ = 5000;
     current_.clear();
     timer_.start();
@@ -64,7 +63,6 @@ class Driver : public QObject {
     queue_.pop_front();
     modal->setProperty(kActed, true);
     modal->installEventFilter(this);
-    ++actedCount_;
     openFor_.start();
     QMetaObject::invokeMethod(
         this, [this, target = QPointer<QWidget>(modal), next = std::move(next)] {
@@ -125,7 +123,6 @@ class Driver : public QObject {
   QPointer<QWidget> current_;
   QElapsedTimer openFor_;
   int closeAttempts_ = 0;
-  int actedCount_ = 0;
   int fallbackMs_ = 5000;
 };
 
@@ -146,11 +143,7 @@ void ModalDriver::whenModal(Action action, std::source_location where) {
 
 void ModalDriver::start() { driver().start(); }
 void ModalDriver::stop() { driver().timer_.stop(); }
-bool ModalDriver::running() { return driver().timer_.isActive(); }
-int ModalDriver::pendingCount() { return int(driver().queue_.size()); }
-int ModalDriver::actedCount() { return driver().actedCount_; }
 void ModalDriver::setFallbackTimeout(int milliseconds) { driver().fallbackMs_ = milliseconds; }
-int ModalDriver::fallbackTimeout() { return driver().fallbackMs_; }
 QStringList ModalDriver::takeProblems() { return driver().takeProblems(); }
 
 }  // namespace testsupport

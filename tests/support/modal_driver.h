@@ -29,11 +29,7 @@ class ModalDriver {
 
   static void start();  // no queued actions, no problems
   static void stop();
-  static bool running();
-  static int pendingCount();  // queued actions that have not run yet
-  static int actedCount();    // actions run since start()
   static void setFallbackTimeout(int milliseconds);
-  static int fallbackTimeout();
   // Fallback closes and never-run actions as sentences; clears both.
   static QStringList takeProblems();
 };

@@ -6,7 +6,6 @@
 // problem or a top-level widget left behind. A subclass that overrides SetUp
 // or TearDown calls these first / last.
 #include <QSet>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -17,12 +16,6 @@
 class QWidget;
 
 namespace testsupport {
-
-// Unanswered boxes and left-over armed answers, as sentences.
-QStringList messageBoxProblems();
-// Top-level widgets alive now that were not in `before` (deferred deletes done first).
-QList<QWidget*> newTopLevelWidgets(const QSet<QWidget*>& before);
-QSet<QWidget*> topLevelWidgetSet();
 
 class QtFixture : public ::testing::Test {
  protected:
