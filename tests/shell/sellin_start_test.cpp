@@ -4,8 +4,8 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "sellin/select_session_dlg.h"
-#include "sellin/sellin_app.h"
 #include "sellin/sellin_start.h"
+#include "tessel/socket_message.h"
 #include "shell/start_dlg.h"
 #include "tests/shell/shell_fixture.h"
 #include "wire/exchange.h"
@@ -98,17 +98,6 @@ TEST_F(SellinStartTest, TheFeatureButtonConnectsFirstAndACancelledLogInOpensNoth
   runStart();
   ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
   EXPECT_EQ(start_.m_session.m_nSessionID, 1001);
-}
-
-TEST_F(SellinStartTest, TheWholeProgramStartsWithEnterPasswordAndEndsCleanly) {
-  CSellinApp app;
-  ModalDriver::whenModal([](QWidget* modal) {
-    EXPECT_EQ(modal->windowTitle(), QStringLiteral("Sellin"));
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Enter Password"));
-    EXPECT_NE(testsupport::findControl(modal, 1045), nullptr) << "Sellin's company line";
-    closeWindow(modal);
-  });
-  EXPECT_FALSE(app.InitInstance());
 }
 
 }  // namespace

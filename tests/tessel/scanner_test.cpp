@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -117,16 +116,6 @@ TEST_F(ScannerTest, CodesWhileAnotherModalWindowIsOpenAreDroppedAndLaterOnesDeli
   ASSERT_EQ(::write(m_writer, "S100200\n", 8), 8);
   waitForCodes(2);
   EXPECT_EQ(m_window.m_codes, (QStringList{"S100300", "S100200"}));
-}
-
-TEST_F(ScannerTest, StorescanCommandDeliversCodes) {
-  openScanner();
-  QProcess storescan;
-  storescan.start(STORESCAN_PATH, {"--device", m_pipe, "9780131103627", "0201633612"});
-  ASSERT_TRUE(storescan.waitForFinished(10000)) << "storescan did not finish";
-  ASSERT_EQ(storescan.exitCode(), 0) << storescan.readAllStandardError().toStdString();
-  waitForCodes(2);
-  EXPECT_EQ(m_window.m_codes, (QStringList{"9780131103627", "0201633612"}));
 }
 
 TEST_F(ScannerTest, InitRefusesWhatIsNotAScannerAndCloseReleasesThePipe) {
