@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QThread>
 #include <QTreeWidget>
 #include <algorithm>
@@ -190,9 +191,9 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
       return list;
     }
     case ControlKind::CheckBox:
-      return new QCheckBox(spec.text, this);
+      return scaledIndicator(new QCheckBox(spec.text, this), QStringLiteral("QCheckBox"));
     case ControlKind::RadioButton:
-      return new QRadioButton(spec.text, this);
+      return scaledIndicator(new QRadioButton(spec.text, this), QStringLiteral("QRadioButton"));
     case ControlKind::ComboBox: {
       auto* combo = new QComboBox(this);
       combo->setEditable(style & Editable);
@@ -215,6 +216,14 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
     }
   }
   return new QWidget(this);
+}
+
+// The style draws a tick box at a fixed pixel size; it grows with the text here.
+QWidget* Dialog::scaledIndicator(QAbstractButton* button, const QString& className) const {
+  if (scale_ == 1.0) return button;
+  const int side = qRound(style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, button) * scale_);
+  button->setStyleSheet(QStringLiteral("%1::indicator { width: %2px; height: %2px; }").arg(className).arg(side));
+  return button;
 }
 
 QWidget* Dialog::control(int id) const {
@@ -266,6 +275,10 @@ void Dialog::setControlVisible(int id, bool visible) {
 
 void Dialog::focusControl(int id) {
   if (QWidget* widget = control(id)) widget->setFocus(Qt::OtherFocusReason);
+}
+
+void Dialog::paintNow() {
+  if (isVisible()) repaint();
 }
 
 QRect Dialog::controlScreenRect(int id) const {

@@ -11,6 +11,7 @@
 #include "platform/dialog_template.h"
 #include "platform/window_messages.h"
 
+class QAbstractButton;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -65,6 +66,10 @@ class Dialog : public QDialog {
   void setControlVisible(int id, bool visible);
   // Gives the keyboard focus to the control (kept until the dialog shows).
   void focusControl(int id);
+  // Paints the dialog's changes now. An exchange blocks the event loop that
+  // would paint them, so a dialog that clears what it shows before one calls
+  // this first: the clerk must not read the old result while the reply is due.
+  void paintNow();
   // The control's rectangle in screen (global) pixels; empty for an unknown ID.
   QRect controlScreenRect(int id) const;
   // A screen rectangle in this dialog's client coordinates.
@@ -107,6 +112,7 @@ class Dialog : public QDialog {
  private:
   void createControls();
   QWidget* createControl(const ControlSpec& spec);
+  QWidget* scaledIndicator(QAbstractButton* button, const QString& className) const;
   qintptr dispatch(int message, const QVariant& wParam, const QVariant& lParam);
 
   DialogTemplate template_;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "platform/dialog.h"
 #include "platform/window_messages.h"
 
 namespace platform {
@@ -74,6 +75,17 @@ QtButtons qtButtons(MessageButtons buttons) {
   return {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok};
 }
 
+// A box is as large as the dialogs it stands over: text and icon grow with the scale.
+void followUiScale(QMessageBox& box) {
+  const double scale = uiScale();
+  if (scale == 1.0) return;
+  QFont font = box.font();
+  font.setPointSizeF(font.pointSizeF() * scale);
+  box.setFont(font);
+  const QPixmap icon = box.iconPixmap();
+  if (!icon.isNull()) box.setIconPixmap(icon.scaled(icon.size() * scale, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+}
+
 int scriptedAnswer(const QString& text, const QString& caption, MessageIcon icon, MessageButtons buttons) {
   ScriptState& state = script();
   MessageBoxScript::ShownBox box{text, caption, icon, buttons};
@@ -98,6 +110,7 @@ int messageBox(QWidget* parent, const QString& text, const QString& caption, Mes
   const QtButtons qt = qtButtons(buttons);
   QMessageBox box(qtIcon(icon), caption, text, qt.all, parent);
   box.setTextFormat(Qt::PlainText);
+  followUiScale(box);
   box.setDefaultButton(qt.first);
   box.setEscapeButton(qt.escape);
   box.exec();

@@ -1,7 +1,9 @@
 #include "platform/profile.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSettings>
+#include <sys/stat.h>
 
 namespace platform {
 
@@ -23,6 +25,15 @@ QSettings openProfile() {
   const QString key = current.key.isEmpty() ? QCoreApplication::organizationName() : current.key;
   const QString name = current.profileName.isEmpty() ? QCoreApplication::applicationName() : current.profileName;
   return QSettings(QSettings::IniFormat, QSettings::UserScope, key, name);
+}
+
+// The file may hold a kept password: only its owner reads it. The umask covers
+// the file QSettings writes anew, the chmod one that was there before.
+void writeOwnerOnly(QSettings& settings) {
+  const mode_t previous = ::umask(077);
+  settings.sync();
+  ::umask(previous);
+  QFile::setPermissions(settings.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 }
 
 QString path(const QString& section, const QString& name) { return section + QLatin1Char('/') + name; }
@@ -59,19 +70,19 @@ int Profile::readInt(const QString& section, const QString& name, int fallback) 
 void Profile::writeString(const QString& section, const QString& name, const QString& value) {
   QSettings settings = openProfile();
   settings.setValue(path(section, name), value);
-  settings.sync();
+  writeOwnerOnly(settings);
 }
 
 void Profile::writeInt(const QString& section, const QString& name, int value) {
   QSettings settings = openProfile();
   settings.setValue(path(section, name), value);
-  settings.sync();
+  writeOwnerOnly(settings);
 }
 
 void Profile::remove(const QString& section, const QString& name) {
   QSettings settings = openProfile();
   settings.remove(path(section, name));
-  settings.sync();
+  writeOwnerOnly(settings);
 }
 
 QString Profile::fileName() { return openProfile().fileName(); }

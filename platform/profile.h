@@ -1,6 +1,7 @@
 #pragma once
 // The profile store: named string and integer values in sections, under a
-// registry-style key and profile name, kept by QSettings in an INI file.
+// registry-style key and profile name, kept by QSettings in an INI file that
+// only its owner may read or write (it may hold a kept password).
 #include <QString>
 
 namespace platform {

@@ -35,8 +35,11 @@ bool CSelectSessionDlg::onInitDialog() {
   return true;
 }
 
+// The current row may be unselected (a Ctrl+click clears it): only a selected
+// session is chosen, and OK with none leaves the chooser open.
 void CSelectSessionDlg::onOk() {
-  const QListWidgetItem* item = m_listBox->currentItem();
-  m_nSelected = item ? item->data(Qt::UserRole).toInt() : -1;
+  const QList<QListWidgetItem*> selected = m_listBox->selectedItems();
+  if (selected.isEmpty()) return;
+  m_nSelected = selected.first()->data(Qt::UserRole).toInt();
   endDialog(platform::IDOK);
 }

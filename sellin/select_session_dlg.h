@@ -16,7 +16,7 @@ class CSelectSessionDlg : public platform::Dialog {
   // The sessions stay the caller's; the dialog only reads them.
   explicit CSelectSessionDlg(const CDataArray<CSLSessionInfo>* pSessions, QWidget* parent = nullptr);
 
-  // Index into the sessions of the chosen one; -1 until OK.
+  // Index into the sessions of the chosen one; -1 until OK with one selected.
   int m_nSelected = -1;
 
  protected:

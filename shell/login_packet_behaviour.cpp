@@ -20,6 +20,7 @@ bool CLogInPacketBehaviour::ConnectToServer(CStartDlg& dlg) {
   QString reply;
   if (!CGlobalFunctions::FillSocketMsg(dlg.AppType(), m_msg, &dlg)) return false;
   dlg.m_bConnected = false;
+  dlg.paintNow();
   if (CGlobalFunctions::GetQLCPacket(dlg.AppType(), &m_msg, reply)) {
     OnLoggedIn(m_msg.GetResponse(0));
     dlg.m_bConnected = true;

@@ -39,11 +39,14 @@ class CShellApp {
   CProgramConstants m_constants;
 };
 
+// What the command line asked for: run the program, or end it at once.
+enum class CommandLine { Run, ShowedHelp, Refused };
+
 // Applies the command line before the program starts: --profile-dir DIR keeps
 // the profile there, --scale N enlarges the dialogs, and the Tessel overrides
-// (--server, --scanner, --printer). Returns false after printing the usage for
-// --help.
-bool ApplyCommandLine(const QStringList& arguments, const QString& programName);
+// (--server, --scanner, --printer). --help prints the usage. A malformed
+// command line changes nothing: what is wrong and the usage go to stderr.
+CommandLine ApplyCommandLine(const QStringList& arguments, const QString& programName);
 
 // Tells the clerk that the program has no such dialog yet.
 void ShowFeatureNotReady(QWidget* parent, const QString& feature);
@@ -53,7 +56,8 @@ void ShowFeatureNotReady(QWidget* parent, const QString& feature);
 template <class TApp>
 int RunProgram(int argc, char** argv, const QString& programName) {
   QApplication qapp(argc, argv);
-  if (!ApplyCommandLine(qapp.arguments(), programName)) return 0;
+  const CommandLine commandLine = ApplyCommandLine(qapp.arguments(), programName);
+  if (commandLine != CommandLine::Run) return commandLine == CommandLine::Refused ? 2 : 0;
   TApp app;
   app.InitInstance();
   return 0;

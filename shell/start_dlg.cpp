@@ -1,10 +1,14 @@
 #include "shell/start_dlg.h"
 
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
+#include <QPainter>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScreen>
 
+#include "platform/message_box.h"
 #include "shell/start_behaviour.h"
 #include "tessel/global_functions.h"
 
@@ -21,16 +25,33 @@ platform::DialogTemplate startTemplate(const CProgramConstants& c) {
       {CStartDlg::IDC_CONFIGURE, ControlKind::PushButton, QStringLiteral("Configure"),
        {c.buttonX, 65, c.buttonWidth, 14}},
       {CStartDlg::IDC_FEATURE, ControlKind::PushButton, c.featureCaption, {c.buttonX, 85, c.buttonWidth, 14}},
-      {CStartDlg::IDC_STATUS, ControlKind::Label, QStringLiteral("Connecting"), {26, 150, 107, 8}, AlignCenter},
+      // Room for a server's sentence of several lines: the clerk reads it whole.
+      {CStartDlg::IDC_STATUS, ControlKind::Label, QStringLiteral("Connecting"), {7, 104, 146, 54}, AlignCenter},
       {c.companyLabelId, ControlKind::Label, QStringLiteral("Ostrand Company"), {12, 12, 135, 12}},
   };
   return t;
+}
+
+// The programs' own icon: a closed book in the store's blue.
+QIcon programIcon() {
+  QPixmap pixmap(32, 32);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x1f, 0x4e, 0x8c));
+  painter.drawRoundedRect(QRectF(5, 2, 22, 28), 3, 3);
+  painter.setBrush(Qt::white);
+  painter.drawRect(QRectF(8, 25, 19, 3));  // the pages' edge
+  painter.drawRect(QRectF(11, 8, 12, 3));  // the title on the cover
+  return QIcon(pixmap);
 }
 
 }  // namespace
 
 CStartDlg::CStartDlg(const CProgramConstants& constants, CStartBehaviour& behaviour, QWidget* parent)
     : platform::Dialog(startTemplate(constants), parent), m_constants(constants), m_behaviour(behaviour) {
+  setWindowIcon(programIcon());
   connect(button(IDC_CONFIGURE), &QPushButton::clicked, this, &CStartDlg::OnConfigure);
   connect(button(IDC_FEATURE), &QPushButton::clicked, this, &CStartDlg::OnOpenFeature);
   onMessage(platform::WM_AUTOCONNECT,
@@ -39,7 +60,13 @@ CStartDlg::CStartDlg(const CProgramConstants& constants, CStartBehaviour& behavi
 
 CStartDlg::~CStartDlg() { CGlobalFunctions::CleanPassword(m_constants.appType); }
 
-void CStartDlg::SetStatus(const QString& text) { setControlText(IDC_STATUS, text); }
+void CStartDlg::SetStatus(const QString& text) {
+  setControlText(IDC_STATUS, text);
+  // A sentence longer than the status area holds is shown whole in a box too.
+  const QLabel* status = label(IDC_STATUS);
+  if (status->heightForWidth(status->width()) > status->height())
+    platform::messageBox(this, text, windowTitle(), platform::MessageIcon::Information, platform::MessageButtons::Ok);
+}
 
 QString CStartDlg::Status() const { return controlText(IDC_STATUS); }
 

@@ -11,6 +11,7 @@
 #include "tessel/query_strings.h"
 #include "tessel/scanner.h"
 #include "wire/exchange.h"
+#include "wire/requests.h"
 
 namespace {
 
@@ -89,22 +90,29 @@ void CStipendoDlg::PlaceList(const CStipendoInfo* pRecord) {
 }
 
 bool CStipendoDlg::LookUp(const QString& studentId) {
-  const QString query = CGlobalQueryStrings::GetStipendo(studentId);
   ClearResult();
+  // Refused here as the server would refuse it, without an exchange.
+  if (studentId.size() > int(wire::requests::kMaxStudentIdLength)) {
+    ShowRefusal(QStringLiteral("A student ID has at most %1 characters.").arg(wire::requests::kMaxStudentIdLength));
+    return false;
+  }
+  paintNow();
   CSocketMessage& msg = CShellApp::Instance()->m_socketMsg;
   msg.Reset();
-  msg.AddQuery(wire::kPacketQuery, query);
-  bool found = false;
+  msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetStipendo(studentId));
   if (!msg.SendQuery() || msg.IsError(0)) {
-    platform::messageBox(this, msg.GetResponse(0), windowTitle(), platform::MessageIcon::Stop,
-                         platform::MessageButtons::Ok);
-  } else {
-    m_records.FillFromResponse(msg.GetResponse(0));
-    ShowRecords();
-    found = true;
+    ShowRefusal(msg.GetResponse(0));
+    return false;
   }
+  m_records.FillFromResponse(msg.GetResponse(0));
+  ShowRecords();
   focusControl(IDC_STUDENT_ID);
-  return found;
+  return true;
+}
+
+void CStipendoDlg::ShowRefusal(const QString& sentence) {
+  platform::messageBox(this, sentence, windowTitle(), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+  focusControl(IDC_STUDENT_ID);
 }
 
 void CStipendoDlg::ShowRecords() {
@@ -131,7 +139,8 @@ void CStipendoDlg::LeaveResult() {
   m_bShowing = false;
 }
 
-void CStipendoDlg::UpdateData() { m_studentId = edit(IDC_STUDENT_ID)->text(); }
+// Blanks around a typed ID are no part of it, as a scanner never sends them.
+void CStipendoDlg::UpdateData() { m_studentId = edit(IDC_STUDENT_ID)->text().trimmed(); }
 
 // A scan of the ID already shown changes no text, so the result is left here
 // too: a failed lookup must not keep "Clear" over an empty display.
@@ -152,11 +161,7 @@ void CStipendoDlg::OnEnter() {
     focusControl(IDC_STUDENT_ID);
     return;
   }
-  UpdateData();
-  if (!m_studentId.isEmpty() && LookUp(m_studentId)) {
-    m_enterButton->setText(kClear);
-    m_bShowing = true;
-  }
+  LookUpEnteredId();
 }
 
 void CStipendoDlg::OnIdChanged() {

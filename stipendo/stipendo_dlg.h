@@ -31,6 +31,7 @@ class CStipendoDlg : public platform::Dialog {
   ~CStipendoDlg() override;
 
   // Sends the lookup; true when the query succeeded and the result is shown.
+  // What was shown before is gone from the screen before the exchange starts.
   bool LookUp(const QString& studentId);
 
   bool IsShowing() const { return m_bShowing; }
@@ -46,6 +47,7 @@ class CStipendoDlg : public platform::Dialog {
   void ShowResultArea(const CStipendoInfo* pRecord);
   void PlaceList(const CStipendoInfo* pRecord);
   void ClearResult();
+  void ShowRefusal(const QString& sentence);
   // Back to the entry state: nothing listed, the button reads "Enter".
   void LeaveResult();
   void UpdateData();

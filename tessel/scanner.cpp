@@ -1,5 +1,6 @@
 #include "tessel/scanner.h"
 
+#include <QApplication>
 #include <QLoggingCategory>
 #include <QSocketNotifier>
 
@@ -89,6 +90,7 @@ void CScanner::CloseScanner() {
   m_bRestoreTty = false;
   m_savedTty.clear();
   m_window.clear();
+  m_passThrough.clear();
   m_line.clear();
   m_bOverLong = false;
   m_bAfterCR = false;
@@ -132,15 +134,29 @@ void CScanner::TakeBytes(const char* data, qsizetype size) {
 
 void CScanner::EndLine() {
   if (m_bOverLong) trimBrokenUtf8(m_line);
-  m_codes.enqueue(QString::fromUtf8(m_line));
+  const QString code = QString::fromUtf8(m_line).trimmed();
   m_line.clear();
   m_bOverLong = false;
+  if (code.isEmpty()) return;
+  m_codes.enqueue(code);
   if (m_window) m_window->postMessage(platform::WM_SCANNER);
 }
 
+bool CScanner::WindowTakesScans() const {
+  const QWidget* modal = QApplication::activeModalWidget();
+  return !modal || modal == m_window || (m_passThrough && modal == m_passThrough);
+}
+
+// Checked when the code is handed over, not when it was read: a box opened by
+// the previous code runs its own event loop, in which this message arrives.
 qintptr CScanner::OnScannerMsg(const QVariant&, const QVariant&) {
   if (m_codes.isEmpty() || !m_window) return 0;
-  // Line ends were cut off when the line was read (CR, LF and CRLF alike).
-  m_window->postMessage(platform::WM_SCAN_DATA, m_codes.dequeue());
+  const QString code = m_codes.dequeue();
+  if (!WindowTakesScans()) {
+    qCInfo(lcScanner).noquote() << "scan" << code << "dropped: another window is open";
+    QApplication::beep();
+    return 0;
+  }
+  m_window->sendMessage(platform::WM_SCAN_DATA, code);
   return 0;
 }

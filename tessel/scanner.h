@@ -2,7 +2,10 @@
 // The barcode scanner: a line-oriented device (a tty, or a named pipe for the
 // demo and the tests), each line one code. Reads happen on the UI thread when
 // the device has data; the window gets WM_SCANNER per complete line and hands
-// it back to OnScannerMsg, which posts the code as WM_SCAN_DATA.
+// it back to OnScannerMsg, which sends the code as WM_SCAN_DATA. A code is
+// handed over trimmed of blanks; an empty line is no code. While a message box
+// or another modal window is open over the window, a code is dropped with a
+// beep: it would be looked up behind the box, and boxes would pile up.
 #include <QByteArray>
 #include <QPointer>
 #include <QQueue>
@@ -11,6 +14,7 @@
 #include <memory>
 
 class QSocketNotifier;
+class QWidget;
 
 namespace platform {
 class Dialog;
@@ -32,9 +36,15 @@ class CScanner {
   bool Init(platform::Dialog* window);
   bool IsOpen() const { return m_fd >= 0; }
 
-  // Handler of WM_SCANNER: posts the next code to the window as WM_SCAN_DATA
-  // (wParam: the code as text, line end removed). Returns 0.
+  // Handler of WM_SCANNER: sends the next code to the window as WM_SCAN_DATA
+  // (wParam: the code as text), or drops it when another modal window is open.
+  // Returns 0.
   qintptr OnScannerMsg(const QVariant& wParam, const QVariant& lParam);
+
+  // While dialog is the active modal window, codes still reach this scanner's
+  // window, which hands them on to it (a prompt for a scanned ID that the
+  // window opens). nullptr ends that; so does closing the dialog for good.
+  void LetScansThrough(QWidget* dialog) { m_passThrough = dialog; }
 
   // Releases the device; codes not yet handed over are dropped.
   void CloseScanner();
@@ -43,12 +53,14 @@ class CScanner {
   void OnReadable();
   void TakeBytes(const char* data, qsizetype size);
   void EndLine();
+  bool WindowTakesScans() const;
 
   int m_fd = -1;
   bool m_bRestoreTty = false;
   QByteArray m_savedTty;  // termios of a tty, put back on close
   std::unique_ptr<QSocketNotifier> m_notifier;
   QPointer<platform::Dialog> m_window;
+  QPointer<QWidget> m_passThrough;
   QByteArray m_line;
   bool m_bOverLong = false;
   bool m_bAfterCR = false;

@@ -1,8 +1,9 @@
 // Dialogs built from control tables: pixel geometry from dialog units, control
 // texts, sorted lists with item data, modal runs with their keys and the close
-// button, and window messages. Then the test support that drives them: the
-// modal driver's fallback and the fixture's check for every kind of leftover.
+// button, and window messages.
 #include <QApplication>
+#include <QCheckBox>
+#include <QStyleOptionButton>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QLabel>
@@ -10,11 +11,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QThread>
-#include <gtest/gtest-spi.h>
 #include <thread>
 
 #include "platform/dialog.h"
-#include "platform/message_box.h"
 #include "tests/support/qt_fixture.h"
 
 using namespace platform;
@@ -24,7 +23,7 @@ using testsupport::ModalDriver;
 
 namespace {
 
-enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption };
+enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption, kKeep };
 
 // With a default: kGo (the default button) and IDCANCEL. Without: kLookup (an
 // ordinary button before IDOK) and IDOK. kGo and kLookup end a run with their ID.
@@ -40,6 +39,7 @@ DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, i
       {kList, ControlKind::ListBox, {}, {8, 80, 68, 32}, Sorted},
       {kPlainList, ControlKind::ListBox, {}, {8, 112, 68, 24}},
       {kCombo, ControlKind::ComboBox, {}, {84, 80, 68, 64}, Sorted},
+      {kKeep, ControlKind::CheckBox, QStringLiteral("Keep"), {84, 130, 68, 10}},
       {withDefault ? kGo : kLookup, withDefault ? ControlKind::DefaultPushButton : ControlKind::PushButton,
        QStringLiteral("First"), {8, 144, 40, 16}},
       {withDefault ? IDCANCEL : IDOK, ControlKind::PushButton, QStringLiteral("Second"), {112, 144, 40, 16}},
@@ -56,7 +56,7 @@ class RecordingDialog : public Dialog {
   using Dialog::onMessage;
 
   int inits = 0, destroys = 0, oks = 0, cancels = 0, shows = 0;
-  bool refuseOk = false, refuseCancel = false;
+  bool refuseOk = false;
   QString textAtDestroy;
   std::function<void(RecordingDialog&)> whenInit = [](RecordingDialog&) {};
 
@@ -73,7 +73,7 @@ class RecordingDialog : public Dialog {
   }
   void onCancel() override {
     ++cancels;
-    if (!refuseCancel) Dialog::onCancel();
+    Dialog::onCancel();
   }
   void onDestroy() override {
     ++destroys;
@@ -108,12 +108,19 @@ TEST_F(DialogTest, DialogUnitsFollowTheTemplateFontAndTheScale) {
     EXPECT_LT(dlg.comboBox(kCombo)->height(), dlg.toPixels({0, 0, 0, 64}).height()) << "field as tall as its list";
   }
 
-  const QRect single = Dialog(sampleTemplate()).control(kEntry)->geometry();
+  const Dialog single(sampleTemplate());
   setUiScale(2.0);
   Dialog big(sampleTemplate());
   setUiScale(saved);
-  EXPECT_EQ(big.control(kEntry)->geometry(), QRect(single.topLeft() * 2, single.size() * 2)) << "scale not applied";
+  const QRect entry = single.control(kEntry)->geometry();
+  EXPECT_EQ(big.control(kEntry)->geometry(), QRect(entry.topLeft() * 2, entry.size() * 2)) << "scale not applied";
   EXPECT_DOUBLE_EQ(big.font().pointSizeF(), 16.0) << "text must grow with the dialog";
+  const auto tickBox = [](const QCheckBox* box) {
+    QStyleOptionButton option;
+    option.initFrom(box);
+    return box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).size();
+  };
+  EXPECT_EQ(tickBox(big.checkBox(kKeep)), tickBox(single.checkBox(kKeep)) * 2) << "the tick box ignores the scale";
 }
 
 TEST_F(DialogTest, ControlTextTakesCrlfAndShowsMarkupAsPlainText) {
@@ -247,50 +254,4 @@ TEST_F(DialogTest, PostedMessagesRunLaterInOrderSentOnesAtOnceAllOnTheUiThread) 
   EXPECT_EQ(dlg.runModal(), IDOK);
   EXPECT_EQ(seen.join(" / ").toStdString(), "0 a / 3 5 / sent gave 30 / 1 b / 2 c");
   EXPECT_EQ(threads, QList<QThread*>(4, dlg.thread())) << "a handler ran off the UI thread";
-}
-
-TEST_F(DialogTest, ModalDriverFallbackClosesDialogsLeftOpenAndReportsThem) {
-  ModalDriver::setFallbackTimeout(50);
-  DialogTemplate t = sampleTemplate();
-  t.title = "Forgotten";
-  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
-  t.title = "Stubborn";
-  RecordingDialog stubborn(t);
-  stubborn.refuseCancel = true;  // refuses Escape, close and reject()
-  EXPECT_EQ(stubborn.runModal(), IDCANCEL) << "must be closed even though its cancel refuses";
-  t.title = "Half done";
-  ModalDriver::whenModal([](QWidget*) {});
-  EXPECT_EQ(RecordingDialog(t).runModal(), IDCANCEL);
-
-  const QStringList problems = ModalDriver::takeProblems();
-  ASSERT_EQ(problems.size(), 3) << qPrintable(problems.join('\n'));
-  EXPECT_TRUE(problems[0].contains("Forgotten")) << qPrintable(problems[0]);
-  EXPECT_TRUE(problems[1].contains("Stubborn")) << qPrintable(problems[1]);
-  EXPECT_TRUE(problems[2].contains("Half done") && problems[2].contains("after its action")) << qPrintable(problems[2]);
-}
-
-TEST_F(DialogTest, TearDownFailsOnEveryKindOfLeftover) {
-  MessageBoxScript::arm(IDYES);
-  MessageBoxScript::arm(IDNO);
-  messageBox(nullptr, "Nobody armed me", {}, MessageIcon::Warning, MessageButtons::Ok);
-  ModalDriver::whenModal([](QWidget*) {});
-  auto* stray = new QWidget;
-  stray->setWindowTitle("Stray");
-  stray->show();
-
-  ::testing::TestPartResultArray failures;
-  {
-    const ::testing::ScopedFakeTestPartResultReporter intercept(
-        ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &failures);
-    TearDown();
-  }
-  QStringList messages;
-  for (int i = 0; i < failures.size(); ++i) messages << QString::fromUtf8(failures.GetTestPartResult(i).message());
-  const QString all = messages.join('\n');
-  EXPECT_EQ(messages.size(), 4) << qPrintable(all);
-  for (const char* part : {"never ran", "dialog_test.cpp", "Nobody armed me", "1 armed", "Stray"})
-    EXPECT_TRUE(all.contains(part)) << part << " not reported in:\n" << qPrintable(all);
-  EXPECT_FALSE(stray->isVisible()) << "a left-over window stays on screen";
-  delete stray;
-  SetUp();  // the fixture's own TearDown follows
 }

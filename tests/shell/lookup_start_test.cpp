@@ -1,5 +1,6 @@
 // The start dialog of the lookup programs: connect by the log-in exchange,
 // the status line, the feature button and the password at exit.
+#include <QFontMetrics>
 #include <QLabel>
 
 #include "adoptra/adoptra_app.h"
@@ -16,125 +17,105 @@ namespace {
 
 using testsupport::ModalDriver;
 
-CStartDlg* startDialog(QWidget* modal) {
-  auto* dlg = qobject_cast<CStartDlg*>(modal);
-  EXPECT_NE(dlg, nullptr) << "the modal widget is not the start dialog";
-  return dlg;
+// Wrapped in its label, the status text needs no more room than the label has.
+bool statusShownWhole(const CStartDlg& dlg) {
+  const QLabel* status = testsupport::findControl<QLabel>(&dlg, CStartDlg::IDC_STATUS);
+  const QRect needed = QFontMetrics(status->font())
+                           .boundingRect(QRect(0, 0, status->width(), 10000), Qt::TextWordWrap, status->text());
+  return needed.height() <= status->height() && needed.width() <= status->width();
 }
 
-class LookupStartTest : public ShellTest {};
+class LookupStartTest : public ShellTest {
+ protected:
+  // Runs Stipendo's start dialog: act runs on it, then it is closed. The
+  // actions for the dialogs that act opens follow in order.
+  static void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
+    CStipendoApp app;
+    ModalDriver::whenModal([&](QWidget* modal) {
+      if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
+      closeWindow(modal);
+    });
+    for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
+    EXPECT_FALSE(app.InitInstance());
+  }
+};
 
-TEST_F(LookupStartTest, WithoutAStoredPasswordItWaitsForTheClerk) {
-  CStipendoApp app;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    EXPECT_EQ(modal->windowTitle(), QStringLiteral("Stipendo"));
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Enter Password"));
-    EXPECT_EQ(testsupport::findControl<QLabel>(modal, 1017)->text(), QStringLiteral("Ostrand Company"));
-    EXPECT_GT(testsupport::findControl(modal, 1017)->font().pointSizeF(),
-              testsupport::findControl(modal, CStartDlg::IDC_STATUS)->font().pointSizeF());
-    EXPECT_FALSE(app.m_socketMsg.IsLoggedIn()) << "an exchange ran before the clerk asked for one";
-    closeWindow(modal);
-  });
-  EXPECT_FALSE(app.InitInstance());
+// A failed log-in shows the server's sentence in the status line, no box.
+TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
+  const double saved = platform::uiScale();
+  for (const double scale : {1.0, 2.0}) {
+    platform::setUiScale(scale);
+    const struct {
+      const char* keptPassword;
+      const char* status;
+    } cases[] = {{nullptr, "Enter Password"},
+                 {"clerk1", "Logged in as clerk"},
+                 {"wrong", "The user name or password is wrong."}};
+    for (const auto& c : cases) {
+      platform::Profile::remove(QStringLiteral("Stipendo"), QStringLiteral("Password"));
+      if (c.keptPassword) keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), c.keptPassword);
+      runStipendo([&](CStartDlg& dlg) {
+        EXPECT_EQ(dlg.Status(), c.status) << "scale " << scale;
+        EXPECT_TRUE(statusShownWhole(dlg)) << c.status << " at scale " << scale;
+        EXPECT_EQ(dlg.m_bConnected, c.status == std::string("Logged in as clerk")) << c.status;
+        EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
+      });
+    }
+    runStipendo([&](CStartDlg& dlg) {
+      for (const char* sentence : {"Too many failed log-ins for a-twenty-char-name; try again in 15 minutes.",
+                                   "Cannot reach the store server at bookstore-server.campus.example.edu:8765."}) {
+        dlg.SetStatus(sentence);
+        EXPECT_TRUE(statusShownWhole(dlg)) << sentence << " at scale " << scale;
+      }
+      // More than the status area holds is shown whole in a box as well.
+      const QString tooLong = QStringLiteral("The store server said more than fits. ").repeated(12);
+      platform::MessageBoxScript::arm(platform::IDOK);
+      dlg.SetStatus(tooLong);
+      ASSERT_EQ(platform::MessageBoxScript::shown().size(), 1u);
+      EXPECT_EQ(platform::MessageBoxScript::shown().back().text, tooLong);
+    });
+    platform::MessageBoxScript::begin();
+  }
+  platform::setUiScale(saved);
 }
 
-TEST_F(LookupStartTest, AKeptPasswordConnectsOnceTheDialogIsShown) {
-  keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QStringLiteral("clerk1"));
-  CStipendoApp app;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    EXPECT_TRUE(startDialog(modal)->m_bConnected);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Logged in as clerk"));
-    closeWindow(modal);
-  });
-  app.InitInstance();
-  EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo)) << "a kept password was forgotten at exit";
-}
-
-TEST_F(LookupStartTest, AFailedLogInShowsTheServersTextAndTheButtonAsksAgain) {
-  keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QStringLiteral("wrong"));
-  CStipendoApp app;
-  QString failedStatus;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    failedStatus = statusOf(modal);
-    EXPECT_FALSE(startDialog(modal)->m_bConnected);
-    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // the log-in dialog comes; cancelled below
-    EXPECT_EQ(statusOf(modal), failedStatus) << "a cancelled log-in changed the status line";
-    closeWindow(modal);
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
-  app.InitInstance();
-  EXPECT_NE(failedStatus, QStringLiteral("Connecting"));
-  EXPECT_NE(failedStatus.indexOf(QStringLiteral("password")), -1) << failedStatus.toStdString();
-  EXPECT_TRUE(platform::MessageBoxScript::shown().empty()) << "a failed log-in packet must not open a box";
-}
-
-TEST_F(LookupStartTest, TheFeatureButtonLogsInFirstThenOpensTheLookup) {
-  CStipendoApp app;
+TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   bool lookupOpened = false;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Logged in as clerk"));
-    closeWindow(modal);
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1"); });
-  ModalDriver::whenModal([&](QWidget* lookup) {
-    lookupOpened = lookup->windowTitle() == QStringLiteral("Stipendo");
-    testsupport::pressKey(lookup, Qt::Key_Escape);
-  });
-  app.InitInstance();
+  runStipendo(
+      [](CStartDlg& dlg) {
+        EXPECT_FALSE(dlg.m_bConnected) << "connected before the clerk asked";
+        testsupport::clickControl(&dlg, CStartDlg::IDC_FEATURE);  // log-in cancelled: nothing opens
+        EXPECT_EQ(dlg.Status(), QStringLiteral("Enter Password"));
+        testsupport::clickControl(&dlg, CStartDlg::IDC_FEATURE);  // logged in, then the lookup
+        EXPECT_EQ(dlg.Status(), QStringLiteral("Logged in as clerk"));
+        testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // cancelled: still connected
+        EXPECT_TRUE(dlg.m_bConnected);
+        testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // a wrong password disconnects
+        EXPECT_FALSE(dlg.m_bConnected);
+      },
+      {cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1"); },
+       [&](QWidget* lookup) {
+         lookupOpened = lookup->windowTitle() == QStringLiteral("Stipendo");
+         testsupport::pressKey(lookup, Qt::Key_Escape);
+       },
+       cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "nope"); }});
   EXPECT_TRUE(lookupOpened);
-  EXPECT_FALSE(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo)) << "an unkept password outlived the program";
 }
 
-TEST_F(LookupStartTest, ConfigureCancelledKeepsTheConnectionAndAFailedOneDropsIt) {
-  keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QStringLiteral("clerk1"));
-  CStipendoApp app;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    CStartDlg* dlg = startDialog(modal);
-    ASSERT_TRUE(dlg->m_bConnected);
-    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);  // cancelled
-    EXPECT_TRUE(dlg->m_bConnected);
-    EXPECT_EQ(dlg->Status(), QStringLiteral("Logged in as clerk"));
-    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);  // wrong password
-    EXPECT_FALSE(dlg->m_bConnected);
-    EXPECT_NE(dlg->Status(), QStringLiteral("Logged in as clerk"));
-    closeWindow(modal);
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
-  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "clerk", "nope"); });
-  app.InitInstance();
-}
-
-TEST_F(LookupStartTest, ExitForgetsOnlyThisProgramsUnkeptPassword) {
-  for (int app : {wire::kAppSellin, wire::kAppAdoptra, wire::kAppStipendo}) {
+// Each log-in decides anew; the program forgets only its own unkept password.
+TEST_F(LookupStartTest, APasswordOutlivesTheProgramOnlyWhenKept) {
+  for (int app : {wire::kAppSellin, wire::kAppAdoptra}) {
     const QString section = CGlobalFunctions::GetAppName(app);
     platform::Profile::writeString(section, QStringLiteral("UserName"), QStringLiteral("clerk"));
     platform::Profile::writeString(section, QStringLiteral("Password"), QStringLiteral("left-over"));
   }
-  {
-    CStipendoApp app;
-    ModalDriver::whenModal([](QWidget* modal) { closeWindow(modal); });
-    app.InitInstance();
+  for (const bool keep : {true, false}) {
+    runStipendo([](CStartDlg& dlg) { testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE); },
+                {[keep](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1", keep); }});
+    EXPECT_EQ(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo), keep);
   }
-  EXPECT_FALSE(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo));
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppSellin));
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppAdoptra));
-}
-
-TEST_F(LookupStartTest, KeepingIsChosenAtEachLogIn) {
-  const auto runOnce = [](bool keep) {
-    CStipendoApp app;
-    ModalDriver::whenModal([](QWidget* modal) {
-      testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-      closeWindow(modal);
-    });
-    ModalDriver::whenModal([keep](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1", keep); });
-    app.InitInstance();
-  };
-  runOnce(true);
-  EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo));
-  runOnce(false);
-  EXPECT_FALSE(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo));
 }
 
 TEST_F(LookupStartTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
@@ -155,7 +136,6 @@ TEST_F(LookupStartTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInRepl
   });
   ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "manager", "manager1"); });
   app.InitInstance();
-
   EXPECT_EQ(firstNames, (QStringList{"Main Floor", "Annex", "Textbooks, Second Floor", "Warehouse"}));
   EXPECT_EQ(secondNames, (QStringList{"North Store", "Library Kiosk"}));
   EXPECT_EQ(app.m_locations.GetSize(), 0) << "the location list outlived the start dialog";

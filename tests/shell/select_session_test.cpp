@@ -69,7 +69,7 @@ TEST_F(SelectSessionTest, ADoubleClickChoosesAtOnce) {
   EXPECT_EQ(start_.m_session.m_nSessionID, 3);
 }
 
-TEST_F(SelectSessionTest, SameDescriptionsEachMapToTheirOwnRecord) {
+TEST_F(SelectSessionTest, SameDescriptionsEachMapToTheirOwnRecordAndASingleOneIsStillOffered) {
   ModalDriver::whenModal([](QWidget* chooser) {
     EXPECT_EQ(entries(chooser), (QStringList{"Wholesale", "Wholesale"}));
     testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS)->setCurrentRow(1);
@@ -77,32 +77,29 @@ TEST_F(SelectSessionTest, SameDescriptionsEachMapToTheirOwnRecord) {
   });
   EXPECT_TRUE(choose(sessions({{7, "Wholesale"}, {8, "Wholesale"}})));
   EXPECT_EQ(start_.m_session.m_nSessionID, 8);
-}
-
-TEST_F(SelectSessionTest, ASingleOrEmptyReplyStillAsksTheBuyer) {
   ModalDriver::whenModal([](QWidget* chooser) {
     EXPECT_EQ(entries(chooser), QStringList{"Only"});
     testsupport::clickControl(chooser, platform::IDCANCEL);
   });
   EXPECT_FALSE(choose(sessions({{5, "Only"}})));
-  EXPECT_EQ(start_.m_session.m_nSessionID, 0) << "a cancelled choice changed the session";
-
-  ModalDriver::whenModal([](QWidget* chooser) {
-    EXPECT_EQ(entries(chooser), QStringList{QString()});
-    testsupport::pressKey(chooser, Qt::Key_Return);
-  });
-  CDataArray<CSLSessionInfo> empty;
-  empty.FillFromResponse(QString());
-  EXPECT_TRUE(choose(empty));
+  EXPECT_EQ(start_.m_session.m_nSessionID, 8) << "a cancelled choice changed the session";
 }
 
-TEST_F(SelectSessionTest, NoArrayOrNoSelectionChoosesNothing) {
+// The current row stays after a Ctrl+click unselects it: OK then chooses
+// nothing and the chooser stays open.
+TEST_F(SelectSessionTest, OkWithNothingSelectedChoosesNothing) {
   EXPECT_FALSE(start_.ChooseSession(dlg_, nullptr));
   ModalDriver::whenModal([](QWidget* chooser) {
-    testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS)->setCurrentRow(-1);
+    auto* list = testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualItemRect(list->item(0)).center());
+    ASSERT_TRUE(list->selectedItems().isEmpty() && list->currentItem());
     testsupport::pressKey(chooser, Qt::Key_Return);
+    EXPECT_TRUE(chooser->isVisible()) << "OK with nothing selected ended the chooser";
+    testsupport::clickControl(chooser, platform::IDCANCEL);
   });
   EXPECT_FALSE(choose(sessions({{1, "Spring"}})));
+  EXPECT_EQ(start_.m_session.m_nSessionID, 0);
 }
 
 }  // namespace

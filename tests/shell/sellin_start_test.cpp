@@ -4,8 +4,8 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "sellin/select_session_dlg.h"
-#include "sellin/sellin_app.h"
 #include "sellin/sellin_start.h"
+#include "tessel/socket_message.h"
 #include "shell/start_dlg.h"
 #include "tests/shell/shell_fixture.h"
 #include "wire/exchange.h"
@@ -43,36 +43,6 @@ void chooseRow(QWidget* chooser, int row) {
   testsupport::pressKey(chooser, Qt::Key_Return);
 }
 
-TEST_F(SellinStartTest, SettingsDefaultToAnEmptyBuyerAtStoreOneAndAreReadAnew) {
-  EXPECT_EQ(CSellinStart::GetBuyerUser(), QString());
-  EXPECT_EQ(CSellinStart::GetBuyerPass(), QString());
-  EXPECT_EQ(CSellinStart::GetStoreNum(), 1);
-  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-  setSellinValue(QStringLiteral("StoreNum"), QStringLiteral("2"));
-  EXPECT_EQ(CSellinStart::GetBuyerUser(), QStringLiteral("buyer"));
-  EXPECT_EQ(CSellinStart::GetBuyerPass(), QStringLiteral("buyer1"));
-  EXPECT_EQ(CSellinStart::GetStoreNum(), 2);
-}
-
-TEST_F(SellinStartTest, AServerErrorShowsItsTextThenTheLogInAgainAndCancelMeansNotLoggedIn) {
-  useBuyer(QStringLiteral("buyer"), QStringLiteral("not-the-password"));
-  MessageBoxScript::arm(platform::IDOK);
-  ModalDriver::whenModal([](QWidget* modal) {
-    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
-    closeWindow(modal);
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
-  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
-  runStart();
-  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
-  const auto& box = MessageBoxScript::shown()[0];
-  EXPECT_EQ(box.icon, platform::MessageIcon::Stop);
-  EXPECT_EQ(box.buttons, platform::MessageButtons::Ok);
-  EXPECT_FALSE(box.text.isEmpty());
-  EXPECT_NE(box.text, QStringLiteral("Connecting"));
-}
-
 TEST_F(SellinStartTest, ACancelledSessionChoiceAsksForTheLogInAgain) {
   useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
   CStartDlg* seen = nullptr;
@@ -107,6 +77,8 @@ TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
     ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
   runStart();
   ASSERT_EQ(MessageBoxScript::shown().size(), size_t(CSellinStart::kMaxLogInPasses + 1));
+  EXPECT_EQ(MessageBoxScript::shown()[0].text, QStringLiteral("The buyer user name or password is wrong."));
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Stop);
   EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
 }
 
@@ -126,17 +98,6 @@ TEST_F(SellinStartTest, TheFeatureButtonConnectsFirstAndACancelledLogInOpensNoth
   runStart();
   ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
   EXPECT_EQ(start_.m_session.m_nSessionID, 1001);
-}
-
-TEST_F(SellinStartTest, TheWholeProgramStartsWithEnterPasswordAndEndsCleanly) {
-  CSellinApp app;
-  ModalDriver::whenModal([](QWidget* modal) {
-    EXPECT_EQ(modal->windowTitle(), QStringLiteral("Sellin"));
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Enter Password"));
-    EXPECT_NE(testsupport::findControl(modal, 1045), nullptr) << "Sellin's company line";
-    closeWindow(modal);
-  });
-  EXPECT_FALSE(app.InitInstance());
 }
 
 }  // namespace

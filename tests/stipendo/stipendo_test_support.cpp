@@ -38,18 +38,4 @@ std::vector<std::string> shownLines(const QWidget* dialog) {
   return lines;
 }
 
-std::vector<std::string> accountLines(const std::string& agency, const std::string& start,
-                                      const std::string& expire, const std::string& balance,
-                                      const std::string& limit, const std::string& available) {
-  return {"Agency Number:|" + agency,      "Start Date:|" + start,     "Expire Date:|" + expire,
-          "Total Balance:|" + balance,     "Credit Limit:|" + limit,   "Amount Available:|" + available,
-          "|"};
-}
-
-std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> accounts) {
-  std::vector<std::string> lines;
-  for (const auto& account : accounts) lines.insert(lines.end(), account.begin(), account.end());
-  return lines;
-}
-
 }  // namespace stipendo_test

@@ -3,17 +3,15 @@
 // the test queues actions first, then starts the code that opens the dialogs.
 //
 //   testsupport::ModalDriver::whenModal([](QWidget* modal) {
-//     testsupport::typeInto(modal, IDC_USER, "clerk");
 //     testsupport::clickControl(modal, platform::IDOK);
 //   });
 //   EXPECT_EQ(dlg.runModal(), platform::IDOK);
 //
 // Each action runs once, in order, on the next modal widget that has become the
-// active one and has not had an action since it was shown; a dialog shown again
-// counts as a new one. A modal widget that stays open with no action for it for
-// the fallback time (5 s) is closed (reject(), then done(IDCANCEL), then hide())
-// and reported, so a failed assertion never hangs the run. QtFixture starts the
-// driver and fails the test on every problem it reports.
+// active one and has had no action since it was shown. One left open with no
+// action for the fallback time (5 s) is closed and reported, so a failed
+// assertion never hangs the run. QtFixture starts the driver and fails the
+// test on every problem it reports.
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -29,19 +27,10 @@ class ModalDriver {
 
   static void whenModal(Action action, std::source_location where = std::source_location::current());
 
-  // Starts watching with no queued actions and no problems; stop() ends it.
-  static void start();
+  static void start();  // no queued actions, no problems
   static void stop();
-  static bool running();
-
-  static int pendingCount();  // queued actions that have not run yet
-  static int actedCount();    // actions that have run since start()
-  // Milliseconds a modal widget may stay open with no action for it.
   static void setFallbackTimeout(int milliseconds);
-  static int fallbackTimeout();
-
-  // Fallback closes so far and the actions still queued, as sentences; clears
-  // both, so a test can check the driver's own reports.
+  // Fallback closes and never-run actions as sentences; clears both.
   static QStringList takeProblems();
 };
 

@@ -10,47 +10,25 @@ namespace testsupport {
 
 namespace {
 
-void processLeftoverEvents() {
+QSet<QWidget*> topLevelWidgetSet() {
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QCoreApplication::processEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-QString describe(const QWidget* widget) {
-  return QStringLiteral("%1 \"%2\" (%3%4)")
-      .arg(QString::fromLatin1(widget->metaObject()->className()), widget->windowTitle(), widget->objectName(),
-           widget->isVisible() ? QStringLiteral(", visible") : QString());
-}
-
-}  // namespace
-
-QStringList messageBoxProblems() {
-  using platform::MessageBoxScript;
-  QStringList problems;
-  for (const MessageBoxScript::ShownBox& box : MessageBoxScript::shown())
-    if (!box.answered)
-      problems << QStringLiteral("message box \"%1\" (caption \"%2\") had no fitting armed answer")
-                      .arg(box.text, box.caption);
-  if (const int left = MessageBoxScript::leftoverAnswerCount())
-    problems << QStringLiteral("%1 armed message box answer(s) left over").arg(left);
-  return problems;
-}
-
-QSet<QWidget*> topLevelWidgetSet() {
   const QWidgetList widgets = QApplication::topLevelWidgets();
   return QSet<QWidget*>(widgets.begin(), widgets.end());
 }
 
-QList<QWidget*> newTopLevelWidgets(const QSet<QWidget*>& before) {
-  processLeftoverEvents();
-  QList<QWidget*> added;
-  for (QWidget* widget : QApplication::topLevelWidgets())
-    if (!before.contains(widget)) added << widget;
-  return added;
+void failOnUnansweredBoxes() {
+  using platform::MessageBoxScript;
+  for (const MessageBoxScript::ShownBox& box : MessageBoxScript::shown())
+    if (!box.answered) ADD_FAILURE() << "message box \"" << qPrintable(box.text) << "\" had no fitting armed answer";
+  if (const int left = MessageBoxScript::leftoverAnswerCount())
+    ADD_FAILURE() << left << " armed message box answer(s) left over";
 }
 
+}  // namespace
+
 void QtFixture::SetUp() {
-  processLeftoverEvents();
   widgetsBefore_ = topLevelWidgetSet();
   profileDir_ = std::make_unique<QTemporaryDir>();
   ASSERT_TRUE(profileDir_->isValid());
@@ -63,12 +41,12 @@ void QtFixture::SetUp() {
 void QtFixture::TearDown() {
   for (const QString& problem : ModalDriver::takeProblems()) ADD_FAILURE() << qPrintable(problem);
   ModalDriver::stop();
-  for (const QString& problem : messageBoxProblems()) ADD_FAILURE() << qPrintable(problem);
+  failOnUnansweredBoxes();
   platform::MessageBoxScript::end();
-  for (QWidget* widget : newTopLevelWidgets(widgetsBefore_)) {
-    ADD_FAILURE() << "top-level widget left over: " << qPrintable(describe(widget));
-    // Hidden, not deleted: it may still belong to something the test owns.
-    widget->hide();
+  for (QWidget* widget : topLevelWidgetSet() - widgetsBefore_) {
+    ADD_FAILURE() << "top-level widget left over: " << widget->metaObject()->className() << " \""
+                  << qPrintable(widget->windowTitle()) << "\"";
+    widget->hide();  // not deleted: it may still belong to something the test owns
   }
 }
 

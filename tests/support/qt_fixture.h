@@ -1,20 +1,11 @@
 #pragma once
-// Base of every test that touches widgets, message boxes or the profile:
-//
-//   class TicketDlgTest : public testsupport::QtFixture {};
-//   TEST_F(TicketDlgTest, EndAsksFirst) {
-//     platform::MessageBoxScript::arm(platform::IDYES);
-//     ModalDriver::whenModal([](QWidget* modal) { clickControl(modal, IDC_END); });
-//     ...
-//   }
-//
-// Per test: the profile lives in a fresh temporary directory under key
-// "OST_PDA", profile "OST"; message boxes are scripted; the modal driver runs.
-// At the end the test fails on an unanswered box, a left-over armed answer, a
-// modal driver problem or a top-level widget the test left behind. A subclass
-// that overrides SetUp or TearDown calls these first / last.
+// Base of every test that touches widgets, message boxes or the profile. Per
+// test: the profile lives in a fresh temporary directory under key "OST_PDA",
+// profile "OST"; message boxes are scripted; the modal driver runs. At the end
+// the test fails on an unanswered box, a left-over armed answer, a modal driver
+// problem or a top-level widget left behind. A subclass that overrides SetUp
+// or TearDown calls these first / last.
 #include <QSet>
-#include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <memory>
@@ -26,19 +17,10 @@ class QWidget;
 
 namespace testsupport {
 
-// The message-box script's problems as sentences: unanswered boxes with their
-// texts, and the number of armed answers no box took.
-QStringList messageBoxProblems();
-// Top-level widgets alive now that were not in `before` (deferred deletes done first).
-QList<QWidget*> newTopLevelWidgets(const QSet<QWidget*>& before);
-QSet<QWidget*> topLevelWidgetSet();
-
 class QtFixture : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-
-  // The directory the profile's INI file is kept under for this test.
   QString profileDirectory() const;
 
  private:
