@@ -6,10 +6,7 @@
 namespace {
 
 TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
-  struct Case {
-    QString reply, courses, problems;
-    bool hasProblems;
-  };
+  struct Case { QString reply, courses, problems; bool hasProblems; };
   const Case cases[] = {
       {"ADO1\rADO2\r", "ADO1\rADO2\r", "", false},                      // no marker
       {"\rPRB1\r", "", "PRB1\r", true},                                 // marker at 0
