@@ -168,7 +168,9 @@ qintptr CAdoptraDlg::OnScanData(const QVariant& wParam) {
   return -1;
 }
 
-int CAdoptraDlg::SelectedStore() const { return int(platform::listEntryData(m_storeCombo, m_storeCombo->currentIndex())); }
+int CAdoptraDlg::SelectedStore() const {
+  return int(platform::listEntryData(m_storeCombo, m_storeCombo->currentIndex()));
+}
 
 bool CAdoptraDlg::Exchange(const QString& query, bool stopIcon) {
   // The exchange blocks the window; show what it has become before it does.

@@ -94,9 +94,12 @@ void seedDemoAdoptions(storage::Connection& db) {
              V{"S100300", 2}, V{"S100300", 10}});
 
   insertAll(db,
-            "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment) VALUES (?, ?, ?, ?, ?, ?)",
-            {V{1, 1, "FALL 2026", 10003, "Late shipment", "Publisher ships the new edition on 9/15; used copies only until then."},
-             V{2, 1, "FALL 2026", 10001, "Wrong edition ordered", "Instructor wants the third edition; second edition copies go back."},
+            "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
+            " VALUES (?, ?, ?, ?, ?, ?)",
+            {V{1, 1, "FALL 2026", 10003, "Late shipment",
+               "Publisher ships the new edition on 9/15; used copies only until then."},
+             V{2, 1, "FALL 2026", 10001, "Wrong edition ordered",
+               "Instructor wants the third edition; second edition copies go back."},
              V{3, 1, "SPRING 2027", 10006, "Price increase", "Publisher raised the list price by 8%."},
              V{4, 2, "FALL 2026", 10003, "Out of stock", "Reorder placed with the distributor."}});
 }

@@ -40,7 +40,6 @@ std::optional<std::string> bookRecord(const Book& b, std::int64_t store, std::st
 
 wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "adoptra_detail request");
-  Section section;
   const auto term = in.text("term", widthOf("term"));
   const auto department = in.text("department", widthOf("department"));
   const auto course = in.text("course", widthOf("course"));
@@ -56,6 +55,7 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
   const std::string named = printable(*department) + " " + printable(*course) + " section " +
                             printable(*sectionName) + " of " + printable(*term);
   if (rows.empty()) return errorReply("Store " + std::to_string(*store) + " has no course " + named + ".");
+  Section section;
   section.id = storage::integerAt(rows[0], 0);
   section.store = *store;
   section.term = *term;

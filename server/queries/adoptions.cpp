@@ -79,7 +79,9 @@ std::optional<std::vector<Section>> Subject::sections(storage::Connection& db, s
   std::vector<Section> found;
   for (const storage::Row& r : db.query(sql, {key_, store})) found.push_back(sectionFrom(r));
   if (found.empty()) {
-    error = "No course section at store " + std::to_string(store) + " uses books of " + description_ + ".";
+    const std::string at = " at store " + std::to_string(store);
+    error = byStudent_ ? "Student " + std::get<std::string>(key_) + " has no course books" + at + "."
+                       : "No course section" + at + " has adopted " + description_ + ".";
     return std::nullopt;
   }
   return found;

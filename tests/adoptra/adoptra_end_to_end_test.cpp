@@ -89,7 +89,8 @@ TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
   });
   CAdoptraApp app;
   EXPECT_FALSE(app.InitInstance());
-  EXPECT_TRUE(printed.startsWith("Main Campus Bookstore\r\nCourse books for student S100200\r\n=====")) << printed.data();
+  EXPECT_TRUE(printed.startsWith("Main Campus Bookstore\r\nCourse books for student S100200\r\n====="))
+      << printed.data();
   EXPECT_TRUE(printed.contains("\r\nMATH 220 section 01\r\nCampus: Riverside Campus\r\n  Required  SKU 10006\r\n"))
       << printed.data();
   EXPECT_TRUE(printed.contains("\r\nProblem reports\r\nFALL 2026  SKU 10001\r\n  Wrong edition ordered\r\n"))

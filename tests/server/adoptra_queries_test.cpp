@@ -47,10 +47,10 @@ TEST_F(Adoptra, LookUpsListTheSectionsByTrimmedNamesThenTheirProblems) {
 // never comes without a section before it.
 TEST_F(Adoptra, NothingFoundIsASentence) {
   const std::vector<std::pair<std::string, std::string>> cases = {
-      {adoptionsByStudent("S100100", 1, false), "No course section at store 1 uses books of student S100100."},
+      {adoptionsByStudent("S100100", 1, false), "Student S100100 has no course books at store 1."},
       {adoptionsByStudent("S999999", 1, false), "No student has the ID S999999."},
-      {adoptionsByStudent("S100300", 3, false), "No course section at store 3 uses books of student S100300."},
-      {adoptionsByItem("10012", 1, false), "No course section at store 1 uses books of the book 9780393310009."},
+      {adoptionsByStudent("S100300", 3, false), "Student S100300 has no course books at store 3."},
+      {adoptionsByItem("10012", 1, false), "No course section at store 1 has adopted the book 9780393310009."},
       {adoptionsByItem("9780134685992", 1, false),
        "9780134685992 is not a SKU or an ISBN. Check the code and try again."},
       {adoptionsByItem("99999", 1, false), "No course book has the SKU 99999."},
@@ -59,7 +59,7 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionsByStudent("S100200", 42, false), "There is no store 42."},
       {adoptionDetail("FALL 2026", "BIO", "101", "01", 2), "Store 2 has no course BIO 101 section 01 of FALL 2026."},
       {adoptionDetail("FALL 2026", "BIO", "101", " 01", 1), "Store 1 has no course BIO 101 section  01 of FALL 2026."},
-      {adoptionPrint("S100100", 1, true), "No course section at store 1 uses books of student S100100."},
+      {adoptionPrint("S100100", 1, true), "Student S100100 has no course books at store 1."},
   };
   for (const auto& [text, sentence] : cases) {
     const wire::Reply reply = askAdoptra(text);
@@ -70,7 +70,8 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
 
 // A carriage return stored inside a field must not start a problem list.
 TEST_F(Adoptra, StoredControlCharactersNeverMakeAProblemMarker) {
-  sideConnection()->execute("UPDATE adoption_sections SET campus = 'North' || char(13) || 'PRB00117' WHERE section_id = 8");
+  sideConnection()->execute(
+      "UPDATE adoption_sections SET campus = 'North' || char(13) || 'PRB00117' WHERE section_id = 8");
   const wire::Reply reply = askAdoptra(adoptionsByItem("10002", 1, false));
   EXPECT_EQ(reply.text.find("\rPRB"), std::string::npos) << reply.text;
   EXPECT_EQ(sectionsAndProblems(reply).first.size(), 2u);
