@@ -1,5 +1,6 @@
 #include "adoptra/adoptra_app.h"
 
+#include "adoptra/adoptra_dlg.h"
 #include "shell/login_packet_behaviour.h"
 #include "tessel/trim.h"
 #include "wire/exchange.h"
@@ -18,8 +19,9 @@ class CAdoptraStart : public CLogInPacketBehaviour {
   CAdoptraApp& m_app;
 };
 
-void CAdoptraStart::RunFeatureDialog(CStartDlg& dlg) {
-  ShowFeatureNotReady(&dlg, QStringLiteral("The Adoptra lookup"));
+void CAdoptraStart::RunFeatureDialog(CStartDlg&) {
+  CAdoptraDlg dlg;
+  dlg.runModal();
 }
 
 }  // namespace

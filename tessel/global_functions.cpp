@@ -1,7 +1,9 @@
 #include "tessel/global_functions.h"
 
+#include <QComboBox>
 #include <QHash>
 
+#include "platform/dialog.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "tessel/detail_dlg.h"
@@ -91,4 +93,18 @@ bool CGlobalFunctions::GetQLCPacket(int /*appType*/, CSocketMessage* msg, QStrin
 void CGlobalFunctions::DisplayDetailDlg(const CDataLines& lines, QWidget* parent) {
   CDetailDlg dlg(lines, parent);
   dlg.runModal();
+}
+
+void CGlobalFunctions::FillLocationCombo(QComboBox* combo, const CDataArray<CLocationInfo>& locations, int storeNum) {
+  if (!combo) return;
+  combo->clear();
+  for (int i = 0; i < locations.GetSize(); ++i)
+    platform::addListEntry(combo, locations[i].m_strName, locations[i].m_nStoreNum);
+  int selected = combo->count() > 0 ? 0 : -1;
+  for (int row = 0; row < combo->count(); ++row)
+    if (platform::listEntryData(combo, row) == storeNum) {
+      selected = row;
+      break;
+    }
+  combo->setCurrentIndex(selected);
 }

@@ -9,9 +9,12 @@
 // the box at a later log-in removes the kept password.
 #include <QString>
 
+#include "tessel/data_array.h"
 #include "tessel/fill_data.h"
+#include "tessel/records.h"
 
 class CSocketMessage;
+class QComboBox;
 class QWidget;
 
 class CGlobalFunctions {
@@ -37,4 +40,9 @@ class CGlobalFunctions {
 
   // Shows detail lines modally; returns when the clerk closes them.
   static void DisplayDetailDlg(const CDataLines& lines, QWidget* parent = nullptr);
+
+  // Replaces the combo's entries by the locations' names, each with its store
+  // number as item data, and selects the first location of storeNum; when
+  // none has it, the first entry, so the clerk can look up at once.
+  static void FillLocationCombo(QComboBox* combo, const CDataArray<CLocationInfo>& locations, int storeNum);
 };

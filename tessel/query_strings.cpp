@@ -9,3 +9,21 @@ QString CGlobalQueryStrings::GetSLSession(const QString& user, const QString& pa
 QString CGlobalQueryStrings::GetStipendo(const QString& studentId) {
   return QString::fromStdString(wire::requests::aidAccounts(studentId.toStdString()));
 }
+
+QString CGlobalQueryStrings::GetAdoptraStudent(const QString& studentId, int storeNum, bool restrict) {
+  return QString::fromStdString(wire::requests::adoptionsByStudent(studentId.toStdString(), storeNum, restrict));
+}
+
+QString CGlobalQueryStrings::GetAdoptraItem(const QString& itemCode, int storeNum, bool restrict) {
+  return QString::fromStdString(wire::requests::adoptionsByItem(itemCode.toStdString(), storeNum, restrict));
+}
+
+QString CGlobalQueryStrings::GetAdoptraDetail(const QString& term, const QString& department, const QString& course,
+                                              const QString& section, int storeNum) {
+  return QString::fromStdString(wire::requests::adoptionDetail(term.toStdString(), department.toStdString(),
+                                                                course.toStdString(), section.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetAdoptraPrint(const QString& code, int storeNum, bool student) {
+  return QString::fromStdString(wire::requests::adoptionPrint(code.toStdString(), storeNum, student));
+}

@@ -47,3 +47,42 @@ void CStipendoInfo::SetFields(const QString& record) {
 }
 
 int CStipendoInfo::GetDataSize() const { return int(wire::layouts::aidAccount().dataSize()); }
+
+void CAdoptraInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::adoption());
+  m_nStoreNum = f.Number("store_num");
+  m_strCampus = f.Text("campus");
+  m_strTerm = f.Text("term");
+  m_strDepartment = f.Text("department");
+  m_strCourse = f.Text("course");
+  m_strSection = f.Text("section");
+  m_nTermOpen = f.Number("term_open");
+}
+
+int CAdoptraInfo::GetDataSize() const { return int(wire::layouts::adoption().dataSize()); }
+
+void CAdoptraDetailInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::adoptionDetail());
+  m_nSKU = f.Number("sku");
+  m_strCatISBN = f.Text("cat_isbn");
+  m_strDesc = f.Text("description");
+  m_strNewPrice = f.Text("new_price");
+  m_strUsedPrice = f.Text("used_price");
+  m_nNewOnHand = f.Number("new_on_hand");
+  m_nUsedOnHand = f.Number("used_on_hand");
+  m_nRequestType = f.Number("request_type");
+  m_nProblem = f.Number("problem");
+  m_nStoreNum = f.Number("store_num");
+}
+
+int CAdoptraDetailInfo::GetDataSize() const { return int(wire::layouts::adoptionDetail().dataSize()); }
+
+void CProblemInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::adoptionProblem());
+  m_strTerm = f.Text("term");
+  m_nSKU = f.Number("sku");
+  m_strReason = f.Text("reason");
+  m_strComment = f.Text("comment");
+}
+
+int CProblemInfo::GetDataSize() const { return int(wire::layouts::adoptionProblem().dataSize()); }

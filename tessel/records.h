@@ -82,3 +82,48 @@ class CStipendoInfo : public CRecord {
   QString m_strCreditLimit;
   QString m_strAmountAvailable;
 };
+
+// One course section that adopted books (Adoptra's lookups).
+class CAdoptraInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nStoreNum = 0;
+  QString m_strCampus;
+  QString m_strTerm;
+  QString m_strDepartment;
+  QString m_strCourse;
+  QString m_strSection;
+  int m_nTermOpen = 0;  // 0: the term is closed
+};
+
+// One book adopted for a course section, with a store's prices and stock.
+class CAdoptraDetailInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nSKU = 0;
+  QString m_strCatISBN;
+  QString m_strDesc;
+  QString m_strNewPrice;
+  QString m_strUsedPrice;
+  int m_nNewOnHand = 0;
+  int m_nUsedOnHand = 0;
+  int m_nRequestType = 0;  // 1 required, 2 recommended, 3 optional
+  int m_nProblem = 0;
+  int m_nStoreNum = 0;
+};
+
+// One problem report on an adopted book, sent after the sections of a lookup.
+class CProblemInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strTerm;
+  int m_nSKU = 0;
+  QString m_strReason;
+  QString m_strComment;
+};

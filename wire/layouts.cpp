@@ -58,5 +58,47 @@ const RecordLayout& aidAccount() {
   return layout;
 }
 
+// The term, department, course and section texts come back in the detail
+// query, so the server keeps them within these widths.
+const RecordLayout& adoption() {
+  static const RecordLayout layout("ADO", {
+      {"store_num", 4, FieldKind::Integer},
+      {"campus", 20, FieldKind::Text},
+      {"term", 12, FieldKind::Text},
+      {"department", 8, FieldKind::Text},
+      {"course", 8, FieldKind::Text},
+      {"section", 6, FieldKind::Text},
+      {"term_open", 1, FieldKind::Integer},
+  });
+  return layout;
+}
+
+const RecordLayout& adoptionDetail() {
+  static const RecordLayout layout("ADD", {
+      {"sku", 8, FieldKind::Integer},
+      {"cat_isbn", 13, FieldKind::Text},
+      {"description", 40, FieldKind::Text},
+      {"new_price", 8, FieldKind::Money},
+      {"used_price", 8, FieldKind::Money},
+      {"new_on_hand", 5, FieldKind::Integer},
+      {"used_on_hand", 5, FieldKind::Integer},
+      {"request_type", 1, FieldKind::Integer},
+      {"problem", 1, FieldKind::Integer},
+      {"store_num", 4, FieldKind::Integer},
+  });
+  return layout;
+}
+
+// Its tag is the marker that starts the problem list of a lookup reply.
+const RecordLayout& adoptionProblem() {
+  static const RecordLayout layout("PRB", {
+      {"term", 12, FieldKind::Text},
+      {"sku", 8, FieldKind::Integer},
+      {"reason", 30, FieldKind::Text},
+      {"comment", 60, FieldKind::Text},
+  });
+  return layout;
+}
+
 }  // namespace layouts
 }  // namespace wire

@@ -54,6 +54,9 @@ namespace layouts {
 const RecordLayout& session();   // a buying session (Sellin)
 const RecordLayout& location();  // a store location (Adoptra)
 const RecordLayout& aidAccount();  // a student's aid charge account (Stipendo)
+const RecordLayout& adoption();        // a course section that adopted books (Adoptra)
+const RecordLayout& adoptionDetail();  // one book adopted for a course section (Adoptra)
+const RecordLayout& adoptionProblem(); // a problem report on an adopted book (Adoptra)
 }  // namespace layouts
 
 }  // namespace wire

@@ -19,6 +19,29 @@ std::string aidAccounts(std::string_view studentId) {
   return dump({{"request", kAidAccounts}, {"student_id", studentId}});
 }
 
+std::string adoptionsByStudent(std::string_view studentId, std::int64_t storeNumber, bool restrict) {
+  return dump({{"request", kAdoptionsByStudent}, {"student_id", studentId}, {"store", storeNumber},
+               {"restrict", restrict}});
+}
+
+std::string adoptionsByItem(std::string_view itemCode, std::int64_t storeNumber, bool restrict) {
+  return dump({{"request", kAdoptionsByItem}, {"code", itemCode}, {"store", storeNumber}, {"restrict", restrict}});
+}
+
+std::string adoptionDetail(std::string_view term, std::string_view department, std::string_view course,
+                           std::string_view section, std::int64_t storeNumber) {
+  return dump({{"request", kAdoptionDetail},
+               {"term", term},
+               {"department", department},
+               {"course", course},
+               {"section", section},
+               {"store", storeNumber}});
+}
+
+std::string adoptionPrint(std::string_view code, std::int64_t storeNumber, bool student) {
+  return dump({{"request", kAdoptionPrint}, {"code", code}, {"store", storeNumber}, {"student", student}});
+}
+
 std::optional<Request> parse(std::string_view text, std::string& error) {
   JsonReader in(text, "request text");
   auto kind = in.text("request", kMaxKindLength);

@@ -36,6 +36,10 @@ std::span<const QueryKind> queryKinds();
 
 wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply aidAccounts(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply adoptionsByStudent(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply adoptionsByItem(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply adoptionPrint(QueryContext& context, const nlohmann::json& arguments);
 
 inline wire::Reply errorReply(std::string sentence) { return {true, std::move(sentence), 0, -1}; }
 inline wire::Reply recordsReply(std::string records) { return {false, std::move(records), 0, -1}; }

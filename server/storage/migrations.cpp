@@ -9,7 +9,7 @@ namespace {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<std::string_view>, 1> kMigrations = {{
+const std::array<std::vector<std::string_view>, 2> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -76,6 +76,64 @@ const std::array<std::vector<std::string_view>, 1> kMigrations = {{
         " total_balance_cents BIGINT NOT NULL,"
         " credit_limit_cents BIGINT NOT NULL)",
         "CREATE INDEX aid_accounts_by_student ON aid_accounts(student_id, start_date, account_id)",
+    },
+    // Course adoptions. Term, department, course and section come back from
+    // the handheld as it received them, so they stay within their record
+    // widths and carry no trailing blanks (the record's padding is cut off).
+    // Books are kept by SKU and ISBN here, to be joined to a catalogue.
+    {
+        "CREATE TABLE adoption_terms ("
+        " term TEXT NOT NULL PRIMARY KEY"
+        "  CHECK (length(term) BETWEEN 1 AND 12 AND term = rtrim(term)),"
+        " starts_on TEXT NOT NULL,"
+        " is_open INTEGER NOT NULL CHECK (is_open IN (0, 1)))",
+
+        "CREATE TABLE adoption_sections ("
+        " section_id INTEGER NOT NULL PRIMARY KEY,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " campus TEXT NOT NULL,"
+        " term TEXT NOT NULL REFERENCES adoption_terms(term),"
+        " department TEXT NOT NULL"
+        "  CHECK (length(department) BETWEEN 1 AND 8 AND department = rtrim(department)),"
+        " course TEXT NOT NULL CHECK (length(course) BETWEEN 1 AND 8 AND course = rtrim(course)),"
+        " section TEXT NOT NULL CHECK (length(section) BETWEEN 1 AND 6 AND section = rtrim(section)),"
+        " UNIQUE (store_num, term, department, course, section))",
+
+        "CREATE TABLE adoption_books ("
+        " sku INTEGER NOT NULL PRIMARY KEY CHECK (sku BETWEEN 1 AND 99999999),"
+        " isbn TEXT NOT NULL UNIQUE CHECK (length(isbn) = 13),"
+        " title TEXT NOT NULL)",
+
+        // What a section asks of a book: 1 required, 2 recommended, 3 optional.
+        "CREATE TABLE adoption_section_books ("
+        " section_id INTEGER NOT NULL REFERENCES adoption_sections(section_id),"
+        " sku INTEGER NOT NULL REFERENCES adoption_books(sku),"
+        " request_type INTEGER NOT NULL CHECK (request_type IN (1, 2, 3)),"
+        " PRIMARY KEY (section_id, sku))",
+        "CREATE INDEX adoption_section_books_by_sku ON adoption_section_books(sku, section_id)",
+
+        "CREATE TABLE adoption_stock ("
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " sku INTEGER NOT NULL REFERENCES adoption_books(sku),"
+        " new_price_cents BIGINT NOT NULL CHECK (new_price_cents BETWEEN 0 AND 9999999),"
+        " used_price_cents BIGINT NOT NULL CHECK (used_price_cents BETWEEN 0 AND 9999999),"
+        " new_on_hand INTEGER NOT NULL CHECK (new_on_hand BETWEEN 0 AND 99999),"
+        " used_on_hand INTEGER NOT NULL CHECK (used_on_hand BETWEEN 0 AND 99999),"
+        " PRIMARY KEY (store_num, sku))",
+
+        "CREATE TABLE adoption_enrollments ("
+        " student_id TEXT NOT NULL REFERENCES students(student_id),"
+        " section_id INTEGER NOT NULL REFERENCES adoption_sections(section_id),"
+        " PRIMARY KEY (student_id, section_id))",
+
+        "CREATE TABLE adoption_problems ("
+        " problem_id INTEGER NOT NULL PRIMARY KEY,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " term TEXT NOT NULL REFERENCES adoption_terms(term),"
+        " sku INTEGER NOT NULL REFERENCES adoption_books(sku),"
+        " reason TEXT NOT NULL,"
+        " comment TEXT NOT NULL)",
+        "CREATE INDEX adoption_problems_by_book ON adoption_problems(store_num, sku, term)",
     },
 }};
 

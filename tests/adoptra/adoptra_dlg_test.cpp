@@ -1,0 +1,204 @@
+// The course book lookup dialog, a real widget, against the store server in
+// this process on the demo store (clerk, store 1).
+#include <QComboBox>
+#include <QFile>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <gtest/gtest.h>
+
+#include "adoptra/adoptra_app.h"
+#include "adoptra/adoptra_dlg.h"
+#include "platform/message_box.h"
+#include "platform/profile.h"
+#include "tessel/detail_dlg.h"
+#include "tessel/tessel_config.h"
+#include "tests/support/demo_server.h"
+#include "tests/support/qt_fixture.h"
+
+namespace {
+
+using platform::MessageBoxScript;
+using Dlg = CAdoptraDlg;
+using testsupport::clickControl;
+using testsupport::ModalDriver;
+using testsupport::replaceText;
+
+// Each row of a list view as its columns and record index, joined by '|'.
+std::vector<std::string> rows(const QWidget* dialog, int id = Dlg::IDC_RESULTS, int columns = 3) {
+  std::vector<std::string> out;
+  if (auto* list = dialog->findChild<QTreeWidget*>(platform::Dialog::objectNameFor(id)))
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+      QStringList texts;
+      for (int c = 0; c < columns; ++c) texts << list->topLevelItem(i)->text(c);
+      if (id == Dlg::IDC_RESULTS) texts << list->topLevelItem(i)->data(0, Qt::UserRole).toString();
+      out.push_back(texts.join('|').toStdString());
+    }
+  return out;
+}
+std::vector<std::string> detailLines(const QWidget* detail) { return rows(detail, CDetailDlg::IDC_LIST, 2); }
+
+class AdoptraDlgTest : public testsupport::QtFixture {
+ protected:
+  void SetUp() override {
+    QtFixture::SetUp();
+    CTesselConfig::ClearOverrides();
+    ASSERT_TRUE(m_server.started());
+    m_app = std::make_unique<CAdoptraApp>();
+    m_app->m_socketMsg.SetServer(m_server.url());
+    m_app->m_socketMsg.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
+    QString status;
+    ASSERT_TRUE(m_app->m_socketMsg.LogIn(status)) << status.toStdString();
+    m_app->LoadLocations(m_app->m_socketMsg.GetResponse(0));
+  }
+
+  void TearDown() override {
+    m_app.reset();
+    CTesselConfig::ClearOverrides();
+    QtFixture::TearDown();
+  }
+
+  void runDialog(const std::function<void(Dlg&)>& steps) {
+    ModalDriver::whenModal([&](QWidget* modal) {
+      if (auto* dlg = qobject_cast<Dlg*>(modal)) steps(*dlg);
+      else ADD_FAILURE() << "not the lookup dialog: " << modal->windowTitle().toStdString();
+      modal->close();
+    });
+    Dlg dlg;
+    EXPECT_EQ(dlg.runModal(), platform::IDCANCEL);
+  }
+
+  static void lookUp(Dlg& dlg, const QString& code) {
+    replaceText(&dlg, Dlg::IDC_CODE, code);
+    clickControl(&dlg, Dlg::IDC_ENTER);
+  }
+
+  static int adoptraInt(const QString& name) { return platform::Profile::readInt("Adoptra", name, -1); }
+
+  testsupport::DemoServer m_server;
+  std::unique_ptr<CAdoptraApp> m_app;
+};
+
+TEST_F(AdoptraDlgTest, OpeningSendsNothingThenStoreAndModeChangesAreStored) {
+  runDialog([&](Dlg& dlg) {
+    EXPECT_TRUE(dlg.radioButton(Dlg::IDC_ITEM)->isChecked()) << "Item is the mode when nothing is stored";
+    EXPECT_TRUE(dlg.control(Dlg::IDC_ENTER)->isVisible());
+    for (int id : {Dlg::IDC_RESULTS, Dlg::IDC_DETAILS, Dlg::IDC_TERM, Dlg::IDC_PRINT, Dlg::IDC_PROBLEM})
+      EXPECT_FALSE(dlg.control(id)->isVisible()) << id;
+    // A clerk's choice of location stores it and looks up again.
+    replaceText(&dlg, Dlg::IDC_CODE, "10002");
+    EXPECT_EQ(m_server.exchangeCount(), 0);
+    EXPECT_EQ(adoptraInt("StoreNum"), -1) << "opening stored a store number";
+    emit dlg.comboBox(Dlg::IDC_STORE)->activated(1);
+    EXPECT_EQ(m_server.exchangeCount(), 1);
+    EXPECT_EQ(rows(&dlg).size(), 1u) << "the closed-term section is listed";
+    EXPECT_EQ(adoptraInt("StoreNum"), 1);
+
+    clickControl(&dlg, Dlg::IDC_ITEM);  // already checked: nothing changes
+    EXPECT_EQ(dlg.controlText(Dlg::IDC_CODE), "10002");
+    EXPECT_TRUE(dlg.control(Dlg::IDC_RESULTS)->isVisible());
+    clickControl(&dlg, Dlg::IDC_STUDENT);
+    EXPECT_EQ(dlg.controlText(Dlg::IDC_CODE), "");
+    EXPECT_FALSE(dlg.control(Dlg::IDC_RESULTS)->isVisible());
+    EXPECT_EQ(adoptraInt("ItemBtn"), 0);
+    clickControl(&dlg, Dlg::IDC_ITEM);
+    EXPECT_EQ(adoptraInt("ItemBtn"), 1);
+  });
+}
+
+// S100200's sections in order: records 0 (BIO 100) and 3 (CS 150) are in closed terms.
+TEST_F(AdoptraDlgTest, ClosedTermsAreHiddenAndDetailsQueryTheRowsRecord) {
+  platform::Profile::writeInt("Adoptra", "ItemBtn", 0);
+  runDialog([&](Dlg& dlg) {
+    lookUp(dlg, "S100200");
+    EXPECT_EQ(rows(&dlg), (std::vector<std::string>{"BIO|101|01|1", "CHEM|110|01|2", "ENG|102|03|4",
+                                                   "HIST|205|A|5", "MATH|220|01|6"}));
+    EXPECT_EQ(dlg.controlText(Dlg::IDC_TERM), "FALL 2026");
+    ModalDriver::whenModal([](QWidget* detail) {
+      const auto lines = detailLines(detail);
+      EXPECT_EQ(lines.size(), 6u + 3 * 11);
+      EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
+                (std::vector<std::string>{"Term:|FALL 2026", "Department:|BIO", "Course:|101", "Section:|01"}));
+      detail->close();
+    });
+    clickControl(&dlg, Dlg::IDC_DETAILS);
+    // The detail query carries the texts with their leading blanks.
+    dlg.listView(Dlg::IDC_RESULTS)->setCurrentItem(dlg.listView(Dlg::IDC_RESULTS)->topLevelItem(3));
+    ModalDriver::whenModal([](QWidget* detail) {
+      const auto lines = detailLines(detail);
+      EXPECT_EQ(lines.at(3), "Course:| 205");
+      EXPECT_EQ(lines.at(4), "Section:|  A");
+      detail->close();
+    });
+    clickControl(&dlg, Dlg::IDC_DETAILS);
+    clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
+    EXPECT_EQ(rows(&dlg).size(), 7u);
+    EXPECT_EQ(rows(&dlg)[3], "CS|150|S1|3");
+
+    // A failed lookup empties the records but leaves the rows: Details then does nothing.
+    m_server.stop();
+    MessageBoxScript::arm(platform::IDOK);
+    dlg.sendMessage(platform::WM_SCAN_DATA, QStringLiteral("S100200"));
+    ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+    EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Stop);
+    EXPECT_TRUE(dlg.m_results.IsEmpty());
+    EXPECT_EQ(rows(&dlg).size(), 7u);
+    clickControl(&dlg, Dlg::IDC_DETAILS);
+    EXPECT_EQ(MessageBoxScript::shown().size(), 1u) << "Details tried to reach the stopped server";
+  });
+}
+
+TEST_F(AdoptraDlgTest, ProblemFollowsTheLastLookupAcrossClear) {
+  platform::Profile::writeInt("Adoptra", "ItemBtn", 0);
+  runDialog([&](Dlg& dlg) {
+    lookUp(dlg, "S100200");
+    EXPECT_TRUE(dlg.control(Dlg::IDC_PROBLEM)->isVisible());
+    clickControl(&dlg, Dlg::IDC_CLEAR);
+    EXPECT_FALSE(dlg.control(Dlg::IDC_PROBLEM)->isVisible());
+    EXPECT_EQ(dlg.m_problems.GetSize(), 3);
+    clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
+    EXPECT_TRUE(dlg.control(Dlg::IDC_PROBLEM)->isVisible());
+    ModalDriver::whenModal([](QWidget* detail) {
+      const auto lines = detailLines(detail);
+      EXPECT_EQ(lines.size(), 15u);
+      EXPECT_EQ(lines.at(2), "Reason:|Wrong edition ordered");
+      detail->close();
+    });
+    clickControl(&dlg, Dlg::IDC_PROBLEM);
+    lookUp(dlg, "S100300");  // one section, one report on its books
+    EXPECT_EQ(dlg.m_problems.GetSize(), 1);
+    clickControl(&dlg, Dlg::IDC_ITEM);
+    lookUp(dlg, "10002");
+    EXPECT_FALSE(dlg.control(Dlg::IDC_PROBLEM)->isVisible()) << "a lookup without reports shows Problem";
+  });
+}
+
+TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
+  const QString printed = profileDirectory() + "/printer.txt";
+  CTesselConfig::ApplyArguments({"--printer", printed});
+  runDialog([&](Dlg& dlg) {
+    lookUp(dlg, "10002");
+    clickControl(&dlg, Dlg::IDC_PRINT);
+    clickControl(&dlg, Dlg::IDC_STUDENT);
+    lookUp(dlg, "S100300");
+    clickControl(&dlg, Dlg::IDC_PRINT);
+    QFile file(printed);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray text = file.readAll();
+    EXPECT_TRUE(text.startsWith("Main Campus Bookstore\r\nCourse books for the book 9780321573513\r\n")) << text.data();
+    EXPECT_TRUE(text.contains("\r\nCourse books for student S100300\r\n")) << text.data();
+
+    const int before = m_server.exchangeCount();
+    clickControl(&dlg, Dlg::IDC_CLEAR);
+    clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
+    clickControl(&dlg, Dlg::IDC_PRINT);
+    EXPECT_EQ(m_server.exchangeCount(), before) << "Print with an empty box sent a query";
+    CTesselConfig::ApplyArguments({"--printer", profileDirectory() + "/no/such/dir/printer"});
+    replaceText(&dlg, Dlg::IDC_CODE, "S100300");
+    clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
+    clickControl(&dlg, Dlg::IDC_PRINT);
+    EXPECT_EQ(m_server.exchangeCount(), before + 1) << "Print without a printer sent no query";
+    EXPECT_TRUE(MessageBoxScript::shown().empty()) << "an unavailable printer was not silent";
+  });
+}
+
+}  // namespace
