@@ -19,11 +19,14 @@ class CDataArray {
 
   // Appends the reply's records after those already held (it does not empty
   // the array). Every call appends at least one record: an empty reply gives
-  // one record made from an empty text.
+  // one record made from an empty text. A reply of more records than any real
+  // list (the exchange already refuses such record lists) counts as empty, so
+  // no reply can build a huge array.
   void FillFromResponse(const QString& reply) {
+    const QString accepted = ReplyRecordCount(reply) > kMaxReplyRecords ? QString() : reply;
     TRecord working;
-    for (const wire::RecordSpan& span : wire::cutRecords(Utf16View(reply), std::size_t(working.GetDataSize()))) {
-      working.SetFields(reply.mid(qsizetype(span.offset), qsizetype(span.length)));
+    for (const wire::RecordSpan& span : wire::cutRecords(Utf16View(accepted), std::size_t(working.GetDataSize()))) {
+      working.SetFields(accepted.mid(qsizetype(span.offset), qsizetype(span.length)));
       m_items.append(working);
     }
   }

@@ -2,6 +2,22 @@
 
 #include "wire/framing.h"
 
+namespace {
+// A record starts with its 3-character tag and its 5-digit length.
+constexpr std::int64_t kRecordHeaderLength = 8;
+}  // namespace
+
+qsizetype ReplyRecordCount(const QString& reply) {
+  const std::int64_t length = wire::recordLengthField(Utf16View(reply));
+  if (reply.isEmpty() || length < 0) return 1;  // as the cut treats them: one record
+  const std::int64_t step = length + 1;
+  return qsizetype((reply.size() + step - 1) / step);
+}
+
+bool IsOversizedRecordList(const QString& reply) {
+  return wire::recordLengthField(Utf16View(reply)) >= kRecordHeaderLength && ReplyRecordCount(reply) > kMaxReplyRecords;
+}
+
 QString CRecordFields::Text(std::string_view name) const {
   const std::u16string_view field = wire::fieldText(Utf16View(m_record), m_layout, m_layout.indexOf(name));
   return QString::fromUtf16(field.data(), static_cast<qsizetype>(field.size()));

@@ -12,6 +12,19 @@ inline std::u16string_view Utf16View(const QString& text) {
   return {reinterpret_cast<const char16_t*>(text.utf16()), static_cast<std::size_t>(text.size())};
 }
 
+// Most records one reply may hold. The largest real answers, a page of an item
+// list or a student's sections, hold a few hundred at most; the cap stays far
+// above them and keeps any list a handheld builds small enough to hold and show.
+inline constexpr qsizetype kMaxReplyRecords = 5000;
+
+// How many records FillFromResponse makes of the reply, counted without cutting it.
+qsizetype ReplyRecordCount(const QString& reply);
+
+// True for a reply laid out as a record list (its length field is at least as
+// long as a record's own tag and length) that holds more than kMaxReplyRecords.
+// Texts of other kinds, a receipt to print, are never judged by it.
+bool IsOversizedRecordList(const QString& reply);
+
 // Base of every record class held in a CDataArray.
 class CRecord {
  public:

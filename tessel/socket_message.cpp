@@ -1,11 +1,16 @@
 #include "tessel/socket_message.h"
 
-#include <QElapsedTimer>
 #include <QLoggingCategory>
 #include <QUrl>
 
 #include <httplib.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "tessel/records.h"
 #include "tessel/tessel_config.h"
 #include "wire/exchange.h"
 
@@ -49,6 +54,70 @@ QString refusalText(const std::string& body) {
   return CSocketMessage::UnreadableText();
 }
 
+// httplib's own timeouts only back up the exchange deadline and never come first.
+constexpr int kBackstopSeconds = 60;
+
+// Ends an exchange that outlasts its time by shutting the client's socket, and
+// remembers that it did. httplib reports a silent server and one that hung up
+// alike, as a failed read; this tells them apart by what happened, not by how
+// long the call seemed to take on a busy handheld.
+class ExchangeDeadline {
+ public:
+  ExchangeDeadline(httplib::Client& client, std::chrono::seconds limit)
+      : m_thread([this, &client, limit] { Watch(client, limit); }) {}
+  ~ExchangeDeadline() { Finish(); }
+
+  // Called once the exchange has returned; true when the deadline ended it.
+  bool Finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_done = true;
+    }
+    m_finished.notify_one();
+    if (m_thread.joinable()) m_thread.join();
+    return m_expired;
+  }
+
+ private:
+  void Watch(httplib::Client& client, std::chrono::seconds limit) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (m_finished.wait_for(lock, limit, [this] { return m_done; })) return;
+    m_expired = true;
+    client.stop();  // the one call httplib allows from another thread
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_finished;
+  bool m_done = false;
+  bool m_expired = false;
+  std::thread m_thread;  // last: it starts once the members above exist
+};
+
+// The sentence for an exchange that got no answer.
+QString failureText(httplib::Error error, bool expired, int readTimeout, const QString& display) {
+  if (error == httplib::Error::Canceled) return CSocketMessage::TooLargeText();  // only the body cap cancels
+  const bool requestSent = error == httplib::Error::Read || error == httplib::Error::Write;
+  if (!requestSent) return CSocketMessage::CannotReachText(display);
+  if (expired) return CSocketMessage::NoAnswerText(readTimeout);
+  return error == httplib::Error::Read ? CSocketMessage::ClosedText() : CSocketMessage::CannotReachText(display);
+}
+
+httplib::Request postRequest(const char* path, const std::string& body, std::string& answer) {
+  httplib::Request request;
+  request.method = "POST";
+  request.path = path;
+  request.set_header("Content-Type", "application/json");
+  request.body = body;
+  request.content_receiver = [&answer](const char* data, std::size_t length, std::uint64_t, std::uint64_t total) {
+    // Refusing the rest ends the exchange, so a huge answer is never held whole.
+    if (total > CSocketMessage::kMaxReplyBytes || answer.size() + length > CSocketMessage::kMaxReplyBytes)
+      return false;
+    answer.append(data, length);
+    return true;
+  };
+  return request;
+}
+
 }  // namespace
 
 struct CSocketMessage::Connection {
@@ -84,6 +153,16 @@ QString CSocketMessage::NoServerText() { return QStringLiteral("No store server 
 QString CSocketMessage::NoQueryText() { return QStringLiteral("There is no query to send to the store server."); }
 
 QString CSocketMessage::NoReplyText(int n) { return QStringLiteral("There is no reply number %1.").arg(n); }
+
+QString CSocketMessage::TooLargeText() {
+  return QStringLiteral("The store server's answer is too large for this handheld. Narrow the search and try again.");
+}
+
+QString CSocketMessage::TooManyRecordsText() {
+  return QStringLiteral("The store server's answer lists more than %1 entries, more than this handheld can show. "
+                        "Narrow the search and try again.")
+      .arg(kMaxReplyRecords);
+}
 
 CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType) {}
 
@@ -143,50 +222,48 @@ void CSocketMessage::FailWith(const QString& sentence) {
   m_replies.push_back({true, sentence, -1, -1});
 }
 
+bool CSocketMessage::OpenConnection(QString& failure) {
+  const QString configured = GetServer();
+  if (m_connection && m_connection->configured == configured) return true;
+  auto connection = std::make_unique<Connection>();
+  connection->configured = configured;
+  connection->address = parseAddress(configured);
+  if (!connection->address.valid) {
+    failure = configured.trimmed().isEmpty() ? NoServerText() : BadAddressText(configured);
+    return false;
+  }
+  connection->readTimeout = CTesselConfig::GetReadTimeout();
+  const ServerAddress& a = connection->address;
+  connection->client = a.tls ? std::make_unique<httplib::Client>("https://" + a.display.toStdString())
+                             : std::make_unique<httplib::Client>(a.host, a.port);
+  // Without nodelay every keep-alive exchange waits for a delayed ACK.
+  connection->client->set_tcp_nodelay(true);
+  connection->client->set_keep_alive(true);
+  connection->client->set_connection_timeout(CTesselConfig::GetConnectTimeout());
+  connection->client->set_read_timeout(connection->readTimeout + kBackstopSeconds);
+  connection->client->set_write_timeout(connection->readTimeout + kBackstopSeconds);
+  m_connection = std::move(connection);
+  return true;
+}
+
 bool CSocketMessage::Post(const char* path, const std::string& body, int& status, std::string& answer,
                           QString& failure) {
-  const QString configured = GetServer();
-  if (!m_connection || m_connection->configured != configured) {
-    auto connection = std::make_unique<Connection>();
-    connection->configured = configured;
-    connection->address = parseAddress(configured);
-    if (!connection->address.valid) {
-      failure = configured.trimmed().isEmpty() ? NoServerText() : BadAddressText(configured);
-      return false;
-    }
-    connection->readTimeout = CTesselConfig::GetReadTimeout();
-    const ServerAddress& a = connection->address;
-    connection->client = a.tls ? std::make_unique<httplib::Client>("https://" + a.display.toStdString())
-                               : std::make_unique<httplib::Client>(a.host, a.port);
-    // Without nodelay every keep-alive exchange waits for a delayed ACK.
-    connection->client->set_tcp_nodelay(true);
-    connection->client->set_keep_alive(true);
-    connection->client->set_connection_timeout(CTesselConfig::GetConnectTimeout());
-    connection->client->set_read_timeout(connection->readTimeout);
-    connection->client->set_write_timeout(connection->readTimeout);
-    m_connection = std::move(connection);
-  }
-
-  QElapsedTimer timer;
-  timer.start();
-  httplib::Result result = m_connection->client->Post(path, body, "application/json");
-  if (result) {
-    status = result->status;
-    answer = std::move(result->body);
+  if (!OpenConnection(failure)) return false;
+  answer.clear();
+  httplib::Request request = postRequest(path, body, answer);
+  httplib::Response response;
+  httplib::Error error = httplib::Error::Success;
+  ExchangeDeadline deadline(*m_connection->client, std::chrono::seconds(m_connection->readTimeout));
+  const bool answered = m_connection->client->send(request, response, error);
+  const bool expired = deadline.Finish();
+  if (answered) {
+    status = response.status;
     return true;
   }
 
-  const httplib::Error error = result.error();
-  const int readTimeout = m_connection->readTimeout;
-  const QString display = m_connection->address.display;
-  qCInfo(lcTransport).noquote() << "exchange with" << display << "failed:"
-                                << QString::fromStdString(httplib::to_string(error));
-  if (error == httplib::Error::Read) {
-    // httplib reports a timeout and a peer that hung up alike; the time tells them apart.
-    failure = timer.elapsed() >= qint64(readTimeout) * 1000 - 250 ? NoAnswerText(readTimeout) : ClosedText();
-  } else {
-    failure = CannotReachText(display);
-  }
+  failure = failureText(error, expired, m_connection->readTimeout, m_connection->address.display);
+  qCInfo(lcTransport).noquote() << "exchange with" << m_connection->address.display << "failed:"
+                                << QString::fromStdString(httplib::to_string(error)) << (expired ? "(deadline)" : "");
   // A connection that failed mid-exchange may still deliver the late answer; never reuse it.
   m_connection.reset();
   return false;
@@ -209,10 +286,15 @@ bool CSocketMessage::LogInOnce(QString& text, QString& records) {
     text = UnreadableText();
     return false;
   }
+  QString received = QString::fromStdString(reply->reply);
+  if (IsOversizedRecordList(received)) {
+    text = TooManyRecordsText();
+    return false;
+  }
   m_token = std::move(reply->token);
   m_strUser = QString::fromStdString(reply->user);
   text = QString::fromStdString(reply->text);
-  records = QString::fromStdString(reply->reply);
+  records = std::move(received);
   return true;
 }
 
@@ -286,8 +368,13 @@ bool CSocketMessage::SendQuery() {
       FailWith(UnreadableText());
       return false;
     }
-    for (const wire::Reply& r : reply->replies)
-      m_replies.push_back({r.error, QString::fromStdString(r.text), r.page > 0 ? r.page : -1, r.pageCount});
+    for (const wire::Reply& r : reply->replies) {
+      const QString received = QString::fromStdString(r.text);
+      // Refused here, where the clerk gets a sentence, rather than built into a list nobody can use.
+      const bool oversized = !r.error && IsOversizedRecordList(received);
+      m_replies.push_back({r.error || oversized, oversized ? TooManyRecordsText() : received, r.page > 0 ? r.page : -1,
+                           r.pageCount});
+    }
     return true;
   } catch (...) {
     m_connection.reset();

@@ -19,6 +19,12 @@ class CSocketMessage {
   static QString NoServerText();                            // no address configured
   static QString NoQueryText();                             // SendQuery with nothing queued
   static QString NoReplyText(int n);                        // a reply number that does not exist
+  static QString TooLargeText();                            // an answer of more than kMaxReplyBytes
+  static QString TooManyRecordsText();                      // a record list of more than kMaxReplyRecords
+
+  // Largest answer body taken from the server. A real answer is tens of
+  // kilobytes; a larger one is refused as it arrives, so it is never held whole.
+  static constexpr std::size_t kMaxReplyBytes = 4 << 20;
 
   // Constructing touches no profile and no network, so it may be a static object.
   explicit CSocketMessage(int eAppType);
@@ -86,6 +92,8 @@ class CSocketMessage {
   };
   struct Connection;
 
+  // Makes the connection for the configured address unless it is there; false with the sentence in failure.
+  bool OpenConnection(QString& failure);
   // One POST. True when an HTTP answer arrived (any status); false with the
   // sentence in failure, the connection dropped.
   bool Post(const char* path, const std::string& body, int& status, std::string& answer, QString& failure);

@@ -1,12 +1,10 @@
 // The log-in dialog, the stored password and the detail display.
-#include <QLabel>
 #include <QLineEdit>
 #include <QTreeWidget>
 
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "tessel/detail_dlg.h"
-#include "tessel/font_controls.h"
 #include "tessel/global_functions.h"
 #include "tessel/login_dlg.h"
 #include "tessel/socket_message.h"
@@ -34,31 +32,6 @@ class GlobalFunctionsTest : public testsupport::QtFixture {
   }
 };
 
-TEST_F(GlobalFunctionsTest, ProfileSectionsAreNamedPerProgram) {
-  EXPECT_EQ(CGlobalFunctions::GetAppName(0), QStringLiteral("Sellin"));
-  EXPECT_EQ(CGlobalFunctions::GetAppName(1), QStringLiteral("Adoptra"));
-  EXPECT_EQ(CGlobalFunctions::GetAppName(2), QStringLiteral("Stipendo"));
-  EXPECT_EQ(CGlobalFunctions::GetAppName(4), QStringLiteral("StoreDefaults"));
-  EXPECT_NE(CGlobalFunctions::GetAppName(3), CGlobalFunctions::GetAppName(4));
-}
-
-TEST_F(GlobalFunctionsTest, TheLogInDialogRefusesEmptyFieldsAndStaysOpen) {
-  MessageBoxScript::arm(platform::IDOK);
-  ModalDriver::whenModal([](QWidget* dlg) {
-    testsupport::typeInto(dlg, CLogInDlg::IDC_USER, QStringLiteral("clerk"));
-    testsupport::clickControl(dlg, platform::IDOK);  // no password: an information box, still open
-    EXPECT_TRUE(dlg->isVisible());
-    testsupport::typeInto(dlg, CLogInDlg::IDC_PASSWORD, QStringLiteral("clerk1"));
-    testsupport::clickControl(dlg, platform::IDOK);
-  });
-  ASSERT_TRUE(CGlobalFunctions::DoOnLogIn(kStipendo));
-  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
-  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
-  EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(kStipendo));
-  EXPECT_TRUE(platform::Profile::readString(QStringLiteral("Stipendo"), QStringLiteral("Password")).isEmpty())
-      << "an unkept password was written to the profile";
-}
-
 TEST_F(GlobalFunctionsTest, TheNextLogInOffersTheLastUserAndAKeptPassword) {
   platform::Profile::writeString(QStringLiteral("Stipendo"), QStringLiteral("UserName"), QStringLiteral("clerk"));
   platform::Profile::writeString(QStringLiteral("Stipendo"), QStringLiteral("Password"), QStringLiteral("clerk1"));
@@ -75,16 +48,23 @@ TEST_F(GlobalFunctionsTest, TheNextLogInOffersTheLastUserAndAKeptPassword) {
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(kStipendo)) << "cancelling the log-in forgot the kept password";
 }
 
-TEST_F(GlobalFunctionsTest, FillSocketMsgNeedsCredentialsAndAServer) {
+TEST_F(GlobalFunctionsTest, FillSocketMsgNeedsALogInThatRefusedEmptyFieldsAndAServer) {
   CSocketMessage msg(kStipendo);
   EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(kStipendo, msg, nullptr)) << "no log-in yet";
 
+  MessageBoxScript::arm(platform::IDOK);
   ModalDriver::whenModal([](QWidget* dlg) {
     testsupport::typeInto(dlg, CLogInDlg::IDC_USER, QStringLiteral("clerk"));
+    testsupport::clickControl(dlg, platform::IDOK);  // no password: an information box, still open
+    EXPECT_TRUE(dlg->isVisible());
     testsupport::typeInto(dlg, CLogInDlg::IDC_PASSWORD, QStringLiteral("clerk1"));
     testsupport::clickControl(dlg, platform::IDOK);
   });
   ASSERT_TRUE(CGlobalFunctions::DoOnLogIn(kStipendo));
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
+  EXPECT_TRUE(platform::Profile::readString(QStringLiteral("Stipendo"), QStringLiteral("Password")).isEmpty())
+      << "an unkept password was written to the profile";
   EXPECT_TRUE(CGlobalFunctions::FillSocketMsg(kStipendo, msg, nullptr));
   EXPECT_TRUE(msg.HasCredentials());
   EXPECT_EQ(msg.GetServer(), QStringLiteral("http://127.0.0.1:9"));
@@ -93,9 +73,9 @@ TEST_F(GlobalFunctionsTest, FillSocketMsgNeedsCredentialsAndAServer) {
   platform::Profile::writeString(CTesselConfig::SectionName(), QStringLiteral("Server"), QString());
   MessageBoxScript::arm(platform::IDOK);
   EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(kStipendo, msg, nullptr));
-  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
-  EXPECT_NE(MessageBoxScript::shown()[0].text.indexOf(QStringLiteral("--server")), -1)
-      << MessageBoxScript::shown()[0].text.toStdString();
+  ASSERT_EQ(MessageBoxScript::shown().size(), 2u);
+  EXPECT_NE(MessageBoxScript::shown()[1].text.indexOf(QStringLiteral("--server")), -1)
+      << MessageBoxScript::shown()[1].text.toStdString();
 }
 
 TEST_F(GlobalFunctionsTest, TheDetailDisplayShowsEveryLineWithMoneyFormatted) {
@@ -117,18 +97,6 @@ TEST_F(GlobalFunctionsTest, TheDetailDisplayShowsEveryLineWithMoneyFormatted) {
   });
   CGlobalFunctions::DisplayDetailDlg(fill.GetDataArr());
   EXPECT_EQ(shown, (QStringList{"Total Balance:|$12.50", "Problem:|Yes", "SKU:|0"}));
-}
-
-TEST_F(GlobalFunctionsTest, FontControlsEnlargeAndEmbolden) {
-  QWidget parent;
-  auto* label = new QLabel(QStringLiteral("Ostrand Company"), &parent);
-  const qreal before = label->font().pointSizeF();
-  CFontStatic company;
-  company.Attach(label);
-  company.ChangeSize(2);
-  company.SetBold(true);
-  EXPECT_DOUBLE_EQ(label->font().pointSizeF(), before + 2);
-  EXPECT_TRUE(label->font().bold());
 }
 
 }  // namespace

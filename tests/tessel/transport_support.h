@@ -3,6 +3,13 @@
 // and a scratch directory.
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
+#include <string>
 
 #include "platform/profile.h"
 #include "tessel/tessel_config.h"
@@ -13,6 +20,23 @@ inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << tex
 inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
 
 namespace transport_test {
+
+// Test double of a loopback peer: takes one connection on the listening socket
+// and reads until `complete` accepts the bytes or the other side closes, then
+// hangs up. The bytes when the other side closed; nullopt otherwise.
+inline std::optional<std::string> readOneConnection(int listener,
+                                                    const std::function<bool(const std::string&)>& complete) {
+  pollfd p{listener, POLLIN, 0};
+  if (::poll(&p, 1, 10000) != 1) return std::nullopt;
+  pollfd c{::accept(listener, nullptr, nullptr), POLLIN, 0};
+  std::string bytes;
+  char chunk[4096];
+  ssize_t got = 1;
+  while (!complete(bytes) && ::poll(&c, 1, 10000) == 1 && (got = ::recv(c.fd, chunk, sizeof chunk, 0)) > 0)
+    bytes.append(chunk, std::size_t(got));
+  ::close(c.fd);
+  return got == 0 ? std::optional(bytes) : std::nullopt;
+}
 
 // An empty profile of its own, no command-line overrides, a scratch directory.
 class TesselTest : public testsupport::QtFixture {
