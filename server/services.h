@@ -23,4 +23,12 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
 
 HttpResponse errorResponse(int status, std::string_view sentence);
 
+// What a clerk reads when a program sent something the server cannot read: a
+// program fault, never the clerk's, so the detail goes to the log only.
+inline constexpr std::string_view kUnreadableRequest =
+    "The store server cannot read this handheld's request; tell the back office.";
+inline constexpr std::string_view kServerFailed = "The store server failed while answering; try again.";
+inline constexpr std::string_view kDatabaseFailed =
+    "The store database could not answer; try again, and tell the back office if it happens again.";
+
 }  // namespace storeserver

@@ -5,6 +5,8 @@
 namespace servertest {
 namespace {
 
+using wire::requests::sessions;
+
 using Login = ServerTest;
 
 TEST_F(Login, RightPasswordGivesAFreshTokenAndPasswordsAreKeptHashed) {
@@ -39,22 +41,46 @@ TEST_F(Login, FailureLimitCountsPerNameWithinItsWindowUntilASuccess) {
     ASSERT_EQ(loginAnswer(wire::kAppSellin, "clerk", "clerk1").status, 200) << "round " << round;
   }
 
-  // Wrong buyer passwords in a sessions query count as much as failed log-ins.
+  // Each wrong buyer password in an exchange counts before the next is checked:
+  // five are tried, the sixth and seventh are refused unchecked.
   const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
-  exchange(wire::kAppSellin, token, std::vector<wire::Query>(2, query(wire::requests::sessions("buyer", "guess", 1))));
-  for (int i = 0; i < 3; ++i) ASSERT_EQ(loginAnswer(wire::kAppSellin, "buyer", "guess").status, 401) << i;
-  const Answer blocked = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
-  EXPECT_EQ(blocked.status, 429) << blocked.body;
-  EXPECT_EQ(blocked.sentence(), "Too many failed log-ins for buyer; try again in 15 minutes.");
-  EXPECT_GT(std::atoi(blocked.header("Retry-After").c_str()), 14 * 60) << blocked.header("Retry-After");
-  const auto replies = exchange(wire::kAppSellin, token, {query(wire::requests::sessions("buyer", "buyer1", 1))});
-  EXPECT_TRUE(!replies.empty() && replies[0].text.starts_with("Too many failed")) << "the sessions query let it in";
+  std::vector<std::string> texts;
+  for (const wire::Reply& r : exchange(wire::kAppSellin, token, std::vector(7, query(sessions("buyer", "guess", 1)))))
+    texts.push_back(r.text);
+  const std::string wrong = "The buyer user name or password is wrong.";
+  const std::string blocked = "Too many failed log-ins for buyer; try again in 15 minutes.";
+  EXPECT_EQ(texts, (std::vector{wrong, wrong, wrong, wrong, wrong, blocked, blocked}));
+  EXPECT_EQ(storeserver::storage::integerAt(
+                sideConnection()->query("SELECT COUNT(*) FROM login_failures WHERE user_name = 'buyer'")[0], 0),
+            5);
+  const Answer refused = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
+  EXPECT_EQ(refused.status, 429) << refused.body;
+  EXPECT_EQ(refused.sentence(), blocked);
+  EXPECT_GT(std::atoi(refused.header("Retry-After").c_str()), 14 * 60) << refused.header("Retry-After");
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "manager", "manager1").status, 200) << "the limit is per user name";
 
   // Failures older than the window no longer count.
   sideConnection()->execute("UPDATE login_failures SET failed_at = failed_at - 16 * 60 * 1000");
   const Answer later = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
   EXPECT_EQ(later.status, 200) << later.body;
+}
+
+// Adoptra can do nothing without a location, so a store without any is a refusal.
+TEST_F(Login, AdoptraGetsItsStoresLocationsOrASentenceWhenItHasNone) {
+  std::string error;
+  const auto reply = wire::parseLoginReply(loginAnswer(wire::kAppAdoptra, "clerk", "clerk1").body, error);
+  ASSERT_TRUE(reply) << error;
+  EXPECT_EQ(rows({false, reply->reply, 0, -1}, wire::layouts::location(), {"location_id", "code"}),
+            (std::vector<std::string>{"000101|MAIN", "000102|ANNEX", "000103|TEXT2", "000104|WHSE"}));
+
+  auto db = sideConnection();
+  db->execute("DELETE FROM locations WHERE store_num = 1");
+  const auto tokensBefore = db->query("SELECT token_hash FROM session_tokens").size();
+  const Answer none = loginAnswer(wire::kAppAdoptra, "clerk", "clerk1");
+  EXPECT_EQ(none.status, 403) << none.body;
+  EXPECT_EQ(none.sentence(), "Store 1 has no locations yet; the back office must add one first.");
+  EXPECT_EQ(db->query("SELECT token_hash FROM session_tokens").size(), tokensBefore) << "a token was issued";
+  EXPECT_EQ(loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status, 200) << "other programs need no location";
 }
 
 TEST_F(Login, LogLinesNameUserAndKindsButNeverSecrets) {
