@@ -52,6 +52,14 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
   if (!request) return finish(errorResponse(400, kUnreadableRequest), "malformed");
   who = printable(request->user);
   app = request->app;
+  if (request->user.size() > wire::kMaxUserLength)
+    return finish(errorResponse(400, "A user name has at most " + std::to_string(wire::kMaxUserLength) +
+                                         " characters."),
+                  "refused");
+  if (request->password.size() > wire::kMaxPasswordLength)
+    return finish(errorResponse(400, "A password has at most " + std::to_string(wire::kMaxPasswordLength) +
+                                         " characters."),
+                  "refused");
 
   try {
     const std::int64_t now = nowMilliseconds();

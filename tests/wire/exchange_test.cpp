@@ -56,7 +56,7 @@ TEST(Exchange, LimitsAreEnforced) {
   std::string error;
   EXPECT_FALSE(wire::parseExchangeRequest(wire::toJson(many), error));
 
-  wire::LoginRequest login{wire::kAppSellin, std::string(wire::kMaxUserLength + 1, 'u'), "p"};
+  wire::LoginRequest login{wire::kAppSellin, std::string(wire::kMaxQueryTextLength + 1, 'u'), "p"};
   EXPECT_FALSE(wire::parseLoginRequest(wire::toJson(login), error));
   EXPECT_NE(error.find("longer than"), std::string::npos) << error;
 }
