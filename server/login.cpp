@@ -53,13 +53,9 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
   who = printable(request->user);
   app = request->app;
   if (request->user.size() > wire::kMaxUserLength)
-    return finish(errorResponse(400, "A user name has at most " + std::to_string(wire::kMaxUserLength) +
-                                         " characters."),
-                  "refused");
+    return finish(errorResponse(400, tooLongSentence("user name", wire::kMaxUserLength)), "refused");
   if (request->password.size() > wire::kMaxPasswordLength)
-    return finish(errorResponse(400, "A password has at most " + std::to_string(wire::kMaxPasswordLength) +
-                                         " characters."),
-                  "refused");
+    return finish(errorResponse(400, tooLongSentence("password", wire::kMaxPasswordLength)), "refused");
 
   try {
     const std::int64_t now = nowMilliseconds();

@@ -27,8 +27,8 @@ bool isJsonContentType(std::string_view contentType) {
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
   while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
   constexpr std::string_view kJson = "application/json";
-  return type.size() == kJson.size() &&
-         std::equal(type.begin(), type.end(), kJson.begin(), [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+  const auto sameLetter = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
+  return type.size() == kJson.size() && std::equal(type.begin(), type.end(), kJson.begin(), sameLetter);
 }
 }  // namespace
 

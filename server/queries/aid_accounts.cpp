@@ -17,8 +17,7 @@ wire::Reply aidAccounts(QueryContext& context, const nlohmann::json& arguments) 
   if (!in.ok()) return unreadableReply(context, in.error());
   if (id->empty()) return errorReply("Enter a student ID.");
   if (wire::toUtf16(*id).size() > wire::requests::kMaxStudentIdLength)
-    return errorReply("A student ID has at most " + std::to_string(wire::requests::kMaxStudentIdLength) +
-                      " characters.");
+    return errorReply(tooLongSentence("student ID", wire::requests::kMaxStudentIdLength));
   if (wire::hasControls(*id)) return errorReply("A student ID cannot hold control characters.");
 
   if (context.db.query("SELECT student_id FROM students WHERE student_id = ?", {*id}).empty())

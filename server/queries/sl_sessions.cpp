@@ -34,10 +34,9 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
   const auto store = in.integer("store", INT64_MIN, INT64_MAX);
   if (!in.ok()) return unreadableReply(context, in.error());
   if (buyer->empty()) return errorReply("No buyer user name is set.");
-  if (buyer->size() > wire::kMaxUserLength)
-    return errorReply("A buyer user name has at most " + std::to_string(wire::kMaxUserLength) + " characters.");
+  if (buyer->size() > wire::kMaxUserLength) return errorReply(tooLongSentence("buyer user name", wire::kMaxUserLength));
   if (password->size() > wire::kMaxPasswordLength)
-    return errorReply("A buyer password has at most " + std::to_string(wire::kMaxPasswordLength) + " characters.");
+    return errorReply(tooLongSentence("buyer password", wire::kMaxPasswordLength));
 
   if (auto wait = loginBlockedFor(context.db, *buyer, context.services.failures, context.nowMs))
     return errorReply(tooManyFailuresSentence(printable(*buyer), *wait));
