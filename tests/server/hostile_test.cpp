@@ -15,10 +15,8 @@ const std::string kUnreadable = "The store server cannot read this handheld's re
 // What no working program sends: the clerk reads one plain sentence, the log says why.
 TEST_F(Hostile, MalformedBodiesAre400WithAPlainSentenceAndTheReasonLogged) {
   const std::vector<std::tuple<std::string_view, std::string, std::string>> cases = {
-      {wire::kLoginPath, "not json", "not valid JSON"},
       {wire::kLoginPath, R"({"app":0,"user":"clerk"})", "no \"password\""},
       {wire::kLoginPath, R"({"app":7,"user":"clerk","password":"clerk1"})", "unknown program"},
-      {wire::kExchangePath, "", "not valid JSON"},
       {wire::kExchangePath, R"({"app":2,"token":5,"queries":[{"packet":3,"text":"{}"}]})", "must be a text"},
       // Once a stack overflow: brackets nested 200,000 deep, before any token check.
       {wire::kExchangePath, std::string(200'000, '[') + std::string(200'000, ']'), "nested too deeply"},
