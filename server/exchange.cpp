@@ -15,21 +15,29 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
   const auto request = wire::requests::parse(query.text, error);
   if (!request) {
     kind = "?";
-    return queries::errorReply(error);
+    return queries::unreadableReply(context, error);
   }
   kind = printable(request->kind, 32);
   for (const queries::QueryKind& k : queries::queryKinds()) {
     if (k.name != request->kind) continue;
     if (query.packet != k.packet)
-      return queries::errorReply("The request " + std::string(k.name) + " must be sent with packet type " +
-                                 std::to_string(k.packet) + ", not " + std::to_string(query.packet) + ".");
+      return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
     try {
       return k.run(context, request->arguments);
     } catch (const storage::Error& e) {
-      return queries::errorReply("The store database failed: " + std::string(e.what()) + ".");
+      context.problems.push_back(kind + ": " + e.what());
+      return queries::errorReply(std::string(kDatabaseFailed));
     }
   }
-  return queries::errorReply("The store server does not know the request \"" + printable(request->kind) + "\".");
+  context.problems.push_back("unknown request " + kind);
+  return queries::errorReply("The store server does not know this request; it may be older than the program. "
+                             "Tell the back office.");
+}
+
+std::string problemsField(const std::vector<std::string>& problems) {
+  std::string joined;
+  for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
+  return joined.empty() ? "" : " problems=\"" + printable(joined, 512) + "\"";
 }
 
 }  // namespace
@@ -39,21 +47,26 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
   std::string who = "-";
   std::string kinds;
   int app = -1;
+  std::vector<std::string> problems;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
     context.log.write(logTime(std::chrono::system_clock::now()) + " exchange user=" + who + " app=" +
                       std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
-                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()));
+                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
+                      problemsField(problems));
     return response;
   };
 
   std::string error;
   const auto request = wire::parseExchangeRequest(body, error);
-  if (!request) return finish(errorResponse(400, error), "malformed");
+  if (!request) {
+    problems.push_back(error);
+    return finish(errorResponse(400, kUnreadableRequest), "malformed");
+  }
   app = request->app;
 
   try {
     const std::int64_t now = nowMilliseconds();
-    storage::Transaction tx(db, storage::TxMode::Read);
+    std::optional<storage::Transaction> readTx(std::in_place, db, storage::TxMode::Read);
     const TokenCheck check = checkToken(db, request->token, request->app, now);
     if (check.status != TokenStatus::Valid) {
       if (!check.user.name.empty()) who = check.user.name;
@@ -61,27 +74,26 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     }
     who = check.user.name;
 
-    queries::QueryContext queryContext{db, check.user, context, now, {}};
+    queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
     wire::ExchangeReply reply;
     int failed = 0;
     for (const wire::Query& query : request->queries) {
+      // A query that failed outside the read transaction left none open.
+      if (!readTx) readTx.emplace(db, storage::TxMode::Read);
       std::string kind;
       reply.replies.push_back(answer(queryContext, query, kind));
       if (reply.replies.back().error) ++failed;
       kinds += (kinds.empty() ? "" : ",") + kind;
     }
-    tx.commit();
+    if (readTx) readTx->commit();
+    problems = std::move(queryContext.problems);
 
-    if (!queryContext.failedLogins.empty()) {
-      storage::Transaction write(db, storage::TxMode::Write);
-      for (const std::string& name : queryContext.failedLogins) recordLoginFailure(db, name, context.failures, now);
-      write.commit();
-    }
     const std::string outcome =
         failed == 0 ? "ok" : std::to_string(failed) + "-of-" + std::to_string(reply.replies.size()) + "-failed";
     return finish({200, wire::toJson(reply), {}}, outcome);
   } catch (const storage::Error& e) {
-    return finish(errorResponse(500, "The store database failed: " + std::string(e.what()) + "."), "database error");
+    problems.push_back(e.what());
+    return finish(errorResponse(500, kDatabaseFailed), "database error");
   }
 }
 

@@ -107,7 +107,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void handOver() {
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()), std::string(message.target()),
-                        std::move(message.body())};
+                        std::string(message[http::field::content_type]), std::move(message.body())};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -116,8 +116,8 @@ class Session : public std::enable_shared_from_this<Session> {
     };
     try {
       shared_->handler(std::move(request), std::move(respond));
-    } catch (const std::exception& e) {
-      answerAndClose(500, std::string("The store server failed: ") + e.what() + ".");
+    } catch (const std::exception&) {
+      answerAndClose(500, "The store server failed while answering; try again.");
     }
   }
 

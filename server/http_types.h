@@ -11,6 +11,7 @@ namespace storeserver {
 struct HttpRequest {
   std::string method;  // "GET", "POST", ...
   std::string target;  // path with any query string
+  std::string contentType;
   std::string body;
 };
 

@@ -11,8 +11,9 @@ using storage::textAt;
 
 namespace {
 
-// The location records of a store, or nullopt and a sentence when one cannot be formatted.
-std::optional<std::string> locationRecords(storage::Connection& db, std::int64_t store, std::string& error) {
+// The location records of a store, or nullopt and the reason when one cannot
+// be sent whole.
+std::optional<std::string> locationRecords(storage::Connection& db, std::int64_t store, std::string& problem) {
   const storage::Rows rows =
       db.query("SELECT store_num, location_id, code, name FROM locations WHERE store_num = ? ORDER BY location_id",
                {store});
@@ -22,8 +23,7 @@ std::optional<std::string> locationRecords(storage::Connection& db, std::int64_t
     record.integer(integerAt(r, 0)).integer(integerAt(r, 1)).text(textAt(r, 2)).text(textAt(r, 3));
     const auto text = record.finish();
     if (!text) {
-      error = "Location " + std::to_string(integerAt(r, 1)) + " of store " + std::to_string(store) +
-              " cannot be sent: " + record.error() + ".";
+      problem = "location " + std::to_string(integerAt(r, 1)) + ": " + record.error();
       return std::nullopt;
     }
     records += *text;
@@ -39,18 +39,23 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
   const Stopwatch watch;
   std::string who = "-";
   int app = -1;
+  std::string problem;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
     context.log.write(logTime(std::chrono::system_clock::now()) + " login user=" + who + " app=" +
                       std::to_string(app) + " outcome=" + std::string(outcome) + " ms=" +
-                      std::to_string(watch.milliseconds()));
+                      std::to_string(watch.milliseconds()) +
+                      (problem.empty() ? "" : " problems=\"" + printable(problem, 512) + "\""));
     return response;
   };
 
-  std::string error;
-  const auto request = wire::parseLoginRequest(body, error);
-  if (!request) return finish(errorResponse(400, error), "malformed");
+  const auto request = wire::parseLoginRequest(body, problem);
+  if (!request) return finish(errorResponse(400, kUnreadableRequest), "malformed");
   who = printable(request->user);
   app = request->app;
+  if (request->user.size() > wire::kMaxUserLength)
+    return finish(errorResponse(400, tooLongSentence("user name", wire::kMaxUserLength)), "refused");
+  if (request->password.size() > wire::kMaxPasswordLength)
+    return finish(errorResponse(400, tooLongSentence("password", wire::kMaxPasswordLength)), "refused");
 
   try {
     const std::int64_t now = nowMilliseconds();
@@ -78,18 +83,27 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
     if (!user->active) return finish(errorResponse(401, "The user " + user->name + " is disabled."), "disabled");
 
     storage::Transaction tx(db, storage::TxMode::Write);
-    wire::LoginReply reply{issueToken(db, *user, request->app, now, context.tokenLifetime), user->name,
-                           "Logged in as " + user->name, {}};
-    clearLoginFailures(db, request->user);
+    wire::LoginReply reply{{}, user->name, "Logged in as " + user->name, {}};
     if (request->app == wire::kAppAdoptra) {
-      auto records = locationRecords(db, user->store, error);
-      if (!records) return finish(errorResponse(500, error), "record failed");
+      // Adoptra can do nothing without a location, so an empty list is no success.
+      auto records = locationRecords(db, user->store, problem);
+      if (!records)
+        return finish(errorResponse(500, "A location of store " + std::to_string(user->store) +
+                                             " cannot be shown on a handheld; tell the back office."),
+                      "record failed");
+      if (records->empty())
+        return finish(errorResponse(403, "Store " + std::to_string(user->store) +
+                                             " has no locations yet; the back office must add one first."),
+                      "no locations");
       reply.reply = std::move(*records);
     }
+    reply.token = issueToken(db, *user, request->app, now, context.tokenLifetime);
+    clearLoginFailures(db, request->user);
     tx.commit();
     return finish({200, wire::toJson(reply), {}}, "ok");
   } catch (const storage::Error& e) {
-    return finish(errorResponse(500, "The store database failed: " + std::string(e.what()) + "."), "database error");
+    problem = e.what();
+    return finish(errorResponse(500, kDatabaseFailed), "database error");
   }
 }
 

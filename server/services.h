@@ -2,6 +2,7 @@
 // The two database-backed endpoints. Each runs on a database worker with that
 // worker's own connection and answers a plain HTTP response.
 #include <chrono>
+#include <string>
 #include <string_view>
 
 #include "server/auth.h"
@@ -22,5 +23,18 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
 HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context);
 
 HttpResponse errorResponse(int status, std::string_view sentence);
+
+// For the clerk who typed a text longer than the server takes: "A user name has at most 64 characters."
+inline std::string tooLongSentence(std::string_view what, std::size_t maxCharacters) {
+  return "A " + std::string(what) + " has at most " + std::to_string(maxCharacters) + " characters.";
+}
+
+// What a clerk reads when a program sent something the server cannot read: a
+// program fault, never the clerk's, so the detail goes to the log only.
+inline constexpr std::string_view kUnreadableRequest =
+    "The store server cannot read this handheld's request; tell the back office.";
+inline constexpr std::string_view kServerFailed = "The store server failed while answering; try again.";
+inline constexpr std::string_view kDatabaseFailed =
+    "The store database could not answer; try again, and tell the back office if it happens again.";
 
 }  // namespace storeserver

@@ -1,6 +1,8 @@
 #include "server/store_server.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <thread>
 #include <vector>
 
@@ -17,6 +19,17 @@ namespace storeserver {
 namespace {
 constexpr std::string_view kHealthPath = "/v1/health";
 constexpr std::string_view kHealthBody = R"({"status":"ok"})";
+
+// application/json, with any parameters such as "; charset=utf-8"; the type
+// itself compared without case. Anything else could come from a web page's form.
+bool isJsonContentType(std::string_view contentType) {
+  std::string_view type = contentType.substr(0, contentType.find(';'));
+  while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
+  while (!type.empty() && (type.front() == ' ' || type.front() == '\t')) type.remove_prefix(1);
+  constexpr std::string_view kJson = "application/json";
+  const auto sameLetter = [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; };
+  return type.size() == kJson.size() && std::equal(type.begin(), type.end(), kJson.begin(), sameLetter);
+}
 }  // namespace
 
 struct StoreServer::Impl {
@@ -45,6 +58,8 @@ struct StoreServer::Impl {
     if (!login && path != wire::kExchangePath)
       return refuse(404, "The store server has nothing at " + printable(path) + ".");
     if (request.method != "POST") return refuse(405, "Use POST for " + std::string(path) + ".", "POST");
+    if (!isJsonContentType(request.contentType))
+      return refuse(415, "The store server reads only JSON requests (Content-Type application/json).");
 
     if (inFlight.fetch_add(1) >= options.maxInFlight) {
       --inFlight;
@@ -57,7 +72,8 @@ struct StoreServer::Impl {
           try {
             response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
           } catch (const std::exception& e) {
-            response = errorResponse(500, std::string("The store server failed: ") + e.what() + ".");
+            log.write(logTime(std::chrono::system_clock::now()) + " failed: " + printable(e.what(), 512));
+            response = errorResponse(500, kServerFailed);
           }
           --inFlight;
           shared->second(std::move(response));

@@ -48,8 +48,9 @@ std::string errorJson(std::string_view sentence) { return dump({{"error", senten
 std::optional<LoginRequest> parseLoginRequest(std::string_view body, std::string& error) {
   JsonReader in(body, "log-in request");
   const auto app = in.integer("app", 0, INT_MAX);
-  auto user = in.text("user", kMaxUserLength);
-  auto password = in.text("password", kMaxPasswordLength);
+  // Typed by a clerk: the server checks the lengths, with a sentence for the clerk.
+  auto user = in.text("user", kMaxQueryTextLength);
+  auto password = in.text("password", kMaxQueryTextLength);
   if (in.ok() && !isKnownApp(int(*app))) in.fail("The log-in request names an unknown program.");
   if (!in.ok()) { error = in.error(); return std::nullopt; }
   return LoginRequest{int(*app), std::move(*user), std::move(*password)};

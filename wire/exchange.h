@@ -19,7 +19,8 @@ namespace wire {
 inline constexpr std::string_view kLoginPath = "/v1/login";
 inline constexpr std::string_view kExchangePath = "/v1/exchange";
 
-// Limits both sides agree on; the server refuses anything larger.
+// Limits both sides agree on; the server refuses anything larger. User names
+// and passwords are checked by the server itself, not by parseLoginRequest.
 inline constexpr std::size_t kMaxUserLength = 64;
 inline constexpr std::size_t kMaxPasswordLength = 128;
 inline constexpr std::size_t kMaxQueriesPerExchange = 16;

@@ -29,8 +29,19 @@ const FieldSpec* RecordWriter::next(FieldKind kind) {
 }
 
 RecordWriter& RecordWriter::text(std::string_view utf8) {
-  if (const FieldSpec* spec = next(FieldKind::Text))
-    record_ += fitLeft(withoutControls(toUtf16(utf8)), spec->width);
+  const FieldSpec* spec = next(FieldKind::Text);
+  if (!spec) return *this;
+  const std::u16string value = toUtf16(utf8);
+  if (spec->overflow == Overflow::Refuse) {
+    if (value.size() > spec->width)
+      error_ = "value of field " + std::string(spec->name) + " is longer than " + std::to_string(spec->width);
+    else if (hasControls(utf8))
+      error_ = "value of field " + std::string(spec->name) + " holds control characters";
+    else
+      record_ += fitLeft(value, spec->width);
+    return *this;
+  }
+  record_ += fitLeft(shortenVisibly(withoutControls(value), spec->width), spec->width);
   return *this;
 }
 

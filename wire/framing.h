@@ -12,8 +12,9 @@
 namespace wire {
 
 // Builds one record of a layout, field by field in layout order.
-// Control characters in texts become blanks; texts longer than their field are
-// cut without splitting a surrogate pair.
+// A text that does not fit its field as it is (too long, or holding control
+// characters) is refused when its field says Overflow::Refuse. Otherwise
+// control characters become blanks and a text too long is shortened visibly.
 class RecordWriter {
  public:
   explicit RecordWriter(const RecordLayout& layout);
@@ -23,8 +24,8 @@ class RecordWriter {
   RecordWriter& money(std::int64_t cents);
 
   // The record in UTF-8, terminator included. Empty when a field was given out
-  // of order or of the wrong kind, or a number did not fit its width; error()
-  // then says which field.
+  // of order or of the wrong kind, or a value was refused; error() then says
+  // which field and why.
   std::optional<std::string> finish();
   const std::string& error() const { return error_; }
 

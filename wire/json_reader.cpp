@@ -2,14 +2,37 @@
 
 namespace wire {
 
-JsonReader::JsonReader(std::string_view body, std::string_view what) : what_(what) {
-  json_ = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (json_.is_discarded()) fail("The " + what_ + " is not valid JSON.");
-  else if (!json_.is_object()) fail("The " + what_ + " is not a JSON object.");
+bool nestingWithin(std::string_view text, std::size_t maxDepth) {
+  std::size_t depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > maxDepth) return false;
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return true;
 }
 
-JsonReader::JsonReader(const nlohmann::json& object, std::string_view what) : json_(object), what_(what) {
-  if (!json_.is_object()) fail("The " + what_ + " is not a JSON object.");
+JsonReader::JsonReader(std::string_view body, std::string_view what) : json_(&parsed_), what_(what) {
+  if (!nestingWithin(body, kMaxJsonDepth)) {
+    fail("The " + what_ + " is nested too deeply.");
+    return;
+  }
+  parsed_ = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
+  if (parsed_.is_discarded()) fail("The " + what_ + " is not valid JSON.");
+  else if (!parsed_.is_object()) fail("The " + what_ + " is not a JSON object.");
+}
+
+JsonReader::JsonReader(const nlohmann::json& object, std::string_view what) : json_(&object), what_(what) {
+  if (!json_->is_object()) fail("The " + what_ + " is not a JSON object.");
 }
 
 void JsonReader::fail(std::string sentence) {
@@ -18,8 +41,8 @@ void JsonReader::fail(std::string sentence) {
 
 const nlohmann::json* JsonReader::member(std::string_view name, bool required) {
   if (!ok()) return nullptr;
-  const auto it = json_.find(name);
-  if (it == json_.end()) {
+  const auto it = json_->find(name);
+  if (it == json_->end()) {
     if (required) fail("The " + what_ + " has no \"" + std::string(name) + "\".");
     return nullptr;
   }
@@ -49,10 +72,10 @@ std::optional<std::int64_t> JsonReader::integer(std::string_view name, std::int6
     fail("\"" + std::string(name) + "\" in the " + what_ + " must be a whole number.");
     return std::nullopt;
   }
-  const bool fits = value->is_number_unsigned() ? value->get<std::uint64_t>() <= std::uint64_t(max)
-                                                 : value->get<std::int64_t>() <= max;
-  const std::int64_t n = fits ? value->get<std::int64_t>() : max;
-  if (!fits || n < min) {
+  // An unsigned value above INT64_MAX lies above every max; read as signed it would wrap.
+  const bool huge = value->is_number_unsigned() && value->get<std::uint64_t>() > std::uint64_t(INT64_MAX);
+  const std::int64_t n = huge ? 0 : value->get<std::int64_t>();
+  if (huge || n < min || n > max) {
     fail("\"" + std::string(name) + "\" in the " + what_ + " must lie between " + std::to_string(min) +
          " and " + std::to_string(max) + ".");
     return std::nullopt;
@@ -62,7 +85,7 @@ std::optional<std::int64_t> JsonReader::integer(std::string_view name, std::int6
 
 std::optional<std::int64_t> JsonReader::integerOr(std::string_view name, std::int64_t fallback,
                                                   std::int64_t min, std::int64_t max) {
-  if (ok() && !json_.contains(name)) return fallback;
+  if (ok() && !json_->contains(name)) return fallback;
   return integer(name, min, max);
 }
 

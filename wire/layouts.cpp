@@ -24,7 +24,7 @@ namespace layouts {
 const RecordLayout& session() {
   static const RecordLayout layout("SES", {
       {"session_id", 8, FieldKind::Integer},
-      {"description", 40, FieldKind::Text},
+      {"description", 40, FieldKind::Text, Overflow::Ellipsis},
       {"student_id_required", 1, FieldKind::Integer},
       {"condition_check", 1, FieldKind::Integer},
       {"within_percent", 3, FieldKind::Integer},
@@ -39,7 +39,7 @@ const RecordLayout& location() {
       {"store_num", 4, FieldKind::Integer},
       {"location_id", 6, FieldKind::Integer},
       {"code", 8, FieldKind::Text},
-      {"name", 40, FieldKind::Text},
+      {"name", 40, FieldKind::Text, Overflow::Ellipsis},
   });
   return layout;
 }
@@ -47,7 +47,9 @@ const RecordLayout& location() {
 const RecordLayout& aidAccount() {
   static const RecordLayout layout("AID", {
       {"student_id", 20, FieldKind::Text},
-      {"agency_name", 40, FieldKind::Text},
+      {"agency_name", 40, FieldKind::Text, Overflow::Ellipsis},
+      // Refused rather than cut: a clerk copies it onto the charge slip, and a
+      // shortened number names another agency or none.
       {"agency_number", 12, FieldKind::Text},
       {"start_date", 10, FieldKind::Text},
       {"expire_date", 10, FieldKind::Text},
@@ -63,7 +65,7 @@ const RecordLayout& aidAccount() {
 const RecordLayout& adoption() {
   static const RecordLayout layout("ADO", {
       {"store_num", 4, FieldKind::Integer},
-      {"campus", 20, FieldKind::Text},
+      {"campus", 20, FieldKind::Text, Overflow::Ellipsis},
       {"term", 12, FieldKind::Text},
       {"department", 8, FieldKind::Text},
       {"course", 8, FieldKind::Text},
@@ -77,7 +79,7 @@ const RecordLayout& adoptionDetail() {
   static const RecordLayout layout("ADD", {
       {"sku", 8, FieldKind::Integer},
       {"cat_isbn", 13, FieldKind::Text},
-      {"description", 40, FieldKind::Text},
+      {"description", 40, FieldKind::Text, Overflow::Ellipsis},
       {"new_price", 8, FieldKind::Money},
       {"used_price", 8, FieldKind::Money},
       {"new_on_hand", 5, FieldKind::Integer},
@@ -94,8 +96,8 @@ const RecordLayout& adoptionProblem() {
   static const RecordLayout layout("PRB", {
       {"term", 12, FieldKind::Text},
       {"sku", 8, FieldKind::Integer},
-      {"reason", 30, FieldKind::Text},
-      {"comment", 60, FieldKind::Text},
+      {"reason", 30, FieldKind::Text, Overflow::Ellipsis},
+      {"comment", 60, FieldKind::Text, Overflow::Ellipsis},
   });
   return layout;
 }

@@ -17,10 +17,17 @@ enum class FieldKind {
   Money,    // cents written as dollars with two decimals, zero-filled: 0012.50
 };
 
+// What the writer does with a text longer than its field.
+enum class Overflow {
+  Refuse,    // an identifier, or any value a program may send back: never altered
+  Ellipsis,  // a text only shown: shortened, ending in "…"
+};
+
 struct FieldSpec {
   std::string_view name;
   std::size_t width;
   FieldKind kind;
+  Overflow overflow = Overflow::Refuse;  // texts only
 };
 
 constexpr std::size_t kTagWidth = 3;

@@ -49,7 +49,7 @@ std::optional<Request> parse(std::string_view text, std::string& error) {
     error = in.error();
     return std::nullopt;
   }
-  return Request{std::move(*kind), in.json()};
+  return Request{std::move(*kind), in.takeJson()};
 }
 
 }  // namespace wire::requests

@@ -99,6 +99,14 @@ std::u16string fitLeft(std::u16string_view text, std::size_t width) {
   return out;
 }
 
+std::u16string shortenVisibly(std::u16string_view text, std::size_t width) {
+  if (text.size() <= width) return std::u16string(text);
+  if (width == 0) return {};
+  std::size_t keep = width - 1;
+  if (keep > 0 && isHighSurrogate(text[keep - 1])) --keep;
+  return std::u16string(text.substr(0, keep)) + u'\u2026';
+}
+
 bool hasControls(std::string_view utf8) {
   for (const char c : utf8)
     if (isControl(static_cast<unsigned char>(c))) return true;

@@ -17,6 +17,11 @@ std::u16string withoutControls(std::u16string_view text);
 // pads it with blanks on the right to exactly width.
 std::u16string fitLeft(std::u16string_view text, std::size_t width);
 
+// Text longer than width becomes its first width - 1 code units (never half a
+// surrogate pair) and an ellipsis, so a reader sees that it was shortened.
+// Shorter text comes back as it is.
+std::u16string shortenVisibly(std::u16string_view text, std::size_t width);
+
 // True when the text holds a control character (see withoutControls).
 bool hasControls(std::string_view utf8);
 

@@ -19,7 +19,7 @@ std::size_t widthOf(std::string_view field) {
   return layout.fields()[layout.indexOf(field)].width;
 }
 
-std::optional<std::string> bookRecord(const Book& b, std::int64_t store, std::string& error) {
+std::optional<std::string> bookRecord(const Book& b, std::int64_t store, Unsendable& why) {
   wire::RecordWriter record(wire::layouts::adoptionDetail());
   record.integer(b.sku)
       .text(b.isbn)
@@ -32,7 +32,7 @@ std::optional<std::string> bookRecord(const Book& b, std::int64_t store, std::st
       .integer(b.problem ? 1 : 0)
       .integer(store);
   auto text = record.finish();
-  if (!text) error = "The book with SKU " + std::to_string(b.sku) + " cannot be sent: " + record.error() + ".";
+  if (!text) why = {"The book with SKU " + std::to_string(b.sku), record.error()};
   return text;
 }
 
@@ -45,7 +45,7 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
   const auto course = in.text("course", widthOf("course"));
   const auto sectionName = in.text("section", widthOf("section"));
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
-  if (!in.ok()) return errorReply(in.error());
+  if (!in.ok()) return unreadableReply(context, in.error());
   if (auto refusal = adoptions::unknownStore(context.db, *store)) return errorReply(*refusal);
 
   const storage::Rows rows = context.db.query(
@@ -62,10 +62,11 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
 
   const std::vector<Book> found = adoptions::books(context.db, section);
   if (found.empty()) return errorReply("No books are adopted for " + named + ".");
-  std::string records, error;
+  std::string records;
+  Unsendable why;
   for (const Book& b : found) {
-    const auto text = bookRecord(b, *store, error);
-    if (!text) return errorReply(error);
+    const auto text = bookRecord(b, *store, why);
+    if (!text) return unsendableReply(context, why.what, why.detail);
     records += *text;
   }
   return recordsReply(std::move(records));

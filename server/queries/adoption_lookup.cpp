@@ -15,33 +15,30 @@ using adoptions::Problem;
 using adoptions::Section;
 using adoptions::Subject;
 
-std::optional<std::string> sectionRecord(const Section& s, std::string& error) {
+std::optional<std::string> sectionRecord(const Section& s, Unsendable& why) {
   wire::RecordWriter record(wire::layouts::adoption());
   record.integer(s.store).text(s.campus).text(s.term).text(s.department).text(s.course).text(s.section).integer(
       s.termOpen ? 1 : 0);
   auto text = record.finish();
-  if (!text)
-    error = "The course section " + s.department + " " + s.course + " " + s.section + " cannot be sent: " +
-            record.error() + ".";
+  if (!text) why = {"The course section " + s.department + " " + s.course + " " + s.section, record.error()};
   return text;
 }
 
-std::optional<std::string> problemRecord(const Problem& p, std::string& error) {
+std::optional<std::string> problemRecord(const Problem& p, Unsendable& why) {
   wire::RecordWriter record(wire::layouts::adoptionProblem());
   record.text(p.term).integer(p.sku).text(p.reason).text(p.comment);
   auto text = record.finish();
-  if (!text) error = "A problem report on SKU " + std::to_string(p.sku) + " cannot be sent: " + record.error() + ".";
+  if (!text) why = {"A problem report on SKU " + std::to_string(p.sku), record.error()};
   return text;
 }
 
 // The sections' records, then the problem records; their first tag "PRB"
 // right after the last section's carriage return is what the handheld splits at.
 wire::Reply lookUp(QueryContext& context, wire::JsonReader& in, bool byStudent) {
-  const auto code = in.text(byStudent ? "student_id" : "code", byStudent ? wire::requests::kMaxStudentIdLength
-                                                                         : wire::requests::kMaxItemCodeLength);
+  const auto code = in.text(byStudent ? "student_id" : "code", wire::kMaxQueryTextLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   const auto restrict = in.flag("restrict");
-  if (!in.ok()) return errorReply(in.error());
+  if (!in.ok()) return unreadableReply(context, in.error());
   if (*restrict && *store != context.user.store)
     return errorReply("This handheld may look up only its own store, store " + std::to_string(context.user.store) +
                       ".");
@@ -55,14 +52,15 @@ wire::Reply lookUp(QueryContext& context, wire::JsonReader& in, bool byStudent) 
   if (!sections) return errorReply(error);
 
   std::string records;
+  Unsendable why;
   for (const Section& s : *sections) {
-    const auto text = sectionRecord(s, error);
-    if (!text) return errorReply(error);
+    const auto text = sectionRecord(s, why);
+    if (!text) return unsendableReply(context, why.what, why.detail);
     records += *text;
   }
   for (const Problem& p : subject->problems(context.db, *store)) {
-    const auto text = problemRecord(p, error);
-    if (!text) return errorReply(error);
+    const auto text = problemRecord(p, why);
+    if (!text) return unsendableReply(context, why.what, why.detail);
     records += *text;
   }
   return recordsReply(std::move(records));

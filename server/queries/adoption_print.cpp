@@ -99,10 +99,10 @@ void addProblems(Printout& out, const std::vector<Problem>& problems) {
 
 wire::Reply adoptionPrint(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "adoptra_print request");
-  const auto code = in.text("code", std::max(wire::requests::kMaxStudentIdLength, wire::requests::kMaxItemCodeLength));
+  const auto code = in.text("code", wire::kMaxQueryTextLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   const auto student = in.flag("student");
-  if (!in.ok()) return errorReply(in.error());
+  if (!in.ok()) return unreadableReply(context, in.error());
   const storage::Rows stores = context.db.query("SELECT name FROM stores WHERE store_num = ?", {*store});
   if (stores.empty()) return errorReply("There is no store " + std::to_string(*store) + ".");
 

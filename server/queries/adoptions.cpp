@@ -2,6 +2,7 @@
 
 #include "server/log.h"
 #include "server/queries/adoption_item_code.h"
+#include "wire/requests.h"
 #include "wire/text.h"
 
 namespace storeserver::queries::adoptions {
@@ -26,6 +27,8 @@ Section sectionFrom(const storage::Row& r) {
 
 std::optional<Subject> Subject::forStudent(storage::Connection& db, const std::string& studentId, std::string& error) {
   if (studentId.empty()) error = "Type or scan a student ID.";
+  else if (wire::toUtf16(studentId).size() > wire::requests::kMaxStudentIdLength)
+    error = tooLongSentence("student ID", wire::requests::kMaxStudentIdLength);
   else if (wire::hasControls(studentId)) error = "A student ID cannot hold control characters.";
   else if (db.query("SELECT student_id FROM students WHERE student_id = ?", {studentId}).empty())
     error = "No student has the ID " + printable(studentId) + ".";
@@ -39,6 +42,10 @@ std::optional<Subject> Subject::forStudent(storage::Connection& db, const std::s
 std::optional<Subject> Subject::forItem(storage::Connection& db, const std::string& code, std::string& error) {
   if (code.empty()) {
     error = "Type or scan a SKU or an ISBN.";
+    return std::nullopt;
+  }
+  if (wire::toUtf16(code).size() > wire::requests::kMaxItemCodeLength) {
+    error = tooLongSentence("SKU or ISBN", wire::requests::kMaxItemCodeLength);
     return std::nullopt;
   }
   const std::optional<ItemCode> item = readItemCode(code);

@@ -13,9 +13,11 @@ using storage::textAt;
 
 wire::Reply aidAccounts(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "aid_accounts request");
-  const auto id = in.text("student_id", wire::requests::kMaxStudentIdLength);
-  if (!in.ok()) return errorReply(in.error());
+  const auto id = in.text("student_id", wire::kMaxQueryTextLength);
+  if (!in.ok()) return unreadableReply(context, in.error());
   if (id->empty()) return errorReply("Enter a student ID.");
+  if (wire::toUtf16(*id).size() > wire::requests::kMaxStudentIdLength)
+    return errorReply(tooLongSentence("student ID", wire::requests::kMaxStudentIdLength));
   if (wire::hasControls(*id)) return errorReply("A student ID cannot hold control characters.");
 
   if (context.db.query("SELECT student_id FROM students WHERE student_id = ?", {*id}).empty())
@@ -43,8 +45,8 @@ wire::Reply aidAccounts(QueryContext& context, const nlohmann::json& arguments) 
         .money(limit - balance);
     const auto text = record.finish();
     if (!text)
-      return errorReply("An aid account of student " + *id + " (agency " + textAt(r, 1) + ") cannot be sent: " +
-                        record.error() + ".");
+      return unsendableReply(context, "An aid account of student " + *id + " (agency " + textAt(r, 1) + ")",
+                             record.error());
     records += *text;
   }
   return recordsReply(std::move(records));

@@ -2,6 +2,7 @@
 // One handler per request kind, each in its own file, found by name in the
 // table of queryKinds(). A handler checks every argument itself and answers
 // an error reply with a sentence for anything wrong.
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,13 +16,25 @@
 namespace storeserver::queries {
 
 struct QueryContext {
-  storage::Connection& db;  // inside the exchange's read transaction
-  const User& user;         // who sent the exchange
+  storage::Connection& db;
+  const User& user;  // who sent the exchange
   const ServiceContext& services;
   std::int64_t nowMs;
-  // Names whose password a query found wrong; recorded after the read
-  // transaction ends, since a read cannot write.
-  std::vector<std::string> failedLogins;
+  // The exchange's read transaction, open while a query runs.
+  std::optional<storage::Transaction>& readTx;
+  // Why queries were refused, for the exchange's log line; never shown to a clerk.
+  std::vector<std::string> problems;
+
+  // Runs slow work (a password hash) with no transaction open, so it holds no
+  // lock; the read transaction begins afresh afterwards.
+  template <class Work>
+  auto outsideTransaction(Work work) {
+    if (readTx) readTx->commit();
+    readTx.reset();
+    auto result = work();
+    readTx.emplace(db, storage::TxMode::Read);
+    return result;
+  }
 };
 
 using Handler = wire::Reply (*)(QueryContext& context, const nlohmann::json& arguments);
@@ -42,6 +55,20 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
 wire::Reply adoptionPrint(QueryContext& context, const nlohmann::json& arguments);
 
 inline wire::Reply errorReply(std::string sentence) { return {true, std::move(sentence), 0, -1}; }
+// A request no working program sends: the clerk gets a plain sentence, the log the detail.
+inline wire::Reply unreadableReply(QueryContext& context, std::string detail) {
+  context.problems.push_back(std::move(detail));
+  return errorReply(std::string(kUnreadableRequest));
+}
+// A stored value the records cannot carry whole (see wire::RecordWriter).
+struct Unsendable {
+  std::string what;    // the thing, as a clerk would name it
+  std::string detail;  // why, for the log
+};
+inline wire::Reply unsendableReply(QueryContext& context, const std::string& what, const std::string& detail) {
+  context.problems.push_back(what + ": " + detail);
+  return errorReply(what + " cannot be shown on a handheld; tell the back office.");
+}
 inline wire::Reply recordsReply(std::string records) { return {false, std::move(records), 0, -1}; }
 
 }  // namespace storeserver::queries

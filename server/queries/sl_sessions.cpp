@@ -10,26 +10,44 @@ namespace storeserver::queries {
 using storage::integerAt;
 using storage::textAt;
 
+namespace {
+
+// Checks the buyer's password with no transaction open, and records a failure
+// before the exchange's next query may try again.
+bool buyerPasswordMatches(QueryContext& context, const std::optional<User>& user, const std::string& name,
+                          const std::string& password) {
+  return context.outsideTransaction([&] {
+    if (context.services.passwords.matches(user, password)) return true;
+    storage::Transaction write(context.db, storage::TxMode::Write);
+    recordLoginFailure(context.db, name, context.services.failures, context.nowMs);
+    write.commit();
+    return false;
+  });
+}
+
+}  // namespace
+
 wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "sl_sessions request");
-  const auto buyer = in.text("user", wire::kMaxUserLength);
-  const auto password = in.text("password", wire::kMaxPasswordLength);
-  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
-  if (!in.ok()) return errorReply(in.error());
+  const auto buyer = in.text("user", wire::kMaxQueryTextLength);
+  const auto password = in.text("password", wire::kMaxQueryTextLength);
+  const auto store = in.integer("store", INT64_MIN, INT64_MAX);
+  if (!in.ok()) return unreadableReply(context, in.error());
   if (buyer->empty()) return errorReply("No buyer user name is set.");
+  if (buyer->size() > wire::kMaxUserLength) return errorReply(tooLongSentence("buyer user name", wire::kMaxUserLength));
+  if (password->size() > wire::kMaxPasswordLength)
+    return errorReply(tooLongSentence("buyer password", wire::kMaxPasswordLength));
 
-  const std::string wrong = "The buyer user name or password is wrong.";
   if (auto wait = loginBlockedFor(context.db, *buyer, context.services.failures, context.nowMs))
     return errorReply(tooManyFailuresSentence(printable(*buyer), *wait));
   const std::optional<User> user = findUser(context.db, *buyer);
-  if (!context.services.passwords.matches(user, *password)) {
-    context.failedLogins.push_back(*buyer);
-    return errorReply(wrong);
-  }
+  if (!buyerPasswordMatches(context, user, *buyer, *password))
+    return errorReply("The buyer user name or password is wrong.");
   if (!user->active) return errorReply("The user " + user->name + " is disabled.");
   if (!user->canBuy) return errorReply("The user " + user->name + " may not buy books.");
 
-  if (context.db.query("SELECT store_num FROM stores WHERE store_num = ?", {*store}).empty())
+  if (*store < 1 || *store > wire::requests::kMaxStoreNumber ||
+      context.db.query("SELECT store_num FROM stores WHERE store_num = ?", {*store}).empty())
     return errorReply("There is no store " + std::to_string(*store) + ".");
 
   const storage::Rows rows = context.db.query(
@@ -50,9 +68,7 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
         .integer(integerAt(r, 5))
         .integer(integerAt(r, 6));
     const auto text = record.finish();
-    if (!text)
-      return errorReply("Buying session " + std::to_string(integerAt(r, 0)) + " cannot be sent: " + record.error() +
-                        ".");
+    if (!text) return unsendableReply(context, "Buying session " + std::to_string(integerAt(r, 0)), record.error());
     records += *text;
   }
   return recordsReply(std::move(records));

@@ -8,8 +8,9 @@ namespace {
 
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
-// integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<std::string_view>, 2> kMigrations = {{
+// integers, money is BIGINT cents, dates are YYYY-MM-DD texts. The width
+// triggers of step 2 are SQLite's own; PostgreSQL would use CHECK constraints.
+const std::array<std::vector<std::string_view>, 3> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -76,6 +77,35 @@ const std::array<std::vector<std::string_view>, 2> kMigrations = {{
         " total_balance_cents BIGINT NOT NULL,"
         " credit_limit_cents BIGINT NOT NULL)",
         "CREATE INDEX aid_accounts_by_student ON aid_accounts(student_id, start_date, account_id)",
+    },
+    // Values the handhelds send back must reach them whole, so they are kept
+    // within their record widths here too. SQLite cannot add a CHECK to an
+    // existing table; triggers do the same.
+    {
+        "CREATE TRIGGER students_width_on_insert BEFORE INSERT ON students"
+        " WHEN length(NEW.student_id) > 20"
+        " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
+        "CREATE TRIGGER students_width_on_update BEFORE UPDATE ON students"
+        " WHEN length(NEW.student_id) > 20"
+        " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
+        "CREATE TRIGGER aid_agencies_width_on_insert BEFORE INSERT ON aid_agencies"
+        " WHEN length(NEW.agency_number) > 12"
+        " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
+        "CREATE TRIGGER aid_agencies_width_on_update BEFORE UPDATE ON aid_agencies"
+        " WHEN length(NEW.agency_number) > 12"
+        " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
+        "CREATE TRIGGER locations_width_on_insert BEFORE INSERT ON locations"
+        " WHEN length(NEW.code) > 8"
+        " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
+        "CREATE TRIGGER locations_width_on_update BEFORE UPDATE ON locations"
+        " WHEN length(NEW.code) > 8"
+        " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
+        "CREATE TRIGGER aid_accounts_width_on_insert BEFORE INSERT ON aid_accounts"
+        " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
+        " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
+        "CREATE TRIGGER aid_accounts_width_on_update BEFORE UPDATE ON aid_accounts"
+        " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
+        " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
     },
     // Course adoptions. Term, department, course and section come back from
     // the handheld as it received them, so they stay within their record

@@ -59,9 +59,10 @@ TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
     });
   });
   CTesselConfig::ClearOverrides();
-  ASSERT_TRUE(ApplyCommandLine({"adoptra", "--server", QStringLiteral("http://127.0.0.1:%1").arg(port), "--printer",
-                                QStringLiteral("tcp://127.0.0.1:%1").arg(printer.serverPort())},
-                               "adoptra"));
+  ASSERT_EQ(ApplyCommandLine({"adoptra", "--server", QStringLiteral("http://127.0.0.1:%1").arg(port), "--printer",
+                              QStringLiteral("tcp://127.0.0.1:%1").arg(printer.serverPort())},
+                             "adoptra"),
+            CommandLine::Run);
   platform::Profile::writeInt("Adoptra", "ItemBtn", 0);
   ModalDriver::setFallbackTimeout(30000);
 

@@ -96,8 +96,8 @@ class ServerTest : public ::testing::Test {
     port_ = server_->port();
   }
 
-  Answer post(const std::string& path, const std::string& body) const {
-    return toAnswer(client().Post(path.c_str(), body, "application/json"));
+  Answer post(const std::string& path, const std::string& body, const char* type = "application/json") const {
+    return toAnswer(client().Post(path.c_str(), body, type));
   }
   Answer get(const std::string& path) const { return toAnswer(client().Get(path.c_str())); }
   Answer loginAnswer(int app, const std::string& user, const std::string& password) const {
@@ -139,6 +139,10 @@ class ServerTest : public ::testing::Test {
   std::vector<std::string> logLines() const {
     std::lock_guard lock(log_->mutex);
     return log_->lines;
+  }
+  std::string lastLogLine() const {
+    const auto lines = logLines();
+    return lines.empty() ? "" : lines.back();
   }
 
   TempDir dir_;

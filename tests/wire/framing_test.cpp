@@ -50,66 +50,49 @@ TEST(RecordWriter, RefusesMisuseInsteadOfWritingACorruptRecord) {
   EXPECT_FALSE(missing.integer(1).finish());
 }
 
-TEST(RecordWriter, ControlCharactersAndLongTextsNeverBreakTheFraming) {
+// A location's code identifies it and comes back from the program, so it is sent
+// exactly or not at all; its name is only shown, so it may end in "…".
+TEST(RecordWriter, DisplayTextsAreShortenedVisiblyIdentifiersAreRefused) {
   const auto& layout = wire::layouts::location();
-  const std::string longName(60, 'x');
-  wire::RecordWriter w(layout);
-  auto record = w.integer(1).integer(2).text("A\rB\nC").text(longName).finish();
-  ASSERT_TRUE(record) << w.error();
-  const std::u16string text = wire::toUtf16(*record);
-  EXPECT_EQ(text.size(), layout.dataSize());
-  EXPECT_EQ(text.find(u'\r'), text.size() - 1);
-  EXPECT_EQ(wire::fieldText(text, layout, 2), u"A B C");
-  EXPECT_EQ(wire::fieldText(text, layout, 3).size(), 40u);
-}
-
-TEST(RecordWriter, WidthsCountUtf16UnitsAndNeverSplitASurrogatePair) {
-  const auto& layout = wire::layouts::location();
-  // 39 ASCII letters then a character outside the BMP: it would need units 40 and 41.
-  const std::string name = std::string(39, 'a') + "\xF0\x9F\x93\x9A";
-  wire::RecordWriter w(layout);
-  auto record = w.integer(1).integer(2).text("Müller").text(name).finish();
-  ASSERT_TRUE(record) << w.error();
-  const std::u16string text = wire::toUtf16(*record);
-  EXPECT_EQ(text.size(), layout.dataSize());
-  EXPECT_EQ(wire::fieldText(text, layout, 2), u"Müller");
-  EXPECT_EQ(wire::fieldText(text, layout, 3), std::u16string(39, u'a'));
-}
-
-TEST(CutRecords, ThreeRecordsOfLength49StartAt0_50_100) {
-  const std::string body(41, 'x');
-  const std::u16string r = reply({"ABC00049" + body + "\r", "ABC00049" + body + "\r", "ABC00049" + body + "\r"});
-  const auto spans = cutRecords(r, 1000);
-  ASSERT_EQ(spans.size(), 3u);
-  EXPECT_EQ(spans[0].offset, 0u);
-  EXPECT_EQ(spans[1].offset, 50u);
-  EXPECT_EQ(spans[2].offset, 100u);
-  for (const RecordSpan& s : spans) EXPECT_EQ(s.length, 50u);
-}
-
-TEST(CutRecords, EmptyReplyGivesOneEmptyRecord) {
-  const auto spans = cutRecords(u"", 100);
-  ASSERT_EQ(spans.size(), 1u);
-  EXPECT_EQ(spans[0].length, 0u);
-}
-
-TEST(CutRecords, LengthWithoutDigitsCutsOneCharacterRecords) {
-  const auto spans = cutRecords(u"ABCxxxxxQR", 100);
-  ASSERT_EQ(spans.size(), 10u);
-  for (std::size_t i = 0; i < spans.size(); ++i) {
-    EXPECT_EQ(spans[i].offset, i);
-    EXPECT_EQ(spans[i].length, 1u);
+  const std::string book = "\xF0\x9F\x93\x9A";  // two UTF-16 units
+  const std::tuple<std::string, std::string, std::u16string, std::u16string, std::string> cases[] = {
+      {"Müller", std::string(40, 'x'), u"Müller", std::u16string(40, u'x'), ""},
+      {"12345678", std::string(41, 'x'), u"12345678", std::u16string(39, u'x') + u"…", ""},
+      // the 39th and 40th units are a pair: the pair goes, not half of it
+      {"MAIN", std::string(38, 'a') + book + "b", u"MAIN", std::u16string(38, u'a') + u"…", ""},
+      {"MAIN", std::string(39, 'a') + book, u"MAIN", std::u16string(39, u'a') + u"…", ""},
+      {"MAIN", "A\rB\nC", u"MAIN", u"A B C", ""},
+      {"MAIN-BIG1", "x", u"", u"", "value of field code is longer than 8"},
+      {"MA\rIN", "x", u"", u"", "value of field code holds control characters"},
+  };
+  for (const auto& [code, name, shownCode, shownName, error] : cases) {
+    wire::RecordWriter w(layout);
+    const auto record = w.integer(1).integer(2).text(code).text(name).finish();
+    EXPECT_EQ(w.error(), error) << code;
+    if (!record) continue;
+    const std::u16string text = wire::toUtf16(*record);
+    EXPECT_EQ(text.size(), layout.dataSize()) << name;
+    EXPECT_EQ(wire::fieldText(text, layout, 2), shownCode);
+    EXPECT_EQ(wire::fieldText(text, layout, 3), shownName) << name;
   }
 }
 
-TEST(CutRecords, SmallerDataSizeCutsEachRecordButKeepsTheStep) {
-  const std::u16string r = u"ABC00009X\rABC00009Y\r";
-  const auto spans = cutRecords(r, 4);
-  ASSERT_EQ(spans.size(), 2u);
-  EXPECT_EQ(spans[0].offset, 0u);
-  EXPECT_EQ(spans[0].length, 4u);
-  EXPECT_EQ(spans[1].offset, 10u);
-  EXPECT_EQ(spans[1].length, 4u);
+TEST(CutRecords, EachRecordStartsAtIStepsOfLPlusOneCutToDataSizeAndTheReply) {
+  const std::string body(41, 'x');
+  const std::u16string three = reply({"ABC00049" + body + "\r", "ABC00049" + body + "\r", "ABC00049" + body + "\r"});
+  using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
+  const std::tuple<std::u16string, std::size_t, Spans> cases[] = {
+      {three, 1000, {{0, 50}, {50, 50}, {100, 50}}},
+      {u"", 100, {{0, 0}}},
+      {u"ABCxxxxxQR", 100, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}},
+      {u"ABC00009X\rABC00009Y\r", 4, {{0, 4}, {10, 4}}},  // a smaller data size keeps the step
+      {u"ABC00009X\rABC0", 100, {{0, 10}, {10, 4}}},       // a short last record ends with the reply
+  };
+  for (const auto& [text, dataSize, expected] : cases) {
+    Spans spans;
+    for (const RecordSpan& s : cutRecords(text, dataSize)) spans.emplace_back(s.offset, s.length);
+    EXPECT_EQ(spans, expected) << wire::toUtf8(text);
+  }
 }
 
 TEST(CutRecords, LengthFieldReadLikeANumber) {
@@ -130,14 +113,6 @@ TEST(CutRecords, NegativeOrMinusOneLengthEndsWithOneRecord) {
       EXPECT_EQ(spans.size(), r.size());  // "-0000" reads as 0: records of one character
     }
   }
-}
-
-TEST(CutRecords, ShortLastRecordIsCutAtTheEndOfTheReply) {
-  const std::u16string r = u"ABC00009X\rABC0";
-  const auto spans = cutRecords(r, 100);
-  ASSERT_EQ(spans.size(), 2u);
-  EXPECT_EQ(spans[1].offset, 10u);
-  EXPECT_EQ(spans[1].length, 4u);
 }
 
 TEST(RoundTrip, ServerRecordsReadBackFieldByField) {
