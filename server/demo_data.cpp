@@ -17,6 +17,8 @@
 //            negative amount available
 #include "server/demo_data.h"
 
+#include "server/demo_catalogue.h"
+
 #include <array>
 #include <string>
 
@@ -116,6 +118,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
        V{5, "S100300", 4, "2024-01-05", "2024-12-31", -2500, 20000},
        V{6, "S100300", 5, "2024-09-01", "2025-06-30", 60000, 50000}});
 
+  seedDemoCatalogue(db);
   tx.commit();
   return true;
 }

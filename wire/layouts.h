@@ -54,6 +54,15 @@ namespace layouts {
 const RecordLayout& session();   // a buying session (Sellin)
 const RecordLayout& location();  // a store location (Adoptra)
 const RecordLayout& aidAccount();  // a student's aid charge account (Stipendo)
+// Sellin's book finding. item_id, sku and isbn are keys the program sends back;
+// the schema keeps them within these widths.
+const RecordLayout& slDetail();      // a book the store sells: a row of the item chooser
+const RecordLayout& slPurchase();    // one purchaser's terms for a book in a session
+const RecordLayout& slStolenItem();  // one stolen-book report
+// The item lookup: the product record of a SKU (what the book is, its prices)
+// and the store's inventory record of it (how many, where).
+const RecordLayout& product();
+const RecordLayout& inventory();
 }  // namespace layouts
 
 }  // namespace wire

@@ -1,0 +1,115 @@
+// sl_item_detail {session, code, store}, paged: the books matching a code as
+// scanned or typed (see item_codes.h), in a stable order, one page of the
+// server's page size at a time. The reply carries its page and page count; a
+// page outside them, or no match, is an error sentence, never an empty page.
+#include "server/queries/book_checks.h"
+#include "server/queries/item_codes.h"
+#include "server/queries/query.h"
+#include "wire/framing.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+#include "wire/text.h"
+
+namespace storeserver::queries {
+
+using storage::integerAt;
+using storage::textAt;
+
+namespace {
+
+// The books a code names, as a condition on books b and its parameters.
+struct Match {
+  std::string where;
+  std::vector<storage::Value> params;
+  std::string noneSentence;
+};
+
+Match titleWordMatch(const ItemCode& code, const std::string& typed) {
+  Match m;
+  std::string words;
+  for (const std::string& word : code.words) {
+    words += words.empty() ? "" : " INTERSECT ";
+    words += "SELECT item_id FROM book_title_words WHERE word >= ? AND word < ?";
+    m.params.push_back(word);
+    m.params.push_back(prefixEnd(word));
+  }
+  m.where = "b.item_id IN (" + words + ")";
+  m.noneSentence = "No book title has words beginning with \"" + typed + "\".";
+  return m;
+}
+
+Match matchFor(storage::Connection& db, const ItemCode& code, const std::string& typed) {
+  switch (code.kind) {
+    case ItemCode::Kind::Isbn:
+      return {"b.isbn13 = ?", {code.isbn13}, "No book has the ISBN " + typed + "."};
+    case ItemCode::Kind::Sku:
+      return {"b.sku = ?", {code.sku}, "No book has the SKU " + typed + "."};
+    default:
+      break;
+  }
+  if (!db.query("SELECT item_id FROM books WHERE book_key = ?", {code.bookKey}).empty())
+    return {"b.book_key = ?", {code.bookKey}, "No book has the book key " + typed + "."};
+  return titleWordMatch(code, typed);
+}
+
+std::int64_t countMatches(storage::Connection& db, const Match& match) {
+  return integerAt(db.query("SELECT COUNT(*) FROM books b WHERE " + match.where, match.params).at(0), 0);
+}
+
+}  // namespace
+
+wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_item_detail request");
+  const auto session = in.integer("session", 1, wire::requests::kMaxSessionId);
+  const auto typed = in.text("code", wire::requests::kMaxItemCodeLength);
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return errorReply(in.error());
+  if (wire::hasControls(*typed)) return errorReply("A code cannot hold control characters.");
+  if (auto problem = openSessionProblem(context.db, *session, *store)) return errorReply(*problem);
+
+  const ItemCode code = readItemCode(*typed);
+  if (code.kind == ItemCode::Kind::Invalid) return errorReply(code.problem);
+  const Match match = matchFor(context.db, code, std::string(*typed));
+
+  const std::int64_t matches = countMatches(context.db, match);
+  if (matches == 0) return errorReply(match.noneSentence);
+  const std::int64_t pageSize = context.services.itemPageSize;
+  const std::int64_t pageCount = (matches + pageSize - 1) / pageSize;
+  const std::int64_t page = context.page == -1 ? 1 : context.page;
+  if (page < 1 || page > pageCount)
+    return errorReply("There is no page " + std::to_string(page) + ": the books found fill " +
+                      std::to_string(pageCount) + (pageCount == 1 ? " page." : " pages."));
+
+  std::vector<storage::Value> params{*store};
+  params.insert(params.end(), match.params.begin(), match.params.end());
+  params.push_back(pageSize);
+  params.push_back((page - 1) * pageSize);
+  const storage::Rows rows = context.db.query(
+      std::string("SELECT b.item_id, b.sku, b.book_key, b.title, b.isbn13, b.imprint, b.edition, b.copyright,"
+                  " b.binding, ") +
+          kStolenFlagSql + ", b.guide FROM books b WHERE " + match.where +
+          " ORDER BY b.title, b.copyright DESC, b.item_id LIMIT ? OFFSET ?",
+      params);
+
+  std::string records;
+  for (const storage::Row& r : rows) {
+    wire::RecordWriter record(wire::layouts::slDetail());
+    record.text(textAt(r, 0))
+        .integer(integerAt(r, 1))
+        .text(textAt(r, 2))
+        .text(textAt(r, 3))
+        .text(textAt(r, 4))
+        .text(textAt(r, 5))
+        .text(textAt(r, 6))
+        .text(textAt(r, 7))
+        .text(textAt(r, 8))
+        .integer(integerAt(r, 9))
+        .integer(integerAt(r, 10) != 0 ? 1 : 0);
+    const auto text = record.finish();
+    if (!text) return errorReply("A book found cannot be sent (" + record.error() + "); tell the back office.");
+    records += *text;
+  }
+  return {false, std::move(records), int(page), int(pageCount)};
+}
+
+}  // namespace storeserver::queries
