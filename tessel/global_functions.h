@@ -9,7 +9,9 @@
 // the box at a later log-in removes the kept password.
 #include <QString>
 
+#include "tessel/data_array.h"
 #include "tessel/fill_data.h"
+#include "tessel/records.h"
 
 class CSocketMessage;
 class QWidget;
@@ -37,4 +39,18 @@ class CGlobalFunctions {
 
   // Shows detail lines modally; returns when the clerk closes them.
   static void DisplayDetailDlg(const CDataLines& lines, QWidget* parent = nullptr);
+
+  // A field for display: leading white space removed; for a number (bNumber),
+  // leading zeros too, one digit kept before the point ("0012.50" reads
+  // "12.50", "00000" reads "0", "-003.05" reads "-3.05"). "*" stays "*".
+  static QString TrimString(const QString& text, bool bNumber);
+  static QString TrimString(int value);
+  // A SKU as the lists show it; empty for no SKU (0 or less).
+  static QString TrimSKU(int sku);
+
+  // Shows the item lookup: the product record and the store's inventory
+  // record of a book, modally; an empty array says there is no such record.
+  // The message object is not used for any exchange.
+  static void DoOnItemLookupDlg(CSocketMessage* msg, int storeNum, const CDataArray<CProductInfo>& products,
+                                const CDataArray<CInventoryInfo>& inventory, QWidget* parent = nullptr);
 };

@@ -1,0 +1,118 @@
+#include "sellin/purchasers_dlg.h"
+
+#include <QTreeWidget>
+
+#include "platform/message_box.h"
+#include "sellin/sellin_lists.h"
+#include "shell/shell_app.h"
+#include "tessel/global_functions.h"
+#include "wire/exchange.h"
+
+namespace {
+
+platform::DialogTemplate purchasersTemplate() {
+  using namespace platform;
+  using D = CPurchasersDlg;
+  DialogTemplate t;
+  t.id = D::IDD;
+  t.title = QStringLiteral("Dialog");
+  t.size = {160, 165};
+  auto label = [](int id, const char* text, QRect rect) {
+    return ControlSpec{id, ControlKind::Label, QString::fromLatin1(text), rect};
+  };
+  t.controls = {
+      {D::IDC_LIST, ControlKind::ListView, {}, {7, 7, 146, 66}, NoHeader | Border},
+      label(D::IDC_STATUS_LABEL, "Status:", {7, 75, 48, 8}),
+      label(D::IDC_STATUS, "status", {65, 75, 88, 8}),
+      label(D::IDC_BOUGHT_LABEL, "Bought Qty:", {7, 85, 48, 8}),
+      label(D::IDC_BOUGHT, "bought qty", {65, 85, 88, 8}),
+      label(D::IDC_NEED_LABEL, "Need Qty:", {7, 95, 48, 8}),
+      label(D::IDC_NEED, "need qty", {65, 95, 88, 8}),
+      label(D::IDC_BUY_QTY_LABEL, "Buy Qty:", {7, 105, 48, 8}),
+      label(D::IDC_BUY_QTY, "buy qty", {65, 105, 88, 8}),
+      label(D::IDC_BUY_PRICE_LABEL, "Buy Price:", {7, 115, 48, 8}),
+      label(D::IDC_BUY_PRICE, "buy price", {65, 115, 88, 8}),
+      label(D::IDC_RETAIL_LABEL, "Retail Price:", {7, 125, 48, 8}),
+      label(D::IDC_RETAIL, "retail price", {65, 125, 88, 8}),
+      {IDCANCEL, ControlKind::PushButton, QStringLiteral("Cancel"), {119, 144, 34, 14}},
+  };
+  return t;
+}
+
+constexpr int kLabelIds[] = {CPurchasersDlg::IDC_STATUS_LABEL,    CPurchasersDlg::IDC_BOUGHT_LABEL,
+                             CPurchasersDlg::IDC_NEED_LABEL,      CPurchasersDlg::IDC_BUY_QTY_LABEL,
+                             CPurchasersDlg::IDC_BUY_PRICE_LABEL, CPurchasersDlg::IDC_RETAIL_LABEL};
+
+}  // namespace
+
+CPurchasersDlg::CPurchasersDlg(const QString& query, QWidget* parent)
+    : platform::Dialog(purchasersTemplate(), parent), m_strQuery(query), m_listCtrl(listView(IDC_LIST)) {
+  connect(m_listCtrl, &QTreeWidget::itemSelectionChanged, this, &CPurchasersDlg::ShowSelected);
+}
+
+bool CPurchasersDlg::onInitDialog() {
+  for (std::size_t i = 0; i < m_labels.size(); ++i) {
+    m_labels[i].Attach(control(kLabelIds[i]));
+    m_labels[i].SetBold(true);
+  }
+  SetUpList();
+  if (!RunQuery())
+    endDialog(platform::IDCANCEL);
+  else if (m_purchases.GetSize() == 1)
+    onOk();
+  return true;
+}
+
+void CPurchasersDlg::SetUpList() {
+  SetUpColumns(m_listCtrl, {{QStringLiteral("Purchasers"), m_listCtrl->viewport()->width()}});
+}
+
+bool CPurchasersDlg::RunQuery() {
+  CShellApp* app = CShellApp::Instance();
+  if (!app) return false;
+  m_purchases.RemoveAll();
+  CSocketMessage& msg = app->m_socketMsg;
+  msg.Reset();
+  msg.AddQuery(wire::kPacketQuery, m_strQuery);
+  if (!msg.SendQuery() || msg.IsError(0)) {
+    platform::messageBox(this, msg.GetResponse(0), windowTitle(), platform::MessageIcon::Stop,
+                         platform::MessageButtons::Ok);
+    return false;
+  }
+  m_purchases.FillFromResponse(msg.GetResponse(0));
+  FillList();
+  return true;
+}
+
+void CPurchasersDlg::FillList() {
+  m_listCtrl->clear();
+  for (int i = 0; i < m_purchases.GetSize(); ++i)
+    AddListRow(m_listCtrl, {CGlobalFunctions::TrimString(m_purchases.GetAt(i).m_strPurchaser, false)});
+  SelectFirstRow(m_listCtrl);
+  ShowSelected();
+}
+
+int CPurchasersDlg::SelectedRow() const {
+  const int row = SelectedListRow(m_listCtrl);
+  return row < m_purchases.GetSize() ? row : -1;
+}
+
+void CPurchasersDlg::ShowSelected() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  const CSLPurchaseDtlInfo& p = m_purchases.GetAt(row);
+  setControlText(IDC_STATUS, CGlobalFunctions::TrimString(p.m_strStatus, false));
+  setControlText(IDC_BOUGHT, CGlobalFunctions::TrimString(p.m_nBoughtQty));
+  setControlText(IDC_NEED, CGlobalFunctions::TrimString(p.m_strNeedQty, true));
+  setControlText(IDC_BUY_QTY, CGlobalFunctions::TrimString(p.m_strBuyQty, true));
+  setControlText(IDC_BUY_PRICE, CGlobalFunctions::TrimString(p.m_strBuyPrice, true));
+  setControlText(IDC_RETAIL, CGlobalFunctions::TrimString(p.m_strRetailPrice, true));
+}
+
+// Without a selected row, OK does nothing.
+void CPurchasersDlg::onOk() {
+  const int row = SelectedRow();
+  if (row < 0) return;
+  m_selected = m_purchases.GetAt(row);
+  endDialog(platform::IDOK);
+}
