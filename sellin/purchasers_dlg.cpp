@@ -2,11 +2,8 @@
 
 #include <QTreeWidget>
 
-#include "platform/message_box.h"
 #include "sellin/sellin_lists.h"
-#include "shell/shell_app.h"
 #include "tessel/global_functions.h"
-#include "wire/exchange.h"
 
 namespace {
 
@@ -68,18 +65,10 @@ void CPurchasersDlg::SetUpList() {
 }
 
 bool CPurchasersDlg::RunQuery() {
-  CShellApp* app = CShellApp::Instance();
-  if (!app) return false;
   m_purchases.RemoveAll();
-  CSocketMessage& msg = app->m_socketMsg;
-  msg.Reset();
-  msg.AddQuery(wire::kPacketQuery, m_strQuery);
-  if (!msg.SendQuery() || msg.IsError(0)) {
-    platform::messageBox(this, msg.GetResponse(0), windowTitle(), platform::MessageIcon::Stop,
-                         platform::MessageButtons::Ok);
-    return false;
-  }
-  m_purchases.FillFromResponse(msg.GetResponse(0));
+  const std::optional<CListReply> reply = SendListQuery(this, m_strQuery);
+  if (!reply) return false;
+  m_purchases.FillFromResponse(reply->text);
   FillList();
   return true;
 }
@@ -92,10 +81,7 @@ void CPurchasersDlg::FillList() {
   ShowSelected();
 }
 
-int CPurchasersDlg::SelectedRow() const {
-  const int row = SelectedListRow(m_listCtrl);
-  return row < m_purchases.GetSize() ? row : -1;
-}
+int CPurchasersDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_purchases.GetSize()); }
 
 void CPurchasersDlg::ShowSelected() {
   const int row = SelectedRow();

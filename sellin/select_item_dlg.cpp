@@ -4,11 +4,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "platform/message_box.h"
 #include "sellin/sellin_lists.h"
-#include "shell/shell_app.h"
 #include "tessel/global_functions.h"
-#include "wire/exchange.h"
 
 namespace {
 
@@ -77,21 +74,12 @@ void CSelectItemDlg::SetUpList() {
 }
 
 bool CSelectItemDlg::QueryPage(int page) {
-  CShellApp* app = CShellApp::Instance();
-  if (!app) return false;
-  CSocketMessage& msg = app->m_socketMsg;
-  msg.Reset();
-  msg.AddQuery(wire::kPacketQuery, m_strQuery);
-  msg.SetNextPage(page, 0);
-  if (!msg.SendQuery() || msg.IsError(0)) {
-    platform::messageBox(this, msg.GetResponse(0), windowTitle(), platform::MessageIcon::Stop,
-                         platform::MessageButtons::Ok);
-    return false;
-  }
+  const std::optional<CListReply> reply = SendListQuery(this, m_strQuery, page);
+  if (!reply) return false;
   m_details.RemoveAll();
-  m_details.FillFromResponse(msg.GetResponse(0));
-  m_nPage = msg.GetCurrentPage(0);
-  ShowPaging(msg.GetPageCount(0));
+  m_details.FillFromResponse(reply->text);
+  m_nPage = reply->page;
+  ShowPaging(reply->pageCount);
   FillList();
   return true;
 }
@@ -116,10 +104,7 @@ void CSelectItemDlg::FillList() {
   ShowSelected();
 }
 
-int CSelectItemDlg::SelectedRow() const {
-  const int row = SelectedListRow(m_listCtrl);
-  return row < m_details.GetSize() ? row : -1;
-}
+int CSelectItemDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_details.GetSize()); }
 
 void CSelectItemDlg::ShowSelected() {
   const int row = SelectedRow();

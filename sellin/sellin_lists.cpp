@@ -2,6 +2,11 @@
 
 #include <QTreeWidget>
 
+#include "platform/dialog.h"
+#include "platform/message_box.h"
+#include "shell/shell_app.h"
+#include "wire/exchange.h"
+
 void SetUpColumns(QTreeWidget* list, std::initializer_list<CListColumn> columns) {
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -21,8 +26,23 @@ void SelectFirstRow(QTreeWidget* list) {
   list->topLevelItem(0)->setSelected(true);
 }
 
-int SelectedListRow(const QTreeWidget* list) {
+int SelectedListRow(const QTreeWidget* list, int recordCount) {
   for (int i = 0; i < list->topLevelItemCount(); ++i)
-    if (list->topLevelItem(i)->isSelected()) return i;
+    if (list->topLevelItem(i)->isSelected()) return i < recordCount ? i : -1;
   return -1;
+}
+
+std::optional<CListReply> SendListQuery(platform::Dialog* dialog, const QString& query, int page) {
+  CShellApp* app = CShellApp::Instance();
+  if (!app) return std::nullopt;
+  CSocketMessage& msg = app->m_socketMsg;
+  msg.Reset();
+  msg.AddQuery(wire::kPacketQuery, query);
+  msg.SetNextPage(page, 0);
+  if (!msg.SendQuery() || msg.IsError(0)) {
+    platform::messageBox(dialog, msg.GetResponse(0), dialog->windowTitle(), platform::MessageIcon::Stop,
+                         platform::MessageButtons::Ok);
+    return std::nullopt;
+  }
+  return CListReply{msg.GetResponse(0), msg.GetCurrentPage(0), msg.GetPageCount(0)};
 }

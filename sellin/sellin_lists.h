@@ -4,7 +4,12 @@
 #include <QString>
 #include <QStringList>
 #include <initializer_list>
+#include <optional>
 #include <utility>
+
+namespace platform {
+class Dialog;
+}
 
 class QTreeWidget;
 
@@ -17,5 +22,16 @@ void SetUpColumns(QTreeWidget* list, std::initializer_list<CListColumn> columns)
 // Appends a row with one text per column.
 void AddListRow(QTreeWidget* list, const QStringList& texts);
 void SelectFirstRow(QTreeWidget* list);
-// The first selected row, or -1.
-int SelectedListRow(const QTreeWidget* list);
+// The first selected row if a record stands behind it (row < recordCount), or -1.
+int SelectedListRow(const QTreeWidget* list, int recordCount);
+
+struct CListReply {
+  QString text;
+  int page = -1;
+  int pageCount = -1;
+};
+
+// Sends one query (packet type 3, the page asked for) on the application's
+// message object. Without a message object, or when the exchange failed or
+// the server refused (the clerk is then shown its text), nothing.
+std::optional<CListReply> SendListQuery(platform::Dialog* dialog, const QString& query, int page = -1);

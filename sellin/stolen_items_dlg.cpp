@@ -4,14 +4,11 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "platform/message_box.h"
 #include "sellin/sellin_lists.h"
 #include "sellin/stolen_item_fill.h"
-#include "shell/shell_app.h"
 #include "tessel/global_functions.h"
 #include "tessel/query_strings.h"
 #include "tessel/trim.h"
-#include "wire/exchange.h"
 
 namespace {
 
@@ -59,17 +56,9 @@ bool CStolenItemsDlg::onInitDialog() {
 
 bool CStolenItemsDlg::RunQuery() {
   const QString query = CGlobalQueryStrings::GetSLStolenItem(m_nSKU, m_strStudentID, m_nStoreNum);
-  CShellApp* app = CShellApp::Instance();
-  if (!app) return false;
-  CSocketMessage& msg = app->m_socketMsg;
-  msg.Reset();
-  msg.AddQuery(wire::kPacketQuery, query);
-  if (!msg.SendQuery() || msg.IsError(0)) {
-    platform::messageBox(this, msg.GetResponse(0), windowTitle(), platform::MessageIcon::Stop,
-                         platform::MessageButtons::Ok);
-    return false;
-  }
-  m_items.FillFromResponse(msg.GetResponse(0));
+  const std::optional<CListReply> reply = SendListQuery(this, query);
+  if (!reply) return false;
+  m_items.FillFromResponse(reply->text);
   return true;
 }
 
@@ -87,10 +76,7 @@ void CStolenItemsDlg::FillList() {
   ShowSelected();
 }
 
-int CStolenItemsDlg::SelectedRow() const {
-  const int row = SelectedListRow(m_listCtrl);
-  return row < m_items.GetSize() ? row : -1;
-}
+int CStolenItemsDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_items.GetSize()); }
 
 void CStolenItemsDlg::ShowSelected() {
   const int row = SelectedRow();
