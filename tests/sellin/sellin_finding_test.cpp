@@ -9,6 +9,7 @@
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
 #include "sellin/sellin_app.h"
+#include "sellin/stolen_item_fill.h"
 #include "sellin/stolen_items_dlg.h"
 #include "tessel/query_strings.h"
 #include "tessel/socket_message.h"
@@ -226,6 +227,21 @@ TEST_F(SellinFindingTest, ItemLookupShowsWhatTheStoreKnows) {
   expectBox(unreachable());
   m_app->LookUpItem(QStringLiteral("200001"), 1);
   checkBoxes();
+}
+
+TEST(StolenItemFill, ElevenLinesNoneOfThemMoney) {
+  CStolenItemFill none;
+  EXPECT_FALSE(none.Fill(nullptr));
+  EXPECT_TRUE(none.GetDataArr().isEmpty());
+  CSLStolenItemInfo report;  // empty comment, SKU 0
+  report.m_strStudentID = QStringLiteral("S1");
+  CStolenItemFill fill;
+  ASSERT_TRUE(fill.Fill(&report));
+  ASSERT_EQ(fill.GetDataArr().size(), 11);
+  EXPECT_EQ(fill.GetDataArr()[3].m_strLabel, QString());
+  EXPECT_EQ(fill.GetDataArr()[3].m_strValue, QString());
+  EXPECT_EQ(fill.GetDataArr()[4].m_strValue, QStringLiteral("0"));
+  for (const CData& line : fill.GetDataArr()) EXPECT_FALSE(line.m_bMoney) << line.m_strLabel.toStdString();
 }
 
 }  // namespace
