@@ -58,6 +58,7 @@ constexpr const char* kBindings[] = {"Hardcover", "Paperback", "Loose-leaf", "Sp
 constexpr const char* kLocations[] = {"Textbooks A-3", "Textbooks B-1", "Trade C-2", "Backroom", "Annex shelf 4"};
 
 constexpr std::int64_t kStore = 1;
+constexpr std::int64_t kDemoBooks = 300;
 constexpr std::int64_t kOtherStore = 2;
 // The store's own purchaser is OST, the company on the start dialog.
 constexpr const char* kOstPurchaser = "Ostrand Company";
@@ -90,6 +91,17 @@ std::string isbnBody10(std::int64_t n) {
   if (n % 13 == 6)
     while (queries::isbn10CheckDigit(body) != 'X') body = padded(std::stoll(body) + 1, 9);
   return body;
+}
+
+// Beyond the demo store, each title carries one of some 1700 made-up series
+// names, so that a large catalogue has the spread of words a real one has.
+std::string seriesName(std::int64_t n) {
+  static const char* const kSyllables[] = {"ta", "vo", "lin", "mar", "ke", "do", "ri", "san", "po", "bel", "nu", "gar"};
+  constexpr std::int64_t k = std::size(kSyllables);
+  const std::int64_t h = (n * 2654435761) % (k * k * k);
+  std::string name = std::string(kSyllables[h / (k * k)]) + kSyllables[(h / k) % k] + kSyllables[h % k];
+  name[0] = char(name[0] - 'a' + 'A');
+  return name;
 }
 
 std::string formTitle(const char* form, const char* subject) {
@@ -126,6 +138,7 @@ void describe(Book& b, std::int64_t n) {
   b.edition = std::to_string(m / titles + 1);
   b.copyright = std::to_string(1998 + (m % 25) + 2 * (m / titles));
   b.bookKey = "K" + std::to_string(2000 + title);
+  if (n >= kDemoBooks) b.title += " — " + seriesName(n);
 }
 
 Book newBook(std::int64_t n) {
@@ -237,8 +250,6 @@ void insertStolenReports(storage::Connection& db) {
         r);
 }
 
-constexpr std::int64_t kDemoBooks = 300;
-
 void addBooks(storage::Connection& db, std::int64_t first, std::int64_t count,
               std::initializer_list<std::int64_t> sessions, std::int64_t wholesaleSession,
               std::initializer_list<std::int64_t> stores) {
@@ -261,6 +272,12 @@ std::string demoIsbn13(std::int64_t n) {
 }
 
 std::int64_t demoSku(std::int64_t n) { return 200001 + n; }
+
+std::string demoTitle(std::int64_t n) {
+  Book b;
+  describe(b, n);
+  return b.title;
+}
 
 void seedDemoCatalogue(storage::Connection& db) {
   addBooks(db, 0, kDemoBooks, {1001, 1002, 1003, 2001}, 1003, {kStore, kOtherStore});

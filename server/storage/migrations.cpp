@@ -101,6 +101,7 @@ const std::array<std::vector<std::string_view>, 2> kMigrations = {{
         " word TEXT NOT NULL,"
         " item_id TEXT NOT NULL REFERENCES books(item_id),"
         " PRIMARY KEY (word, item_id))",
+        "CREATE INDEX book_title_words_by_item ON book_title_words(item_id, word)",
 
         "CREATE TABLE book_purchasers ("
         " session_id INTEGER NOT NULL REFERENCES buying_sessions(session_id),"
