@@ -30,7 +30,7 @@ struct Match {
 };
 
 // More title-word matches than a clerk would page through: more words are asked for.
-constexpr std::int64_t kMaxTitleMatches = 300;
+constexpr std::int64_t kMaxTitlePages = 30;
 
 // A code names books by one column of theirs.
 Match columnMatch(const char* where, storage::Value value, std::string noneSentence) {
@@ -86,11 +86,12 @@ Match matchFor(storage::Connection& db, const ItemCode& code, const std::string&
   return titleWordMatch(db, code, typed);
 }
 
-std::int64_t countMatches(storage::Connection& db, const Match& match) {
+// Counts title-word matches only up to one past the bound.
+std::int64_t countMatches(storage::Connection& db, const Match& match, std::int64_t bound) {
   if (match.idsSql.empty())
     return integerAt(db.query("SELECT COUNT(*) FROM " + match.from + " WHERE " + match.where, match.params).at(0), 0);
   std::vector<storage::Value> params = match.params;
-  params.push_back(kMaxTitleMatches + 1);
+  params.emplace_back(std::in_place_type<std::int64_t>, bound + 1);
   return integerAt(db.query("SELECT COUNT(*) FROM (" + match.idsSql + " LIMIT ?) m", params).at(0), 0);
 }
 
@@ -109,12 +110,13 @@ wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments) {
   if (code.kind == ItemCode::Kind::Invalid) return errorReply(code.problem);
   const Match match = matchFor(context.db, code, std::string(*typed));
 
-  const std::int64_t matches = countMatches(context.db, match);
-  if (matches == 0) return errorReply(match.noneSentence);
-  if (matches > kMaxTitleMatches)
-    return errorReply("More than " + std::to_string(kMaxTitleMatches) + " books have title words beginning with \"" +
-                      std::string(*typed) + "\": type more of the title, or scan the book's code.");
   const std::int64_t pageSize = context.services.itemPageSize;
+  const std::int64_t bound = kMaxTitlePages * pageSize;
+  const std::int64_t matches = countMatches(context.db, match, bound);
+  if (matches == 0) return errorReply(match.noneSentence);
+  if (matches > bound)
+    return errorReply("More than " + std::to_string(bound) + " books have title words beginning with \"" +
+                      std::string(*typed) + "\": type more of the title, or scan the book's code.");
   const std::int64_t pageCount = (matches + pageSize - 1) / pageSize;
   const std::int64_t page = context.page == -1 ? 1 : context.page;
   if (page < 1 || page > pageCount)

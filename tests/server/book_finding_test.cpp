@@ -102,9 +102,11 @@ TEST_F(BookFinding, PagesAreStableAndBoundedByThePageCount) {
 
 TEST_F(BookFinding, PageSizeIsTheServersSetting) {
   storeserver::ServerOptions o = options();
-  o.itemPageSize = 4;
+  o.itemPageSize = 3;
   start(o);
-  EXPECT_EQ(summary(page("calculus", 7)), "1 on page 7 of 7, first SKU 00200021");
+  EXPECT_EQ(summary(page("calculus", 9)), "1 on page 9 of 9, first SKU 00200021");
+  EXPECT_EQ(summary(page("a", 1)), "error: More than 90 books have title words beginning with \"a\": type more of "
+                                   "the title, or scan the book's code.");
 }
 
 TEST_F(BookFinding, TheSessionMustBeAnOpenOneOfTheStore) {
