@@ -61,7 +61,7 @@ bool CPurchasersDlg::onInitDialog() {
 }
 
 void CPurchasersDlg::SetUpList() {
-  SetUpColumns(m_listCtrl, {{QStringLiteral("Purchasers"), m_listCtrl->viewport()->width()}});
+  SetUpColumns(m_listCtrl, {{QStringLiteral("Purchasers"), m_listCtrl->contentsRect().width()}});
 }
 
 bool CPurchasersDlg::RunQuery() {

@@ -69,7 +69,7 @@ bool CSelectItemDlg::onInitDialog() {
 }
 
 void CSelectItemDlg::SetUpList() {
-  const int w = m_listCtrl->viewport()->width();
+  const int w = m_listCtrl->contentsRect().width();
   SetUpColumns(m_listCtrl, {{QStringLiteral("ISBN"), int(w * 0.5)}, {QStringLiteral("SKU"), int(w * 0.42)}});
 }
 
