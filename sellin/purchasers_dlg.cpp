@@ -14,23 +14,20 @@ platform::DialogTemplate purchasersTemplate() {
   t.id = D::IDD;
   t.title = QStringLiteral("Dialog");
   t.size = {160, 165};
-  auto label = [](int id, const char* text, QRect rect) {
-    return ControlSpec{id, ControlKind::Label, QString::fromLatin1(text), rect};
-  };
   t.controls = {
       {D::IDC_LIST, ControlKind::ListView, {}, {7, 7, 146, 66}, NoHeader | Border},
-      label(D::IDC_STATUS_LABEL, "Status:", {7, 75, 48, 8}),
-      label(D::IDC_STATUS, "status", {65, 75, 88, 8}),
-      label(D::IDC_BOUGHT_LABEL, "Bought Qty:", {7, 85, 48, 8}),
-      label(D::IDC_BOUGHT, "bought qty", {65, 85, 88, 8}),
-      label(D::IDC_NEED_LABEL, "Need Qty:", {7, 95, 48, 8}),
-      label(D::IDC_NEED, "need qty", {65, 95, 88, 8}),
-      label(D::IDC_BUY_QTY_LABEL, "Buy Qty:", {7, 105, 48, 8}),
-      label(D::IDC_BUY_QTY, "buy qty", {65, 105, 88, 8}),
-      label(D::IDC_BUY_PRICE_LABEL, "Buy Price:", {7, 115, 48, 8}),
-      label(D::IDC_BUY_PRICE, "buy price", {65, 115, 88, 8}),
-      label(D::IDC_RETAIL_LABEL, "Retail Price:", {7, 125, 48, 8}),
-      label(D::IDC_RETAIL, "retail price", {65, 125, 88, 8}),
+      StaticControl(D::IDC_STATUS_LABEL, "Status:", {7, 75, 48, 8}),
+      StaticControl(D::IDC_STATUS, "status", {65, 75, 88, 8}),
+      StaticControl(D::IDC_BOUGHT_LABEL, "Bought Qty:", {7, 85, 48, 8}),
+      StaticControl(D::IDC_BOUGHT, "bought qty", {65, 85, 88, 8}),
+      StaticControl(D::IDC_NEED_LABEL, "Need Qty:", {7, 95, 48, 8}),
+      StaticControl(D::IDC_NEED, "need qty", {65, 95, 88, 8}),
+      StaticControl(D::IDC_BUY_QTY_LABEL, "Buy Qty:", {7, 105, 48, 8}),
+      StaticControl(D::IDC_BUY_QTY, "buy qty", {65, 105, 88, 8}),
+      StaticControl(D::IDC_BUY_PRICE_LABEL, "Buy Price:", {7, 115, 48, 8}),
+      StaticControl(D::IDC_BUY_PRICE, "buy price", {65, 115, 88, 8}),
+      StaticControl(D::IDC_RETAIL_LABEL, "Retail Price:", {7, 125, 48, 8}),
+      StaticControl(D::IDC_RETAIL, "retail price", {65, 125, 88, 8}),
       {IDCANCEL, ControlKind::PushButton, QStringLiteral("Cancel"), {119, 144, 34, 14}},
   };
   return t;

@@ -16,25 +16,22 @@ platform::DialogTemplate selectItemTemplate() {
   t.id = D::IDD;
   t.title = QStringLiteral("Dialog");
   t.size = {160, 165};
-  auto label = [](int id, const char* text, QRect rect) {
-    return ControlSpec{id, ControlKind::Label, QString::fromLatin1(text), rect};
-  };
   t.controls = {
-      label(D::IDC_PAGE, "Page xxx of xxx", {98, 0, 54, 8}),
+      StaticControl(D::IDC_PAGE, "Page xxx of xxx", {98, 0, 54, 8}),
       {D::IDC_LIST, ControlKind::ListView, {}, {7, 9, 146, 56}, NoHeader | Border},
-      label(D::IDC_BOOKKEY_LABEL, "Book Key:", {7, 68, 41, 8}),
-      label(D::IDC_BOOKKEY, "bookkey", {65, 68, 88, 8}),
-      label(D::IDC_BOOKKEY_LABEL + 1, "Imprint:", {7, 76, 41, 8}),
-      label(D::IDC_IMPRINT, "imprint", {65, 76, 88, 8}),
-      label(D::IDC_BOOKKEY_LABEL + 2, "Binding:", {7, 84, 41, 8}),
-      label(D::IDC_BINDING, "binding", {65, 84, 88, 8}),
-      label(D::IDC_BOOKKEY_LABEL + 3, "ED:", {7, 92, 16, 8}),
-      label(D::IDC_EDITION, "ed", {25, 92, 10, 8}),
-      label(D::IDC_BOOKKEY_LABEL + 4, "Stolen:", {45, 92, 26, 8}),
-      label(D::IDC_STOLEN, "s", {72, 92, 10, 8}),
-      label(D::IDC_BOOKKEY_LABEL + 5, "Guide:", {92, 92, 24, 8}),
-      label(D::IDC_GUIDE, "g", {117, 92, 20, 8}),
-      label(D::IDC_DESC, "desc", {7, 101, 146, 35}),
+      StaticControl(D::IDC_BOOKKEY_LABEL, "Book Key:", {7, 68, 41, 8}),
+      StaticControl(D::IDC_BOOKKEY, "bookkey", {65, 68, 88, 8}),
+      StaticControl(D::IDC_BOOKKEY_LABEL + 1, "Imprint:", {7, 76, 41, 8}),
+      StaticControl(D::IDC_IMPRINT, "imprint", {65, 76, 88, 8}),
+      StaticControl(D::IDC_BOOKKEY_LABEL + 2, "Binding:", {7, 84, 41, 8}),
+      StaticControl(D::IDC_BINDING, "binding", {65, 84, 88, 8}),
+      StaticControl(D::IDC_BOOKKEY_LABEL + 3, "ED:", {7, 92, 16, 8}),
+      StaticControl(D::IDC_EDITION, "ed", {25, 92, 10, 8}),
+      StaticControl(D::IDC_BOOKKEY_LABEL + 4, "Stolen:", {45, 92, 26, 8}),
+      StaticControl(D::IDC_STOLEN, "s", {72, 92, 10, 8}),
+      StaticControl(D::IDC_BOOKKEY_LABEL + 5, "Guide:", {92, 92, 24, 8}),
+      StaticControl(D::IDC_GUIDE, "g", {117, 92, 20, 8}),
+      StaticControl(D::IDC_DESC, "desc", {7, 101, 146, 35}),
       {D::IDC_PREV, ControlKind::PushButton, QStringLiteral("Prev"), {7, 144, 28, 14}},
       {D::IDC_NEXT, ControlKind::PushButton, QStringLiteral("Next"), {38, 144, 28, 14}},
       {IDCANCEL, ControlKind::PushButton, QStringLiteral("Cancel"), {119, 144, 34, 14}},

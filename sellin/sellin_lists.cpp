@@ -7,6 +7,10 @@
 #include "shell/shell_app.h"
 #include "wire/exchange.h"
 
+platform::ControlSpec StaticControl(int id, const char* text, QRect rect) {
+  return {id, platform::ControlKind::Label, QString::fromLatin1(text), rect};
+}
+
 void SetUpColumns(QTreeWidget* list, std::initializer_list<CListColumn> columns) {
   list->setSelectionMode(QAbstractItemView::SingleSelection);
   list->setSelectionBehavior(QAbstractItemView::SelectRows);

@@ -11,7 +11,12 @@ namespace platform {
 class Dialog;
 }
 
+#include "platform/dialog_template.h"
+
 class QTreeWidget;
+
+// A static control of a chooser's template.
+platform::ControlSpec StaticControl(int id, const char* text, QRect rect);
 
 struct CListColumn {
   QString title;
