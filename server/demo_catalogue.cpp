@@ -98,7 +98,10 @@ std::string isbnBody10(std::int64_t n) {
 std::string seriesName(std::int64_t n) {
   static const char* const kSyllables[] = {"ta", "vo", "lin", "mar", "ke", "do", "ri", "san", "po", "bel", "nu", "gar"};
   constexpr std::int64_t k = std::size(kSyllables);
-  const std::int64_t h = (n * 2654435761) % (k * k * k);
+  // Mixed, so that the name does not follow the subject (both come from n).
+  std::uint64_t x = std::uint64_t(n) * 0x9E3779B97F4A7C15u;
+  x ^= x >> 29;
+  const std::int64_t h = std::int64_t(x % std::uint64_t(k * k * k));
   std::string name = std::string(kSyllables[h / (k * k)]) + kSyllables[(h / k) % k] + kSyllables[h % k];
   name[0] = char(name[0] - 'a' + 'A');
   return name;
