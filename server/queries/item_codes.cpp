@@ -46,7 +46,7 @@ ItemCode fromIsbn10(std::string_view isbn10, std::string_view typed) {
 ItemCode fromDigits(const std::string& digits, std::string_view typed) {
   switch (digits.size()) {
     case 13: return fromEan13(digits, typed);
-    case 15:  // EAN-13 and a 2-digit add-on (issue number)
+    case 15:  // EAN-13 and a 2-digit add-on (a periodical's number)
     case 18:  // EAN-13 and a 5-digit add-on (price): the add-on names no book
       return fromEan13(std::string_view(digits).substr(0, 13), typed);
     case 10: return fromIsbn10(digits, typed);
