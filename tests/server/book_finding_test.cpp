@@ -4,6 +4,7 @@
 #include <set>
 
 #include "server/demo_catalogue.h"
+#include "server/queries/item_codes.h"
 #include "server/queries/query.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
@@ -81,6 +82,22 @@ TEST_F(BookFinding, CodesMatchTheBooksTheyName) {
   const auto replies = askAll(queries);
   ASSERT_EQ(replies.size(), cases.size());
   for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(summary(replies[i]), cases[i].second) << cases[i].first;
+}
+
+TEST(TitleWords, CaseAndAccentsFoldedEachWordOnce) {
+  using storeserver::queries::titleWords;
+  using Words = std::vector<std::string>;
+  const std::vector<std::pair<std::string, Words>> cases = {
+      {"Éléments d'Histoire de l'Art", {"elements", "d", "histoire", "de", "l", "art"}},
+      {"Grundzüge der Physik — Straße", {"grundzuge", "der", "physik", "strasse"}},
+      {"ŒUVRES, œuvres; Łódź", {"oeuvres", "lodz"}},
+      {"Calculus: Early Transcendentals, 2nd", {"calculus", "early", "transcendentals", "2nd"}},
+      {"Ελληνικά и кириллица", {"Ελληνικά", "и", "кириллица"}},  // other scripts as written
+      {" -- ", {}},
+  };
+  for (const auto& [title, words] : cases) EXPECT_EQ(titleWords(title), words) << title;
+  const std::string end = storeserver::queries::prefixEnd("calc");
+  EXPECT_TRUE(std::string("calc") < end && std::string("calculus") < end && std::string("cald") > end);
 }
 
 TEST_F(BookFinding, PagesAreStableAndBoundedByThePageCount) {
