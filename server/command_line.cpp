@@ -57,6 +57,10 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 1, 24 * 365);
     if (!n) return bad("a number of hours from 1 to 8760");
     o.tokenLifetime = std::chrono::hours(*n);
+  } else if (name == "item-page-size") {
+    const auto n = number(value, 1, 100);
+    if (!n) return bad("a number of books from 1 to 100");
+    o.itemPageSize = int(*n);
   } else {
     return "Unknown option \"" + name + "\".";
   }
@@ -160,6 +164,7 @@ Options (each also "--name=value"):
   --workers N         database worker threads, one connection each (default 2)
   --max-in-flight N   requests waiting for a worker before "busy" answers (default 1024)
   --token-hours N     lifetime of a log-in (default 12)
+  --item-page-size N  books per page of the item chooser (default 10)
   --config FILE       read "name = value" lines (names as above, without "--");
                       options on the command line win
   --help              show this text

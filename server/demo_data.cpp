@@ -18,6 +18,7 @@
 #include "server/demo_data.h"
 
 #include "server/demo_adoptions.h"
+#include "server/demo_catalogue.h"
 
 #include <array>
 #include <string>
@@ -119,6 +120,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
        V{6, "S100300", 5, "2024-09-01", "2025-06-30", 60000, 50000}});
 
   seedDemoAdoptions(db);
+  seedDemoCatalogue(db);
   tx.commit();
   return true;
 }

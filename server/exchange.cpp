@@ -20,8 +20,9 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
   kind = printable(request->kind, 32);
   for (const queries::QueryKind& k : queries::queryKinds()) {
     if (k.name != request->kind) continue;
-    if (query.packet != k.packet)
+    if (!k.packets.has(query.packet))
       return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
+    context.page = query.page;
     try {
       return k.run(context, request->arguments);
     } catch (const storage::Error& e) {

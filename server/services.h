@@ -17,6 +17,7 @@ struct ServiceContext {
   std::chrono::milliseconds tokenLifetime;
   FailureLimit failures;
   Logger& log;
+  int itemPageSize = 10;  // books per page of the item chooser
 };
 
 HttpResponse handleLogin(storage::Connection& db, std::string_view body, const ServiceContext& context);

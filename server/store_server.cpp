@@ -38,7 +38,9 @@ struct StoreServer::Impl {
         log(o.logSink),
         context{PasswordChecker(o.passwordCost), o.tokenLifetime, FailureLimit{o.maxFailedLogins, o.failedLoginWindow},
                 log},
-        pool(std::move(connections)) {}
+        pool(std::move(connections)) {
+    context.itemPageSize = o.itemPageSize;
+  }
 
   // Runs on an I/O thread: only routing here, database work goes to the pool.
   void handle(HttpRequest&& request, Responder respond) {

@@ -7,9 +7,11 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "tessel/detail_dlg.h"
+#include "tessel/item_lookup_dlg.h"
 #include "tessel/login_dlg.h"
 #include "tessel/socket_message.h"
 #include "tessel/tessel_config.h"
+#include "tessel/trim.h"
 
 namespace {
 
@@ -107,4 +109,26 @@ void CGlobalFunctions::FillLocationCombo(QComboBox* combo, const CDataArray<CLoc
       break;
     }
   combo->setCurrentIndex(selected);
+}
+
+QString CGlobalFunctions::TrimString(const QString& text, bool bNumber) {
+  if (!bNumber) return TrimLeading(text);
+  QString trimmed = text.trimmed();
+  const bool negative = trimmed.startsWith(QLatin1Char('-'));
+  if (negative) trimmed.remove(0, 1);
+  qsizetype zeros = 0;
+  while (zeros + 1 < trimmed.size() && trimmed.at(zeros) == QLatin1Char('0') && trimmed.at(zeros + 1).isDigit())
+    ++zeros;
+  trimmed.remove(0, zeros);
+  return negative ? QLatin1Char('-') + trimmed : trimmed;
+}
+
+QString CGlobalFunctions::TrimString(int value) { return QString::number(value); }
+
+QString CGlobalFunctions::TrimSKU(int sku) { return sku > 0 ? QString::number(sku) : QString(); }
+
+void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, const CDataArray<CProductInfo>& products,
+                                         const CDataArray<CInventoryInfo>& inventory, QWidget* parent) {
+  CItemLookupDlg dlg(storeNum, products, inventory, parent);
+  dlg.runModal();
 }

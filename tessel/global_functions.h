@@ -45,4 +45,17 @@ class CGlobalFunctions {
   // number as item data, and selects the first location of storeNum; when
   // none has it, the first entry, so the clerk can look up at once.
   static void FillLocationCombo(QComboBox* combo, const CDataArray<CLocationInfo>& locations, int storeNum);
+  // A field for display: leading white space removed; for a number (bNumber),
+  // leading zeros too, one digit kept before the point ("0012.50" reads
+  // "12.50", "00000" reads "0", "-003.05" reads "-3.05"). "*" stays "*".
+  static QString TrimString(const QString& text, bool bNumber);
+  static QString TrimString(int value);
+  // A SKU as the lists show it; empty for no SKU (0 or less).
+  static QString TrimSKU(int sku);
+
+  // Shows the item lookup: the product record and the store's inventory
+  // record of a book, modally; an empty array says there is no such record.
+  // The message object is not used for any exchange.
+  static void DoOnItemLookupDlg(CSocketMessage* msg, int storeNum, const CDataArray<CProductInfo>& products,
+                                const CDataArray<CInventoryInfo>& inventory, QWidget* parent = nullptr);
 };

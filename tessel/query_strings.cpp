@@ -27,3 +27,23 @@ QString CGlobalQueryStrings::GetAdoptraDetail(const QString& term, const QString
 QString CGlobalQueryStrings::GetAdoptraPrint(const QString& code, int storeNum, bool student) {
   return QString::fromStdString(wire::requests::adoptionPrint(code.toStdString(), storeNum, student));
 }
+
+QString CGlobalQueryStrings::GetSLItemDetail(int sessionId, const QString& code, int storeNum) {
+  return QString::fromStdString(wire::requests::itemDetail(sessionId, code.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetSLPurchase(int sessionId, const QString& itemId, int storeNum) {
+  return QString::fromStdString(wire::requests::purchasers(sessionId, itemId.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetSLStolenItem(int sku, const QString& studentId, int storeNum) {
+  return QString::fromStdString(wire::requests::stolenItems(sku, studentId.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetProduct(const QString& code, int storeNum) {
+  return QString::fromStdString(wire::requests::product(code.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetInventory(const QString& code, int storeNum) {
+  return QString::fromStdString(wire::requests::inventory(code.toStdString(), storeNum));
+}

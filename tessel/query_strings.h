@@ -17,4 +17,13 @@ class CGlobalQueryStrings {
                                   const QString& section, int storeNum);
   // Adoptra: the printout for a student ID (student true) or an item code.
   static QString GetAdoptraPrint(const QString& code, int storeNum, bool student);
+  // Sellin: the books matching a code or title words, paged by the server.
+  static QString GetSLItemDetail(int sessionId, const QString& code, int storeNum);
+  // Sellin: the purchasers of a book (its item ID) in a session.
+  static QString GetSLPurchase(int sessionId, const QString& itemId, int storeNum);
+  // Sellin: the stolen-book reports of a SKU at a store.
+  static QString GetSLStolenItem(int sku, const QString& studentId, int storeNum);
+  // The item lookup of a SKU: product record, and the store's inventory record.
+  static QString GetProduct(const QString& code, int storeNum);
+  static QString GetInventory(const QString& code, int storeNum);
 };

@@ -140,3 +140,93 @@ class CProblemInfo : public CRecord {
   QString m_strReason;
   QString m_strComment;
 };
+
+// One book of the store: a row of Sellin's item chooser.
+class CSLDetailInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strItemID;
+  int m_nSKU = 0;
+  QString m_strBookKey;
+  QString m_strDesc;
+  QString m_strISBN;
+  QString m_strImprint;
+  QString m_strEdition;
+  QString m_strCopyright;
+  QString m_strBinding;
+  int m_nStolen = 0;
+  int m_nGuide = 0;
+};
+
+// The terms on which one purchaser buys a book in a buying session.
+class CSLPurchaseDtlInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strPurchaser;
+  int m_nOSTPurchaser = 0;
+  QString m_strBuyQty;
+  int m_nBoughtQty = 0;
+  QString m_strNeedQty;
+  QString m_strBuyPrice;
+  QString m_strAltPrice;
+  QString m_strRetailPrice;
+  QString m_strListedPrice;
+  QString m_strStatus;
+  QString m_strCondition;
+  int m_nConditionCheck = 0;
+};
+
+// One stolen-book report.
+class CSLStolenItemInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strStudentID;
+  QString m_strStudentName;
+  QString m_strStolen;
+  QString m_strComment;
+  int m_nSKU = 0;
+  QString m_strBookKey;
+  QString m_strDesc;
+  QString m_strISBN;
+  QString m_strEdition;
+  QString m_strCopyright;
+  QString m_strBinding;
+};
+
+// The product record of a SKU: what the book is and what it sells for.
+class CProductInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nSKU = 0;
+  QString m_strISBN;
+  QString m_strDesc;
+  QString m_strAuthor;
+  QString m_strImprint;
+  QString m_strEdition;
+  QString m_strBinding;
+  QString m_strNewPrice;
+  QString m_strUsedPrice;
+};
+
+// A store's inventory record of a SKU.
+class CInventoryInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nStoreNum = 0;
+  int m_nSKU = 0;
+  int m_nNewOnHand = 0;
+  int m_nUsedOnHand = 0;
+  int m_nOnOrder = 0;
+  QString m_strLocation;
+  QString m_strLastReceived;
+};

@@ -102,5 +102,85 @@ const RecordLayout& adoptionProblem() {
   return layout;
 }
 
+const RecordLayout& slDetail() {
+  static const RecordLayout layout("SLD", {
+      {"item_id", 12, FieldKind::Text},
+      {"sku", 8, FieldKind::Integer},
+      {"book_key", 12, FieldKind::Text},
+      {"description", 60, FieldKind::Text, Overflow::Ellipsis},
+      {"isbn", 13, FieldKind::Text},
+      {"imprint", 30, FieldKind::Text, Overflow::Ellipsis},
+      {"edition", 4, FieldKind::Text},
+      {"copyright", 4, FieldKind::Text},
+      {"binding", 12, FieldKind::Text, Overflow::Ellipsis},
+      {"stolen", 1, FieldKind::Integer},
+      {"guide", 1, FieldKind::Integer},
+  });
+  return layout;
+}
+
+const RecordLayout& slPurchase() {
+  static const RecordLayout layout("SLP", {
+      {"purchaser", 30, FieldKind::Text},
+      {"ost_purchaser", 1, FieldKind::Integer},
+      {"buy_qty", 5, FieldKind::Text},  // a number, or "*" for no limit
+      {"bought_qty", 5, FieldKind::Integer},
+      {"need_qty", 5, FieldKind::Text},  // a number from 0, or "*"
+      {"buy_price", 8, FieldKind::Money},
+      {"alt_price", 8, FieldKind::Money},
+      {"retail_price", 8, FieldKind::Money},
+      {"listed_price", 8, FieldKind::Money},
+      {"status", 20, FieldKind::Text, Overflow::Ellipsis},
+      {"condition", 60, FieldKind::Text, Overflow::Ellipsis},
+      {"condition_check", 1, FieldKind::Integer},
+  });
+  return layout;
+}
+
+const RecordLayout& slStolenItem() {
+  static const RecordLayout layout("SLS", {
+      {"student_id", 20, FieldKind::Text},
+      {"student_name", 40, FieldKind::Text, Overflow::Ellipsis},
+      {"stolen", 40, FieldKind::Text, Overflow::Ellipsis},  // when and where it was reported
+      {"comment", 60, FieldKind::Text, Overflow::Ellipsis},
+      {"sku", 8, FieldKind::Integer},
+      {"book_key", 12, FieldKind::Text},
+      {"description", 60, FieldKind::Text, Overflow::Ellipsis},
+      {"isbn", 13, FieldKind::Text},
+      {"edition", 4, FieldKind::Text},
+      {"copyright", 4, FieldKind::Text},
+      {"binding", 12, FieldKind::Text, Overflow::Ellipsis},
+  });
+  return layout;
+}
+
+const RecordLayout& product() {
+  static const RecordLayout layout("PRD", {
+      {"sku", 8, FieldKind::Integer},
+      {"isbn", 13, FieldKind::Text},
+      {"description", 60, FieldKind::Text, Overflow::Ellipsis},
+      {"author", 40, FieldKind::Text, Overflow::Ellipsis},
+      {"imprint", 30, FieldKind::Text, Overflow::Ellipsis},
+      {"edition", 4, FieldKind::Text},
+      {"binding", 12, FieldKind::Text, Overflow::Ellipsis},
+      {"new_price", 8, FieldKind::Money},
+      {"used_price", 8, FieldKind::Money},
+  });
+  return layout;
+}
+
+const RecordLayout& inventory() {
+  static const RecordLayout layout("INV", {
+      {"store_num", 4, FieldKind::Integer},
+      {"sku", 8, FieldKind::Integer},
+      {"new_on_hand", 6, FieldKind::Integer},
+      {"used_on_hand", 6, FieldKind::Integer},
+      {"on_order", 6, FieldKind::Integer},
+      {"location", 20, FieldKind::Text, Overflow::Ellipsis},
+      {"last_received", 10, FieldKind::Text},  // YYYY-MM-DD, blank when never
+  });
+  return layout;
+}
+
 }  // namespace layouts
 }  // namespace wire

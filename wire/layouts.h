@@ -64,6 +64,15 @@ const RecordLayout& aidAccount();  // a student's aid charge account (Stipendo)
 const RecordLayout& adoption();        // a course section that adopted books (Adoptra)
 const RecordLayout& adoptionDetail();  // one book adopted for a course section (Adoptra)
 const RecordLayout& adoptionProblem(); // a problem report on an adopted book (Adoptra)
+// Sellin's book finding. item_id, sku and isbn are keys the program sends back;
+// the schema keeps them within these widths.
+const RecordLayout& slDetail();      // a book the store sells: a row of the item chooser
+const RecordLayout& slPurchase();    // one purchaser's terms for a book in a session
+const RecordLayout& slStolenItem();  // one stolen-book report
+// The item lookup: the product record of a SKU (what the book is, its prices)
+// and the store's inventory record of it (how many, where).
+const RecordLayout& product();
+const RecordLayout& inventory();
 }  // namespace layouts
 
 }  // namespace wire

@@ -42,6 +42,26 @@ std::string adoptionPrint(std::string_view code, std::int64_t storeNumber, bool 
   return dump({{"request", kAdoptionPrint}, {"code", code}, {"store", storeNumber}, {"student", student}});
 }
 
+std::string itemDetail(std::int64_t sessionId, std::string_view code, std::int64_t storeNumber) {
+  return dump({{"request", kItemDetail}, {"session", sessionId}, {"code", code}, {"store", storeNumber}});
+}
+
+std::string purchasers(std::int64_t sessionId, std::string_view itemId, std::int64_t storeNumber) {
+  return dump({{"request", kPurchasers}, {"session", sessionId}, {"item_id", itemId}, {"store", storeNumber}});
+}
+
+std::string stolenItems(std::int64_t sku, std::string_view studentId, std::int64_t storeNumber) {
+  return dump({{"request", kStolenItems}, {"sku", sku}, {"student_id", studentId}, {"store", storeNumber}});
+}
+
+std::string product(std::string_view code, std::int64_t storeNumber) {
+  return dump({{"request", kProduct}, {"code", code}, {"store", storeNumber}});
+}
+
+std::string inventory(std::string_view code, std::int64_t storeNumber) {
+  return dump({{"request", kInventory}, {"code", code}, {"store", storeNumber}});
+}
+
 std::optional<Request> parse(std::string_view text, std::string& error) {
   JsonReader in(text, "request text");
   auto kind = in.text("request", kMaxKindLength);

@@ -17,9 +17,18 @@ inline constexpr std::string_view kAdoptionsByItem = "adoptra_item";
 inline constexpr std::string_view kAdoptionDetail = "adoptra_detail";
 inline constexpr std::string_view kAdoptionPrint = "adoptra_print";
 
+inline constexpr std::string_view kItemDetail = "sl_item_detail";
+inline constexpr std::string_view kPurchasers = "sl_purchasers";
+inline constexpr std::string_view kStolenItems = "sl_stolen_items";
+inline constexpr std::string_view kProduct = "product";
+inline constexpr std::string_view kInventory = "inventory";
+
 inline constexpr std::size_t kMaxStudentIdLength = 20;
 inline constexpr std::int64_t kMaxStoreNumber = 9999;
-inline constexpr std::size_t kMaxItemCodeLength = 20;
+inline constexpr std::size_t kMaxItemCodeLength = 64;   // a code or title words as scanned or typed
+inline constexpr std::size_t kMaxItemIdLength = 12;     // the width of item_id in its record
+inline constexpr std::int64_t kMaxSessionId = 99999999;
+inline constexpr std::int64_t kMaxSku = 99999999;
 
 // Sellin's buying sessions of a store, for a buyer checked by user and password.
 std::string sessions(std::string_view buyerUser, std::string_view buyerPassword, std::int64_t storeNumber);
@@ -35,6 +44,15 @@ std::string adoptionDetail(std::string_view term, std::string_view department, s
                            std::string_view section, std::int64_t storeNumber);
 // The receipt printout of a student's or an item's adoptions.
 std::string adoptionPrint(std::string_view code, std::int64_t storeNumber, bool student);
+// Sellin: the books of a store matching a code or title words, paged.
+std::string itemDetail(std::int64_t sessionId, std::string_view code, std::int64_t storeNumber);
+// Sellin: the purchasers of a book in a session, with their terms.
+std::string purchasers(std::int64_t sessionId, std::string_view itemId, std::int64_t storeNumber);
+// Sellin: the stolen-book reports of a SKU at a store; the student is the ticket's.
+std::string stolenItems(std::int64_t sku, std::string_view studentId, std::int64_t storeNumber);
+// The item lookup: the product record and the store's inventory record of a SKU.
+std::string product(std::string_view code, std::int64_t storeNumber);
+std::string inventory(std::string_view code, std::int64_t storeNumber);
 
 struct Request {
   std::string kind;

@@ -1,7 +1,7 @@
 #include "server/queries/adoptions.h"
 
 #include "server/log.h"
-#include "server/queries/adoption_item_code.h"
+#include "server/queries/item_codes.h"
 #include "wire/requests.h"
 #include "wire/text.h"
 
@@ -48,16 +48,17 @@ std::optional<Subject> Subject::forItem(storage::Connection& db, const std::stri
     error = tooLongSentence("SKU or ISBN", wire::requests::kMaxItemCodeLength);
     return std::nullopt;
   }
-  const std::optional<ItemCode> item = readItemCode(code);
-  if (!item) {
+  // Codes read as at the buyback counter; title words are not looked up here.
+  const ItemCode item = readItemCode(code);
+  if (item.kind == ItemCode::Kind::Invalid) error = item.problem;
+  else if (item.kind == ItemCode::Kind::Words)
     error = printable(code) + " is not a SKU or an ISBN. Check the code and try again.";
-    return std::nullopt;
-  }
-  const storage::Rows rows =
-      item->sku ? db.query("SELECT sku, isbn FROM adoption_books WHERE sku = ?", {*item->sku})
-                : db.query("SELECT sku, isbn FROM adoption_books WHERE isbn = ?", {item->isbn13});
+  if (!error.empty()) return std::nullopt;
+  const bool bySku = item.kind == ItemCode::Kind::Sku;
+  const storage::Rows rows = bySku ? db.query("SELECT sku, isbn FROM adoption_books WHERE sku = ?", {item.sku})
+                                   : db.query("SELECT sku, isbn FROM adoption_books WHERE isbn = ?", {item.isbn13});
   if (rows.empty()) {
-    error = "No course book has the " + std::string(item->sku ? "SKU " : "ISBN ") + printable(code) + ".";
+    error = "No course book has the " + std::string(bySku ? "SKU " : "ISBN ") + printable(code) + ".";
     return std::nullopt;
   }
   Subject subject;

@@ -3,6 +3,7 @@
 // table of queryKinds(). A handler checks every argument itself and answers
 // an error reply with a sentence for anything wrong.
 #include <optional>
+#include <initializer_list>
 #include <span>
 #include <string>
 #include <string_view>
@@ -35,13 +36,29 @@ struct QueryContext {
     readTx.emplace(db, storage::TxMode::Read);
     return result;
   }
+  // Page the query asked for: -1 for the first page, or not paged.
+  int page = -1;
 };
 
 using Handler = wire::Reply (*)(QueryContext& context, const nlohmann::json& arguments);
 
+// The packet types a request kind may come with.
+class PacketSet {
+ public:
+  constexpr PacketSet(int packet) : bits_(bit(packet)) {}  // NOLINT: one type reads as the set of it
+  constexpr PacketSet(std::initializer_list<int> packets) {
+    for (int p : packets) bits_ |= bit(p);
+  }
+  constexpr bool has(int packet) const { return (bits_ & bit(packet)) != 0; }
+
+ private:
+  static constexpr unsigned bit(int packet) { return packet >= 0 && packet < 32 ? 1u << packet : 0u; }
+  unsigned bits_ = 0;
+};
+
 struct QueryKind {
   std::string_view name;
-  int packet;  // the packet type the kind must come with
+  PacketSet packets;
   Handler run;
 };
 
@@ -53,6 +70,11 @@ wire::Reply adoptionsByStudent(QueryContext& context, const nlohmann::json& argu
 wire::Reply adoptionsByItem(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply adoptionPrint(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply purchasers(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply stolenItems(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply product(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply inventory(QueryContext& context, const nlohmann::json& arguments);
 
 inline wire::Reply errorReply(std::string sentence) { return {true, std::move(sentence), 0, -1}; }
 // A request no working program sends: the clerk gets a plain sentence, the log the detail.

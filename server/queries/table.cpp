@@ -11,6 +11,11 @@ std::span<const QueryKind> queryKinds() {
       {wire::requests::kAdoptionsByItem, wire::kPacketQuery, &adoptionsByItem},
       {wire::requests::kAdoptionDetail, wire::kPacketQuery, &adoptionDetail},
       {wire::requests::kAdoptionPrint, wire::kPacketQuery, &adoptionPrint},
+      {wire::requests::kItemDetail, wire::kPacketQuery, &itemDetail},
+      {wire::requests::kPurchasers, wire::kPacketQuery, &purchasers},
+      {wire::requests::kStolenItems, wire::kPacketQuery, &stolenItems},
+      {wire::requests::kProduct, wire::kPacketQuery, &product},
+      {wire::requests::kInventory, wire::kPacketQuery, &inventory},
   };
   return kinds;
 }

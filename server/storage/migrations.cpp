@@ -10,7 +10,7 @@ namespace {
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts. The width
 // triggers of step 2 are SQLite's own; PostgreSQL would use CHECK constraints.
-const std::array<std::vector<std::string_view>, 3> kMigrations = {{
+const std::array<std::vector<std::string_view>, 4> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -164,6 +164,74 @@ const std::array<std::vector<std::string_view>, 3> kMigrations = {{
         " reason TEXT NOT NULL,"
         " comment TEXT NOT NULL)",
         "CREATE INDEX adoption_problems_by_book ON adoption_problems(store_num, sku, term)",
+    },
+    // Book finding for Sellin. Keys a program sends back (item_id, sku, isbn13,
+    // purchaser, student_id) stay within the widths of their record fields.
+    {
+        "CREATE TABLE books ("
+        " item_id TEXT NOT NULL PRIMARY KEY CHECK (length(item_id) BETWEEN 1 AND 12),"
+        " sku INTEGER NOT NULL UNIQUE CHECK (sku BETWEEN 1 AND 99999999),"
+        " book_key TEXT NOT NULL CHECK (length(book_key) BETWEEN 1 AND 12),"
+        " isbn13 TEXT NOT NULL CHECK (length(isbn13) = 13),"
+        " title TEXT NOT NULL,"
+        " author TEXT NOT NULL,"
+        " imprint TEXT NOT NULL,"
+        " edition TEXT NOT NULL,"
+        " copyright TEXT NOT NULL,"
+        " binding TEXT NOT NULL,"
+        " guide INTEGER NOT NULL)",
+        "CREATE INDEX books_by_isbn ON books(isbn13)",
+        "CREATE INDEX books_by_key ON books(book_key)",
+        "CREATE INDEX books_in_order ON books(title, copyright, item_id)",
+
+        // Title words, case and accents folded: prefixes are found by range.
+        "CREATE TABLE book_title_words ("
+        " word TEXT NOT NULL,"
+        " item_id TEXT NOT NULL REFERENCES books(item_id),"
+        " PRIMARY KEY (word, item_id))",
+        "CREATE INDEX book_title_words_by_item ON book_title_words(item_id, word)",
+
+        "CREATE TABLE book_purchasers ("
+        " session_id INTEGER NOT NULL REFERENCES buying_sessions(session_id),"
+        " item_id TEXT NOT NULL REFERENCES books(item_id),"
+        " purchaser TEXT NOT NULL CHECK (length(purchaser) BETWEEN 1 AND 30),"
+        " ost_purchaser INTEGER NOT NULL,"
+        " no_limit INTEGER NOT NULL,"
+        " buy_qty INTEGER NOT NULL CHECK (buy_qty BETWEEN 0 AND 99999),"
+        " bought_qty INTEGER NOT NULL CHECK (bought_qty BETWEEN 0 AND 99999),"
+        " buy_price_cents BIGINT NOT NULL,"
+        " alt_price_cents BIGINT NOT NULL,"
+        " retail_price_cents BIGINT NOT NULL,"
+        " listed_price_cents BIGINT NOT NULL,"
+        " status TEXT NOT NULL,"
+        " condition_text TEXT NOT NULL,"
+        " condition_check INTEGER NOT NULL,"
+        " PRIMARY KEY (session_id, item_id, purchaser))",
+
+        "CREATE TABLE book_products ("
+        " sku INTEGER NOT NULL PRIMARY KEY REFERENCES books(sku),"
+        " new_price_cents BIGINT NOT NULL,"
+        " used_price_cents BIGINT NOT NULL)",
+
+        "CREATE TABLE book_inventory ("
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " sku INTEGER NOT NULL REFERENCES books(sku),"
+        " new_on_hand INTEGER NOT NULL,"
+        " used_on_hand INTEGER NOT NULL,"
+        " on_order INTEGER NOT NULL,"
+        " location TEXT NOT NULL,"
+        " last_received TEXT NOT NULL,"
+        " PRIMARY KEY (store_num, sku))",
+
+        "CREATE TABLE stolen_book_reports ("
+        " report_id INTEGER NOT NULL PRIMARY KEY,"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " sku INTEGER NOT NULL REFERENCES books(sku),"
+        " student_id TEXT NOT NULL CHECK (length(student_id) BETWEEN 1 AND 20),"
+        " reported_on TEXT NOT NULL,"
+        " stolen TEXT NOT NULL,"
+        " comment_text TEXT NOT NULL)",
+        "CREATE INDEX stolen_book_reports_by_sku ON stolen_book_reports(store_num, sku, reported_on)",
     },
 }};
 

@@ -52,7 +52,7 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionsByStudent("S100300", 3, false), "Student S100300 has no course books at store 3."},
       {adoptionsByItem("10012", 1, false), "No course section at store 1 has adopted the book 9780393310009."},
       {adoptionsByItem("9780134685992", 1, false),
-       "9780134685992 is not a SKU or an ISBN. Check the code and try again."},
+       "The ISBN 9780134685992 has a wrong check digit: check the code or type it again."},
       {adoptionsByItem("99999", 1, false), "No course book has the SKU 99999."},
       {adoptionsByItem("013468599:", 1, false), "013468599: is not a SKU or an ISBN. Check the code and try again."},
       {adoptionsByItem("", 1, false), "Type or scan a SKU or an ISBN."},

@@ -1,0 +1,230 @@
+// Sellin's book finding against the demo catalogue: what each kind of code
+// matches, the server's pages, purchasers and their need, the item lookup's
+// "501" and the stolen-book reports.
+#include <set>
+
+#include "server/demo_catalogue.h"
+#include "server/queries/item_codes.h"
+#include "server/queries/query.h"
+#include "server_fixture.h"
+#include "wire/requests.h"
+
+namespace servertest {
+namespace {
+
+using wire::requests::itemDetail;
+
+class BookFinding : public ServerTest {
+ protected:
+  // Each query as Sellin sends it, after one log-in; in exchanges of at most 16.
+  std::vector<wire::Reply> askAll(const std::vector<wire::Query>& queries) {
+    const std::string token = login(wire::kAppSellin, "buyer", "buyer1");
+    std::vector<wire::Reply> replies;
+    for (std::size_t first = 0; first < queries.size(); first += wire::kMaxQueriesPerExchange) {
+      const std::size_t last = std::min(queries.size(), first + wire::kMaxQueriesPerExchange);
+      const auto part = exchange(wire::kAppSellin, token, {queries.begin() + long(first), queries.begin() + long(last)});
+      replies.insert(replies.end(), part.begin(), part.end());
+    }
+    return replies;
+  }
+  wire::Reply page(const std::string& code, int page, std::int64_t session = 1001) {
+    const auto replies = askAll({{wire::kPacketQuery, itemDetail(session, code, 1), page}});
+    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
+};
+
+std::vector<std::string> skus(const wire::Reply& reply) { return rows(reply, wire::layouts::slDetail(), {"sku"}); }
+
+// "error: <sentence>", or "<rows> on page <p> of <n>, first SKU <sku>".
+std::string summary(const wire::Reply& reply) {
+  if (reply.error) return "error: " + reply.text;
+  const auto found = skus(reply);
+  return std::to_string(found.size()) + " on page " + std::to_string(reply.page) + " of " +
+         std::to_string(reply.pageCount) + ", first SKU " + (found.empty() ? "-" : found[0]);
+}
+
+TEST_F(BookFinding, CodesMatchTheBooksTheyName) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"9780001000001", "1 on page 1 of 1, first SKU 00200001"},
+      {"978-0-00-100000-1", "1 on page 1 of 1, first SKU 00200001"},
+      {" 978 0001 000001 ", "1 on page 1 of 1, first SKU 00200001"},
+      {"9780001000002", "error: The ISBN 9780001000002 has a wrong check digit: check the code or type it again."},
+      {"0001000004", "1 on page 1 of 1, first SKU 00200001"},  // ISBN-10, not a SKU
+      {"0001000005", "error: The ISBN 0001000005 has a wrong check digit: check the code or type it again."},
+      {"000100235X", "1 on page 1 of 1, first SKU 00200007"},
+      {"0-00-100235-x", "1 on page 1 of 1, first SKU 00200007"},
+      {"0001002350", "error: The ISBN 0001002350 has a wrong check digit: check the code or type it again."},
+      {"9791000000107", "1 on page 1 of 1, first SKU 00200011"},
+      {"9791000000108", "error: The ISBN 9791000000108 has a wrong check digit: check the code or type it again."},
+      {"978000100000151999", "1 on page 1 of 1, first SKU 00200001"},  // EAN and a 5-digit price add-on
+      {"978000100000107", "1 on page 1 of 1, first SKU 00200001"},     // EAN and a 2-digit add-on
+      {"978000100000251999", "error: The ISBN 978000100000251999 has a wrong check digit: check the code or type it again."},
+      {"4006381333931", "error: No book has the ISBN 4006381333931."},  // a valid EAN of no book
+      {"4006381333932", "error: The EAN 4006381333932 has a wrong check digit: check the code or type it again."},
+      {"978000100000", "error: The code 978000100000 is neither an ISBN, an EAN nor a SKU: check the code or type it again."},
+      {"200001", "1 on page 1 of 1, first SKU 00200001"},
+      {"99999999", "error: No book has the SKU 99999999."},
+      {storeserver::demoIsbn13(43), "2 on page 1 of 1, first SKU 00200044"},  // new and used copy of one ISBN
+      {"k1000", "9 on page 1 of 1, first SKU 00200001"},                // the book key of nine editions
+      {"calculus", "10 on page 1 of 3, first SKU 00200001"},
+      {"CALC early", "8 on page 1 of 1, first SKU 00200010"},
+      {"algebra", "6 on page 1 of 1, first SKU 00200035"},  // Linear Algebra and Álgebra Lineal
+      {"álgebra LINEAL", "3 on page 1 of 1, first SKU 00200026"},
+      {"economia", "2 on page 1 of 1, first SKU 00200029"},
+      {"ELEMENTS d'hist", "2 on page 1 of 1, first SKU 00200031"},
+      {"grundzuge physik", "2 on page 1 of 1, first SKU 00200033"},
+      {"calculus zzz", "error: No book title has words beginning with \"calculus zzz\"."},
+      {"!!!", "error: Type a code, or letters or digits of the title."},
+      {" - ", "error: Scan a code, or type a code or words of the title."},
+  };
+  std::vector<wire::Query> queries;
+  for (const auto& c : cases) queries.push_back(query(itemDetail(1001, c.first, 1)));
+  const auto replies = askAll(queries);
+  ASSERT_EQ(replies.size(), cases.size());
+  for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(summary(replies[i]), cases[i].second) << cases[i].first;
+}
+
+TEST(TitleWords, CaseAndAccentsFoldedEachWordOnce) {
+  using storeserver::queries::titleWords;
+  using Words = std::vector<std::string>;
+  const std::vector<std::pair<std::string, Words>> cases = {
+      {"Éléments d'Histoire de l'Art", {"elements", "d", "histoire", "de", "l", "art"}},
+      {"Grundzüge der Physik — Straße", {"grundzuge", "der", "physik", "strasse"}},
+      {"ŒUVRES, œuvres; Łódź", {"oeuvres", "lodz"}},
+      {"Calculus: Early Transcendentals, 2nd", {"calculus", "early", "transcendentals", "2nd"}},
+      {"Ελληνικά и кириллица", {"Ελληνικά", "и", "кириллица"}},  // other scripts as written
+      {" -- ", {}},
+  };
+  for (const auto& [title, words] : cases) EXPECT_EQ(titleWords(title), words) << title;
+  const std::string end = storeserver::queries::prefixEnd("calc");
+  EXPECT_TRUE(std::string("calc") < end && std::string("calculus") < end && std::string("cald") > end);
+}
+
+TEST_F(BookFinding, PagesAreStableAndBoundedByThePageCount) {
+  std::vector<std::string> all;
+  for (int p : {1, 2, 3}) {
+    const wire::Reply reply = page("calculus", p);
+    EXPECT_EQ(reply.page, p);
+    EXPECT_EQ(reply.pageCount, 3);
+    const auto found = skus(reply);
+    EXPECT_EQ(found.size(), p == 3 ? 5u : 10u) << "page " << p;
+    all.insert(all.end(), found.begin(), found.end());
+  }
+  EXPECT_EQ(std::set<std::string>(all.begin(), all.end()).size(), 25u) << "a book came twice or went missing";
+  EXPECT_EQ(skus(page("calculus", -1)), std::vector<std::string>(all.begin(), all.begin() + 10)) << "-1 is page 1";
+  EXPECT_EQ(summary(page("calculus", 4)), "error: There is no page 4: the books found fill 3 pages.");
+  EXPECT_EQ(summary(page("calculus", 0)), "error: There is no page 0: the books found fill 3 pages.");
+  EXPECT_EQ(summary(page("9780001000001", 2)), "error: There is no page 2: the books found fill 1 page.");
+}
+
+TEST_F(BookFinding, PageSizeIsTheServersSetting) {
+  storeserver::ServerOptions o = options();
+  o.itemPageSize = 3;
+  start(o);
+  EXPECT_EQ(summary(page("calculus", 9)), "1 on page 9 of 9, first SKU 00200021");
+  EXPECT_EQ(summary(page("a", 1)), "error: More than 90 books have title words beginning with \"a\": type more of "
+                                   "the title, or scan the book's code.");
+}
+
+TEST_F(BookFinding, TheSessionMustBeAnOpenOneOfTheStore) {
+  EXPECT_EQ(summary(page("calculus", 1, 2001)),
+            "error: This buying session does not belong to this store: choose the session again.");
+  EXPECT_EQ(summary(page("calculus", 1, 1005)), "error: This buying session is closed: choose another session.");
+}
+
+TEST_F(BookFinding, ARequestKindAcceptsOnlyItsPacketTypes) {
+  const auto replies = askAll({query(itemDetail(1001, "calculus", 1), wire::kPacketChange)});
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0].text, storeserver::kUnreadableRequest);
+  const storeserver::queries::PacketSet updates{wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange};
+  EXPECT_TRUE(updates.has(wire::kPacketDelete));
+  EXPECT_FALSE(updates.has(wire::kPacketQuery));
+}
+
+TEST_F(BookFinding, PurchasersComeWithTheirNeedNeverBelowZero) {
+  using wire::requests::purchasers;
+  const auto terms = [](const wire::Reply& reply) {
+    return reply.error ? std::vector<std::string>{"error: " + reply.text}
+                       : rows(reply, wire::layouts::slPurchase(),
+                              {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"});
+  };
+  const auto replies = askAll({query(purchasers(1001, "B0000000", 1)), query(purchasers(1001, "B0000001", 1)),
+                               query(purchasers(1001, "B0000005", 1)), query(purchasers(1001, "B0000011", 1)),
+                               query(purchasers(1003, "B0000001", 1)), query(purchasers(1001, "B9999999", 1))});
+  ASSERT_EQ(replies.size(), 6u);
+  EXPECT_EQ(terms(replies[0]), (std::vector<std::string>{"Ostrand Company|1|*|00000|*|00012.50|Adopted",
+                                                          "Midwest Book Wholesale|0|*|00000|*|00007.50|Wholesale"}));
+  EXPECT_EQ(terms(replies[1]), (std::vector<std::string>{"Ostrand Company|1|3|00001|2|00016.00|Adopted"}));
+  EXPECT_EQ(terms(replies[2]), (std::vector<std::string>{"Ostrand Company|1|11|00013|0|00030.75|Quota filled"}));
+  EXPECT_EQ(terms(replies[3]), (std::vector<std::string>{"error: Nobody buys this book in this buying session."}));
+  EXPECT_EQ(terms(replies[4]), (std::vector<std::string>{"error: Nobody buys this book in this buying session."}));
+  EXPECT_EQ(terms(replies[5]),
+            (std::vector<std::string>{"error: This book is no longer in the store's catalogue: scan it again."}));
+}
+
+// "501" opens the inventory error only when the store has no inventory record
+// of the SKU; no other sentence of the lookup holds it, whatever was typed.
+TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
+  using wire::requests::inventory;
+  using wire::requests::product;
+  struct Case {
+    std::string code;
+    std::int64_t store;
+    std::string product, inventory;
+  };
+  const std::string noSku = "error: The lookup needs the book's SKU number.";
+  const std::string noStore = "error: This handheld is set to a store the server does not know: check its store number.";
+  const std::vector<Case> cases = {
+      {"200001", 1, "00200001|9780001000001|Calculus", "0001|00200001"},
+      {"200008", 1, "00200008|9780001002593|Calculus", "error: 501 The store keeps no inventory record of this book."},
+      {"200023", 1, "error: There is no product record for this book.", "0001|00200023"},
+      {"501", 1, "error: There is no product record for this book.",
+       "error: 501 The store keeps no inventory record of this book."},
+      {"200001", 501, noStore, noStore},
+      {"5O1", 1, noSku, noSku},
+      {"", 1, noSku, noSku},
+  };
+  std::vector<wire::Query> queries;
+  for (const Case& c : cases) {
+    queries.push_back(query(product(c.code, c.store)));
+    queries.push_back(query(inventory(c.code, c.store)));
+  }
+  const auto replies = askAll(queries);
+  ASSERT_EQ(replies.size(), 2 * cases.size());
+  auto shown = [](const wire::Reply& r, const wire::RecordLayout& layout, std::initializer_list<std::string_view> f) {
+    if (r.error) return "error: " + r.text;
+    const auto found = rows(r, layout, f);
+    return found.size() == 1 ? found[0] : "(" + std::to_string(found.size()) + " records)";
+  };
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const wire::Reply& p = replies[2 * i];
+    const wire::Reply& inv = replies[2 * i + 1];
+    EXPECT_EQ(shown(p, wire::layouts::product(), {"sku", "isbn", "description"}), cases[i].product) << cases[i].code;
+    EXPECT_EQ(shown(inv, wire::layouts::inventory(), {"store_num", "sku"}), cases[i].inventory) << cases[i].code;
+    for (const wire::Reply* r : {&p, &inv}) {
+      if (r->error && !r->text.starts_with("501 ")) {
+        EXPECT_EQ(r->text.find("501"), std::string::npos) << r->text;
+      }
+    }
+  }
+}
+
+TEST_F(BookFinding, StolenReportsOfASkuAtAStoreNewestFirst) {
+  using wire::requests::stolenItems;
+  const auto replies = askAll({query(stolenItems(200002, "S100100", 1)), query(stolenItems(200002, "", 2)),
+                               query(stolenItems(200001, "S100100", 1))});
+  ASSERT_EQ(replies.size(), 3u);
+  const auto reports = [](const wire::Reply& r) {
+    return rows(r, wire::layouts::slStolenItem(), {"student_id", "student_name", "stolen", "sku", "isbn"});
+  };
+  EXPECT_EQ(reports(replies[0]),
+            (std::vector<std::string>{"S100100|Ana Alves|2026-03-02 Student union|00200002|9780001000377",
+                                      "S100200|Ben Brooks|2026-02-11 Library, 2nd floor|00200002|9780001000377",
+                                      "S100300|Dana Dutta|2026-01-20 Chemistry lab|00200002|9780001000377"}));
+  EXPECT_EQ(reports(replies[1]).size(), 1u);
+  EXPECT_TRUE(replies[2].error);
+  EXPECT_EQ(replies[2].text, "No stolen-book reports are filed for this book at this store.");
+}
+
+}  // namespace
+}  // namespace servertest
