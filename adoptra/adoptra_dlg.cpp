@@ -174,7 +174,7 @@ int CAdoptraDlg::SelectedStore() const {
 
 bool CAdoptraDlg::Exchange(const QString& query, bool stopIcon) {
   // The exchange blocks the window; show what it has become before it does.
-  repaint();
+  paintNow();
   CSocketMessage& msg = CShellApp::Instance()->m_socketMsg;
   msg.Reset();
   msg.AddQuery(wire::kPacketQuery, query);

@@ -43,12 +43,20 @@ constexpr DemoUser kUsers[] = {
     {4, "former", "former1", 1, true, false},
 };
 
+// The parts a later version added to the demo store, each seeded once: a demo
+// database made by an earlier version gets them too.
+void seedMissingParts(storage::Connection& db) {
+  if (db.query("SELECT term FROM adoption_terms LIMIT 1").empty()) seedDemoAdoptions(db);
+  if (db.query("SELECT item_id FROM books LIMIT 1").empty()) seedDemoCatalogue(db);
+}
+
 }  // namespace
 
 bool seedDemoData(storage::Connection& db, PasswordCost cost) {
   {
-    storage::Transaction tx(db, storage::TxMode::Read);
+    storage::Transaction tx(db, storage::TxMode::Write);
     const bool empty = db.query("SELECT store_num FROM stores").empty();
+    if (!empty) seedMissingParts(db);
     tx.commit();
     if (!empty) return false;
   }
@@ -119,8 +127,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
        V{5, "S100300", 4, "2024-01-05", "2024-12-31", -2500, 20000},
        V{6, "S100300", 5, "2024-09-01", "2025-06-30", 60000, 50000}});
 
-  seedDemoAdoptions(db);
-  seedDemoCatalogue(db);
+  seedMissingParts(db);
   tx.commit();
   return true;
 }

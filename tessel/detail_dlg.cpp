@@ -2,11 +2,11 @@
 
 namespace {
 
-platform::DialogTemplate detailTemplate() {
+platform::DialogTemplate detailTemplate(const QString& title) {
   using namespace platform;
   DialogTemplate t;
   t.id = CDetailDlg::IDD;
-  t.title = QStringLiteral("Details");
+  t.title = title;
   t.size = {160, 165};
   t.controls = {
       {CDetailDlg::IDC_LIST_AREA, ControlKind::Label, {}, {7, 7, 146, 131}, Hidden},
@@ -17,8 +17,8 @@ platform::DialogTemplate detailTemplate() {
 
 }  // namespace
 
-CDetailDlg::CDetailDlg(const CDataLines& lines, QWidget* parent)
-    : platform::Dialog(detailTemplate(), parent), m_lines(lines) {}
+CDetailDlg::CDetailDlg(const CDataLines& lines, QWidget* parent, const QString& title)
+    : platform::Dialog(detailTemplate(title), parent), m_lines(lines) {}
 
 bool CDetailDlg::onInitDialog() {
   m_list.Create(control(IDC_LIST_AREA)->geometry(), this, IDC_LIST);

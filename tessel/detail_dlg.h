@@ -9,7 +9,8 @@ class CDetailDlg : public platform::Dialog {
  public:
   enum { IDD = 140, IDC_LIST_AREA = 1000, IDC_LIST = 10001 };
 
-  explicit CDetailDlg(const CDataLines& lines, QWidget* parent = nullptr);
+  explicit CDetailDlg(const CDataLines& lines, QWidget* parent = nullptr,
+                      const QString& title = QStringLiteral("Details"));
 
  protected:
   bool onInitDialog() override;

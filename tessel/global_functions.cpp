@@ -7,7 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "tessel/detail_dlg.h"
-#include "tessel/item_lookup_dlg.h"
+#include "tessel/item_lookup_fill.h"
 #include "tessel/login_dlg.h"
 #include "tessel/socket_message.h"
 #include "tessel/tessel_config.h"
@@ -129,6 +129,8 @@ QString CGlobalFunctions::TrimSKU(int sku) { return sku > 0 ? QString::number(sk
 
 void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, const CDataArray<CProductInfo>& products,
                                          const CDataArray<CInventoryInfo>& inventory, QWidget* parent) {
-  CItemLookupDlg dlg(storeNum, products, inventory, parent);
+  CItemLookupFill fill;
+  fill.Fill(storeNum, products, inventory);
+  CDetailDlg dlg(fill.GetDataArr(), parent, QStringLiteral("Item Lookup"));
   dlg.runModal();
 }

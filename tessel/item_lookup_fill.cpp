@@ -1,19 +1,6 @@
-#include "tessel/item_lookup_dlg.h"
+#include "tessel/item_lookup_fill.h"
 
 namespace {
-
-platform::DialogTemplate itemLookupTemplate() {
-  using namespace platform;
-  DialogTemplate t;
-  t.id = CItemLookupDlg::IDD;
-  t.title = QStringLiteral("Item Lookup");
-  t.size = {160, 165};
-  t.controls = {
-      {CItemLookupDlg::IDC_LIST_AREA, ControlKind::Label, {}, {7, 7, 146, 131}, Hidden},
-      {IDOK, ControlKind::DefaultPushButton, QStringLiteral("OK"), {120, 144, 33, 14}},
-  };
-  return t;
-}
 
 // The first record of an array, or nullptr when it holds none.
 template <class TRecord>
@@ -23,7 +10,10 @@ const TRecord* firstRecord(const CDataArray<TRecord>& records) {
 
 }  // namespace
 
-bool CItemLookupFill::Fill(int storeNum, const CProductInfo* pProduct, const CInventoryInfo* pInventory) {
+bool CItemLookupFill::Fill(int storeNum, const CDataArray<CProductInfo>& products,
+                           const CDataArray<CInventoryInfo>& inventory) {
+  const CProductInfo* pProduct = firstRecord(products);
+  const CInventoryInfo* pInventory = firstRecord(inventory);
   if (pProduct) {
     AddLine(QStringLiteral("SKU:"), pProduct->m_nSKU);
     AddLine(QStringLiteral("ISBN:"), pProduct->m_strISBN, false);
@@ -47,19 +37,5 @@ bool CItemLookupFill::Fill(int storeNum, const CProductInfo* pProduct, const CIn
   } else {
     AddLine(QStringLiteral("Inventory:"), QStringLiteral("no inventory record"), false);
   }
-  return true;
-}
-
-CItemLookupDlg::CItemLookupDlg(int storeNum, const CDataArray<CProductInfo>& products,
-                               const CDataArray<CInventoryInfo>& inventory, QWidget* parent)
-    : platform::Dialog(itemLookupTemplate(), parent) {
-  CItemLookupFill fill;
-  fill.Fill(storeNum, firstRecord(products), firstRecord(inventory));
-  m_lines = fill.GetDataArr();
-}
-
-bool CItemLookupDlg::onInitDialog() {
-  m_list.Create(control(IDC_LIST_AREA)->geometry(), this, IDC_LIST);
-  m_list.SetWindowTextW(m_lines);
   return true;
 }
