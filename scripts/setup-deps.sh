@@ -8,7 +8,7 @@ packages=(
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
   libsqlite3-dev libsodium-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  openssl
+  openssl dpkg-dev file
   xvfb xauth fonts-dejavu-core
 )
 
