@@ -9,7 +9,7 @@ packages=(
   libsqlite3-dev libsodium-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl dpkg-dev file
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core xdotool imagemagick x11-utils
 )
 
 missing=()
