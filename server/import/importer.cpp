@@ -315,7 +315,8 @@ bool importCsv(storage::Connection& db, std::string_view kindName, std::string_v
     return false;
   }
   if (!store(db, *kind, rows, message)) return false;
-  message = std::to_string(rows.size()) + " rows of " + std::string(kind->name) + " imported.";
+  message = std::to_string(rows.size()) + (rows.size() == 1 ? " row of " : " rows of ") + std::string(kind->name) +
+            " imported.";
   return true;
 }
 

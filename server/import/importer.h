@@ -15,7 +15,7 @@ namespace storeserver {
 // The kinds and their columns, one line each, for the usage text.
 std::vector<std::string> importKinds();
 
-// True and "N rows of KIND imported." in message; false and the reasons
+// True and "N rows of KIND imported." (or "1 row") in message; false and the reasons
 // ("line N: ...", one a line) when anything is wrong, and nothing is stored.
 bool importCsv(storage::Connection& db, std::string_view kind, std::string_view text, PasswordCost cost,
                std::string& message);

@@ -133,6 +133,20 @@ TEST(Binary, ServesOverTlsAndIsBackedUpWhileItRuns) {
   EXPECT_EQ(child.exitCode(), 0) << child.output();
 }
 
+TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {
+  TempDir dir;
+  const std::string database = (dir.path() / "store.db").string(), file = (dir.path() / "stores.csv").string();
+  std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
+  Child good("import stores " + file + " --database " + database);
+  EXPECT_EQ(good.exitCode(), 0) << good.output();
+  EXPECT_EQ(good.output(), "storeserver: " + file + ": 1 row of stores imported.\n");
+  std::ofstream(file) << "store_num,name\n8,Uptown\n-9,Nowhere\n";
+  Child bad("import stores " + file + " --database " + database);
+  EXPECT_EQ(bad.exitCode(), 1);
+  EXPECT_EQ(bad.output(), "storeserver: " + file + ":\nline 3: store_num must be a whole number of 0 or more, "
+                          "not \"-9\".\nNothing of the file was stored.\n");
+}
+
 TEST(Binary, TellsItsVersion) {
   Child child("--version");
   EXPECT_EQ(child.exitCode(), 0);
