@@ -1,23 +1,27 @@
 #include "server/import/importer.h"
 
 #include <charconv>
+#include <limits>
 #include <map>
 #include <optional>
 #include <variant>
 
 #include "server/import/csv_reader.h"
+#include "server/queries/item_codes.h"
 #include "wire/text.h"
 
 namespace storeserver {
 
 namespace {
 
-enum class Type { Number, Text, Money, Date, Flag, Password };
+enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13 };
 
 struct Column {
   std::string_view name;
   Type type;
   std::size_t width = 0;  // Text: most UTF-16 code units, as the records carry them
+  std::int64_t least = 0;  // Number: the smallest and largest allowed
+  std::int64_t most = std::numeric_limits<std::int64_t>::max();
 };
 
 // A row's value that must name something already in the database.
@@ -38,6 +42,11 @@ struct Kind {
 constexpr std::size_t kNameWidth = 40;
 constexpr std::size_t kMaxReasons = 20;
 const Reference kStore{"store_num", "SELECT 1 FROM stores WHERE store_num = ?", "store"};
+const Reference kStudent{"student_id", "SELECT 1 FROM students WHERE student_id = ?", "student"};
+const Reference kTerm{"term", "SELECT 1 FROM adoption_terms WHERE term = ?", "term"};
+const Reference kSection{"section_id", "SELECT 1 FROM adoption_sections WHERE section_id = ?", "section"};
+const Reference kAdoptionBook{"sku", "SELECT 1 FROM adoption_books WHERE sku = ?", "course book with SKU"};
+constexpr std::int64_t kMaxSku = 99'999'999;
 
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> all = {
@@ -80,14 +89,50 @@ const std::vector<Kind>& kinds() {
         {"start_date", Type::Date}, {"expire_date", Type::Date}, {"total_balance", Type::Money},
         {"credit_limit", Type::Money}},
        {"account_id"},
-       {{"student_id", "SELECT 1 FROM students WHERE student_id = ?", "student"},
-        {"agency_number", "SELECT 1 FROM aid_agencies WHERE agency_number = ?", "aid agency"}},
+       {kStudent, {"agency_number", "SELECT 1 FROM aid_agencies WHERE agency_number = ?", "aid agency"}},
        "INSERT INTO aid_accounts (account_id, student_id, agency_id, start_date, expire_date,"
        " total_balance_cents, credit_limit_cents)"
        " VALUES (?, ?, (SELECT agency_id FROM aid_agencies WHERE agency_number = ?), ?, ?, ?, ?)"
        " ON CONFLICT (account_id) DO UPDATE SET student_id = excluded.student_id, agency_id = excluded.agency_id,"
        " start_date = excluded.start_date, expire_date = excluded.expire_date,"
        " total_balance_cents = excluded.total_balance_cents, credit_limit_cents = excluded.credit_limit_cents"},
+      {"terms",
+       {{"term", Type::Text, 12}, {"starts_on", Type::Date}, {"is_open", Type::Flag}},
+       {"term"},
+       {},
+       "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)"
+       " ON CONFLICT (term) DO UPDATE SET starts_on = excluded.starts_on, is_open = excluded.is_open"},
+      {"sections",
+       {{"section_id", Type::Number}, {"store_num", Type::Number}, {"campus", Type::Text, kNameWidth},
+        {"term", Type::Text, 12}, {"department", Type::Text, 8}, {"course", Type::Text, 8},
+        {"section", Type::Text, 6}},
+       {"section_id"},
+       {kStore, kTerm},
+       "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section)"
+       " VALUES (?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (section_id) DO UPDATE SET store_num = excluded.store_num, campus = excluded.campus,"
+       " term = excluded.term, department = excluded.department, course = excluded.course,"
+       " section = excluded.section"},
+      {"course-books",
+       {{"sku", Type::Number, 0, 1, kMaxSku}, {"isbn", Type::Isbn13}, {"title", Type::Text, kNameWidth}},
+       {"sku"},
+       {},
+       "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)"
+       " ON CONFLICT (sku) DO UPDATE SET isbn = excluded.isbn, title = excluded.title"},
+      {"adoptions",
+       {{"section_id", Type::Number},
+        {"sku", Type::Number, 0, 1, kMaxSku},
+        {"request_type", Type::Number, 0, 1, 3}},
+       {"section_id", "sku"},
+       {kSection, kAdoptionBook},
+       "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)"
+       " ON CONFLICT (section_id, sku) DO UPDATE SET request_type = excluded.request_type"},
+      {"enrolments",
+       {{"student_id", Type::Text, 20}, {"section_id", Type::Number}},
+       {"student_id", "section_id"},
+       {kStudent, kSection},
+       "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)"
+       " ON CONFLICT (student_id, section_id) DO NOTHING"},
   };
   return all;
 }
@@ -138,8 +183,16 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
   if (wire::hasControls(text)) return name + " holds a line break or another control character.";
   switch (column.type) {
     case Type::Number:
-      if (const auto n = wholeNumber(text); n && *n >= 0) return storage::Value(*n);
+      if (const auto n = wholeNumber(text); n && *n >= column.least && *n <= column.most) return storage::Value(*n);
+      if (column.most != std::numeric_limits<std::int64_t>::max())
+        return name + " must be a whole number from " + std::to_string(column.least) + " to " +
+               std::to_string(column.most) + ", not \"" + text + "\".";
       return name + " must be a whole number of 0 or more, not \"" + text + "\".";
+    case Type::Isbn13:
+      if (text.size() == 13 && text.find_first_not_of("0123456789") == std::string::npos &&
+          queries::isbn13CheckDigit(text.substr(0, 12)) == text[12])
+        return storage::Value(text);
+      return name + " must be an ISBN of 13 digits with its check digit, not \"" + text + "\".";
     case Type::Money:
       if (const auto c = cents(text)) return storage::Value(*c);
       return name + " must be an amount of 0 or more such as 12.50, not \"" + text + "\".";

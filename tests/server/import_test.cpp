@@ -93,27 +93,48 @@ TEST_F(Import, UsersPasswordsAreHashedAndTheyCanLogIn) {
   EXPECT_TRUE(user->canBuy && user->active && user->store == 2);
 }
 
+TEST_F(Import, CourseAdoptionsLoadOnTheirTermsSectionsAndBooks) {
+  load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
+  load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
+  load("course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n");
+  EXPECT_TRUE(refusal("adoptions", "section_id,sku,request_type\n5,42,4\n")
+                  .starts_with("line 2: request_type must be a whole number from 1 to 3, not \"4\"."));
+  load("adoptions", "section_id,sku,request_type\n5,42,2\n");
+  load("enrolments", "student_id,section_id\nS1,5\nS2,5\n");
+  EXPECT_EQ(db_->query("SELECT student_id, department || course || section, isbn, request_type"
+                       " FROM adoption_enrollments JOIN adoption_sections USING (section_id)"
+                       " JOIN adoption_section_books USING (section_id) JOIN adoption_books USING (sku)"
+                       " ORDER BY student_id"),
+            (storage::Rows{{"S1", "BIO101A", "9780306406157", 2}, {"S2", "BIO101A", "9780306406157", 2}}));
+}
+
 TEST_F(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
   const std::string locations = "location_id,store_num,code,name\n1,1,TXT,Textbooks\n";
   const std::string accounts = "account_id,student_id,agency_number,start_date,expire_date,total_balance,credit_limit\n";
-  const std::pair<std::string, std::string> cases[] = {
-      {locations + "2,1,GEN\n", "line 3: 3 fields where the header names 4."},
-      {locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
-      {locations + "2,1,GENERALBOOKS,General\n", "line 3: code has more than 8 characters."},
-      {locations + "-2,1,GEN,General\n", "line 3: location_id must be a whole number of 0 or more"},
-      {locations + "1,2,GEN,General\n", "line 3: the same location_id as line 2."},
-      {locations + "2,1,,General\n", "line 3: code is empty."},
-      {locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
-      {locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
-      {"location_id,store_num,name\n", "line 1: the header lacks the column code."},
-      {"location_id,store_num,code,name,city\n", "line 1: the header names columns"},
-      {accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
-      {accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n", "line 2: total_balance must be an amount of 0"},
+  const std::string cases[][3] = {
+      {"locations", locations + "2,1,GEN\n", "line 3: 3 fields where the header names 4."},
+      {"locations", locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
+      {"locations", locations + "2,1,GENERALBOOKS,General\n", "line 3: code has more than 8 characters."},
+      {"locations", locations + "-2,1,GEN,General\n", "line 3: location_id must be a whole number of 0 or more"},
+      {"locations", locations + "1,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
+      {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
+      {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
+      {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
+      {"locations", "location_id,store_num,code,name,city\n", "line 1: the header names columns"},
+      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
+      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
+       "line 2: total_balance must be an amount of 0"},
+      {"course-books", "sku,isbn,title\n42,9780306406158,Cell Biology\n",
+       "line 2: isbn must be an ISBN of 13 digits with its check digit, not \"9780306406158\"."},
+      {"adoptions", "section_id,sku,request_type\n5,42,2\n", "line 2: there is no section 5; import it first."},
   };
-  for (const auto& [text, expected] : cases) {
-    const std::string message = refusal(text.starts_with("account") ? "aid-accounts" : "locations", text);
+  for (const auto& [kind, text, expected] : cases) {
+    const std::string message = refusal(kind.c_str(), text);
     EXPECT_TRUE(message.starts_with(expected) && message.ends_with("Nothing of the file was stored.")) << message;
-    EXPECT_TRUE(db_->query("SELECT 1 FROM locations UNION ALL SELECT 1 FROM aid_accounts").empty()) << expected;
+    EXPECT_TRUE(db_->query("SELECT 1 FROM locations UNION ALL SELECT 1 FROM aid_accounts UNION ALL"
+                           " SELECT 1 FROM adoption_books").empty())
+        << expected;
   }
   EXPECT_TRUE(refusal("books", "isbn\n").starts_with("There is no kind of rows called \"books\"; see"));
 }
