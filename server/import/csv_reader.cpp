@@ -41,8 +41,8 @@ class Reader {
     if (pos_ < text_.size() && text_[pos_] == '"') return readQuoted(field, error);
     while (pos_ < text_.size() && !isSeparator(text_[pos_])) field += text_[pos_++];
     if (field.find('"') != std::string::npos) {
-      error = where() +
-              "a quote inside a field that does not start with one; put the whole field in quotes and double the quote.";
+      error = where() + "a quote inside a field that does not start with one; "
+                        "put the whole field in quotes and double the quote.";
       return false;
     }
     return true;

@@ -110,7 +110,8 @@ TEST_F(Import, CourseAdoptionsLoadOnTheirTermsSectionsAndBooks) {
 
 TEST_F(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
   const std::string locations = "location_id,store_num,code,name\n1,1,TXT,Textbooks\n";
-  const std::string accounts = "account_id,student_id,agency_number,start_date,expire_date,total_balance,credit_limit\n";
+  const std::string accounts =
+      "account_id,student_id,agency_number,start_date,expire_date,total_balance,credit_limit\n";
   const std::string cases[][3] = {
       {"locations", locations + "2,1,GEN\n", "line 3: 3 fields where the header names 4."},
       {"locations", locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
