@@ -8,7 +8,8 @@ packages=(
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
   libsqlite3-dev libsodium-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-dejavu-core
+  openssl dpkg-dev file
+  xvfb xauth fonts-dejavu-core xdotool imagemagick x11-utils
 )
 
 missing=()

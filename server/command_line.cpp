@@ -1,5 +1,7 @@
 #include "server/command_line.h"
 
+#include "server/import/importer.h"
+
 #include <charconv>
 #include <fstream>
 #include <limits>
@@ -21,7 +23,9 @@ std::optional<bool> yesNo(const std::string& text) {
   return std::nullopt;
 }
 
-bool takesValue(const std::string& name) { return name != "demo" && name != "help"; }
+bool takesValue(const std::string& name) {
+  return name != "demo" && name != "help" && name != "version";
+}
 
 // Applies one setting; a sentence naming what is wrong, or empty.
 std::string apply(CommandLine& line, const std::string& name, const std::string& value) {
@@ -57,6 +61,12 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 1, 24 * 365);
     if (!n) return bad("a number of hours from 1 to 8760");
     o.tokenLifetime = std::chrono::hours(*n);
+  } else if (name == "tls-cert") {
+    if (value.empty()) return bad("a certificate file (PEM)");
+    o.tlsCertificate = value;
+  } else if (name == "tls-key") {
+    if (value.empty()) return bad("a private key file (PEM)");
+    o.tlsKey = value;
   } else if (name == "item-page-size") {
     const auto n = number(value, 1, 100);
     if (!n) return bad("a number of books from 1 to 100");
@@ -91,7 +101,7 @@ bool readConfig(CommandLine& line, const std::string& path, std::string& error) 
     }
     const std::string name = trim(text.substr(0, equals));
     const std::string value = trim(text.substr(equals + 1));
-    if (name == "config" || name == "help") {
+    if (name == "config" || name == "help" || name == "version") {
       error = where + "\"" + name + "\" cannot be set in a configuration file.";
       return false;
     }
@@ -103,6 +113,33 @@ bool readConfig(CommandLine& line, const std::string& path, std::string& error) 
   return true;
 }
 
+// The command and its operands; gives how many arguments they took.
+std::size_t readCommand(CommandLine& line, const std::vector<std::string>& args, std::string& error) {
+  const struct {
+    const char* name;
+    Command command;
+    std::size_t operands;
+    const char* usage;
+  } commands[] = {
+      {"backup", Command::Backup, 1, "backup needs the file to write the copy to: storeserver backup DEST [options]."},
+      {"import", Command::Import, 2, "import needs a kind and a file: storeserver import KIND FILE [options]."},
+  };
+  if (args.empty()) return 0;
+  for (const auto& c : commands) {
+    if (args[0] != c.name) continue;
+    for (std::size_t i = 1; i <= c.operands; ++i) {
+      if (i >= args.size() || args[i].empty() || args[i].rfind("--", 0) == 0) {
+        error = c.usage;
+        return 0;
+      }
+      line.operands.push_back(args[i]);
+    }
+    line.command = c.command;
+    return c.operands + 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args, std::string& error) {
@@ -112,7 +149,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
   std::vector<Setting> settings;
   std::string config;
   CommandLine line;
-  for (std::size_t i = 0; i < args.size(); ++i) {
+  const std::size_t first = readCommand(line, args, error);
+  if (!error.empty()) return std::nullopt;
+  for (std::size_t i = first; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg.rfind("--", 0) != 0) {
       error = "Unexpected argument \"" + arg + "\".";
@@ -129,6 +168,9 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
     } else if (name == "help") {
       line.help = true;
       continue;
+    } else if (name == "version") {
+      line.version = true;
+      continue;
     } else if (takesValue(name)) {
       if (i + 1 >= args.size()) {
         error = "Option --" + name + " needs a value.";
@@ -139,7 +181,7 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
     if (name == "config") config = value;
     else settings.push_back({name, value});
   }
-  if (line.help) return line;
+  if (line.help || line.version) return line;
   if (!config.empty() && !readConfig(line, config, error)) return std::nullopt;
   for (const Setting& s : settings) {
     if (std::string sentence = apply(line, s.name, s.value); !sentence.empty()) {
@@ -151,9 +193,20 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
 }
 
 std::string usage() {
+  std::string kinds;
+  for (const std::string& kind : importKinds()) kinds += "  " + kind + "\n";
   return R"(Usage: storeserver [options]
+       storeserver backup DEST [options]
+       storeserver import KIND FILE [options]
 
 The back-office server of the store programs: HTTP/JSON over an SQLite database.
+"backup" copies the database of the same options (--database or --config) to
+DEST while the server keeps running, checks the copy, and exits.
+"import" loads a CSV file (UTF-8, a header row naming the columns) into that
+database: the whole file or, when any row is wrong, nothing. Kinds and columns:
+)" + kinds + R"(Amounts are written 12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
+hashed, never as typed. Import what a row names before the row (stores, terms,
+students, agencies, sections and course books first).
 
 Options (each also "--name=value"):
   --address ADDR      IP address to listen on (default 127.0.0.1; 0.0.0.0 for all)
@@ -165,9 +218,13 @@ Options (each also "--name=value"):
   --max-in-flight N   requests waiting for a worker before "busy" answers (default 1024)
   --token-hours N     lifetime of a log-in (default 12)
   --item-page-size N  books per page of the item chooser (default 10)
+  --tls-cert FILE     serve HTTPS with this PEM certificate (chain first the
+                      server's own); needs --tls-key
+  --tls-key FILE      the certificate's PEM private key
   --config FILE       read "name = value" lines (names as above, without "--");
                       options on the command line win
   --help              show this text
+  --version           show the version
 
 On start it prints "storeserver listening on ADDR:PORT". SIGINT or SIGTERM stops it.
 )";

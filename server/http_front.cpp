@@ -2,19 +2,25 @@
 #include "server/http_front.h"
 
 #include <array>
+#include <concepts>
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <boost/asio/dispatch.hpp>
 #include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/post.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 
 #include "wire/exchange.h"
 
@@ -25,7 +31,9 @@ namespace {
 namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
+namespace ssl = net::ssl;
 using tcp = net::ip::tcp;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 
 // What a closing connection still reads, so that a client sending a body we
 // refused sees our answer instead of a reset.
@@ -38,22 +46,45 @@ struct Shared {
   RequestHandler handler;
 };
 
-class Session : public std::enable_shared_from_this<Session> {
+// One connection, plain (beast::tcp_stream) or TLS (TlsStream) alike; the
+// deadlines and the socket always belong to the TCP layer underneath.
+template <class Stream>
+class Session : public std::enable_shared_from_this<Session<Stream>> {
  public:
   Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared)
+    requires std::same_as<Stream, beast::tcp_stream>
       : stream_(std::move(socket)), shared_(std::move(shared)) {}
+  Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared)
+    requires std::same_as<Stream, TlsStream>
+      : stream_(std::move(socket), tls), shared_(std::move(shared)) {}
 
-  void start() { net::dispatch(stream_.get_executor(), beast::bind_front_handler(&Session::readHeader, shared_from_this())); }
+  void start() {
+    net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] {
+      if constexpr (std::same_as<Stream, TlsStream>) self->handshake();
+      else self->readHeader();
+    });
+  }
 
  private:
   const FrontOptions& options() const { return shared_->options; }
+  beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
+  auto shared_from_this() { return std::enable_shared_from_this<Session<Stream>>::shared_from_this(); }
+
+  void handshake() {
+    lowest().expires_after(options().idleTimeout);
+    stream_.async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
+      // A client that does not trust us, or does not speak TLS, is simply let go.
+      if (ec) return self->close();
+      self->readHeader();
+    });
+  }
 
   void readHeader() {
     // A fresh parser per request: Beast's limits and state belong to one message.
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
     parser_->body_limit(options().maxBodyBytes);
-    stream_.expires_after(options().idleTimeout);
+    lowest().expires_after(options().idleTimeout);
     http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
   }
 
@@ -74,7 +105,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void writeContinue() {
     continue_.emplace(http::status::continue_, version_);
-    stream_.expires_after(options().idleTimeout);
+    lowest().expires_after(options().idleTimeout);
     http::async_write(stream_, *continue_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->close();
       self->readBody();
@@ -83,7 +114,7 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void readBody() {
     if (parser_->is_done()) return handOver();
-    stream_.expires_after(options().idleTimeout);
+    lowest().expires_after(options().idleTimeout);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->onReadError(ec);
       self->handOver();
@@ -136,7 +167,7 @@ class Session : public std::enable_shared_from_this<Session> {
     response_->body() = std::move(answer.body);
     response_->keep_alive(keepAlive_);
     response_->prepare_payload();
-    stream_.expires_after(options().idleTimeout);
+    lowest().expires_after(options().idleTimeout);
     http::async_write(stream_, *response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->close();
       if (!self->keepAlive_) return self->lingerAndClose();
@@ -146,14 +177,16 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void lingerAndClose() {
     beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    lowest().socket().shutdown(tcp::socket::shutdown_send, ec);
     if (ec) return close();
-    stream_.expires_after(kDrainTime);
+    lowest().expires_after(kDrainTime);
     drain();
   }
 
   void drain() {
-    stream_.async_read_some(net::buffer(drainBuffer_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+    // Raw bytes from under TLS: only the end of the stream matters here.
+    lowest().async_read_some(net::buffer(drainBuffer_),
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
       self->drained_ += n;
       if (ec || self->drained_ > kMaxDrainBytes) return self->close();
       self->drain();
@@ -162,11 +195,11 @@ class Session : public std::enable_shared_from_this<Session> {
 
   void close() {
     beast::error_code ec;
-    stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
-    stream_.close();
+    lowest().socket().shutdown(tcp::socket::shutdown_both, ec);
+    lowest().close();
   }
 
-  beast::tcp_stream stream_;
+  Stream stream_;
   std::shared_ptr<const Shared> shared_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
@@ -193,6 +226,7 @@ class Front final : public HttpFront {
 
   bool listen(std::string& error) {
     const FrontOptions& o = shared_->options;
+    if (!loadTls(o, error)) return false;
     const std::string where = o.address + ":" + std::to_string(o.port);
     beast::error_code ec;
     const auto address = net::ip::make_address(o.address, ec);
@@ -255,8 +289,36 @@ class Front final : public HttpFront {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);  // or each answer waits for a delayed ACK
-    std::make_shared<Session>(std::move(socket), shared_)->start();
+    if (tls_) std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_)->start();
+    else std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_)->start();
     accept();
+  }
+
+  bool loadTls(const FrontOptions& o, std::string& error) {
+    if (o.tlsCertificate.empty() && o.tlsKey.empty()) return true;
+    if (o.tlsCertificate.empty() || o.tlsKey.empty()) {
+      error = "TLS needs both a certificate file and a key file.";
+      return false;
+    }
+    tls_.emplace(ssl::context::tls_server);
+    beast::error_code ec;
+    tls_->set_options(ssl::context::default_workarounds | ssl::context::no_sslv2 | ssl::context::no_sslv3 |
+                          ssl::context::single_dh_use,
+                      ec);
+    SSL_CTX_set_min_proto_version(tls_->native_handle(), TLS1_2_VERSION);
+    tls_->use_certificate_chain_file(o.tlsCertificate, ec);
+    if (ec) {
+      error = "Cannot use the TLS certificate " + o.tlsCertificate + ": " + ec.message() + ".";
+      return false;
+    }
+    tls_->use_private_key_file(o.tlsKey, ssl::context::pem, ec);
+    if (!ec && SSL_CTX_check_private_key(tls_->native_handle()) != 1)
+      ec = beast::error_code(static_cast<int>(::ERR_get_error()), net::error::get_ssl_category());
+    if (ec) {
+      error = "Cannot use the TLS key " + o.tlsKey + " with that certificate: " + ec.message() + ".";
+      return false;
+    }
+    return true;
   }
 
   std::shared_ptr<const Shared> shared_;
@@ -266,6 +328,7 @@ class Front final : public HttpFront {
   net::strand<net::io_context::executor_type> acceptStrand_;
   tcp::acceptor acceptor_;
   net::steady_timer retry_;
+  std::optional<ssl::context> tls_;  // set when the front speaks TLS
   std::vector<std::thread> threads_;
   std::uint16_t port_ = 0;
 };

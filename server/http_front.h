@@ -18,12 +18,15 @@ struct FrontOptions {
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;
   std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+  // PEM files; both set: every connection speaks TLS, neither: plain HTTP.
+  std::string tlsCertificate;  // the server's certificate, then any intermediates
+  std::string tlsKey;
 };
 
 class HttpFront {
  public:
   // Binds and starts the I/O threads. nullptr and a sentence in error when the
-  // address is not valid or cannot be bound.
+  // address is not valid or cannot be bound, or the TLS files cannot be used.
   static std::unique_ptr<HttpFront> start(const FrontOptions& options, RequestHandler handler, std::string& error);
 
   virtual ~HttpFront() = default;

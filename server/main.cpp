@@ -2,12 +2,55 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "server/backup.h"
 #include "server/command_line.h"
+#include "server/import/importer.h"
+#include "server/storage/migrations.h"
+#include "server/storage/sqlite_storage.h"
 #include "server/store_server.h"
+
+namespace {
+
+int backup(const storeserver::ServerOptions& options, const std::string& destination) {
+  std::string error;
+  if (!storeserver::backupDatabase(options.databasePath, destination, error)) {
+    std::cerr << "storeserver: " << error << "\n";
+    return 1;
+  }
+  std::cout << "storeserver: backed up " << options.databasePath << " to " << destination << std::endl;
+  return 0;
+}
+
+int import(const storeserver::ServerOptions& options, const std::string& kind, const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream text;
+  if (!in || !(text << in.rdbuf())) {
+    std::cerr << "storeserver: Cannot read the file " << file << ".\n";
+    return 1;
+  }
+  std::string message;
+  if (!storeserver::initialiseCrypto()) message = "The password library could not be initialised.";
+  auto db = message.empty() ? storeserver::storage::openSqlite(options.databasePath, message) : nullptr;
+  try {
+    if (db) storeserver::storage::migrate(*db);
+    if (db && storeserver::importCsv(*db, kind, text.str(), storeserver::PasswordCost::interactive(), message)) {
+      std::cout << "storeserver: " << file << ": " << message << std::endl;
+      return 0;
+    }
+  } catch (const std::exception& e) {
+    message = "The import stopped, nothing of the file was stored: " + std::string(e.what()) + ".";
+  }
+  std::cerr << "storeserver: " << file << ":\n" << message << "\n";
+  return 1;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
@@ -21,6 +64,13 @@ int main(int argc, char** argv) {
     std::cout << storeserver::usage();
     return 0;
   }
+  if (line->version) {
+    std::cout << "storeserver " STORESERVER_VERSION "\n";
+    return 0;
+  }
+  if (line->command == storeserver::Command::Backup) return backup(line->options, line->operands[0]);
+  if (line->command == storeserver::Command::Import)
+    return import(line->options, line->operands[0], line->operands[1]);
 
   // Blocked before any thread starts, so every thread inherits the mask and
   // the signals wait for sigwait below.

@@ -140,7 +140,7 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
     auto impl = std::make_unique<Impl>(resolved, std::move(connections));
     FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
-                       resolved.maxBodyBytes, resolved.idleTimeout};
+                       resolved.maxBodyBytes, resolved.idleTimeout, resolved.tlsCertificate, resolved.tlsKey};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

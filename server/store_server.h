@@ -41,6 +41,10 @@ struct ServerOptions {
   std::size_t maxBodyBytes = 512 * 1024;
   std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
 
+  // PEM certificate (chain) and private key; both empty: plain HTTP.
+  std::string tlsCertificate;
+  std::string tlsKey;
+
   // Receives each log line (without newline); null writes to standard error.
   std::function<void(std::string_view)> logSink;
 };

@@ -1,5 +1,6 @@
 #include "tessel/socket_message.h"
 
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QUrl>
 
@@ -96,6 +97,9 @@ class ExchangeDeadline {
 // The sentence for an exchange that got no answer.
 QString failureText(httplib::Error error, bool expired, int readTimeout, const QString& display) {
   if (error == httplib::Error::Canceled) return CSocketMessage::TooLargeText();  // only the body cap cancels
+  if (error == httplib::Error::SSLServerVerification) return CSocketMessage::UntrustedText(display);
+  if (error == httplib::Error::SSLConnection || error == httplib::Error::SSLLoadingCerts)
+    return CSocketMessage::NoSecureLinkText(display);
   const bool requestSent = error == httplib::Error::Read || error == httplib::Error::Write;
   if (!requestSent) return CSocketMessage::CannotReachText(display);
   if (expired) return CSocketMessage::NoAnswerText(readTimeout);
@@ -146,6 +150,22 @@ QString CSocketMessage::ClosedText() {
 
 QString CSocketMessage::BadAddressText(const QString& address) {
   return QStringLiteral("The store server address \"%1\" is not valid.").arg(address);
+}
+
+QString CSocketMessage::UntrustedText(const QString& address) {
+  return QStringLiteral("The store server at %1 could not prove it is the store's server, so nothing was sent. "
+                        "Ask the store manager to check the certificate settings.")
+      .arg(address);
+}
+
+QString CSocketMessage::NoSecureLinkText(const QString& address) {
+  return QStringLiteral("Cannot set up a secure connection with the store server at %1. "
+                        "Ask the store manager to check the certificate settings.")
+      .arg(address);
+}
+
+QString CSocketMessage::NoCAFileText(const QString& path) {
+  return QStringLiteral("The store's certificate file %1 set on this handheld cannot be read.").arg(path);
 }
 
 QString CSocketMessage::NoServerText() { return QStringLiteral("No store server address is set on this handheld."); }
@@ -236,6 +256,16 @@ bool CSocketMessage::OpenConnection(QString& failure) {
   const ServerAddress& a = connection->address;
   connection->client = a.tls ? std::make_unique<httplib::Client>("https://" + a.display.toStdString())
                              : std::make_unique<httplib::Client>(a.host, a.port);
+  if (a.tls) {
+    // A store's own CA when set; otherwise the system's. Never unverified.
+    connection->client->enable_server_certificate_verification(true);
+    const QString caFile = CTesselConfig::GetCAFile();
+    if (!caFile.isEmpty() && !QFileInfo(caFile).isReadable()) {
+      failure = NoCAFileText(caFile);
+      return false;
+    }
+    if (!caFile.isEmpty()) connection->client->set_ca_cert_path(caFile.toStdString());
+  }
   // Without nodelay every keep-alive exchange waits for a delayed ACK.
   connection->client->set_tcp_nodelay(true);
   connection->client->set_keep_alive(true);

@@ -16,6 +16,9 @@ class CSocketMessage {
   static QString UnreadableText();                          // not JSON, wrong shape, wrong reply count
   static QString ClosedText();                              // connection closed before the answer
   static QString BadAddressText(const QString& address);   // the address cannot be parsed
+  static QString UntrustedText(const QString& address);     // https: the certificate is not trusted
+  static QString NoSecureLinkText(const QString& address);  // https: TLS could not be set up
+  static QString NoCAFileText(const QString& path);         // the CAFile setting names no readable file
   static QString NoServerText();                            // no address configured
   static QString NoQueryText();                             // SendQuery with nothing queued
   static QString NoReplyText(int n);                        // a reply number that does not exist

@@ -66,6 +66,8 @@ int CTesselConfig::GetConnectTimeout() { return positiveSeconds("ConnectTimeout"
 
 int CTesselConfig::GetReadTimeout() { return positiveSeconds("ReadTimeout", kDefaultReadTimeout); }
 
+QString CTesselConfig::GetCAFile() { return profileText("CAFile"); }
+
 QString CTesselConfig::GetScanner() {
   return overrides().scanner ? *overrides().scanner : profileText("Scanner");
 }

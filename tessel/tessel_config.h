@@ -6,6 +6,9 @@
 //                   (https:// for TLS); no default: empty until configured
 //   ConnectTimeout  seconds to wait for a connection (default 5)
 //   ReadTimeout     seconds to wait for an answer (default 15)
+//   CAFile          PEM file of the certificate authority that signed the
+//                   store server's certificate (https:// only); empty: the
+//                   system's trusted authorities
 //   Scanner         barcode scanner: a tty or a named pipe; empty: no scanner
 //   Printer         receipt printer: a device file, a file (appended to) or
 //                   tcp://host:port; empty: no printer
@@ -34,6 +37,7 @@ class CTesselConfig {
   static QString GetServer();
   static int GetConnectTimeout();  // seconds, at least 1
   static int GetReadTimeout();     // seconds, at least 1
+  static QString GetCAFile();
   static QString GetScanner();
   static QString GetPrinter();
 };

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "server_fixture.h"
+#include "tests/support/test_certificates.h"
 
 namespace servertest {
 namespace {
@@ -92,6 +93,64 @@ TEST(Binary, ExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
     EXPECT_TRUE(child.output().starts_with("storeserver: Cannot open the database file " + path))
         << path << ": " << child.output();
   }
+}
+
+TEST(Binary, ServesOverTlsAndIsBackedUpWhileItRuns) {
+  TempDir dir;
+  const testsupport::TestCertificates store(dir.path(), "store-ca");
+  const testsupport::KeyPair files = store.issue("server", "IP:127.0.0.1");
+  ASSERT_FALSE(files.key.empty()) << "the openssl command could not make a certificate";
+  const std::string database = (dir.path() / "store.db").string();
+  Child halfSet("--port 0 --database " + database + " --tls-cert " + files.certificate);
+  EXPECT_EQ(halfSet.exitCode(), 1);
+  EXPECT_EQ(halfSet.output(), "storeserver: TLS needs both a certificate file and a key file.\n");
+  Child child("--port 0 --io-threads 1 --workers 1 --demo --database " + database + " --tls-cert " +
+              files.certificate + " --tls-key=" + files.key);
+  const std::string prefix = "storeserver listening on 127.0.0.1:";
+  ASSERT_TRUE(child.waitFor(prefix) && child.waitFor("\n")) << child.output();
+  const int port = std::atoi(child.output().c_str() + child.output().find(prefix) + prefix.size());
+
+  httplib::SSLClient c("127.0.0.1", port);
+  c.set_ca_cert_path(store.authority().certificate);
+  c.enable_server_certificate_verification(true);
+  c.set_read_timeout(10);
+  auto answer = c.Post(wire::kLoginPath.data(), wire::toJson(wire::LoginRequest{wire::kAppStipendo, "clerk", "clerk1"}),
+                       "application/json");
+  ASSERT_TRUE(answer) << httplib::to_string(answer.error());
+  EXPECT_EQ(answer->status, 200) << answer->body;
+
+  const std::string copy = (dir.path() / "copy.db").string();
+  Child backup("backup " + copy + " --database " + database);
+  EXPECT_EQ(backup.exitCode(), 0) << backup.output();
+  EXPECT_EQ(backup.output(), "storeserver: backed up " + database + " to " + copy + "\n");
+  std::string error;
+  auto db = storeserver::storage::openSqlite(copy, error);
+  ASSERT_TRUE(db) << error;
+  EXPECT_EQ(db->query("SELECT user_name FROM session_tokens JOIN users USING (user_id)").size(), 1u)
+      << "the log-in before the backup is not in it";
+
+  ::kill(child.pid(), SIGTERM);
+  EXPECT_EQ(child.exitCode(), 0) << child.output();
+}
+
+TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {
+  TempDir dir;
+  const std::string database = (dir.path() / "store.db").string(), file = (dir.path() / "stores.csv").string();
+  std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
+  Child good("import stores " + file + " --database " + database);
+  EXPECT_EQ(good.exitCode(), 0) << good.output();
+  EXPECT_EQ(good.output(), "storeserver: " + file + ": 1 row of stores imported.\n");
+  std::ofstream(file) << "store_num,name\n8,Uptown\n-9,Nowhere\n";
+  Child bad("import stores " + file + " --database " + database);
+  EXPECT_EQ(bad.exitCode(), 1);
+  EXPECT_EQ(bad.output(), "storeserver: " + file + ":\nline 3: store_num must be a whole number of 0 or more, "
+                          "not \"-9\".\nNothing of the file was stored.\n");
+}
+
+TEST(Binary, TellsItsVersion) {
+  Child child("--version");
+  EXPECT_EQ(child.exitCode(), 0);
+  EXPECT_EQ(child.output(), "storeserver " STORE_VERSION "\n");
 }
 
 }  // namespace

@@ -74,6 +74,10 @@ TEST(CommandLine, MistakesAreNamed) {
       {{"--port"}, "Option --port needs a value."},
       {{"--config", config}, config + " line 2: Unknown option \"threads\"."},
       {{"--config", (dir.path() / "none.conf").string()}, "Cannot read the configuration file"},
+      {{"backup"}, "backup needs the file to write the copy to"},
+      {{"backup", "--database", "store.db"}, "backup needs the file to write the copy to"},
+      {{"--port", "80", "backup", "copy.db"}, "Unexpected argument \"backup\"."},
+      {{"--tls-cert="}, "\"tls-cert\" must be a certificate file"},
   };
   for (const auto& [args, expected] : cases) {
     std::string error;

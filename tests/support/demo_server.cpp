@@ -6,7 +6,7 @@
 
 namespace testsupport {
 
-DemoServer::DemoServer() {
+DemoServer::DemoServer(const KeyPair& tls) {
   storeserver::ServerOptions options;
   options.port = 0;
   options.databasePath = dir_.filePath(QStringLiteral("store.db")).toStdString();
@@ -14,6 +14,8 @@ DemoServer::DemoServer() {
   options.ioThreads = 1;
   options.workerThreads = 1;
   options.passwordCost = storeserver::PasswordCost::minimum();
+  options.tlsCertificate = tls.certificate;
+  options.tlsKey = tls.key;
   options.logSink = [this](std::string_view line) {
     if (line.find(" exchange ") != std::string_view::npos) ++exchanges_;
   };
@@ -24,7 +26,7 @@ DemoServer::DemoServer() {
     return;
   }
   port_ = server_->port();
-  url_ = QStringLiteral("http://127.0.0.1:%1").arg(port_);
+  url_ = QStringLiteral("%1://127.0.0.1:%2").arg(tls.certificate.empty() ? "http" : "https").arg(port_);
 }
 
 DemoServer::~DemoServer() = default;

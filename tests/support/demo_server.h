@@ -6,6 +6,8 @@
 #include <atomic>
 #include <memory>
 
+#include "tests/support/test_certificates.h"
+
 namespace storeserver {
 class StoreServer;
 }
@@ -15,11 +17,12 @@ namespace testsupport {
 class DemoServer {
  public:
   // Starts the server; check started() (the test fails with the reason if not).
-  DemoServer();
+  // With a certificate and key it speaks only TLS.
+  explicit DemoServer(const KeyPair& tls = {});
   ~DemoServer();
 
   bool started() const { return server_ != nullptr; }
-  // "http://127.0.0.1:<port>", also after stop().
+  // "http://127.0.0.1:<port>" ("https://" with TLS), also after stop().
   QString url() const { return url_; }
   quint16 port() const;
   // Exchanges the server has answered so far. It logs each one before it

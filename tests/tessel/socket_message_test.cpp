@@ -12,6 +12,7 @@
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
 #include "tests/support/demo_server.h"
+#include "tests/support/test_certificates.h"
 #include "transport_support.h"
 #include "wire/exchange.h"
 #include "wire/requests.h"
@@ -245,6 +246,52 @@ TEST_F(TransportFailureTest, NoQueryNoServerOrABadAddressGiveASentenceNotACrash)
   msg.SetServer("ftp://127.0.0.1:21");
   EXPECT_FALSE(msg.SendQuery());
   EXPECT_EQ(msg.GetResponse(0), CSocketMessage::BadAddressText("ftp://127.0.0.1:21"));
+}
+
+// TLS with certificates made for the test by a store authority of its own.
+class TlsTest : public transport_test::TesselTest {
+ protected:
+  void SetUp() override {
+    TesselTest::SetUp();
+    ASSERT_TRUE(store_.ok() && otherStore_.ok()) << "the openssl command could not make a certificate authority";
+  }
+  testsupport::TestCertificates store_{dir_.path().toStdString(), "store-ca"};
+  testsupport::TestCertificates otherStore_{dir_.path().toStdString(), "other-ca"};
+};
+
+TEST_F(TlsTest, LogInAndExchangeWithTheStoresOwnAuthority) {
+  testsupport::DemoServer server(store_.issue("server", "IP:127.0.0.1"));
+  setTessel("CAFile", QString::fromStdString(store_.authority().certificate));
+  auto msg = aidMessage(server.url());
+  QString text;
+  ASSERT_TRUE(msg->LogIn(text)) << text.toStdString();
+  ASSERT_TRUE(msg->SendQuery()) << msg->GetResponse(0).toStdString();
+  EXPECT_TRUE(msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
+  EXPECT_EQ(server.exchangeCount(), 1);
+}
+
+TEST_F(TlsTest, AServerThatCannotProveItIsTheStoresIsSentNothing) {
+  const std::string ca = store_.authority().certificate, missing = path("none.pem").toStdString();
+  const struct {
+    const char* what;
+    testsupport::KeyPair serverFiles;
+    std::string caFile;
+  } cases[] = {
+      {"signed by another authority", otherStore_.issue("stranger", "IP:127.0.0.1"), ca},
+      {"made for another name", store_.issue("elsewhere", "DNS:elsewhere.example"), ca},
+      {"no store authority set", store_.issue("server", "IP:127.0.0.1"), ""},
+      {"the authority file missing", store_.issue("server", "IP:127.0.0.1"), missing},
+  };
+  for (const auto& c : cases) {
+    testsupport::DemoServer server(c.serverFiles);
+    setTessel("CAFile", QString::fromStdString(c.caFile));
+    auto msg = aidMessage(server.url());
+    EXPECT_FALSE(msg->SendQuery()) << c.what << ": the exchange went through";
+    EXPECT_EQ(msg->GetResponse(0), c.caFile == missing ? CSocketMessage::NoCAFileText(path("none.pem"))
+                                                       : CSocketMessage::UntrustedText(server.url().mid(8)))
+        << c.what;
+    EXPECT_EQ(server.exchangeCount(), 0) << c.what;
+  }
 }
 
 }  // namespace

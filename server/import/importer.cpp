@@ -1,0 +1,376 @@
+#include "server/import/importer.h"
+
+#include <charconv>
+#include <limits>
+#include <map>
+#include <optional>
+#include <variant>
+
+#include "server/import/csv_reader.h"
+#include "server/queries/item_codes.h"
+#include "wire/text.h"
+
+namespace storeserver {
+
+namespace {
+
+enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13 };
+
+struct Column {
+  std::string_view name;
+  Type type;
+  std::size_t width = 0;  // Text: most UTF-16 code units, as the records carry them
+  std::int64_t least = 0;  // Number: the smallest and largest allowed
+  std::int64_t most = std::numeric_limits<std::int64_t>::max();
+};
+
+// A row's value that must name something already in the database.
+struct Reference {
+  std::string_view column;
+  std::string_view sql;  // one parameter: the value
+  std::string_view what;
+};
+
+struct Kind {
+  std::string_view name;
+  std::vector<Column> columns;
+  std::vector<std::string_view> key;
+  std::vector<Reference> references;
+  std::string_view upsert;  // parameters: the columns in order
+};
+
+constexpr std::size_t kNameWidth = 40;
+constexpr std::size_t kMaxReasons = 20;
+const Reference kStore{"store_num", "SELECT 1 FROM stores WHERE store_num = ?", "store"};
+const Reference kStudent{"student_id", "SELECT 1 FROM students WHERE student_id = ?", "student"};
+const Reference kTerm{"term", "SELECT 1 FROM adoption_terms WHERE term = ?", "term"};
+const Reference kSection{"section_id", "SELECT 1 FROM adoption_sections WHERE section_id = ?", "section"};
+const Reference kAdoptionBook{"sku", "SELECT 1 FROM adoption_books WHERE sku = ?", "course book with SKU"};
+constexpr std::int64_t kMaxSku = 99'999'999;
+
+const std::vector<Kind>& kinds() {
+  static const std::vector<Kind> all = {
+      {"stores",
+       {{"store_num", Type::Number}, {"name", Type::Text, kNameWidth}},
+       {"store_num"},
+       {},
+       "INSERT INTO stores (store_num, name) VALUES (?, ?)"
+       " ON CONFLICT (store_num) DO UPDATE SET name = excluded.name"},
+      {"locations",
+       {{"location_id", Type::Number}, {"store_num", Type::Number}, {"code", Type::Text, 8},
+        {"name", Type::Text, kNameWidth}},
+       {"location_id"},
+       {kStore},
+       "INSERT INTO locations (location_id, store_num, code, name) VALUES (?, ?, ?, ?)"
+       " ON CONFLICT (location_id) DO UPDATE SET store_num = excluded.store_num, code = excluded.code,"
+       " name = excluded.name"},
+      {"users",
+       {{"user_name", Type::Text, 20}, {"password", Type::Password}, {"store_num", Type::Number},
+        {"can_buy", Type::Flag}, {"active", Type::Flag}},
+       {"user_name"},
+       {kStore},
+       "INSERT INTO users (user_name, password_hash, store_num, can_buy, active) VALUES (?, ?, ?, ?, ?)"
+       " ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
+       " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active"},
+      {"students",
+       {{"student_id", Type::Text, 20}, {"name", Type::Text, kNameWidth}},
+       {"student_id"},
+       {},
+       "INSERT INTO students (student_id, name) VALUES (?, ?)"
+       " ON CONFLICT (student_id) DO UPDATE SET name = excluded.name"},
+      {"aid-agencies",
+       {{"agency_number", Type::Text, 12}, {"name", Type::Text, kNameWidth}},
+       {"agency_number"},
+       {},
+       "INSERT INTO aid_agencies (agency_number, name) VALUES (?, ?)"
+       " ON CONFLICT (agency_number) DO UPDATE SET name = excluded.name"},
+      {"aid-accounts",
+       {{"account_id", Type::Number}, {"student_id", Type::Text, 20}, {"agency_number", Type::Text, 12},
+        {"start_date", Type::Date}, {"expire_date", Type::Date}, {"total_balance", Type::Money},
+        {"credit_limit", Type::Money}},
+       {"account_id"},
+       {kStudent, {"agency_number", "SELECT 1 FROM aid_agencies WHERE agency_number = ?", "aid agency"}},
+       "INSERT INTO aid_accounts (account_id, student_id, agency_id, start_date, expire_date,"
+       " total_balance_cents, credit_limit_cents)"
+       " VALUES (?, ?, (SELECT agency_id FROM aid_agencies WHERE agency_number = ?), ?, ?, ?, ?)"
+       " ON CONFLICT (account_id) DO UPDATE SET student_id = excluded.student_id, agency_id = excluded.agency_id,"
+       " start_date = excluded.start_date, expire_date = excluded.expire_date,"
+       " total_balance_cents = excluded.total_balance_cents, credit_limit_cents = excluded.credit_limit_cents"},
+      {"terms",
+       {{"term", Type::Text, 12}, {"starts_on", Type::Date}, {"is_open", Type::Flag}},
+       {"term"},
+       {},
+       "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)"
+       " ON CONFLICT (term) DO UPDATE SET starts_on = excluded.starts_on, is_open = excluded.is_open"},
+      {"sections",
+       {{"section_id", Type::Number}, {"store_num", Type::Number}, {"campus", Type::Text, kNameWidth},
+        {"term", Type::Text, 12}, {"department", Type::Text, 8}, {"course", Type::Text, 8},
+        {"section", Type::Text, 6}},
+       {"section_id"},
+       {kStore, kTerm},
+       "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section)"
+       " VALUES (?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (section_id) DO UPDATE SET store_num = excluded.store_num, campus = excluded.campus,"
+       " term = excluded.term, department = excluded.department, course = excluded.course,"
+       " section = excluded.section"},
+      {"course-books",
+       {{"sku", Type::Number, 0, 1, kMaxSku}, {"isbn", Type::Isbn13}, {"title", Type::Text, kNameWidth}},
+       {"sku"},
+       {},
+       "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)"
+       " ON CONFLICT (sku) DO UPDATE SET isbn = excluded.isbn, title = excluded.title"},
+      {"adoptions",
+       {{"section_id", Type::Number},
+        {"sku", Type::Number, 0, 1, kMaxSku},
+        {"request_type", Type::Number, 0, 1, 3}},
+       {"section_id", "sku"},
+       {kSection, kAdoptionBook},
+       "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)"
+       " ON CONFLICT (section_id, sku) DO UPDATE SET request_type = excluded.request_type"},
+      {"enrolments",
+       {{"student_id", Type::Text, 20}, {"section_id", Type::Number}},
+       {"student_id", "section_id"},
+       {kStudent, kSection},
+       "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)"
+       " ON CONFLICT (student_id, section_id) DO NOTHING"},
+  };
+  return all;
+}
+
+const Kind* findKind(std::string_view name) {
+  for (const Kind& kind : kinds())
+    if (kind.name == name) return &kind;
+  return nullptr;
+}
+
+std::optional<std::int64_t> wholeNumber(std::string_view text) {
+  std::int64_t value = 0;
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  return value;
+}
+
+// "12", "12.5" or "12.50" as cents; negative amounts are refused.
+std::optional<std::int64_t> cents(std::string_view text) {
+  const auto dot = text.find('.');
+  const std::string_view units = text.substr(0, dot);
+  std::string fraction(dot == std::string_view::npos ? "" : text.substr(dot + 1));
+  if (units.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty())) return std::nullopt;
+  fraction.resize(2, '0');
+  const auto whole = wholeNumber(units);
+  const auto part = wholeNumber(fraction);
+  if (!whole || !part || *whole < 0 || *part < 0 || units[0] == '+' || *whole > 1'000'000'000) return std::nullopt;
+  return *whole * 100 + *part;
+}
+
+bool isDate(std::string_view text) {
+  if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
+  const auto year = wholeNumber(text.substr(0, 4));
+  const auto month = wholeNumber(text.substr(5, 2));
+  const auto day = wholeNumber(text.substr(8, 2));
+  if (!year || !month || !day || *year < 1900 || *month < 1 || *month > 12 || *day < 1) return false;
+  const bool leap = (*year % 4 == 0 && *year % 100 != 0) || *year % 400 == 0;
+  constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return *day <= kDays[*month - 1] + (*month == 2 && leap ? 1 : 0);
+}
+
+// The value to store, or a reason.
+std::variant<storage::Value, std::string> convert(const Column& column, const std::string& text,
+                                                  const PasswordCost& cost) {
+  const std::string name(column.name);
+  if (text.empty()) return name + " is empty.";
+  if (wire::toUtf8(wire::toUtf16(text)) != text) return name + " is not UTF-8 text.";
+  if (wire::hasControls(text)) return name + " holds a line break or another control character.";
+  switch (column.type) {
+    case Type::Number:
+      if (const auto n = wholeNumber(text); n && *n >= column.least && *n <= column.most) return storage::Value(*n);
+      if (column.most != std::numeric_limits<std::int64_t>::max())
+        return name + " must be a whole number from " + std::to_string(column.least) + " to " +
+               std::to_string(column.most) + ", not \"" + text + "\".";
+      return name + " must be a whole number of 0 or more, not \"" + text + "\".";
+    case Type::Isbn13:
+      if (text.size() == 13 && text.find_first_not_of("0123456789") == std::string::npos &&
+          queries::isbn13CheckDigit(text.substr(0, 12)) == text[12])
+        return storage::Value(text);
+      return name + " must be an ISBN of 13 digits with its check digit, not \"" + text + "\".";
+    case Type::Money:
+      if (const auto c = cents(text)) return storage::Value(*c);
+      return name + " must be an amount of 0 or more such as 12.50, not \"" + text + "\".";
+    case Type::Date:
+      if (isDate(text)) return storage::Value(text);
+      return name + " must be a date written YYYY-MM-DD, not \"" + text + "\".";
+    case Type::Flag:
+      if (text == "1" || text == "yes" || text == "true") return storage::Value(std::int64_t(1));
+      if (text == "0" || text == "no" || text == "false") return storage::Value(std::int64_t(0));
+      return name + " must be 1 or 0 (yes or no), not \"" + text + "\".";
+    case Type::Password:
+      return storage::Value(hashPassword(text, cost));
+    case Type::Text:
+      if (wire::toUtf16(text).size() <= column.width) return storage::Value(text);
+      return name + " has more than " + std::to_string(column.width) + " characters.";
+  }
+  return name + " cannot be read.";
+}
+
+struct Row {
+  int line = 0;
+  std::vector<storage::Value> values;  // in the kind's column order
+};
+
+class FileCheck {
+ public:
+  FileCheck(const Kind& kind, storage::Connection& db, PasswordCost cost) : kind_(kind), db_(db), cost_(cost) {}
+
+  std::vector<Row> check(const std::vector<csv::Record>& records) {
+    if (records.empty()) {
+      reasons_.push_back("the file is empty; its first line names the columns.");
+      return {};
+    }
+    if (!readHeader(records[0])) return {};
+    std::vector<Row> rows;
+    for (std::size_t i = 1; i < records.size(); ++i)
+      if (auto row = checkRecord(records[i])) rows.push_back(std::move(*row));
+    return rows;
+  }
+
+  const std::vector<std::string>& reasons() const { return reasons_; }
+
+ private:
+  bool readHeader(const csv::Record& header) {
+    for (const Column& column : kind_.columns) {
+      std::size_t found = header.fields.size();
+      for (std::size_t i = 0; i < header.fields.size(); ++i)
+        if (header.fields[i] == column.name) found = i;
+      if (found == header.fields.size())
+        reasons_.push_back("line 1: the header lacks the column " + std::string(column.name) + ".");
+      positions_.push_back(found);
+    }
+    if (header.fields.size() != kind_.columns.size() && reasons_.empty())
+      reasons_.push_back("line 1: the header names columns that " + std::string(kind_.name) + " do not have.");
+    return reasons_.empty();
+  }
+
+  std::optional<Row> checkRecord(const csv::Record& record) {
+    const std::string where = "line " + std::to_string(record.line) + ": ";
+    if (record.fields.size() != kind_.columns.size()) {
+      fail(where + std::to_string(record.fields.size()) + " fields where the header names " +
+           std::to_string(kind_.columns.size()) + ".");
+      return std::nullopt;
+    }
+    Row row{record.line, {}};
+    std::string key;
+    for (std::size_t c = 0; c < kind_.columns.size(); ++c) {
+      const Column& column = kind_.columns[c];
+      const std::string& text = record.fields[positions_[c]];
+      auto value = convert(column, text, cost_);
+      if (auto* reason = std::get_if<std::string>(&value)) {
+        fail(where + *reason);
+        return std::nullopt;
+      }
+      row.values.push_back(std::get<storage::Value>(std::move(value)));
+      if (!knownReference(column.name, row.values.back(), text, where)) return std::nullopt;
+      if (isKey(column.name)) key += text + '\x1f';
+    }
+    if (const auto [first, added] = keys_.emplace(key, record.line); !added) {
+      fail(where + "the same " + keyNames() + " as line " + std::to_string(first->second) + ".");
+      return std::nullopt;
+    }
+    return row;
+  }
+
+  bool knownReference(std::string_view column, const storage::Value& value, const std::string& text,
+                      const std::string& where) {
+    for (const Reference& reference : kind_.references) {
+      if (reference.column != column) continue;
+      if (db_.query(reference.sql, {value}).empty()) {
+        fail(where + "there is no " + std::string(reference.what) + " " + text + "; import it first.");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  bool isKey(std::string_view column) const {
+    for (std::string_view k : kind_.key)
+      if (k == column) return true;
+    return false;
+  }
+
+  std::string keyNames() const {
+    std::string names;
+    for (std::string_view k : kind_.key) names += (names.empty() ? "" : " and ") + std::string(k);
+    return names;
+  }
+
+  void fail(std::string reason) { reasons_.push_back(std::move(reason)); }
+
+  const Kind& kind_;
+  storage::Connection& db_;
+  PasswordCost cost_;
+  std::vector<std::size_t> positions_;  // per kind column, its place in the file
+  std::map<std::string, int> keys_;      // key -> first line
+  std::vector<std::string> reasons_;
+};
+
+std::string joinReasons(const std::vector<std::string>& reasons) {
+  std::string text;
+  for (std::size_t i = 0; i < reasons.size() && i < kMaxReasons; ++i) text += reasons[i] + "\n";
+  if (reasons.size() > kMaxReasons) text += "and " + std::to_string(reasons.size() - kMaxReasons) + " more.\n";
+  return text + "Nothing of the file was stored.";
+}
+
+bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& rows, std::string& message) {
+  db.begin(storage::TxMode::Write);
+  for (const Row& row : rows) {
+    try {
+      db.execute(kind.upsert, row.values);
+    } catch (const storage::Error& e) {
+      db.rollback();
+      message = "line " + std::to_string(row.line) + ": the database refused the row: " + e.what() +
+                ".\nNothing of the file was stored.";
+      return false;
+    }
+  }
+  db.commit();
+  return true;
+}
+
+}  // namespace
+
+std::vector<std::string> importKinds() {
+  std::vector<std::string> lines;
+  for (const Kind& kind : kinds()) {
+    std::string line(kind.name);
+    line += ":";
+    for (const Column& column : kind.columns) line += " " + std::string(column.name);
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+bool importCsv(storage::Connection& db, std::string_view kindName, std::string_view text, PasswordCost cost,
+               std::string& message) {
+  const Kind* kind = findKind(kindName);
+  if (!kind) {
+    message = "There is no kind of rows called \"" + std::string(kindName) + "\"; see storeserver --help.";
+    return false;
+  }
+  std::string error;
+  const auto records = csv::parse(text, error);
+  if (!records) {
+    message = error + "\nNothing of the file was stored.";
+    return false;
+  }
+  FileCheck check(*kind, db, cost);
+  const std::vector<Row> rows = check.check(*records);
+  if (!check.reasons().empty()) {
+    message = joinReasons(check.reasons());
+    return false;
+  }
+  if (!store(db, *kind, rows, message)) return false;
+  message = std::to_string(rows.size()) + (rows.size() == 1 ? " row of " : " rows of ") + std::string(kind->name) +
+            " imported.";
+  return true;
+}
+
+}  // namespace storeserver

@@ -1,0 +1,23 @@
+#pragma once
+// Loads a store's own data from CSV files its other systems export. Each file
+// is one kind of row; the header names the kind's columns in any order. The
+// whole file is checked before anything is written, then written in one
+// transaction; rows are keyed, so importing a file again leaves the same data.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "server/auth.h"
+#include "server/storage/storage.h"
+
+namespace storeserver {
+
+// The kinds and their columns, one line each, for the usage text.
+std::vector<std::string> importKinds();
+
+// True and "N rows of KIND imported." (or "1 row") in message; false and the reasons
+// ("line N: ...", one a line) when anything is wrong, and nothing is stored.
+bool importCsv(storage::Connection& db, std::string_view kind, std::string_view text, PasswordCost cost,
+               std::string& message);
+
+}  // namespace storeserver

@@ -1,0 +1,144 @@
+// CSV files of a store's own data: read, checked whole, stored in one go.
+#include "server/import/csv_reader.h"
+#include "server/import/importer.h"
+#include "server/storage/migrations.h"
+#include "server_fixture.h"
+
+namespace servertest {
+namespace {
+
+namespace storage = storeserver::storage;
+
+// Each record as "LINE:field|field".
+std::string records(const std::string& text) {
+  std::string error, out;
+  const auto parsed = storeserver::csv::parse(text, error);
+  if (!parsed) return error;
+  for (const auto& record : *parsed) {
+    out += (out.empty() ? "" : " ") + std::to_string(record.line) + ":";
+    for (std::size_t i = 0; i < record.fields.size(); ++i) out += (i ? "|" : "") + record.fields[i];
+  }
+  return out;
+}
+
+TEST(CsvReader, QuotesCommasLineEndsAndAByteOrderMark) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a,b\n1,2\n", "1:a|b 2:1|2"},
+      {"a,b\r\n1,2", "1:a|b 2:1|2"},
+      {"\xEF\xBB\xBF" "a\n1\n", "1:a 2:1"},
+      {"a,b\n\"x, y\",\"say \"\"hi\"\"\"\n", "1:a|b 2:x, y|say \"hi\""},
+      {"a,b\r\n\"two\r\nlines\",2\r\n3,4\r\n", "1:a|b 2:two\r\nlines|2 4:3|4"},
+      {"a,b\n\n,\n\"\",x\n", "1:a|b 3:| 4:|x"},
+      {"a\n\"open\n\nstill open", "line 2: a quoted field is never closed."},
+      {"a,b\n1,\"x\"y\n", "line 2: text after a closing quote; a quote inside a quoted field is written twice."},
+      {"a,b\n1,2\n3,x\"y\n", "line 3: a quote inside a field that does not start with one; put the whole field in "
+                             "quotes and double the quote."},
+  };
+  for (const auto& [text, expected] : cases) EXPECT_EQ(records(text), expected) << text;
+}
+
+class Import : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    ASSERT_TRUE(storeserver::initialiseCrypto());
+    db_ = storage::openSqlite((dir_.path() / "store.db").string(), error);
+    ASSERT_TRUE(db_) << error;
+    storage::migrate(*db_);
+    load("stores", "store_num,name\n1,Main campus\n2,Medical school\n");
+    load("students", "student_id,name\nS1,Ann Lee\nS2,Bo Chen\n");
+    load("aid-agencies", "agency_number,name\nSTATE-01,State grant\n");
+  }
+  void load(const char* kind, const std::string& text) {
+    std::string message;
+    ASSERT_TRUE(storeserver::importCsv(*db_, kind, text, storeserver::PasswordCost::minimum(), message)) << message;
+  }
+  std::string refusal(const char* kind, const std::string& text) {
+    std::string message;
+    EXPECT_FALSE(storeserver::importCsv(*db_, kind, text, storeserver::PasswordCost::minimum(), message)) << text;
+    return message;
+  }
+
+  TempDir dir_;
+  std::unique_ptr<storage::Connection> db_;
+};
+
+TEST_F(Import, AFileLoadsAndLoadingItAgainLeavesTheSameData) {
+  const std::string accounts =
+      "\xEF\xBB\xBF" "credit_limit,account_id,student_id,agency_number,start_date,expire_date,total_balance\r\n"
+      "500,7,S1,STATE-01,2024-08-01,2025-05-31,120.5\r\n"
+      "\"1,000.00\",8,S2,STATE-01,2024-08-01,2024-02-29,0\r\n";
+  EXPECT_NE(refusal("aid-accounts", accounts).find("line 3: credit_limit must be an amount"), std::string::npos)
+      << "a thousands comma is not an amount";
+  const std::string fixed = "credit_limit,account_id,student_id,agency_number,start_date,expire_date,total_balance\n"
+                            "500,7,S1,STATE-01,2024-08-01,2025-05-31,120.5\n"
+                            "1000.00,8,S2,STATE-01,2024-08-01,2024-02-29,0\n";
+  for (int time = 0; time < 2; ++time) {
+    load("aid-accounts", fixed);
+    EXPECT_EQ(db_->query("SELECT account_id, student_id || agency_number || start_date || expire_date,"
+                         " total_balance_cents, credit_limit_cents FROM aid_accounts JOIN aid_agencies"
+                         " USING (agency_id) ORDER BY account_id"),
+              (storage::Rows{{7, "S1STATE-012024-08-012025-05-31", 12050, 50000},
+                             {8, "S2STATE-012024-08-012024-02-29", 0, 100000}}))
+        << "import number " << time + 1;
+  }
+}
+
+TEST_F(Import, UsersPasswordsAreHashedAndTheyCanLogIn) {
+  load("users", "user_name,password,store_num,can_buy,active\nmara,s3cret pass,2,yes,1\n");
+  const auto user = storeserver::findUser(*db_, "mara");
+  ASSERT_TRUE(user);
+  EXPECT_EQ(user->passwordHash.find("s3cret"), std::string::npos) << "the password was stored as typed";
+  EXPECT_TRUE(storeserver::verifyPassword(user->passwordHash, "s3cret pass"));
+  EXPECT_TRUE(user->canBuy && user->active && user->store == 2);
+}
+
+TEST_F(Import, CourseAdoptionsLoadOnTheirTermsSectionsAndBooks) {
+  load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
+  load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
+  load("course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n");
+  EXPECT_TRUE(refusal("adoptions", "section_id,sku,request_type\n5,42,4\n")
+                  .starts_with("line 2: request_type must be a whole number from 1 to 3, not \"4\"."));
+  load("adoptions", "section_id,sku,request_type\n5,42,2\n");
+  load("enrolments", "student_id,section_id\nS1,5\nS2,5\n");
+  EXPECT_EQ(db_->query("SELECT student_id, department || course || section, isbn, request_type"
+                       " FROM adoption_enrollments JOIN adoption_sections USING (section_id)"
+                       " JOIN adoption_section_books USING (section_id) JOIN adoption_books USING (sku)"
+                       " ORDER BY student_id"),
+            (storage::Rows{{"S1", "BIO101A", "9780306406157", 2}, {"S2", "BIO101A", "9780306406157", 2}}));
+}
+
+TEST_F(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
+  const std::string locations = "location_id,store_num,code,name\n1,1,TXT,Textbooks\n";
+  const std::string accounts =
+      "account_id,student_id,agency_number,start_date,expire_date,total_balance,credit_limit\n";
+  const std::string cases[][3] = {
+      {"locations", locations + "2,1,GEN\n", "line 3: 3 fields where the header names 4."},
+      {"locations", locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
+      {"locations", locations + "2,1,GENERALBOOKS,General\n", "line 3: code has more than 8 characters."},
+      {"locations", locations + "-2,1,GEN,General\n", "line 3: location_id must be a whole number of 0 or more"},
+      {"locations", locations + "1,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
+      {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
+      {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
+      {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
+      {"locations", "location_id,store_num,code,name,city\n", "line 1: the header names columns"},
+      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
+      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
+       "line 2: total_balance must be an amount of 0"},
+      {"course-books", "sku,isbn,title\n42,9780306406158,Cell Biology\n",
+       "line 2: isbn must be an ISBN of 13 digits with its check digit, not \"9780306406158\"."},
+      {"adoptions", "section_id,sku,request_type\n5,42,2\n", "line 2: there is no section 5; import it first."},
+  };
+  for (const auto& [kind, text, expected] : cases) {
+    const std::string message = refusal(kind.c_str(), text);
+    EXPECT_TRUE(message.starts_with(expected) && message.ends_with("Nothing of the file was stored.")) << message;
+    EXPECT_TRUE(db_->query("SELECT 1 FROM locations UNION ALL SELECT 1 FROM aid_accounts UNION ALL"
+                           " SELECT 1 FROM adoption_books").empty())
+        << expected;
+  }
+  EXPECT_TRUE(refusal("books", "isbn\n").starts_with("There is no kind of rows called \"books\"; see"));
+}
+
+}  // namespace
+}  // namespace servertest
