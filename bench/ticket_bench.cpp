@@ -43,11 +43,6 @@ struct Book {
   QString itemId, purchaser, price;
 };
 
-struct Tally {
-  std::vector<std::uint32_t> micros;
-  std::size_t errors = 0;
-  std::string firstError;
-};
 
 // Every purchaser of the session buys without limit and the session has no
 // transaction maximum, so a long run is never refused; the books to sell.
@@ -63,7 +58,7 @@ std::vector<Book> prepare(storeserver::storage::Connection& db) {
   return books;
 }
 
-bool update(CSocketMessage& msg, int packet, const QString& text, Tally& tally) {
+bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tally& tally) {
   const auto sent = Clock::now();
   msg.Reset();
   msg.AddQuery(packet, text);
@@ -78,7 +73,7 @@ bool update(CSocketMessage& msg, int packet, const QString& text, Tally& tally) 
 
 // One handheld: its own ticket (a student ID of its own), then new line and change until the deadline.
 void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first,
-          std::latch& ready, std::latch& go, const Clock::time_point& deadline, Tally& tally) {
+          std::latch& ready, std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally) {
   CSocketMessage msg(wire::kAppSellin);
   msg.SetServer(address);
   msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -103,7 +98,7 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
 }
 
 void runHandhelds(const QString& address, const std::vector<Book>& books, int handhelds, double seconds, int run) {
-  std::vector<Tally> tallies(static_cast<std::size_t>(handhelds));
+  std::vector<loadstats::Tally> tallies(static_cast<std::size_t>(handhelds));
   std::latch ready(handhelds), go(1);
   Clock::time_point deadline;
   std::vector<std::thread> threads;
@@ -119,19 +114,7 @@ void runHandhelds(const QString& address, const std::vector<Book>& books, int ha
   for (std::thread& t : threads) t.join();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
 
-  std::vector<std::uint32_t> all;
-  std::size_t errors = 0;
-  std::string firstError;
-  for (Tally& t : tallies) {
-    all.insert(all.end(), t.micros.begin(), t.micros.end());
-    errors += t.errors;
-    if (firstError.empty()) firstError = t.firstError;
-  }
-  std::printf("| updates through the server | %9d | %8zu | %8.0f | %7.3f | %7.3f | %8.3f | %6zu |\n", handhelds,
-              all.size(), double(all.size()) / wall, loadstats::percentileMs(all, 50),
-              loadstats::percentileMs(all, 99), loadstats::maxMs(all), errors);
-  if (!firstError.empty()) std::printf("  first error: %s\n", firstError.c_str());
-  std::fflush(stdout);
+  loadstats::printRow("updates through the server", std::to_string(handhelds), tallies, wall);
 }
 
 // The same rows written straight: a line and its purchaser's bought quantity,
@@ -145,7 +128,8 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
     return;
   }
   const std::int64_t ticket = integerAt(db->query("SELECT MIN(ticket_id) FROM tickets").at(0), 0);
-  std::vector<std::uint32_t> micros;
+  std::vector<loadstats::Tally> tally(1);
+  std::vector<std::uint32_t>& micros = tally[0].micros;
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   for (std::int64_t line = 90000; Clock::now() < deadline && line < 99999; ++line) {
@@ -170,9 +154,7 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
     }
   }
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("| raw two-row transactions   | %9s | %8zu | %8.0f | %7.3f | %7.3f | %8.3f | %6d |\n", "-",
-              micros.size(), double(micros.size()) / wall, loadstats::percentileMs(micros, 50),
-              loadstats::percentileMs(micros, 99), loadstats::maxMs(micros), 0);
+  loadstats::printRow("raw two-row transactions", "-", tally, wall);
 }
 
 std::vector<int> countsOf(const std::string& list) {

@@ -2,7 +2,6 @@
 // server refuses of them, exactly-once updates, two buyers racing for the last
 // copy, the audit trail and the printed receipt.
 #include <atomic>
-#include <sstream>
 #include <thread>
 
 #include "server_fixture.h"
@@ -65,26 +64,20 @@ class Ticket : public ServerTest {
     return id;
   }
 
-  // The ticket lines and the purchaser's bought quantity, as one text.
-  std::string stored() const {
-    auto db = sideConnection();
-    std::ostringstream out;
-    for (const auto& r : db->query("SELECT ticket_id, line, qty, price_cents FROM ticket_lines ORDER BY 1, 2"))
-      out << storeserver::storage::integerAt(r, 0) << "/" << storeserver::storage::integerAt(r, 1) << ":"
-          << storeserver::storage::integerAt(r, 2) << "@" << storeserver::storage::integerAt(r, 3) << " ";
-    out << "bought="
-        << storeserver::storage::integerAt(
-               db->query("SELECT bought_qty FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-                         {kSession, std::string(kBook), std::string(kPurchaser)})[0],
-               0);
-    return out.str();
+  // The single text column of each row.
+  std::vector<std::string> texts(const std::string& sql) const {
+    std::vector<std::string> out;
+    for (const auto& r : sideConnection()->query(sql)) out.push_back(storeserver::storage::textAt(r, 0));
+    return out;
+  }
+  // The ticket lines (ticket/line:qty@cents), then the purchaser's bought quantity.
+  std::vector<std::string> stored() const {
+    return texts("SELECT ticket_id || '/' || line || ':' || qty || '@' || price_cents FROM ticket_lines UNION ALL"
+                 " SELECT 'bought=' || bought_qty FROM book_purchasers WHERE session_id = 1002"
+                 " AND item_id = 'B0000001' AND purchaser = 'Ostrand Company' ORDER BY 1");
   }
   std::vector<std::string> audit() const {
-    std::vector<std::string> out;
-    for (const auto& r : sideConnection()->query("SELECT line, action FROM ticket_audit ORDER BY audit_id"))
-      out.push_back(std::to_string(storeserver::storage::integerAt(r, 0)) + " " +
-                    storeserver::storage::textAt(r, 1));
-    return out;
+    return texts("SELECT line || ' ' || action FROM ticket_audit ORDER BY audit_id");
   }
 
   std::string token_;
@@ -152,7 +145,7 @@ TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
       {"no such receipt", "99999999", wire::kPacketNewItem, {},
        "The store server has no ticket with this receipt number: start a new ticket."},
   };
-  const std::string before = stored();
+  const std::vector<std::string> before = stored();
   const std::size_t auditBefore = audit().size();
   for (const Case& c : cases) {
     const wire::Reply r = item(c.receipt, c.packet, c.line);
@@ -167,11 +160,11 @@ TEST_F(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   const std::string receipt = open(token_);
   const std::string text = itemText(receipt, {});
   EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
-  const std::string once = stored();
+  const std::vector<std::string> once = stored();
   const wire::Reply again = send(token_, text, wire::kPacketNewItem);
   EXPECT_FALSE(again.error) << again.text;
   EXPECT_EQ(stored(), once);
-  EXPECT_EQ(stored().substr(stored().find("bought=")), "bought=3");
+  EXPECT_EQ(stored().back(), "bought=3");
   EXPECT_TRUE(send(login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem).error)
       << "another user's repeat was answered";
 
@@ -187,18 +180,16 @@ TEST_F(Ticket, LinesChangeAndAreVoidedWithTheirBoughtQuantity) {
   const std::string receipt = open(token_);
   ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1}).error);
   ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 2, .qty = -2, .price = "3.00"}).error);
-  EXPECT_EQ(stored(), "1/1:1@1250 1/2:-2@300 bought=1");
+  EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "1/2:-2@300", "bought=1"}));
   // Changed: the line's own earlier quantity no longer counts against the need.
   ASSERT_FALSE(item(receipt, wire::kPacketChange, {.line = 1, .qty = 3, .price = "14.00"}).error);
-  EXPECT_EQ(stored(), "1/1:3@1400 1/2:-2@300 bought=3");
+  EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:3@1400", "1/2:-2@300", "bought=3"}));
   ASSERT_FALSE(tran(receipt, wire::kPacketDelete).error);
-  EXPECT_EQ(stored(), "bought=2");
+  EXPECT_EQ(stored(), std::vector<std::string>{"bought=2"});
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "2 add", "1 change", "1 void", "2 void"}));
-  const auto values = sideConnection()->query("SELECT old_values, new_values FROM ticket_audit WHERE action = 'change'");
-  EXPECT_EQ(storeserver::storage::textAt(values[0], 0),
-            "session=1002 item=B0000001 purchaser=Ostrand Company qty=1 price=12.50");
-  EXPECT_EQ(storeserver::storage::textAt(values[0], 1),
-            "session=1002 item=B0000001 purchaser=Ostrand Company qty=3 price=14.00");
+  EXPECT_EQ(texts("SELECT old_values || ' -> ' || new_values FROM ticket_audit WHERE action = 'change'"),
+            std::vector<std::string>{"session=1002 item=B0000001 purchaser=Ostrand Company qty=1 price=12.50 -> "
+                                     "session=1002 item=B0000001 purchaser=Ostrand Company qty=3 price=14.00"});
 }
 
 TEST_F(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
@@ -217,7 +208,7 @@ TEST_F(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
   EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
   const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
   EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
-  EXPECT_EQ(stored().substr(stored().find("bought=")), "bought=3");
+  EXPECT_EQ(stored().back(), "bought=3");
 }
 
 TEST_F(Ticket, TheReceiptPrintsTheStoredLinesWithTheirExactTotal) {
@@ -240,10 +231,9 @@ TEST_F(Ticket, TheReceiptPrintsTheStoredLinesWithTheirExactTotal) {
     EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << "a bare line end in: " << l;
   }
   const std::string text = print.text;
-  const std::string isbn = storeserver::storage::textAt(
-      sideConnection()->query("SELECT isbn13 FROM books WHERE item_id = ?", {std::string(kBook)})[0], 0);
-  for (const std::string expected : {"Receipt " + receipt, std::string("Buyer: buyer"), "ISBN " + isbn,
-                                     std::string("  2 x $12.50"), std::string("  -1 x $3.00  ")})
+  const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
+  for (const std::string& expected : {"Receipt " + receipt, std::string("Buyer: buyer"), "ISBN " + isbn,
+                                      std::string("  2 x $12.50"), std::string("  -1 x $3.00  ")})
     EXPECT_NE(text.find(expected), std::string::npos) << expected << " missing from\n" << text;
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Total" + std::string(42 - 5 - 6, ' ') + "$22.00");

@@ -67,17 +67,6 @@ TEST(SellinRecords, TrimsForDisplay) {
 
 namespace {
 
-TEST(TicketProtocol, TheReceiptRecordReadsWhatTheServerWrites) {
-  wire::RecordWriter record(wire::layouts::receipt());
-  record.text("00000042").integer(1).text("S100200").text("2026-12-07");
-  CReceiptInfo receipt;
-  receipt.SetFields(QString::fromStdString(record.finish().value_or("")));
-  EXPECT_EQ(receipt.m_strReceipt, QStringLiteral("00000042"));
-  EXPECT_EQ(receipt.m_nStoreNum, 1);
-  EXPECT_EQ(receipt.m_strStudentID, QStringLiteral("S100200"));
-  EXPECT_EQ(receipt.m_strOpenedOn, QStringLiteral("2026-12-07"));
-}
-
 // Each built update names a change of its own; the server keeps one answer per name.
 TEST(TicketProtocol, EachUpdateTextCarriesAllItsValuesAndAFreshIdentity) {
   const auto item = [] {
