@@ -62,8 +62,8 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
   if (buyer->empty()) return errorReply("No buyer user name is set on this handheld.");
-  if (wire::hasControls(*studentId) || wire::hasControls(*buyer))
-    return errorReply("This student ID cannot be read: scan or type it again.");
+  if (wire::hasControls(*buyer)) return unreadableReply(context, "control characters in the buyer's name");
+  if (wire::hasControls(*studentId)) return errorReply("This student ID cannot be read: scan or type it again.");
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
 
   std::optional<storage::Row> open = emptyOpenTicket(context, *store, *studentId);
