@@ -107,21 +107,16 @@ bool fillCatalogue(const std::string& path, std::int64_t books, std::string& err
   return true;
 }
 
-struct Tally {
-  std::vector<std::uint32_t> micros;
-  std::size_t errors = 0;
-  std::string firstError;
-};
 
 void runMode(const Mode& mode, int handhelds, double seconds, const QString& address) {
-  std::vector<Tally> tallies(static_cast<std::size_t>(handhelds));
+  std::vector<loadstats::Tally> tallies(static_cast<std::size_t>(handhelds));
   std::latch ready(handhelds);
   std::latch go(1);
   Clock::time_point deadline;
   std::vector<std::thread> threads;
   for (int i = 0; i < handhelds; ++i)
     threads.emplace_back([&, i] {
-      Tally& tally = tallies[std::size_t(i)];
+      loadstats::Tally& tally = tallies[std::size_t(i)];
       CSocketMessage msg(wire::kAppSellin);
       msg.SetServer(address);
       msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -155,20 +150,7 @@ void runMode(const Mode& mode, int handhelds, double seconds, const QString& add
   for (std::thread& t : threads) t.join();
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
 
-  std::vector<std::uint32_t> all;
-  std::size_t errors = 0;
-  std::string firstError;
-  for (Tally& t : tallies) {
-    all.insert(all.end(), t.micros.begin(), t.micros.end());
-    errors += t.errors;
-    if (firstError.empty()) firstError = t.firstError;
-  }
-  const std::size_t requests = all.size();
-  std::printf("| %-16s | %9d | %8zu | %8.0f | %7.3f | %7.3f | %8.3f | %6zu |\n", mode.name, handhelds, requests,
-              double(requests) / wall, loadstats::percentileMs(all, 50), loadstats::percentileMs(all, 99),
-              loadstats::maxMs(all), errors);
-  if (!firstError.empty()) std::printf("  first error: %s\n", firstError.c_str());
-  std::fflush(stdout);
+  loadstats::printRow(mode.name, std::to_string(handhelds), tallies, wall);
 }
 
 std::optional<Options> parseArguments(int argc, char** argv) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace loadstats {
 
@@ -25,6 +26,22 @@ Spread spread(std::vector<std::size_t> counts, std::size_t slowestWanted) {
   result.slowest.assign(counts.begin(), counts.begin() + std::ptrdiff_t(std::min(slowestWanted, counts.size())));
   result.median = counts[(counts.size() - 1) / 2];
   return result;
+}
+
+void printRow(const std::string& label, const std::string& handhelds, const std::vector<Tally>& tallies, double wall) {
+  std::vector<std::uint32_t> all;
+  std::size_t errors = 0;
+  std::string firstError;
+  for (const Tally& t : tallies) {
+    all.insert(all.end(), t.micros.begin(), t.micros.end());
+    errors += t.errors;
+    if (firstError.empty()) firstError = t.firstError;
+  }
+  const std::size_t requests = all.size();
+  std::printf("| %s | %s | %zu | %.0f | %.3f | %.3f | %.3f | %zu |\n", label.c_str(), handhelds.c_str(), requests,
+              double(requests) / wall, percentileMs(all, 50), percentileMs(all, 99), maxMs(all), errors);
+  if (!firstError.empty()) std::printf("  first error: %s\n", firstError.c_str());
+  std::fflush(stdout);
 }
 
 }  // namespace loadstats

@@ -2,6 +2,7 @@
 // Figures of one load run: latency percentiles and how evenly handhelds were served.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace loadstats {
@@ -19,5 +20,17 @@ struct Spread {
   std::size_t median = 0;
 };
 Spread spread(std::vector<std::size_t> counts, std::size_t slowestWanted = 3);
+
+// One handheld's answered requests (their latencies) and its failures.
+struct Tally {
+  std::vector<std::uint32_t> micros;
+  std::size_t errors = 0;
+  std::string firstError;
+};
+
+// Prints the table row of one run of all handhelds' tallies, lasting wall
+// seconds: | label | handhelds | requests | per s | p50 | p99 | max | errors |,
+// and the first error under it.
+void printRow(const std::string& label, const std::string& handhelds, const std::vector<Tally>& tallies, double wall);
 
 }  // namespace loadstats

@@ -1,8 +1,11 @@
 // Sellin's records read what the server writes, and the display trims.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tessel/data_array.h"
 #include "tessel/global_functions.h"
+#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "wire/framing.h"
 
@@ -58,6 +61,26 @@ TEST(SellinRecords, TrimsForDisplay) {
   EXPECT_EQ(CGlobalFunctions::TrimString(-4), QStringLiteral("-4"));
   EXPECT_EQ(CGlobalFunctions::TrimSKU(200001), QStringLiteral("200001"));
   EXPECT_EQ(CGlobalFunctions::TrimSKU(0), QString());
+}
+
+}  // namespace
+
+namespace {
+
+// Each built update names a change of its own; the server keeps one answer per name.
+TEST(TicketProtocol, EachUpdateTextCarriesAllItsValuesAndAFreshIdentity) {
+  const auto item = [] {
+    return nlohmann::json::parse(
+        CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand Company", 1002, "B0000001", -2, "12.50").toStdString());
+  };
+  nlohmann::json first = item(), second = item();
+  EXPECT_EQ(first["update_id"].get<std::string>().size(), 36u);
+  EXPECT_NE(first["update_id"], second["update_id"]) << "two changes share an identity";
+  first.erase("update_id");
+  EXPECT_EQ(first, nlohmann::json::parse(R"({"request": "sl_item", "receipt": "00000042", "line": 3, "qty": -2,
+      "purchaser": "Ostrand Company", "session": 1002, "item_id": "B0000001", "price": "12.50"})"));
+  const auto tran = [] { return nlohmann::json::parse(CGlobalUpdateStrings::GetSLTran("00000042").toStdString()); };
+  EXPECT_NE(tran()["update_id"], tran()["update_id"]);
 }
 
 }  // namespace
