@@ -1,14 +1,67 @@
 // POST /v1/exchange: checks the session token, then answers each query in order
-// inside one read transaction. A bad query gets an error reply; the others are
-// still answered.
+// inside one read transaction; a query that writes gets a write transaction of
+// its own. A bad query gets an error reply; the others are still answered.
 #include "server/queries/query.h"
 #include "server/services.h"
 #include "wire/exchange.h"
+#include "wire/json_reader.h"
 #include "wire/requests.h"
 
 namespace storeserver {
 
 namespace {
+
+wire::Reply run(queries::QueryContext& context, const queries::QueryKind& kind, const nlohmann::json& arguments) {
+  try {
+    return kind.run(context, arguments);
+  } catch (const storage::Error& e) {
+    context.problems.push_back(std::string(kind.name) + ": " + e.what());
+    return queries::errorReply(std::string(kDatabaseFailed));
+  }
+}
+
+// The answer stored for an update's identity, when it was applied before.
+std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const std::string& updateId) {
+  const storage::Rows rows =
+      context.db.query("SELECT user_id, answer FROM ticket_updates WHERE update_id = ?", {updateId});
+  if (rows.empty()) return std::nullopt;
+  if (storage::integerAt(rows[0], 0) != context.user.id)
+    return queries::unreadableReply(context, "update_id " + updateId + " was applied for another user");
+  return wire::Reply{false, storage::textAt(rows[0], 1), 0, -1};
+}
+
+// A check and the write it guards run in one transaction taken for writing
+// from its start, so no other handheld's write comes between them. Refusals
+// are not stored: a refused update changed nothing, and judging its repeat
+// afresh cannot apply it twice.
+wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKind& kind,
+                          const nlohmann::json& arguments) {
+  std::string updateId;
+  if (kind.access == queries::Access::ExactlyOnce) {
+    wire::JsonReader in(arguments, "update");
+    const auto id = in.text("update_id", wire::requests::kUpdateIdLength);
+    if (!in.ok()) return queries::unreadableReply(context, in.error());
+    if (id->size() != wire::requests::kUpdateIdLength) return queries::unreadableReply(context, "short update_id");
+    updateId = *id;
+  }
+  if (context.readTx) context.readTx->commit();
+  context.readTx.reset();
+  try {
+    storage::Transaction write(context.db, storage::TxMode::Write);
+    if (!updateId.empty())
+      if (auto earlier = earlierAnswer(context, updateId)) return *earlier;
+    wire::Reply reply = run(context, kind, arguments);
+    if (reply.error) return reply;
+    if (!updateId.empty())
+      context.db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at) VALUES (?, ?, ?, ?)",
+                         {updateId, context.user.id, reply.text, context.nowMs});
+    write.commit();
+    return reply;
+  } catch (const storage::Error& e) {
+    context.problems.push_back(std::string(kind.name) + ": " + e.what());
+    return queries::errorReply(std::string(kDatabaseFailed));
+  }
+}
 
 wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {
   std::string error;
@@ -23,12 +76,9 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
     if (!k.packets.has(query.packet))
       return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
     context.page = query.page;
-    try {
-      return k.run(context, request->arguments);
-    } catch (const storage::Error& e) {
-      context.problems.push_back(kind + ": " + e.what());
-      return queries::errorReply(std::string(kDatabaseFailed));
-    }
+    context.packet = query.packet;
+    if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments);
+    return run(context, k, request->arguments);
   }
   context.problems.push_back("unknown request " + kind);
   return queries::errorReply("The store server does not know this request; it may be older than the program. "

@@ -1,6 +1,12 @@
 #include "tessel/query_strings.h"
 
+#include <QUuid>
+
 #include "wire/requests.h"
+
+namespace {
+std::string freshUpdateId() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString(); }
+}  // namespace
 
 QString CGlobalQueryStrings::GetSLSession(const QString& user, const QString& password, int storeNum) {
   return QString::fromStdString(wire::requests::sessions(user.toStdString(), password.toStdString(), storeNum));
@@ -46,4 +52,23 @@ QString CGlobalQueryStrings::GetProduct(const QString& code, int storeNum) {
 
 QString CGlobalQueryStrings::GetInventory(const QString& code, int storeNum) {
   return QString::fromStdString(wire::requests::inventory(code.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetSLTicket(QString user, QString studentId, int storeNum) {
+  return QString::fromStdString(wire::requests::ticket(user.toStdString(), studentId.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetSLPrint(QString receipt, int storeNum) {
+  return QString::fromStdString(wire::requests::receiptPrint(receipt.toStdString(), storeNum));
+}
+
+QString CGlobalUpdateStrings::GetSLItem(QString receipt, int line, QString purchaser, int sessionId, QString itemId,
+                                        int qty, QString price) {
+  return QString::fromStdString(wire::requests::ticketItem(freshUpdateId(), receipt.toStdString(), line,
+                                                           purchaser.toStdString(), sessionId, itemId.toStdString(),
+                                                           qty, price.toStdString()));
+}
+
+QString CGlobalUpdateStrings::GetSLTran(QString receipt) {
+  return QString::fromStdString(wire::requests::ticketTran(freshUpdateId(), receipt.toStdString()));
 }

@@ -26,4 +26,20 @@ class CGlobalQueryStrings {
   // The item lookup of a SKU: product record, and the store's inventory record.
   static QString GetProduct(const QString& code, int storeNum);
   static QString GetInventory(const QString& code, int storeNum);
+  // Sellin: the buyer's open ticket for a student (empty when the session takes none).
+  static QString GetSLTicket(QString user, QString studentId, int storeNum);
+  // Sellin: the printable receipt of a ticket.
+  static QString GetSLPrint(QString receipt, int storeNum);
+};
+
+// Builders of the update texts. Each call makes a fresh identity for the
+// change it describes (see wire/requests.h): build a change's text once and
+// send that same text again when retrying it.
+class CGlobalUpdateStrings {
+ public:
+  // One ticket line; sent as a new (0), removed (1) or changed (2) line.
+  static QString GetSLItem(QString receipt, int line, QString purchaser, int sessionId, QString itemId, int qty,
+                           QString price);
+  // The whole ticket; sent to remove its lines (1) or to end it (2).
+  static QString GetSLTran(QString receipt);
 };

@@ -182,3 +182,13 @@ void CInventoryInfo::SetFields(const QString& record) {
 }
 
 int CInventoryInfo::GetDataSize() const { return int(wire::layouts::inventory().dataSize()); }
+
+void CReceiptInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::receipt());
+  m_strReceipt = f.Text("receipt");
+  m_nStoreNum = f.Number("store_num");
+  m_strStudentID = f.Text("student_id");
+  m_strOpenedOn = f.Text("opened_on");
+}
+
+int CReceiptInfo::GetDataSize() const { return int(wire::layouts::receipt().dataSize()); }

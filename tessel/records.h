@@ -230,3 +230,16 @@ class CInventoryInfo : public CRecord {
   QString m_strLocation;
   QString m_strLastReceived;
 };
+
+// Sellin's open ticket, as the open-ticket query answers it.
+class CReceiptInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strReceipt;
+  int m_nStoreNum = 0;
+  QString m_strStudentID;
+  QString m_strOpenedOn;  // YYYY-MM-DD
+};
+

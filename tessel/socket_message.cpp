@@ -5,6 +5,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -269,6 +270,22 @@ bool CSocketMessage::Post(const char* path, const std::string& body, int& status
   return false;
 }
 
+bool CSocketMessage::HoldsUpdate() const {
+  return std::any_of(m_queries.begin(), m_queries.end(), [](const QueuedQuery& q) {
+    return q.packet == wire::kPacketNewItem || q.packet == wire::kPacketDelete || q.packet == wire::kPacketChange;
+  });
+}
+
+bool CSocketMessage::PostExchange(const std::string& body, int& status, std::string& answer, QString& failure) {
+  if (Post(wire::kExchangePath.data(), body, status, answer, failure)) return true;
+  if (!HoldsUpdate()) return false;
+  // The answer to an update may be lost after the server applied it. The same
+  // texts carry the same update identities, so the server answers a resend
+  // with its first answer and applies nothing twice.
+  qCInfo(lcTransport) << "sending the exchange with an update once more";
+  return Post(wire::kExchangePath.data(), body, status, answer, failure);
+}
+
 bool CSocketMessage::LogInOnce(QString& text, QString& records) {
   ForgetSession();
   const wire::LoginRequest request{m_nAppType, m_strLoginUser.toStdString(), m_strPassword.toStdString()};
@@ -341,7 +358,7 @@ bool CSocketMessage::SendQuery() {
     for (int attempt = 0;; ++attempt) {
       request.token = m_token;
       QString failure;
-      if (!Post(wire::kExchangePath.data(), wire::toJson(request), status, answer, failure)) {
+      if (!PostExchange(wire::toJson(request), status, answer, failure)) {
         FailWith(failure);
         return false;
       }

@@ -64,7 +64,9 @@ class CSocketMessage {
 
   // One exchange with every queued query, logging in first when there is no
   // session, and once more (then retrying once) when the server answers that
-  // the session expired. False: the exchange failed, reply 0 holds the sentence.
+  // the session expired. An exchange holding an update is sent once more, with
+  // the same texts, after a transport failure. False: the exchange failed,
+  // reply 0 holds the sentence.
   bool SendQuery();
 
   int GetReplyCount() const { return int(m_replies.size()); }
@@ -97,6 +99,10 @@ class CSocketMessage {
   // One POST. True when an HTTP answer arrived (any status); false with the
   // sentence in failure, the connection dropped.
   bool Post(const char* path, const std::string& body, int& status, std::string& answer, QString& failure);
+  // The exchange's POST, sent once more after a transport failure when it
+  // holds an update (packet 0, 1 or 2).
+  bool PostExchange(const std::string& body, int& status, std::string& answer, QString& failure);
+  bool HoldsUpdate() const;
   bool LogInOnce(QString& text, QString& records);
   void FailWith(const QString& sentence);
   void ForgetSession();

@@ -1,5 +1,6 @@
 #include "wire/framing.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdlib>
 
@@ -101,6 +102,23 @@ std::int64_t readDecimal(std::u16string_view text) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> parseCents(std::string_view text, std::size_t maxDollarDigits) {
+  const std::size_t point = text.find('.');
+  const std::string_view dollars = text.substr(0, point);
+  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  const auto allDigits = [](std::string_view s) {
+    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (dollars.size() > maxDollarDigits || fraction.size() > 2 || !allDigits(dollars) || !allDigits(fraction) ||
+      dollars.size() + fraction.size() == 0)
+    return std::nullopt;
+  std::int64_t cents = 0;
+  for (char c : dollars) cents = cents * 10 + (c - '0');
+  cents *= 100;
+  if (!fraction.empty()) cents += (fraction[0] - '0') * 10 + (fraction.size() > 1 ? fraction[1] - '0' : 0);
+  return cents;
+}
 
 std::int64_t recordLengthField(std::u16string_view reply) {
   if (reply.size() <= kTagWidth) return 0;

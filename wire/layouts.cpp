@@ -182,5 +182,15 @@ const RecordLayout& inventory() {
   return layout;
 }
 
+const RecordLayout& receipt() {
+  static const RecordLayout layout("RCT", {
+      {"receipt", 10, FieldKind::Text},
+      {"store_num", 4, FieldKind::Integer},
+      {"student_id", 20, FieldKind::Text},
+      {"opened_on", 10, FieldKind::Text},  // YYYY-MM-DD
+  });
+  return layout;
+}
+
 }  // namespace layouts
 }  // namespace wire

@@ -73,6 +73,9 @@ const RecordLayout& slStolenItem();  // one stolen-book report
 // and the store's inventory record of it (how many, where).
 const RecordLayout& product();
 const RecordLayout& inventory();
+// Sellin's open ticket: the receipt number the handheld sends back with every
+// change, and what the ticket was opened for.
+const RecordLayout& receipt();
 }  // namespace layouts
 
 }  // namespace wire

@@ -62,6 +62,32 @@ std::string inventory(std::string_view code, std::int64_t storeNumber) {
   return dump({{"request", kInventory}, {"code", code}, {"store", storeNumber}});
 }
 
+std::string ticket(std::string_view buyerUser, std::string_view studentId, std::int64_t storeNumber) {
+  return dump({{"request", kTicket}, {"user", buyerUser}, {"student_id", studentId}, {"store", storeNumber}});
+}
+
+std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber) {
+  return dump({{"request", kReceiptPrint}, {"receipt", receipt}, {"store", storeNumber}});
+}
+
+std::string ticketItem(std::string_view updateId, std::string_view receipt, std::int64_t line,
+                       std::string_view purchaser, std::int64_t sessionId, std::string_view itemId, std::int64_t qty,
+                       std::string_view price) {
+  return dump({{"request", kTicketItem},
+               {"update_id", updateId},
+               {"receipt", receipt},
+               {"line", line},
+               {"purchaser", purchaser},
+               {"session", sessionId},
+               {"item_id", itemId},
+               {"qty", qty},
+               {"price", price}});
+}
+
+std::string ticketTran(std::string_view updateId, std::string_view receipt) {
+  return dump({{"request", kTicketTran}, {"update_id", updateId}, {"receipt", receipt}});
+}
+
 std::optional<Request> parse(std::string_view text, std::string& error) {
   JsonReader in(text, "request text");
   auto kind = in.text("request", kMaxKindLength);

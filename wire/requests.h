@@ -23,12 +23,25 @@ inline constexpr std::string_view kStolenItems = "sl_stolen_items";
 inline constexpr std::string_view kProduct = "product";
 inline constexpr std::string_view kInventory = "inventory";
 
+// Sellin's ticket. The two queries come with packet type 3; an item update
+// with 0 (new line), 1 (line removed) or 2 (line changed); a transaction
+// update with 1 (remove the ticket's lines) or 2 (end the ticket).
+inline constexpr std::string_view kTicket = "sl_ticket";
+inline constexpr std::string_view kReceiptPrint = "sl_print";
+inline constexpr std::string_view kTicketItem = "sl_item";
+inline constexpr std::string_view kTicketTran = "sl_tran";
+
 inline constexpr std::size_t kMaxStudentIdLength = 20;
 inline constexpr std::int64_t kMaxStoreNumber = 9999;
 inline constexpr std::size_t kMaxItemCodeLength = 64;   // a code or title words as scanned or typed
 inline constexpr std::size_t kMaxItemIdLength = 12;     // the width of item_id in its record
 inline constexpr std::int64_t kMaxSessionId = 99999999;
 inline constexpr std::int64_t kMaxSku = 99999999;
+inline constexpr std::size_t kMaxReceiptLength = 10;    // the width of receipt in its record
+inline constexpr std::size_t kMaxPurchaserLength = 30;  // the width of purchaser in its record
+inline constexpr std::size_t kMaxPriceLength = 16;      // a price as typed, "12.50"
+inline constexpr std::int64_t kMaxLineNumber = 99999;
+inline constexpr std::size_t kUpdateIdLength = 36;      // a UUID in its text form
 
 // Sellin's buying sessions of a store, for a buyer checked by user and password.
 std::string sessions(std::string_view buyerUser, std::string_view buyerPassword, std::int64_t storeNumber);
@@ -53,6 +66,28 @@ std::string stolenItems(std::int64_t sku, std::string_view studentId, std::int64
 // The item lookup: the product record and the store's inventory record of a SKU.
 std::string product(std::string_view code, std::int64_t storeNumber);
 std::string inventory(std::string_view code, std::int64_t storeNumber);
+
+// Sellin's ticket: the open ticket of a buyer for a student (empty when the
+// session takes none); its reply is one receipt record (layouts::receipt).
+std::string ticket(std::string_view buyerUser, std::string_view studentId, std::int64_t storeNumber);
+// The printable receipt of a ticket: text with CRLF line ends, for a 42-column printer.
+std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber);
+
+// Updates are applied exactly once. Each update text carries "update_id", an
+// identity the handheld makes once per change (a fresh UUID, made by the
+// builder), so the same text sent again, by CSocketMessage's one retry after a
+// lost answer, names the same change. The server stores the identity with its
+// answer in the same transaction as the change, and answers a repeat with that
+// first answer without applying it again.
+//
+// One ticket line: {update_id, receipt, line, purchaser, session, item_id,
+// qty, price}; price is the text as typed ("12.50"), read by the server into
+// exact cents. A successful reply is an empty text.
+std::string ticketItem(std::string_view updateId, std::string_view receipt, std::int64_t line,
+                       std::string_view purchaser, std::int64_t sessionId, std::string_view itemId, std::int64_t qty,
+                       std::string_view price);
+// The whole ticket: {update_id, receipt}; removes its lines or ends it, by packet type.
+std::string ticketTran(std::string_view updateId, std::string_view receipt);
 
 struct Request {
   std::string kind;

@@ -3,6 +3,7 @@
 // lines end with CR LF and none is wider than 42 characters.
 #include "server/log.h"
 #include "server/queries/adoptions.h"
+#include "server/queries/printout.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
 #include "wire/requests.h"
@@ -15,48 +16,7 @@ using adoptions::Book;
 using adoptions::Problem;
 using adoptions::Section;
 
-constexpr std::size_t kColumns = 42;
 constexpr std::size_t kIndent = 2;
-
-bool startsCharacter(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) != 0x80; }
-
-// The first `columns` characters of text, cut on a character boundary.
-std::size_t bytesFor(std::string_view text, std::size_t columns) {
-  std::size_t seen = 0;
-  for (std::size_t i = 0; i < text.size(); ++i)
-    if (startsCharacter(text[i]) && seen++ == columns) return i;
-  return text.size();
-}
-
-class Printout {
- public:
-  // Adds text as lines, each indented, broken at blanks; a word longer than a
-  // line is broken where the line ends.
-  void add(std::string_view text, std::size_t indent = 0) {
-    std::string clean(text);
-    for (char& c : clean)
-      if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-    const std::size_t room = kColumns - indent;
-    std::string_view rest = clean;
-    do {
-      while (rest.size() > 1 && rest.front() == ' ') rest.remove_prefix(1);
-      std::size_t cut = bytesFor(rest, room);
-      if (cut < rest.size()) {
-        const std::size_t blank = rest.substr(0, cut + 1).rfind(' ');
-        if (blank != std::string_view::npos && blank > 0) cut = blank;
-      }
-      std::string line = std::string(indent, ' ') + std::string(rest.substr(0, cut));
-      while (!line.empty() && line.back() == ' ') line.pop_back();
-      text_ += line + "\r\n";
-      rest.remove_prefix(cut);
-    } while (!rest.empty() && rest.find_first_not_of(' ') != std::string_view::npos);
-  }
-  void rule(char c) { text_ += std::string(kColumns, c) + "\r\n"; }
-  std::string take() { return std::move(text_); }
-
- private:
-  std::string text_;
-};
 
 const char* requestTypeName(int type) {
   switch (type) {

@@ -21,7 +21,8 @@ struct QueryContext {
   const User& user;  // who sent the exchange
   const ServiceContext& services;
   std::int64_t nowMs;
-  // The exchange's read transaction, open while a query runs.
+  // The exchange's read transaction, open while a read query runs; a writing
+  // query runs in a write transaction of its own instead.
   std::optional<storage::Transaction>& readTx;
   // Why queries were refused, for the exchange's log line; never shown to a clerk.
   std::vector<std::string> problems;
@@ -38,6 +39,8 @@ struct QueryContext {
   }
   // Page the query asked for: -1 for the first page, or not paged.
   int page = -1;
+  // The packet type the query came with (one of its kind's PacketSet).
+  int packet = wire::kPacketQuery;
 };
 
 using Handler = wire::Reply (*)(QueryContext& context, const nlohmann::json& arguments);
@@ -56,10 +59,18 @@ class PacketSet {
   unsigned bits_ = 0;
 };
 
+// How the exchange runs a request kind.
+enum class Access {
+  Read,         // inside the exchange's read transaction
+  Write,        // alone in a write transaction, committed unless it answers an error
+  ExactlyOnce,  // as Write, and its update_id is stored with the answer: a repeat gets that answer
+};
+
 struct QueryKind {
   std::string_view name;
   PacketSet packets;
   Handler run;
+  Access access = Access::Read;
 };
 
 std::span<const QueryKind> queryKinds();
@@ -75,6 +86,10 @@ wire::Reply purchasers(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply stolenItems(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply product(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply inventory(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply ticketTran(QueryContext& context, const nlohmann::json& arguments);
 
 inline wire::Reply errorReply(std::string sentence) { return {true, std::move(sentence), 0, -1}; }
 // A request no working program sends: the clerk gets a plain sentence, the log the detail.
@@ -91,6 +106,7 @@ inline wire::Reply unsendableReply(QueryContext& context, const std::string& wha
   context.problems.push_back(what + ": " + detail);
   return errorReply(what + " cannot be shown on a handheld; tell the back office.");
 }
+inline wire::Reply doneReply() { return {false, "", 0, -1}; }
 inline wire::Reply recordsReply(std::string records) { return {false, std::move(records), 0, -1}; }
 
 }  // namespace storeserver::queries

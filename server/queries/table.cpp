@@ -16,6 +16,11 @@ std::span<const QueryKind> queryKinds() {
       {wire::requests::kStolenItems, wire::kPacketQuery, &stolenItems},
       {wire::requests::kProduct, wire::kPacketQuery, &product},
       {wire::requests::kInventory, wire::kPacketQuery, &inventory},
+      {wire::requests::kTicket, wire::kPacketQuery, &ticket, Access::Write},
+      {wire::requests::kReceiptPrint, wire::kPacketQuery, &receiptPrint},
+      {wire::requests::kTicketItem, {wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange}, &ticketItem,
+       Access::ExactlyOnce},
+      {wire::requests::kTicketTran, {wire::kPacketDelete, wire::kPacketChange}, &ticketTran, Access::ExactlyOnce},
   };
   return kinds;
 }

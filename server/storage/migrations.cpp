@@ -10,7 +10,7 @@ namespace {
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts. The width
 // triggers of step 2 are SQLite's own; PostgreSQL would use CHECK constraints.
-const std::array<std::vector<std::string_view>, 4> kMigrations = {{
+const std::array<std::vector<std::string_view>, 5> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -232,6 +232,53 @@ const std::array<std::vector<std::string_view>, 4> kMigrations = {{
         " stolen TEXT NOT NULL,"
         " comment_text TEXT NOT NULL)",
         "CREATE INDEX stolen_book_reports_by_sku ON stolen_book_reports(store_num, sku, reported_on)",
+    },
+    // Sellin's tickets. The receipt and every key of a line come back from the
+    // handheld, so they stay within their record widths. A line's quantity
+    // already counts in its purchaser's bought_qty, so two handhelds cannot
+    // both take the last needed copy.
+    {
+        "CREATE TABLE tickets ("
+        " ticket_id INTEGER NOT NULL PRIMARY KEY,"
+        " receipt TEXT NOT NULL UNIQUE CHECK (length(receipt) BETWEEN 1 AND 10),"
+        " store_num INTEGER NOT NULL REFERENCES stores(store_num),"
+        " user_id INTEGER NOT NULL REFERENCES users(user_id),"
+        " buyer TEXT NOT NULL,"
+        " student_id TEXT NOT NULL CHECK (length(student_id) <= 20),"
+        " opened_on TEXT NOT NULL CHECK (length(opened_on) = 10),"
+        " is_open INTEGER NOT NULL CHECK (is_open IN (0, 1)))",
+        "CREATE INDEX tickets_open_by_user ON tickets(user_id, store_num, student_id, is_open)",
+
+        "CREATE TABLE ticket_lines ("
+        " ticket_id INTEGER NOT NULL REFERENCES tickets(ticket_id),"
+        " line INTEGER NOT NULL CHECK (line BETWEEN 1 AND 99999),"
+        " session_id INTEGER NOT NULL REFERENCES buying_sessions(session_id),"
+        " item_id TEXT NOT NULL REFERENCES books(item_id),"
+        " purchaser TEXT NOT NULL CHECK (length(purchaser) BETWEEN 1 AND 30),"
+        " qty INTEGER NOT NULL CHECK (qty <> 0 AND qty BETWEEN -9999 AND 99999),"
+        " price_cents BIGINT NOT NULL CHECK (price_cents BETWEEN 1 AND 9999999),"
+        " PRIMARY KEY (ticket_id, line))",
+        "CREATE INDEX ticket_lines_by_book ON ticket_lines(session_id, item_id, purchaser)",
+
+        // One row per applied update: a repeat of its identity gets this answer.
+        "CREATE TABLE ticket_updates ("
+        " update_id TEXT NOT NULL PRIMARY KEY CHECK (length(update_id) = 36),"
+        " user_id INTEGER NOT NULL REFERENCES users(user_id),"
+        " answer TEXT NOT NULL,"
+        " applied_at BIGINT NOT NULL)",
+
+        // Every change of a ticket, so voided and deleted lines can be reviewed.
+        // line is 0 for a change of the whole ticket.
+        "CREATE TABLE ticket_audit ("
+        " audit_id INTEGER NOT NULL PRIMARY KEY,"
+        " changed_at BIGINT NOT NULL,"
+        " user_name TEXT NOT NULL,"
+        " receipt TEXT NOT NULL,"
+        " line INTEGER NOT NULL,"
+        " action TEXT NOT NULL,"
+        " old_values TEXT NOT NULL,"
+        " new_values TEXT NOT NULL)",
+        "CREATE INDEX ticket_audit_by_receipt ON ticket_audit(receipt, audit_id)",
     },
 }};
 

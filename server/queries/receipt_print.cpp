@@ -1,0 +1,72 @@
+// sl_print {receipt, store}: a ticket's receipt, built from its stored lines,
+// for a 42-column receipt printer. The total is summed in cents, so it is
+// exactly the sum of quantity times price of the lines printed.
+#include "server/queries/printout.h"
+#include "server/queries/query.h"
+#include "server/queries/tickets.h"
+#include "wire/framing.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+
+namespace storeserver::queries {
+
+using storage::integerAt;
+using storage::textAt;
+
+namespace {
+
+constexpr std::size_t kIndent = 2;
+
+std::string dollars(std::int64_t cents) {
+  return (cents < 0 ? "-$" : "$") + wire::formatCents(cents < 0 ? -cents : cents);
+}
+
+void addHeader(Printout& out, storage::Connection& db, const tickets::Ticket& ticket) {
+  const storage::Rows stores = db.query("SELECT name FROM stores WHERE store_num = ?", {ticket.store});
+  out.add(stores.empty() ? "Store " + std::to_string(ticket.store) : textAt(stores[0], 0));
+  out.pair("Store " + std::to_string(ticket.store), "Receipt " + ticket.receipt);
+  out.pair("Date " + ticket.openedOn, ticket.open ? "open" : "ended");
+  out.add("Buyer: " + ticket.buyer);
+  if (!ticket.studentId.empty()) out.add("Student: " + ticket.studentId);
+  out.rule('=');
+}
+
+// Adds the lines; gives their total in cents.
+std::int64_t addLines(Printout& out, storage::Connection& db, const tickets::Ticket& ticket) {
+  const storage::Rows lines = db.query(
+      "SELECT b.isbn13, b.title, l.qty, l.price_cents FROM ticket_lines l JOIN books b ON b.item_id = l.item_id"
+      " WHERE l.ticket_id = ? ORDER BY l.line",
+      {ticket.id});
+  std::int64_t total = 0;
+  for (const storage::Row& r : lines) {
+    const std::int64_t qty = integerAt(r, 2), cents = integerAt(r, 3);
+    total += qty * cents;
+    out.add("ISBN " + textAt(r, 0));
+    out.add(textAt(r, 1), kIndent);
+    out.pair("  " + std::to_string(qty) + " x " + dollars(cents), dollars(qty * cents));
+  }
+  if (lines.empty()) out.add("No books on this ticket.");
+  out.rule('-');
+  return total;
+}
+
+}  // namespace
+
+wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_print request");
+  const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return unreadableReply(context, in.error());
+  std::string problem;
+  const std::optional<tickets::Ticket> ticket = tickets::findOwn(context, *receipt, problem);
+  if (!ticket) return errorReply(problem);
+  if (ticket->store != *store) return errorReply("This ticket belongs to another store: start a new ticket.");
+
+  Printout out;
+  addHeader(out, context.db, *ticket);
+  const std::int64_t total = addLines(out, context.db, *ticket);
+  out.pair("Total", dollars(total));
+  return recordsReply(out.take());
+}
+
+}  // namespace storeserver::queries

@@ -1,0 +1,79 @@
+// sl_ticket {user, student_id, store}: the open ticket of the logged-in user
+// for a student at a store. An empty open ticket of the same user, store and
+// student is handed out again, so a retried open, or one for a student whose
+// ticket was left empty, does not pile up receipts.
+#include "server/log.h"
+#include "server/queries/book_checks.h"
+#include "server/queries/query.h"
+#include "server/queries/tickets.h"
+#include "wire/framing.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+#include "wire/text.h"
+
+namespace storeserver::queries {
+
+using storage::integerAt;
+using storage::textAt;
+
+namespace {
+
+constexpr std::size_t kReceiptDigits = 8;
+
+std::string receiptOf(std::int64_t ticketId) {
+  std::string digits = std::to_string(ticketId);
+  return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
+}
+
+std::string today(std::int64_t nowMs) {
+  return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
+}
+
+std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& studentId) {
+  const storage::Rows rows = context.db.query(
+      "SELECT receipt, opened_on FROM tickets t WHERE user_id = ? AND store_num = ? AND student_id = ? AND is_open = 1"
+      " AND NOT EXISTS (SELECT 1 FROM ticket_lines l WHERE l.ticket_id = t.ticket_id)"
+      " ORDER BY ticket_id DESC LIMIT 1",
+      {context.user.id, store, studentId});
+  if (rows.empty()) return std::nullopt;
+  return rows[0];
+}
+
+storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
+                           const std::string& studentId) {
+  const std::int64_t next =
+      integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
+  const std::string receipt = receiptOf(next);
+  const std::string opened = today(context.nowMs);
+  context.db.execute(
+      "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, 1)",
+      {next, receipt, store, context.user.id, buyer, studentId, opened});
+  tickets::audit(context, receipt, 0, "open", "", "student=" + studentId + " buyer=" + buyer);
+  return {receipt, opened};
+}
+
+}  // namespace
+
+wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_ticket request");
+  const auto buyer = in.text("user", wire::kMaxUserLength);
+  const auto studentId = in.text("student_id", wire::requests::kMaxStudentIdLength);
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return unreadableReply(context, in.error());
+  if (buyer->empty()) return errorReply("No buyer user name is set on this handheld.");
+  if (wire::hasControls(*studentId) || wire::hasControls(*buyer))
+    return errorReply("This student ID cannot be read: scan or type it again.");
+  if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
+
+  std::optional<storage::Row> open = emptyOpenTicket(context, *store, *studentId);
+  if (!open) open = openNewTicket(context, *store, *buyer, *studentId);
+
+  wire::RecordWriter record(wire::layouts::receipt());
+  record.text(textAt(*open, 0)).integer(*store).text(*studentId).text(textAt(*open, 1));
+  const auto text = record.finish();
+  if (!text) return unsendableReply(context, "This ticket", record.error());
+  return recordsReply(*text);
+}
+
+}  // namespace storeserver::queries

@@ -1,0 +1,42 @@
+// sl_tran {update_id, receipt} with packet type 1 (take every line off the
+// ticket) or 2 (end the ticket). Ending an ended ticket, or emptying an empty
+// one, succeeds without a change.
+#include "server/queries/query.h"
+#include "server/queries/tickets.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+
+namespace storeserver::queries {
+
+namespace {
+
+wire::Reply endTicket(QueryContext& context, const tickets::Ticket& ticket) {
+  if (!ticket.open) return doneReply();
+  context.db.execute("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket.id});
+  tickets::audit(context, ticket.receipt, 0, "end", "open", "ended");
+  return doneReply();
+}
+
+wire::Reply emptyTicket(QueryContext& context, const tickets::Ticket& ticket) {
+  const storage::Rows lines =
+      context.db.query("SELECT line FROM ticket_lines WHERE ticket_id = ? ORDER BY line", {ticket.id});
+  if (lines.empty()) return doneReply();
+  if (!ticket.open) return errorReply("This ticket has already ended: its lines can no longer be deleted.");
+  for (const storage::Row& r : lines)
+    if (auto problem = tickets::removeLine(context, ticket, storage::integerAt(r, 0), "void")) return errorReply(*problem);
+  return doneReply();
+}
+
+}  // namespace
+
+wire::Reply ticketTran(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_tran request");
+  const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
+  if (!in.ok()) return unreadableReply(context, in.error());
+  std::string problem;
+  const std::optional<tickets::Ticket> ticket = tickets::findOwn(context, *receipt, problem);
+  if (!ticket) return errorReply(problem);
+  return context.packet == wire::kPacketChange ? endTicket(context, *ticket) : emptyTicket(context, *ticket);
+}
+
+}  // namespace storeserver::queries

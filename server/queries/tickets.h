@@ -1,0 +1,38 @@
+#pragma once
+// What the ticket's handlers share: the ticket of a receipt, whose it is, and
+// the audit trail every change of a ticket leaves.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "server/queries/query.h"
+
+namespace storeserver::queries::tickets {
+
+struct Ticket {
+  std::int64_t id = 0;
+  std::string receipt;
+  std::int64_t store = 0;
+  std::int64_t userId = 0;
+  std::string buyer;
+  std::string studentId;
+  std::string openedOn;
+  bool open = false;
+};
+
+std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
+
+// The ticket a handheld names, when it is one its user opened; otherwise the
+// sentence for the clerk in problem.
+std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem);
+
+// Takes a line off a ticket, so its quantity no longer counts as bought;
+// nothing when the line is not there. A sentence when it cannot be taken back.
+std::optional<std::string> removeLine(QueryContext& context, const Ticket& ticket, std::int64_t number,
+                                      std::string_view action);
+
+// Records one change: line 0 stands for the whole ticket.
+void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
+           const std::string& oldValues, const std::string& newValues);
+
+}  // namespace storeserver::queries::tickets

@@ -1,0 +1,253 @@
+// Sellin's ticket on the real server: opening, the line updates and what the
+// server refuses of them, exactly-once updates, two buyers racing for the last
+// copy, the audit trail and the printed receipt.
+#include <atomic>
+#include <sstream>
+#include <thread>
+
+#include "server_fixture.h"
+#include "wire/requests.h"
+
+namespace servertest {
+namespace {
+
+using wire::requests::ticketItem;
+using wire::requests::ticketTran;
+
+constexpr const char* kBook = "B0000001";
+constexpr const char* kPurchaser = "Ostrand Company";
+constexpr std::int64_t kSession = 1002;         // no student ID, transaction maximum 6
+constexpr std::int64_t kStudentSession = 1001;  // needs a student ID
+
+struct LineArgs {
+  std::int64_t line = 1;
+  std::string purchaser = kPurchaser;
+  std::int64_t session = kSession;
+  std::string itemId = kBook;
+  std::int64_t qty = 1;
+  std::string price = "12.50";
+};
+
+class Ticket : public ServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    // Known terms: buys 3, bought 2, so one more copy is needed; listed at 15.00.
+    sideConnection()->execute(
+        "UPDATE book_purchasers SET no_limit = 0, buy_qty = 3, bought_qty = 2, buy_price_cents = 1250,"
+        " listed_price_cents = 1500 WHERE item_id = ? AND purchaser = ?",
+        {std::string(kBook), std::string(kPurchaser)});
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+  }
+
+  wire::Reply send(const std::string& token, const std::string& text, int packet) const {
+    const auto replies = exchange(wire::kAppSellin, token, {query(text, packet)});
+    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
+  std::string open(const std::string& token, const std::string& student = "") const {
+    const auto r = rows(send(token, wire::requests::ticket("buyer", student, 1), wire::kPacketQuery),
+                        wire::layouts::receipt(), {"receipt"});
+    return r.size() == 1 ? r[0] : "";
+  }
+  static std::string itemText(const std::string& receipt, const LineArgs& a, const std::string& id = newId()) {
+    return ticketItem(id, receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
+  }
+  wire::Reply item(const std::string& receipt, int packet, const LineArgs& a = {}) const {
+    return send(token_, itemText(receipt, a), packet);
+  }
+  wire::Reply tran(const std::string& receipt, int packet) const {
+    return send(token_, ticketTran(newId(), receipt), packet);
+  }
+  static std::string newId() {
+    static std::atomic<int> n{0};
+    char id[37];
+    std::snprintf(id, sizeof id, "00000000-0000-4000-8000-%012d", ++n);
+    return id;
+  }
+
+  // The ticket lines and the purchaser's bought quantity, as one text.
+  std::string stored() const {
+    auto db = sideConnection();
+    std::ostringstream out;
+    for (const auto& r : db->query("SELECT ticket_id, line, qty, price_cents FROM ticket_lines ORDER BY 1, 2"))
+      out << storeserver::storage::integerAt(r, 0) << "/" << storeserver::storage::integerAt(r, 1) << ":"
+          << storeserver::storage::integerAt(r, 2) << "@" << storeserver::storage::integerAt(r, 3) << " ";
+    out << "bought="
+        << storeserver::storage::integerAt(
+               db->query("SELECT bought_qty FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+                         {kSession, std::string(kBook), std::string(kPurchaser)})[0],
+               0);
+    return out.str();
+  }
+  std::vector<std::string> audit() const {
+    std::vector<std::string> out;
+    for (const auto& r : sideConnection()->query("SELECT line, action FROM ticket_audit ORDER BY audit_id"))
+      out.push_back(std::to_string(storeserver::storage::integerAt(r, 0)) + " " +
+                    storeserver::storage::textAt(r, 1));
+    return out;
+  }
+
+  std::string token_;
+};
+
+TEST_F(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
+  const std::string first = open(token_);
+  ASSERT_FALSE(first.empty());
+  EXPECT_EQ(open(token_), first) << "a retried open piled up a receipt";
+  const std::string student = open(token_, "S1001");
+  EXPECT_NE(student, first) << "another student shares a ticket";
+  EXPECT_EQ(open(token_, "S1001"), student);
+
+  ASSERT_FALSE(item(first, wire::kPacketNewItem).error);
+  const std::string next = open(token_);
+  EXPECT_NE(next, first) << "a ticket with lines was handed out again";
+  EXPECT_EQ(open(login(wire::kAppSellin, "manager", "manager1")).size(), 8u);
+  EXPECT_NE(open(login(wire::kAppSellin, "manager", "manager1")), next) << "two users share a ticket";
+}
+
+TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
+  const std::string receipt = open(token_);
+  ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1, .qty = -1, .price = "3.00"}).error);
+  const std::string ended = open(login(wire::kAppSellin, "buyer", "buyer1"), "S-ENDED");
+  ASSERT_FALSE(tran(ended, wire::kPacketChange).error);
+  const std::string others = open(login(wire::kAppSellin, "manager", "manager1"));
+
+  struct Case {
+    const char* what;
+    std::string receipt;
+    int packet;
+    LineArgs line;
+    std::string sentence;
+  };
+  const std::vector<Case> cases = {
+      {"quantity 0", receipt, wire::kPacketNewItem, {.line = 2, .qty = 0}, "Sellin quantity cannot be 0."},
+      {"above the listed price", receipt, wire::kPacketNewItem, {.line = 2, .price = "15.01"},
+       "Temporary buy price must be less than the listed buy price."},
+      {"price 0", receipt, wire::kPacketNewItem, {.line = 2, .price = "0.00"}, "Price must be greater than 0.00"},
+      {"three decimals", receipt, wire::kPacketNewItem, {.line = 2, .price = "12.505"},
+       "The price \"12.505\" is not a dollar amount: type it like 12.50."},
+      {"letters", receipt, wire::kPacketNewItem, {.line = 2, .price = "abc"},
+       "The price \"abc\" is not a dollar amount: type it like 12.50."},
+      {"more than the need", receipt, wire::kPacketNewItem, {.line = 2, .qty = 3},
+       "This purchaser needs only 2 more copies of this book."},
+      {"return beyond what was bought", receipt, wire::kPacketNewItem, {.line = 2, .qty = -2},
+       "Cannot do negative sellin for more than the bought quantity."},
+      {"change into a return beyond it", receipt, wire::kPacketChange, {.line = 1, .qty = -3, .price = "3.00"},
+       "Cannot do negative sellin for more than the bought quantity."},
+      {"above the transaction maximum", receipt, wire::kPacketNewItem,
+       {.line = 2, .purchaser = "Midwest Book Wholesale", .itemId = "B0000003", .qty = 7},
+       "Sellin quantity exceeds the transaction maximum of 6."},
+      {"a purchaser who does not buy it", receipt, wire::kPacketNewItem, {.line = 2, .purchaser = "Nobody"},
+       "This purchaser does not buy this book in this buying session: choose the purchaser again."},
+      {"a session needing a student", receipt, wire::kPacketNewItem, {.line = 2, .session = kStudentSession},
+       "This buying session needs a student ID: end this ticket and start one with the student's ID."},
+      {"a closed session", receipt, wire::kPacketNewItem, {.line = 2, .session = 1005},
+       "This buying session is closed: choose another session."},
+      {"a line already there", receipt, wire::kPacketNewItem, {.line = 1},
+       "Line 1 is already on this ticket: start the ticket again."},
+      {"a change of another book", receipt, wire::kPacketChange, {.line = 1, .itemId = "B0000002"},
+       "Line 1 holds another book or purchaser on the store server: start the ticket again."},
+      {"an ended ticket", ended, wire::kPacketNewItem, {}, "This ticket has already ended: start a new ticket."},
+      {"another user's receipt", others, wire::kPacketNewItem, {}, "This ticket was opened by another user: start a new ticket."},
+      {"no such receipt", "99999999", wire::kPacketNewItem, {},
+       "The store server has no ticket with this receipt number: start a new ticket."},
+  };
+  const std::string before = stored();
+  const std::size_t auditBefore = audit().size();
+  for (const Case& c : cases) {
+    const wire::Reply r = item(c.receipt, c.packet, c.line);
+    EXPECT_TRUE(r.error) << c.what << " was accepted";
+    EXPECT_EQ(r.text, c.sentence) << c.what;
+    EXPECT_EQ(stored(), before) << c.what << " changed the database";
+  }
+  EXPECT_EQ(audit().size(), auditBefore) << "a refused update left an audit row";
+}
+
+TEST_F(Ticket, AnUpdateSentTwiceIsStoredOnce) {
+  const std::string receipt = open(token_);
+  const std::string text = itemText(receipt, {});
+  EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
+  const std::string once = stored();
+  const wire::Reply again = send(token_, text, wire::kPacketNewItem);
+  EXPECT_FALSE(again.error) << again.text;
+  EXPECT_EQ(stored(), once);
+  EXPECT_EQ(stored().substr(stored().find("bought=")), "bought=3");
+  EXPECT_TRUE(send(login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem).error)
+      << "another user's repeat was answered";
+
+  // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
+  EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
+  EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
+  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "1 delete", "0 end"}));
+}
+
+TEST_F(Ticket, LinesChangeAndAreVoidedWithTheirBoughtQuantity) {
+  const std::string receipt = open(token_);
+  ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1}).error);
+  ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 2, .qty = -2, .price = "3.00"}).error);
+  EXPECT_EQ(stored(), "1/1:1@1250 1/2:-2@300 bought=1");
+  // Changed: the line's own earlier quantity no longer counts against the need.
+  ASSERT_FALSE(item(receipt, wire::kPacketChange, {.line = 1, .qty = 3, .price = "14.00"}).error);
+  EXPECT_EQ(stored(), "1/1:3@1400 1/2:-2@300 bought=3");
+  ASSERT_FALSE(tran(receipt, wire::kPacketDelete).error);
+  EXPECT_EQ(stored(), "bought=2");
+  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "2 add", "1 change", "1 void", "2 void"}));
+  const auto values = sideConnection()->query("SELECT old_values, new_values FROM ticket_audit WHERE action = 'change'");
+  EXPECT_EQ(storeserver::storage::textAt(values[0], 0),
+            "session=1002 item=B0000001 purchaser=Ostrand Company qty=1 price=12.50");
+  EXPECT_EQ(storeserver::storage::textAt(values[0], 1),
+            "session=1002 item=B0000001 purchaser=Ostrand Company qty=3 price=14.00");
+}
+
+TEST_F(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
+  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
+  wire::Reply replies[2];
+  std::atomic<int> ready{0};
+  auto buy = [&](int i) {
+    ++ready;
+    while (ready < 2) std::this_thread::yield();
+    replies[i] = send(tokens[i], itemText(receipts[i], {.qty = 1}), wire::kPacketNewItem);
+  };
+  std::thread a(buy, 0), b(buy, 1);
+  a.join();
+  b.join();
+  EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
+  const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
+  EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
+  EXPECT_EQ(stored().substr(stored().find("bought=")), "bought=3");
+}
+
+TEST_F(Ticket, TheReceiptPrintsTheStoredLinesWithTheirExactTotal) {
+  sideConnection()->execute("UPDATE books SET title = ? WHERE item_id = ?",
+                            {std::string("A Title Long Enough To Need Two Lines On A Receipt Printer"), std::string(kBook)});
+  const std::string receipt = open(token_);
+  ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1, .qty = 1, .price = "12.50"}).error);
+  ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 2, .qty = -1, .price = "3.00"}).error);
+  ASSERT_FALSE(item(receipt, wire::kPacketChange, {.line = 1, .qty = 2, .price = "12.50"}).error);  // need was 1 after the return
+  const wire::Reply print = send(token_, wire::requests::receiptPrint(receipt, 1), wire::kPacketQuery);
+  ASSERT_FALSE(print.error) << print.text;
+
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = print.text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(print.text.substr(start, end - start));
+  EXPECT_EQ(start, print.text.size()) << "the text does not end with CR LF";
+  for (const std::string& l : lines) {
+    EXPECT_LE(wire::toUtf16(l).size(), 42u) << l;
+    EXPECT_EQ(l.find_first_of("\r\n"), std::string::npos) << "a bare line end in: " << l;
+  }
+  const std::string text = print.text;
+  const std::string isbn = storeserver::storage::textAt(
+      sideConnection()->query("SELECT isbn13 FROM books WHERE item_id = ?", {std::string(kBook)})[0], 0);
+  for (const std::string expected : {"Receipt " + receipt, std::string("Buyer: buyer"), "ISBN " + isbn,
+                                     std::string("  2 x $12.50"), std::string("  -1 x $3.00  ")})
+    EXPECT_NE(text.find(expected), std::string::npos) << expected << " missing from\n" << text;
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Total" + std::string(42 - 5 - 6, ' ') + "$22.00");
+}
+
+}  // namespace
+}  // namespace servertest
