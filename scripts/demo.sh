@@ -42,11 +42,11 @@ cat <<TEXT
 storeserver runs on http://127.0.0.1:$port (log: $demo/server.log).
 Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1.
 Scan a code from another terminal:  ./build/tools/storescan/storescan --device $scanner S100200
-Printouts go to $demo/printer.txt.
+Printouts go to ${STORE_DEMO_PRINTER:-$demo/printer.txt}.
 TEXT
 
 run=(./build/"$program"/"$program" --server "http://127.0.0.1:$port" --scanner "$scanner"
-     --printer "$PWD/$demo/printer.txt" --profile-dir "$demo/profile" --scale "${STORE_UI_SCALE:-2}")
+     --printer "${STORE_DEMO_PRINTER:-$PWD/$demo/printer.txt}" --profile-dir "$demo/profile" --scale "${STORE_UI_SCALE:-2}")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running under a virtual X server (xvfb-run)."
   xvfb-run -a "${run[@]}"
