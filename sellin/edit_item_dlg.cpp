@@ -21,6 +21,7 @@ platform::DialogTemplate editItemTemplate() {
   t.id = D::IDD;
   t.title = QStringLiteral("Edit Item");
   t.size = {160, 165};
+  t.captionOk = true;  // the handheld's OK sits in the caption: closing confirms
   t.controls = {
       {100, ControlKind::Label, QStringLiteral("ISBN:"), {7, 7, 19, 8}},
       {D::IDC_ISBN, ControlKind::Label, QStringLiteral("isbn"), {29, 7, 124, 8}},

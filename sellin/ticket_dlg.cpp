@@ -116,7 +116,7 @@ void CTicketDlg::InitItemList() {
   m_itemList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_itemList->setColumnCount(3);
   m_itemList->setHeaderLabels({QStringLiteral("QTY"), QStringLiteral("Price"), QStringLiteral("ISBN")});
-  const int w = m_itemList->viewport()->width();
+  const int w = m_itemList->contentsRect().width();
   m_itemList->setColumnWidth(0, w / 8);
   m_itemList->setColumnWidth(1, int(w * 0.3));
   m_itemList->setColumnWidth(2, w / 2 + 15);
