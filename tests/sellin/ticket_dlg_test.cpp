@@ -222,6 +222,7 @@ TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreT
       const int exchanges = m_server.exchangeCount();
       dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(kCalculus9));
       EXPECT_EQ(m_server.exchangeCount(), exchanges) << "a scan started a second add inside the first";
+      EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_XREF).toStdString(), kCalculus8) << "the scan reached the Xref box";
       testsupport::clickControl(edit, platform::IDCANCEL);
     });
     enterCode(dlg, kCalculus8);
