@@ -38,15 +38,19 @@ for _ in $(seq 100); do
   sleep 0.1
 done
 
+# A receipt printer: a file by default; a device (/dev/usb/lp0) or a network
+# printer (tcp://host:9100) through STORE_DEMO_PRINTER.
+printer=${STORE_DEMO_PRINTER:-$PWD/$demo/printer.txt}
+
 cat <<TEXT
 storeserver runs on http://127.0.0.1:$port (log: $demo/server.log).
 Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1.
 Scan a code from another terminal:  ./build/tools/storescan/storescan --device $scanner S100200
-Printouts go to ${STORE_DEMO_PRINTER:-$demo/printer.txt}.
+Printouts go to $printer.
 TEXT
 
 run=(./build/"$program"/"$program" --server "http://127.0.0.1:$port" --scanner "$scanner"
-     --printer "${STORE_DEMO_PRINTER:-$PWD/$demo/printer.txt}" --profile-dir "$demo/profile" --scale "${STORE_UI_SCALE:-2}")
+     --printer "$printer" --profile-dir "$demo/profile" --scale "${STORE_UI_SCALE:-2}")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   echo "No display found: running under a virtual X server (xvfb-run)."
   xvfb-run -a "${run[@]}"

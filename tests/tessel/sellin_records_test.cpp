@@ -1,8 +1,11 @@
 // Sellin's records read what the server writes, and the display trims.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include "tessel/data_array.h"
 #include "tessel/global_functions.h"
+#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "wire/framing.h"
 
@@ -58,6 +61,42 @@ TEST(SellinRecords, TrimsForDisplay) {
   EXPECT_EQ(CGlobalFunctions::TrimString(-4), QStringLiteral("-4"));
   EXPECT_EQ(CGlobalFunctions::TrimSKU(200001), QStringLiteral("200001"));
   EXPECT_EQ(CGlobalFunctions::TrimSKU(0), QString());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TicketProtocol, TheReceiptRecordReadsWhatTheServerWrites) {
+  wire::RecordWriter record(wire::layouts::receipt());
+  record.text("00000042").integer(1).text("S100200").text("2026-12-07");
+  CReceiptInfo receipt;
+  receipt.SetFields(QString::fromStdString(record.finish().value_or("")));
+  EXPECT_EQ(receipt.m_strReceipt, QStringLiteral("00000042"));
+  EXPECT_EQ(receipt.m_nStoreNum, 1);
+  EXPECT_EQ(receipt.m_strStudentID, QStringLiteral("S100200"));
+  EXPECT_EQ(receipt.m_strOpenedOn, QStringLiteral("2026-12-07"));
+}
+
+// Each built update names a change of its own; the server keeps one answer per name.
+TEST(TicketProtocol, EachUpdateTextCarriesAllItsValuesAndAFreshIdentity) {
+  const auto item = [] {
+    return nlohmann::json::parse(
+        CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand Company", 1002, "B0000001", -2, "12.50").toStdString());
+  };
+  const nlohmann::json first = item(), second = item();
+  EXPECT_EQ(first["request"], "sl_item");
+  EXPECT_EQ(first["receipt"], "00000042");
+  EXPECT_EQ(first["line"], 3);
+  EXPECT_EQ(first["purchaser"], "Ostrand Company");
+  EXPECT_EQ(first["session"], 1002);
+  EXPECT_EQ(first["item_id"], "B0000001");
+  EXPECT_EQ(first["qty"], -2);
+  EXPECT_EQ(first["price"], "12.50");
+  EXPECT_EQ(first["update_id"].get<std::string>().size(), 36u);
+  EXPECT_NE(first["update_id"], second["update_id"]) << "two changes share an identity";
+  const auto tran = [] { return nlohmann::json::parse(CGlobalUpdateStrings::GetSLTran("00000042").toStdString()); };
+  EXPECT_NE(tran()["update_id"], tran()["update_id"]);
 }
 
 }  // namespace

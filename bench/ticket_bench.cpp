@@ -1,0 +1,231 @@
+// Sellin's ticket updates through the programs' own client: each handheld
+// adds a line to its ticket and then changes it, one exchange each, at 1, 8 and
+// 64 handhelds. Next to them, in the same run, the raw rate of the same
+// two-row write transactions (the line, and its purchaser's bought quantity)
+// on the same SQLite file and settings, one writer, without the server.
+//
+//   ticket_bench [--seconds S] [--handhelds LIST]
+#include <unistd.h>
+
+#include <QLoggingCategory>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <latch>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "load_stats.h"
+#include "platform/profile.h"
+#include "server/storage/sqlite_storage.h"
+#include "server/store_server.h"
+#include "tessel/query_strings.h"
+#include "tessel/records.h"
+#include "tessel/socket_message.h"
+#include "wire/exchange.h"
+#include "wire/framing.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using storeserver::storage::integerAt;
+using storeserver::storage::textAt;
+constexpr int kSession = 1002;
+constexpr int kStore = 1;
+
+struct Book {
+  QString itemId, purchaser, price;
+};
+
+struct Tally {
+  std::vector<std::uint32_t> micros;
+  std::size_t errors = 0;
+  std::string firstError;
+};
+
+// Every purchaser of the session buys without limit and the session has no
+// transaction maximum, so a long run is never refused; the books to sell.
+std::vector<Book> prepare(storeserver::storage::Connection& db) {
+  db.execute("UPDATE book_purchasers SET no_limit = 1 WHERE session_id = ?", {std::int64_t(kSession)});
+  db.execute("UPDATE buying_sessions SET tran_max_qty = 0 WHERE session_id = ?", {std::int64_t(kSession)});
+  std::vector<Book> books;
+  for (const auto& r : db.query("SELECT item_id, purchaser, buy_price_cents FROM book_purchasers"
+                                " WHERE session_id = ? ORDER BY item_id, purchaser",
+                                {std::int64_t(kSession)}))
+    books.push_back({QString::fromStdString(textAt(r, 0)), QString::fromStdString(textAt(r, 1)),
+                     QString::fromStdString(wire::formatCents(integerAt(r, 2)))});
+  return books;
+}
+
+bool update(CSocketMessage& msg, int packet, const QString& text, Tally& tally) {
+  const auto sent = Clock::now();
+  msg.Reset();
+  msg.AddQuery(packet, text);
+  const bool ok = msg.SendQuery() && !msg.IsError(0);
+  if (ok)
+    tally.micros.push_back(
+        std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count()));
+  else if (tally.errors++ == 0)
+    tally.firstError = msg.GetResponse(0).toStdString();
+  return ok;
+}
+
+// One handheld: its own ticket (a student ID of its own), then new line and change until the deadline.
+void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first,
+          std::latch& ready, std::latch& go, const Clock::time_point& deadline, Tally& tally) {
+  CSocketMessage msg(wire::kAppSellin);
+  msg.SetServer(address);
+  msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
+  msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(QStringLiteral("buyer"), student, kStore));
+  const bool opened = msg.SendQuery() && !msg.IsError(0);
+  CReceiptInfo receipt;
+  receipt.SetFields(msg.GetResponse(0));
+  ready.count_down();
+  go.wait();
+  if (!opened) {
+    tally.errors = 1;
+    tally.firstError = msg.GetResponse(0).toStdString();
+    return;
+  }
+  for (int line = 1; Clock::now() < deadline; ++line) {
+    const Book& b = books[std::size_t(first + line) % books.size()];
+    const auto text = [&](int qty) {
+      return CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, line, b.purchaser, kSession, b.itemId, qty, b.price);
+    };
+    if (!update(msg, wire::kPacketNewItem, text(1), tally) || !update(msg, wire::kPacketChange, text(2), tally)) return;
+  }
+}
+
+void runHandhelds(const QString& address, const std::vector<Book>& books, int handhelds, double seconds, int run) {
+  std::vector<Tally> tallies(static_cast<std::size_t>(handhelds));
+  std::latch ready(handhelds), go(1);
+  Clock::time_point deadline;
+  std::vector<std::thread> threads;
+  for (int i = 0; i < handhelds; ++i)
+    threads.emplace_back([&, i] {
+      sell(address, books, QStringLiteral("BENCH-%1-%2").arg(run).arg(i), i * 7, ready, go, deadline,
+           tallies[std::size_t(i)]);
+    });
+  ready.wait();
+  const auto start = Clock::now();
+  deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  go.count_down();
+  for (std::thread& t : threads) t.join();
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+
+  std::vector<std::uint32_t> all;
+  std::size_t errors = 0;
+  std::string firstError;
+  for (Tally& t : tallies) {
+    all.insert(all.end(), t.micros.begin(), t.micros.end());
+    errors += t.errors;
+    if (firstError.empty()) firstError = t.firstError;
+  }
+  std::printf("| updates through the server | %9d | %8zu | %8.0f | %7.3f | %7.3f | %8.3f | %6zu |\n", handhelds,
+              all.size(), double(all.size()) / wall, loadstats::percentileMs(all, 50),
+              loadstats::percentileMs(all, 99), loadstats::maxMs(all), errors);
+  if (!firstError.empty()) std::printf("  first error: %s\n", firstError.c_str());
+  std::fflush(stdout);
+}
+
+// The same rows written straight: a line and its purchaser's bought quantity,
+// then the line changed and the bought quantity again, each pair one write
+// transaction, on a ticket of its own.
+void runRaw(const std::string& path, const std::vector<Book>& books, double seconds) {
+  std::string error;
+  auto db = storeserver::storage::openSqlite(path, error);
+  if (!db) {
+    std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
+    return;
+  }
+  const std::int64_t ticket = integerAt(db->query("SELECT MIN(ticket_id) FROM tickets").at(0), 0);
+  std::vector<std::uint32_t> micros;
+  const auto start = Clock::now();
+  const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  for (std::int64_t line = 90000; Clock::now() < deadline && line < 99999; ++line) {
+    const Book& b = books[std::size_t(line) % books.size()];
+    const std::vector<storeserver::storage::Value> key{std::int64_t(kSession), b.itemId.toStdString(),
+                                                       b.purchaser.toStdString()};
+    for (int qty = 1; qty <= 2; ++qty) {
+      const auto sent = Clock::now();
+      storeserver::storage::Transaction tx(*db, storeserver::storage::TxMode::Write);
+      if (qty == 1)
+        db->execute("INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
+                    " VALUES (?, ?, ?, ?, ?, 1, 100)",
+                    {ticket, line, key[0], key[1], key[2]});
+      else
+        db->execute("UPDATE ticket_lines SET qty = 2 WHERE ticket_id = ? AND line = ?", {ticket, line});
+      db->execute("UPDATE book_purchasers SET bought_qty = bought_qty + 1"
+                  " WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+                  key);
+      tx.commit();
+      micros.push_back(
+          std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count()));
+    }
+  }
+  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  std::printf("| raw two-row transactions   | %9s | %8zu | %8.0f | %7.3f | %7.3f | %8.3f | %6d |\n", "-",
+              micros.size(), double(micros.size()) / wall, loadstats::percentileMs(micros, 50),
+              loadstats::percentileMs(micros, 99), loadstats::maxMs(micros), 0);
+}
+
+std::vector<int> countsOf(const std::string& list) {
+  std::vector<int> counts;
+  std::stringstream in(list);
+  for (std::string item; std::getline(in, item, ',');)
+    if (const int n = std::atoi(item.c_str()); n > 0) counts.push_back(n);
+  return counts;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::signal(SIGPIPE, SIG_IGN);
+  QLoggingCategory::setFilterRules(QStringLiteral("tessel.transport.info=false"));
+  double seconds = 3;
+  std::vector<int> counts{1, 8, 64};
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    if (name == "--seconds") seconds = std::atof(value.c_str());
+    else if (name == "--handhelds") counts = countsOf(value);
+  }
+  if (argc % 2 == 0 || seconds <= 0 || counts.empty()) {
+    std::fprintf(stderr, "usage: ticket_bench [--seconds S] [--handhelds 1,8,64]\n");
+    return 2;
+  }
+  char scratchTemplate[] = "/tmp/ticket-bench-XXXXXX";
+  if (!mkdtemp(scratchTemplate)) return 1;
+  const std::filesystem::path scratch(scratchTemplate);
+  platform::Profile::useDirectory(QString::fromStdString(scratch.string()));
+  platform::Profile::setRegistryKey(QStringLiteral("OST_PDA"), QStringLiteral("ticket_bench"));
+
+  storeserver::ServerOptions options;
+  options.port = 0;
+  options.databasePath = (scratch / "store.db").string();
+  options.seedDemo = true;
+  options.passwordCost = storeserver::PasswordCost::minimum();
+  options.logSink = [](std::string_view) {};
+  std::string error;
+  auto server = storeserver::StoreServer::start(options, error);
+  auto side = server ? storeserver::storage::openSqlite(options.databasePath, error) : nullptr;
+  if (!side) {
+    std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
+    return 1;
+  }
+  const std::vector<Book> books = prepare(*side);
+  const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port());
+  std::printf("| what                       | handhelds |  updates | per s    |  p50 ms |  p99 ms |   max ms | errors |\n");
+  std::printf("|---|---|---|---|---|---|---|---|\n");
+  int run = 0;
+  for (int handhelds : counts) runHandhelds(address, books, handhelds, seconds, ++run);
+  runRaw(options.databasePath, books, seconds);
+  server.reset();
+  std::filesystem::remove_all(scratch);
+  return 0;
+}
