@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QHash>
 #include <QRegularExpression>
+#include <QWidget>
 
 #include "platform/dialog.h"
 #include "platform/message_box.h"
@@ -137,7 +138,8 @@ void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, 
 }
 
 bool CGlobalFunctions::ShowScanDlg(const QString& prompt, QString& code, CScanner* pScanner, QWidget* parent) {
-  CScanDlg dlg(prompt, parent);
+  // A parent not yet on screen would put the prompt in a corner.
+  CScanDlg dlg(prompt, parent && parent->isVisible() ? parent : nullptr);
   dlg.m_strCode = code;
   if (pScanner) pScanner->LetScansThrough(&dlg);
   const int result = dlg.runModal();

@@ -209,13 +209,12 @@ TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
 
 TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreThem) {
   m_session.m_nStudentIDRequired = 1;
+  CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
   ModalDriver::whenModal([&](QWidget* prompt) {
     ASSERT_EQ(prompt->windowTitle(), "Scan");
-    // The scanner's window is the ticket, the prompt's parent.
-    static_cast<platform::Dialog*>(prompt->parentWidget())
-        ->sendMessage(platform::WM_SCAN_DATA, QStringLiteral("S100100"));
+    dlg.sendMessage(platform::WM_SCAN_DATA, QStringLiteral("S100100"));  // the scanner's window is the ticket
   });
-  runTicket([&](CTicketDlg& dlg) {
+  ModalDriver::whenModal([&](QWidget*) {
     EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_SID).toStdString(), "SID:  S100100");
     EXPECT_TRUE(dlg.controlText(CTicketDlg::IDC_XREF).isEmpty()) << "the student ID reached the Xref box";
     ModalDriver::whenModal([&](QWidget* edit) {
@@ -229,7 +228,9 @@ TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreT
     choosePurchaser();
     dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(kCalculus9));
     EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
+    dlg.close();
   });
+  dlg.runModal();
 }
 
 }  // namespace
