@@ -3,6 +3,7 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "sellin/select_session_dlg.h"
+#include "sellin/ticket_dlg.h"
 #include "shell/shell_app.h"
 #include "shell/start_dlg.h"
 #include "tessel/global_functions.h"
@@ -21,7 +22,8 @@ void CSellinStart::OnConfigure(CStartDlg& dlg) { LogInAndConnect(dlg); }
 void CSellinStart::OnOpenFeature(CStartDlg& dlg) {
   if (!dlg.m_bConnected) LogInAndConnect(dlg);
   if (!dlg.m_bConnected) return;
-  ShowFeatureNotReady(&dlg, QStringLiteral("The Sellin ticket"));
+  CTicketDlg ticket(GetBuyerUser(), &m_session, GetStoreNum());
+  ticket.runModal();
 }
 
 void CSellinStart::LogInAndConnect(CStartDlg& dlg) {

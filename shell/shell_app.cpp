@@ -3,7 +3,6 @@
 #include <QTextStream>
 #include <optional>
 
-#include "platform/message_box.h"
 #include "platform/profile.h"
 #include "shell/start_behaviour.h"
 #include "tessel/tessel_config.h"
@@ -91,9 +90,4 @@ CommandLine ApplyCommandLine(const QStringList& arguments, const QString& progra
   }
   CTesselConfig::ApplyArguments(arguments);
   return CommandLine::Run;
-}
-
-void ShowFeatureNotReady(QWidget* parent, const QString& feature) {
-  platform::messageBox(parent, feature + QStringLiteral(" is not available in this version yet."), feature,
-                       platform::MessageIcon::Information, platform::MessageButtons::Ok);
 }

@@ -48,9 +48,6 @@ enum class CommandLine { Run, ShowedHelp, Refused };
 // command line changes nothing: what is wrong and the usage go to stderr.
 CommandLine ApplyCommandLine(const QStringList& arguments, const QString& programName);
 
-// Tells the clerk that the program has no such dialog yet.
-void ShowFeatureNotReady(QWidget* parent, const QString& feature);
-
 // The whole life of a program process: Qt, the command line, the application
 // object and its start dialog.
 template <class TApp>

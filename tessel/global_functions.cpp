@@ -2,6 +2,8 @@
 
 #include <QComboBox>
 #include <QHash>
+#include <QRegularExpression>
+#include <QWidget>
 
 #include "platform/dialog.h"
 #include "platform/message_box.h"
@@ -9,6 +11,8 @@
 #include "tessel/detail_dlg.h"
 #include "tessel/item_lookup_fill.h"
 #include "tessel/login_dlg.h"
+#include "tessel/scan_dlg.h"
+#include "tessel/scanner.h"
 #include "tessel/socket_message.h"
 #include "tessel/tessel_config.h"
 #include "tessel/trim.h"
@@ -133,4 +137,25 @@ void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, 
   fill.Fill(storeNum, products, inventory);
   CDetailDlg dlg(fill.GetDataArr(), parent, QStringLiteral("Item Lookup"));
   dlg.runModal();
+}
+
+bool CGlobalFunctions::ShowScanDlg(const QString& prompt, QString& code, CScanner* pScanner, QWidget* parent) {
+  // A parent not yet on screen would put the prompt in a corner.
+  CScanDlg dlg(prompt, parent && parent->isVisible() ? parent : nullptr);
+  dlg.m_strCode = code;
+  if (pScanner) pScanner->LetScansThrough(&dlg);
+  const int result = dlg.runModal();
+  if (pScanner) pScanner->LetScansThrough(nullptr);
+  if (result != platform::IDOK) return false;
+  code = dlg.m_strCode;
+  return true;
+}
+
+QString CGlobalFunctions::VerifyDollarAmt(const QString& text) {
+  static const QRegularExpression amount(QStringLiteral("^\\s*\\$?\\s*(-?)(\\d{0,7})(?:\\.(\\d{0,2}))?\\s*$"));
+  const QRegularExpressionMatch m = amount.match(text);
+  if (!m.hasMatch() || (m.captured(2).isEmpty() && m.captured(3).isEmpty())) return QStringLiteral("0.00");
+  const qint64 dollars = m.captured(2).toLongLong();
+  const QString cents = (m.captured(3) + QStringLiteral("00")).left(2);
+  return m.captured(1) + QString::number(dollars) + QLatin1Char('.') + cents;
 }

@@ -13,6 +13,7 @@
 #include "tessel/fill_data.h"
 #include "tessel/records.h"
 
+class CScanner;
 class CSocketMessage;
 class QComboBox;
 class QWidget;
@@ -52,6 +53,19 @@ class CGlobalFunctions {
   static QString TrimString(int value);
   // A SKU as the lists show it; empty for no SKU (0 or less).
   static QString TrimSKU(int sku);
+
+  // Asks for one code, typed or scanned, in a modal prompt showing code's
+  // current value. While the prompt is open, the scanner's codes are let
+  // through to its window, which hands them on to the prompt. True with the
+  // code (trimmed, maybe empty) in code when confirmed; false when cancelled.
+  static bool ShowScanDlg(const QString& prompt, QString& code, CScanner* pScanner, QWidget* parent = nullptr);
+
+  // A typed price as the stored dollar amount: blanks, a leading "$" and
+  // leading zeros go, two decimals are written ("12.5" reads "12.50", ".5"
+  // "0.50", "$7" "7.00", "-2" "-2.00"). A text that is not such an amount
+  // (letters, a third decimal, more than 7 digits before the point) reads
+  // "0.00", which no price rule accepts, so junk never becomes a price.
+  static QString VerifyDollarAmt(const QString& text);
 
   // Shows the item lookup: the product record and the store's inventory
   // record of a book, modally; an empty array says there is no such record.

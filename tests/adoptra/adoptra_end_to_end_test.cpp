@@ -17,6 +17,7 @@
 #include "tessel/login_dlg.h"
 #include "tessel/tessel_config.h"
 #include "tests/support/qt_fixture.h"
+#include "tests/support/store_server_process.h"
 
 namespace {
 
@@ -24,27 +25,12 @@ using testsupport::clickControl;
 using testsupport::ModalDriver;
 using testsupport::typeInto;
 
-// Starts storeserver on a free port; the port comes from its "listening on" line.
-int startServer(QProcess& server, const QString& database) {
-  server.start(QStringLiteral(STORESERVER_PATH),
-               {"--port", "0", "--database", database, "--demo", "--address", "127.0.0.1"});
-  const QByteArray prefix = "storeserver listening on 127.0.0.1:";
-  QByteArray out;
-  const QDeadlineTimer deadline(60000);
-  while (!(out.contains(prefix) && out.indexOf('\n', out.indexOf(prefix)) > 0) && !deadline.hasExpired() &&
-         server.state() != QProcess::NotRunning) {
-    server.waitForReadyRead(500);
-    out += server.readAllStandardOutput();
-  }
-  return out.contains(prefix) ? out.mid(out.indexOf(prefix) + prefix.size()).trimmed().toInt() : 0;
-}
-
 using AdoptraEndToEnd = testsupport::QtFixture;
 
 TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
   QTemporaryDir dir;
   QProcess server;
-  const int port = startServer(server, dir.filePath("store.db"));
+  const int port = testsupport::StartStoreServer(server, QStringLiteral(STORESERVER_PATH), dir.filePath("store.db"));
   ASSERT_GT(port, 0) << "storeserver did not start: " << server.readAllStandardError().toStdString();
   QTcpServer printer;
   ASSERT_TRUE(printer.listen(QHostAddress::LocalHost, 0));

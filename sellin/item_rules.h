@@ -1,0 +1,25 @@
+#pragma once
+// The store's buying policy for one ticket line: the quantity and price rules
+// the buyer's choice must pass before the line goes to the server, and the way
+// they read numbers out of the record texts.
+#include <QString>
+
+class CSLSessionInfo;
+class CTicketItem;
+class QWidget;
+
+// The caption of Sellin's message boxes.
+QString SellinCaption();
+
+// The longest numeric prefix after leading white space, with an optional sign,
+// a fraction and an exponent ("12.50abc" 12.5, ".5" 0.5); 0 when there is
+// none. Too large for a double reads as the largest double of its sign.
+double LeadingDecimal(const QString& text);
+// The same for an integer ("  -3x" -3, "*3" 0); beyond an int it reads as the
+// int's limit of that sign, so it never wraps.
+int LeadingInteger(const QString& text);
+
+// Runs the rules in their order on the line; others is the quantity of the
+// same book on the ticket's other lines. A refusal, warning or question is
+// shown over parent. True when the line may be sent to the server.
+bool CheckItemRules(const CTicketItem& item, const CSLSessionInfo& session, int others, QWidget* parent);

@@ -1,0 +1,409 @@
+#include "sellin/ticket_dlg.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <algorithm>
+#include <climits>
+
+#include "platform/message_box.h"
+#include "sellin/edit_item_dlg.h"
+#include "sellin/item_rules.h"
+#include "sellin/purchasers_dlg.h"
+#include "sellin/select_item_dlg.h"
+#include "sellin/ticket_item.h"
+#include "shell/shell_app.h"
+#include "tessel/global_functions.h"
+#include "tessel/printer.h"
+#include "tessel/query_strings.h"
+#include "wire/exchange.h"
+
+namespace {
+
+constexpr int kTranDelete = wire::kPacketDelete;
+constexpr int kTranEnd = wire::kPacketChange;
+
+platform::DialogTemplate ticketTemplate() {
+  using namespace platform;
+  using D = CTicketDlg;
+  DialogTemplate t;
+  t.id = D::IDD;
+  t.title = QStringLiteral("Dialog");
+  t.size = {160, 165};
+  t.controls = {
+      {D::IDC_RECEIPT, ControlKind::Label, QStringLiteral("receipt"), {7, 3, 82, 8}},
+      {D::IDC_SID, ControlKind::Label, QStringLiteral("SID:"), {7, 13, 82, 8}},
+      {100, ControlKind::Label, QStringLiteral("Xref:"), {7, 32, 17, 8}},
+      {D::IDC_XREF, ControlKind::Edit, {}, {26, 30, 78, 12}, Border},
+      {D::IDC_ENTER, ControlKind::PushButton, QStringLiteral("Enter"), {129, 31, 23, 11}},
+      {D::IDC_TOTAL, ControlKind::Label, QStringLiteral("total"), {7, 52, 43, 8}},
+      {D::IDC_PRINT, ControlKind::PushButton, QStringLiteral("Print"), {53, 51, 23, 11}},
+      {D::IDC_END, ControlKind::PushButton, QStringLiteral("End"), {79, 51, 23, 11}},
+      {D::IDC_DELETE_TICKET, ControlKind::PushButton, QStringLiteral("Delete"), {126, 51, 26, 11}},
+      {D::IDC_LIST, ControlKind::ListView, {}, {7, 65, 145, 77}, NoHeader | Border},
+      {D::IDC_LOOKUP, ControlKind::PushButton, QStringLiteral("Lookup"), {7, 147, 29, 11}},
+      {D::IDC_DETAILS, ControlKind::PushButton, QStringLiteral("Details"), {39, 147, 29, 11}},
+      {D::IDC_DELETE_ITEM, ControlKind::PushButton, QStringLiteral("Delete"), {71, 147, 29, 11}},
+      {D::IDC_EDIT, ControlKind::PushButton, QStringLiteral("Edit"), {124, 147, 29, 11}},
+  };
+  return t;
+}
+
+void showFailure(QWidget* parent, const QString& text) {
+  platform::messageBox(parent, text, SellinCaption(), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+}
+
+// Clears a flag however the scope is left.
+class CFlagScope {
+ public:
+  explicit CFlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~CFlagScope() { m_flag = false; }
+  CFlagScope(const CFlagScope&) = delete;
+  CFlagScope& operator=(const CFlagScope&) = delete;
+
+ private:
+  bool& m_flag;
+};
+
+}  // namespace
+
+CTicketDlg::CTicketDlg(const QString& user, const CSLSessionInfo* pSession, int storeNum, QWidget* parent)
+    : platform::Dialog(ticketTemplate(), parent),
+      m_strUser(user),
+      m_pSession(pSession),
+      m_nStoreNum(storeNum),
+      m_itemList(listView(IDC_LIST)) {
+  const std::pair<int, void (CTicketDlg::*)()> commands[] = {
+      {IDC_ENTER, &CTicketDlg::OnEnter},
+      {IDC_EDIT, &CTicketDlg::OnEdit},
+      {IDC_DELETE_ITEM, &CTicketDlg::OnDeleteItem},
+      {IDC_DETAILS, &CTicketDlg::OnDetails},
+      {IDC_LOOKUP, &CTicketDlg::OnLookup},
+      {IDC_DELETE_TICKET, &CTicketDlg::OnDeleteTicket},
+      {IDC_END, &CTicketDlg::OnEnd},
+      {IDC_PRINT, &CTicketDlg::OnPrint},
+  };
+  for (const auto& [id, handler] : commands)
+    connect(button(id), &QPushButton::clicked, this, [this, handler = handler] { RunCommand(handler); });
+  onMessage(platform::WM_SCANNER,
+            [this](const QVariant& wParam, const QVariant& lParam) { return m_scanner.OnScannerMsg(wParam, lParam); });
+  onMessage(platform::WM_SCAN_DATA,
+            [this](const QVariant& wParam, const QVariant& lParam) { return OnScanData(wParam, lParam); });
+}
+
+CTicketDlg::~CTicketDlg() { FreeItems(); }
+
+bool CTicketDlg::onInitDialog() {
+  InitItemList();
+  m_receiptLabel.Attach(control(IDC_RECEIPT));
+  m_receiptLabel.SetBold(true);
+  m_sidLabel.Attach(control(IDC_SID));
+  m_sidLabel.SetBold(true);
+  m_scanner.Init(this);
+  LoadTicket();
+  return true;
+}
+
+void CTicketDlg::onDestroy() {
+  FreeItems();
+  m_scanner.CloseScanner();
+  platform::Dialog::onDestroy();
+}
+
+void CTicketDlg::InitItemList() {
+  m_itemList->setSelectionMode(QAbstractItemView::SingleSelection);
+  m_itemList->setSelectionBehavior(QAbstractItemView::SelectRows);
+  m_itemList->setColumnCount(3);
+  m_itemList->setHeaderLabels({QStringLiteral("QTY"), QStringLiteral("Price"), QStringLiteral("ISBN")});
+  const int w = m_itemList->contentsRect().width();
+  m_itemList->setColumnWidth(0, w / 8);
+  m_itemList->setColumnWidth(1, int(w * 0.3));
+  m_itemList->setColumnWidth(2, w / 2 + 15);
+}
+
+// Return runs Enter: it must not close the ticket under the buyer's hands.
+void CTicketDlg::onOk() { RunCommand(&CTicketDlg::OnEnter); }
+
+bool CTicketDlg::LoadTicket() {
+  FreeItems();
+  UpdateTotal();
+  if (m_pSession->m_nStudentIDRequired != 0 && !AskStudentID()) return false;
+  ResetXref();
+  paintNow();
+  QString response;
+  if (!RunQuery(CGlobalQueryStrings::GetSLTicket(m_strUser, m_strStudentID, m_nStoreNum), response)) return false;
+  CReceiptInfo receipt;
+  receipt.SetFields(response);
+  ShowReceipt(receipt);
+  return true;
+}
+
+// False when the dialog was ended for want of a student ID.
+bool CTicketDlg::AskStudentID() {
+  CFlagScope prompting(m_bScanForStudentID);
+  if (!CGlobalFunctions::ShowScanDlg(QStringLiteral("Student ID #"), m_strStudentID, &m_scanner, this)) {
+    onCancel();
+    return false;
+  }
+  if (m_strStudentID.isEmpty()) {
+    platform::messageBox(this, QStringLiteral("Please Enter a Student ID"), SellinCaption(),
+                         platform::MessageIcon::Stop, platform::MessageButtons::Ok);
+    onCancel();
+    return false;
+  }
+  return true;
+}
+
+void CTicketDlg::ShowReceipt(const CReceiptInfo& receipt) {
+  m_strReceipt = CGlobalFunctions::TrimString(receipt.m_strReceipt, false);
+  setControlText(IDC_RECEIPT, m_strReceipt);
+  if (m_pSession->m_nStudentIDRequired == 0) return;
+  setControlVisible(IDC_SID, true);
+  setControlText(IDC_SID, QStringLiteral("SID:  %1").arg(m_strStudentID));
+}
+
+void CTicketDlg::ResetXref() {
+  setControlText(IDC_XREF, QString());
+  focusControl(IDC_XREF);
+}
+
+void CTicketDlg::UpdateTotal() {
+  double total = 0;
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) {
+    const CTicketItem* item = ItemAt(row);
+    total += item->m_nQty * LeadingDecimal(item->m_strPrice);
+  }
+  setControlText(IDC_TOTAL, QString::asprintf("$ %0.02f", total));
+}
+
+CTicketItem* CTicketDlg::ItemAt(int row) const {
+  const QTreeWidgetItem* rowItem = m_itemList->topLevelItem(row);
+  return rowItem ? reinterpret_cast<CTicketItem*>(rowItem->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+}
+
+void CTicketDlg::SetRowTexts(int row, const CTicketItem& item) {
+  QTreeWidgetItem* rowItem = m_itemList->topLevelItem(row);
+  rowItem->setText(0, CGlobalFunctions::TrimString(item.m_nQty));
+  rowItem->setText(1, CGlobalFunctions::TrimString(item.m_strPrice, true));
+}
+
+void CTicketDlg::InsertItemRow(CTicketItem* pItem) {
+  auto* rowItem = new QTreeWidgetItem;
+  rowItem->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(pItem)));
+  rowItem->setText(2, CGlobalFunctions::TrimString(pItem->m_detail.m_strISBN, false));
+  m_itemList->addTopLevelItem(rowItem);
+  const int row = m_itemList->topLevelItemCount() - 1;
+  SetRowTexts(row, *pItem);
+  m_itemList->setCurrentItem(rowItem);
+  UpdateTotal();
+}
+
+void CTicketDlg::RefreshSelectedRow() {
+  const QList<QTreeWidgetItem*> selected = m_itemList->selectedItems();
+  if (selected.isEmpty()) return;
+  const int row = m_itemList->indexOfTopLevelItem(selected.first());
+  SetRowTexts(row, *ItemAt(row));
+  UpdateTotal();
+}
+
+CTicketItem* CTicketDlg::GetSelectedItem() const {
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row)
+    if (m_itemList->topLevelItem(row)->isSelected()) return ItemAt(row);
+  return nullptr;
+}
+
+int CTicketDlg::SumOtherQty(const QString& itemId, int line) const {
+  qint64 sum = 0;
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) {
+    const CTicketItem* item = ItemAt(row);
+    if (item->m_nLine != line && item->m_strItemID.compare(itemId, Qt::CaseInsensitive) == 0) sum += item->m_nQty;
+  }
+  return int(std::clamp<qint64>(sum, INT_MIN, INT_MAX));
+}
+
+void CTicketDlg::FreeItems() {
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) delete ItemAt(row);
+  m_itemList->clear();
+}
+
+CTicketItem* CTicketDlg::CreateItem(const CSLDetailInfo& detail, const CSLPurchaseDtlInfo& purchase, int line) {
+  auto* item = new (std::nothrow) CTicketItem;
+  if (!item) return nullptr;
+  item->m_nQty = 1;
+  item->m_strReceipt = m_strReceipt;
+  item->m_strItemID = detail.m_strItemID;
+  item->m_nLine = line;
+  item->m_strPrice = purchase.m_strBuyPrice;
+  item->m_strPurchaser = purchase.m_strPurchaser;
+  item->m_nSessionID = m_pSession->m_nSessionID;
+  item->m_nStoreNum = m_nStoreNum;
+  item->m_strStudentID = m_strStudentID;
+  return item;
+}
+
+int CTicketDlg::NextLineNumber() const {
+  int highest = 0;
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) highest = qMax(highest, ItemAt(row)->m_nLine);
+  return highest + 1;
+}
+
+bool CTicketDlg::EditItem(CTicketItem* pItem) {
+  CEditItemDlg dlg(pItem, m_pSession->m_nConditionCheck != 0, this);
+  return dlg.runModal() == platform::IDOK;
+}
+
+bool CTicketDlg::ValidateItem(const CTicketItem* pItem) {
+  return CheckItemRules(*pItem, *m_pSession, SumOtherQty(pItem->m_strItemID, pItem->m_nLine), this);
+}
+
+bool CTicketDlg::Exchange(int packetType, const QString& request, QString& response) {
+  CShellApp* app = CShellApp::Instance();
+  if (!app) return false;
+  CSocketMessage& msg = app->m_socketMsg;
+  msg.Reset();
+  msg.AddQuery(packetType, request);
+  const bool ok = msg.SendQuery() && !msg.IsError(0);
+  response = msg.GetResponse(0);
+  if (!ok) showFailure(this, response);
+  return ok;
+}
+
+bool CTicketDlg::RunQuery(const QString& request, QString& response) {
+  return Exchange(wire::kPacketQuery, request, response);
+}
+
+bool CTicketDlg::SendItem(const CTicketItem& item, int packetType) {
+  QString response;
+  return Exchange(packetType,
+                  CGlobalUpdateStrings::GetSLItem(item.m_strReceipt, item.m_nLine, item.m_strPurchaser,
+                                                  item.m_nSessionID, item.m_strItemID, item.m_nQty, item.m_strPrice),
+                  response);
+}
+
+bool CTicketDlg::SendTran(int packetType) {
+  QString response;
+  return Exchange(packetType, CGlobalUpdateStrings::GetSLTran(m_strReceipt), response);
+}
+
+bool CTicketDlg::SelectItemDetail(const QString& xref, CSLDetailInfo& detail) {
+  CSelectItemDlg dlg(CGlobalQueryStrings::GetSLItemDetail(m_pSession->m_nSessionID, xref, m_nStoreNum), this);
+  if (dlg.runModal() != platform::IDOK) return false;
+  detail = dlg.GetSelected();
+  return true;
+}
+
+bool CTicketDlg::SelectPurchase(const QString& itemId, CSLPurchaseDtlInfo& purchase) {
+  CPurchasersDlg dlg(CGlobalQueryStrings::GetSLPurchase(m_pSession->m_nSessionID, itemId, m_nStoreNum), this);
+  if (dlg.runModal() != platform::IDOK) return false;
+  purchase = dlg.GetSelected();
+  return true;
+}
+
+void CTicketDlg::OnEnter() {
+  const QString xref = controlText(IDC_XREF);
+  if (xref.isEmpty()) return;
+  CSLDetailInfo detail;
+  if (SelectItemDetail(xref, detail)) AddItem(detail);
+  ResetXref();
+}
+
+void CTicketDlg::AddItem(const CSLDetailInfo& detail) {
+  CSLPurchaseDtlInfo purchase;
+  if (!SelectPurchase(detail.m_strItemID, purchase)) return;
+  std::unique_ptr<CTicketItem> item(CreateItem(detail, purchase, NextLineNumber()));
+  if (!item) return;
+  item->m_purchase = purchase;
+  item->m_detail = detail;
+  if (NeedsEditFirst(*item) && !EditItem(item.get())) return;
+  if (!EditUntilValid(item.get())) return;
+  if (!SendItem(*item, wire::kPacketNewItem)) return;
+  InsertItemRow(item.release());
+}
+
+// The buyer sees the line before the rules unless the book needs no look:
+// no condition check, no fixed need, not reported stolen.
+bool CTicketDlg::NeedsEditFirst(const CTicketItem& item) const {
+  const bool conditionCheck = m_pSession->m_nConditionCheck != 0 && item.m_purchase.m_nConditionCheck != 0;
+  return conditionCheck || LeadingInteger(item.m_purchase.m_strNeedQty) != 0 || item.m_detail.m_nStolen != 0;
+}
+
+bool CTicketDlg::EditUntilValid(CTicketItem* pItem) {
+  while (!ValidateItem(pItem))
+    if (!EditItem(pItem)) return false;
+  return true;
+}
+
+void CTicketDlg::OnEdit() {
+  CTicketItem* listed = GetSelectedItem();
+  if (!listed) return;
+  CTicketItem copy(*listed);
+  if (!EditItem(&copy) || !EditUntilValid(&copy)) return;
+  if (!SendItem(copy, wire::kPacketChange)) return;
+  *listed = copy;
+  RefreshSelectedRow();
+}
+
+void CTicketDlg::OnDeleteItem() {
+  CTicketItem* item = GetSelectedItem();
+  if (!item) return;
+  if (platform::messageBox(this, QStringLiteral("Are you sure you want to delete this item?"), SellinCaption(),
+                           platform::MessageIcon::Question, platform::MessageButtons::YesNo) != platform::IDYES)
+    return;
+  if (!SendItem(*item, wire::kPacketDelete)) return;
+  const QList<QTreeWidgetItem*> selected = m_itemList->selectedItems();
+  delete m_itemList->takeTopLevelItem(m_itemList->indexOfTopLevelItem(selected.first()));
+  delete item;
+  UpdateTotal();
+}
+
+void CTicketDlg::OnDetails() { ShowTicketItemDetails(GetSelectedItem(), this); }
+
+void CTicketDlg::OnLookup() {
+  if (const CTicketItem* item = GetSelectedItem()) LookUpTicketItem(*item);
+}
+
+void CTicketDlg::OnDeleteTicket() {
+  if (platform::messageBox(this, QStringLiteral("Delete current data?\n(This refreshes ticket)"), SellinCaption(),
+                           platform::MessageIcon::Question, platform::MessageButtons::YesNo) != platform::IDYES)
+    return;
+  if (SendTran(kTranDelete)) LoadTicket();
+}
+
+void CTicketDlg::OnEnd() {
+  if (SendTran(kTranEnd)) LoadTicket();
+}
+
+void CTicketDlg::OnPrint() {
+  QString text;
+  if (!RunQuery(CGlobalQueryStrings::GetSLPrint(m_strReceipt, m_nStoreNum), text)) return;
+  CPrinter printer;
+  if (!printer.Open()) return;
+  printer.Print(text);
+  printer.Close();
+}
+
+void CTicketDlg::RunCommand(void (CTicketDlg::*handler)()) {
+  if (m_bInCommand) return;
+  CFlagScope command(m_bInCommand);
+  (this->*handler)();
+}
+
+// A scan during the student-ID prompt goes to the prompt only. Any other scan
+// starts Enter, unless a command of the ticket or another window is still
+// open: a second add must never start inside one still pending.
+qintptr CTicketDlg::OnScanData(const QVariant& wParam, const QVariant& lParam) {
+  QWidget* active = QApplication::activeModalWidget();
+  if (m_bScanForStudentID) {
+    if (auto* prompt = qobject_cast<platform::Dialog*>(active); prompt && prompt != this)
+      prompt->sendMessage(platform::WM_SCAN_DATA, wParam, lParam);
+    return -1;
+  }
+  if (m_bInCommand || (active && active != this)) {
+    QApplication::beep();
+    return -1;
+  }
+  setControlText(IDC_XREF, wParam.toString());
+  RunCommand(&CTicketDlg::OnEnter);
+  return -1;
+}

@@ -1,0 +1,154 @@
+// The quantity and price rules of a ticket line, the reading of numbers and
+// typed prices, and the edit dialog's quantity keys.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTest>
+#include <climits>
+
+#include "platform/message_box.h"
+#include "sellin/edit_item_dlg.h"
+#include "sellin/item_rules.h"
+#include "sellin/ticket_item.h"
+#include "tessel/global_functions.h"
+#include "tests/support/qt_fixture.h"
+
+namespace {
+
+using platform::IDCANCEL, platform::IDNO, platform::IDOK, platform::IDYES;
+using platform::MessageBoxScript;
+using Icon = platform::MessageIcon;
+using Buttons = platform::MessageButtons;
+
+struct Box {
+  std::string text;
+  Icon icon = Icon::Information;
+  Buttons buttons = Buttons::Ok;
+  int answer = IDOK;
+};
+
+struct RuleCase {
+  std::string name;
+  int qty = 1;
+  const char* price = "10.00";
+  const char* listed = "12.00";
+  const char* buyPrice = "10.00";
+  const char* need = "*";
+  int bought = 0;
+  const char* buyQty = "*";
+  int others = 0, percent = 0, warn = 0, max = 0;
+  bool conditionCheck = false;
+  std::vector<Box> boxes = {};
+  bool passes = false;
+};
+
+using TicketRulesTest = testsupport::QtFixture;
+
+TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
+  const std::string warning = "Sellin quantity exceeds the transaction warning of 4.  Accept it anyway?";
+  const std::string nearly = "Sellin quantity is within 1 of meeting the Buy quantity.";
+  const std::string checked = "Have you checked this books condition?";
+  const std::string noValue = "THIS BOOK HAS NO VALUE!\nAre you sure you want to buy it?";
+  const Box warnNo{warning, Icon::Question, Buttons::YesNo, IDNO};
+  const Box warnYes{warning, Icon::Question, Buttons::YesNo, IDYES};
+  const Box checkNo{checked, Icon::Question, Buttons::YesNo, IDNO};
+  const Box checkYes{checked, Icon::Question, Buttons::YesNo, IDYES};
+  const Box nearlyCancel{nearly, Icon::Question, Buttons::OkCancel, IDCANCEL};
+  const Box nearlyOk{nearly, Icon::Question, Buttons::OkCancel, IDOK};
+  const Box valueNo{noValue, Icon::Question, Buttons::YesNo, IDNO};
+  const Box valueYes{noValue, Icon::Question, Buttons::YesNo, IDYES};
+  // clang-format off
+  const std::vector<RuleCase> cases = {
+      {.name = "price 0 and qty 0", .qty = 0, .price = "0.00", .boxes = {{"Price must be greater than 0.00"}}},
+      {.name = "above listed", .price = "12.01",
+       .boxes = {{"Temporary buy price must be less than the listed buy price."}}},
+      {.name = "equal to listed", .price = "12.00", .passes = true},
+      {.name = "no listed price", .price = "99.00", .listed = "0", .passes = true},
+      {.name = "qty 0", .qty = 0, .boxes = {{"Sellin quantity cannot be 0."}}},
+      {.name = "qty 100000", .qty = 100000, .boxes = {{"Invalid Quantity."}}},
+      {.name = "qty -10000", .qty = -10000, .bought = 20000, .boxes = {{"Invalid Quantity."}}},
+      {.name = "need 0", .need = "0", .boxes = {{"Can only do a negative buy for this purchaser."}}},
+      {.name = "need x", .need = "x", .boxes = {{"Can only do a negative buy for this purchaser."}}},
+      {.name = "need 0, qty -1", .qty = -1, .need = "0", .bought = 1, .passes = true},
+      {.name = "qty 5, need 3", .qty = 5, .need = "3", .boxes = {{"Sellin quantity cannot exceed the need."}}},
+      {.name = "qty 3, need 3", .qty = 3, .need = "3", .buyQty = "10", .percent = 100, .passes = true},
+      {.name = "maximum", .qty = 2, .others = 3, .max = 4,
+       .boxes = {{"Sellin quantity exceeds the transaction maximum of 4."}}},
+      {.name = "warning, No", .qty = 2, .others = 3, .warn = 4, .boxes = {warnNo}},
+      {.name = "warning, Yes", .qty = 2, .others = 3, .warn = 4, .boxes = {warnYes}, .passes = true},
+      {.name = "return beyond bought", .qty = -3, .bought = 2,
+       .boxes = {{"Cannot do negative sellin for more than the bought quantity."}}},
+      {.name = "return of bought", .qty = -2, .bought = 2, .passes = true},
+      {.name = "nearly met, Cancel", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80,
+       .boxes = {nearlyCancel}},
+      {.name = "nearly met, OK", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80, .boxes = {nearlyOk},
+       .passes = true},
+      {.name = "condition until Yes", .conditionCheck = true,
+       .boxes = {checkNo, {"Please check this books condition.", Icon::Warning}, checkYes}, .passes = true},
+      {.name = "no value, No", .buyPrice = "0000.00", .boxes = {valueNo}},
+      {.name = "no value, Yes", .buyPrice = "0", .boxes = {valueYes}, .passes = true},
+  };
+  // clang-format on
+  for (const RuleCase& c : cases) {
+    MessageBoxScript::begin();
+    for (const Box& b : c.boxes) MessageBoxScript::arm(b.answer);
+    CTicketItem item;
+    item.m_nQty = c.qty;
+    item.m_strPrice = c.price;
+    CSLPurchaseDtlInfo& p = item.m_purchase;
+    std::tie(p.m_strListedPrice, p.m_strBuyPrice, p.m_strNeedQty, p.m_nBoughtQty, p.m_strBuyQty) =
+        std::tuple(c.listed, c.buyPrice, c.need, c.bought, c.buyQty);
+    p.m_nConditionCheck = 1;
+    CSLSessionInfo session;
+    std::tie(session.m_nWithinPercent, session.m_nTranWarningQty, session.m_nTranMaxQty, session.m_nConditionCheck) =
+        std::tuple(c.percent, c.warn, c.max, int(c.conditionCheck));
+    EXPECT_EQ(CheckItemRules(item, session, c.others, nullptr), c.passes) << c.name;
+    std::vector<std::string> shown, expected;
+    for (const auto& b : MessageBoxScript::shown())
+      shown.push_back(b.text.toStdString() + "|" + std::to_string(int(b.icon)) + std::to_string(int(b.buttons)));
+    for (const Box& b : c.boxes)
+      expected.push_back(b.text + "|" + std::to_string(int(b.icon)) + std::to_string(int(b.buttons)));
+    EXPECT_EQ(shown, expected) << c.name;
+    EXPECT_EQ(MessageBoxScript::leftoverAnswerCount(), 0) << c.name;
+  }
+  MessageBoxScript::begin();
+}
+
+TEST_F(TicketRulesTest, NumbersAndTypedPricesAreReadFromTheirLeadingPart) {
+  for (const auto& [text, value] : std::vector<std::pair<const char*, double>>{
+           {"12.50abc", 12.5}, {"  -3x", -3}, {".5", 0.5}, {"*3", 0}, {"", 0}, {"1e2x", 100}, {"-.", 0}})
+    EXPECT_DOUBLE_EQ(LeadingDecimal(text), value) << text;
+  for (const auto& [text, value] : std::vector<std::pair<const char*, int>>{
+           {"12.50abc", 12}, {"  -3x", -3}, {".5", 0}, {"*3", 0}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}})
+    EXPECT_EQ(LeadingInteger(text), value) << text;
+  for (const auto& [typed, stored] : std::vector<std::pair<const char*, const char*>>{{"12.5", "12.50"},
+                                                                                      {" $7 ", "7.00"},
+                                                                                      {".5", "0.50"},
+                                                                                      {"0012.50", "12.50"},
+                                                                                      {"-2", "-2.00"},
+                                                                                      {"12.505", "0.00"},
+                                                                                      {"12.50abc", "0.00"},
+                                                                                      {".", "0.00"},
+                                                                                      {"12345678", "0.00"}})
+    EXPECT_EQ(CGlobalFunctions::VerifyDollarAmt(typed).toStdString(), stored) << typed;
+  for (const auto& [text, shown] : std::vector<std::pair<const char*, const char*>>{
+           {"0012.50", "12.50"}, {"00000", "0"}, {"0000.75", "0.75"}, {"15", "15"}})
+    EXPECT_EQ(StripLeadingZeros(text).toStdString(), shown) << text;
+}
+
+TEST_F(TicketRulesTest, QuantityBoxTakesDigitsAndMinusOnlyAndTheCaptionConfirms) {
+  CTicketItem item;
+  item.m_nQty = 1;
+  CEditItemDlg dlg(&item, false);
+  testsupport::ModalDriver::whenModal([&](QWidget* modal) {
+    auto* qty = testsupport::findControl<QLineEdit>(modal, CEditItemDlg::IDC_QTY);
+    for (Qt::Key key : {Qt::Key_1, Qt::Key_2, Qt::Key_Backspace, Qt::Key_Left, Qt::Key_A, Qt::Key_Return, Qt::Key_Minus,
+                        Qt::Key_Minus, Qt::Key_Minus})
+      QTest::keyClick(qty, key);
+    modal->close();
+  });
+  ASSERT_EQ(dlg.runModal(), IDOK);
+  EXPECT_EQ(item.m_nQty, -12);
+}
+
+}  // namespace

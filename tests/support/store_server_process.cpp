@@ -1,0 +1,21 @@
+#include "tests/support/store_server_process.h"
+
+#include <QDeadlineTimer>
+#include <QProcess>
+
+namespace testsupport {
+
+int StartStoreServer(QProcess& server, const QString& program, const QString& database) {
+  server.start(program, {"--port", "0", "--database", database, "--demo", "--address", "127.0.0.1"});
+  const QByteArray prefix = "storeserver listening on 127.0.0.1:";
+  QByteArray out;
+  const QDeadlineTimer deadline(60000);
+  while (!(out.contains(prefix) && out.indexOf('\n', out.indexOf(prefix)) > 0) && !deadline.hasExpired() &&
+         server.state() != QProcess::NotRunning) {
+    server.waitForReadyRead(500);
+    out += server.readAllStandardOutput();
+  }
+  return out.contains(prefix) ? out.mid(out.indexOf(prefix) + prefix.size()).trimmed().toInt() : 0;
+}
+
+}  // namespace testsupport
