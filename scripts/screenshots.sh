@@ -56,7 +56,8 @@ shot() {
 
 # Starts a program with the user's password kept in a scratch profile, then
 # for each step "NAME KEYS...": photographs the newest window as NAME, presses
-# the keys there and waits for the window they open.
+# the keys there and waits for the window they open; keys ending in "stay"
+# change the same window, which is photographed again by the next step.
 photograph() {
   local program=$1 section=$2 user=$3 password=$4
   shift 4
@@ -73,14 +74,17 @@ photograph() {
     read -r name keys <<<"$step"
     shot "$window" "$program-$name"
     [ -n "$keys" ] || continue
+    local stay=false
+    [[ $keys == *" stay" ]] && { stay=true; keys=${keys% stay}; }
     # No window manager runs: give the window the focus directly.
     xdotool windowfocus --sync "$window" key --delay 100 $keys
-    window=$(wait_window "$window")
+    if $stay; then sleep 1; else window=$(wait_window "$window"); fi
   done
   kill "$pid"
 }
 
 for _ in $(seq 100); do grep -q "listening on" "$work/server.log" && break; sleep 0.1; done
-photograph stipendo Stipendo clerk clerk1 "start Tab space" "lookup"
+photograph stipendo Stipendo clerk clerk1 "start Tab space" "lookup S 1 0 0 3 0 0 Return stay" "accounts"
 photograph adoptra Adoptra clerk clerk1 "start Tab space" "lookup"
-photograph sellin Sellin buyer buyer1 "login Return" "sessions Return" "start Tab space" "ticket"
+photograph sellin Sellin buyer buyer1 "login Return" "sessions Return" "start Tab space" \
+  "student S 1 0 0 2 0 0 Return" "ticket"
