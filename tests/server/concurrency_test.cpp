@@ -12,26 +12,17 @@ using Concurrency = ServerTest;
 // connection must get its own correct answer, never an error or an empty success.
 TEST_F(Concurrency, BurstOfFirstRequestsRightAfterStartIsAnsweredCorrectly) {
   constexpr int kClients = 32;
-  std::vector<std::string> failures(kClients);
+  std::vector<std::vector<std::string>> students(kClients);
   std::vector<std::thread> threads;
-  for (int i = 0; i < kClients; ++i) {
-    threads.emplace_back([this, i, &failures] {
-      const std::string student = i % 2 ? "s100200" : "S100200";
-      const Answer login = loginAnswer(wire::kAppStipendo, "clerk", "clerk1");
-      std::string error;
-      const auto token = wire::parseLoginReply(login.body, error);
-      if (!token) return void(failures[i] = "log-in: " + login.body);
-      const Answer answer = exchangeAnswer(wire::kAppStipendo, token->token,
-                                           {query(wire::requests::aidAccounts(student))});
-      const auto reply = wire::parseExchangeReply(answer.body, error);
-      if (!reply || reply->replies.size() != 1 || reply->replies[0].error)
-        return void(failures[i] = "exchange: " + answer.body);
-      const auto students = rows(reply->replies[0], wire::layouts::aidAccount(), {"student_id"});
-      if (students != std::vector<std::string>(i % 2 ? 2 : 1, student)) failures[i] = "records: " + answer.body;
+  for (int i = 0; i < kClients; ++i)
+    threads.emplace_back([this, i, &students] {
+      const auto reply = askWith(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"),
+                                 query(wire::requests::aidAccounts(i % 2 ? "s100200" : "S100200")));
+      students[i] = reply.error ? std::vector{reply.text} : rows(reply, wire::layouts::aidAccount(), {"student_id"});
     });
-  }
   for (std::thread& t : threads) t.join();
-  for (int i = 0; i < kClients; ++i) EXPECT_EQ(failures[i], "") << "client " << i;
+  for (int i = 0; i < kClients; ++i)
+    EXPECT_EQ(students[i], std::vector<std::string>(i % 2 ? 2 : 1, i % 2 ? "s100200" : "S100200")) << "client " << i;
 }
 
 TEST_F(Concurrency, InFlightCapAnswers503ButNotTheHealthCheckAndIsReleasedAfterEachRequest) {

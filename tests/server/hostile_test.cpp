@@ -67,17 +67,16 @@ TEST_F(Hostile, EachBadQueryGetsASentenceForTheClerkAndTheOthersAreAnswered) {
       {query(sessions("clerk", "clerk1", 1)), "The user clerk may not buy books."},
       {query(sessions("former", "former1", 1)), "The user former is disabled."},
       {query(sessions("", "", 1)), "No buyer user name is set."},
+      {query(aidAccounts("S100200")), "1 record"},  // a good one among them
   };
   std::vector<wire::Query> queries;
   for (const auto& c : cases) queries.push_back(c.first);
-  queries.insert(queries.begin() + 3, query(aidAccounts("S100200")));  // a good one among them
   const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), queries);
   ASSERT_EQ(replies.size(), queries.size());
-  EXPECT_EQ(rows(replies[3], wire::layouts::aidAccount(), {"student_id"}).size(), 1u) << "the good one among them";
   for (std::size_t i = 0; i < cases.size(); ++i) {
-    const wire::Reply& r = replies[i < 3 ? i : i + 1];
-    EXPECT_TRUE(r.error) << cases[i].first.text;
-    EXPECT_EQ(r.text, cases[i].second) << cases[i].first.text;
+    const wire::Reply& r = replies[i];
+    const auto found = r.error ? std::vector<std::string>{} : rows(r, wire::layouts::aidAccount(), {"student_id"});
+    EXPECT_EQ(r.error ? r.text : std::to_string(found.size()) + " record", cases[i].second) << cases[i].first.text;
   }
   for (const char* reason : {"not valid JSON", "unknown request drop_everything", "came with packet type 0"})
     EXPECT_NE(lastLogLine().find(reason), std::string::npos) << reason << " not in " << lastLogLine();

@@ -27,8 +27,7 @@ TEST_F(Login, WrongPasswordUnknownUserAndDisabledUserAreRefused) {
   EXPECT_EQ(wrong.sentence(), "The user name or password is wrong.");
   for (const auto& [user, password] : {std::pair{"nobody", "buyer1"}, {"Buyer", "buyer1"}, {"", ""}}) {
     const Answer a = loginAnswer(wire::kAppSellin, user, password);
-    EXPECT_EQ(a.status, 401) << user;
-    EXPECT_EQ(a.body, wrong.body) << "an unknown name must not be told apart: " << user;
+    EXPECT_TRUE(a.status == 401 && a.body == wrong.body) << "an unknown name must not be told apart: " << user;
   }
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "former", "former1").sentence(), "The user former is disabled.");
   EXPECT_EQ(loginAnswer(wire::kAppSellin, std::string(65, 'u'), "p").sentence(),

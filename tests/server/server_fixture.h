@@ -51,6 +51,26 @@ inline std::vector<std::string> rows(const wire::Reply& reply, const wire::Recor
   return out;
 }
 
+// The lines of a printout, each checked to fit a 42-column printer; the text must end with CR LF.
+inline std::vector<std::string> printLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+    lines.push_back(text.substr(start, end - start));
+    EXPECT_TRUE(wire::toUtf16(lines.back()).size() <= 42 && lines.back().find_first_of("\r\n") == std::string::npos)
+        << "[" << lines.back() << "]";
+  }
+  EXPECT_EQ(start, text.size()) << "the printout does not end with CR LF";
+  return lines;
+}
+
+inline std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::filesystem::path& path) {
+  std::string error;
+  auto db = storeserver::storage::openSqlite(path.string(), error);
+  if (!db) throw std::runtime_error(error);
+  return db;
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -123,18 +143,19 @@ class ServerTest : public ::testing::Test {
     ADD_FAILURE() << "exchange answered " << a.status << ": " << a.body;
     return {};
   }
+  // The reply to one query, an error reply when none came.
+  wire::Reply askWith(int app, const std::string& token, const wire::Query& q) const {
+    const auto replies = exchange(app, token, {q});
+    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
   // One query, sent after a fresh log-in of clerk in Stipendo.
   wire::Reply ask(const std::string& text) const {
-    const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), {query(text)});
-    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+    return askWith(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), query(text));
   }
 
   // A connection of our own to the server's database, as an administrator's.
   std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
-    std::string error;
-    auto db = storeserver::storage::openSqlite((dir_.path() / "store.db").string(), error);
-    if (!db) throw std::runtime_error(error);
-    return db;
+    return openDatabase(dir_.path() / "store.db");
   }
   std::vector<std::string> logLines() const {
     std::lock_guard lock(log_->mutex);
@@ -172,10 +193,7 @@ class ServerTest : public ::testing::Test {
 class RawConnection {
  public:
   explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
   }
   ~RawConnection() { ::close(fd_); }

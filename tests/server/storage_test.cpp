@@ -12,16 +12,9 @@ namespace {
 
 namespace storage = storeserver::storage;
 
-std::unique_ptr<storage::Connection> open(const std::filesystem::path& path) {
-  std::string error;
-  auto db = storage::openSqlite(path.string(), error);
-  if (!db) throw std::runtime_error(error);
-  return db;
-}
-
 TEST(Storage, BadReadsAndFailedStatementsThrowAndAnUncommittedWriteIsRolledBack) {
   TempDir dir;
-  auto db = open(dir.path() / "store.db");
+  auto db = openDatabase(dir.path() / "store.db");
   const auto rows = db->query("SELECT NULL, 'x', ?", {std::int64_t(-3)});
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(storage::integerAt(rows[0], 2), -3);
@@ -59,7 +52,7 @@ TEST(StoreServerStart, ANewerDatabaseOrAPortInUseIsReportedAsASentence) {
   first.reset();
 
   o.port = 0;
-  open(o.databasePath)->execute("UPDATE schema_version SET version = 99");
+  openDatabase(o.databasePath)->execute("UPDATE schema_version SET version = 99");
   EXPECT_FALSE(storeserver::StoreServer::start(o, error)) << "started on a database from a newer version";
   EXPECT_NE(error.find("schema version 99, newer than"), std::string::npos) << error;
 }

@@ -8,19 +8,6 @@ namespace {
 using wire::cutRecords;
 using wire::RecordSpan;
 
-std::u16string reply(std::initializer_list<std::string> records) {
-  std::string all;
-  for (const auto& r : records) all += r;
-  return wire::toUtf16(all);
-}
-
-std::string sessionRecord(std::int64_t id, std::string_view description) {
-  wire::RecordWriter w(wire::layouts::session());
-  auto record = w.integer(id).text(description).integer(1).integer(0).integer(10).integer(5).integer(20).finish();
-  EXPECT_TRUE(record) << w.error();
-  return record.value_or("");
-}
-
 TEST(RecordWriter, WritesHeaderPaddingAndTerminator) {
   const auto& layout = wire::layouts::aidAccount();
   wire::RecordWriter w(layout);
@@ -78,8 +65,8 @@ TEST(RecordWriter, DisplayTextsAreShortenedVisiblyIdentifiersAreRefused) {
 }
 
 TEST(CutRecords, EachRecordStartsAtIStepsOfLPlusOneCutToDataSizeAndTheReply) {
-  const std::string body(41, 'x');
-  const std::u16string three = reply({"ABC00049" + body + "\r", "ABC00049" + body + "\r", "ABC00049" + body + "\r"});
+  const std::u16string record = u"ABC00049" + std::u16string(41, u'x') + u"\r";
+  const std::u16string three = record + record + record;
   using Spans = std::vector<std::pair<std::size_t, std::size_t>>;
   const std::tuple<std::u16string, std::size_t, Spans> cases[] = {
       {three, 1000, {{0, 50}, {50, 50}, {100, 50}}},
@@ -87,6 +74,11 @@ TEST(CutRecords, EachRecordStartsAtIStepsOfLPlusOneCutToDataSizeAndTheReply) {
       {u"ABCxxxxxQR", 100, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}},
       {u"ABC00009X\rABC00009Y\r", 4, {{0, 4}, {10, 4}}},  // a smaller data size keeps the step
       {u"ABC00009X\rABC0", 100, {{0, 10}, {10, 4}}},       // a short last record ends with the reply
+      {u"ABC   12zzABC+0012", 100, {{0, 13}, {13, 5}}},   // the length read like a number
+      {u"ABC-0001xxxxxxxxx", 6, {{0, 6}}},                // a negative length: one record
+      {u"ABC-9999yy", 6, {{0, 6}}},
+      {u"AB", 100, {{0, 1}, {1, 1}}},
+      {u"ABC-0", 6, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}}},  // "-0" reads as 0
   };
   for (const auto& [text, dataSize, expected] : cases) {
     Spans spans;
@@ -95,46 +87,9 @@ TEST(CutRecords, EachRecordStartsAtIStepsOfLPlusOneCutToDataSizeAndTheReply) {
   }
 }
 
-TEST(CutRecords, LengthFieldReadLikeANumber) {
-  EXPECT_EQ(wire::recordLengthField(u"ABC   12zz"), 12);
-  EXPECT_EQ(wire::recordLengthField(u"ABC+0012"), 12);
-  EXPECT_EQ(wire::recordLengthField(u"ABC12x45"), 12);
-  EXPECT_EQ(wire::recordLengthField(u"AB"), 0);
-}
-
-TEST(CutRecords, NegativeOrMinusOneLengthEndsWithOneRecord) {
-  for (const std::u16string r : {u"ABC-0001xxxxxxxxx", u"ABC-9999yy", u"ABC-0000"}) {
-    const auto spans = cutRecords(r, 6);
-    if (wire::recordLengthField(r) < 0) {
-      ASSERT_EQ(spans.size(), 1u) << wire::toUtf8(r);
-      EXPECT_EQ(spans[0].offset, 0u);
-      EXPECT_EQ(spans[0].length, 6u);
-    } else {
-      EXPECT_EQ(spans.size(), r.size());  // "-0000" reads as 0: records of one character
-    }
-  }
-}
-
-TEST(RoundTrip, ServerRecordsReadBackFieldByField) {
-  const auto& layout = wire::layouts::session();
-  const std::u16string r = reply({sessionRecord(7, "  Fall Buyback"), sessionRecord(12, "Été 2027 — rachat")});
-  const auto spans = cutRecords(r, layout.dataSize());
-  ASSERT_EQ(spans.size(), 2u);
-  const std::u16string_view second = std::u16string_view(r).substr(spans[1].offset, spans[1].length);
-  EXPECT_EQ(wire::parseInteger(wire::fieldText(second, layout, 0)), 12);
-  EXPECT_EQ(wire::fieldText(second, layout, 1), u"Été 2027 — rachat");
-  const std::u16string_view first = std::u16string_view(r).substr(spans[0].offset, spans[0].length);
-  EXPECT_EQ(wire::fieldText(first, layout, 1), u"  Fall Buyback");
-  EXPECT_EQ(wire::parseInteger(wire::fieldText(first, layout, 6)), 20);
-}
-
-TEST(FieldText, ShortRecordGivesShortOrEmptyFields) {
-  const auto& layout = wire::layouts::session();
-  EXPECT_EQ(wire::fieldText(u"SES00069000000", layout, 0), u"000000");
-  EXPECT_EQ(wire::fieldText(u"SES", layout, 1), u"");
-}
-
-TEST(ParseInteger, ReadsLikeTheClientExpects) {
+TEST(FieldText, ShortRecordGivesShortOrEmptyFieldsAndNumbersReadLikeTheClientExpects) {
+  EXPECT_EQ(wire::fieldText(u"SES00069000000", wire::layouts::session(), 0), u"000000");
+  EXPECT_EQ(wire::fieldText(u"SES", wire::layouts::session(), 1), u"");
   EXPECT_EQ(wire::parseInteger(u"00042"), 42);
   EXPECT_EQ(wire::parseInteger(u"-0042"), -42);
   EXPECT_EQ(wire::parseInteger(u"  7x"), 7);
