@@ -43,8 +43,9 @@ TEST_F(Hostile, PostBodiesMustBeJson) {
   for (const auto& [path, body, type, status] : cases) {
     const Answer a = post(std::string(path), body, type);
     EXPECT_EQ(a.status, status) << path << " as " << type << " -> " << a.body;
-    if (status == 415)
+    if (status == 415) {
       EXPECT_EQ(a.sentence(), "The store server reads only JSON requests (Content-Type application/json).");
+    }
   }
 }
 
