@@ -206,7 +206,7 @@ DEST while the server keeps running, checks the copy, and exits.
 database: the whole file or, when any row is wrong, nothing. Kinds and columns:
 )" + kinds + R"(Amounts are written 12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
 hashed, never as typed. Import what a row names before the row (stores, terms,
-students, agencies, sections and course books first).
+students, agencies, sections, course books, buying sessions and books first).
 
 Options (each also "--name=value"):
   --address ADDR      IP address to listen on (default 127.0.0.1; 0.0.0.0 for all)

@@ -4,6 +4,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <stdexcept>
 #include <variant>
 
 #include "server/import/csv_reader.h"
@@ -14,15 +15,23 @@ namespace storeserver {
 
 namespace {
 
-enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13 };
+enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13, BookKey };
+
+constexpr std::int64_t kNoMost = std::numeric_limits<std::int64_t>::max();
 
 struct Column {
   std::string_view name;
   Type type;
-  std::size_t width = 0;  // Text: most UTF-16 code units, as the records carry them
-  std::int64_t least = 0;  // Number: the smallest and largest allowed
-  std::int64_t most = std::numeric_limits<std::int64_t>::max();
+  std::size_t width = 0;  // Text, BookKey: most UTF-16 code units, as the records carry them
+  std::int64_t least = 0;  // Number: the smallest and largest allowed; Money: the largest in cents
+  std::int64_t most = kNoMost;
+  bool optional = false;  // Text, Date: may be empty
 };
+
+Column optional(Column column) {
+  column.optional = true;
+  return column;
+}
 
 // A row's value that must name something already in the database.
 struct Reference {
@@ -31,13 +40,46 @@ struct Reference {
   std::string_view what;
 };
 
+// A row the database would take but the store's data must not hold. The
+// query's parameters are the named columns; a result refuses the row.
+struct Conflict {
+  std::string_view sql;
+  std::vector<std::string_view> columns;
+  std::string_view reason;  // "{}" stands for the first column's value
+};
+
+struct Row {
+  int line = 0;
+  std::vector<storage::Value> values;  // in the kind's column order
+};
+
+struct Kind;
+using AfterRow = void (*)(storage::Connection& db, const Kind& kind, const Row& row);
+
 struct Kind {
   std::string_view name;
   std::vector<Column> columns;
   std::vector<std::string_view> key;
   std::vector<Reference> references;
   std::string_view upsert;  // parameters: the columns in order
+  std::string_view alsoUnique = {};  // a column that, besides the key, names one row
+  std::vector<Conflict> conflicts = {};
+  AfterRow afterRow = nullptr;  // keeps what the row implies elsewhere up to date
 };
+
+const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view column) {
+  for (std::size_t i = 0; i < kind.columns.size(); ++i)
+    if (kind.columns[i].name == column) return row.values[i];
+  throw std::logic_error("no column " + std::string(column));
+}
+
+// Item matching finds titles by these words, so they follow every change of a title.
+void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
+  const storage::Value& itemId = valueOf(kind, row, "item_id");
+  db.execute("DELETE FROM book_title_words WHERE item_id = ?", {itemId});
+  for (const std::string& word : queries::titleWords(std::get<std::string>(valueOf(kind, row, "title"))))
+    db.execute("INSERT INTO book_title_words (word, item_id) VALUES (?, ?)", {word, itemId});
+}
 
 constexpr std::size_t kNameWidth = 40;
 constexpr std::size_t kMaxReasons = 20;
@@ -46,7 +88,17 @@ const Reference kStudent{"student_id", "SELECT 1 FROM students WHERE student_id 
 const Reference kTerm{"term", "SELECT 1 FROM adoption_terms WHERE term = ?", "term"};
 const Reference kSection{"section_id", "SELECT 1 FROM adoption_sections WHERE section_id = ?", "section"};
 const Reference kAdoptionBook{"sku", "SELECT 1 FROM adoption_books WHERE sku = ?", "course book with SKU"};
+const Reference kBookSku{"sku", "SELECT 1 FROM books WHERE sku = ?", "book with SKU"};
+const Reference kBookItem{"item_id", "SELECT 1 FROM books WHERE item_id = ?", "book with item ID"};
+const Reference kSession{"session_id", "SELECT 1 FROM buying_sessions WHERE session_id = ?", "buying session"};
 constexpr std::int64_t kMaxSku = 99'999'999;
+constexpr std::int64_t kMaxSessionId = 99'999'999;
+constexpr std::int64_t kMaxPriceCents = 9'999'999;  // 99999.99, the records' price width
+constexpr std::int64_t kMaxOnHand = 99'999;
+const Column kSku{"sku", Type::Number, 0, 1, kMaxSku};
+
+Column price(std::string_view name) { return {name, Type::Money, 0, 0, kMaxPriceCents}; }
+Column count(std::string_view name, std::int64_t most = kMaxOnHand) { return {name, Type::Number, 0, 0, most}; }
 
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> all = {
@@ -133,6 +185,98 @@ const std::vector<Kind>& kinds() {
        {kStudent, kSection},
        "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)"
        " ON CONFLICT (student_id, section_id) DO NOTHING"},
+      {"course-stock",
+       {{"store_num", Type::Number}, kSku, price("new_price"), price("used_price"), count("new_on_hand"),
+        count("used_on_hand")},
+       {"store_num", "sku"},
+       {kStore, kAdoptionBook},
+       "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
+       " VALUES (?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (store_num, sku) DO UPDATE SET new_price_cents = excluded.new_price_cents,"
+       " used_price_cents = excluded.used_price_cents, new_on_hand = excluded.new_on_hand,"
+       " used_on_hand = excluded.used_on_hand"},
+      {"course-problems",
+       {{"problem_id", Type::Number}, {"store_num", Type::Number}, {"term", Type::Text, 12}, kSku,
+        {"reason", Type::Text, 30}, optional({"comment", Type::Text, 60})},
+       {"problem_id"},
+       {kStore, kTerm, kAdoptionBook},
+       "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment) VALUES (?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (problem_id) DO UPDATE SET store_num = excluded.store_num, term = excluded.term,"
+       " sku = excluded.sku, reason = excluded.reason, comment = excluded.comment"},
+      {"buying-sessions",
+       {{"session_id", Type::Number, 0, 1, kMaxSessionId}, {"store_num", Type::Number}, {"description", Type::Text, kNameWidth},
+        {"student_id_required", Type::Flag}, {"condition_check", Type::Flag}, count("within_percent", 100),
+        count("tran_warning_qty", 9999), count("tran_max_qty", 9999), {"is_open", Type::Flag}},
+       {"session_id"},
+       {kStore},
+       "INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
+       " within_percent, tran_warning_qty, tran_max_qty, is_open) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (session_id) DO UPDATE SET store_num = excluded.store_num, description = excluded.description,"
+       " student_id_required = excluded.student_id_required, condition_check = excluded.condition_check,"
+       " within_percent = excluded.within_percent, tran_warning_qty = excluded.tran_warning_qty,"
+       " tran_max_qty = excluded.tran_max_qty, is_open = excluded.is_open"},
+      {"books",
+       {{"item_id", Type::Text, 12}, kSku, {"book_key", Type::BookKey, 12}, {"isbn", Type::Isbn13},
+        {"title", Type::Text, 60}, optional({"author", Type::Text, kNameWidth}),
+        optional({"imprint", Type::Text, 30}), optional({"edition", Type::Text, 4}),
+        optional({"copyright", Type::Text, 4}), optional({"binding", Type::Text, 12}), {"guide", Type::Flag}},
+       {"item_id"},
+       {},
+       "INSERT INTO books (item_id, sku, book_key, isbn13, title, author, imprint, edition, copyright, binding, guide)"
+       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (item_id) DO UPDATE SET book_key = excluded.book_key, isbn13 = excluded.isbn13,"
+       " title = excluded.title, author = excluded.author, imprint = excluded.imprint, edition = excluded.edition,"
+       " copyright = excluded.copyright, binding = excluded.binding, guide = excluded.guide",
+       "sku",
+       // Prices, stock and reports hang on the SKU, so a book keeps its own.
+       {{"SELECT 1 FROM books WHERE sku = ? AND item_id <> ?", {"sku", "item_id"}, "another book has the SKU {}."},
+        {"SELECT 1 FROM books WHERE item_id = ? AND sku <> ?", {"item_id", "sku"},
+         "the book {} has another SKU; a book keeps its SKU."}},
+       &indexTitleWords},
+      {"book-prices",
+       {kSku, price("new_price"), price("used_price")},
+       {"sku"},
+       {kBookSku},
+       "INSERT INTO book_products (sku, new_price_cents, used_price_cents) VALUES (?, ?, ?)"
+       " ON CONFLICT (sku) DO UPDATE SET new_price_cents = excluded.new_price_cents,"
+       " used_price_cents = excluded.used_price_cents"},
+      {"inventory",
+       {{"store_num", Type::Number}, kSku, count("new_on_hand", 999'999), count("used_on_hand", 999'999),
+        count("on_order", 999'999), optional({"location", Type::Text, 20}), optional({"last_received", Type::Date})},
+       {"store_num", "sku"},
+       {kStore, kBookSku},
+       "INSERT INTO book_inventory (store_num, sku, new_on_hand, used_on_hand, on_order, location, last_received)"
+       " VALUES (?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (store_num, sku) DO UPDATE SET new_on_hand = excluded.new_on_hand,"
+       " used_on_hand = excluded.used_on_hand, on_order = excluded.on_order, location = excluded.location,"
+       " last_received = excluded.last_received"},
+      // bought_qty is taken only for new terms: afterwards the server counts
+      // what its tickets buy, and a file exported earlier must not undo that.
+      {"purchasers",
+       {{"session_id", Type::Number}, {"item_id", Type::Text, 12}, {"purchaser", Type::Text, 30},
+        {"ost_purchaser", Type::Flag}, {"no_limit", Type::Flag}, count("buy_qty"), count("bought_qty"),
+        price("buy_price"), price("alt_price"), price("retail_price"), price("listed_price"),
+        optional({"status", Type::Text, 20}), optional({"condition", Type::Text, 60}), {"condition_check", Type::Flag}},
+       {"session_id", "item_id", "purchaser"},
+       {kSession, kBookItem},
+       "INSERT INTO book_purchasers (session_id, item_id, purchaser, ost_purchaser, no_limit, buy_qty, bought_qty,"
+       " buy_price_cents, alt_price_cents, retail_price_cents, listed_price_cents, status, condition_text,"
+       " condition_check) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (session_id, item_id, purchaser) DO UPDATE SET ost_purchaser = excluded.ost_purchaser,"
+       " no_limit = excluded.no_limit, buy_qty = excluded.buy_qty, buy_price_cents = excluded.buy_price_cents,"
+       " alt_price_cents = excluded.alt_price_cents, retail_price_cents = excluded.retail_price_cents,"
+       " listed_price_cents = excluded.listed_price_cents, status = excluded.status,"
+       " condition_text = excluded.condition_text, condition_check = excluded.condition_check"},
+      {"stolen-reports",
+       {{"report_id", Type::Number}, {"store_num", Type::Number}, kSku, {"student_id", Type::Text, 20},
+        {"reported_on", Type::Date}, {"stolen", Type::Text, kNameWidth}, optional({"comment", Type::Text, 60})},
+       {"report_id"},
+       {kStore, kBookSku},
+       "INSERT INTO stolen_book_reports (report_id, store_num, sku, student_id, reported_on, stolen, comment_text)"
+       " VALUES (?, ?, ?, ?, ?, ?, ?)"
+       " ON CONFLICT (report_id) DO UPDATE SET store_num = excluded.store_num, sku = excluded.sku,"
+       " student_id = excluded.student_id, reported_on = excluded.reported_on, stolen = excluded.stolen,"
+       " comment_text = excluded.comment_text"},
   };
   return all;
 }
@@ -178,6 +322,7 @@ bool isDate(std::string_view text) {
 std::variant<storage::Value, std::string> convert(const Column& column, const std::string& text,
                                                   const PasswordCost& cost) {
   const std::string name(column.name);
+  if (text.empty() && column.optional) return storage::Value(text);
   if (text.empty()) return name + " is empty.";
   if (wire::toUtf8(wire::toUtf16(text)) != text) return name + " is not UTF-8 text.";
   if (wire::hasControls(text)) return name + " holds a line break or another control character.";
@@ -194,7 +339,10 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
         return storage::Value(text);
       return name + " must be an ISBN of 13 digits with its check digit, not \"" + text + "\".";
     case Type::Money:
-      if (const auto c = cents(text)) return storage::Value(*c);
+      if (const auto c = cents(text); c && *c <= column.most) return storage::Value(*c);
+      if (column.most != kNoMost)
+        return name + " must be an amount from 0 to " + std::to_string(column.most / 100) + "." +
+               std::to_string(column.most % 100 / 10) + std::to_string(column.most % 10) + ", not \"" + text + "\".";
       return name + " must be an amount of 0 or more such as 12.50, not \"" + text + "\".";
     case Type::Date:
       if (isDate(text)) return storage::Value(text);
@@ -205,17 +353,17 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
       return name + " must be 1 or 0 (yes or no), not \"" + text + "\".";
     case Type::Password:
       return storage::Value(hashPassword(text, cost));
+    case Type::BookKey:
+      // Keys are looked up as typed at the counter: upper case, blanks and hyphens dropped.
+      if (text.find_first_of(" -abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+        return name + " must be written in capitals without blanks or hyphens, not \"" + text + "\".";
+      [[fallthrough]];
     case Type::Text:
       if (wire::toUtf16(text).size() <= column.width) return storage::Value(text);
       return name + " has more than " + std::to_string(column.width) + " characters.";
   }
   return name + " cannot be read.";
 }
-
-struct Row {
-  int line = 0;
-  std::vector<storage::Value> values;  // in the kind's column order
-};
 
 class FileCheck {
  public:
@@ -258,7 +406,7 @@ class FileCheck {
       return std::nullopt;
     }
     Row row{record.line, {}};
-    std::string key;
+    std::string key, alsoUnique;
     for (std::size_t c = 0; c < kind_.columns.size(); ++c) {
       const Column& column = kind_.columns[c];
       const std::string& text = record.fields[positions_[c]];
@@ -270,12 +418,34 @@ class FileCheck {
       row.values.push_back(std::get<storage::Value>(std::move(value)));
       if (!knownReference(column.name, row.values.back(), text, where)) return std::nullopt;
       if (isKey(column.name)) key += text + '\x1f';
+      if (column.name == kind_.alsoUnique) alsoUnique = text;
     }
     if (const auto [first, added] = keys_.emplace(key, record.line); !added) {
       fail(where + "the same " + keyNames() + " as line " + std::to_string(first->second) + ".");
       return std::nullopt;
     }
+    if (const auto [first, added] = alsoUniques_.emplace(alsoUnique, record.line); !alsoUnique.empty() && !added) {
+      fail(where + "the same " + std::string(kind_.alsoUnique) + " as line " + std::to_string(first->second) + ".");
+      return std::nullopt;
+    }
+    if (!freeOfConflicts(row, where)) return std::nullopt;
     return row;
+  }
+
+  bool freeOfConflicts(const Row& row, const std::string& where) {
+    for (const Conflict& conflict : kind_.conflicts) {
+      std::vector<storage::Value> params;
+      for (std::string_view column : conflict.columns) params.push_back(valueOf(kind_, row, column));
+      if (db_.query(conflict.sql, params).empty()) continue;
+      std::string reason(conflict.reason);
+      const storage::Value& first = params.front();
+      const std::string shown = std::holds_alternative<std::string>(first) ? std::get<std::string>(first)
+                                                                           : std::to_string(std::get<std::int64_t>(first));
+      reason.replace(reason.find("{}"), 2, shown);
+      fail(where + reason);
+      return false;
+    }
+    return true;
   }
 
   bool knownReference(std::string_view column, const storage::Value& value, const std::string& text,
@@ -309,6 +479,7 @@ class FileCheck {
   PasswordCost cost_;
   std::vector<std::size_t> positions_;  // per kind column, its place in the file
   std::map<std::string, int> keys_;      // key -> first line
+  std::map<std::string, int> alsoUniques_;
   std::vector<std::string> reasons_;
 };
 
@@ -324,6 +495,7 @@ bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& ro
   for (const Row& row : rows) {
     try {
       db.execute(kind.upsert, row.values);
+      if (kind.afterRow) kind.afterRow(db, kind, row);
     } catch (const storage::Error& e) {
       db.rollback();
       message = "line " + std::to_string(row.line) + ": the database refused the row: " + e.what() +

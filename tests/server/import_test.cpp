@@ -132,7 +132,7 @@ TEST_F(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
                            " SELECT 1 FROM adoption_books").empty())
         << expected;
   }
-  EXPECT_TRUE(refusal("books", "isbn\n").starts_with("There is no kind of rows called \"books\"; see"));
+  EXPECT_TRUE(refusal("catalogue", "isbn\n").starts_with("There is no kind of rows called \"catalogue\"; see"));
 }
 
 }  // namespace
