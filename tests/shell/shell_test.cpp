@@ -236,27 +236,31 @@ class SellinStartTest : public ShellTest {
   CSellinStart start_{msg_};
 };
 
-TEST_F(SellinStartTest, ACancelledSessionChoiceAsksForTheLogInAgain) {
+// The feature button connects first (the end-to-end test follows it to the ticket).
+TEST_F(SellinStartTest, ACancelledLogInOpensNothingAndACancelledSessionChoiceAsksAgain) {
   useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-  CStartDlg* seen = nullptr;
-  ModalDriver::whenModal([&](QWidget* modal) {
-    seen = qobject_cast<CStartDlg*>(modal);
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // cancelled log-in
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
     testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-    EXPECT_TRUE(seen->m_bConnected);
+    EXPECT_TRUE(qobject_cast<CStartDlg*>(modal)->m_bConnected);
     EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
     modal->close();
   });
+  ModalDriver::whenModal(cancel);
   ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
-  ModalDriver::whenModal([](QWidget* chooser) { cancel(chooser); });
+  ModalDriver::whenModal(cancel);  // the session chooser
   ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
   ModalDriver::whenModal([](QWidget* chooser) {
     // Store 1's open sessions, sorted by their descriptions shown without leading blanks.
     QStringList listed;
     for (int i = 0; i < sessionList(chooser)->count(); ++i) listed << sessionList(chooser)->item(i)->text();
     EXPECT_EQ(listed, (QStringList{"Spring Buyback", "Walk-in Buyback", "Wholesale Only", "Wholesale Only"}));
+    EXPECT_EQ(sessionList(chooser)->currentRow(), 0) << "the first session is not selected";
     chooseRow(chooser, 1);
   });
   runStart();
+  EXPECT_TRUE(MessageBoxScript::shown().empty());
   EXPECT_EQ(start_.m_session.m_nSessionID, 1002);
   EXPECT_EQ(start_.m_session.m_strDescription, QStringLiteral("  Walk-in Buyback"))
       << "the chosen record is copied as received";
@@ -278,25 +282,6 @@ TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
   EXPECT_EQ(MessageBoxScript::shown()[0].text, QStringLiteral("The buyer user name or password is wrong."));
   EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Stop);
   EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
-}
-
-TEST_F(SellinStartTest, TheFeatureButtonConnectsFirstAndACancelledLogInOpensNothing) {
-  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-  ModalDriver::whenModal([](QWidget* modal) {
-    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // cancelled log-in
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
-    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
-    modal->close();
-  });
-  ModalDriver::whenModal([](QWidget* logInDialog) { cancel(logInDialog); });
-  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
-  ModalDriver::whenModal([](QWidget* chooser) { testsupport::pressKey(chooser, Qt::Key_Return); });  // the first row
-  // The ticket of the chosen session asks for the student first; cancelled, it closes.
-  ModalDriver::whenModal([](QWidget* studentPrompt) { cancel(studentPrompt); });
-  runStart();
-  EXPECT_TRUE(MessageBoxScript::shown().empty());
-  EXPECT_EQ(start_.m_session.m_nSessionID, 1001);
 }
 
 TEST_F(SellinStartTest, EachRowChoosesItsOwnRecordAndNothingChosenKeepsTheSession) {
