@@ -1,6 +1,7 @@
 // Dialogs built from control tables: pixel geometry from dialog units, control
 // texts, sorted lists with item data, modal runs with their keys and the close
-// button, and window messages.
+// button, and window messages; the message box wrapper's real box.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QStyleOptionButton>
@@ -8,12 +9,15 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
 #include <thread>
 
 #include "platform/dialog.h"
+#include "platform/message_box.h"
 #include "tests/support/qt_fixture.h"
 
 using namespace platform;
@@ -254,4 +258,34 @@ TEST_F(DialogTest, PostedMessagesRunLaterInOrderSentOnesAtOnceAllOnTheUiThread) 
   EXPECT_EQ(dlg.runModal(), IDOK);
   EXPECT_EQ(seen.join(" / ").toStdString(), "0 a / 3 5 / sent gave 30 / 1 b / 2 c");
   EXPECT_EQ(threads, QList<QThread*>(4, dlg.thread())) << "a handler ran off the UI thread";
+}
+
+// When no test script answers it, a real box shows; at --scale 2 it is as
+// large as the dialogs it stands over.
+TEST_F(DialogTest, WithoutAScriptARealBoxShowsAtTheDialogScaleAndAnswers) {
+  const struct {
+    MessageButtons buttons;
+    QMessageBox::StandardButton press;  // NoButton: Escape
+    int expected;
+  } cases[] = {
+      {MessageButtons::OkCancel, QMessageBox::Cancel, IDCANCEL}, {MessageButtons::YesNo, QMessageBox::Yes, IDYES},
+      {MessageButtons::YesNo, QMessageBox::NoButton, IDNO},      {MessageButtons::YesNoCancel, QMessageBox::No, IDNO},
+      {MessageButtons::Ok, QMessageBox::Ok, IDOK},
+  };
+  const double saved = uiScale();
+  setUiScale(2.0);
+  MessageBoxScript::end();
+  for (const auto& c : cases) {
+    testsupport::ModalDriver::whenModal([&c](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      ASSERT_TRUE(box && box->text() == "Stock is low") << "not the message box asked for";
+      EXPECT_DOUBLE_EQ(box->font().pointSizeF(), 2 * QApplication::font().pointSizeF()) << "the box ignores the scale";
+      if (c.press == QMessageBox::NoButton) return QTest::keyClick(box, Qt::Key_Escape);
+      ASSERT_TRUE(box->button(c.press)) << "a button is missing, answer " << c.expected;
+      QTest::mouseClick(box->button(c.press), Qt::LeftButton);
+    });
+    EXPECT_EQ(messageBox(nullptr, "Stock is low", "Adoptra", MessageIcon::Warning, c.buttons), c.expected);
+  }
+  MessageBoxScript::begin();
+  setUiScale(saved);
 }

@@ -1,0 +1,326 @@
+// The programs' start dialogs against the demo store server in this process:
+// the lookup programs' log-in, status line, feature button and kept password;
+// Sellin's connect loop with the buyer's session query and session choice.
+#include <QCheckBox>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+
+#include "adoptra/adoptra_app.h"
+#include "platform/message_box.h"
+#include "platform/profile.h"
+#include "sellin/select_session_dlg.h"
+#include "sellin/sellin_start.h"
+#include "shell/start_dlg.h"
+#include "stipendo/stipendo_app.h"
+#include "tessel/global_functions.h"
+#include "tessel/login_dlg.h"
+#include "tessel/socket_message.h"
+#include "tessel/tessel_config.h"
+#include "tests/support/demo_server.h"
+#include "tests/support/qt_fixture.h"
+#include "wire/exchange.h"
+
+namespace {
+
+using platform::MessageBoxScript;
+using testsupport::ModalDriver;
+
+class ShellTest : public testsupport::QtFixture {
+ protected:
+  void SetUp() override {
+    QtFixture::SetUp();
+    ASSERT_TRUE(server_.started());
+    CTesselConfig::ClearOverrides();
+    CTesselConfig::ApplyArguments({QStringLiteral("--server"), server_.url()});
+  }
+
+  void TearDown() override {
+    for (int app : {0, 1, 2}) CGlobalFunctions::CleanPassword(app);
+    CTesselConfig::ClearOverrides();
+    QtFixture::TearDown();
+  }
+
+  // Writes a password the program keeps between runs, as a ticked log-in would.
+  static void keepPassword(int appType, const QString& user, const QString& password) {
+    const QString section = CGlobalFunctions::GetAppName(appType);
+    platform::Profile::writeString(section, QStringLiteral("UserName"), user);
+    platform::Profile::writeString(section, QStringLiteral("Password"), password);
+    platform::Profile::writeInt(section, QStringLiteral("KeepPassword"), 1);
+  }
+
+  testsupport::DemoServer server_;
+};
+
+// Fills the log-in dialog and presses OK.
+void logIn(QWidget* dialog, const QString& user, const QString& password, bool keep = false) {
+  testsupport::replaceText(dialog, CLogInDlg::IDC_USER, user);
+  testsupport::replaceText(dialog, CLogInDlg::IDC_PASSWORD, password);
+  auto* keepBox = testsupport::findControl<QCheckBox>(dialog, CLogInDlg::IDC_REMEMBER);
+  ASSERT_NE(keepBox, nullptr) << "no keep-password box: is this the log-in dialog?";
+  keepBox->setChecked(keep);
+  testsupport::clickControl(dialog, platform::IDOK);
+}
+
+void cancel(QWidget* dialog) { testsupport::clickControl(dialog, platform::IDCANCEL); }
+
+QString statusOf(QWidget* startDialog) {
+  auto* dlg = qobject_cast<CStartDlg*>(startDialog);
+  return dlg ? dlg->Status() : QStringLiteral("<not a start dialog>");
+}
+
+// Wrapped in its label, the status text needs no more room than the label has.
+bool statusShownWhole(const CStartDlg& dlg) {
+  const QLabel* status = testsupport::findControl<QLabel>(&dlg, CStartDlg::IDC_STATUS);
+  const QRect needed = QFontMetrics(status->font())
+                           .boundingRect(QRect(0, 0, status->width(), 10000), Qt::TextWordWrap, status->text());
+  return needed.height() <= status->height() && needed.width() <= status->width();
+}
+
+class LookupStartTest : public ShellTest {
+ protected:
+  // Runs Stipendo's start dialog: act runs on it, then it is closed. The
+  // actions for the dialogs that act opens follow in order.
+  static void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
+    CStipendoApp app;
+    ModalDriver::whenModal([&](QWidget* modal) {
+      if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
+      modal->close();
+    });
+    for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
+    EXPECT_FALSE(app.InitInstance());
+  }
+};
+
+// A failed log-in shows the server's sentence in the status line, no box.
+TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
+  const double saved = platform::uiScale();
+  for (const double scale : {1.0, 2.0}) {
+    platform::setUiScale(scale);
+    const struct {
+      const char* keptPassword;
+      const char* status;
+    } cases[] = {{nullptr, "Enter Password"},
+                 {"clerk1", "Logged in as clerk"},
+                 {"wrong", "The user name or password is wrong."}};
+    for (const auto& c : cases) {
+      platform::Profile::remove(QStringLiteral("Stipendo"), QStringLiteral("Password"));
+      if (c.keptPassword) keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), c.keptPassword);
+      runStipendo([&](CStartDlg& dlg) {
+        EXPECT_EQ(dlg.Status(), c.status) << "scale " << scale;
+        EXPECT_TRUE(statusShownWhole(dlg)) << c.status << " at scale " << scale;
+        EXPECT_EQ(dlg.m_bConnected, c.status == std::string("Logged in as clerk")) << c.status;
+        EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
+      });
+    }
+    runStipendo([&](CStartDlg& dlg) {
+      for (const char* sentence : {"Too many failed log-ins for a-twenty-char-name; try again in 15 minutes.",
+                                   "Cannot reach the store server at bookstore-server.campus.example.edu:8765."}) {
+        dlg.SetStatus(sentence);
+        EXPECT_TRUE(statusShownWhole(dlg)) << sentence << " at scale " << scale;
+      }
+      // More than the status area holds is shown whole in a box as well.
+      const QString tooLong = QStringLiteral("The store server said more than fits. ").repeated(12);
+      platform::MessageBoxScript::arm(platform::IDOK);
+      dlg.SetStatus(tooLong);
+      ASSERT_EQ(platform::MessageBoxScript::shown().size(), 1u);
+      EXPECT_EQ(platform::MessageBoxScript::shown().back().text, tooLong);
+    });
+    platform::MessageBoxScript::begin();
+  }
+  platform::setUiScale(saved);
+}
+
+TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
+  bool lookupOpened = false;
+  runStipendo(
+      [](CStartDlg& dlg) {
+        EXPECT_FALSE(dlg.m_bConnected) << "connected before the clerk asked";
+        testsupport::clickControl(&dlg, CStartDlg::IDC_FEATURE);  // log-in cancelled: nothing opens
+        EXPECT_EQ(dlg.Status(), QStringLiteral("Enter Password"));
+        testsupport::clickControl(&dlg, CStartDlg::IDC_FEATURE);  // logged in, then the lookup
+        EXPECT_EQ(dlg.Status(), QStringLiteral("Logged in as clerk"));
+        testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // cancelled: still connected
+        EXPECT_TRUE(dlg.m_bConnected);
+        testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // a wrong password disconnects
+        EXPECT_FALSE(dlg.m_bConnected);
+      },
+      {cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1"); },
+       [&](QWidget* lookup) {
+         lookupOpened = lookup->windowTitle() == QStringLiteral("Stipendo");
+         testsupport::pressKey(lookup, Qt::Key_Escape);
+       },
+       cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "nope"); }});
+  EXPECT_TRUE(lookupOpened);
+}
+
+// Each log-in decides anew; the program forgets only its own unkept password.
+TEST_F(LookupStartTest, APasswordOutlivesTheProgramOnlyWhenKept) {
+  for (int app : {wire::kAppSellin, wire::kAppAdoptra}) {
+    const QString section = CGlobalFunctions::GetAppName(app);
+    platform::Profile::writeString(section, QStringLiteral("UserName"), QStringLiteral("clerk"));
+    platform::Profile::writeString(section, QStringLiteral("Password"), QStringLiteral("left-over"));
+  }
+  for (const bool keep : {true, false}) {
+    runStipendo([](CStartDlg& dlg) { testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE); },
+                {[keep](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1", keep); }});
+    EXPECT_EQ(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo), keep);
+  }
+  EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppSellin));
+  EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppAdoptra));
+}
+
+TEST_F(LookupStartTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
+  keepPassword(wire::kAppAdoptra, QStringLiteral("clerk"), QStringLiteral("clerk1"));
+  CAdoptraApp app;
+  QStringList firstNames;
+  QStringList secondNames;
+  const auto names = [&app] {
+    QStringList out;
+    for (int i = 0; i < app.m_locations.GetSize(); ++i) out << app.m_locations[i].m_strName;
+    return out;
+  };
+  ModalDriver::whenModal([&](QWidget* modal) {
+    firstNames = names();
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    secondNames = names();
+    modal->close();
+  });
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "manager", "manager1"); });
+  app.InitInstance();
+  EXPECT_EQ(firstNames, (QStringList{"Main Floor", "Annex", "Textbooks, Second Floor", "Warehouse"}));
+  EXPECT_EQ(secondNames, (QStringList{"North Store", "Library Kiosk"}));
+  EXPECT_EQ(app.m_locations.GetSize(), 0) << "the location list outlived the start dialog";
+}
+
+const CProgramConstants kSellin{wire::kAppSellin, "Sellin", "Sellin", 1045, 54, 50};
+
+QListWidget* sessionList(QWidget* chooser) {
+  return testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS);
+}
+
+void chooseRow(QWidget* chooser, int row) {
+  ASSERT_NE(sessionList(chooser), nullptr) << "not the session chooser";
+  sessionList(chooser)->setCurrentRow(row);
+  testsupport::pressKey(chooser, Qt::Key_Return);
+}
+
+class SellinStartTest : public ShellTest {
+ protected:
+  // Runs the start dialog with the queued actions; the first one must close it.
+  void runStart() {
+    CStartDlg dlg(kSellin, start_);
+    dlg.runModal();
+  }
+
+  // Offers the sessions as FillFromResponse leaves them (the framing tests cover the cut).
+  bool choose(const std::vector<std::pair<int, QString>>& offered) {
+    CDataArray<CSLSessionInfo> sessions;
+    for (const auto& [id, description] : offered) {
+      CSLSessionInfo session;
+      session.m_nSessionID = id;
+      session.m_strDescription = description;
+      sessions.Add(session);
+    }
+    CStartDlg dlg(kSellin, start_);
+    return start_.ChooseSession(dlg, &sessions);
+  }
+
+  static void useBuyer(const QString& user, const QString& password) {
+    platform::Profile::writeString(QStringLiteral("Sellin"), QStringLiteral("BuyerUser"), user);
+    platform::Profile::writeString(QStringLiteral("Sellin"), QStringLiteral("BuyerPass"), password);
+  }
+
+  CSocketMessage msg_{wire::kAppSellin};
+  CSellinStart start_{msg_};
+};
+
+// The feature button connects first (the end-to-end test follows it to the ticket).
+TEST_F(SellinStartTest, ACancelledLogInOpensNothingAndACancelledSessionChoiceAsksAgain) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // cancelled log-in
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    EXPECT_TRUE(qobject_cast<CStartDlg*>(modal)->m_bConnected);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
+    modal->close();
+  });
+  ModalDriver::whenModal(cancel);
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  ModalDriver::whenModal(cancel);  // the session chooser
+  ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  ModalDriver::whenModal([](QWidget* chooser) {
+    // Store 1's open sessions, sorted by their descriptions shown without leading blanks.
+    QStringList listed;
+    for (int i = 0; i < sessionList(chooser)->count(); ++i) listed << sessionList(chooser)->item(i)->text();
+    EXPECT_EQ(listed, (QStringList{"Spring Buyback", "Walk-in Buyback", "Wholesale Only", "Wholesale Only"}));
+    EXPECT_EQ(sessionList(chooser)->currentRow(), 0) << "the first session is not selected";
+    chooseRow(chooser, 1);
+  });
+  runStart();
+  EXPECT_TRUE(MessageBoxScript::shown().empty());
+  EXPECT_EQ(start_.m_session.m_nSessionID, 1002);
+  EXPECT_EQ(start_.m_session.m_strDescription, QStringLiteral("  Walk-in Buyback"))
+      << "the chosen record is copied as received";
+  EXPECT_EQ(start_.m_session.m_nTranMaxQty, 6);
+}
+
+TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
+  useBuyer(QStringLiteral("buyer"), QStringLiteral("wrong"));
+  for (int pass = 0; pass <= CSellinStart::kMaxLogInPasses; ++pass) MessageBoxScript::arm(platform::IDOK);
+  ModalDriver::whenModal([](QWidget* modal) {
+    testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
+    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    modal->close();
+  });
+  for (int pass = 0; pass < CSellinStart::kMaxLogInPasses; ++pass)
+    ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "buyer", "buyer1"); });
+  runStart();
+  ASSERT_EQ(MessageBoxScript::shown().size(), size_t(CSellinStart::kMaxLogInPasses + 1));
+  EXPECT_EQ(MessageBoxScript::shown()[0].text, QStringLiteral("The buyer user name or password is wrong."));
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Stop);
+  EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
+}
+
+TEST_F(SellinStartTest, EachRowChoosesItsOwnRecordAndNothingChosenKeepsTheSession) {
+  CStartDlg dlg(kSellin, start_);
+  EXPECT_FALSE(start_.ChooseSession(dlg, nullptr));
+  const auto doubleClickSummer = [](QWidget* chooser) {
+    QListWidget* list = sessionList(chooser);
+    const QPoint summer = list->visualItemRect(list->item(2)).center();
+    // A view takes a double-click only on the item its press landed on.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, summer);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, summer);
+  };
+  // The current row stays after a Ctrl+click unselects it: OK then chooses
+  // nothing and the chooser stays open.
+  const auto okWithNothingSelected = [](QWidget* chooser) {
+    QListWidget* list = sessionList(chooser);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                      list->visualItemRect(list->item(0)).center());
+    ASSERT_TRUE(list->selectedItems().isEmpty() && list->currentItem());
+    testsupport::pressKey(chooser, Qt::Key_Return);
+    EXPECT_TRUE(chooser->isVisible()) << "OK with nothing selected ended the chooser";
+    cancel(chooser);
+  };
+  const struct {
+    std::vector<std::pair<int, QString>> offered;
+    ModalDriver::Action act;
+    bool chosen;
+    int session;
+  } cases[] = {
+      {{{1, "Spring"}, {2, "Fall"}, {3, "Summer"}}, doubleClickSummer, true, 3},
+      {{{7, "Wholesale"}, {8, "Wholesale"}}, [](QWidget* chooser) { chooseRow(chooser, 1); }, true, 8},
+      {{{5, "Only"}}, cancel, false, 8},  // a single session is still offered
+      {{{1, "Spring"}}, okWithNothingSelected, false, 8},
+  };
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    ModalDriver::whenModal(cases[i].act);
+    EXPECT_EQ(choose(cases[i].offered), cases[i].chosen) << "case " << i;
+    EXPECT_EQ(start_.m_session.m_nSessionID, cases[i].session) << "case " << i;
+  }
+}
+
+}  // namespace
