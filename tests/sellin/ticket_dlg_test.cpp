@@ -10,40 +10,26 @@
 #include <QTreeWidget>
 #include <functional>
 
-#include "platform/message_box.h"
 #include "sellin/edit_item_dlg.h"
-#include "sellin/sellin_app.h"
 #include "sellin/ticket_item.h"
+#include "sellin_fixture.h"
 #include "tessel/query_strings.h"
-#include "tests/support/demo_server.h"
-#include "tests/support/qt_fixture.h"
 #include "wire/exchange.h"
 
 namespace {
 
-using platform::MessageBoxScript;
 using testsupport::ModalDriver;
 
 constexpr const char* kCalculus9 = "9780001000001";  // B0000000: two purchasers, need "*", 12.50
 constexpr const char* kCalculus8 = "9780001000377";  // B0000001: one purchaser, 2 still needed, 16.00
 
-class TicketTest : public testsupport::QtFixture {
+class TicketTest : public SellinTest {
  protected:
   void SetUp() override {
-    QtFixture::SetUp();
-    ASSERT_TRUE(m_server.started());
-    m_app = std::make_unique<CSellinApp>();
-    for (CSocketMessage* msg : {&m_app->m_socketMsg, &m_other}) {
-      msg->SetServer(m_server.url());
-      msg->SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-    }
+    SellinTest::SetUp();
+    logIn(m_other);
     std::tie(m_session.m_nSessionID, m_session.m_nTranWarningQty, m_session.m_nTranMaxQty) = std::tuple(1002, 3, 6);
   }
-  void TearDown() override {
-    m_app.reset();
-    QtFixture::TearDown();
-  }
-
   // Runs the ticket dialog; the action works on it once it is open.
   void runTicket(const std::function<void(CTicketDlg&)>& action) {
     CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
@@ -64,28 +50,8 @@ class TicketTest : public testsupport::QtFixture {
     return other(wire::kPacketNewItem,
                  CGlobalUpdateStrings::GetSLItem(receipt, line, "Ostrand Company", 1002, "B0000001", qty, "16.00"));
   }
-  QString otherTicket() {
-    CReceiptInfo receipt;
-    receipt.SetFields(
-        QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1))));
-    return receipt.m_strReceipt.trimmed();
-  }
-  // A box the step shows, answered and checked after the test.
-  void expectBox(int answer, const std::string& text) {
-    MessageBoxScript::arm(answer);
-    m_boxes.push_back(text);
-  }
-  void checkBoxes() {
-    std::vector<std::string> shown;
-    for (const auto& box : MessageBoxScript::shown()) shown.push_back(box.text.toStdString());
-    EXPECT_EQ(shown, m_boxes);
-  }
-
-  testsupport::DemoServer m_server;
-  std::unique_ptr<CSellinApp> m_app;
   CSocketMessage m_other{wire::kAppSellin};
   CSLSessionInfo m_session;
-  std::vector<std::string> m_boxes;
 };
 
 void enterCode(CTicketDlg& dlg, const char* code) {
@@ -123,7 +89,6 @@ void selectRow(CTicketDlg& dlg, int row) {
   dlg.listView(CTicketDlg::IDC_LIST)->setCurrentItem(dlg.listView(CTicketDlg::IDC_LIST)->topLevelItem(row));
 }
 
-const std::string kNearlyMet = "Sellin quantity is within 1 of meeting the Buy quantity.";
 
 TEST_F(TicketTest, TotalAndOtherQuantitiesCountEveryLine) {
   CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
@@ -151,14 +116,14 @@ TEST_F(TicketTest, LinesReachTheServerFirstAndANewLineNeverReusesANumber) {
     EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() +
                                " $ 9.00 1|12.50|9780001000001 -1|16.00|9780001000377 1|12.50|9780001000001");
     selectRow(dlg, 1);
-    expectBox(platform::IDYES, "Are you sure you want to delete this item?");
+    expectBox("Are you sure you want to delete this item?", platform::IDYES);
     testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
     choosePurchaser();
     enterCode(dlg, kCalculus9);
     EXPECT_EQ(dlg.GetSelectedItem()->m_nLine, 4) << "lines 1, 2, 3, then 2 deleted";
     selectRow(dlg, 0);
     confirmQty(2);
-    expectBox(platform::IDYES, "Sellin quantity exceeds the transaction warning of 3.  Accept it anyway?");
+    expectBox("Sellin quantity exceeds the transaction warning of 3.  Accept it anyway?", platform::IDYES);
     testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);
     EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString(), "$ 50.00");
   });
@@ -169,10 +134,13 @@ TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
   const std::string noNeed = "This purchaser needs no more copies of this book; only a return can be entered.";
   runTicket([&](CTicketDlg& dlg) {
     confirmQty(1);
-    expectBox(platform::IDOK, kNearlyMet);
+    expectBox("Sellin quantity is within 1 of meeting the Buy quantity.");
     enterCode(dlg, kCalculus8);
     const std::string before = screen(dlg);
-    const QString otherReceipt = otherTicket();
+    CReceiptInfo otherTicket;
+    otherTicket.SetFields(
+        QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1))));
+    const QString otherReceipt = otherTicket.m_strReceipt.trimmed();
 
     // The other handheld takes the last needed copy while this buyer looks at the line.
     ModalDriver::whenModal([&](QWidget* edit) {
@@ -180,27 +148,26 @@ TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
       testsupport::typeInto(edit, CEditItemDlg::IDC_PRICE, "");
       testsupport::pressKey(edit, Qt::Key_Return);
     });
-    expectBox(platform::IDOK, "Sellin quantity is within 0 of meeting the Buy quantity.");
-    expectBox(platform::IDOK, noNeed);
+    expectBox("Sellin quantity is within 0 of meeting the Buy quantity.");
+    expectBox(noNeed);
     enterCode(dlg, kCalculus8);
     EXPECT_EQ(screen(dlg), before) << "add";
 
     selectRow(dlg, 0);
     confirmQty(2);
-    expectBox(platform::IDOK, "Sellin quantity is within 0 of meeting the Buy quantity.");
-    expectBox(platform::IDOK, "This purchaser needs only 1 more copy of this book.");
+    expectBox("Sellin quantity is within 0 of meeting the Buy quantity.");
+    expectBox("This purchaser needs only 1 more copy of this book.");
     testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);
     EXPECT_EQ(screen(dlg), before) << "edit";
 
     ASSERT_EQ(otherBuys(otherReceipt, 2, -3), "") << "the other handheld takes back all three bought";
-    expectBox(platform::IDYES, "Are you sure you want to delete this item?");
-    expectBox(platform::IDOK,
-              "Copies of this line were already returned on another ticket, so it cannot be taken back.");
+    expectBox("Are you sure you want to delete this item?", platform::IDYES);
+    expectBox("Copies of this line were already returned on another ticket, so it cannot be taken back.");
     testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
     EXPECT_EQ(screen(dlg), before) << "delete";
 
     m_app->m_socketMsg.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
-    expectBox(platform::IDOK, "This ticket was opened by another user: start a new ticket.");
+    expectBox("This ticket was opened by another user: start a new ticket.");
     testsupport::clickControl(&dlg, CTicketDlg::IDC_END);
     EXPECT_EQ(screen(dlg), before) << "End";
   });

@@ -49,14 +49,9 @@ TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
   const std::string nearly = "Sellin quantity is within 1 of meeting the Buy quantity.";
   const std::string checked = "Have you checked this books condition?";
   const std::string noValue = "THIS BOOK HAS NO VALUE!\nAre you sure you want to buy it?";
-  const Box warnNo{warning, Icon::Question, Buttons::YesNo, IDNO};
-  const Box warnYes{warning, Icon::Question, Buttons::YesNo, IDYES};
-  const Box checkNo{checked, Icon::Question, Buttons::YesNo, IDNO};
-  const Box checkYes{checked, Icon::Question, Buttons::YesNo, IDYES};
-  const Box nearlyCancel{nearly, Icon::Question, Buttons::OkCancel, IDCANCEL};
-  const Box nearlyOk{nearly, Icon::Question, Buttons::OkCancel, IDOK};
-  const Box valueNo{noValue, Icon::Question, Buttons::YesNo, IDNO};
-  const Box valueYes{noValue, Icon::Question, Buttons::YesNo, IDYES};
+  const auto ask = [](const std::string& text, int answer, Buttons buttons = Buttons::YesNo) {
+    return Box{text, Icon::Question, buttons, answer};
+  };
   // clang-format off
   const std::vector<RuleCase> cases = {
       {.name = "price 0 and qty 0", .qty = 0, .price = "0.00", .boxes = {{"Price must be greater than 0.00"}}},
@@ -74,19 +69,20 @@ TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
       {.name = "qty 3, need 3", .qty = 3, .need = "3", .buyQty = "10", .percent = 100, .passes = true},
       {.name = "maximum", .qty = 2, .others = 3, .max = 4,
        .boxes = {{"Sellin quantity exceeds the transaction maximum of 4."}}},
-      {.name = "warning, No", .qty = 2, .others = 3, .warn = 4, .boxes = {warnNo}},
-      {.name = "warning, Yes", .qty = 2, .others = 3, .warn = 4, .boxes = {warnYes}, .passes = true},
+      {.name = "warning, No", .qty = 2, .others = 3, .warn = 4, .boxes = {ask(warning, IDNO)}},
+      {.name = "warning, Yes", .qty = 2, .others = 3, .warn = 4, .boxes = {ask(warning, IDYES)}, .passes = true},
       {.name = "return beyond bought", .qty = -3, .bought = 2,
        .boxes = {{"Cannot do negative sellin for more than the bought quantity."}}},
       {.name = "return of bought", .qty = -2, .bought = 2, .passes = true},
       {.name = "nearly met, Cancel", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80,
-       .boxes = {nearlyCancel}},
-      {.name = "nearly met, OK", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80, .boxes = {nearlyOk},
-       .passes = true},
+       .boxes = {ask(nearly, IDCANCEL, Buttons::OkCancel)}},
+      {.name = "nearly met, OK", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80,
+       .boxes = {ask(nearly, IDOK, Buttons::OkCancel)}, .passes = true},
       {.name = "condition until Yes", .conditionCheck = true,
-       .boxes = {checkNo, {"Please check this books condition.", Icon::Warning}, checkYes}, .passes = true},
-      {.name = "no value, No", .buyPrice = "0000.00", .boxes = {valueNo}},
-      {.name = "no value, Yes", .buyPrice = "0", .boxes = {valueYes}, .passes = true},
+       .boxes = {ask(checked, IDNO), {"Please check this books condition.", Icon::Warning}, ask(checked, IDYES)},
+       .passes = true},
+      {.name = "no value, No", .buyPrice = "0000.00", .boxes = {ask(noValue, IDNO)}},
+      {.name = "no value, Yes", .buyPrice = "0", .boxes = {ask(noValue, IDYES)}, .passes = true},
   };
   // clang-format on
   for (const RuleCase& c : cases) {
@@ -103,11 +99,12 @@ TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
     std::tie(session.m_nWithinPercent, session.m_nTranWarningQty, session.m_nTranMaxQty, session.m_nConditionCheck) =
         std::tuple(c.percent, c.warn, c.max, int(c.conditionCheck));
     EXPECT_EQ(CheckItemRules(item, session, c.others, nullptr), c.passes) << c.name;
+    const auto seen = [](const std::string& text, Icon icon, Buttons buttons) {
+      return text + "|" + std::to_string(int(icon)) + std::to_string(int(buttons));
+    };
     std::vector<std::string> shown, expected;
-    for (const auto& b : MessageBoxScript::shown())
-      shown.push_back(b.text.toStdString() + "|" + std::to_string(int(b.icon)) + std::to_string(int(b.buttons)));
-    for (const Box& b : c.boxes)
-      expected.push_back(b.text + "|" + std::to_string(int(b.icon)) + std::to_string(int(b.buttons)));
+    for (const auto& b : MessageBoxScript::shown()) shown.push_back(seen(b.text.toStdString(), b.icon, b.buttons));
+    for (const Box& b : c.boxes) expected.push_back(seen(b.text, b.icon, b.buttons));
     EXPECT_EQ(shown, expected) << c.name;
     EXPECT_EQ(MessageBoxScript::leftoverAnswerCount(), 0) << c.name;
   }
@@ -121,15 +118,9 @@ TEST_F(TicketRulesTest, NumbersAndTypedPricesAreReadFromTheirLeadingPart) {
   for (const auto& [text, value] : std::vector<std::pair<const char*, int>>{
            {"12.50abc", 12}, {"  -3x", -3}, {".5", 0}, {"*3", 0}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}})
     EXPECT_EQ(LeadingInteger(text), value) << text;
-  for (const auto& [typed, stored] : std::vector<std::pair<const char*, const char*>>{{"12.5", "12.50"},
-                                                                                      {" $7 ", "7.00"},
-                                                                                      {".5", "0.50"},
-                                                                                      {"0012.50", "12.50"},
-                                                                                      {"-2", "-2.00"},
-                                                                                      {"12.505", "0.00"},
-                                                                                      {"12.50abc", "0.00"},
-                                                                                      {".", "0.00"},
-                                                                                      {"12345678", "0.00"}})
+  for (const auto& [typed, stored] : std::vector<std::pair<const char*, const char*>>{
+           {"12.5", "12.50"}, {" $7 ", "7.00"}, {".5", "0.50"}, {"0012.50", "12.50"}, {"-2", "-2.00"},
+           {"12.505", "0.00"}, {"12.50abc", "0.00"}, {".", "0.00"}, {"12345678", "0.00"}})
     EXPECT_EQ(CGlobalFunctions::VerifyDollarAmt(typed).toStdString(), stored) << typed;
   for (const auto& [text, shown] : std::vector<std::pair<const char*, const char*>>{
            {"0012.50", "12.50"}, {"00000", "0"}, {"0000.75", "0.75"}, {"15", "15"}})

@@ -1,10 +1,8 @@
-// The log-in dialog, the stored password and the detail display.
+// The log-in dialog, the stored password and the server address.
 #include <QLineEdit>
-#include <QTreeWidget>
 
 #include "platform/message_box.h"
 #include "platform/profile.h"
-#include "tessel/detail_dlg.h"
 #include "tessel/global_functions.h"
 #include "tessel/login_dlg.h"
 #include "tessel/socket_message.h"
@@ -36,15 +34,14 @@ TEST_F(GlobalFunctionsTest, TheNextLogInOffersTheLastUserAndAKeptPassword) {
   platform::Profile::writeString(QStringLiteral("Stipendo"), QStringLiteral("UserName"), QStringLiteral("clerk"));
   platform::Profile::writeString(QStringLiteral("Stipendo"), QStringLiteral("Password"), QStringLiteral("clerk1"));
   platform::Profile::writeInt(QStringLiteral("Stipendo"), QStringLiteral("KeepPassword"), 1);
-  QString user, password;
+  QString offered;
   ModalDriver::whenModal([&](QWidget* dlg) {
-    user = testsupport::findControl<QLineEdit>(dlg, CLogInDlg::IDC_USER)->text();
-    password = testsupport::findControl<QLineEdit>(dlg, CLogInDlg::IDC_PASSWORD)->text();
+    for (int id : {CLogInDlg::IDC_USER, CLogInDlg::IDC_PASSWORD})
+      offered += testsupport::findControl<QLineEdit>(dlg, id)->text() + "|";
     testsupport::clickControl(dlg, platform::IDCANCEL);
   });
   EXPECT_FALSE(CGlobalFunctions::DoOnLogIn(kStipendo));
-  EXPECT_EQ(user, QStringLiteral("clerk"));
-  EXPECT_EQ(password, QStringLiteral("clerk1"));
+  EXPECT_EQ(offered, QStringLiteral("clerk|clerk1|"));
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(kStipendo)) << "cancelling the log-in forgot the kept password";
 }
 
@@ -76,27 +73,6 @@ TEST_F(GlobalFunctionsTest, FillSocketMsgNeedsALogInThatRefusedEmptyFieldsAndASe
   ASSERT_EQ(MessageBoxScript::shown().size(), 2u);
   EXPECT_NE(MessageBoxScript::shown()[1].text.indexOf(QStringLiteral("--server")), -1)
       << MessageBoxScript::shown()[1].text.toStdString();
-}
-
-TEST_F(GlobalFunctionsTest, TheDetailDisplayShowsEveryLineWithMoneyFormatted) {
-  class CTwoLines : public CFillDataBase {
-   public:
-    void Fill() {
-      AddLine(QStringLiteral("Total Balance:"), QStringLiteral("0000012.50"), true);
-      AddLine(QStringLiteral("Problem:"), GetYesNoValue(1), false);
-      AddLine(QStringLiteral("SKU:"), 0);
-    }
-  } fill;
-  fill.Fill();
-  QStringList shown;
-  ModalDriver::whenModal([&](QWidget* dlg) {
-    auto* list = testsupport::findControl<QTreeWidget>(dlg, CDetailDlg::IDC_LIST);
-    for (int i = 0; list && i < list->topLevelItemCount(); ++i)
-      shown << list->topLevelItem(i)->text(0) + QLatin1Char('|') + list->topLevelItem(i)->text(1);
-    testsupport::pressKey(dlg, Qt::Key_Return);
-  });
-  CGlobalFunctions::DisplayDetailDlg(fill.GetDataArr());
-  EXPECT_EQ(shown, (QStringList{"Total Balance:|$12.50", "Problem:|Yes", "SKU:|0"}));
 }
 
 }  // namespace

@@ -1,8 +1,16 @@
-// Record arrays cut from replies the way the server writes them.
+// Record arrays cut from replies the way the server writes them, the display
+// trims, Adoptra's reply split and Sellin's update texts.
 #include <gtest/gtest.h>
 
+#include <QVariant>
+#include <array>
+#include <nlohmann/json.hpp>
+
+#include "tessel/adoptra_reply.h"
 #include "tessel/data_array.h"
 #include "tessel/fill_data.h"
+#include "tessel/global_functions.h"
+#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "wire/framing.h"
 
@@ -12,6 +20,13 @@ QString written(wire::RecordWriter& writer) {
   const auto text = writer.finish();
   EXPECT_TRUE(text) << writer.error();
   return QString::fromStdString(text.value_or(""));
+}
+
+// A record's values joined by "|", to compare it as one.
+QString fields(std::initializer_list<QVariant> values) {
+  QStringList all;
+  for (const QVariant& value : values) all << value.toString();
+  return all.join('|');
 }
 
 QString sessionRecord(int id, const char* description, int studentIdRequired) {
@@ -33,18 +48,11 @@ TEST(FillFromResponse, EachRecordClassReadsItsLayoutAndRepliesAppend) {
   sessions.FillFromResponse(sessionRecord(7, "  Fall Buyback  ", 1));
   sessions.FillFromResponse(sessionRecord(12, "Été — rachat", 0).repeated(2));
   ASSERT_EQ(sessions.GetSize(), 3) << "a second reply must append";
-  const CSLSessionInfo& first = sessions[0];
-  EXPECT_TRUE(first.m_nSessionID == 7 && first.m_nStudentIDRequired == 1 && first.m_nConditionCheck == 1 &&
-              first.m_nWithinPercent == 15 && first.m_nTranWarningQty == 8 && first.m_nTranMaxQty == 12);
-  EXPECT_EQ(first.m_strDescription, QStringLiteral("  Fall Buyback"));
+  const CSLSessionInfo& s = sessions[0];
+  EXPECT_EQ(fields({s.m_nSessionID, s.m_strDescription, s.m_nStudentIDRequired, s.m_nConditionCheck,
+                    s.m_nWithinPercent, s.m_nTranWarningQty, s.m_nTranMaxQty}),
+            "7|  Fall Buyback|1|1|15|8|12");
   EXPECT_EQ(sessions[2].m_strDescription, QStringLiteral("Été — rachat"));
-
-  CDataArray<CLocationInfo> locations;
-  locations.FillFromResponse(written(
-      wire::RecordWriter(wire::layouts::location()).integer(2).integer(31).text("ANX").text("  Annex — Müller Hall")));
-  ASSERT_EQ(locations.GetSize(), 1);
-  EXPECT_TRUE(locations[0].m_nStoreNum == 2 && locations[0].m_nLocationID == 31);
-  EXPECT_EQ(locations[0].m_strName, QStringLiteral("  Annex — Müller Hall"));
 
   CDataArray<CStipendoInfo> accounts;
   accounts.FillFromResponse(written(wire::RecordWriter(wire::layouts::aidAccount())
@@ -52,12 +60,32 @@ TEST(FillFromResponse, EachRecordClassReadsItsLayoutAndRepliesAppend) {
                                         .text("2027-05-31").money(1250).money(100000).money(98750)));
   accounts.FillFromResponse(QStringLiteral("AID00142S100"));  // short: the missing fields stay empty
   ASSERT_EQ(accounts.GetSize(), 2);
-  EXPECT_EQ(accounts[0].m_strAgencyName, QStringLiteral("Fundação"));
-  EXPECT_EQ(accounts[0].m_strAgencyNumber, QStringLiteral("AG-0042"));
-  EXPECT_EQ(accounts[0].m_strTotalBalance, QStringLiteral("0000012.50"));
-  EXPECT_EQ(accounts[0].m_strAmountAvailable, QStringLiteral("0000987.50"));
-  EXPECT_EQ(accounts[1].m_strStudentID, QStringLiteral("S100"));
-  EXPECT_TRUE(accounts[1].m_strAmountAvailable.isEmpty());
+  const CStipendoInfo& a = accounts[0];
+  EXPECT_EQ(fields({a.m_strAgencyName, a.m_strAgencyNumber, a.m_strTotalBalance, a.m_strAmountAvailable}),
+            "Fundação|AG-0042|0000012.50|0000987.50");
+  EXPECT_EQ(fields({accounts[1].m_strStudentID, accounts[1].m_strAmountAvailable}), "S100|");
+}
+
+TEST(FillFromResponse, SellinRecordsReadWhatTheServerWrites) {
+  wire::RecordWriter detail(wire::layouts::slDetail());
+  detail.text("B0000043U").integer(50000043).text("K2006").text("Álgebra Lineal").text("9780001001590");
+  detail.text("Editorial Andina").text("2").text("2013").text("Paperback").integer(1).integer(0);
+  wire::RecordWriter purchase(wire::layouts::slPurchase());
+  purchase.text("Ostrand Company").integer(1).text("*").integer(13).text("0").money(3075).money(1825);
+  purchase.money(6155).money(3175).text("Quota filled").text("No water damage").integer(1);
+  CDataArray<CSLDetailInfo> details;
+  details.FillFromResponse(written(detail));
+  CDataArray<CSLPurchaseDtlInfo> purchases;
+  purchases.FillFromResponse(written(purchase));
+  ASSERT_TRUE(details.GetSize() == 1 && purchases.GetSize() == 1);
+  const CSLDetailInfo& d = details[0];
+  EXPECT_EQ(fields({d.m_strItemID, d.m_nSKU, d.m_strDesc, d.m_strISBN, d.m_strCopyright, d.m_strBinding, d.m_nStolen,
+                    d.m_nGuide}),
+            "B0000043U|50000043|Álgebra Lineal|9780001001590|2013|Paperback|1|0");
+  const CSLPurchaseDtlInfo& p = purchases[0];
+  EXPECT_EQ(fields({p.m_strBuyQty, p.m_nBoughtQty, p.m_strNeedQty, p.m_strBuyPrice, p.m_strListedPrice,
+                    p.m_strCondition, p.m_nConditionCheck}),
+            "*|13|0|00030.75|00031.75|No water damage|1");
 }
 
 TEST(FillFromResponse, AnyReplyIsCutIntoABoundedNumberOfRecords) {
@@ -85,12 +113,48 @@ TEST(FillFromResponse, AnyReplyIsCutIntoABoundedNumberOfRecords) {
   }
 }
 
-TEST(FormatMoney, StripsLeadingZerosAndKeepsOtherTexts) {
-  EXPECT_EQ(FormatMoney(QStringLiteral("0000012.50")), QStringLiteral("$12.50"));
-  EXPECT_EQ(FormatMoney(QStringLiteral("0000000.05")), QStringLiteral("$0.05"));
-  EXPECT_EQ(FormatMoney(QStringLiteral("-000003.05")), QStringLiteral("-$3.05"));
-  EXPECT_EQ(FormatMoney(QStringLiteral("1,000")), QStringLiteral("1,000"));
-  EXPECT_EQ(FormatMoney(QString()), QString());
+TEST(DisplayTexts, MoneyAndNumbersLoseTheirLeadingZerosOtherTextsStay) {
+  for (const auto& [text, shown] : std::vector<std::pair<QString, QString>>{
+           {"0000012.50", "$12.50"}, {"0000000.05", "$0.05"}, {"-000003.05", "-$3.05"}, {"1,000", "1,000"}, {"", ""}})
+    EXPECT_EQ(FormatMoney(text), shown) << text.toStdString();
+  const std::vector<std::tuple<QString, bool, QString>> trims = {
+      {"00030.75", true, "30.75"}, {"  0000.50", true, "0.50"}, {"-0003.05", true, "-3.05"}, {"00000", true, "0"},
+      {"*", true, "*"}, {"", true, ""}, {"  Adopted", false, "Adopted"}, {"0012", false, "0012"},
+  };
+  for (const auto& [text, number, expected] : trims)
+    EXPECT_EQ(CGlobalFunctions::TrimString(text, number), expected) << text.toStdString() << " " << number;
+  EXPECT_EQ(CGlobalFunctions::TrimSKU(0), QString()) << "no SKU is shown as none";
+}
+
+TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
+  const std::vector<std::array<QString, 3>> cases = {
+      {"ADO1\rADO2\r", "ADO1\rADO2\r", ""},               // no marker
+      {"\rPRB1\r", "", "PRB1\r"},                         // marker at 0
+      {"ADO1\rPRB1\rPRB2\r", "ADO1", "PRB1\rPRB2\r"},     // the first marker splits
+      {"ADO PRB\rADO2\r", "ADO PRB\rADO2\r", ""},         // PRB without a carriage return
+  };
+  for (const auto& [reply, courses, problems] : cases) {
+    const CAdoptraReply split = SplitAdoptraReply(reply);
+    EXPECT_EQ(split.m_strCourses, courses) << reply.toStdString();
+    EXPECT_EQ(split.m_strProblems, problems) << reply.toStdString();
+    EXPECT_EQ(split.m_bHasProblems, !problems.isEmpty()) << reply.toStdString();
+  }
+}
+
+// Each built update names a change of its own; the server keeps one answer per name.
+TEST(TicketProtocol, EachUpdateTextCarriesAllItsValuesAndAFreshIdentity) {
+  const auto item = [] {
+    return nlohmann::json::parse(
+        CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand Company", 1002, "B0000001", -2, "12.50").toStdString());
+  };
+  nlohmann::json first = item(), second = item();
+  EXPECT_EQ(first["update_id"].get<std::string>().size(), 36u);
+  EXPECT_NE(first["update_id"], second["update_id"]) << "two changes share an identity";
+  first.erase("update_id");
+  EXPECT_EQ(first, nlohmann::json::parse(R"({"request": "sl_item", "receipt": "00000042", "line": 3, "qty": -2,
+      "purchaser": "Ostrand Company", "session": 1002, "item_id": "B0000001", "price": "12.50"})"));
+  const auto tran = [] { return nlohmann::json::parse(CGlobalUpdateStrings::GetSLTran("00000042").toStdString()); };
+  EXPECT_NE(tran()["update_id"], tran()["update_id"]);
 }
 
 }  // namespace

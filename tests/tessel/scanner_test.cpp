@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <utility>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -124,22 +125,18 @@ TEST_F(ScannerTest, InitRefusesWhatIsNotAScannerAndCloseReleasesThePipe) {
   ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly)) << "cannot create " << file.toStdString();
   for (const QString& scanner : {path("missing.pipe"), QString(), file}) {
     setTessel("Scanner", scanner);
-    EXPECT_FALSE(window.m_scanner.Init(&window)) << "Init accepted \"" << scanner.toStdString() << "\"";
-    EXPECT_FALSE(window.m_scanner.IsOpen()) << "a refused Init left the scanner open";
+    EXPECT_FALSE(window.m_scanner.Init(&window) || window.m_scanner.IsOpen()) << "Init took " << scanner.toStdString();
   }
   setTessel("Scanner", m_pipe);
   EXPECT_FALSE(window.m_scanner.Init(nullptr)) << "Init accepted no window";
 
   openScanner();
-  ::close(m_writer);
-  m_writer = -1;
+  ::close(std::exchange(m_writer, -1));
   m_window.m_scanner.CloseScanner();
   EXPECT_FALSE(m_window.m_scanner.IsOpen()) << "still open after CloseScanner";
   // A named pipe opened for writing without blocking fails when nobody reads it.
-  const int writer = ::open(m_pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
-  const int error = errno;
-  if (writer >= 0) ::close(writer);
-  EXPECT_TRUE(writer < 0 && error == ENXIO) << "the pipe still has a reader after CloseScanner";
+  m_writer = ::open(m_pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
+  EXPECT_TRUE(m_writer < 0 && errno == ENXIO) << "the pipe still has a reader after CloseScanner";
 }
 
 }  // namespace

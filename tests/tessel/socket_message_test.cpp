@@ -1,14 +1,19 @@
 // CSocketMessage against the real store server over loopback HTTP, and against
-// test doubles for what a healthy server never does.
+// test doubles for what a healthy server never does or for a lost answer.
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <atomic>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
+#include "tessel/data_array.h"
+#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
 #include "tests/support/demo_server.h"
@@ -21,43 +26,82 @@ namespace {
 
 using Answer = std::pair<int, std::string>;  // HTTP status, body
 
-// Test double of the store server: answers the requests for a path with the
-// answers given for it in turn, the last one for ever (404 for other paths),
-// and records the path of every request and its body.
-class CannedHttpServer {
+using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
+
+// Test double of an HTTP peer on 127.0.0.1: `handle` answers every POST, on a thread of its own.
+class LoopbackHttp {
  public:
-  explicit CannedHttpServer(std::map<std::string, std::vector<Answer>> answers) : answers_(std::move(answers)) {
-    server_.Post(".*", [this](const httplib::Request& request, httplib::Response& response) {
-      std::lock_guard<std::mutex> lock(mutex_);
-      requests_.push_back({request.path, request.body});
-      std::vector<Answer>& left = answers_[request.path];
-      const Answer answer = left.empty() ? Answer{404, "{}"} : left.front();
-      if (left.size() > 1) left.erase(left.begin());
-      response.status = answer.first;
-      response.set_content(answer.second, "application/json");
-    });
+  explicit LoopbackHttp(const Handler& handle) {
+    server_.Post(".*", handle);
     port_ = server_.bind_to_any_port("127.0.0.1");
     if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
     thread_ = std::thread([this] { server_.listen_after_bind(); });
   }
-  ~CannedHttpServer() {
+  ~LoopbackHttp() {
     while (!server_.is_running()) std::this_thread::yield();  // a stop before the start would be lost
     server_.stop();
     thread_.join();
   }
   QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
+
+ private:
+  httplib::Server server_;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+// Test double of the store server: answers the requests for a path with the
+// answers given for it in turn, the last one for ever (404 for other paths),
+// and records the path of every request and its body.
+class CannedHttpServer {
+ public:
+  explicit CannedHttpServer(std::map<std::string, std::vector<Answer>> answers) : answers_(std::move(answers)) {}
+  QString address() const { return http_.address(); }
   std::vector<std::pair<std::string, std::string>> requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return requests_;
   }
 
  private:
+  void answer(const httplib::Request& request, httplib::Response& response) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    requests_.push_back({request.path, request.body});
+    std::vector<Answer>& left = answers_[request.path];
+    const Answer answer = left.empty() ? Answer{404, "{}"} : left.front();
+    if (left.size() > 1) left.erase(left.begin());
+    response.status = answer.first;
+    response.set_content(answer.second, "application/json");
+  }
   std::map<std::string, std::vector<Answer>> answers_;
-  httplib::Server server_;
-  int port_ = 0;
   mutable std::mutex mutex_;
   std::vector<std::pair<std::string, std::string>> requests_;
-  std::thread thread_;
+  LoopbackHttp http_{[this](const auto& request, auto& response) { answer(request, response); }};  // stops first
+};
+
+// Test double between the handheld and the real server: passes each request
+// on and relays its answer, except the first exchange whose body holds
+// `marker`: the server applies it, and the double breaks off its answer.
+class AnswerDroppingProxy {
+ public:
+  AnswerDroppingProxy(int serverPort, std::string marker) : serverPort_(serverPort), marker_(std::move(marker)) {}
+  QString address() const { return http_.address(); }
+  int forwardedWithMarker() const { return marked_; }
+
+ private:
+  void relay(const httplib::Request& request, httplib::Response& response) {
+    httplib::Client server("127.0.0.1", serverPort_);
+    const auto answer = server.Post(request.path, request.body, "application/json");
+    response.status = answer ? answer->status : 502;
+    if (request.body.find(marker_) != std::string::npos && marked_++ == 0)
+      response.set_content_provider(answer->body.size(), "application/json",
+                                    [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+    else if (answer)
+      response.set_content(answer->body, "application/json");
+  }
+  int serverPort_;
+  std::string marker_;
+  std::atomic<int> marked_{0};
+  LoopbackHttp http_{[this](const auto& request, auto& response) { relay(request, response); }};  // stops first
 };
 
 std::string exchangeReply(const std::string& text) { return wire::toJson(wire::ExchangeReply{{{false, text, 0, -1}}}); }
@@ -88,21 +132,9 @@ std::unique_ptr<CSocketMessage> aidMessage(const QString& server, const char* pa
 
 using StoreServerTest = transport_test::TesselTest;
 
-TEST_F(StoreServerTest, EachQueryOfAnExchangeGetsItsOwnReplyAfterALogInOfItsOwn) {
-  testsupport::DemoServer server;
-  auto msg = aidMessage(server.url());
-  for (const QString& query : {aidQuery("S100100"), QString("not a request"), aidQuery("S100300")})
-    msg->AddQuery(wire::kPacketQuery, query);
-  ASSERT_TRUE(msg->SendQuery()) << msg->GetResponse(0).toStdString();
-  EXPECT_EQ(msg->GetUser(), "clerk") << "no log-in before the exchange";
-  ASSERT_EQ(msg->GetReplyCount(), 4);
-  EXPECT_TRUE(!msg->IsError(0) && msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
-  EXPECT_TRUE(msg->IsError(1) && msg->GetResponse(1) == "Student S100100 has no aid accounts.");
-  EXPECT_TRUE(msg->IsError(2)) << "a malformed request text was answered with records";
-  EXPECT_EQ(msg->GetResponse(3).count(QChar('\r')), 3) << "S100300 has three accounts";
-}
-
-TEST_F(StoreServerTest, RefusedLogInAndAStoppedServerGiveTheirSentences) {
+// A refused log-in keeps no session; the next exchange logs in by itself and
+// each of its queries gets its own reply.
+TEST_F(StoreServerTest, EachQueryGetsItsOwnReplyAndARefusalOrAStoppedServerItsSentence) {
   testsupport::DemoServer server;
   auto msg = aidMessage(server.url(), "wrong");
   QString text;
@@ -112,9 +144,15 @@ TEST_F(StoreServerTest, RefusedLogInAndAStoppedServerGiveTheirSentences) {
   EXPECT_FALSE(msg->IsLoggedIn()) << "a session kept after a refused log-in";
 
   msg->SetCredentials("clerk", "clerk1");
-  ASSERT_TRUE(msg->LogIn(text)) << text.toStdString();
-  EXPECT_EQ(text, "Logged in as clerk") << "status text not the server's";
+  for (const QString& query : {aidQuery("S100100"), QString("not a request"), aidQuery("S100300")})
+    msg->AddQuery(wire::kPacketQuery, query);
   ASSERT_TRUE(msg->SendQuery()) << msg->GetResponse(0).toStdString();
+  EXPECT_EQ(msg->GetUser(), "clerk") << "no log-in before the exchange";
+  ASSERT_EQ(msg->GetReplyCount(), 4);
+  EXPECT_TRUE(!msg->IsError(0) && msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
+  EXPECT_TRUE(msg->IsError(1) && msg->GetResponse(1) == "Student S100100 has no aid accounts.");
+  EXPECT_TRUE(msg->IsError(2)) << "a malformed request text was answered with records";
+  EXPECT_EQ(msg->GetResponse(3).count(QChar('\r')), 3) << "S100300 has three accounts";
   // The kept-alive connection dies with the server; the next one is refused.
   server.stop();
   EXPECT_FALSE(msg->SendQuery()) << "exchange succeeded with the server stopped";
@@ -259,24 +297,15 @@ class TlsTest : public transport_test::TesselTest {
   testsupport::TestCertificates otherStore_{dir_.path().toStdString(), "other-ca"};
 };
 
-TEST_F(TlsTest, LogInAndExchangeWithTheStoresOwnAuthority) {
-  testsupport::DemoServer server(store_.issue("server", "IP:127.0.0.1"));
-  setTessel("CAFile", QString::fromStdString(store_.authority().certificate));
-  auto msg = aidMessage(server.url());
-  QString text;
-  ASSERT_TRUE(msg->LogIn(text)) << text.toStdString();
-  ASSERT_TRUE(msg->SendQuery()) << msg->GetResponse(0).toStdString();
-  EXPECT_TRUE(msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
-  EXPECT_EQ(server.exchangeCount(), 1);
-}
-
-TEST_F(TlsTest, AServerThatCannotProveItIsTheStoresIsSentNothing) {
+TEST_F(TlsTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
   const std::string ca = store_.authority().certificate, missing = path("none.pem").toStdString();
   const struct {
     const char* what;
     testsupport::KeyPair serverFiles;
     std::string caFile;
+    bool trusted = false;
   } cases[] = {
+      {"the store's own server", store_.issue("server", "IP:127.0.0.1"), ca, true},
       {"signed by another authority", otherStore_.issue("stranger", "IP:127.0.0.1"), ca},
       {"made for another name", store_.issue("elsewhere", "DNS:elsewhere.example"), ca},
       {"no store authority set", store_.issue("server", "IP:127.0.0.1"), ""},
@@ -286,12 +315,73 @@ TEST_F(TlsTest, AServerThatCannotProveItIsTheStoresIsSentNothing) {
     testsupport::DemoServer server(c.serverFiles);
     setTessel("CAFile", QString::fromStdString(c.caFile));
     auto msg = aidMessage(server.url());
-    EXPECT_FALSE(msg->SendQuery()) << c.what << ": the exchange went through";
-    EXPECT_EQ(msg->GetResponse(0), c.caFile == missing ? CSocketMessage::NoCAFileText(path("none.pem"))
-                                                       : CSocketMessage::UntrustedText(server.url().mid(8)))
-        << c.what;
-    EXPECT_EQ(server.exchangeCount(), 0) << c.what;
+    EXPECT_EQ(msg->SendQuery(), c.trusted) << c.what << ": " << msg->GetResponse(0).toStdString();
+    if (c.trusted)
+      EXPECT_TRUE(msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
+    else
+      EXPECT_EQ(msg->GetResponse(0), c.caFile == missing ? CSocketMessage::NoCAFileText(path("none.pem"))
+                                                         : CSocketMessage::UntrustedText(server.url().mid(8)))
+          << c.what;
+    EXPECT_EQ(server.exchangeCount(), int(c.trusted)) << c.what;
   }
+}
+
+// An exchange holding an update is sent once more after its answer was lost,
+// and the real server applies the update once.
+class UpdateRetry : public transport_test::TesselTest {
+ protected:
+  void SetUp() override {
+    TesselTest::SetUp();
+    ASSERT_TRUE(server_.started());
+  }
+  // The buyer's handheld sends its exchanges through a proxy dropping the answer to marker.
+  AnswerDroppingProxy& sendThrough(const std::string& marker) {
+    proxy_.emplace(server_.port(), marker);
+    msg_.SetServer(proxy_->address());
+    msg_.SetCredentials("buyer", "buyer1");
+    return *proxy_;
+  }
+  bool send(int packet, const QString& text) {
+    msg_.Reset();
+    msg_.AddQuery(packet, text);
+    return msg_.SendQuery() && !msg_.IsError(0);
+  }
+  // The demo purchaser's bought quantity of the book, as the handheld reads it.
+  int bought() {
+    EXPECT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1)))
+        << msg_.GetResponse(0).toStdString();
+    CDataArray<CSLPurchaseDtlInfo> purchasers;
+    purchasers.FillFromResponse(msg_.GetResponse(0));
+    return purchasers.GetSize() > 0 ? purchasers.GetAt(0).m_nBoughtQty : -1;
+  }
+  testsupport::DemoServer server_;
+  std::optional<AnswerDroppingProxy> proxy_;
+  CSocketMessage msg_{wire::kAppSellin};  // last: its connection closes before the proxy stops
+};
+
+TEST_F(UpdateRetry, AnUpdateWhoseAnswerWasLostIsSentOnceMoreAndStoredOnce) {
+  const AnswerDroppingProxy& proxy = sendThrough("sl_item");
+  ASSERT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1)))
+      << msg_.GetResponse(0).toStdString();
+  CReceiptInfo receipt;
+  receipt.SetFields(msg_.GetResponse(0));
+  const int before = bought();
+
+  const int exchanges = server_.exchangeCount();
+  const QString update =
+      CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, 1, "Ostrand Company", 1002, "B0000001", 1, "1.00");
+  EXPECT_TRUE(send(wire::kPacketNewItem, update)) << msg_.GetResponse(0).toStdString();
+  EXPECT_EQ(proxy.forwardedWithMarker(), 2) << "the update was not sent again";
+  EXPECT_EQ(server_.exchangeCount() - exchanges, 2);
+  EXPECT_EQ(bought(), before + 1) << "the update was applied " << bought() - before << " times";
+}
+
+TEST_F(UpdateRetry, AQueryWhoseAnswerWasLostIsNotSentAgain) {
+  sendThrough("sl_purchasers");
+  const int exchanges = server_.exchangeCount();
+  EXPECT_FALSE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1)));
+  EXPECT_EQ(msg_.GetResponse(0), CSocketMessage::ClosedText());
+  EXPECT_EQ(server_.exchangeCount() - exchanges, 1);
 }
 
 }  // namespace
