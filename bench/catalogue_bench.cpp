@@ -28,6 +28,7 @@
 #include "platform/profile.h"
 #include "server/demo_catalogue.h"
 #include "server/storage/sqlite_storage.h"
+#include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
 #include "tessel/socket_message.h"
@@ -193,18 +194,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: catalogue_bench [--books N] [--seconds S] [--handhelds 1,8] [--database FILE]\n");
     return 2;
   }
-  char scratchTemplate[] = "/tmp/catalogue-bench-XXXXXX";
-  if (!mkdtemp(scratchTemplate)) return 1;
-  const std::filesystem::path scratch(scratchTemplate);
-  platform::Profile::useDirectory(QString::fromStdString(scratch.string()));
-  platform::Profile::setRegistryKey(QStringLiteral("OST_PDA"), QStringLiteral("catalogue_bench"));
-
-  storeserver::ServerOptions server;
-  server.port = 0;
-  server.databasePath = o->database.empty() ? (scratch / "store.db").string() : o->database;
-  server.seedDemo = true;
-  server.passwordCost = storeserver::PasswordCost::minimum();
-  server.logSink = [](std::string_view) {};
+  const auto scratch = bench::makeScratch("catalogue_bench");
+  if (!scratch) return 1;
+  const storeserver::ServerOptions server =
+      bench::demoServerOptions(o->database.empty() ? *scratch / "store.db" : std::filesystem::path(o->database));
   std::string error;
   auto running = storeserver::StoreServer::start(server, error);
   if (!running || !fillCatalogue(server.databasePath, o->books, error)) {
@@ -217,6 +210,6 @@ int main(int argc, char** argv) {
   for (int handhelds : o->handhelds)
     for (const Mode& mode : modes(o->books)) runMode(mode, handhelds, o->seconds, address);
   running.reset();
-  std::filesystem::remove_all(scratch);
+  std::filesystem::remove_all(*scratch);
   return 0;
 }

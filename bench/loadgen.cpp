@@ -26,6 +26,7 @@
 
 #include "load_stats.h"
 #include "platform/profile.h"
+#include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
 #include "tessel/socket_message.h"
@@ -441,29 +442,21 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // A scratch profile, so the user's own handheld settings play no part.
-  char scratchTemplate[] = "/tmp/loadgen.XXXXXX";
-  if (!mkdtemp(scratchTemplate)) {
+  const auto madeScratch = bench::makeScratch("loadgen");
+  if (!madeScratch) {
     std::perror("loadgen: scratch directory");
     return 2;
   }
-  const std::filesystem::path scratch = scratchTemplate;
-  platform::Profile::useDirectory(QString::fromStdString(scratch.string()));
-  platform::Profile::setRegistryKey(QStringLiteral("OST_PDA"), QStringLiteral("loadgen"));
+  const std::filesystem::path scratch = *madeScratch;
 
   std::unique_ptr<storeserver::StoreServer> server;
   std::FILE* serverLog = nullptr;
   QString address = QString::fromStdString(o.server);
   if (inProcess) {
-    storeserver::ServerOptions options;
-    options.port = 0;
-    options.databasePath = (scratch / "store.db").string();
-    options.seedDemo = true;
+    storeserver::ServerOptions options = bench::demoServerOptions(scratch / "store.db");
     options.ioThreads = o.ioThreads;
     options.workerThreads = o.workers;
     options.maxInFlight = o.maxInFlight;
-    // Log-ins are set up outside the timed phase; a cheap hash keeps 256 of them quick.
-    options.passwordCost = storeserver::PasswordCost::minimum();
     if (!o.serverLog.empty()) {
       serverLog = std::fopen(o.serverLog.c_str(), "a");
       if (!serverLog) {
@@ -475,8 +468,6 @@ int main(int argc, char** argv) {
         std::fwrite(line.data(), 1, line.size(), serverLog);
         std::fputc('\n', serverLog);
       };
-    } else {
-      options.logSink = [](std::string_view) {};
     }
     server = storeserver::StoreServer::start(options, error);
     if (!server) {

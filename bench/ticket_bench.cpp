@@ -24,6 +24,7 @@
 #include "load_stats.h"
 #include "platform/profile.h"
 #include "server/storage/sqlite_storage.h"
+#include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
@@ -181,18 +182,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: ticket_bench [--seconds S] [--handhelds 1,8,64]\n");
     return 2;
   }
-  char scratchTemplate[] = "/tmp/ticket-bench-XXXXXX";
-  if (!mkdtemp(scratchTemplate)) return 1;
-  const std::filesystem::path scratch(scratchTemplate);
-  platform::Profile::useDirectory(QString::fromStdString(scratch.string()));
-  platform::Profile::setRegistryKey(QStringLiteral("OST_PDA"), QStringLiteral("ticket_bench"));
-
-  storeserver::ServerOptions options;
-  options.port = 0;
-  options.databasePath = (scratch / "store.db").string();
-  options.seedDemo = true;
-  options.passwordCost = storeserver::PasswordCost::minimum();
-  options.logSink = [](std::string_view) {};
+  const auto scratch = bench::makeScratch("ticket_bench");
+  if (!scratch) return 1;
+  const storeserver::ServerOptions options = bench::demoServerOptions(*scratch / "store.db");
   std::string error;
   auto server = storeserver::StoreServer::start(options, error);
   auto side = server ? storeserver::storage::openSqlite(options.databasePath, error) : nullptr;
@@ -208,6 +200,6 @@ int main(int argc, char** argv) {
   for (int handhelds : counts) runHandhelds(address, books, handhelds, seconds, ++run);
   runRaw(options.databasePath, books, seconds);
   server.reset();
-  std::filesystem::remove_all(scratch);
+  std::filesystem::remove_all(*scratch);
   return 0;
 }
