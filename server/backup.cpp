@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <memory>
+#include "server/storage/postgres_storage.h"
 
 namespace storeserver {
 
@@ -89,6 +90,10 @@ bool writeCopy(const std::string& source, const std::string& partial, std::strin
 
 bool backupDatabase(const std::string& source, const std::string& destination, std::string& error) {
   std::error_code ec;
+  if (storage::isPostgresUri(source)) {
+    error = "A PostgreSQL database is backed up with its own tools (pg_dump), not by the store server.";
+    return false;
+  }
   if (!fs::is_regular_file(source, ec)) {
     error = "There is no database file " + source + " to back up.";
     return false;

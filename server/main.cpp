@@ -12,7 +12,7 @@
 #include "server/command_line.h"
 #include "server/import/importer.h"
 #include "server/storage/migrations.h"
-#include "server/storage/sqlite_storage.h"
+#include "server/storage/database.h"
 #include "server/store_server.h"
 
 namespace {
@@ -36,7 +36,7 @@ int import(const storeserver::ServerOptions& options, const std::string& kind, c
   }
   std::string message;
   if (!storeserver::initialiseCrypto()) message = "The password library could not be initialised.";
-  auto db = message.empty() ? storeserver::storage::openSqlite(options.databasePath, message) : nullptr;
+  auto db = message.empty() ? storeserver::storage::openDatabase(options.databasePath, message) : nullptr;
   try {
     if (db) storeserver::storage::migrate(*db);
     if (db && storeserver::importCsv(*db, kind, text.str(), storeserver::PasswordCost::interactive(), message)) {

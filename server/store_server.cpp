@@ -10,7 +10,7 @@
 #include "server/http_front.h"
 #include "server/services.h"
 #include "server/storage/migrations.h"
-#include "server/storage/sqlite_storage.h"
+#include "server/storage/database.h"
 #include "server/worker_pool.h"
 #include "wire/exchange.h"
 
@@ -122,14 +122,14 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
   try {
     std::vector<std::unique_ptr<storage::Connection>> connections;
     for (unsigned i = 0; i < options.workerThreads; ++i) {
-      auto connection = storage::openSqlite(options.databasePath, error);
+      auto connection = storage::openDatabase(options.databasePath, error);
       if (!connection) return nullptr;
       if (i == 0) {
         try {
           storage::migrate(*connection);
           if (options.seedDemo) seedDemoData(*connection, options.passwordCost);
         } catch (const storage::Error& e) {
-          error = "Cannot prepare the database " + options.databasePath + ": " + e.what() + ".";
+          error = "Cannot prepare the database " + storage::describeDatabase(options.databasePath) + ": " + e.what() + ".";
           return nullptr;
         }
       }

@@ -6,11 +6,19 @@ namespace storeserver::storage {
 
 namespace {
 
+// One statement of a step: the same on both databases, or an SQLite form and
+// a PostgreSQL form, where an empty form has nothing to do on that database.
+struct Statement {
+  Statement(const char* both) : sqlite(both), postgres(both) {}
+  Statement(const char* sqliteForm, const char* postgresForm) : sqlite(sqliteForm), postgres(postgresForm) {}
+  std::string_view sqlite;
+  std::string_view postgres;
+};
+
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
-// integers, money is BIGINT cents, dates are YYYY-MM-DD texts. The width
-// triggers of step 2 are SQLite's own; PostgreSQL would use CHECK constraints.
-const std::array<std::vector<std::string_view>, 5> kMigrations = {{
+// integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
+const std::array<std::vector<Statement>, 5> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -80,32 +88,40 @@ const std::array<std::vector<std::string_view>, 5> kMigrations = {{
     },
     // Values the handhelds send back must reach them whole, so they are kept
     // within their record widths here too. SQLite cannot add a CHECK to an
-    // existing table; triggers do the same.
+    // existing table; triggers do the same there, PostgreSQL takes the CHECK.
     {
-        "CREATE TRIGGER students_width_on_insert BEFORE INSERT ON students"
-        " WHEN length(NEW.student_id) > 20"
-        " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
-        "CREATE TRIGGER students_width_on_update BEFORE UPDATE ON students"
-        " WHEN length(NEW.student_id) > 20"
-        " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
-        "CREATE TRIGGER aid_agencies_width_on_insert BEFORE INSERT ON aid_agencies"
-        " WHEN length(NEW.agency_number) > 12"
-        " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
-        "CREATE TRIGGER aid_agencies_width_on_update BEFORE UPDATE ON aid_agencies"
-        " WHEN length(NEW.agency_number) > 12"
-        " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
-        "CREATE TRIGGER locations_width_on_insert BEFORE INSERT ON locations"
-        " WHEN length(NEW.code) > 8"
-        " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
-        "CREATE TRIGGER locations_width_on_update BEFORE UPDATE ON locations"
-        " WHEN length(NEW.code) > 8"
-        " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
-        "CREATE TRIGGER aid_accounts_width_on_insert BEFORE INSERT ON aid_accounts"
-        " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
-        " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
-        "CREATE TRIGGER aid_accounts_width_on_update BEFORE UPDATE ON aid_accounts"
-        " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
-        " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
+        {"CREATE TRIGGER students_width_on_insert BEFORE INSERT ON students"
+         " WHEN length(NEW.student_id) > 20"
+         " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
+         "ALTER TABLE students ADD CONSTRAINT students_width CHECK (length(student_id) <= 20)"},
+        {"CREATE TRIGGER students_width_on_update BEFORE UPDATE ON students"
+         " WHEN length(NEW.student_id) > 20"
+         " BEGIN SELECT RAISE(ABORT, 'a student ID has at most 20 characters'); END",
+         ""},
+        {"CREATE TRIGGER aid_agencies_width_on_insert BEFORE INSERT ON aid_agencies"
+         " WHEN length(NEW.agency_number) > 12"
+         " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
+         "ALTER TABLE aid_agencies ADD CONSTRAINT aid_agencies_width CHECK (length(agency_number) <= 12)"},
+        {"CREATE TRIGGER aid_agencies_width_on_update BEFORE UPDATE ON aid_agencies"
+         " WHEN length(NEW.agency_number) > 12"
+         " BEGIN SELECT RAISE(ABORT, 'an agency number has at most 12 characters'); END",
+         ""},
+        {"CREATE TRIGGER locations_width_on_insert BEFORE INSERT ON locations"
+         " WHEN length(NEW.code) > 8"
+         " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
+         "ALTER TABLE locations ADD CONSTRAINT locations_width CHECK (length(code) <= 8)"},
+        {"CREATE TRIGGER locations_width_on_update BEFORE UPDATE ON locations"
+         " WHEN length(NEW.code) > 8"
+         " BEGIN SELECT RAISE(ABORT, 'a location code has at most 8 characters'); END",
+         ""},
+        {"CREATE TRIGGER aid_accounts_width_on_insert BEFORE INSERT ON aid_accounts"
+         " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
+         " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
+         "ALTER TABLE aid_accounts ADD CONSTRAINT aid_accounts_width CHECK (length(start_date) <= 10 AND length(expire_date) <= 10)"},
+        {"CREATE TRIGGER aid_accounts_width_on_update BEFORE UPDATE ON aid_accounts"
+         " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
+         " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
+         ""},
     },
     // Course adoptions. Term, department, course and section come back from
     // the handheld as it received them, so they stay within their record
@@ -269,15 +285,25 @@ const std::array<std::vector<std::string_view>, 5> kMigrations = {{
 
         // Every change of a ticket, so voided and deleted lines can be reviewed.
         // line is 0 for a change of the whole ticket.
-        "CREATE TABLE ticket_audit ("
-        " audit_id INTEGER NOT NULL PRIMARY KEY,"
-        " changed_at BIGINT NOT NULL,"
-        " user_name TEXT NOT NULL,"
-        " receipt TEXT NOT NULL,"
-        " line INTEGER NOT NULL,"
-        " action TEXT NOT NULL,"
-        " old_values TEXT NOT NULL,"
-        " new_values TEXT NOT NULL)",
+        // Rows come numbered: SQLite numbers an INTEGER PRIMARY KEY by itself.
+        {"CREATE TABLE ticket_audit ("
+         " audit_id INTEGER NOT NULL PRIMARY KEY,"
+         " changed_at BIGINT NOT NULL,"
+         " user_name TEXT NOT NULL,"
+         " receipt TEXT NOT NULL,"
+         " line INTEGER NOT NULL,"
+         " action TEXT NOT NULL,"
+         " old_values TEXT NOT NULL,"
+         " new_values TEXT NOT NULL)",
+         "CREATE TABLE ticket_audit ("
+         " audit_id INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,"
+         " changed_at BIGINT NOT NULL,"
+         " user_name TEXT NOT NULL,"
+         " receipt TEXT NOT NULL,"
+         " line INTEGER NOT NULL,"
+         " action TEXT NOT NULL,"
+         " old_values TEXT NOT NULL,"
+         " new_values TEXT NOT NULL)"},
         "CREATE INDEX ticket_audit_by_receipt ON ticket_audit(receipt, audit_id)",
     },
 }};
@@ -297,8 +323,12 @@ void migrate(Connection& db) {
   if (version > currentSchemaVersion())
     throw Error("the database has schema version " + std::to_string(version) + ", newer than this server's " +
                 std::to_string(currentSchemaVersion()));
+  const bool postgres = db.dialect() == Dialect::Postgres;
   for (auto step = std::size_t(version); step < kMigrations.size(); ++step)
-    for (std::string_view sql : kMigrations[step]) db.execute(sql);
+    for (const Statement& statement : kMigrations[step]) {
+      const std::string_view sql = postgres ? statement.postgres : statement.sqlite;
+      if (!sql.empty()) db.execute(sql);
+    }
   db.execute("UPDATE schema_version SET version = ?", {std::int64_t(currentSchemaVersion())});
   tx.commit();
 }

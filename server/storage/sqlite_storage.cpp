@@ -19,6 +19,8 @@ class SqliteConnection final : public Connection {
     sqlite3_close_v2(db_);
   }
 
+  Dialect dialect() const noexcept override { return Dialect::Sqlite; }
+
   Rows query(std::string_view sql, const std::vector<Value>& params) override {
     sqlite3_stmt* stmt = prepare(sql);
     bind(stmt, params);

@@ -23,10 +23,14 @@ class Error : public std::runtime_error {
 };
 
 enum class TxMode { Read, Write };
+// Where the few statements that cannot be written alike differ.
+enum class Dialect { Sqlite, Postgres };
 
 class Connection {
  public:
   virtual ~Connection() = default;
+
+  virtual Dialect dialect() const noexcept = 0;
 
   // Runs one statement and returns every row it produced.
   virtual Rows query(std::string_view sql, const std::vector<Value>& params = {}) = 0;

@@ -1,0 +1,238 @@
+#include "server/storage/postgres_storage.h"
+
+#include <libpq-fe.h>
+
+#include <charconv>
+#include <unordered_map>
+
+namespace storeserver::storage {
+
+namespace {
+
+// Type identifiers of PostgreSQL's built-in types (pg_type.oid), fixed since 7.x.
+constexpr Oid kBoolOid = 16;
+constexpr Oid kInt8Oid = 20;
+constexpr Oid kInt2Oid = 21;
+constexpr Oid kInt4Oid = 23;
+constexpr Oid kTextOid = 25;
+constexpr Oid kFloat4Oid = 700;
+constexpr Oid kFloat8Oid = 701;
+constexpr Oid kNumericOid = 1700;
+
+// Every writer of every server sharing the database takes this lock first, so
+// writes run one at a time as they do on SQLite, and a write transaction's
+// reads (read committed, after the lock) see everything committed before it.
+constexpr long long kWriterLock = 0x73746f7265;
+
+using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+std::int64_t wholeNumber(const char* text, int column) {
+  std::int64_t n = 0;
+  const char* end = text + std::char_traits<char>::length(text);
+  const auto [last, ec] = std::from_chars(text, end, n);
+  if (ec != std::errc() || last != end) throw Error("column " + std::to_string(column + 1) + " holds no whole number");
+  return n;
+}
+
+class PostgresConnection final : public Connection {
+ public:
+  explicit PostgresConnection(PGconn* db) : db_(db) {}
+  ~PostgresConnection() override { PQfinish(db_); }
+
+  Dialect dialect() const noexcept override { return Dialect::Postgres; }
+
+  Rows query(std::string_view sql, const std::vector<Value>& params) override {
+    Result result = run(sql, params);
+    Rows rows;
+    const int count = PQntuples(result.get());
+    rows.reserve(std::size_t(count));
+    for (int r = 0; r < count; ++r) rows.push_back(readRow(result.get(), r));
+    return rows;
+  }
+
+  std::int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
+    Result result = run(sql, params);
+    const char* changed = PQcmdTuples(result.get());
+    return *changed ? wholeNumber(changed, 0) : 0;
+  }
+
+  void begin(TxMode mode) override {
+    reconnectIfLost();
+    if (mode == TxMode::Write) {
+      command("BEGIN ISOLATION LEVEL READ COMMITTED");
+      query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
+    } else {
+      // One snapshot for the whole read, as an SQLite read transaction has.
+      command("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    }
+  }
+  void commit() override {
+    // After a failed statement PostgreSQL answers COMMIT with a rollback.
+    Result result(PQexec(db_, "COMMIT"), &PQclear);
+    check(result.get(), "commit");
+    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT")
+      throw Error("the database dropped the transaction before it was committed");
+  }
+  void rollback() noexcept override {
+    if (PQtransactionStatus(db_) != PQTRANS_IDLE) PQclear(PQexec(db_, "ROLLBACK"));
+  }
+
+ private:
+  struct Prepared {
+    std::string name;
+    std::vector<Oid> types;
+  };
+
+  void command(const char* sql) {
+    Result result(PQexec(db_, sql), &PQclear);
+    check(result.get(), "run a command");
+  }
+
+  void check(const PGresult* result, const char* doing) {
+    const ExecStatusType status = PQresultStatus(result);
+    if (result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)) return;
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    std::string reason = primary ? primary : PQerrorMessage(db_);
+    while (!reason.empty() && reason.back() == '\n') reason.pop_back();
+    throw Error("the database could not " + std::string(doing) + ": " + reason);
+  }
+
+  // A server restarted under a live connection: start afresh between
+  // transactions; its prepared statements are gone with the old session.
+  void reconnectIfLost() {
+    if (PQstatus(db_) == CONNECTION_OK) return;
+    statements_.clear();
+    PQreset(db_);
+    if (PQstatus(db_) != CONNECTION_OK) throw Error("the database cannot be reached");
+  }
+
+  static Oid typeOf(const Value& v) {
+    if (std::holds_alternative<std::int64_t>(v)) return kInt8Oid;
+    if (std::holds_alternative<std::string>(v)) return kTextOid;
+    return 0;  // NULL: the statement decides
+  }
+
+  // Prepared once per statement text and parameter types.
+  const std::string& prepare(std::string_view sql, const std::vector<Value>& params) {
+    std::string key(sql);
+    key += '\0';
+    std::vector<Oid> types;
+    for (const Value& v : params) {
+      types.push_back(typeOf(v));
+      key += std::to_string(types.back()) + ",";
+    }
+    if (auto it = statements_.find(key); it != statements_.end()) return it->second;
+    std::string name = "s" + std::to_string(++prepared_);
+    const std::string text = numberedPlaceholders(sql);
+    Result result(PQprepare(db_, name.c_str(), text.c_str(), int(types.size()), types.data()), &PQclear);
+    check(result.get(), "prepare a statement");
+    Result described(PQdescribePrepared(db_, name.c_str()), &PQclear);
+    check(described.get(), "prepare a statement");
+    if (PQnparams(described.get()) != int(params.size()))
+      throw Error("a statement was given " + std::to_string(params.size()) + " values for " +
+                  std::to_string(PQnparams(described.get())) + " parameters");
+    return statements_.emplace(std::move(key), std::move(name)).first->second;
+  }
+
+  Result run(std::string_view sql, const std::vector<Value>& params) {
+    const std::string& name = prepare(sql, params);
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size(), nullptr);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (const auto* n = std::get_if<std::int64_t>(&params[i])) texts[i] = std::to_string(*n);
+      else if (const auto* s = std::get_if<std::string>(&params[i])) texts[i] = *s;
+      else continue;
+      values[i] = texts[i].c_str();
+    }
+    Result result(PQexecPrepared(db_, name.c_str(), int(params.size()), values.data(), nullptr, nullptr, 0),
+                  &PQclear);
+    check(result.get(), "run a statement");
+    return result;
+  }
+
+  static Row readRow(const PGresult* result, int r) {
+    const int n = PQnfields(result);
+    Row row;
+    row.reserve(std::size_t(n));
+    for (int c = 0; c < n; ++c) {
+      if (PQgetisnull(result, r, c)) {
+        row.emplace_back(nullptr);
+        continue;
+      }
+      const char* text = PQgetvalue(result, r, c);
+      switch (PQftype(result, c)) {
+        case kInt2Oid:
+        case kInt4Oid:
+        case kInt8Oid:
+        case kNumericOid:  // SUM of BIGINT; a fraction is refused by wholeNumber
+          row.emplace_back(wholeNumber(text, c));
+          break;
+        case kBoolOid: row.emplace_back(std::int64_t(text[0] == 't')); break;
+        case kFloat4Oid:
+        case kFloat8Oid: throw Error("column " + std::to_string(c + 1) + " holds a fraction");
+        default: row.emplace_back(std::string(text, std::size_t(PQgetlength(result, r, c))));
+      }
+    }
+    return row;
+  }
+
+  PGconn* db_;
+  std::unordered_map<std::string, std::string> statements_;
+  std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement
+};
+
+}  // namespace
+
+bool isPostgresUri(const std::string& database) {
+  return database.starts_with("postgresql://") || database.starts_with("postgres://");
+}
+
+std::string describePostgres(const std::string& uri) {
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
+  if (!options) return "(a PostgreSQL URI that cannot be read)";
+  std::string host = "localhost", port = "5432", name;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    if (!o->val || !*o->val) continue;
+    const std::string_view keyword = o->keyword;
+    if (keyword == "host" || keyword == "hostaddr") host = o->val;
+    else if (keyword == "port") port = o->val;
+    else if (keyword == "dbname") name = o->val;
+  }
+  PQconninfoFree(options);
+  return name + " on " + host + ":" + port;
+}
+
+std::string numberedPlaceholders(std::string_view sql) {
+  std::string out;
+  out.reserve(sql.size() + 8);
+  char quote = 0;
+  int next = 0;
+  for (char c : sql) {
+    if (quote) {
+      if (c == quote) quote = 0;  // a doubled quote reopens at once
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '?') {
+      out += '$' + std::to_string(++next);
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
+
+std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& error) {
+  PGconn* db = PQconnectdb(uri.c_str());
+  if (!db || PQstatus(db) != CONNECTION_OK) {
+    std::string reason = db ? PQerrorMessage(db) : "out of memory";
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    error = "Cannot connect to the database " + describePostgres(uri) + ": " + reason + ".";
+    PQfinish(db);
+    return nullptr;
+  }
+  // Notices (such as "already exists, skipping") are no news to the clerk.
+  PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
+  return std::make_unique<PostgresConnection>(db);
+}
+
+}  // namespace storeserver::storage
