@@ -7,7 +7,7 @@ packages=(
   qt6-base-dev
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
   libsqlite3-dev libsodium-dev libssl-dev
-  libpq-dev postgresql
+  libpq-dev postgresql nginx
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl dpkg-dev file
   xvfb xauth fonts-dejavu-core xdotool imagemagick x11-utils
