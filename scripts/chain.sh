@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/setup-deps.sh
+bash scripts/setup-deps.sh chain
 build=${STORE_BUILD_DIR:-build}
 [ -f "$build/build.ninja" ] ||
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTORE_BUILD_TESTS=OFF -DSTORE_BUILD_BENCH=OFF >/dev/null

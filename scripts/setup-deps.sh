@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the suite needs to build, test and run, skipping those present.
+#   scripts/setup-deps.sh           what the build, the tests and the demo need
+#   scripts/setup-deps.sh chain     that, and the load balancer of scripts/chain.sh
 set -euo pipefail
 
 packages=(
@@ -7,11 +9,14 @@ packages=(
   qt6-base-dev
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
   libsqlite3-dev libsodium-dev libssl-dev
-  libpq-dev postgresql nginx
+  libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl dpkg-dev file
   xvfb xauth fonts-dejavu-core xdotool imagemagick x11-utils
 )
+# nginx only where the several-server setup is wanted: its package starts a web
+# server on port 80 on a machine with systemd.
+if [ "${1:-}" = chain ]; then packages+=(nginx); fi
 
 missing=()
 for p in "${packages[@]}"; do
