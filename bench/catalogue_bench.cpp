@@ -144,12 +144,7 @@ void runMode(const Mode& mode, int handhelds, double seconds, const QString& add
         }
       }
     });
-  ready.wait();
-  const auto start = Clock::now();
-  deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  go.count_down();
-  for (std::thread& t : threads) t.join();
-  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const double wall = loadstats::runTogether(threads, ready, go, deadline, seconds);
 
   loadstats::printRow(mode.name, std::to_string(handhelds), tallies, wall);
 }

@@ -44,4 +44,15 @@ void printRow(const std::string& label, const std::string& handhelds, const std:
   std::fflush(stdout);
 }
 
+double runTogether(std::vector<std::thread>& handhelds, std::latch& ready, std::latch& go,
+                   std::chrono::steady_clock::time_point& deadline, double seconds) {
+  using Clock = std::chrono::steady_clock;
+  ready.wait();
+  const auto start = Clock::now();
+  deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  go.count_down();
+  for (std::thread& t : handhelds) t.join();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
 }  // namespace loadstats

@@ -1,8 +1,11 @@
 #pragma once
 // Figures of one load run: latency percentiles and how evenly handhelds were served.
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
+#include <latch>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace loadstats {
@@ -32,5 +35,10 @@ struct Tally {
 // seconds: | label | handhelds | requests | per s | p50 | p99 | max | errors |,
 // and the first error under it.
 void printRow(const std::string& label, const std::string& handhelds, const std::vector<Tally>& tallies, double wall);
+
+// Lets handhelds that have counted down ready and wait on go run together
+// until deadline, seconds from now, then joins them; returns the wall seconds.
+double runTogether(std::vector<std::thread>& handhelds, std::latch& ready, std::latch& go,
+                   std::chrono::steady_clock::time_point& deadline, double seconds);
 
 }  // namespace loadstats

@@ -108,12 +108,7 @@ void runHandhelds(const QString& address, const std::vector<Book>& books, int ha
       sell(address, books, QStringLiteral("BENCH-%1-%2").arg(run).arg(i), i * 7, ready, go, deadline,
            tallies[std::size_t(i)]);
     });
-  ready.wait();
-  const auto start = Clock::now();
-  deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  go.count_down();
-  for (std::thread& t : threads) t.join();
-  const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+  const double wall = loadstats::runTogether(threads, ready, go, deadline, seconds);
 
   loadstats::printRow("updates through the server", std::to_string(handhelds), tallies, wall);
 }
