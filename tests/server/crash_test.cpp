@@ -200,7 +200,10 @@ class Handheld {
 
   bool update(int packet, int line, const SavedLine& l, const char* action) {
     const Book& b = books_[l.book];
-    if (!exchange(packet, CGlobalUpdateStrings::GetSLItem(receipt, line, b.purchaser, kSession, b.itemId, l.qty, b.price))) {
+    // One identity for this change, however often it is sent.
+    const QString text =
+        CGlobalUpdateStrings::GetSLItem(receipt, line, b.purchaser, kSession, b.itemId, l.qty, b.price);
+    if (!exchange(packet, text)) {
       unanswered = msg_.GetResponse(0).toStdString();
       return false;
     }
@@ -360,8 +363,9 @@ void checkTicket(storage::Connection& db, const Handheld& h, const std::string& 
 void checkBought(storage::Connection& db, const std::vector<Book>& books, Verdict& v) {
   for (const Book& b : books) {
     const storage::Row r =
-        db.query("SELECT bought_qty, (SELECT COALESCE(SUM(qty), 0) FROM ticket_lines l WHERE l.session_id = p.session_id"
-                 " AND l.item_id = p.item_id AND l.purchaser = p.purchaser) FROM book_purchasers p"
+        db.query("SELECT bought_qty, (SELECT COALESCE(SUM(qty), 0) FROM ticket_lines l"
+                 " WHERE l.session_id = p.session_id AND l.item_id = p.item_id AND l.purchaser = p.purchaser)"
+                 " FROM book_purchasers p"
                  " WHERE session_id = ? AND item_id = ? AND purchaser = ?",
                  {std::int64_t(kSession), b.itemId.toStdString(), b.purchaser.toStdString()})
             .at(0);
