@@ -14,28 +14,21 @@
 #include "shell/shell_app.h"
 #include "stipendo/stipendo_app.h"
 #include "stipendo/stipendo_dlg.h"
-#include "tessel/tessel_config.h"
-#include "tests/support/demo_server.h"
-#include "tests/support/qt_fixture.h"
+#include "tests/support/app_fixture.h"
 
 namespace {
 
 using platform::MessageBoxScript;
 using testsupport::clickControl;
-using testsupport::ModalDriver;
 using testsupport::replaceText;
 
 QTreeWidget* resultList(const QWidget* dialog) {
-  return dialog->findChild<QTreeWidget*>(platform::Dialog::objectNameFor(CStipendoDlg::IDC_LIST));
+  return testsupport::findControl<QTreeWidget>(dialog, CStipendoDlg::IDC_LIST);
 }
 
 // The result list read back as "label|value" lines.
 std::vector<std::string> shownLines(const QWidget* dialog) {
-  std::vector<std::string> lines;
-  if (const QTreeWidget* list = resultList(dialog))
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-      lines.push_back((list->topLevelItem(i)->text(0) + '|' + list->topLevelItem(i)->text(1)).toStdString());
-  return lines;
+  return testsupport::listRows(dialog, CStipendoDlg::IDC_LIST);
 }
 
 // The lines of the demo store's accounts, in the order the server sends them;
@@ -99,32 +92,9 @@ class PaintWatch : public QObject {
   const testsupport::DemoServer& server_;
 };
 
-class StipendoTest : public testsupport::QtFixture {
+class StipendoTest : public testsupport::AppFixture<CStipendoApp, CStipendoDlg> {
  protected:
-  void SetUp() override {
-    QtFixture::SetUp();
-    CTesselConfig::ClearOverrides();  // no scanner: scans come as posted messages
-    ASSERT_TRUE(m_server.started());
-    m_app = std::make_unique<CStipendoApp>();
-    m_app->m_socketMsg.SetServer(m_server.url());
-    m_app->m_socketMsg.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
-  }
-
-  void TearDown() override {
-    m_app.reset();
-    CTesselConfig::ClearOverrides();
-    QtFixture::TearDown();
-  }
-
-  // Runs the dialog modally; steps act on it once it shows, then its close box ends it.
-  void runDialog(const std::function<void(CStipendoDlg&)>& steps) {
-    ModalDriver::whenModal([&](QWidget* modal) {
-      if (auto* dlg = qobject_cast<CStipendoDlg*>(modal)) steps(*dlg);
-      modal->close();
-    });
-    CStipendoDlg dlg;
-    EXPECT_EQ(dlg.runModal(), platform::IDCANCEL) << "the close box did not end the lookup dialog";
-  }
+  StipendoTest() : AppFixture("clerk", "clerk1") {}
 
   static void typeAndEnter(CStipendoDlg& dlg, const QString& id) {
     replaceText(&dlg, CStipendoDlg::IDC_STUDENT_ID, id);
@@ -148,9 +118,6 @@ class StipendoTest : public testsupport::QtFixture {
   }
 
   int exchanges() const { return m_server.exchangeCount(); }
-
-  testsupport::DemoServer m_server;
-  std::unique_ptr<CStipendoApp> m_app;
 };
 
 TEST_F(StipendoTest, EnterLooksUpClearGoesBackAndTypingLeavesTheResult) {
