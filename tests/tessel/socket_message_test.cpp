@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <atomic>
 #include <functional>
 #include <future>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <thread>
 
 #include "tessel/data_array.h"
@@ -79,28 +77,40 @@ class CannedHttpServer {
 };
 
 // Test double between the handheld and the real server: passes each request
-// on and relays its answer, except the first exchange whose body holds
-// `marker`: the server applies it, and the double breaks off its answer.
+// on and relays its answer, except the first exchange whose body holds one of
+// the markers: the server applies it, and the double breaks off its answer.
 class AnswerDroppingProxy {
  public:
-  AnswerDroppingProxy(int serverPort, std::string marker) : serverPort_(serverPort), marker_(std::move(marker)) {}
+  AnswerDroppingProxy(int serverPort, std::vector<std::string> markers)
+      : serverPort_(serverPort), markers_(std::move(markers)) {}
   QString address() const { return http_.address(); }
-  int forwardedWithMarker() const { return marked_; }
+  // How many exchanges holding the marker were passed on.
+  int forwarded(const std::string& marker) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return forwarded_[marker];
+  }
 
  private:
   void relay(const httplib::Request& request, httplib::Response& response) {
     httplib::Client server("127.0.0.1", serverPort_);
     const auto answer = server.Post(request.path, request.body, "application/json");
     response.status = answer ? answer->status : 502;
-    if (request.body.find(marker_) != std::string::npos && marked_++ == 0)
+    bool drop = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (const std::string& marker : markers_)
+        if (request.body.find(marker) != std::string::npos && forwarded_[marker]++ == 0) drop = true;
+    }
+    if (drop)
       response.set_content_provider(answer->body.size(), "application/json",
                                     [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
     else if (answer)
       response.set_content(answer->body, "application/json");
   }
   int serverPort_;
-  std::string marker_;
-  std::atomic<int> marked_{0};
+  std::vector<std::string> markers_;
+  std::mutex mutex_;
+  std::map<std::string, int> forwarded_;
   LoopbackHttp http_{[this](const auto& request, auto& response) { relay(request, response); }};  // stops first
 };
 
@@ -130,11 +140,11 @@ std::unique_ptr<CSocketMessage> aidMessage(const QString& server, const char* pa
   return msg;
 }
 
-using StoreServerTest = transport_test::TesselTest;
+using TransportTest = transport_test::TesselTest;
 
 // A refused log-in keeps no session; the next exchange logs in by itself and
 // each of its queries gets its own reply.
-TEST_F(StoreServerTest, EachQueryGetsItsOwnReplyAndARefusalOrAStoppedServerItsSentence) {
+TEST_F(TransportTest, EachQueryGetsItsOwnReplyAndARefusalOrAStoppedServerItsSentence) {
   testsupport::DemoServer server;
   auto msg = aidMessage(server.url(), "wrong");
   QString text;
@@ -159,9 +169,7 @@ TEST_F(StoreServerTest, EachQueryGetsItsOwnReplyAndARefusalOrAStoppedServerItsSe
   EXPECT_EQ(msg->GetResponse(0), QStringLiteral("Cannot reach the store server at %1.").arg(server.url().mid(7)));
 }
 
-using TransportFailureTest = transport_test::TesselTest;
-
-TEST_F(TransportFailureTest, RefusedSessionLogsInOnceMoreAndRetriesOnce) {
+TEST_F(TransportTest, RefusedSessionLogsInOnceMoreAndRetriesOnce) {
   const Answer expired{401, wire::errorJson("The session has expired; log in again.")};
   const Answer replied{200, exchangeReply("AID")};
   const struct {
@@ -182,7 +190,7 @@ TEST_F(TransportFailureTest, RefusedSessionLogsInOnceMoreAndRetriesOnce) {
   }
 }
 
-TEST_F(TransportFailureTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
+TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
   const std::string unreadable = CSocketMessage::UnreadableText().toStdString();
   const std::string tooMany = CSocketMessage::TooManyRecordsText().toStdString();
   const std::string printText(kMaxReplyRecords * 3, 'x');  // a receipt, not a record list
@@ -221,7 +229,7 @@ TEST_F(TransportFailureTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
 
 // The sentence follows what the connection did before the deadline, not how
 // long the exchange seemed to take.
-TEST_F(TransportFailureTest, ASilentServerAndOneThatHangsUpGetTheirOwnSentences) {
+TEST_F(TransportTest, ASilentServerAndOneThatHangsUpGetTheirOwnSentences) {
   // Test double that reads the whole request (a JSON body ends in '}'), then
   // hangs up without answering.
   QTcpServer listener;
@@ -241,7 +249,7 @@ TEST_F(TransportFailureTest, ASilentServerAndOneThatHangsUpGetTheirOwnSentences)
   EXPECT_EQ(msg->GetResponse(0), "The store server did not answer within 1 second.");
 }
 
-TEST_F(TransportFailureTest, PagesGoOutPerQueryAndComeBackPerReply) {
+TEST_F(TransportTest, PagesGoOutPerQueryAndComeBackPerReply) {
   const std::string replies = wire::toJson(wire::ExchangeReply{{{false, "A", 2, 5}, {false, "B", 0, -1}}});
   CannedHttpServer server({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{200, replies}}}});
   CSocketMessage msg(wire::kAppSellin);
@@ -273,7 +281,7 @@ TEST_F(TransportFailureTest, PagesGoOutPerQueryAndComeBackPerReply) {
       << "a query or a page from before Reset was sent again";
 }
 
-TEST_F(TransportFailureTest, NoQueryNoServerOrABadAddressGiveASentenceNotACrash) {
+TEST_F(TransportTest, NoQueryNoServerOrABadAddressGiveASentenceNotACrash) {
   CSocketMessage msg(wire::kAppStipendo);
   EXPECT_TRUE(msg.IsError(-1) && msg.GetResponse(1) == "There is no reply number 1.") << "a reply that does not exist";
   EXPECT_FALSE(msg.SendQuery()) << "an empty exchange succeeded";
@@ -287,29 +295,22 @@ TEST_F(TransportFailureTest, NoQueryNoServerOrABadAddressGiveASentenceNotACrash)
 }
 
 // TLS with certificates made for the test by a store authority of its own.
-class TlsTest : public transport_test::TesselTest {
- protected:
-  void SetUp() override {
-    TesselTest::SetUp();
-    ASSERT_TRUE(store_.ok() && otherStore_.ok()) << "the openssl command could not make a certificate authority";
-  }
-  testsupport::TestCertificates store_{dir_.path().toStdString(), "store-ca"};
-  testsupport::TestCertificates otherStore_{dir_.path().toStdString(), "other-ca"};
-};
-
-TEST_F(TlsTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
-  const std::string ca = store_.authority().certificate, missing = path("none.pem").toStdString();
+TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
+  const testsupport::TestCertificates store(dir_.path().toStdString(), "store-ca");
+  const testsupport::TestCertificates otherStore(dir_.path().toStdString(), "other-ca");
+  ASSERT_TRUE(store.ok() && otherStore.ok()) << "the openssl command could not make a certificate authority";
+  const std::string ca = store.authority().certificate, missing = path("none.pem").toStdString();
   const struct {
     const char* what;
     testsupport::KeyPair serverFiles;
     std::string caFile;
     bool trusted = false;
   } cases[] = {
-      {"the store's own server", store_.issue("server", "IP:127.0.0.1"), ca, true},
-      {"signed by another authority", otherStore_.issue("stranger", "IP:127.0.0.1"), ca},
-      {"made for another name", store_.issue("elsewhere", "DNS:elsewhere.example"), ca},
-      {"no store authority set", store_.issue("server", "IP:127.0.0.1"), ""},
-      {"the authority file missing", store_.issue("server", "IP:127.0.0.1"), missing},
+      {"the store's own server", store.issue("server", "IP:127.0.0.1"), ca, true},
+      {"signed by another authority", otherStore.issue("stranger", "IP:127.0.0.1"), ca},
+      {"made for another name", store.issue("elsewhere", "DNS:elsewhere.example"), ca},
+      {"no store authority set", store.issue("server", "IP:127.0.0.1"), ""},
+      {"the authority file missing", store.issue("server", "IP:127.0.0.1"), missing},
   };
   for (const auto& c : cases) {
     testsupport::DemoServer server(c.serverFiles);
@@ -327,61 +328,43 @@ TEST_F(TlsTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
 }
 
 // An exchange holding an update is sent once more after its answer was lost,
-// and the real server applies the update once.
-class UpdateRetry : public transport_test::TesselTest {
- protected:
-  void SetUp() override {
-    TesselTest::SetUp();
-    ASSERT_TRUE(server_.started());
-  }
-  // The buyer's handheld sends its exchanges through a proxy dropping the answer to marker.
-  AnswerDroppingProxy& sendThrough(const std::string& marker) {
-    proxy_.emplace(server_.port(), marker);
-    msg_.SetServer(proxy_->address());
-    msg_.SetCredentials("buyer", "buyer1");
-    return *proxy_;
-  }
-  bool send(int packet, const QString& text) {
-    msg_.Reset();
-    msg_.AddQuery(packet, text);
-    return msg_.SendQuery() && !msg_.IsError(0);
-  }
+// and the real server applies the update once; a query is not sent again.
+TEST_F(TransportTest, OnlyAnUpdateWhoseAnswerWasLostIsSentOnceMoreAndItIsStoredOnce) {
+  testsupport::DemoServer server;
+  AnswerDroppingProxy proxy(server.port(), {"sl_purchasers", "sl_item"});
+  CSocketMessage msg(wire::kAppSellin);  // after the proxy: its connection closes first
+  msg.SetServer(proxy.address());
+  msg.SetCredentials("buyer", "buyer1");
+  const auto send = [&msg](int packet, const QString& text) {
+    msg.Reset();
+    msg.AddQuery(packet, text);
+    return msg.SendQuery() && !msg.IsError(0);
+  };
+  const QString purchase = CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1);
   // The demo purchaser's bought quantity of the book, as the handheld reads it.
-  int bought() {
-    EXPECT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1)))
-        << msg_.GetResponse(0).toStdString();
+  const auto bought = [&] {
+    EXPECT_TRUE(send(wire::kPacketQuery, purchase)) << msg.GetResponse(0).toStdString();
     CDataArray<CSLPurchaseDtlInfo> purchasers;
-    purchasers.FillFromResponse(msg_.GetResponse(0));
+    purchasers.FillFromResponse(msg.GetResponse(0));
     return purchasers.GetSize() > 0 ? purchasers.GetAt(0).m_nBoughtQty : -1;
-  }
-  testsupport::DemoServer server_;
-  std::optional<AnswerDroppingProxy> proxy_;
-  CSocketMessage msg_{wire::kAppSellin};  // last: its connection closes before the proxy stops
-};
+  };
+  int exchanges = server.exchangeCount();
+  EXPECT_FALSE(send(wire::kPacketQuery, purchase));
+  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::ClosedText());
+  EXPECT_EQ(server.exchangeCount() - exchanges, 1) << "a query whose answer was lost was sent again";
 
-TEST_F(UpdateRetry, AnUpdateWhoseAnswerWasLostIsSentOnceMoreAndStoredOnce) {
-  const AnswerDroppingProxy& proxy = sendThrough("sl_item");
   ASSERT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1)))
-      << msg_.GetResponse(0).toStdString();
+      << msg.GetResponse(0).toStdString();
   CReceiptInfo receipt;
-  receipt.SetFields(msg_.GetResponse(0));
+  receipt.SetFields(msg.GetResponse(0));
   const int before = bought();
-
-  const int exchanges = server_.exchangeCount();
-  const QString update =
-      CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, 1, "Ostrand Company", 1002, "B0000001", 1, "1.00");
-  EXPECT_TRUE(send(wire::kPacketNewItem, update)) << msg_.GetResponse(0).toStdString();
-  EXPECT_EQ(proxy.forwardedWithMarker(), 2) << "the update was not sent again";
-  EXPECT_EQ(server_.exchangeCount() - exchanges, 2);
+  exchanges = server.exchangeCount();
+  EXPECT_TRUE(send(wire::kPacketNewItem, CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, 1, "Ostrand Company",
+                                                                        1002, "B0000001", 1, "1.00")))
+      << msg.GetResponse(0).toStdString();
+  EXPECT_EQ(proxy.forwarded("sl_item"), 2) << "the update was not sent again";
+  EXPECT_EQ(server.exchangeCount() - exchanges, 2);
   EXPECT_EQ(bought(), before + 1) << "the update was applied " << bought() - before << " times";
-}
-
-TEST_F(UpdateRetry, AQueryWhoseAnswerWasLostIsNotSentAgain) {
-  sendThrough("sl_purchasers");
-  const int exchanges = server_.exchangeCount();
-  EXPECT_FALSE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1)));
-  EXPECT_EQ(msg_.GetResponse(0), CSocketMessage::ClosedText());
-  EXPECT_EQ(server_.exchangeCount() - exchanges, 1);
 }
 
 }  // namespace
