@@ -67,23 +67,20 @@ bool statusShownWhole(const CStartDlg& dlg) {
   return needed.height() <= status->height() && needed.width() <= status->width();
 }
 
-class LookupStartTest : public ShellTest {
- protected:
-  // Runs Stipendo's start dialog: act runs on it, then it is closed. The
-  // actions for the dialogs that act opens follow in order.
-  static void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
-    CStipendoApp app;
-    ModalDriver::whenModal([&](QWidget* modal) {
-      if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
-      modal->close();
-    });
-    for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
-    EXPECT_FALSE(app.InitInstance());
-  }
-};
+// Runs Stipendo's start dialog: act runs on it, then it is closed. The actions
+// for the dialogs that act opens follow in order.
+void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
+  CStipendoApp app;
+  ModalDriver::whenModal([&](QWidget* modal) {
+    if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
+    modal->close();
+  });
+  for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
+  EXPECT_FALSE(app.InitInstance());
+}
 
 // A failed log-in shows the server's sentence in the status line, no box.
-TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
+TEST_F(ShellTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
   const double saved = platform::uiScale();
   for (const double scale : {1.0, 2.0}) {
     platform::setUiScale(scale);
@@ -121,7 +118,7 @@ TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
   platform::setUiScale(saved);
 }
 
-TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
+TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   bool lookupOpened = false;
   runStipendo(
       [](CStartDlg& dlg) {
@@ -146,7 +143,7 @@ TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnec
 
 // Each log-in decides anew; the program forgets only its own unkept password.
 // The next log-in offers the last user, and the password only when kept.
-TEST_F(LookupStartTest, APasswordOutlivesTheProgramOnlyWhenKept) {
+TEST_F(ShellTest, APasswordOutlivesTheProgramOnlyWhenKept) {
   for (int app : {wire::kAppSellin, wire::kAppAdoptra}) {
     const QString section = CGlobalFunctions::GetAppName(app);
     platform::Profile::writeString(section, QStringLiteral("UserName"), QStringLiteral("clerk"));
@@ -200,7 +197,7 @@ TEST_F(ShellTest, FillSocketMsgNeedsALogInThatRefusedEmptyFieldsAndAServer) {
       << MessageBoxScript::shown()[1].text.toStdString();
 }
 
-TEST_F(LookupStartTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
+TEST_F(ShellTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
   keepPassword(wire::kAppAdoptra, QStringLiteral("clerk"), QStringLiteral("clerk1"));
   CAdoptraApp app;
   QStringList firstNames;
