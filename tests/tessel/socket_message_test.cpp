@@ -207,28 +207,6 @@ TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
   }
 }
 
-// The sentence follows what the connection did before the deadline, not how
-// long the exchange seemed to take.
-TEST_F(TransportTest, ASilentServerAndOneThatHangsUpGetTheirOwnSentences) {
-  // Test double that reads the whole request (a JSON body ends in '}'), then
-  // hangs up without answering.
-  QTcpServer listener;
-  ASSERT_TRUE(listener.listen(QHostAddress::LocalHost)) << "cannot listen on 127.0.0.1";
-  auto hangUp = std::async(std::launch::async, [fd = int(listener.socketDescriptor())] {
-    transport_test::readOneConnection(fd, [](const std::string& request) { return request.ends_with('}'); });
-  });
-  auto msg = aidMessage(QStringLiteral("127.0.0.1:%1").arg(listener.serverPort()));
-  EXPECT_FALSE(msg->SendQuery()) << "an exchange without an answer succeeded";
-  EXPECT_EQ(msg->GetResponse(0), CSocketMessage::ClosedText());
-
-  setTessel("ReadTimeout", "1");
-  QTcpServer silent;  // test double: no event loop runs, so it never accepts nor answers
-  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost)) << "cannot listen on 127.0.0.1";
-  msg = aidMessage(QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()));
-  EXPECT_FALSE(msg->SendQuery()) << "an exchange without an answer succeeded";
-  EXPECT_EQ(msg->GetResponse(0), "The store server did not answer within 1 second.");
-}
-
 TEST_F(TransportTest, PagesGoOutPerQueryAndComeBackPerReply) {
   const std::string replies = wire::toJson(wire::ExchangeReply{{{false, "A", 2, 5}, {false, "B", 0, -1}}});
   CannedHttpServer server({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{200, replies}}}});
@@ -261,17 +239,33 @@ TEST_F(TransportTest, PagesGoOutPerQueryAndComeBackPerReply) {
       << "a query or a page from before Reset was sent again";
 }
 
-TEST_F(TransportTest, NoQueryNoServerOrABadAddressGiveASentenceNotACrash) {
-  CSocketMessage msg(wire::kAppStipendo);
-  EXPECT_TRUE(msg.IsError(-1) && msg.GetResponse(1) == "There is no reply number 1.") << "a reply that does not exist";
-  EXPECT_FALSE(msg.SendQuery()) << "an empty exchange succeeded";
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NoQueryText());
-  msg.AddQuery(wire::kPacketQuery, aidQuery("S100200"));
-  EXPECT_FALSE(msg.SendQuery()) << "an exchange with no server address succeeded";
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NoServerText());
-  msg.SetServer("ftp://127.0.0.1:21");
-  EXPECT_FALSE(msg.SendQuery());
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::BadAddressText("ftp://127.0.0.1:21"));
+// The sentence follows what the connection did before the deadline, not how
+// long the exchange seemed to take.
+TEST_F(TransportTest, NoQueryNoServerABadAddressASilentServerOrAHangUpGiveASentenceNotACrash) {
+  CSocketMessage empty(wire::kAppStipendo);
+  EXPECT_TRUE(empty.IsError(-1) && empty.GetResponse(1) == "There is no reply number 1.") << "a reply that is not";
+  EXPECT_FALSE(empty.SendQuery()) << "an empty exchange succeeded";
+  EXPECT_EQ(empty.GetResponse(0), CSocketMessage::NoQueryText());
+  // Test double that reads the whole request (a JSON body ends in '}'), then hangs up without answering.
+  QTcpServer hangUp;
+  ASSERT_TRUE(hangUp.listen(QHostAddress::LocalHost)) << "cannot listen on 127.0.0.1";
+  auto read = std::async(std::launch::async, [fd = int(hangUp.socketDescriptor())] {
+    transport_test::readOneConnection(fd, [](const std::string& request) { return request.ends_with('}'); });
+  });
+  QTcpServer silent;  // test double: no event loop runs, so it never accepts nor answers
+  ASSERT_TRUE(silent.listen(QHostAddress::LocalHost)) << "cannot listen on 127.0.0.1";
+  setTessel("ReadTimeout", "1");
+  const std::pair<QString, QString> cases[] = {
+      {"", CSocketMessage::NoServerText()},
+      {"ftp://127.0.0.1:21", CSocketMessage::BadAddressText("ftp://127.0.0.1:21")},
+      {QStringLiteral("127.0.0.1:%1").arg(hangUp.serverPort()), CSocketMessage::ClosedText()},
+      {QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), "The store server did not answer within 1 second."},
+  };
+  for (const auto& [server, sentence] : cases) {
+    auto msg = aidMessage(server);
+    EXPECT_FALSE(msg->SendQuery()) << "an exchange without an answer succeeded: " << server.toStdString();
+    EXPECT_EQ(msg->GetResponse(0), sentence);
+  }
 }
 
 // TLS with certificates made for the test by a store authority of its own.
