@@ -1,6 +1,7 @@
 // The programs' start dialogs against the demo store server in this process:
-// the lookup programs' log-in, status line, feature button and kept password;
-// Sellin's connect loop with the buyer's session query and session choice.
+// the lookup programs' log-in, status line, feature button and kept password,
+// and what a message needs before it is sent; Sellin's connect loop with the
+// buyer's session query and session choice.
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
