@@ -5,11 +5,9 @@
 #include <QComboBox>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
 #include <QRadioButton>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -18,12 +16,8 @@
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "shell/shell_app.h"
-#include "shell/start_dlg.h"
 #include "tessel/detail_dlg.h"
-#include "tessel/login_dlg.h"
-#include "tessel/tessel_config.h"
-#include "tests/support/demo_server.h"
-#include "tests/support/qt_fixture.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/store_server_process.h"
 
 namespace {
@@ -33,50 +27,19 @@ using Dlg = CAdoptraDlg;
 using testsupport::clickControl;
 using testsupport::ModalDriver;
 using testsupport::replaceText;
-using testsupport::typeInto;
 
-// Each row of a list view as its columns and record index, joined by '|'.
-std::vector<std::string> rows(const QWidget* dialog, int id = Dlg::IDC_RESULTS, int columns = 3) {
-  std::vector<std::string> out;
-  if (auto* list = dialog->findChild<QTreeWidget*>(platform::Dialog::objectNameFor(id)))
-    for (int i = 0; i < list->topLevelItemCount(); ++i) {
-      QStringList texts;
-      for (int c = 0; c < columns; ++c) texts << list->topLevelItem(i)->text(c);
-      if (id == Dlg::IDC_RESULTS) texts << list->topLevelItem(i)->data(0, Qt::UserRole).toString();
-      out.push_back(texts.join('|').toStdString());
-    }
-  return out;
-}
-std::vector<std::string> detailLines(const QWidget* detail) { return rows(detail, CDetailDlg::IDC_LIST, 2); }
+// The result rows as course columns and record index; a detail dialog's lines.
+std::vector<std::string> rows(const QWidget* dialog) { return testsupport::listRows(dialog, Dlg::IDC_RESULTS, 3, true); }
+std::vector<std::string> detailLines(const QWidget* detail) { return testsupport::listRows(detail, CDetailDlg::IDC_LIST); }
 
-class AdoptraDlgTest : public testsupport::QtFixture {
+class AdoptraDlgTest : public testsupport::AppFixture<CAdoptraApp, Dlg> {
  protected:
+  AdoptraDlgTest() : AppFixture("clerk", "clerk1") {}
   void SetUp() override {
-    QtFixture::SetUp();
-    CTesselConfig::ClearOverrides();
-    ASSERT_TRUE(m_server.started());
-    m_app = std::make_unique<CAdoptraApp>();
-    m_app->m_socketMsg.SetServer(m_server.url());
-    m_app->m_socketMsg.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
+    AppFixture::SetUp();
     QString status;
     ASSERT_TRUE(m_app->m_socketMsg.LogIn(status)) << status.toStdString();
     m_app->LoadLocations(m_app->m_socketMsg.GetResponse(0));
-  }
-
-  void TearDown() override {
-    m_app.reset();
-    CTesselConfig::ClearOverrides();
-    QtFixture::TearDown();
-  }
-
-  void runDialog(const std::function<void(Dlg&)>& steps) {
-    ModalDriver::whenModal([&](QWidget* modal) {
-      if (auto* dlg = qobject_cast<Dlg*>(modal)) steps(*dlg);
-      else ADD_FAILURE() << "not the lookup dialog: " << modal->windowTitle().toStdString();
-      modal->close();
-    });
-    Dlg dlg;
-    EXPECT_EQ(dlg.runModal(), platform::IDCANCEL);
   }
 
   static void lookUp(Dlg& dlg, const QString& code) {
@@ -85,9 +48,6 @@ class AdoptraDlgTest : public testsupport::QtFixture {
   }
 
   static int adoptraInt(const QString& name) { return platform::Profile::readInt("Adoptra", name, -1); }
-
-  testsupport::DemoServer m_server;
-  std::unique_ptr<CAdoptraApp> m_app;
 };
 
 TEST_F(AdoptraDlgTest, OpeningSendsNothingThenStoreAndModeChangesAreStored) {
@@ -216,10 +176,8 @@ TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
 using AdoptraEndToEnd = testsupport::QtFixture;
 
 TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
-  QTemporaryDir dir;
-  QProcess server;
-  const int port = testsupport::StartStoreServer(server, QStringLiteral(STORESERVER_PATH), dir.filePath("store.db"));
-  ASSERT_GT(port, 0) << "storeserver did not start: " << server.readAllStandardError().toStdString();
+  testsupport::StoreServerProcess server(QStringLiteral(STORESERVER_PATH));
+  ASSERT_TRUE(server.started());
   QTcpServer printer;
   ASSERT_TRUE(printer.listen(QHostAddress::LocalHost, 0));
   QByteArray printed;
@@ -233,27 +191,18 @@ TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
     });
   });
   CTesselConfig::ClearOverrides();
-  ASSERT_EQ(ApplyCommandLine({"adoptra", "--server", QStringLiteral("http://127.0.0.1:%1").arg(port), "--printer",
+  ASSERT_EQ(ApplyCommandLine({"adoptra", "--server", server.url(), "--printer",
                               QStringLiteral("tcp://127.0.0.1:%1").arg(printer.serverPort())},
                              "adoptra"),
             CommandLine::Run);
   platform::Profile::writeInt("Adoptra", "ItemBtn", 0);
   ModalDriver::setFallbackTimeout(30000);
-
-  ModalDriver::whenModal([&](QWidget* start) {
-    clickControl(start, CStartDlg::IDC_FEATURE);
-    start->close();
-  });
-  ModalDriver::whenModal([&](QWidget* logIn) {
-    typeInto(logIn, CLogInDlg::IDC_USER, "clerk");
-    typeInto(logIn, CLogInDlg::IDC_PASSWORD, "clerk1");
-    clickControl(logIn, platform::IDOK);
-  });
+  testsupport::queueFeatureLogIn("clerk", "clerk1");
   ModalDriver::whenModal([&](QWidget* modal) {
     auto* dlg = qobject_cast<CAdoptraDlg*>(modal);
     ASSERT_NE(dlg, nullptr) << "the feature button did not open the lookup";
     EXPECT_EQ(dlg->controlText(CAdoptraDlg::IDC_STORE), "Annex") << "locations are not listed trimmed and sorted";
-    typeInto(dlg, CAdoptraDlg::IDC_CODE, "S100200");
+    testsupport::typeInto(dlg, CAdoptraDlg::IDC_CODE, "S100200");
     clickControl(dlg, CAdoptraDlg::IDC_ENTER);
     EXPECT_EQ(dlg->listView(CAdoptraDlg::IDC_RESULTS)->topLevelItemCount(), 5);
     clickControl(dlg, CAdoptraDlg::IDC_PRINT);
@@ -270,8 +219,6 @@ TEST_F(AdoptraEndToEnd, LogInLookUpAStudentAndPrintToANetworkPrinter) {
       << printed.data();
   EXPECT_TRUE(printed.contains("\r\nProblem reports\r\nFALL 2026  SKU 10001\r\n  Wrong edition ordered\r\n"))
       << printed.data();
-  server.terminate();
-  EXPECT_TRUE(server.waitForFinished(30000));
   CTesselConfig::ClearOverrides();
 }
 

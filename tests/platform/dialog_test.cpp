@@ -1,11 +1,14 @@
 // Dialogs built from control tables: pixel geometry from dialog units, control
 // texts, sorted lists with item data, modal runs with their keys and the close
-// button, and window messages; the message box wrapper's real box.
+// button, and window messages; the message box wrapper's real box; the profile
+// store on an INI file in the test's own directory.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QStyleOptionButton>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
@@ -18,11 +21,11 @@
 
 #include "platform/dialog.h"
 #include "platform/message_box.h"
+#include "platform/profile.h"
 #include "tests/support/qt_fixture.h"
 
 using namespace platform;
 
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 using testsupport::ModalDriver;
 
 namespace {
@@ -90,27 +93,24 @@ class RecordingDialog : public Dialog {
 };
 
 using DialogTest = testsupport::QtFixture;
+using ProfileStore = testsupport::QtFixture;
 
 }  // namespace
 
 TEST_F(DialogTest, DialogUnitsFollowTheTemplateFontAndTheScale) {
   const double saved = uiScale();
   setUiScale(1.0);
-  for (const int pointSize : {8, 12}) {
-    // Base units worked out independently: DejaVu Sans stands for "MS Shell Dlg".
-    QFont font(QStringLiteral("DejaVu Sans"));
-    font.setPointSize(pointSize);
-    const QFontMetrics metrics(font);
-    const int cw = qRound(metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
-    const int ch = metrics.height();
-    Dialog dlg(sampleTemplate(true, false, pointSize));
-    // Multiples of 4 and 8 dialog units map to whole pixels, no rounding.
-    EXPECT_EQ(dlg.control(kEntry)->geometry(), QRect(13 * cw, ch, 25 * cw, 2 * ch)) << "point size " << pointSize;
-    EXPECT_EQ(dlg.size(), QSize(40 * cw, 21 * ch)) << "point size " << pointSize;
-    EXPECT_EQ(dlg.minimumSize(), dlg.maximumSize()) << "a template dialog has a fixed size";
-    // A combo box's template height is its dropped list, not its field.
-    EXPECT_LT(dlg.comboBox(kCombo)->height(), dlg.toPixels({0, 0, 0, 64}).height()) << "field as tall as its list";
-  }
+  // Base units worked out independently: DejaVu Sans stands for "MS Shell Dlg".
+  const QFontMetrics metrics(QFont(QStringLiteral("DejaVu Sans"), 12));
+  const int cw = qRound(metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 52.0);
+  const int ch = metrics.height();
+  const Dialog twelve(sampleTemplate(true, false, 12));
+  // Multiples of 4 and 8 dialog units map to whole pixels, no rounding.
+  EXPECT_EQ(twelve.control(kEntry)->geometry(), QRect(13 * cw, ch, 25 * cw, 2 * ch));
+  EXPECT_EQ(twelve.size(), QSize(40 * cw, 21 * ch));
+  EXPECT_EQ(twelve.minimumSize(), twelve.maximumSize()) << "a template dialog has a fixed size";
+  // A combo box's template height is its dropped list, not its field.
+  EXPECT_LT(twelve.comboBox(kCombo)->height(), twelve.toPixels({0, 0, 0, 64}).height()) << "field as tall as its list";
 
   const Dialog single(sampleTemplate());
   setUiScale(2.0);
@@ -141,29 +141,22 @@ TEST_F(DialogTest, ControlTextTakesCrlfAndShowsMarkupAsPlainText) {
 TEST_F(DialogTest, SortedEntriesLandAtTheirPlaceAndKeepTheirData) {
   Dialog dlg(sampleTemplate());
   QListWidget* list = dlg.listBox(kList);
-  // A case-sensitive order would put "apple" after "Zebra".
-  const struct {
-    const char* text;
-    int row;
-  } adds[] = {{"pear", 0}, {"Zebra", 1}, {"apple", 0}, {"Banana", 1}, {"PEAR", 3}};  // equal: after the one there
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(addListEntry(list, adds[i].text, i), adds[i].row) << adds[i].text;
-  const QStringList order = {"apple", "Banana", "pear", "PEAR", "Zebra"};
-  const QList<qintptr> data = {2, 3, 0, 4, 1};
-  for (int row = 0; row < list->count(); ++row) {
-    EXPECT_EQ(list->item(row)->text(), order[row]) << "row " << row;
-    EXPECT_EQ(listEntryData(list, row), data[row]) << "item data does not follow its entry, row " << row;
-  }
-  EXPECT_TRUE(listEntryData(list, 5) == -1 && listEntryData(list, -1) == -1) << "a row that does not exist";
+  // A case-sensitive order would put "apple" after "Zebra"; an equal text goes after the one there.
+  const std::pair<const char*, int> adds[] = {{"pear", 0}, {"Zebra", 1}, {"apple", 0}, {"Banana", 1}, {"PEAR", 3}};
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(addListEntry(list, adds[i].first, i), adds[i].second) << adds[i].first;
+  QStringList rows;
+  for (int row = -1; row <= list->count(); ++row)
+    rows << (list->item(row) ? list->item(row)->text() : "-") + "=" + QString::number(listEntryData(list, row));
+  EXPECT_EQ(rows.join(' '), "-=-1 apple=2 Banana=3 pear=0 PEAR=4 Zebra=1 -=-1") << "item data must follow its entry";
 
   addListEntry(dlg.listBox(kPlainList), QStringLiteral("pear"), 7);
   EXPECT_EQ(addListEntry(dlg.listBox(kPlainList), QStringLiteral("apple"), 8), 1) << "an unsorted list must append";
-
   QComboBox* combo = dlg.comboBox(kCombo);
   EXPECT_EQ(addListEntry(combo, QStringLiteral("West"), 10), 0);
   EXPECT_EQ(addListEntry(combo, QStringLiteral("east"), 11), 0);
-  EXPECT_EQ(listEntryData(combo, 1), 10);
   const qintptr wide = qintptr(1) << 40;
   EXPECT_EQ(listEntryData(combo, addListEntry(combo, QStringLiteral("North"), wide)), wide) << "item data cut short";
+  EXPECT_EQ(listEntryData(combo, 2), 10);
 }
 
 TEST_F(DialogTest, RunModalInitialisesOnceEndsWithTheCodeAndDestroysOnce) {
@@ -288,4 +281,45 @@ TEST_F(DialogTest, WithoutAScriptARealBoxShowsAtTheDialogScaleAndAnswers) {
   }
   MessageBoxScript::begin();
   setUiScale(saved);
+}
+
+TEST_F(ProfileStore, ValuesRoundTripPerSectionAndMissingOrBadOnesGiveTheFallback) {
+  EXPECT_EQ(platform::Profile::readString("Sellin", "UserName", "nobody"), QStringLiteral("nobody"));
+  platform::Profile::writeString("Sellin", "UserName", "buyer, main store");
+  platform::Profile::writeString("Adoptra", "UserName", "clerk");
+  platform::Profile::writeInt("Sellin", "StoreNum", -12);
+  EXPECT_EQ(platform::Profile::readString("Sellin", "UserName", "nobody"), QStringLiteral("buyer, main store"));
+  EXPECT_EQ(platform::Profile::readString("Adoptra", "UserName"), QStringLiteral("clerk")) << "sections mixed up";
+  EXPECT_EQ(platform::Profile::readInt("Sellin", "StoreNum", 1), -12);
+  platform::Profile::remove("Sellin", "StoreNum");
+  EXPECT_EQ(platform::Profile::readInt("Sellin", "StoreNum", 1), 1) << "removed value still read";
+  for (const char* text : {"abc", "12abc", "", "1.5", "99999999999"}) {
+    platform::Profile::writeString("Tessel", "ReadTimeout", text);
+    EXPECT_EQ(platform::Profile::readInt("Tessel", "ReadTimeout", 15), 15) << "\"" << text << "\" read as a number";
+  }
+  platform::Profile::writeString("Tessel", "ReadTimeout", " 30 ");
+  EXPECT_EQ(platform::Profile::readInt("Tessel", "ReadTimeout", 15), 30);
+}
+
+// The file may hold a kept password: only its owner reads it, also when it
+// was there before with wider rights.
+TEST_F(ProfileStore, TheIniFileIsWrittenAtOnceForItsOwnerOnlyAndHandEditsAreRead) {
+  QFile file(QDir(profileDirectory()).filePath("OST_PDA/OST.ini"));
+  EXPECT_EQ(platform::Profile::fileName(), file.fileName());
+  platform::Profile::writeString("Stipendo", "Password", "clerk1");
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "nothing on disk after a write";
+  EXPECT_TRUE(file.readAll().contains("[Stipendo]\nPassword=clerk1"));
+  file.close();
+  const auto ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  EXPECT_EQ(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), ownerOnly);
+
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write("[Tessel]\nServer=http://127.0.0.1:8080\nConnectTimeout=7\nPrinter=tcp://a,b\n");
+  file.close();
+  file.setPermissions(ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+  EXPECT_EQ(platform::Profile::readString("Tessel", "Server"), QStringLiteral("http://127.0.0.1:8080"));
+  EXPECT_EQ(platform::Profile::readInt("Tessel", "ConnectTimeout", 5), 7);
+  EXPECT_EQ(platform::Profile::readString("Tessel", "Printer"), QStringLiteral("tcp://a,b")) << "a comma split the value";
+  platform::Profile::writeInt("Stipendo", "KeepPassword", 1);
+  EXPECT_EQ(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), ownerOnly);
 }

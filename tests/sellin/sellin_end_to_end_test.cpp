@@ -6,8 +6,6 @@
 
 #include <QFile>
 #include <QListWidget>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 
 #include "platform/message_box.h"
@@ -16,10 +14,7 @@
 #include "sellin/select_session_dlg.h"
 #include "sellin/sellin_app.h"
 #include "sellin/ticket_dlg.h"
-#include "shell/start_dlg.h"
-#include "tessel/login_dlg.h"
-#include "tessel/tessel_config.h"
-#include "tests/support/qt_fixture.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/store_server_process.h"
 
 namespace {
@@ -49,31 +44,18 @@ std::vector<std::string> storedLines(const QString& database, const QString& rec
 using SellinEndToEnd = testsupport::QtFixture;
 
 TEST_F(SellinEndToEnd, LogInBuyTwoBooksPrintTheReceiptAndEndTheTicket) {
-  QTemporaryDir dir;
-  const QString database = dir.filePath("store.db");
-  const QString printerFile = dir.filePath("printer.txt");
-  QProcess server;
-  const int port = testsupport::StartStoreServer(server, QStringLiteral(STORESERVER_PATH), database);
-  ASSERT_GT(port, 0) << "storeserver did not start: " << server.readAllStandardError().toStdString();
+  testsupport::StoreServerProcess server(QStringLiteral(STORESERVER_PATH));
+  ASSERT_TRUE(server.started());
+  const QString printerFile = server.scratch("printer.txt");
   CTesselConfig::ClearOverrides();
-  ASSERT_EQ(
-      ApplyCommandLine(
-          {"sellin", "--server", QStringLiteral("http://127.0.0.1:%1").arg(port), "--printer", printerFile}, "sellin"),
-      CommandLine::Run);
+  ASSERT_EQ(ApplyCommandLine({"sellin", "--server", server.url(), "--printer", printerFile}, "sellin"),
+            CommandLine::Run);
   platform::Profile::writeString("Sellin", "BuyerUser", "buyer");
   platform::Profile::writeString("Sellin", "BuyerPass", "buyer1");
   ModalDriver::setFallbackTimeout(30000);
 
   QString receipt;
-  ModalDriver::whenModal([&](QWidget* start) {
-    clickControl(start, CStartDlg::IDC_FEATURE);
-    start->close();
-  });
-  ModalDriver::whenModal([&](QWidget* logIn) {
-    typeInto(logIn, CLogInDlg::IDC_USER, "buyer");
-    typeInto(logIn, CLogInDlg::IDC_PASSWORD, "buyer1");
-    clickControl(logIn, platform::IDOK);
-  });
+  testsupport::queueFeatureLogIn("buyer", "buyer1");
   ModalDriver::whenModal([&](QWidget* sessions) {
     testsupport::findControl<QListWidget>(sessions, CSelectSessionDlg::IDC_SESSIONS)->setCurrentRow(1);
     pressKey(sessions, Qt::Key_Return);
@@ -102,11 +84,10 @@ TEST_F(SellinEndToEnd, LogInBuyTwoBooksPrintTheReceiptAndEndTheTicket) {
   });
   CSellinApp app;
   EXPECT_FALSE(app.InitInstance());
-  server.terminate();
-  EXPECT_TRUE(server.waitForFinished(30000));
+  server.stop();
   CTesselConfig::ClearOverrides();
 
-  EXPECT_EQ(storedLines(database, receipt), (std::vector<std::string>{"1 B0000000 1 1250 0", "2 B0000001 2 1500 0"}));
+  EXPECT_EQ(storedLines(server.database(), receipt), (std::vector<std::string>{"1 B0000000 1 1250 0", "2 B0000001 2 1500 0"}));
   QFile printed(printerFile);
   ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
   const QByteArray text = printed.readAll();

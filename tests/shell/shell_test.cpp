@@ -1,9 +1,10 @@
 // The programs' start dialogs against the demo store server in this process:
-// the lookup programs' log-in, status line, feature button and kept password;
-// Sellin's connect loop with the buyer's session query and session choice.
-#include <QCheckBox>
+// the lookup programs' log-in, status line, feature button and kept password,
+// and what a message needs before it is sent; Sellin's connect loop with the
+// buyer's session query and session choice.
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
 
@@ -15,16 +16,15 @@
 #include "shell/start_dlg.h"
 #include "stipendo/stipendo_app.h"
 #include "tessel/global_functions.h"
-#include "tessel/login_dlg.h"
 #include "tessel/socket_message.h"
 #include "tessel/tessel_config.h"
-#include "tests/support/demo_server.h"
-#include "tests/support/qt_fixture.h"
+#include "tests/support/app_fixture.h"
 #include "wire/exchange.h"
 
 namespace {
 
 using platform::MessageBoxScript;
+using testsupport::logIn;
 using testsupport::ModalDriver;
 
 class ShellTest : public testsupport::QtFixture {
@@ -53,16 +53,6 @@ class ShellTest : public testsupport::QtFixture {
   testsupport::DemoServer server_;
 };
 
-// Fills the log-in dialog and presses OK.
-void logIn(QWidget* dialog, const QString& user, const QString& password, bool keep = false) {
-  testsupport::replaceText(dialog, CLogInDlg::IDC_USER, user);
-  testsupport::replaceText(dialog, CLogInDlg::IDC_PASSWORD, password);
-  auto* keepBox = testsupport::findControl<QCheckBox>(dialog, CLogInDlg::IDC_REMEMBER);
-  ASSERT_NE(keepBox, nullptr) << "no keep-password box: is this the log-in dialog?";
-  keepBox->setChecked(keep);
-  testsupport::clickControl(dialog, platform::IDOK);
-}
-
 void cancel(QWidget* dialog) { testsupport::clickControl(dialog, platform::IDCANCEL); }
 
 QString statusOf(QWidget* startDialog) {
@@ -78,23 +68,20 @@ bool statusShownWhole(const CStartDlg& dlg) {
   return needed.height() <= status->height() && needed.width() <= status->width();
 }
 
-class LookupStartTest : public ShellTest {
- protected:
-  // Runs Stipendo's start dialog: act runs on it, then it is closed. The
-  // actions for the dialogs that act opens follow in order.
-  static void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
-    CStipendoApp app;
-    ModalDriver::whenModal([&](QWidget* modal) {
-      if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
-      modal->close();
-    });
-    for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
-    EXPECT_FALSE(app.InitInstance());
-  }
-};
+// Runs Stipendo's start dialog: act runs on it, then it is closed. The actions
+// for the dialogs that act opens follow in order.
+void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
+  CStipendoApp app;
+  ModalDriver::whenModal([&](QWidget* modal) {
+    if (auto* dlg = qobject_cast<CStartDlg*>(modal)) act(*dlg);
+    modal->close();
+  });
+  for (ModalDriver::Action& action : then) ModalDriver::whenModal(std::move(action));
+  EXPECT_FALSE(app.InitInstance());
+}
 
 // A failed log-in shows the server's sentence in the status line, no box.
-TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
+TEST_F(ShellTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
   const double saved = platform::uiScale();
   for (const double scale : {1.0, 2.0}) {
     platform::setUiScale(scale);
@@ -132,7 +119,7 @@ TEST_F(LookupStartTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
   platform::setUiScale(saved);
 }
 
-TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
+TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   bool lookupOpened = false;
   runStipendo(
       [](CStartDlg& dlg) {
@@ -156,7 +143,8 @@ TEST_F(LookupStartTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnec
 }
 
 // Each log-in decides anew; the program forgets only its own unkept password.
-TEST_F(LookupStartTest, APasswordOutlivesTheProgramOnlyWhenKept) {
+// The next log-in offers the last user, and the password only when kept.
+TEST_F(ShellTest, APasswordOutlivesTheProgramOnlyWhenKept) {
   for (int app : {wire::kAppSellin, wire::kAppAdoptra}) {
     const QString section = CGlobalFunctions::GetAppName(app);
     platform::Profile::writeString(section, QStringLiteral("UserName"), QStringLiteral("clerk"));
@@ -166,12 +154,51 @@ TEST_F(LookupStartTest, APasswordOutlivesTheProgramOnlyWhenKept) {
     runStipendo([](CStartDlg& dlg) { testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE); },
                 {[keep](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1", keep); }});
     EXPECT_EQ(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo), keep);
+    QString offered;
+    ModalDriver::whenModal([&](QWidget* dlg) {
+      for (int id : {CLogInDlg::IDC_USER, CLogInDlg::IDC_PASSWORD})
+        offered += testsupport::findControl<QLineEdit>(dlg, id)->text() + "|";
+      cancel(dlg);
+    });
+    EXPECT_FALSE(CGlobalFunctions::DoOnLogIn(wire::kAppStipendo));
+    EXPECT_EQ(offered, keep ? "clerk|clerk1|" : "clerk||");
+    EXPECT_EQ(CGlobalFunctions::IsPasswordSet(wire::kAppStipendo), keep) << "a cancelled log-in changed the password";
   }
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppSellin));
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppAdoptra));
 }
 
-TEST_F(LookupStartTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
+// Nothing is sent without a log-in, a refused empty field or a server address.
+TEST_F(ShellTest, FillSocketMsgNeedsALogInThatRefusedEmptyFieldsAndAServer) {
+  CSocketMessage msg(wire::kAppStipendo);
+  EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr)) << "no log-in yet";
+  MessageBoxScript::arm(platform::IDOK);
+  ModalDriver::whenModal([](QWidget* dlg) {
+    testsupport::typeInto(dlg, CLogInDlg::IDC_USER, QStringLiteral("clerk"));
+    testsupport::clickControl(dlg, platform::IDOK);  // no password: an information box, still open
+    EXPECT_TRUE(dlg->isVisible());
+    testsupport::typeInto(dlg, CLogInDlg::IDC_PASSWORD, QStringLiteral("clerk1"));
+    testsupport::clickControl(dlg, platform::IDOK);
+  });
+  ASSERT_TRUE(CGlobalFunctions::DoOnLogIn(wire::kAppStipendo));
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
+  EXPECT_TRUE(platform::Profile::readString(QStringLiteral("Stipendo"), QStringLiteral("Password")).isEmpty())
+      << "an unkept password was written to the profile";
+  EXPECT_TRUE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr));
+  EXPECT_TRUE(msg.HasCredentials());
+  EXPECT_EQ(msg.GetServer(), server_.url());
+
+  CTesselConfig::ClearOverrides();
+  platform::Profile::writeString(CTesselConfig::SectionName(), QStringLiteral("Server"), QString());
+  MessageBoxScript::arm(platform::IDOK);
+  EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr));
+  ASSERT_EQ(MessageBoxScript::shown().size(), 2u);
+  EXPECT_NE(MessageBoxScript::shown()[1].text.indexOf(QStringLiteral("--server")), -1)
+      << MessageBoxScript::shown()[1].text.toStdString();
+}
+
+TEST_F(ShellTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
   keepPassword(wire::kAppAdoptra, QStringLiteral("clerk"), QStringLiteral("clerk1"));
   CAdoptraApp app;
   QStringList firstNames;

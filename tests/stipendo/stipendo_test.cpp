@@ -14,28 +14,21 @@
 #include "shell/shell_app.h"
 #include "stipendo/stipendo_app.h"
 #include "stipendo/stipendo_dlg.h"
-#include "tessel/tessel_config.h"
-#include "tests/support/demo_server.h"
-#include "tests/support/qt_fixture.h"
+#include "tests/support/app_fixture.h"
 
 namespace {
 
 using platform::MessageBoxScript;
 using testsupport::clickControl;
-using testsupport::ModalDriver;
 using testsupport::replaceText;
 
 QTreeWidget* resultList(const QWidget* dialog) {
-  return dialog->findChild<QTreeWidget*>(platform::Dialog::objectNameFor(CStipendoDlg::IDC_LIST));
+  return testsupport::findControl<QTreeWidget>(dialog, CStipendoDlg::IDC_LIST);
 }
 
 // The result list read back as "label|value" lines.
 std::vector<std::string> shownLines(const QWidget* dialog) {
-  std::vector<std::string> lines;
-  if (const QTreeWidget* list = resultList(dialog))
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-      lines.push_back((list->topLevelItem(i)->text(0) + '|' + list->topLevelItem(i)->text(1)).toStdString());
-  return lines;
+  return testsupport::listRows(dialog, CStipendoDlg::IDC_LIST);
 }
 
 // The lines of the demo store's accounts, in the order the server sends them;
@@ -99,32 +92,9 @@ class PaintWatch : public QObject {
   const testsupport::DemoServer& server_;
 };
 
-class StipendoTest : public testsupport::QtFixture {
+class StipendoTest : public testsupport::AppFixture<CStipendoApp, CStipendoDlg> {
  protected:
-  void SetUp() override {
-    QtFixture::SetUp();
-    CTesselConfig::ClearOverrides();  // no scanner: scans come as posted messages
-    ASSERT_TRUE(m_server.started());
-    m_app = std::make_unique<CStipendoApp>();
-    m_app->m_socketMsg.SetServer(m_server.url());
-    m_app->m_socketMsg.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
-  }
-
-  void TearDown() override {
-    m_app.reset();
-    CTesselConfig::ClearOverrides();
-    QtFixture::TearDown();
-  }
-
-  // Runs the dialog modally; steps act on it once it shows, then its close box ends it.
-  void runDialog(const std::function<void(CStipendoDlg&)>& steps) {
-    ModalDriver::whenModal([&](QWidget* modal) {
-      if (auto* dlg = qobject_cast<CStipendoDlg*>(modal)) steps(*dlg);
-      modal->close();
-    });
-    CStipendoDlg dlg;
-    EXPECT_EQ(dlg.runModal(), platform::IDCANCEL) << "the close box did not end the lookup dialog";
-  }
+  StipendoTest() : AppFixture("clerk", "clerk1") {}
 
   static void typeAndEnter(CStipendoDlg& dlg, const QString& id) {
     replaceText(&dlg, CStipendoDlg::IDC_STUDENT_ID, id);
@@ -148,9 +118,6 @@ class StipendoTest : public testsupport::QtFixture {
   }
 
   int exchanges() const { return m_server.exchangeCount(); }
-
-  testsupport::DemoServer m_server;
-  std::unique_ptr<CStipendoApp> m_app;
 };
 
 TEST_F(StipendoTest, EnterLooksUpClearGoesBackAndTypingLeavesTheResult) {
@@ -178,29 +145,37 @@ TEST_F(StipendoTest, EnterLooksUpClearGoesBackAndTypingLeavesTheResult) {
 }
 
 // Upper- and lower-case S100200 are different students; blanks around a typed
-// ID are no part of it; an ID too long is refused without an exchange.
+// ID are no part of it; an ID too long is refused without an exchange. A
+// refusal or a stopped server leaves nothing listed and the ID in the edit.
 TEST_F(StipendoTest, EachTypedIdListsItsAccountsOrItsRefusal) {
+  const std::string unreachable = "Cannot reach the store server at 127.0.0.1:" + std::to_string(m_server.port()) + ".";
   runDialog([&](CStipendoDlg& dlg) {
     const struct {
       const char* typed;
       std::vector<std::string> lines;
-      const char* refusal;
+      std::string refusal;
       int exchanges;
+      bool stopServer = false;
     } cases[] = {
-        {"S100200", kUpperS100200, nullptr, 1},
-        {"  s100200 ", kLowerS100200, nullptr, 2},
-        {"S100300", kS100300, nullptr, 3},
+        {"S100200", kUpperS100200, "", 1},
+        {"S100100", {}, "Student S100100 has no aid accounts.", 2},
+        {"  s100200 ", kLowerS100200, "", 3},
         {"S999999", {}, "No student with ID S999999.", 4},
-        {"S1234567890123456789", {}, "No student with ID S1234567890123456789.", 5},
-        {"S12345678901234567890", {}, "A student ID has at most 20 characters.", 5},
+        {"S100300", kS100300, "", 5},
+        {"S1234567890123456789", {}, "No student with ID S1234567890123456789.", 6},
+        {"S12345678901234567890", {}, "A student ID has at most 20 characters.", 6},
+        {"S100200", kUpperS100200, "", 7},
+        {"S100300", {}, unreachable, 7, true},
     };
     std::size_t boxes = 0;
     for (const auto& c : cases) {
-      if (c.refusal) MessageBoxScript::arm(platform::IDOK);
+      if (c.stopServer) m_server.stop();
+      if (!c.refusal.empty()) MessageBoxScript::arm(platform::IDOK);
       typeAndEnter(dlg, c.typed);
-      if (c.refusal) expectLastBox(++boxes, c.refusal);
+      if (!c.refusal.empty()) expectLastBox(++boxes, c.refusal);
       expectState(dlg, c.lines, c.typed);
       EXPECT_EQ(exchanges(), c.exchanges) << c.typed;
+      EXPECT_EQ(text(dlg, CStipendoDlg::IDC_STUDENT_ID), c.typed) << "the typed ID is gone from the edit";
       EXPECT_TRUE(focusInId(dlg)) << c.typed << ": the focus is not in the ID edit";
     }
   });
@@ -218,24 +193,6 @@ TEST_F(StipendoTest, AScanIsPaintedClearBeforeItsLookupAndLooksUpAgainWhenTheSam
     expectState(dlg, kS100300, "after scanning S100300 over another result");
     ASSERT_NO_FATAL_FAILURE(scan(dlg, "S100300"));
     expectState(dlg, kS100300, "after scanning the shown ID again");
-  });
-}
-
-TEST_F(StipendoTest, ARefusalOrAStoppedServerLeavesNothingListed) {
-  runDialog([&](CStipendoDlg& dlg) {
-    typeAndEnter(dlg, "S100200");
-    MessageBoxScript::arm(platform::IDOK);
-    EXPECT_FALSE(dlg.LookUp("S100100")) << "LookUp of a student without accounts reported success";
-    expectLastBox(1, "Student S100100 has no aid accounts.");
-    EXPECT_TRUE(dlg.Records().IsEmpty() && !resultList(&dlg)->isVisible()) << "the earlier result outlived it";
-
-    typeAndEnter(dlg, "S100200");
-    m_server.stop();
-    MessageBoxScript::arm(platform::IDOK);
-    typeAndEnter(dlg, "S100300");
-    expectLastBox(2, "Cannot reach the store server at 127.0.0.1:" + std::to_string(m_server.port()) + ".");
-    expectState(dlg, {}, "after the failed exchange");
-    EXPECT_EQ(text(dlg, CStipendoDlg::IDC_STUDENT_ID), "S100300") << "the refused ID is gone from the edit";
   });
 }
 

@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <deque>
 
 #include "platform/dialog.h"
@@ -236,6 +237,18 @@ void pressKey(QWidget* dialog, Qt::Key key, Qt::KeyboardModifiers modifiers) {
   }
   QWidget* target = dialog->focusWidget();
   QTest::keyClick(target ? target : dialog, key, modifiers);
+}
+
+std::vector<std::string> listRows(const QWidget* dialog, int id, int columns, bool withData) {
+  std::vector<std::string> rows;
+  const auto* list = qobject_cast<const QTreeWidget*>(findControl(dialog, id));
+  for (int i = 0; list && i < list->topLevelItemCount(); ++i) {
+    QStringList texts;
+    for (int c = 0; c < columns; ++c) texts << list->topLevelItem(i)->text(c);
+    if (withData) texts << list->topLevelItem(i)->data(0, Qt::UserRole).toString();
+    rows.push_back(texts.join('|').toStdString());
+  }
+  return rows;
 }
 
 }  // namespace testsupport

@@ -31,6 +31,12 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <source_location>
+#include <string>
+#include <vector>
+
+// Readable values in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
+inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
 
 namespace testsupport {
 
@@ -69,5 +75,21 @@ void replaceText(QWidget* dialog, int id, const QString& text);
 // Presses and releases a key at the dialog's focus widget, from where an
 // unhandled key travels up to the dialog as a real one does.
 void pressKey(QWidget* dialog, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// Each row of the list view with that ID: its first columns, then with
+// withData its item data, joined by '|'. Empty when there is no such list.
+std::vector<std::string> listRows(const QWidget* dialog, int id, int columns = 2, bool withData = false);
+
+// Runs the dialog modally: steps act on it once it shows, then its close box
+// ends it. Gives what runModal gave.
+template <typename Dlg>
+int runClosing(Dlg& dlg, const std::function<void(Dlg&)>& steps) {
+  ModalDriver::whenModal([&](QWidget* modal) {
+    if (modal == &dlg) steps(dlg);
+    else ADD_FAILURE() << "another dialog came first";
+    modal->close();
+  });
+  return dlg.runModal();
+}
 
 }  // namespace testsupport

@@ -1,24 +1,48 @@
 #pragma once
-// The storeserver program as a child process on the demo store, for end-to-end tests.
+// The storeserver program as a child process on a demo store of its own, for
+// end-to-end tests.
 #include <QDeadlineTimer>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 namespace testsupport {
 
-// Starts the program on 127.0.0.1 and a free port with the demo store in
-// database; returns the port from its "listening on" line, 0 when it did not
-// start within 60 s.
-inline int StartStoreServer(QProcess& server, const QString& program, const QString& database) {
-  server.start(program, {"--port", "0", "--database", database, "--demo", "--address", "127.0.0.1"});
-  const QByteArray prefix = "storeserver listening on 127.0.0.1:";
-  QByteArray out;
-  const QDeadlineTimer deadline(60000);
-  while (!(out.contains(prefix) && out.indexOf('\n', out.indexOf(prefix)) > 0) && !deadline.hasExpired() &&
-         server.state() != QProcess::NotRunning) {
-    server.waitForReadyRead(500);
-    out += server.readAllStandardOutput();
+class StoreServerProcess {
+ public:
+  // Starts it on 127.0.0.1 and a free port, read from its "listening on" line;
+  // the test fails when it did not start within 60 s.
+  explicit StoreServerProcess(const QString& program) {
+    server_.start(program, {"--port", "0", "--database", database(), "--demo", "--address", "127.0.0.1"});
+    const QByteArray prefix = "storeserver listening on 127.0.0.1:";
+    QByteArray out;
+    const QDeadlineTimer deadline(60000);
+    while (!(out.contains(prefix) && out.indexOf('\n', out.indexOf(prefix)) > 0) && !deadline.hasExpired() &&
+           server_.state() != QProcess::NotRunning) {
+      server_.waitForReadyRead(500);
+      out += server_.readAllStandardOutput();
+    }
+    if (out.contains(prefix)) port_ = out.mid(out.indexOf(prefix) + prefix.size()).trimmed().toInt();
+    if (!port_) ADD_FAILURE() << "storeserver did not start: " << server_.readAllStandardError().toStdString();
   }
-  return out.contains(prefix) ? out.mid(out.indexOf(prefix) + prefix.size()).trimmed().toInt() : 0;
-}
+  ~StoreServerProcess() { stop(); }
+
+  bool started() const { return port_ > 0; }
+  QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(port_); }
+  QString database() const { return dir_.filePath(QStringLiteral("store.db")); }
+  // A file name in the server's scratch directory.
+  QString scratch(const QString& name) const { return dir_.filePath(name); }
+  // Ends the program as a service manager does; the test fails if it stays.
+  void stop() {
+    if (server_.state() == QProcess::NotRunning) return;
+    server_.terminate();
+    EXPECT_TRUE(server_.waitForFinished(30000)) << "storeserver did not end on SIGTERM";
+  }
+
+ private:
+  QTemporaryDir dir_;
+  QProcess server_;
+  int port_ = 0;
+};
 
 }  // namespace testsupport

@@ -15,10 +15,6 @@
 #include "tessel/tessel_config.h"
 #include "tests/support/qt_fixture.h"
 
-// Readable values in failure messages.
-inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
-inline void PrintTo(const QByteArray& bytes, std::ostream* out) { *out << '"' << bytes.toStdString() << '"'; }
-
 namespace transport_test {
 
 // Test double of a loopback peer: takes one connection on the listening socket

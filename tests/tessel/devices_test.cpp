@@ -1,23 +1,52 @@
-// The scanner through a real named pipe, as the demo and the storescan command use it.
+// Where the client finds its server and devices (profile, overrides,
+// defaults), and the devices: the scanner through a real named pipe, as the
+// demo and the storescan command use it; the receipt printer, to which text
+// goes out unchanged, in a file or on a network printer.
 #include <QCoreApplication>
-#include <QDialog>
 #include <QDeadlineTimer>
+#include <QDialog>
 #include <QFile>
+#include <QTcpServer>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <utility>
+#include <future>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "platform/dialog.h"
+#include "platform/profile.h"
+#include "tessel/printer.h"
 #include "tessel/scanner.h"
+#include "tessel/tessel_config.h"
 #include "transport_support.h"
 
 namespace {
+
+using TesselConfigTest = transport_test::TesselTest;
+
+TEST_F(TesselConfigTest, OverridesWinAreNotWrittenBackAndBadTimeoutsFallBack) {
+  setTessel("Server", "http://127.0.0.1:9000");
+  setTessel("Scanner", "/dev/ttyACM0");
+  CTesselConfig::ApplyArguments({"sellin", "--scale", "2", "--server", "127.0.0.1:7000",
+                                 "--printer=tcp://127.0.0.1:9100", "--unknown", "x", "--scanner"});
+  EXPECT_EQ(CTesselConfig::GetServer(), "127.0.0.1:7000") << "--server must win over the profile";
+  EXPECT_EQ(CTesselConfig::GetPrinter(), "tcp://127.0.0.1:9100") << "--printer=DEST must be read";
+  EXPECT_EQ(CTesselConfig::GetScanner(), "/dev/ttyACM0") << "an option without its value must be ignored";
+  EXPECT_EQ(platform::Profile::readString(CTesselConfig::SectionName(), "Server"), "http://127.0.0.1:9000")
+      << "override written back";
+
+  setTessel("ConnectTimeout", "2");
+  EXPECT_EQ(CTesselConfig::GetConnectTimeout(), 2) << "stored value not read";
+  for (const char* bad : {"0", "-3", "soon"}) {  // 0 s would mean no wait at all
+    setTessel("ReadTimeout", bad);
+    EXPECT_EQ(CTesselConfig::GetReadTimeout(), CTesselConfig::kDefaultReadTimeout) << "\"" << bad << "\" counted";
+  }
+}
 
 // A window that hands WM_SCANNER to its scanner and keeps every WM_SCAN_DATA.
 class ScanWindow : public platform::Dialog {
@@ -137,6 +166,64 @@ TEST_F(ScannerTest, InitRefusesWhatIsNotAScannerAndCloseReleasesThePipe) {
   // A named pipe opened for writing without blocking fails when nobody reads it.
   m_writer = ::open(m_pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
   EXPECT_TRUE(m_writer < 0 && errno == ENXIO) << "the pipe still has a reader after CloseScanner";
+}
+
+// Server-formatted receipt text: line ends and non-ASCII must pass untouched.
+const QString kReceipt = QString::fromUtf8("Receipt 000123\r\nÉtude — 2 × $12.50\n\tTotal  $25.00\n");
+
+using PrinterTest = transport_test::TesselTest;
+
+TEST_F(PrinterTest, AFileIsAppendedToWithTheTextUnchanged) {
+  const QString receipt = path("receipt.txt");
+  {
+    QFile earlier(receipt);
+    ASSERT_TRUE(earlier.open(QIODevice::WriteOnly)) << "cannot create " << receipt.toStdString();
+    earlier.write("earlier\n");
+  }
+  setTessel("Printer", receipt);
+  CPrinter printer;
+  ASSERT_TRUE(printer.Open()) << "Open refused " << receipt.toStdString();
+  ASSERT_TRUE(printer.Print(kReceipt) && printer.Print("second")) << "Print failed";
+  printer.Close();
+  QFile printed(receipt);
+  ASSERT_TRUE(printed.open(QIODevice::ReadOnly));
+  EXPECT_EQ(printed.readAll(), "earlier\n" + kReceipt.toUtf8() + "second") << "file not appended to unchanged";
+  EXPECT_FALSE(printer.Print("after close")) << "Print succeeded on a closed printer";
+}
+
+TEST_F(PrinterTest, NetworkPrintersReceiveExactlyTheBytes) {
+  QTcpServer listener;
+  ASSERT_TRUE(listener.listen(QHostAddress::LocalHost)) << "cannot listen on 127.0.0.1";
+  auto received = std::async(std::launch::async, [fd = int(listener.socketDescriptor())] {
+    return transport_test::readOneConnection(fd, [](const std::string&) { return false; });  // all until closed
+  });
+  setTessel("Printer", QStringLiteral("tcp://127.0.0.1:%1").arg(listener.serverPort()));
+  // Larger than the socket buffers, so it goes out in several writes while the receiver reads.
+  const QString big = kReceipt.repeated(20000);
+  {
+    CPrinter printer;
+    ASSERT_TRUE(printer.Open()) << "Open refused a listening port";
+    ASSERT_TRUE(printer.Print(big)) << "Print to the network printer failed";
+  }  // the destructor closes the connection
+  EXPECT_EQ(received.get().value_or("<not closed>"), big.toUtf8().toStdString()) << "bytes received differ";
+}
+
+TEST_F(PrinterTest, OpenFailsWhenThereIsNothingToPrintTo) {
+  CPrinter printer;
+  EXPECT_FALSE(printer.Open()) << "Open succeeded with no printer configured";
+  EXPECT_FALSE(printer.Print(kReceipt)) << "Print succeeded without Open";
+  QTcpServer closed;  // a port that refuses once the server is closed
+  ASSERT_TRUE(closed.listen(QHostAddress::LocalHost));
+  const QString refused = QStringLiteral("tcp://127.0.0.1:%1").arg(closed.serverPort());
+  closed.close();
+  const QString cases[] = {
+      path("no-such-dir/receipt.txt"), dir_.path(), "/dev/no-such-printer", refused, "tcp://127.0.0.1",  // no port
+  };
+  for (const QString& destination : cases) {
+    setTessel("Printer", destination);
+    EXPECT_FALSE(printer.Open() || printer.IsOpen()) << "Open succeeded for " << destination.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists("/dev/no-such-printer")) << "a missing device became a file";
 }
 
 }  // namespace

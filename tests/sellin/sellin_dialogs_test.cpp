@@ -1,0 +1,363 @@
+// Sellin's dialogs against the store server running in this process on the
+// demo store, logged in as the buyer: the item chooser, purchasers, item lookup
+// and stolen-book reports; the ticket in session 1002 (no student IDs, warning
+// 3, maximum 6), with another handheld of the same buyer working at the same
+// time. Boxes a step shows are armed with their answers and their texts
+// compared after the test.
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+
+#include "platform/message_box.h"
+#include "sellin/edit_item_dlg.h"
+#include "sellin/purchasers_dlg.h"
+#include "sellin/select_item_dlg.h"
+#include "sellin/sellin_app.h"
+#include "sellin/stolen_items_dlg.h"
+#include "sellin/ticket_dlg.h"
+#include "sellin/ticket_item.h"
+#include "tessel/query_strings.h"
+#include "tests/support/app_fixture.h"
+#include "wire/exchange.h"
+
+namespace {
+
+using testsupport::listRows;
+using testsupport::ModalDriver;
+
+class SellinTest : public testsupport::AppFixture<CSellinApp> {
+ protected:
+  SellinTest() : AppFixture("buyer", "buyer1") {}
+  void expectBox(const std::string& text, int answer = platform::IDOK) {
+    platform::MessageBoxScript::arm(answer);
+    m_boxes.push_back(text);
+  }
+  void checkBoxes() const {
+    std::vector<std::string> shown;
+    for (const auto& box : platform::MessageBoxScript::shown()) shown.push_back(box.text.toStdString());
+    EXPECT_EQ(shown, m_boxes);
+  }
+  std::string unreachable() const {
+    return CSocketMessage::CannotReachText(QStringLiteral("127.0.0.1:%1").arg(m_server.port())).toStdString();
+  }
+
+  std::vector<std::string> m_boxes;
+};
+
+std::string text(const QWidget* dialog, int id) {
+  return static_cast<const platform::Dialog*>(dialog)->controlText(id).toStdString();
+}
+bool shown(const QWidget* dialog, int id) { return testsupport::findControl(dialog, id)->isVisible(); }
+
+void clickRow(QWidget* dialog, int id, int row) {
+  auto* list = testsupport::findControl<QTreeWidget>(dialog, id);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(row)).center());
+}
+
+constexpr int kDetailList = 10001;  // the detail dialog's and the lookup dialog's list
+
+QString itemQuery(const char* code) { return CGlobalQueryStrings::GetSLItemDetail(1001, QString::fromUtf8(code), 1); }
+
+// The page label, the row count, the first row and which of Prev and Next show.
+std::string pageOf(QWidget* dlg) {
+  const auto rows = listRows(dlg, CSelectItemDlg::IDC_LIST);
+  return text(dlg, CSelectItemDlg::IDC_PAGE) + ": " + std::to_string(rows.size()) + " from " +
+         (rows.empty() ? "" : rows[0]) + (shown(dlg, CSelectItemDlg::IDC_PREV) ? " Prev" : "") +
+         (shown(dlg, CSelectItemDlg::IDC_NEXT) ? " Next" : "");
+}
+
+TEST_F(SellinTest, ChooserPagesThroughTheServerAndKeepsItsPageWhenNextFails) {
+  const std::string two = "Page 2 of 3: 10 from 9780001008144|200023 Prev Next";
+  CSelectItemDlg dlg(itemQuery("calculus"));
+  ModalDriver::whenModal([&](QWidget* modal) {
+    EXPECT_EQ(pageOf(modal), "Page 1 of 3: 10 from 9780001000001|200001 Next");
+    EXPECT_EQ(text(modal, CSelectItemDlg::IDC_BOOKKEY) + " " + text(modal, CSelectItemDlg::IDC_DESC), "K1000 Calculus");
+    testsupport::clickControl(modal, CSelectItemDlg::IDC_NEXT);
+    EXPECT_EQ(pageOf(modal), two);
+    testsupport::clickControl(modal, CSelectItemDlg::IDC_NEXT);
+    EXPECT_EQ(pageOf(modal), "Page 3 of 3: 5 from 9780001005921|200017 Prev");
+    testsupport::clickControl(modal, CSelectItemDlg::IDC_PREV);
+    EXPECT_EQ(pageOf(modal), two);
+    clickRow(modal, CSelectItemDlg::IDC_LIST, 3);
+    EXPECT_EQ(text(modal, CSelectItemDlg::IDC_EDITION), "8");  // Calculus: Early Transcendentals, 8th
+
+    m_server.stop();
+    expectBox(unreachable());
+    testsupport::clickControl(modal, CSelectItemDlg::IDC_NEXT);
+    EXPECT_EQ(pageOf(modal), two);
+    EXPECT_TRUE(dlg.GetPage() == 2 && dlg.GetDetails().GetSize() == 10);
+    clickRow(modal, CSelectItemDlg::IDC_LIST, 3);  // the rows still have their records
+    testsupport::pressKey(modal, Qt::Key_Return);
+  });
+  ASSERT_EQ(dlg.runModal(), platform::IDOK);
+  EXPECT_EQ(dlg.GetSelected().m_nSKU, 200010);
+  EXPECT_EQ(dlg.GetSelected().m_strItemID.toStdString(), "B0000009");
+  checkBoxes();
+  EXPECT_EQ(m_server.exchangeCount(), 4) << "pages 1, 2, 3 and 2 again";
+}
+
+TEST_F(SellinTest, ARefusedFirstRequestCancelsWithTheServersSentence) {
+  expectBox("The ISBN 9780001000002 has a wrong check digit: check the code or type it again.");
+  expectBox("Nobody buys this book in this buying session.");
+  expectBox("No stolen-book reports are filed for this book at this store.");
+  EXPECT_EQ(CSelectItemDlg(itemQuery("9780001000002")).runModal(), platform::IDCANCEL);
+  EXPECT_EQ(CPurchasersDlg(CGlobalQueryStrings::GetSLPurchase(1001, QStringLiteral("B0000011"), 1)).runModal(),
+            platform::IDCANCEL);
+  EXPECT_EQ(CStolenItemsDlg(200001, QStringLiteral("S100100"), 1).runModal(), platform::IDCANCEL);
+  checkBoxes();
+}
+
+TEST_F(SellinTest, PurchasersShowTheTermsOfTheSelectedRow) {
+  CPurchasersDlg dlg(CGlobalQueryStrings::GetSLPurchase(1001, QStringLiteral("B0000000"), 1));
+  const auto terms = [](QWidget* d) {
+    using D = CPurchasersDlg;
+    std::string all;
+    for (int id : {D::IDC_STATUS, D::IDC_BOUGHT, D::IDC_NEED, D::IDC_BUY_QTY, D::IDC_BUY_PRICE, D::IDC_RETAIL})
+      all += text(d, id) + "|";
+    return all;
+  };
+  ModalDriver::whenModal([&](QWidget* modal) {
+    EXPECT_EQ(listRows(modal, CPurchasersDlg::IDC_LIST),
+              (std::vector<std::string>{"Ostrand Company|", "Midwest Book Wholesale|"}));
+    EXPECT_EQ(terms(modal), "Adopted|0|*|*|12.50|25.00|");
+    clickRow(modal, CPurchasersDlg::IDC_LIST, 1);
+    EXPECT_EQ(terms(modal), "Wholesale|0|*|*|7.50|25.00|");
+    testsupport::pressKey(modal, Qt::Key_Return);
+  });
+  ASSERT_EQ(dlg.runModal(), platform::IDOK);
+  EXPECT_EQ(dlg.GetSelected().m_strPurchaser.toStdString(), "Midwest Book Wholesale");
+}
+
+TEST_F(SellinTest, StolenReportsListInReplyOrderAndOpenTheirDetail) {
+  CStolenItemsDlg dlg(200002, QStringLiteral("S100100"), 1);
+  ModalDriver::whenModal([&](QWidget* modal) {
+    EXPECT_EQ(listRows(modal, CStolenItemsDlg::IDC_LIST), std::vector<std::string>(3, "9780001000377|200002"));
+    EXPECT_EQ(text(modal, CStolenItemsDlg::IDC_COMMENT), "");
+    clickRow(modal, CStolenItemsDlg::IDC_LIST, 1);
+    EXPECT_EQ(text(modal, CStolenItemsDlg::IDC_DESC), "Calculus");
+    EXPECT_EQ(text(modal, CStolenItemsDlg::IDC_COMMENT), "Name written inside cover");
+    ModalDriver::whenModal([](QWidget* detail) {
+      EXPECT_EQ(listRows(detail, kDetailList),
+                (std::vector<std::string>{"Student ID:|S100200", "Student Name:|Ben Brooks",
+                                          "Stolen:|2026-02-11 Library, 2nd floor", "|Name written inside cover",
+                                          "SKU:|200002", "Book Key:|K1000", "|Calculus", "ISBN:|9780001000377",
+                                          "Edition:|8", "Copyright:|2011", "Binding:|Hardcover"}));
+      testsupport::clickControl(detail, platform::IDOK);
+    });
+    testsupport::clickControl(modal, CStolenItemsDlg::IDC_DETAIL);
+    modal->close();
+  });
+  EXPECT_EQ(dlg.runModal(), platform::IDCANCEL);
+
+  // One report: its detail at once, and closing it closes the list.
+  ModalDriver::whenModal([](QWidget* detail) {
+    EXPECT_EQ(listRows(detail, kDetailList).at(0), "Student ID:|s100200");
+    testsupport::clickControl(detail, platform::IDOK);
+  });
+  EXPECT_EQ(CStolenItemsDlg(200005, QString(), 1).runModal(), platform::IDOK);
+}
+
+// The item lookup: "501" anywhere in the inventory error is silence; a refused
+// product query is no product, not its sentence cut into records; a failed
+// exchange tells its own reason.
+TEST_F(SellinTest, ItemLookupShowsWhatTheStoreKnows) {
+  std::vector<std::string> noProduct, product;
+  for (auto* rows : {&noProduct, &product})
+    ModalDriver::whenModal([rows](QWidget* lookup) {
+      *rows = listRows(lookup, kDetailList);
+      testsupport::clickControl(lookup, platform::IDOK);
+    });
+  m_app->LookUpItem(QStringLiteral("200023"), 1);  // inventory, no product
+  m_app->LookUpItem(QStringLiteral("200001"), 1);
+  noProduct.resize(3);
+  EXPECT_EQ(noProduct, (std::vector<std::string>{"Product:|no product record", "Store:|1", "New On Hand:|5"}));
+  product.resize(8);
+  EXPECT_EQ(std::vector<std::string>(product.begin(), product.begin() + 3),
+            (std::vector<std::string>{"SKU:|200001", "ISBN:|9780001000001", "|Calculus"}));
+  EXPECT_EQ(product[7], "New Price:|$25.00");
+  m_app->LookUpItem(QStringLiteral("200008"), 1);  // product, no inventory record: "501 ..."
+  expectBox("The lookup needs the book's SKU number.");
+  m_app->LookUpItem(QStringLiteral("SKU"), 1);
+  EXPECT_EQ(m_server.exchangeCount(), 4);
+
+  m_server.stop();
+  expectBox(unreachable());
+  m_app->LookUpItem(QStringLiteral("200001"), 1);
+  checkBoxes();
+}
+
+constexpr const char* kCalculus9 = "9780001000001";  // B0000000: two purchasers, need "*", 12.50
+constexpr const char* kCalculus8 = "9780001000377";  // B0000001: one purchaser, 2 still needed, 16.00
+
+class TicketTest : public SellinTest {
+ protected:
+  void SetUp() override {
+    SellinTest::SetUp();
+    useServer(m_other);
+    std::tie(m_session.m_nSessionID, m_session.m_nTranWarningQty, m_session.m_nTranMaxQty) = std::tuple(1002, 3, 6);
+  }
+  // Runs the ticket dialog; the action works on it once it is open.
+  void runTicket(const std::function<void(CTicketDlg&)>& action) {
+    CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
+    testsupport::runClosing(dlg, action);
+  }
+  // One request of the other handheld; its reply text, or "refused: " and the sentence.
+  std::string other(int packetType, const QString& request) {
+    m_other.Reset();
+    m_other.AddQuery(packetType, request);
+    const bool ok = m_other.SendQuery() && !m_other.IsError(0);
+    return (ok ? "" : "refused: ") + m_other.GetResponse(0).toStdString();
+  }
+  std::string otherBuys(const QString& receipt, int line, int qty) {
+    return other(wire::kPacketNewItem,
+                 CGlobalUpdateStrings::GetSLItem(receipt, line, "Ostrand Company", 1002, "B0000001", qty, "16.00"));
+  }
+  CSocketMessage m_other{wire::kAppSellin};
+  CSLSessionInfo m_session;
+};
+
+void enterCode(CTicketDlg& dlg, const char* code) {
+  testsupport::typeInto(&dlg, CTicketDlg::IDC_XREF, code);
+  testsupport::clickControl(&dlg, CTicketDlg::IDC_ENTER);
+}
+
+void choosePurchaser() {
+  ModalDriver::whenModal([](QWidget* purchasers) { testsupport::pressKey(purchasers, Qt::Key_Return); });
+}
+
+// The edit dialog's answer: the quantity typed (minus after the digits), OK.
+void confirmQty(int qty) {
+  ModalDriver::whenModal([=](QWidget* edit) {
+    auto* box = testsupport::findControl<QLineEdit>(edit, CEditItemDlg::IDC_QTY);
+    QTest::keyClicks(box, QString::number(std::abs(qty)));
+    if (qty < 0) QTest::keyClick(box, Qt::Key_Minus);
+    testsupport::typeInto(edit, CEditItemDlg::IDC_PRICE, "");
+    testsupport::pressKey(edit, Qt::Key_Return);
+  });
+}
+
+// Every row "qty|price|ISBN", the total and the receipt.
+std::string screen(const CTicketDlg& dlg) {
+  std::string all = dlg.controlText(CTicketDlg::IDC_RECEIPT).toStdString() + " " +
+                    dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString();
+  for (const std::string& row : testsupport::listRows(&dlg, CTicketDlg::IDC_LIST, 3)) all += " " + row;
+  return all;
+}
+
+void selectRow(CTicketDlg& dlg, int row) {
+  dlg.listView(CTicketDlg::IDC_LIST)->setCurrentItem(dlg.listView(CTicketDlg::IDC_LIST)->topLevelItem(row));
+}
+
+TEST_F(TicketTest, TotalAndOtherQuantitiesCountEveryLine) {
+  CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
+  const auto line = [](const char* itemId, int number, int qty, const char* price) {
+    auto* item = new CTicketItem;
+    std::tie(item->m_strItemID, item->m_nLine, item->m_nQty, item->m_strPrice) = std::tuple(itemId, number, qty, price);
+    return item;
+  };
+  dlg.InsertItemRow(line("B0000001", 1, 2, "0012.50"));
+  dlg.InsertItemRow(line("B0000002", 2, 5, "n/a"));  // no price: counts 0
+  dlg.InsertItemRow(line("b0000001", 3, -1, "3.00"));
+  EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString(), "$ 22.00");
+  EXPECT_EQ(dlg.SumOtherQty(QStringLiteral("B0000001"), 0), 1) << "letter case counts the same book";
+  EXPECT_EQ(dlg.SumOtherQty(QStringLiteral("B0000001"), 1), -1) << "the edited line is left out";
+}
+
+TEST_F(TicketTest, LinesReachTheServerFirstAndANewLineNeverReusesANumber) {
+  runTicket([&](CTicketDlg& dlg) {
+    EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_SID).toStdString(), "SID:");
+    for (int qty : {1, -1, 1}) {
+      if (qty > 0) choosePurchaser();
+      if (qty < 0) confirmQty(qty);
+      enterCode(dlg, qty > 0 ? kCalculus9 : kCalculus8);
+    }
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() +
+                               " $ 9.00 1|12.50|9780001000001 -1|16.00|9780001000377 1|12.50|9780001000001");
+    selectRow(dlg, 1);
+    expectBox("Are you sure you want to delete this item?", platform::IDYES);
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+    EXPECT_EQ(dlg.GetSelectedItem()->m_nLine, 4) << "lines 1, 2, 3, then 2 deleted";
+    selectRow(dlg, 0);
+    confirmQty(2);
+    expectBox("Sellin quantity exceeds the transaction warning of 3.  Accept it anyway?", platform::IDYES);
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);
+    EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString(), "$ 50.00");
+  });
+  checkBoxes();
+}
+
+TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
+  const std::string noNeed = "This purchaser needs no more copies of this book; only a return can be entered.";
+  runTicket([&](CTicketDlg& dlg) {
+    confirmQty(1);
+    expectBox("Sellin quantity is within 1 of meeting the Buy quantity.");
+    enterCode(dlg, kCalculus8);
+    const std::string before = screen(dlg);
+    CReceiptInfo otherTicket;
+    otherTicket.SetFields(
+        QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1))));
+    const QString otherReceipt = otherTicket.m_strReceipt.trimmed();
+
+    // The other handheld takes the last needed copy while this buyer looks at the line.
+    ModalDriver::whenModal([&](QWidget* edit) {
+      EXPECT_EQ(otherBuys(otherReceipt, 1, 1), "");
+      testsupport::typeInto(edit, CEditItemDlg::IDC_PRICE, "");
+      testsupport::pressKey(edit, Qt::Key_Return);
+    });
+    expectBox("Sellin quantity is within 0 of meeting the Buy quantity.");
+    expectBox(noNeed);
+    enterCode(dlg, kCalculus8);
+    EXPECT_EQ(screen(dlg), before) << "add";
+
+    selectRow(dlg, 0);
+    confirmQty(2);
+    expectBox("Sellin quantity is within 0 of meeting the Buy quantity.");
+    expectBox("This purchaser needs only 1 more copy of this book.");
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);
+    EXPECT_EQ(screen(dlg), before) << "edit";
+
+    ASSERT_EQ(otherBuys(otherReceipt, 2, -3), "") << "the other handheld takes back all three bought";
+    expectBox("Are you sure you want to delete this item?", platform::IDYES);
+    expectBox("Copies of this line were already returned on another ticket, so it cannot be taken back.");
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
+    EXPECT_EQ(screen(dlg), before) << "delete";
+
+    m_app->m_socketMsg.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
+    expectBox("This ticket was opened by another user: start a new ticket.");
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_END);
+    EXPECT_EQ(screen(dlg), before) << "End";
+  });
+  checkBoxes();
+}
+
+TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreThem) {
+  m_session.m_nStudentIDRequired = 1;
+  CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
+  ModalDriver::whenModal([&](QWidget* prompt) {
+    ASSERT_EQ(prompt->windowTitle(), "Scan");
+    dlg.sendMessage(platform::WM_SCAN_DATA, QStringLiteral("S100100"));  // the scanner's window is the ticket
+  });
+  ModalDriver::whenModal([&](QWidget*) {
+    EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_SID).toStdString(), "SID:  S100100");
+    EXPECT_TRUE(dlg.controlText(CTicketDlg::IDC_XREF).isEmpty()) << "the student ID reached the Xref box";
+    ModalDriver::whenModal([&](QWidget* edit) {
+      const int exchanges = m_server.exchangeCount();
+      dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(kCalculus9));
+      EXPECT_EQ(m_server.exchangeCount(), exchanges) << "a scan started a second add inside the first";
+      EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_XREF).toStdString(), kCalculus8) << "the scan reached the Xref box";
+      testsupport::clickControl(edit, platform::IDCANCEL);
+    });
+    enterCode(dlg, kCalculus8);
+    choosePurchaser();
+    dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(kCalculus9));
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
+    dlg.close();
+  });
+  dlg.runModal();
+}
+
+}  // namespace
