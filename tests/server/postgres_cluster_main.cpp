@@ -3,16 +3,14 @@
 // Without PostgreSQL's server programs it starts nothing and says why; the
 // tests then skip their PostgreSQL cases with the same reason.
 #include <iostream>
+#include <stdexcept>
 
 #include "postgres_cluster.h"
 
 int main(int argc, char** argv) {
   const std::string command = argc == 3 ? argv[1] : "";
-  if (command != "start" && command != "stop") {
-    std::cerr << "usage: postgres_cluster start|stop DIR\n";
-    return 2;
-  }
   try {
+    if (command != "start" && command != "stop") throw std::invalid_argument("usage: postgres_cluster start|stop DIR");
     const std::string why = servertest::PostgresCluster::unavailable();
     if (command == "start" && why.empty()) {
       servertest::PostgresCluster::startKept(argv[2]);

@@ -14,22 +14,15 @@ namespace storage = storeserver::storage;
 
 // The storage layer alike on both backends. The start-up test below stays on
 // SQLite: what it checks is decided above the storage layer.
-class Storage : public ::testing::TestWithParam<Backend> {
- protected:
-  void SetUp() override {
-    if (const std::string why = backendMissing(GetParam()); !why.empty()) GTEST_SKIP() << why;
-    database_.emplace(GetParam(), dir_.path(), TestDatabase::Contents::Empty);
-  }
-  std::unique_ptr<storage::Connection> connect() const { return openDatabase(database_->name()); }
-
-  TempDir dir_;
-  std::optional<TestDatabase> database_;
-};
+using Storage = ::testing::TestWithParam<Backend>;
 
 INSTANTIATE_TEST_SUITE_P(Backends, Storage, kBothBackends, backendName);
 
 TEST_P(Storage, BadReadsAndFailedStatementsThrowAndAnUncommittedWriteIsRolledBack) {
-  auto db = connect();
+  if (const std::string why = backendMissing(GetParam()); !why.empty()) GTEST_SKIP() << why;
+  const TempDir dir;
+  const TestDatabase database(GetParam(), dir.path(), TestDatabase::Contents::Empty);
+  auto db = openDatabase(database.name());
   const auto rows = db->query("SELECT NULL, 'x', ?, '?', COUNT(*), SUM(?) FROM (SELECT 1) one",
                               {std::int64_t(-3), std::int64_t(1) << 40});
   ASSERT_EQ(rows.size(), 1u);
@@ -47,7 +40,7 @@ TEST_P(Storage, BadReadsAndFailedStatementsThrowAndAnUncommittedWriteIsRolledBac
   EXPECT_EQ(db->query("SELECT 1").size(), 1u) << "a failure left the connection unusable";
 
   storage::migrate(*db);
-  storage::migrate(*connect());  // a second server finds the schema current
+  storage::migrate(*openDatabase(database.name()));  // a second server finds the schema current
   EXPECT_EQ(storage::integerAt(db->query("SELECT version FROM schema_version").at(0), 0),
             storage::currentSchemaVersion());
   try {
@@ -61,6 +54,28 @@ TEST_P(Storage, BadReadsAndFailedStatementsThrowAndAnUncommittedWriteIsRolledBac
     EXPECT_NE(reason.find("unique"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(db->query("SELECT store_num FROM stores").empty()) << "the first insert was kept";
+}
+
+// PostgreSQL drops the whole transaction after a failed statement, where
+// SQLite drops only the statement: the commit must then not report success.
+// One backend only, named like the others' cases so that it runs on the test run's cluster.
+using PostgresStorage = ::testing::TestWithParam<Backend>;
+INSTANTIATE_TEST_SUITE_P(Backends, PostgresStorage, ::testing::Values(Backend::Postgres), backendName);
+
+TEST_P(PostgresStorage, ACommitAfterAFailedStatementIsRefused) {
+  if (const std::string why = backendMissing(Backend::Postgres); !why.empty()) GTEST_SKIP() << why;
+  const PostgresDatabase database;
+  auto db = openDatabase(database.uri());
+  storage::migrate(*db);
+  storage::Transaction broken(*db, storage::TxMode::Write);
+  db->execute("INSERT INTO stores (store_num, name) VALUES (2, 'Two')");
+  EXPECT_THROW(db->execute("INSERT INTO students (student_id, name) VALUES (?, 'Too long')",
+                           {std::string(21, '7')}),
+               storage::Error)
+      << "a student ID wider than its record";
+  EXPECT_THROW(broken.commit(), storage::Error);
+  EXPECT_TRUE(openDatabase(database.uri())->query("SELECT store_num FROM stores").empty())
+      << "half a failed write was kept";
 }
 
 TEST(StoreServerStart, ANewerDatabaseOrAPortInUseIsReportedAsASentence) {
