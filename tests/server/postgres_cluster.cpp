@@ -98,7 +98,11 @@ PostgresCluster::PostgresCluster() : port_(freePort()) {
 
 PostgresCluster::~PostgresCluster() {
   if (kept_) return;
-  stop();
+  try {
+    run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -m immediate stop >/dev/null 2>&1");
+  } catch (const std::exception&) {
+    // Already gone: nothing left to stop.
+  }
   std::error_code ignored;
   std::filesystem::remove_all(dir_, ignored);
 }
@@ -135,14 +139,6 @@ void PostgresCluster::start() {
   run((kBin / "pg_ctl").string() + " -D " + data + " -w -t 60 -l " + (dir_ / "server.log").string() +
       " -o '-p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + dir_.string() +
       " -c fsync=off -c max_connections=40' start >/dev/null");
-}
-
-void PostgresCluster::stop() const {
-  try {
-    run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -m immediate stop >/dev/null 2>&1");
-  } catch (const std::exception&) {
-    // Already gone: nothing left to stop.
-  }
 }
 
 std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
