@@ -5,11 +5,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "server/auth.h"
+#include "server/demo_data.h"
+#include "server/storage/migrations.h"
 #include "server/storage/postgres_storage.h"
 
 namespace servertest {
@@ -41,6 +45,42 @@ std::string fileText(const std::filesystem::path& path) {
   return text.str();
 }
 
+std::unique_ptr<storeserver::storage::Connection> connect(const std::string& uri) {
+  std::string error;
+  auto db = storeserver::storage::openPostgres(uri, error);
+  if (!db) throw std::runtime_error(error);
+  return db;
+}
+
+PostgresCluster& sharedCluster() {
+  static const std::unique_ptr<PostgresCluster> cluster = [] {
+    const char* kept = std::getenv("STORESERVER_TEST_POSTGRES_DIR");
+    auto attached = kept ? PostgresCluster::attachKept(kept) : nullptr;
+    return attached ? std::move(attached) : std::make_unique<PostgresCluster>();
+  }();
+  return *cluster;
+}
+
+// Seeding the demo store takes longer than copying it: it is seeded once per
+// cluster, by whichever test process comes first, and copied for each test.
+std::string demoStore(PostgresCluster& cluster) {
+  const std::string name = "demo_store";
+  auto admin = connect(cluster.uri("postgres"));
+  admin->query("SELECT pg_advisory_lock(1)");  // held until admin closes
+  if (admin->query("SELECT datname FROM pg_database WHERE datname = ?", {name}).empty()) {
+    const std::string half = name + "_unfinished";  // what a process that died building it left
+    cluster.dropDatabase(half);
+    {
+      auto db = connect(cluster.createDatabase(half));
+      storeserver::storage::migrate(*db);
+      if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
+      storeserver::seedDemoData(*db, storeserver::PasswordCost::minimum());
+    }
+    admin->execute("ALTER DATABASE " + half + " RENAME TO " + name);
+  }
+  return name;
+}
+
 }  // namespace
 
 std::string PostgresCluster::unavailable() {
@@ -53,6 +93,40 @@ PostgresCluster::PostgresCluster() : port_(freePort()) {
   std::string pattern = (std::filesystem::temp_directory_path() / "storeserver-pg-XXXXXX").string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a directory for PostgreSQL");
   dir_ = pattern;
+  start();
+}
+
+PostgresCluster::~PostgresCluster() {
+  if (kept_) return;
+  try {
+    run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -m immediate stop >/dev/null 2>&1");
+  } catch (const std::exception&) {
+    // Already gone: nothing left to stop.
+  }
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+void PostgresCluster::startKept(const std::filesystem::path& dir) {
+  stopKept(dir);
+  std::filesystem::create_directories(dir);
+  PostgresCluster cluster(dir, freePort(), true);
+  cluster.start();
+  std::ofstream(dir / "port") << cluster.port_;
+}
+
+void PostgresCluster::stopKept(const std::filesystem::path& dir) {
+  if (!std::filesystem::exists(dir / "data")) return;
+  const PostgresCluster ending(dir, 0, false);  // stopped and removed as it goes
+}
+
+std::unique_ptr<PostgresCluster> PostgresCluster::attachKept(const std::filesystem::path& dir) {
+  int port = 0;
+  if (!(std::ifstream(dir / "port") >> port)) return nullptr;
+  return std::unique_ptr<PostgresCluster>(new PostgresCluster(dir, port, true));
+}
+
+void PostgresCluster::start() {
   if (asRoot()) {
     const passwd* owner = ::getpwnam("postgres");
     if (!owner || ::chown(dir_.c_str(), owner->pw_uid, owner->pw_gid) != 0)
@@ -67,22 +141,15 @@ PostgresCluster::PostgresCluster() : port_(freePort()) {
       " -c fsync=off -c max_connections=40' start >/dev/null");
 }
 
-PostgresCluster::~PostgresCluster() {
-  try {
-    run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -m immediate stop >/dev/null 2>&1");
-  } catch (const std::exception&) {
-    // Already gone: nothing left to stop.
-  }
-  std::error_code ignored;
-  std::filesystem::remove_all(dir_, ignored);
+std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
+  connect(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
+  return uri(name);
 }
 
-std::string PostgresCluster::createDatabase(const std::string& name) {
-  std::string error;
-  auto admin = storeserver::storage::openPostgres(uri("postgres"), error);
-  if (!admin) throw std::runtime_error(error);
-  admin->execute("CREATE DATABASE " + name);
-  return uri(name);
+void PostgresCluster::dropDatabase(const std::string& name) {
+  auto admin = connect(uri("postgres"));
+  // A connection a failed test left open must not keep the database.
+  admin->execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
 }
 
 std::string PostgresCluster::uri(const std::string& database) const {
@@ -94,6 +161,22 @@ void PostgresCluster::run(const std::string& command) const {
   if (std::system(line.c_str()) != 0)
     throw std::runtime_error("PostgreSQL failed: " + command + "\n" + fileText(dir_ / "initdb.log") +
                              fileText(dir_ / "server.log"));
+}
+
+PostgresDatabase::PostgresDatabase(Contents contents) {
+  // Unique across the test processes sharing one cluster.
+  static std::atomic<int> made{0};
+  name_ = "store_" + std::to_string(::getpid()) + "_" + std::to_string(++made);
+  PostgresCluster& cluster = sharedCluster();
+  uri_ = cluster.createDatabase(name_, contents == Contents::DemoStore ? demoStore(cluster) : "template1");
+}
+
+PostgresDatabase::~PostgresDatabase() {
+  try {
+    sharedCluster().dropDatabase(name_);
+  } catch (const std::exception&) {
+    // The cluster is gone with its databases.
+  }
 }
 
 }  // namespace servertest

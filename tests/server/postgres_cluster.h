@@ -1,8 +1,10 @@
 #pragma once
-// A throwaway PostgreSQL cluster for one test: initdb into a temporary
-// directory, the server on 127.0.0.1 and a free port, stopped and removed at
-// the end. As root the cluster runs as the postgres user, as PostgreSQL asks.
+// Throwaway PostgreSQL clusters for tests: initdb into a directory, the server
+// on 127.0.0.1 and a free port (never the port of a cluster the machine runs
+// itself), its socket in that directory. As root the cluster runs as the
+// postgres user, as PostgreSQL asks.
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace servertest {
@@ -12,20 +14,53 @@ class PostgresCluster {
   // Empty when this machine has PostgreSQL's server programs, else why not.
   static std::string unavailable();
 
-  PostgresCluster();  // throws std::runtime_error with the server's log when it cannot start
+  // In a temporary directory, stopped and removed with this object. Throws
+  // std::runtime_error with the server's log when it cannot start.
+  PostgresCluster();
   ~PostgresCluster();
   PostgresCluster(const PostgresCluster&) = delete;
   PostgresCluster& operator=(const PostgresCluster&) = delete;
 
-  // Creates an empty database and gives its postgresql:// URI.
-  std::string createDatabase(const std::string& name);
+  // A cluster kept in dir for a whole test run, outliving this process; any
+  // earlier one there is stopped first. stopKept(dir) ends it.
+  static void startKept(const std::filesystem::path& dir);
+  static void stopKept(const std::filesystem::path& dir);
+  // The cluster kept in dir, left running when the object goes; nullptr when none was started there.
+  static std::unique_ptr<PostgresCluster> attachKept(const std::filesystem::path& dir);
+
+  // Creates a database, empty or a copy of another, and gives its postgresql:// URI.
+  std::string createDatabase(const std::string& name, const std::string& copyOf = "template1");
+  void dropDatabase(const std::string& name);
+  std::string uri(const std::string& database) const;
 
  private:
-  std::string uri(const std::string& database) const;
+  PostgresCluster(std::filesystem::path dir, int port, bool kept) : dir_(std::move(dir)), port_(port), kept_(kept) {}
+  void start();
   void run(const std::string& command) const;  // as the cluster's owner; throws when it fails
 
   std::filesystem::path dir_;
   int port_ = 0;
+  bool kept_ = false;
+};
+
+// A fresh database for one test, dropped at its end. It lives on the cluster
+// kept in $STORESERVER_TEST_POSTGRES_DIR when the test run started one there,
+// else on one cluster this process starts for all its tests.
+class PostgresDatabase {
+ public:
+  enum class Contents { Empty, DemoStore };
+  // The demo store as a server seeds it, with the tests' cheap password hashes.
+  // Throws std::runtime_error when no cluster can start.
+  explicit PostgresDatabase(Contents contents = Contents::Empty);
+  ~PostgresDatabase();
+  PostgresDatabase(const PostgresDatabase&) = delete;
+  PostgresDatabase& operator=(const PostgresDatabase&) = delete;
+
+  const std::string& uri() const { return uri_; }
+
+ private:
+  std::string name_;
+  std::string uri_;
 };
 
 }  // namespace servertest

@@ -1,6 +1,7 @@
 #pragma once
-// Starts the real server in-process on 127.0.0.1, port 0, with a demo SQLite
-// database in a fresh temporary directory, and talks to it over real HTTP.
+// Starts the real server in-process on 127.0.0.1, port 0, with a demo store in
+// a fresh database (an SQLite file in a fresh temporary directory, or a fresh
+// PostgreSQL database), and talks to it over real HTTP.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -11,10 +12,12 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "server/storage/sqlite_storage.h"
+#include "postgres_cluster.h"
+#include "server/storage/database.h"
 #include "server/store_server.h"
 #include "wire/exchange.h"
 #include "wire/framing.h"
@@ -64,9 +67,10 @@ inline std::vector<std::string> printLines(const std::string& text) {
   return lines;
 }
 
-inline std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::filesystem::path& path) {
+// An SQLite file or a postgresql:// URI.
+inline std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database) {
   std::string error;
-  auto db = storeserver::storage::openSqlite(path.string(), error);
+  auto db = storeserver::storage::openDatabase(database, error);
   if (!db) throw std::runtime_error(error);
   return db;
 }
@@ -88,15 +92,48 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+enum class Backend { Sqlite, Postgres };
+
+// Runs a suite on both backends: INSTANTIATE_TEST_SUITE_P(Backends, Suite, kBothBackends, backendName),
+// the cases then named Suite.Case/Sqlite and Suite.Case/Postgres.
+inline const auto kBothBackends = ::testing::Values(Backend::Sqlite, Backend::Postgres);
+inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
+  return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
+}
+
+// A fresh database for one test: an SQLite file in dir, or a PostgreSQL
+// database of its own, there a copy of the demo store when asked for it (a
+// server seeding the demo store finds it done). Check backendMissing() first.
+class TestDatabase {
+ public:
+  using Contents = PostgresDatabase::Contents;
+  TestDatabase(Backend backend, const std::filesystem::path& dir, Contents contents)
+      : postgres_(backend == Backend::Postgres ? std::make_unique<PostgresDatabase>(contents) : nullptr),
+        name_(postgres_ ? postgres_->uri() : (dir / "store.db").string()) {}
+  // What --database takes.
+  const std::string& name() const { return name_; }
+
+ private:
+  std::unique_ptr<PostgresDatabase> postgres_;
+  std::string name_;
+};
+
+// Empty when the backend can run on this machine, else why not.
+inline std::string backendMissing(Backend backend) {
+  return backend == Backend::Postgres ? PostgresCluster::unavailable() : "";
+}
+
 inline wire::Query query(std::string text, int packet = wire::kPacketQuery) { return {packet, std::move(text), -1}; }
 
 class ServerTest : public ::testing::Test {
  protected:
+  explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}
+
   // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers.
   storeserver::ServerOptions options() const {
     storeserver::ServerOptions o;
     o.port = 0;
-    o.databasePath = (dir_.path() / "store.db").string();
+    o.databasePath = database_->name();
     o.seedDemo = true;
     o.ioThreads = o.workerThreads = 2;
     o.passwordCost = storeserver::PasswordCost::minimum();
@@ -106,7 +143,11 @@ class ServerTest : public ::testing::Test {
     };
     return o;
   }
-  void SetUp() override { start(options()); }
+  void SetUp() override {
+    if (const std::string why = backendMissing(backend_); !why.empty()) GTEST_SKIP() << why;
+    database_.emplace(backend_, dir_.path(), TestDatabase::Contents::DemoStore);
+    start(options());
+  }
   // Stops any running server and starts one with these options.
   void start(const storeserver::ServerOptions& o) {
     server_.reset();
@@ -116,15 +157,19 @@ class ServerTest : public ::testing::Test {
     port_ = server_->port();
   }
 
-  Answer post(const std::string& path, const std::string& body, const char* type = "application/json") const {
-    return toAnswer(client().Post(path.c_str(), body, type));
+  // port 0: the test's server; another port for a second server, so that threads need not share port_.
+  Answer post(const std::string& path, const std::string& body, const char* type = "application/json",
+              int port = 0) const {
+    return toAnswer(client(port).Post(path.c_str(), body, type));
   }
   Answer get(const std::string& path) const { return toAnswer(client().Get(path.c_str())); }
   Answer loginAnswer(int app, const std::string& user, const std::string& password) const {
     return post(std::string(wire::kLoginPath), wire::toJson(wire::LoginRequest{app, user, password}));
   }
-  Answer exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries) const {
-    return post(std::string(wire::kExchangePath), wire::toJson(wire::ExchangeRequest{app, token, queries}));
+  Answer exchangeAnswer(int app, const std::string& token, const std::vector<wire::Query>& queries,
+                        int port = 0) const {
+    return post(std::string(wire::kExchangePath), wire::toJson(wire::ExchangeRequest{app, token, queries}),
+                "application/json", port);
   }
   // These record a failure (and give an empty result) unless the answer is 200.
   std::string login(int app, const std::string& user, const std::string& password) const {
@@ -135,8 +180,9 @@ class ServerTest : public ::testing::Test {
     ADD_FAILURE() << "log-in of " << user << " answered " << a.status << ": " << a.body;
     return {};
   }
-  std::vector<wire::Reply> exchange(int app, const std::string& token, const std::vector<wire::Query>& queries) const {
-    const Answer a = exchangeAnswer(app, token, queries);
+  std::vector<wire::Reply> exchange(int app, const std::string& token, const std::vector<wire::Query>& queries,
+                                    int port = 0) const {
+    const Answer a = exchangeAnswer(app, token, queries, port);
     std::string error;
     const auto reply = wire::parseExchangeReply(a.body, error);
     if (a.status == 200 && reply && reply->replies.size() == queries.size()) return reply->replies;
@@ -155,7 +201,7 @@ class ServerTest : public ::testing::Test {
 
   // A connection of our own to the server's database, as an administrator's.
   std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
-    return openDatabase(dir_.path() / "store.db");
+    return openDatabase(database_->name());
   }
   std::vector<std::string> logLines() const {
     std::lock_guard lock(log_->mutex);
@@ -166,13 +212,15 @@ class ServerTest : public ::testing::Test {
     return lines.empty() ? "" : lines.back();
   }
 
+  const Backend backend_;
   TempDir dir_;
+  std::optional<TestDatabase> database_;  // outlives the server
   std::unique_ptr<storeserver::StoreServer> server_;
   int port_ = 0;
 
  private:
-  httplib::Client client() const {
-    httplib::Client c("127.0.0.1", port_);
+  httplib::Client client(int port = 0) const {
+    httplib::Client c("127.0.0.1", port ? port : port_);
     c.set_tcp_nodelay(true);
     c.set_connection_timeout(5);
     c.set_read_timeout(10);
@@ -187,6 +235,12 @@ class ServerTest : public ::testing::Test {
     std::vector<std::string> lines;
   };
   std::shared_ptr<Log> log_ = std::make_shared<Log>();
+};
+
+// ServerTest on the backend a TEST_P names; instantiate with kBothBackends.
+class BackendServerTest : public ServerTest, public ::testing::WithParamInterface<Backend> {
+ protected:
+  BackendServerTest() : ServerTest(GetParam()) {}
 };
 
 // A plain TCP connection to 127.0.0.1, for what an HTTP client library will not send.

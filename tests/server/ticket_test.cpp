@@ -1,6 +1,6 @@
 // Sellin's ticket on the real server: opening, the line updates and what the
 // server refuses of them, exactly-once updates, two buyers racing for the last
-// copy, the audit trail and the printed receipt.
+// copy, the audit trail and the printed receipt; on SQLite and on PostgreSQL.
 #include <atomic>
 #include <thread>
 
@@ -27,10 +27,11 @@ struct LineArgs {
   std::string price = "12.50";
 };
 
-class Ticket : public ServerTest {
+class Ticket : public BackendServerTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     // Known terms: buys 3, bought 2, so one more copy is needed; listed at 15.00.
     sideConnection()->execute(
         "UPDATE book_purchasers SET no_limit = 0, buy_qty = 3, bought_qty = 2, buy_price_cents = 1250,"
@@ -39,8 +40,9 @@ class Ticket : public ServerTest {
     token_ = login(wire::kAppSellin, "buyer", "buyer1");
   }
 
-  wire::Reply send(const std::string& token, const std::string& text, int packet) const {
-    return askWith(wire::kAppSellin, token, query(text, packet));
+  wire::Reply send(const std::string& token, const std::string& text, int packet, int port = 0) const {
+    const auto replies = exchange(wire::kAppSellin, token, {query(text, packet)}, port);
+    return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
   }
   std::string open(const std::string& token, const std::string& student = "") const {
     const auto r = rows(send(token, wire::requests::ticket("buyer", student, 1), wire::kPacketQuery),
@@ -82,7 +84,9 @@ class Ticket : public ServerTest {
   std::string token_;
 };
 
-TEST_F(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
+INSTANTIATE_TEST_SUITE_P(Backends, Ticket, kBothBackends, backendName);
+
+TEST_P(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
   const std::string first = open(token_);
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(open(token_), first) << "a retried open piled up a receipt";
@@ -96,7 +100,7 @@ TEST_F(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
   EXPECT_NE(open(login(wire::kAppSellin, "manager", "manager1")), next) << "two users share a ticket";
 }
 
-TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
+TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   const std::string receipt = open(token_);
   ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1, .qty = -1, .price = "3.00"}).error);
   const std::string ended = open(login(wire::kAppSellin, "buyer", "buyer1"), "S-ENDED");
@@ -149,7 +153,7 @@ TEST_F(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   EXPECT_EQ(audit().size(), auditBefore) << "a refused update left an audit row";
 }
 
-TEST_F(Ticket, AnUpdateSentTwiceIsStoredOnce) {
+TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   const std::string receipt = open(token_);
   const std::string text = itemText(receipt, {});
   EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
@@ -167,7 +171,7 @@ TEST_F(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "1 delete", "0 end"}));
 }
 
-TEST_F(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
+TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
   sideConnection()->execute("UPDATE books SET title = ? WHERE item_id = ?",
                             {std::string("A Title Long Enough To Need Two Lines On A Receipt Printer"), std::string(kBook)});
   const std::string receipt = open(token_);
@@ -196,7 +200,7 @@ TEST_F(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
                                      "session=1002 item=B0000001 purchaser=Ostrand Company qty=3 price=14.00"});
 }
 
-TEST_F(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
+TEST_P(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
   const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
   const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
   wire::Reply replies[2];
@@ -213,6 +217,70 @@ TEST_F(Ticket, TwoBuyersRacingForTheLastCopySellItOnce) {
   const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
   EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
   EXPECT_EQ(stored().back(), "bought=3");
+}
+
+// Two servers on one PostgreSQL database, as a chain runs them, each with two
+// workers, handhelds on either.
+class TwoServers : public Ticket {
+ protected:
+  void SetUp() override {
+    Ticket::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    std::string error;
+    second_ = storeserver::StoreServer::start(options(), error);
+    ASSERT_TRUE(second_) << error;
+  }
+  void TearDown() override { second_.reset(); }
+
+  std::unique_ptr<storeserver::StoreServer> second_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, TwoServers, ::testing::Values(Backend::Postgres), backendName);
+
+TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
+  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
+  const int ports[2] = {port_, second_->port()};  // a token works on either
+
+  // The purchasers' table held locked until both updates wait inside the
+  // database, one on each server, then let go: they truly race.
+  auto holder = sideConnection();
+  storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
+  holder->execute("LOCK TABLE book_purchasers IN ACCESS EXCLUSIVE MODE");
+  wire::Reply replies[2];
+  std::atomic<int> answered{0};
+  std::thread buyers[2];
+  for (int i : {0, 1})
+    buyers[i] = std::thread([&, i] {
+      replies[i] = send(tokens[i], itemText(receipts[i], {}), wire::kPacketNewItem, ports[i]);
+      ++answered;
+    });
+  auto watcher = sideConnection();
+  const std::string waiting =
+      "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND database = (SELECT oid FROM pg_database"
+      " WHERE datname = current_database())";
+  while (answered == 0 && storeserver::storage::integerAt(watcher->query(waiting).at(0), 0) < 2)
+    std::this_thread::yield();
+  EXPECT_EQ(answered.load(), 0) << "an update was answered without reading the purchaser's need";
+  hold.commit();
+  for (std::thread& buyer : buyers) buyer.join();
+
+  EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
+  const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
+  EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
+  EXPECT_EQ(stored().size(), 2u);
+  EXPECT_EQ(stored().back(), "bought=3");
+}
+
+TEST_P(TwoServers, AnUpdateRepeatedOnTheOtherServerIsStoredOnce) {
+  const std::string update = itemText(open(token_), {});
+  const wire::Reply first = send(token_, update, wire::kPacketNewItem);
+  const wire::Reply repeat = send(token_, update, wire::kPacketNewItem, second_->port());
+  ASSERT_FALSE(first.error) << first.text;
+  EXPECT_EQ(repeat.error, first.error);
+  EXPECT_EQ(repeat.text, first.text);
+  EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
+  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add"}));
 }
 
 }  // namespace
