@@ -471,8 +471,8 @@ TEST_F(Crash, SqliteLosesAndDoublesNoLine) { runAgainst((scratch_ / "store.db").
 
 TEST_F(Crash, PostgresLosesAndDoublesNoLine) {
   if (const std::string why = PostgresCluster::unavailable(); !why.empty()) GTEST_SKIP() << why;
-  PostgresCluster cluster;
-  runAgainst(cluster.createDatabase("crash"), "PostgreSQL");
+  const PostgresDatabase database;
+  runAgainst(database.uri(), "PostgreSQL");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "server/command_line.h"
 #include "server/storage/migrations.h"
+#include "server/storage/postgres_storage.h"
 #include "server_fixture.h"
 
 namespace servertest {
@@ -76,6 +77,15 @@ TEST_P(PostgresStorage, ACommitAfterAFailedStatementIsRefused) {
   EXPECT_THROW(broken.commit(), storage::Error);
   EXPECT_TRUE(openDatabase(database.uri())->query("SELECT store_num FROM stores").empty())
       << "half a failed write was kept";
+}
+
+TEST(PostgresPlaceholders, AreNumberedOutsideQuotesOnly) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"SELECT 1", "SELECT 1"},
+      {"SELECT ? + ?", "SELECT $1 + $2"},
+      {"SELECT '?', ?, 'it''s ?', \"odd?\" FROM t WHERE a = ?", "SELECT '?', $1, 'it''s ?', \"odd?\" FROM t WHERE a = $2"},
+  };
+  for (const auto& [sql, expected] : cases) EXPECT_EQ(storage::numberedPlaceholders(sql), expected);
 }
 
 TEST(StoreServerStart, ANewerDatabaseOrAPortInUseIsReportedAsASentence) {
