@@ -11,6 +11,7 @@ namespace servertest {
 namespace {
 
 struct Update { std::string token, text; int packet = wire::kPacketNewItem; };
+struct Case { const char* what; std::vector<Update> group; std::vector<std::string> replies; std::string stored; };
 
 class GroupCommit : public ServerTest {
  protected:
@@ -32,9 +33,8 @@ class GroupCommit : public ServerTest {
   }
   Update line(int who, int number, const char* item, const char* price = "12.50") const {
     static int n = 0;
-    const std::string id = "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++n);
-    const auto text = wire::requests::ticketItem(id, receipts_[who], number, "Ostrand Company", 1002, item, 1, price);
-    return {tokens_[who], text};
+    return {tokens_[who], wire::requests::ticketItem("00000000-0000-4000-8000-" + std::to_string(100000000000 + ++n),
+                                                     receipts_[who], number, "Ostrand Company", 1002, item, 1, price)};
   }
   // Sends the updates at once, as one group of the writer; each reply "ok" or its sentence, sorted.
   std::vector<std::string> together(const std::vector<Update>& updates) {
@@ -69,12 +69,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
                       wire::kPacketDelete};
   const Update repeated = line(0, 3, "B0000000"), failing = line(1, 4, "B0000000", "11.11");
   const std::string failed(storeserver::kDatabaseFailed);
-  const struct {
-    const char* what;
-    std::vector<Update> group;
-    std::vector<std::string> replies;
-    std::string stored;
-  } cases[] = {
+  const Case cases[] = {
       {"a void refused half-way, and a new line", {voidIt, line(0, 1, "B0000000")},
        {"Copies of this line were already returned on another ticket, so it cannot be taken back.", "ok"}, "3 2 1"},
       {"two handhelds for the last copy", {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
@@ -82,7 +77,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
       {"a commit that fails", {repeated, failing}, {failed, failed}, "4 3 1"},
       {"the same update twice, retried", {repeated, repeated}, {"ok", "ok"}, "5 3 1"},
   };
-  for (const auto& c : cases) {
+  for (const Case& c : cases) {
     EXPECT_EQ(together(c.group), c.replies) << c.what;
     EXPECT_EQ(stored(), c.stored) << c.what;
   }
