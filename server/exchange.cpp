@@ -1,8 +1,10 @@
 // POST /v1/exchange: checks the session token, then answers each query in order
-// inside one read transaction; a query that writes gets a write transaction of
-// its own. A bad query gets an error reply; the others are still answered.
+// inside one read transaction; a query that writes goes to the server's writer
+// and is answered once committed. A bad query gets an error reply; the others
+// are still answered.
 #include "server/queries/query.h"
 #include "server/services.h"
+#include "server/writer.h"
 #include "wire/exchange.h"
 #include "wire/json_reader.h"
 #include "wire/requests.h"
@@ -30,10 +32,26 @@ std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const s
   return wire::Reply{false, storage::textAt(rows[0], 1), 0, -1};
 }
 
-// A check and the write it guards run in one transaction taken for writing
-// from its start, so no other handheld's write comes between them. Refusals
-// are not stored: a refused update changed nothing, and judging its repeat
-// afresh cannot apply it twice.
+// Runs on the writer's connection, inside a transaction taken for writing
+// from its start, so no other handheld's write comes between a check and the
+// write it guards. Refusals are not stored: a refused update changed nothing,
+// and judging its repeat afresh cannot apply it twice.
+WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection& db, const queries::QueryKind& kind,
+                         const nlohmann::json& arguments, const std::string& updateId) {
+  std::optional<storage::Transaction> noReadTransaction;
+  queries::QueryContext context{db, asked.user, asked.services, asked.nowMs, noReadTransaction, {}};
+  context.page = asked.page;
+  context.packet = asked.packet;
+  std::optional<wire::Reply> earlier;
+  if (!updateId.empty()) earlier = earlierAnswer(context, updateId);
+  if (earlier) return {*earlier, std::move(context.problems)};
+  wire::Reply reply = run(context, kind, arguments);
+  if (!reply.error && !updateId.empty())
+    db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at) VALUES (?, ?, ?, ?)",
+               {updateId, context.user.id, reply.text, context.nowMs});
+  return {std::move(reply), std::move(context.problems)};
+}
+
 wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKind& kind,
                           const nlohmann::json& arguments) {
   std::string updateId;
@@ -46,21 +64,11 @@ wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKi
   }
   if (context.readTx) context.readTx->commit();
   context.readTx.reset();
-  try {
-    storage::Transaction write(context.db, storage::TxMode::Write);
-    if (!updateId.empty())
-      if (auto earlier = earlierAnswer(context, updateId)) return *earlier;
-    wire::Reply reply = run(context, kind, arguments);
-    if (reply.error) return reply;
-    if (!updateId.empty())
-      context.db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at) VALUES (?, ?, ?, ?)",
-                         {updateId, context.user.id, reply.text, context.nowMs});
-    write.commit();
-    return reply;
-  } catch (const storage::Error& e) {
-    context.problems.push_back(std::string(kind.name) + ": " + e.what());
-    return queries::errorReply(std::string(kDatabaseFailed));
-  }
+  WriteOutcome outcome = context.services.writer.write(context.db, [&](storage::Connection& db) {
+    return applyUpdate(context, db, kind, arguments, updateId);
+  });
+  for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
+  return std::move(outcome.reply);
 }
 
 wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {

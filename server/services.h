@@ -12,11 +12,14 @@
 
 namespace storeserver {
 
+class Writer;
+
 struct ServiceContext {
   PasswordChecker passwords;
   std::chrono::milliseconds tokenLifetime;
   FailureLimit failures;
   Logger& log;
+  Writer& writer;  // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
 };
 

@@ -33,11 +33,12 @@ bool isJsonContentType(std::string_view contentType) {
 }  // namespace
 
 struct StoreServer::Impl {
-  Impl(const ServerOptions& o, std::vector<std::unique_ptr<storage::Connection>> connections)
+  Impl(const ServerOptions& o, std::unique_ptr<Writer> w, std::vector<std::unique_ptr<storage::Connection>> connections)
       : options(o),
         log(o.logSink),
+        writer(std::move(w)),
         context{PasswordChecker(o.passwordCost), o.tokenLifetime, FailureLimit{o.maxFailedLogins, o.failedLoginWindow},
-                log},
+                log, *writer},
         pool(std::move(connections)) {
     context.itemPageSize = o.itemPageSize;
   }
@@ -92,6 +93,7 @@ struct StoreServer::Impl {
 
   ServerOptions options;
   Logger log;
+  std::unique_ptr<Writer> writer;  // outlives the workers, which wait on it
   ServiceContext context;
   std::atomic<std::size_t> inFlight{0};
   WorkerPool pool;
@@ -101,9 +103,11 @@ struct StoreServer::Impl {
 StoreServer::StoreServer(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 StoreServer::~StoreServer() {
-  // Workers first: their answers go through the front, which must still run.
+  // Workers first: their answers go through the front, which must still run;
+  // then the writer, which has answered every update they handed it.
   impl_->front->stopAccepting();
   impl_->pool.stop();
+  impl_->writer->stop();
   impl_->front->stop();
 }
 
@@ -136,9 +140,12 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
       connections.push_back(std::move(connection));
     }
 
+    auto writer = openWriter(options.databasePath, connections[0]->dialect(), options.writeGroupProbe, error);
+    if (!writer) return nullptr;
+
     ServerOptions resolved = options;
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
-    auto impl = std::make_unique<Impl>(resolved, std::move(connections));
+    auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections));
     FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
                        resolved.maxBodyBytes, resolved.idleTimeout, resolved.tlsCertificate, resolved.tlsKey};
     Impl* raw = impl.get();

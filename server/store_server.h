@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "server/auth.h"
+#include "server/writer.h"
 
 namespace storeserver {
 
@@ -28,7 +29,9 @@ struct ServerOptions {
   bool seedDemo = false;  // seed the demo store when the database holds none
 
   unsigned ioThreads = 0;      // 0: one per core
-  unsigned workerThreads = 2;  // database workers, one connection each
+  // Database workers, one connection each. A worker waits while the writer
+  // commits its update, so they bound how many updates share one commit.
+  unsigned workerThreads = 8;
   std::size_t maxInFlight = 1024;  // requests queued or running on workers; more get 503
 
   std::chrono::milliseconds tokenLifetime = std::chrono::hours(12);
@@ -47,6 +50,9 @@ struct ServerOptions {
 
   // Receives each log line (without newline); null writes to standard error.
   std::function<void(std::string_view)> logSink;
+
+  // Tests only: gathers updates into one group of the SQLite writer.
+  std::shared_ptr<WriteGroupProbe> writeGroupProbe;
 };
 
 class StoreServer {

@@ -75,7 +75,10 @@ class SqliteConnection final : public Connection {
     const Rows mode = query("PRAGMA journal_mode=WAL", {});
     if (mode.empty() || textAt(mode[0], 0) != "wal") throw Error("the database cannot be put in WAL mode");
     run("PRAGMA foreign_keys=ON");
-    run("PRAGMA synchronous=NORMAL");
+    // A sale a handheld was told was saved must survive a power cut: in WAL
+    // mode only FULL syncs the log at each commit (NORMAL leaves the last
+    // commits to the next checkpoint). The group writer shares that sync.
+    run("PRAGMA synchronous=FULL");
   }
 
  private:

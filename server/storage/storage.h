@@ -52,9 +52,11 @@ class Transaction {
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 
+  // A failed commit can leave the transaction open (SQLite, at a deferred
+  // constraint); the destructor then still rolls it back.
   void commit() {
-    open_ = false;
     db_.commit();
+    open_ = false;
   }
 
  private:

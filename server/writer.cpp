@@ -1,0 +1,134 @@
+#include "server/writer.h"
+
+#include "server/services.h"
+#include "server/storage/database.h"
+
+namespace storeserver {
+
+namespace {
+
+constexpr std::string_view kStopping = "The store server is stopping; try again in a moment.";
+
+WriteOutcome failed(std::string_view sentence, std::string problem) {
+  return {{true, std::string(sentence), 0, -1}, {std::move(problem)}};
+}
+
+// Runs work, turning a failure into a sentence for the clerk: a writer
+// thread must outlive any one update.
+WriteOutcome attempt(storage::Connection& db, const WriteWork& work) {
+  try {
+    return work(db);
+  } catch (const storage::Error& e) {
+    return failed(kDatabaseFailed, std::string("update: ") + e.what());
+  } catch (const std::exception& e) {
+    return failed(kServerFailed, std::string("update: ") + e.what());
+  }
+}
+
+// PostgreSQL: the servers sharing the database serialise their writes there,
+// so each update is simply a transaction of its own.
+class OwnTransactionWriter final : public Writer {
+ public:
+  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override {
+    try {
+      storage::Transaction transaction(callerDb, storage::TxMode::Write);
+      WriteOutcome outcome = attempt(callerDb, work);
+      if (!outcome.reply.error) transaction.commit();
+      return outcome;
+    } catch (const storage::Error& e) {
+      return failed(kDatabaseFailed, std::string("update: ") + e.what());
+    }
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Writer> openWriter(const std::string& database, storage::Dialect dialect,
+                                   std::shared_ptr<WriteGroupProbe> probe, std::string& error) {
+  if (dialect != storage::Dialect::Sqlite) return std::make_unique<OwnTransactionWriter>();
+  auto db = storage::openDatabase(database, error);
+  if (!db) return nullptr;
+  return std::make_unique<GroupWriter>(std::move(db), std::move(probe));
+}
+
+GroupWriter::GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_ptr<WriteGroupProbe> probe)
+    : db_(std::move(db)), probe_(std::move(probe)), thread_([this] { run(); }) {}
+
+GroupWriter::~GroupWriter() { stop(); }
+
+WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work) { return submit(work).get(); }
+
+std::future<WriteOutcome> GroupWriter::submit(WriteWork work) {
+  Pending pending{std::move(work), {}};
+  std::future<WriteOutcome> outcome = pending.answer.get_future();
+  {
+    std::lock_guard lock(mutex_);
+    if (stopping_) {
+      pending.answer.set_value(failed(kStopping, "update refused: the server is stopping"));
+      return outcome;
+    }
+    queue_.push_back(std::move(pending));
+  }
+  wake_.notify_one();
+  return outcome;
+}
+
+void GroupWriter::stop() {
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void GroupWriter::run() {
+  for (std::vector<Pending> group; !(group = takeGroup()).empty();) commitGroup(group);
+}
+
+std::vector<GroupWriter::Pending> GroupWriter::takeGroup() {
+  std::unique_lock lock(mutex_);
+  wake_.wait(lock, [this] {
+    const std::size_t gather = probe_ && !stopping_ ? probe_->gather.load() : 0;
+    return (stopping_ && queue_.empty()) || queue_.size() >= std::max<std::size_t>(gather, 1);
+  });
+  std::vector<Pending> group;
+  while (!queue_.empty() && group.size() < kMaxGroup) {
+    group.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+  }
+  if (probe_) {
+    probe_->gather = 0;
+    probe_->lastGroupSize = group.size();
+  }
+  return group;
+}
+
+// Nobody hears of their update before the commit that keeps it; when that
+// commit fails, the whole group is undone and every one of them hears so.
+void GroupWriter::commitGroup(std::vector<Pending>& group) {
+  std::vector<WriteOutcome> outcomes;
+  try {
+    storage::Transaction transaction(*db_, storage::TxMode::Write);
+    for (Pending& pending : group) outcomes.push_back(applyInSavepoint(pending.work));
+    transaction.commit();
+  } catch (const storage::Error& e) {
+    for (Pending& pending : group)
+      pending.answer.set_value(failed(kDatabaseFailed, std::string("the group of updates failed: ") + e.what()));
+    return;
+  }
+  for (std::size_t i = 0; i < group.size(); ++i) group[i].answer.set_value(std::move(outcomes[i]));
+}
+
+// A refused or failed update is undone alone. Should the database have
+// dropped the whole transaction instead, rolling back to the savepoint throws
+// and the group fails as one.
+WriteOutcome GroupWriter::applyInSavepoint(const WriteWork& work) {
+  db_->execute("SAVEPOINT update_query");
+  WriteOutcome outcome = attempt(*db_, work);
+  if (outcome.reply.error) db_->execute("ROLLBACK TO update_query");
+  db_->execute("RELEASE update_query");
+  return outcome;
+}
+
+}  // namespace storeserver

@@ -1,0 +1,87 @@
+// Updates sharing one commit of the SQLite writer: each is kept or undone on
+// its own, and none is kept or answered as saved when their commit fails.
+#include <algorithm>
+#include <thread>
+
+#include "server/services.h"
+#include "server_fixture.h"
+#include "wire/requests.h"
+
+namespace servertest {
+namespace {
+
+struct Update { std::string token, text; int packet = wire::kPacketNewItem; };
+struct Case { const char* what; std::vector<Update> group; std::vector<std::string> replies; std::string stored; };
+
+class GroupCommit : public ServerTest {
+ protected:
+  void SetUp() override {
+    auto o = options();
+    o.writeGroupProbe = probe_;
+    start(o);
+    const auto side = sideConnection();
+    side->execute("UPDATE book_purchasers SET buy_qty = 3, bought_qty = 2 WHERE item_id = 'B0000001'");  // one more
+    // A constraint that fails only at the commit, after every update of the group ran.
+    side->execute("CREATE TABLE commit_fault (store_num INTEGER REFERENCES stores DEFERRABLE INITIALLY DEFERRED)");
+    side->execute("CREATE TRIGGER fail_at_commit AFTER INSERT ON ticket_lines WHEN NEW.price_cents = 1111"
+                  " BEGIN INSERT INTO commit_fault VALUES (-1); END");
+    for (const std::string user : {"buyer", "manager"}) {
+      tokens_.push_back(login(wire::kAppSellin, user, user + "1"));
+      const auto opened = askWith(wire::kAppSellin, tokens_.back(), query(wire::requests::ticket(user, "", 1)));
+      receipts_.push_back(rows(opened, wire::layouts::receipt(), {"receipt"}).at(0));
+    }
+  }
+  Update line(int who, int number, const char* item, const char* price = "12.50") const {
+    static int n = 0;
+    return {tokens_[who], wire::requests::ticketItem("00000000-0000-4000-8000-" + std::to_string(100000000000 + ++n),
+                                                     receipts_[who], number, "Ostrand Company", 1002, item, 1, price)};
+  }
+  // Sends the updates at once, as one group of the writer; each reply "ok" or its sentence, sorted.
+  std::vector<std::string> together(const std::vector<Update>& updates) {
+    probe_->gather = updates.size();
+    std::vector<std::string> replies(updates.size());
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < updates.size(); ++i)
+      threads.emplace_back([&, i, u = updates[i]] {
+        const wire::Reply r = askWith(wire::kAppSellin, u.token, query(u.text, u.packet));
+        replies[i] = r.error ? r.text : "ok";
+      });
+    threads.clear();
+    EXPECT_EQ(probe_->lastGroupSize, updates.size()) << "the updates did not share a commit";
+    std::sort(replies.begin(), replies.end());
+    return replies;
+  }
+  // The number of ticket lines, then Ostrand's bought quantity of B0000001 and B0000002.
+  std::string stored() const {
+    return storeserver::storage::textAt(sideConnection()->query(
+        "SELECT (SELECT count(*) FROM ticket_lines) || ' ' || group_concat(bought_qty, ' ') FROM book_purchasers"
+        " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")[0], 0);
+  }
+  std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
+  std::vector<std::string> tokens_, receipts_;
+};
+
+TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
+  // The manager's two copies, then all but one returned elsewhere: a void removes line 1, is refused at line 2.
+  ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
+  sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
+  const Update voidIt{tokens_[1], wire::requests::ticketTran("00000000-0000-4000-9000-000000000001", receipts_[1]),
+                      wire::kPacketDelete};
+  const Update repeated = line(0, 3, "B0000000"), failing = line(1, 4, "B0000000", "11.11");
+  const std::string failed(storeserver::kDatabaseFailed);
+  const Case cases[] = {
+      {"a void refused half-way, and a new line", {voidIt, line(0, 1, "B0000000")},
+       {"Copies of this line were already returned on another ticket, so it cannot be taken back.", "ok"}, "3 2 1"},
+      {"two handhelds for the last copy", {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
+       {"This purchaser needs no more copies of this book; only a return can be entered.", "ok"}, "4 3 1"},
+      {"a commit that fails", {repeated, failing}, {failed, failed}, "4 3 1"},
+      {"the same update twice, retried", {repeated, repeated}, {"ok", "ok"}, "5 3 1"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(together(c.group), c.replies) << c.what;
+    EXPECT_EQ(stored(), c.stored) << c.what;
+  }
+}
+
+}  // namespace
+}  // namespace servertest
