@@ -16,6 +16,7 @@ struct Case { const char* what; std::vector<Update> group; std::vector<std::stri
 class GroupCommit : public ServerTest {
  protected:
   void SetUp() override {
+    ServerTest::SetUp();
     auto o = options();
     o.writeGroupProbe = probe_;
     start(o);
