@@ -65,21 +65,6 @@ struct Options {
   std::string serverLog;
 };
 
-std::optional<std::vector<int>> parseList(const std::string& text) {
-  std::vector<int> values;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    const std::string item = text.substr(start, comma - start);
-    char* end = nullptr;
-    const long value = std::strtol(item.c_str(), &end, 10);
-    if (item.empty() || *end != '\0' || value < 1 || value > 4096) return std::nullopt;
-    values.push_back(int(value));
-    start = comma + 1;
-  }
-  return values;
-}
-
 std::optional<Options> parseArguments(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -101,7 +86,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     };
     std::optional<double> n;
     if (arg == "--handhelds") {
-      auto list = parseList(value);
+      auto list = loadstats::parseCounts(value);
       if (!list) {
         std::fprintf(stderr, "loadgen: --handhelds wants counts 1..4096 separated by commas\n");
         return std::nullopt;

@@ -2,9 +2,14 @@
 // adds a line to its ticket and then changes it, one exchange each, at 1, 8 and
 // 64 handhelds. Next to them, in the same run, the raw rate of the same
 // two-row write transactions (the line, and its purchaser's bought quantity)
-// on the same SQLite file and settings, one writer, without the server.
+// on the same database and settings, one writer, without the server.
 //
-//   ticket_bench [--seconds S] [--handhelds LIST]
+//   ticket_bench [--seconds S] [--handhelds LIST] [--server URL --database URI|FILE]
+//
+// Without --server the server runs in-process on a scratch SQLite demo store;
+// with it, an external server holding the demo store is measured, and
+// --database names that server's database (a postgresql:// URI or an SQLite
+// file) for the preparation and the raw row.
 #include <unistd.h>
 
 #include <QLoggingCategory>
@@ -16,14 +21,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <latch>
-#include <sstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "load_stats.h"
 #include "platform/profile.h"
-#include "server/storage/sqlite_storage.h"
+#include "server/storage/database.h"
 #include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
@@ -118,7 +124,7 @@ void runHandhelds(const QString& address, const std::vector<Book>& books, int ha
 // transaction, on a ticket of its own.
 void runRaw(const std::string& path, const std::vector<Book>& books, double seconds) {
   std::string error;
-  auto db = storeserver::storage::openSqlite(path, error);
+  auto db = storeserver::storage::openDatabase(path, error);
   if (!db) {
     std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
     return;
@@ -153,12 +159,30 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
   loadstats::printRow("raw two-row transactions", "-", tally, wall);
 }
 
-std::vector<int> countsOf(const std::string& list) {
-  std::vector<int> counts;
-  std::stringstream in(list);
-  for (std::string item; std::getline(in, item, ',');)
-    if (const int n = std::atoi(item.c_str()); n > 0) counts.push_back(n);
-  return counts;
+constexpr const char* kUsage =
+    "usage: ticket_bench [--seconds S] [--handhelds 1,8,64] [--server URL --database URI|FILE]\n";
+
+struct Options {
+  double seconds = 3;
+  std::vector<int> handhelds{1, 8, 64};
+  std::string server;    // empty: an in-process server on a scratch demo store
+  std::string database;  // the external server's database
+};
+
+std::optional<Options> parseArguments(int argc, char** argv) {
+  Options o;
+  if (argc % 2 == 0) return std::nullopt;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    std::optional<std::vector<int>> counts;
+    if (name == "--seconds") o.seconds = std::atof(value.c_str());
+    else if (name == "--handhelds" && (counts = loadstats::parseCounts(value))) o.handhelds = *counts;
+    else if (name == "--server") o.server = value;
+    else if (name == "--database") o.database = value;
+    else return std::nullopt;
+  }
+  if (o.seconds <= 0 || o.server.empty() != o.database.empty()) return std::nullopt;
+  return o;
 }
 
 }  // namespace
@@ -166,34 +190,34 @@ std::vector<int> countsOf(const std::string& list) {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   QLoggingCategory::setFilterRules(QStringLiteral("tessel.transport.info=false"));
-  double seconds = 3;
-  std::vector<int> counts{1, 8, 64};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i], value = argv[i + 1];
-    if (name == "--seconds") seconds = std::atof(value.c_str());
-    else if (name == "--handhelds") counts = countsOf(value);
-  }
-  if (argc % 2 == 0 || seconds <= 0 || counts.empty()) {
-    std::fprintf(stderr, "usage: ticket_bench [--seconds S] [--handhelds 1,8,64]\n");
+  const std::optional<Options> o = parseArguments(argc, argv);
+  if (!o) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const auto scratch = bench::makeScratch("ticket_bench");
   if (!scratch) return 1;
-  const storeserver::ServerOptions options = bench::demoServerOptions(*scratch / "store.db");
   std::string error;
-  auto server = storeserver::StoreServer::start(options, error);
-  auto side = server ? storeserver::storage::openSqlite(options.databasePath, error) : nullptr;
-  if (!side) {
-    std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
+  std::unique_ptr<storeserver::StoreServer> server;
+  std::string database = o->database;
+  QString address = QString::fromStdString(o->server);
+  if (o->server.empty()) {
+    const storeserver::ServerOptions options = bench::demoServerOptions(*scratch / "store.db");
+    server = storeserver::StoreServer::start(options, error);
+    database = options.databasePath;
+    if (server) address = QStringLiteral("127.0.0.1:%1").arg(server->port());
+  }
+  auto side = error.empty() ? storeserver::storage::openDatabase(database, error) : nullptr;
+  const std::vector<Book> books = side ? prepare(*side) : std::vector<Book>{};
+  if (books.empty()) {
+    std::fprintf(stderr, "ticket_bench: %s\n", error.empty() ? "the database holds no demo buying session" : error.c_str());
     return 1;
   }
-  const std::vector<Book> books = prepare(*side);
-  const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port());
   std::printf("| what                       | handhelds |  updates | per s    |  p50 ms |  p99 ms |   max ms | errors |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   int run = 0;
-  for (int handhelds : counts) runHandhelds(address, books, handhelds, seconds, ++run);
-  runRaw(options.databasePath, books, seconds);
+  for (int handhelds : o->handhelds) runHandhelds(address, books, handhelds, o->seconds, ++run);
+  runRaw(database, books, o->seconds);
   server.reset();
   std::filesystem::remove_all(*scratch);
   return 0;
