@@ -148,17 +148,7 @@ class ExchangeHandheld {
     m_msg.SetCredentials(QString::fromStdString(o.user), QString::fromStdString(o.password));
   }
 
-  bool prepare(std::string& error) {
-    QString text;
-    // Set-up is not measured: a log-in refused for a full queue is tried again, a bounded number of times.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (m_msg.LogIn(text)) return true;
-      if (text.toStdString() != kBusy) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    error = "log-in: " + text.toStdString();
-    return false;
-  }
+  bool prepare(std::string& error) { return bench::logIn(m_msg, error); }
 
   Outcome once() {
     const Student& student = m_students[m_next++ % m_students.size()];
