@@ -209,11 +209,11 @@ if [ ${#command[@]} -gt 0 ]; then
   exit
 fi
 cat <<TEXT
-The chain runs on $STORE_CHAIN_URL (nginx in front of ${addresses[*]}).
+The chain runs on $STORE_CHAIN_URL: nginx in front of the servers at ${addresses[*]}.
 Database: $database
 Logs: $dir/server*.log, $dir/nginx-error.log, $dir/pg/server.log
 Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1. Ctrl-C stops it all.
 TEXT
-wait -n "${pids[@]}"
+wait -n "${pids[@]}" || true
 echo "a process of the chain stopped on its own; stopping the rest" >&2
 exit 1
