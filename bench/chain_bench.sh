@@ -14,9 +14,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-# What the database's busy sessions wait for, sampled every 20 ms until killed:
-# a line "sample" per look, then one per session not idle.
-watch_waits() {
+# Writes the psql script that looks every 20 ms, until psql is killed, at what
+# the database's busy sessions wait for: a line "sample" per look, then one per
+# session not idle.
+write_wait_sampler() {
   cat >"$1" <<'SQL'
 SELECT 'sample' UNION ALL SELECT state || ' ' || COALESCE(wait_event_type || ':' || wait_event, 'running')
   FROM pg_stat_activity WHERE backend_type = 'client backend' AND pid <> pg_backend_pid() AND state <> 'idle'
@@ -31,7 +32,7 @@ measure_waits() {
   "$build/bench/ticket_bench" --server "$url" --database "$STORE_CHAIN_DATABASE" --handhelds 8 --seconds "$seconds" \
     >"$out.run" 2>&1 &
   local bench=$!
-  watch_waits "$out.sql"
+  write_wait_sampler "$out.sql"
   psql -At -f "$out.sql" "$STORE_CHAIN_DATABASE" >"$out.samples" 2>/dev/null &
   local sampler=$!
   until grep -q "updates through the server" "$out.run" || ! kill -0 "$bench" 2>/dev/null; do sleep 0.05; done
@@ -115,6 +116,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+bash scripts/setup-deps.sh chain
 build=${STORE_BUILD_DIR:-build-bench}
 [ -f "$build/build.ninja" ] ||
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTORE_BUILD_TESTS=OFF >/dev/null
