@@ -1,16 +1,20 @@
 #pragma once
 // What each benchmark run sets up first: a scratch folder that holds its
 // handhelds' profile (so the user's own settings play no part) and its
-// database, and the options of a demo store server there.
+// database, the options of a demo store server there, and the handhelds' log-in.
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include <QString>
 
 #include "platform/profile.h"
 #include "server/store_server.h"
+#include "tessel/socket_message.h"
+#include "tessel/tessel_config.h"
 
 namespace bench {
 
@@ -34,6 +38,23 @@ inline storeserver::ServerOptions demoServerOptions(const std::filesystem::path&
   options.passwordCost = storeserver::PasswordCost::minimum();
   options.logSink = [](std::string_view) {};
   return options;
+}
+
+// Logs a handheld in before timing. Many handhelds logging in at once queue for
+// the server's password hashing (some 150 ms each at an external server's
+// interactive cost), so a log-in the server is too busy for, or does not
+// answer in time, is tried again a bounded number of times: set-up is not measured.
+inline bool logIn(CSocketMessage& msg, std::string& error) {
+  const QString busy = QStringLiteral("The store server is busy; try again in a moment.");
+  const QString noAnswer = CSocketMessage::NoAnswerText(CTesselConfig::GetReadTimeout());
+  QString text;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (msg.LogIn(text)) return true;
+    if (text != busy && text != noAnswer) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  error = "log-in: " + text.toStdString();
+  return false;
 }
 
 }  // namespace bench

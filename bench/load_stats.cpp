@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace loadstats {
 
@@ -26,6 +27,21 @@ Spread spread(std::vector<std::size_t> counts, std::size_t slowestWanted) {
   result.slowest.assign(counts.begin(), counts.begin() + std::ptrdiff_t(std::min(slowestWanted, counts.size())));
   result.median = counts[(counts.size() - 1) / 2];
   return result;
+}
+
+std::optional<std::vector<int>> parseCounts(const std::string& text) {
+  std::vector<int> values;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    const std::size_t comma = std::min(text.find(',', start), text.size());
+    const std::string item = text.substr(start, comma - start);
+    char* end = nullptr;
+    const long value = std::strtol(item.c_str(), &end, 10);
+    if (item.empty() || *end != '\0' || value < 1 || value > 4096) return std::nullopt;
+    values.push_back(int(value));
+    start = comma + 1;
+  }
+  return values;
 }
 
 void printRow(const std::string& label, const std::string& handhelds, const std::vector<Tally>& tallies, double wall) {

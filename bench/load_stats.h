@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <latch>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +24,10 @@ struct Spread {
   std::size_t median = 0;
 };
 Spread spread(std::vector<std::size_t> counts, std::size_t slowestWanted = 3);
+
+// Handheld counts as the options take them, "1,8,64": each 1 to 4096;
+// nullopt for anything else.
+std::optional<std::vector<int>> parseCounts(const std::string& text);
 
 // One handheld's answered requests (their latencies) and its failures.
 struct Tally {

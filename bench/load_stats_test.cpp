@@ -52,4 +52,12 @@ TEST(Spread, EvenCountTakesTheLowerMiddleAndFewHandheldsGiveFewerSlowest) {
   EXPECT_TRUE(spread({}).slowest.empty());
 }
 
+TEST(ParseCounts, TakesOnlyCommaSeparatedCountsInRange) {
+  using loadstats::parseCounts;
+  EXPECT_EQ(parseCounts("1,8,64"), (std::vector<int>{1, 8, 64}));
+  EXPECT_EQ(parseCounts("4096"), (std::vector<int>{4096}));
+  for (const char* bad : {"", "0", "4097", "-1", "8,", ",8", "1,,8", "8x", "1 8"})
+    EXPECT_EQ(parseCounts(bad), std::nullopt) << '"' << bad << '"';
+}
+
 }  // namespace

@@ -65,21 +65,6 @@ struct Options {
   std::string serverLog;
 };
 
-std::optional<std::vector<int>> parseList(const std::string& text) {
-  std::vector<int> values;
-  std::size_t start = 0;
-  while (start <= text.size()) {
-    const std::size_t comma = std::min(text.find(',', start), text.size());
-    const std::string item = text.substr(start, comma - start);
-    char* end = nullptr;
-    const long value = std::strtol(item.c_str(), &end, 10);
-    if (item.empty() || *end != '\0' || value < 1 || value > 4096) return std::nullopt;
-    values.push_back(int(value));
-    start = comma + 1;
-  }
-  return values;
-}
-
 std::optional<Options> parseArguments(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
@@ -101,7 +86,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     };
     std::optional<double> n;
     if (arg == "--handhelds") {
-      auto list = parseList(value);
+      auto list = loadstats::parseCounts(value);
       if (!list) {
         std::fprintf(stderr, "loadgen: --handhelds wants counts 1..4096 separated by commas\n");
         return std::nullopt;
@@ -163,17 +148,7 @@ class ExchangeHandheld {
     m_msg.SetCredentials(QString::fromStdString(o.user), QString::fromStdString(o.password));
   }
 
-  bool prepare(std::string& error) {
-    QString text;
-    // Set-up is not measured: a log-in refused for a full queue is tried again, a bounded number of times.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      if (m_msg.LogIn(text)) return true;
-      if (text.toStdString() != kBusy) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    error = "log-in: " + text.toStdString();
-    return false;
-  }
+  bool prepare(std::string& error) { return bench::logIn(m_msg, error); }
 
   Outcome once() {
     const Student& student = m_students[m_next++ % m_students.size()];

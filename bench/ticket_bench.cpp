@@ -2,28 +2,35 @@
 // adds a line to its ticket and then changes it, one exchange each, at 1, 8 and
 // 64 handhelds. Next to them, in the same run, the raw rate of the same
 // two-row write transactions (the line, and its purchaser's bought quantity)
-// on the same SQLite file and settings, one writer, without the server.
+// on the same database and settings, one writer, without the server.
 //
-//   ticket_bench [--seconds S] [--handhelds LIST]
+//   ticket_bench [--seconds S] [--handhelds LIST] [--server URL --database URI|FILE]
+//
+// Without --server the server runs in-process on a scratch SQLite demo store;
+// with it, an external server holding the demo store is measured, and
+// --database names that server's database (a postgresql:// URI or an SQLite
+// file) for the preparation and the raw row. Exit status 0 when no update failed.
 #include <unistd.h>
 
 #include <QLoggingCategory>
 #include <QString>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <latch>
-#include <sstream>
+#include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "load_stats.h"
 #include "platform/profile.h"
-#include "server/storage/sqlite_storage.h"
+#include "server/storage/database.h"
 #include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
@@ -59,6 +66,21 @@ std::vector<Book> prepare(storeserver::storage::Connection& db) {
   return books;
 }
 
+// The same on the database named, with a sentence in error when it cannot be
+// prepared or holds no demo buying session.
+std::vector<Book> prepare(const std::string& database, std::string& error) {
+  auto db = storeserver::storage::openDatabase(database, error);
+  if (!db) return {};
+  try {
+    std::vector<Book> books = prepare(*db);
+    if (books.empty()) error = "the database " + database + " holds no demo buying session";
+    return books;
+  } catch (const storeserver::storage::Error& e) {
+    error = "the database " + database + " holds no demo store: " + e.what();
+    return {};
+  }
+}
+
 bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tally& tally) {
   const auto sent = Clock::now();
   msg.Reset();
@@ -78,15 +100,20 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
   CSocketMessage msg(wire::kAppSellin);
   msg.SetServer(address);
   msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
-  msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(QStringLiteral("buyer"), student, kStore));
-  const bool opened = msg.SendQuery() && !msg.IsError(0);
+  std::string error;
+  bool opened = bench::logIn(msg, error);
+  if (opened) {
+    msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(QStringLiteral("buyer"), student, kStore));
+    opened = msg.SendQuery() && !msg.IsError(0);
+    error = msg.GetResponse(0).toStdString();
+  }
   CReceiptInfo receipt;
   receipt.SetFields(msg.GetResponse(0));
   ready.count_down();
   go.wait();
   if (!opened) {
     tally.errors = 1;
-    tally.firstError = msg.GetResponse(0).toStdString();
+    tally.firstError = error;
     return;
   }
   for (int line = 1; Clock::now() < deadline; ++line) {
@@ -98,7 +125,8 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
   }
 }
 
-void runHandhelds(const QString& address, const std::vector<Book>& books, int handhelds, double seconds, int run) {
+// Returns how many updates failed.
+std::size_t runHandhelds(const QString& address, const std::vector<Book>& books, int handhelds, double seconds, int run) {
   std::vector<loadstats::Tally> tallies(static_cast<std::size_t>(handhelds));
   std::latch ready(handhelds), go(1);
   Clock::time_point deadline;
@@ -111,6 +139,9 @@ void runHandhelds(const QString& address, const std::vector<Book>& books, int ha
   const double wall = loadstats::runTogether(threads, ready, go, deadline, seconds);
 
   loadstats::printRow("updates through the server", std::to_string(handhelds), tallies, wall);
+  std::size_t errors = 0;
+  for (const loadstats::Tally& t : tallies) errors += t.errors;
+  return errors;
 }
 
 // The same rows written straight: a line and its purchaser's bought quantity,
@@ -118,17 +149,20 @@ void runHandhelds(const QString& address, const std::vector<Book>& books, int ha
 // transaction, on a ticket of its own.
 void runRaw(const std::string& path, const std::vector<Book>& books, double seconds) {
   std::string error;
-  auto db = storeserver::storage::openSqlite(path, error);
+  auto db = storeserver::storage::openDatabase(path, error);
   if (!db) {
     std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
     return;
   }
   const std::int64_t ticket = integerAt(db->query("SELECT MIN(ticket_id) FROM tickets").at(0), 0);
+  // Past the lines an earlier run on the same database wrote.
+  const std::int64_t first = std::max<std::int64_t>(
+      90000, integerAt(db->query("SELECT COALESCE(MAX(line), 0) + 1 FROM ticket_lines WHERE ticket_id = ?", {ticket}).at(0), 0));
   std::vector<loadstats::Tally> tally(1);
   std::vector<std::uint32_t>& micros = tally[0].micros;
   const auto start = Clock::now();
   const auto deadline = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  for (std::int64_t line = 90000; Clock::now() < deadline && line < 99999; ++line) {
+  for (std::int64_t line = first; Clock::now() < deadline && line < first + 9999; ++line) {
     const Book& b = books[std::size_t(line) % books.size()];
     const std::vector<storeserver::storage::Value> key{std::int64_t(kSession), b.itemId.toStdString(),
                                                        b.purchaser.toStdString()};
@@ -153,12 +187,30 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
   loadstats::printRow("raw two-row transactions", "-", tally, wall);
 }
 
-std::vector<int> countsOf(const std::string& list) {
-  std::vector<int> counts;
-  std::stringstream in(list);
-  for (std::string item; std::getline(in, item, ',');)
-    if (const int n = std::atoi(item.c_str()); n > 0) counts.push_back(n);
-  return counts;
+constexpr const char* kUsage =
+    "usage: ticket_bench [--seconds S] [--handhelds 1,8,64] [--server URL --database URI|FILE]\n";
+
+struct Options {
+  double seconds = 3;
+  std::vector<int> handhelds{1, 8, 64};
+  std::string server;    // empty: an in-process server on a scratch demo store
+  std::string database;  // the external server's database
+};
+
+std::optional<Options> parseArguments(int argc, char** argv) {
+  Options o;
+  if (argc % 2 == 0) return std::nullopt;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string name = argv[i], value = argv[i + 1];
+    std::optional<std::vector<int>> counts;
+    if (name == "--seconds") o.seconds = std::atof(value.c_str());
+    else if (name == "--handhelds" && (counts = loadstats::parseCounts(value))) o.handhelds = *counts;
+    else if (name == "--server") o.server = value;
+    else if (name == "--database") o.database = value;
+    else return std::nullopt;
+  }
+  if (o.seconds <= 0 || o.server.empty() != o.database.empty()) return std::nullopt;
+  return o;
 }
 
 }  // namespace
@@ -166,35 +218,35 @@ std::vector<int> countsOf(const std::string& list) {
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   QLoggingCategory::setFilterRules(QStringLiteral("tessel.transport.info=false"));
-  double seconds = 3;
-  std::vector<int> counts{1, 8, 64};
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string name = argv[i], value = argv[i + 1];
-    if (name == "--seconds") seconds = std::atof(value.c_str());
-    else if (name == "--handhelds") counts = countsOf(value);
-  }
-  if (argc % 2 == 0 || seconds <= 0 || counts.empty()) {
-    std::fprintf(stderr, "usage: ticket_bench [--seconds S] [--handhelds 1,8,64]\n");
+  const std::optional<Options> o = parseArguments(argc, argv);
+  if (!o) {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const auto scratch = bench::makeScratch("ticket_bench");
   if (!scratch) return 1;
-  const storeserver::ServerOptions options = bench::demoServerOptions(*scratch / "store.db");
   std::string error;
-  auto server = storeserver::StoreServer::start(options, error);
-  auto side = server ? storeserver::storage::openSqlite(options.databasePath, error) : nullptr;
-  if (!side) {
+  std::unique_ptr<storeserver::StoreServer> server;
+  std::string database = o->database;
+  QString address = QString::fromStdString(o->server);
+  if (o->server.empty()) {
+    const storeserver::ServerOptions options = bench::demoServerOptions(*scratch / "store.db");
+    server = storeserver::StoreServer::start(options, error);
+    database = options.databasePath;
+    if (server) address = QStringLiteral("127.0.0.1:%1").arg(server->port());
+  }
+  const std::vector<Book> books = error.empty() ? prepare(database, error) : std::vector<Book>{};
+  if (books.empty()) {
     std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
     return 1;
   }
-  const std::vector<Book> books = prepare(*side);
-  const QString address = QStringLiteral("127.0.0.1:%1").arg(server->port());
   std::printf("| what                       | handhelds |  updates | per s    |  p50 ms |  p99 ms |   max ms | errors |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   int run = 0;
-  for (int handhelds : counts) runHandhelds(address, books, handhelds, seconds, ++run);
-  runRaw(options.databasePath, books, seconds);
+  std::size_t errors = 0;
+  for (int handhelds : o->handhelds) errors += runHandhelds(address, books, handhelds, o->seconds, ++run);
+  runRaw(database, books, o->seconds);
   server.reset();
   std::filesystem::remove_all(*scratch);
-  return 0;
+  return errors == 0 ? 0 : 1;
 }
