@@ -8,7 +8,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "server/auth.h"
@@ -27,9 +27,7 @@ bool asRoot() { return ::geteuid() == 0; }
 // A port nobody listens on right now.
 int freePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
@@ -40,9 +38,7 @@ int freePort() {
 
 std::string fileText(const std::filesystem::path& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::unique_ptr<storeserver::storage::Connection> connect(const std::string& uri) {

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -125,6 +126,12 @@ inline std::string backendMissing(Backend backend) {
 
 inline wire::Query query(std::string text, int packet = wire::kPacketQuery) { return {packet, std::move(text), -1}; }
 
+// Another update identity at each call, as a handheld makes one per change.
+inline std::string newUpdateId() {
+  static std::atomic<long long> made{0};
+  return "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++made);
+}
+
 class ServerTest : public ::testing::Test {
  protected:
   explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}
@@ -190,8 +197,8 @@ class ServerTest : public ::testing::Test {
     return {};
   }
   // The reply to one query, an error reply when none came.
-  wire::Reply askWith(int app, const std::string& token, const wire::Query& q) const {
-    const auto replies = exchange(app, token, {q});
+  wire::Reply askWith(int app, const std::string& token, const wire::Query& q, int port = 0) const {
+    const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
   }
   // One query, sent after a fresh log-in of clerk in Stipendo.
