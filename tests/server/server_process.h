@@ -2,10 +2,13 @@
 // The storeserver program as a child process, its standard output and error
 // in a log file of its own (a pipe nobody reads would stall a busy server).
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -15,11 +18,26 @@
 #include <string>
 #include <vector>
 
-#include "postgres_cluster.h"
-
 extern char** environ;
 
 namespace servertest {
+
+// Binds or connects a fresh socket to 127.0.0.1:port; true when that worked.
+inline bool onLoopback(int port, int (*use)(int, const sockaddr*, socklen_t)) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{AF_INET, htons(std::uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const bool ok = use(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// A free port below the range the kernel hands out to outgoing connections, so
+// no client's own end takes it while the server is down.
+inline int quietPort() {
+  for (int port = 20000 + ::getpid() % 10000; port < 32768; ++port)
+    if (onLoopback(port, ::bind)) return port;
+  return 0;
+}
 
 class ServerProcess {
  public:
@@ -79,9 +97,9 @@ class ServerProcess {
   pid_t pid_ = 0;
 };
 
-// Runs the program to its end: "<exit code> <its output>".
-inline std::string runToEnd(const std::vector<std::string>& arguments, const std::filesystem::path& log) {
-  ServerProcess program(arguments, log);
+// Runs the program to its end, its log in dir: "<exit code> <its output>".
+inline std::string runToEnd(const std::filesystem::path& dir, const std::vector<std::string>& arguments) {
+  ServerProcess program(arguments, dir / "program.log");
   if (!program.start()) return "cannot start the program";
   const int code = program.stop();
   return std::to_string(code) + " " + program.output();
