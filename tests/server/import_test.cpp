@@ -155,12 +155,11 @@ class ImportCatalogue : public ServerTest {
   }
   // The books Sellin is shown for a code in session 7001, or the error sentence.
   std::vector<std::string> found(const std::string& code) const {
-    const auto replies = exchange(wire::kAppSellin, login(wire::kAppSellin, "buyer", "buyer1"),
-                                  {{wire::kPacketQuery, wire::requests::itemDetail(7001, code, 1), 1}});
-    if (replies.size() != 1 || replies[0].error) return {replies.empty() ? "(no reply)" : replies[0].text};
-    return rows(replies[0], wire::layouts::slDetail(), {"item_id", "book_key"});
+    const wire::Reply r = askWith(wire::kAppSellin, login(wire::kAppSellin, "buyer", "buyer1"),
+                                  query(wire::requests::itemDetail(7001, code, 1)));
+    return r.error ? std::vector{r.text} : rows(r, wire::layouts::slDetail(), {"item_id", "book_key"});
   }
-  std::unique_ptr<storeserver::storage::Connection> db_;
+  std::unique_ptr<storage::Connection> db_;
 };
 
 TEST_F(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
@@ -176,7 +175,7 @@ TEST_F(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
   };
   const std::string snapshot = "SELECT * FROM books b JOIN book_products USING (sku) JOIN book_inventory USING (sku)"
                                " LEFT JOIN book_purchasers USING (item_id) WHERE b.item_id IN ('X1', 'X2')";
-  std::vector<storeserver::storage::Rows> imports;
+  std::vector<storage::Rows> imports;
   for (int time = 0; time < 2; ++time) {
     for (const auto& [kind, text] : files) EXPECT_EQ(import(kind, text), "imported") << kind;
     imports.push_back(db_->query(snapshot));
@@ -193,7 +192,7 @@ TEST_F(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
             "imported");
   EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X2|ZYM2"}));
   EXPECT_EQ(found("quok guide"), (std::vector<std::string>{"X1|ZYM1"}));
-  EXPECT_EQ(db_->query("SELECT bought_qty FROM book_purchasers WHERE item_id = 'X1'"), (storeserver::storage::Rows{{3}}));
+  EXPECT_EQ(db_->query("SELECT bought_qty FROM book_purchasers WHERE item_id = 'X1'"), (storage::Rows{{3}}));
 }
 
 TEST_F(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {

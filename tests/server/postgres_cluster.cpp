@@ -14,7 +14,6 @@
 #include "server/auth.h"
 #include "server/demo_data.h"
 #include "server/storage/migrations.h"
-#include "server/storage/postgres_storage.h"
 
 namespace servertest {
 
@@ -41,13 +40,6 @@ std::string fileText(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), {}};
 }
 
-std::unique_ptr<storeserver::storage::Connection> connect(const std::string& uri) {
-  std::string error;
-  auto db = storeserver::storage::openPostgres(uri, error);
-  if (!db) throw std::runtime_error(error);
-  return db;
-}
-
 PostgresCluster& sharedCluster() {
   static const std::unique_ptr<PostgresCluster> cluster = [] {
     const char* kept = std::getenv("STORESERVER_TEST_POSTGRES_DIR");
@@ -61,13 +53,13 @@ PostgresCluster& sharedCluster() {
 // cluster, by whichever test process comes first, and copied for each test.
 std::string demoStore(PostgresCluster& cluster) {
   const std::string name = "demo_store";
-  auto admin = connect(cluster.uri("postgres"));
+  auto admin = openDatabase(cluster.uri("postgres"));
   admin->query("SELECT pg_advisory_lock(1)");  // held until admin closes
   if (admin->query("SELECT datname FROM pg_database WHERE datname = ?", {name}).empty()) {
     const std::string half = name + "_unfinished";  // what a process that died building it left
     cluster.dropDatabase(half);
     {
-      auto db = connect(cluster.createDatabase(half));
+      auto db = openDatabase(cluster.createDatabase(half));
       storeserver::storage::migrate(*db);
       if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
       storeserver::seedDemoData(*db, storeserver::PasswordCost::minimum());
@@ -78,6 +70,13 @@ std::string demoStore(PostgresCluster& cluster) {
 }
 
 }  // namespace
+
+std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database) {
+  std::string error;
+  auto db = storeserver::storage::openDatabase(database, error);
+  if (!db) throw std::runtime_error(error);
+  return db;
+}
 
 std::string PostgresCluster::unavailable() {
   if (!std::filesystem::exists(kBin / "initdb")) return "PostgreSQL 15's server programs are not installed in " + kBin.string();
@@ -138,12 +137,12 @@ void PostgresCluster::start() {
 }
 
 std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
-  connect(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
+  openDatabase(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
   return uri(name);
 }
 
 void PostgresCluster::dropDatabase(const std::string& name) {
-  auto admin = connect(uri("postgres"));
+  auto admin = openDatabase(uri("postgres"));
   // A connection a failed test left open must not keep the database.
   admin->execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
 }

@@ -68,14 +68,6 @@ inline std::vector<std::string> printLines(const std::string& text) {
   return lines;
 }
 
-// An SQLite file or a postgresql:// URI.
-inline std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database) {
-  std::string error;
-  auto db = storeserver::storage::openDatabase(database, error);
-  if (!db) throw std::runtime_error(error);
-  return db;
-}
-
 class TempDir {
  public:
   TempDir() {
@@ -201,9 +193,9 @@ class ServerTest : public ::testing::Test {
     const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
   }
-  // One query, sent after a fresh log-in of clerk in Stipendo.
-  wire::Reply ask(const std::string& text) const {
-    return askWith(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), query(text));
+  // One query, sent after a fresh log-in of clerk in the program.
+  wire::Reply ask(const std::string& text, int app = wire::kAppStipendo) const {
+    return askWith(app, login(app, "clerk", "clerk1"), query(text));
   }
 
   // A connection of our own to the server's database, as an administrator's.
