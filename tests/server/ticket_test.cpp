@@ -48,8 +48,8 @@ class Ticket : public BackendServerTest {
                         wire::layouts::receipt(), {"receipt"});
     return r.size() == 1 ? r[0] : "";
   }
-  static std::string itemText(const std::string& receipt, const LineArgs& a, const std::string& id = newUpdateId()) {
-    return ticketItem(id, receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
+  static std::string itemText(const std::string& receipt, const LineArgs& a = {}) {
+    return ticketItem(newUpdateId(), receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
   }
   wire::Reply item(const std::string& receipt, int packet, const LineArgs& a = {}) const {
     return send(token_, itemText(receipt, a), packet);
@@ -148,7 +148,7 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
 
 TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   const std::string receipt = open(token_);
-  const std::string text = itemText(receipt, {});
+  const std::string text = itemText(receipt);
   EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
   const wire::Reply again = send(token_, text, wire::kPacketNewItem);
   EXPECT_FALSE(again.error) << again.text;
@@ -226,7 +226,7 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
   std::thread buyers[2];
   for (int i : {0, 1})
     buyers[i] = std::thread([&, i] {
-      replies[i] = send(tokens[i], itemText(receipts[i], {}), wire::kPacketNewItem, ports[i]);
+      replies[i] = send(tokens[i], itemText(receipts[i]), wire::kPacketNewItem, ports[i]);
       ++answered;
     });
   auto watcher = sideConnection();
@@ -247,7 +247,7 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
 }
 
 TEST_P(TwoServers, AnUpdateRepeatedOnTheOtherServerIsStoredOnce) {
-  const std::string update = itemText(open(token_), {});
+  const std::string update = itemText(open(token_));
   const wire::Reply first = send(token_, update, wire::kPacketNewItem);
   const wire::Reply repeat = send(token_, update, wire::kPacketNewItem, second_->port());
   ASSERT_FALSE(first.error) << first.text;
