@@ -1,73 +1,24 @@
-// The storeserver program itself, run as a child process.
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <chrono>
+// The storeserver program itself, run as a child process, and backups of a
+// database that the running server keeps writing.
+#include <atomic>
 #include <fstream>
+#include <thread>
 
+#include "server/backup.h"
 #include "server_fixture.h"
+#include "server_process.h"
 #include "tests/support/test_certificates.h"
 
 namespace servertest {
 namespace {
 
-// The program started through the shell, which prints its process ID and then
-// becomes the program; its standard output and error come on one pipe.
-class Child {
- public:
-  explicit Child(const std::string& arguments)
-      : pipe_(::popen(("echo $$; exec '" STORESERVER_BINARY "' " + arguments + " 2>&1").c_str(), "r")) {
-    if (pipe_ && waitFor("\n")) pid_ = std::atoi(output_.c_str());
-    output_.erase(0, output_.find('\n') + 1);
-  }
-  ~Child() {
-    if (!pipe_) return;
-    if (pid_ > 0) ::kill(pid_, SIGKILL);  // still running: the test failed
-    ::pclose(pipe_);
-  }
-  // Reads until the output holds text; false when the output ended first or 30 s passed.
-  bool waitFor(const std::string& text) {
-    while (output_.find(text) == std::string::npos)
-      if (readMore() <= 0) return false;
-    return true;
-  }
-  // The exit code once the program has ended, its output read to the end;
-  // -1 when the output did not end within 30 s.
-  int exitCode() {
-    ssize_t n;
-    do n = readMore();
-    while (n > 0);
-    if (n < 0) return -1;
-    const int status = ::pclose(pipe_);
-    pipe_ = nullptr;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  pid_t pid() const { return pid_; }
-  const std::string& output() const { return output_; }
-
- private:
-  // Bytes read; 0 at the end of the output, -1 when nothing came for 30 s.
-  ssize_t readMore() {
-    pollfd p{::fileno(pipe_), POLLIN, 0};
-    char chunk[1024];
-    const ssize_t n = ::poll(&p, 1, 30000) > 0 ? ::read(p.fd, chunk, sizeof chunk) : -1;
-    if (n > 0) output_.append(chunk, std::size_t(n));
-    return n;
-  }
-  FILE* pipe_;
-  pid_t pid_ = -1;
-  std::string output_;
-};
-
 TEST(Binary, ExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
   TempDir dir;
   const std::string missing = (dir.path() / "missing" / "store.db").string();
-  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()}) {
-    Child child("--port 0 --database " + path);
-    EXPECT_EQ(child.exitCode(), 1) << path << ": " << child.output();
-    EXPECT_TRUE(child.output().starts_with("storeserver: Cannot open the database file " + path))
-        << path << ": " << child.output();
-  }
+  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()})
+    EXPECT_TRUE(runToEnd(dir.path(), {"--port", "0", "--database", path})
+                    .starts_with("1 storeserver: Cannot open the database file " + path))
+        << path;
 }
 
 // Runs from a configuration file that the command line overrides.
@@ -77,17 +28,15 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   const testsupport::KeyPair files = store.issue("server", "IP:127.0.0.1");
   ASSERT_FALSE(files.key.empty()) << "the openssl command could not make a certificate";
   const std::string database = (dir.path() / "store.db").string(), config = (dir.path() / "store.conf").string();
-  Child halfSet("--port 0 --database " + database + " --tls-cert " + files.certificate);
-  EXPECT_EQ(halfSet.exitCode(), 1);
-  EXPECT_EQ(halfSet.output(), "storeserver: TLS needs both a certificate file and a key file.\n");
+  EXPECT_EQ(runToEnd(dir.path(), {"--port", "0", "--database", database, "--tls-cert", files.certificate}),
+            "1 storeserver: TLS needs both a certificate file and a key file.\n");
   std::ofstream(config) << "# the demo store\n\nport = 9\n database = " << database << " \ndemo=yes\nworkers = 1\n"
                         << "tls-cert = " << files.certificate << "\n";
-  Child child("--config " + config + " --port 0 --io-threads 1 --tls-key=" + files.key);
-  ASSERT_GT(child.pid(), 0) << child.output();
-  const std::string prefix = "storeserver listening on 127.0.0.1:";
-  ASSERT_TRUE(child.waitFor(prefix) && child.waitFor("\n")) << child.output();
-  const int port = std::atoi(child.output().c_str() + child.output().find(prefix) + prefix.size());
-  EXPECT_NE(port, 9) << "the command line wins over the configuration file";
+  const int port = quietPort();  // the command line wins over the configuration file
+  ServerProcess child(
+      {"--config", config, "--port", std::to_string(port), "--io-threads", "1", "--tls-key=" + files.key},
+      dir.path() / "server.log");
+  ASSERT_TRUE(child.start() && child.waitUntilAccepting(port)) << child.output();
 
   httplib::SSLClient c("127.0.0.1", port);
   c.set_ca_cert_path(store.authority().certificate);
@@ -99,14 +48,12 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   EXPECT_EQ(answer->status, 200) << answer->body;
 
   const std::string copy = (dir.path() / "copy.db").string();
-  Child backup("backup " + copy + " --database " + database);
-  EXPECT_EQ(backup.exitCode(), 0) << backup.output();
-  EXPECT_EQ(backup.output(), "storeserver: backed up " + database + " to " + copy + "\n");
+  EXPECT_EQ(runToEnd(dir.path(), {"backup", copy, "--database", database}),
+            "0 storeserver: backed up " + database + " to " + copy + "\n");
   EXPECT_EQ(openDatabase(copy)->query("SELECT user_name FROM session_tokens JOIN users USING (user_id)").size(), 1u)
       << "the log-in before the backup is not in it";
 
-  ::kill(child.pid(), SIGTERM);
-  EXPECT_EQ(child.exitCode(), 0) << child.output();
+  EXPECT_EQ(child.stop(SIGTERM), 0) << child.output();
   EXPECT_NE(child.output().find("login user=clerk app=2 outcome=ok"), std::string::npos) << child.output();
   EXPECT_EQ(child.output().find("clerk1"), std::string::npos) << "a password in the log: " << child.output();
 }
@@ -114,15 +61,62 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
 TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {
   TempDir dir;
   const std::string database = (dir.path() / "store.db").string(), file = (dir.path() / "stores.csv").string();
+  const std::vector<std::string> import = {"import", "stores", file, "--database", database};
   std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
-  Child good("import stores " + file + " --database " + database);
-  EXPECT_EQ(good.exitCode(), 0) << good.output();
-  EXPECT_EQ(good.output(), "storeserver: " + file + ": 1 row of stores imported.\n");
+  EXPECT_EQ(runToEnd(dir.path(), import), "0 storeserver: " + file + ": 1 row of stores imported.\n");
   std::ofstream(file) << "store_num,name\n8,Uptown\n-9,Nowhere\n";
-  Child bad("import stores " + file + " --database " + database);
-  EXPECT_EQ(bad.exitCode(), 1);
-  EXPECT_EQ(bad.output(), "storeserver: " + file + ":\nline 3: store_num must be a whole number of 0 or more, "
-                          "not \"-9\".\nNothing of the file was stored.\n");
+  EXPECT_EQ(runToEnd(dir.path(), import), "1 storeserver: " + file + ":\nline 3: store_num must be a whole number of 0 "
+                                          "or more, not \"-9\".\nNothing of the file was stored.\n");
+}
+
+std::int64_t sessions(const std::string& database) {
+  const auto db = openDatabase(database);
+  EXPECT_EQ(std::get<std::string>(db->query("PRAGMA integrity_check").at(0).at(0)), "ok") << database;
+  return std::get<std::int64_t>(db->query("SELECT count(*) FROM session_tokens").at(0).at(0));
+}
+
+using Backup = ServerTest;
+
+TEST_F(Backup, CopiesWhileHandheldsLogInAndTheCopyIsWholeAndConsistent) {
+  // Every log-in writes a session row; these keep the writer busy throughout,
+  // and are stopped and joined however the test ends.
+  std::atomic<int> logins{0};
+  auto handheld = [&](std::stop_token stop) {
+    while (!stop.stop_requested()) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;
+  };
+  std::jthread first(handheld), second(handheld);
+  while (logins < 5) std::this_thread::yield();
+
+  const std::string database = options().databasePath;
+  std::vector<std::int64_t> before, copied;
+  for (int i = 0; i < 3; ++i) {
+    const std::string copy = (dir_.path() / ("backup-" + std::to_string(i) + ".db")).string();
+    before.push_back(sessions(database));
+    std::string error;
+    ASSERT_TRUE(storeserver::backupDatabase(database, copy, error)) << error;
+    EXPECT_FALSE(std::filesystem::exists(copy + "-wal")) << "a backup is one file";
+    copied.push_back(sessions(copy));
+    EXPECT_GE(copied.back(), before.back()) << "the copy lacks rows written before it";
+  }
+  EXPECT_GT(copied.back(), copied.front()) << "the writers stood still during the backups";
+}
+
+TEST(BackupRefusals, NothingIsLeftBehindWhenABackupCannotBeMade) {
+  TempDir dir;
+  const std::string database = (dir.path() / "store.db").string(), copy = (dir.path() / "copy.db").string();
+  std::ofstream(database) << "hello, this is text and no database at all";
+  const std::string cases[][3] = {
+      {database + ".none", copy, "There is no database file"},
+      {database, database, "must go to another file"},
+      {database, copy, "The backup stopped"},
+  };
+  for (const auto& [source, destination, expected] : cases) {
+    std::string error;
+    EXPECT_FALSE(storeserver::backupDatabase(source, destination, error)) << expected;
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
+    EXPECT_FALSE(std::filesystem::exists(destination + ".partial")) << expected;
+  }
+  EXPECT_FALSE(std::filesystem::exists(copy));
 }
 
 }  // namespace

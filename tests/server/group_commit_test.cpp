@@ -33,9 +33,8 @@ class GroupCommit : public ServerTest {
     }
   }
   Update line(int who, int number, const char* item, const char* price = "12.50") const {
-    static int n = 0;
-    return {tokens_[who], wire::requests::ticketItem("00000000-0000-4000-8000-" + std::to_string(100000000000 + ++n),
-                                                     receipts_[who], number, "Ostrand Company", 1002, item, 1, price)};
+    return {tokens_[who], wire::requests::ticketItem(newUpdateId(), receipts_[who], number, "Ostrand Company", 1002,
+                                                     item, 1, price)};
   }
   // Sends the updates at once, as one group of the writer; each reply "ok" or its sentence, sorted.
   std::vector<std::string> together(const std::vector<Update>& updates) {
@@ -66,7 +65,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   // The manager's two copies, then all but one returned elsewhere: a void removes line 1, is refused at line 2.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
-  const Update voidIt{tokens_[1], wire::requests::ticketTran("00000000-0000-4000-9000-000000000001", receipts_[1]),
+  const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]),
                       wire::kPacketDelete};
   const Update repeated = line(0, 3, "B0000000"), failing = line(1, 4, "B0000000", "11.11");
   const std::string failed(storeserver::kDatabaseFailed);

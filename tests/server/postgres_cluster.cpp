@@ -8,13 +8,12 @@
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 
 #include "server/auth.h"
 #include "server/demo_data.h"
 #include "server/storage/migrations.h"
-#include "server/storage/postgres_storage.h"
 
 namespace servertest {
 
@@ -27,9 +26,7 @@ bool asRoot() { return ::geteuid() == 0; }
 // A port nobody listens on right now.
 int freePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
   const bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
                   ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
@@ -40,16 +37,7 @@ int freePort() {
 
 std::string fileText(const std::filesystem::path& path) {
   std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::unique_ptr<storeserver::storage::Connection> connect(const std::string& uri) {
-  std::string error;
-  auto db = storeserver::storage::openPostgres(uri, error);
-  if (!db) throw std::runtime_error(error);
-  return db;
+  return {std::istreambuf_iterator<char>(in), {}};
 }
 
 PostgresCluster& sharedCluster() {
@@ -65,13 +53,13 @@ PostgresCluster& sharedCluster() {
 // cluster, by whichever test process comes first, and copied for each test.
 std::string demoStore(PostgresCluster& cluster) {
   const std::string name = "demo_store";
-  auto admin = connect(cluster.uri("postgres"));
+  auto admin = openDatabase(cluster.uri("postgres"));
   admin->query("SELECT pg_advisory_lock(1)");  // held until admin closes
   if (admin->query("SELECT datname FROM pg_database WHERE datname = ?", {name}).empty()) {
     const std::string half = name + "_unfinished";  // what a process that died building it left
     cluster.dropDatabase(half);
     {
-      auto db = connect(cluster.createDatabase(half));
+      auto db = openDatabase(cluster.createDatabase(half));
       storeserver::storage::migrate(*db);
       if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
       storeserver::seedDemoData(*db, storeserver::PasswordCost::minimum());
@@ -82,6 +70,13 @@ std::string demoStore(PostgresCluster& cluster) {
 }
 
 }  // namespace
+
+std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database) {
+  std::string error;
+  auto db = storeserver::storage::openDatabase(database, error);
+  if (!db) throw std::runtime_error(error);
+  return db;
+}
 
 std::string PostgresCluster::unavailable() {
   if (!std::filesystem::exists(kBin / "initdb")) return "PostgreSQL 15's server programs are not installed in " + kBin.string();
@@ -142,12 +137,12 @@ void PostgresCluster::start() {
 }
 
 std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
-  connect(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
+  openDatabase(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
   return uri(name);
 }
 
 void PostgresCluster::dropDatabase(const std::string& name) {
-  auto admin = connect(uri("postgres"));
+  auto admin = openDatabase(uri("postgres"));
   // A connection a failed test left open must not keep the database.
   admin->execute("DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
 }

@@ -7,7 +7,12 @@
 #include <memory>
 #include <string>
 
+#include "server/storage/database.h"
+
 namespace servertest {
+
+// An SQLite file or a postgresql:// URI; throws std::runtime_error when it cannot be opened.
+std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database);
 
 class PostgresCluster {
  public:

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -67,14 +68,6 @@ inline std::vector<std::string> printLines(const std::string& text) {
   return lines;
 }
 
-// An SQLite file or a postgresql:// URI.
-inline std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string& database) {
-  std::string error;
-  auto db = storeserver::storage::openDatabase(database, error);
-  if (!db) throw std::runtime_error(error);
-  return db;
-}
-
 class TempDir {
  public:
   TempDir() {
@@ -124,6 +117,12 @@ inline std::string backendMissing(Backend backend) {
 }
 
 inline wire::Query query(std::string text, int packet = wire::kPacketQuery) { return {packet, std::move(text), -1}; }
+
+// Another update identity at each call, as a handheld makes one per change.
+inline std::string newUpdateId() {
+  static std::atomic<long long> made{0};
+  return "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++made);
+}
 
 class ServerTest : public ::testing::Test {
  protected:
@@ -190,13 +189,13 @@ class ServerTest : public ::testing::Test {
     return {};
   }
   // The reply to one query, an error reply when none came.
-  wire::Reply askWith(int app, const std::string& token, const wire::Query& q) const {
-    const auto replies = exchange(app, token, {q});
+  wire::Reply askWith(int app, const std::string& token, const wire::Query& q, int port = 0) const {
+    const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
   }
-  // One query, sent after a fresh log-in of clerk in Stipendo.
-  wire::Reply ask(const std::string& text) const {
-    return askWith(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), query(text));
+  // One query, sent after a fresh log-in of clerk in the program.
+  wire::Reply ask(const std::string& text, int app = wire::kAppStipendo) const {
+    return askWith(app, login(app, "clerk", "clerk1"), query(text));
   }
 
   // A connection of our own to the server's database, as an administrator's.
