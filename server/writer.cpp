@@ -3,6 +3,10 @@
 #include "server/services.h"
 #include "server/storage/database.h"
 
+#include <algorithm>
+#include <chrono>
+#include <random>
+
 namespace storeserver {
 
 namespace {
@@ -13,31 +17,66 @@ WriteOutcome failed(std::string_view sentence, std::string problem) {
   return {{true, std::string(sentence), 0, -1}, {std::move(problem)}};
 }
 
-// Runs work, turning a failure into a sentence for the clerk: a writer
-// thread must outlive any one update.
+// The sentence for the clerk when an update threw.
+WriteOutcome failedBy(const std::exception& e) {
+  const bool database = dynamic_cast<const storage::Error*>(&e) != nullptr;
+  return failed(database ? kDatabaseFailed : kServerFailed, std::string("update: ") + e.what());
+}
+
+// Runs work, turning a failure into a sentence: a writer thread must outlive
+// any one update.
 WriteOutcome attempt(storage::Connection& db, const WriteWork& work) {
   try {
     return work(db);
-  } catch (const storage::Error& e) {
-    return failed(kDatabaseFailed, std::string("update: ") + e.what());
   } catch (const std::exception& e) {
-    return failed(kServerFailed, std::string("update: ") + e.what());
+    return failedBy(e);
   }
 }
 
-// PostgreSQL: the servers sharing the database serialise their writes there,
-// so each update is simply a transaction of its own.
+// Waits up to about 2^run ms, at random, so that the transactions that met
+// in one conflict do not meet again at once.
+void backOff(int run) {
+  thread_local std::minstd_rand random{std::random_device{}()};
+  std::uniform_int_distribution<int> microseconds(0, 1000 << std::min(run, 5));
+  std::this_thread::sleep_for(std::chrono::microseconds(microseconds(random)));
+}
+
+// PostgreSQL: each update is a serializable transaction of its own, beside
+// those of every other worker and server; one that loses to a concurrent one
+// is undone by the database and run again here from its start.
 class OwnTransactionWriter final : public Writer {
  public:
+  static constexpr int kMaxRuns = 10;
+
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override {
-    try {
-      storage::Transaction transaction(callerDb, storage::TxMode::Write);
-      WriteOutcome outcome = attempt(callerDb, work);
-      if (!outcome.reply.error) transaction.commit();
-      return outcome;
-    } catch (const storage::Error& e) {
-      return failed(kDatabaseFailed, std::string("update: ") + e.what());
+    std::vector<std::string> conflicts;
+    WriteOutcome outcome = runUntilNoConflict(callerDb, work, conflicts);
+    outcome.problems.insert(outcome.problems.begin(), conflicts.begin(), conflicts.end());
+    return outcome;
+  }
+
+ private:
+  // Each conflict is told in conflicts, for the log.
+  static WriteOutcome runUntilNoConflict(storage::Connection& db, const WriteWork& work,
+                                         std::vector<std::string>& conflicts) {
+    for (int run = 1;; ++run) {
+      try {
+        return runOnce(db, work);
+      } catch (const storage::Conflict& e) {
+        conflicts.push_back("update run " + std::to_string(run) + " undone: " + e.what());
+        if (run == kMaxRuns) return failed(kDatabaseFailed, "update given up after " + std::to_string(run) + " runs");
+        backOff(run);
+      } catch (const std::exception& e) {
+        return failedBy(e);
+      }
     }
+  }
+
+  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work) {
+    storage::Transaction transaction(db, storage::TxMode::Retryable);
+    WriteOutcome outcome = work(db);
+    if (!outcome.reply.error) transaction.commit();
+    return outcome;
   }
 };
 

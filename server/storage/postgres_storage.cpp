@@ -19,10 +19,17 @@ constexpr Oid kFloat4Oid = 700;
 constexpr Oid kFloat8Oid = 701;
 constexpr Oid kNumericOid = 1700;
 
-// Every writer of every server sharing the database takes this lock first, so
-// writes run one at a time as they do on SQLite, and a write transaction's
-// reads (read committed, after the lock) see everything committed before it.
+// Every Write transaction of every server sharing the database takes this lock
+// first, so those run one at a time as they do on SQLite, and their reads
+// (read committed, after the lock) see everything committed before them.
+// Retryable ones hold it shared: serializable isolation orders them among
+// themselves, but not against a read-committed writer, which must wait for
+// them and they for it.
 constexpr long long kWriterLock = 0x73746f7265;
+
+// SQLSTATEs of a transaction undone because it lost to a concurrent one.
+constexpr std::string_view kSerializationFailure = "40001";
+constexpr std::string_view kDeadlockDetected = "40P01";
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -58,12 +65,18 @@ class PostgresConnection final : public Connection {
 
   void begin(TxMode mode) override {
     reconnectIfLost();
-    if (mode == TxMode::Write) {
-      command("BEGIN ISOLATION LEVEL READ COMMITTED");
-      query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
-    } else {
-      // One snapshot for the whole read, as an SQLite read transaction has.
-      command("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    switch (mode) {
+      case TxMode::Write:
+        command("BEGIN ISOLATION LEVEL READ COMMITTED");
+        query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
+        break;
+      case TxMode::Retryable:
+        command("BEGIN ISOLATION LEVEL SERIALIZABLE");
+        query("SELECT pg_advisory_xact_lock_shared(?)", {std::int64_t(kWriterLock)});
+        break;
+      case TxMode::Read:
+        // One snapshot for the whole read, as an SQLite read transaction has.
+        command("BEGIN ISOLATION LEVEL REPEATABLE READ");
     }
   }
   void commit() override {
@@ -94,7 +107,10 @@ class PostgresConnection final : public Connection {
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     std::string reason = primary ? primary : PQerrorMessage(db_);
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
-    throw Error("the database could not " + std::string(doing) + ": " + reason);
+    reason = "the database could not " + std::string(doing) + ": " + reason;
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (state && (state == kSerializationFailure || state == kDeadlockDetected)) throw Conflict(reason);
+    throw Error(reason);
   }
 
   // A server restarted under a live connection: start afresh between
