@@ -47,24 +47,20 @@ void backOff(int run) {
 class OwnTransactionWriter final : public Writer {
  public:
   static constexpr int kMaxRuns = 10;
+  // Beside the others at first; after that many conflicts, alone, where it
+  // cannot lose again to a concurrent update.
+  static constexpr int kRunsBeside = 3;
 
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override {
-    std::vector<std::string> conflicts;
-    WriteOutcome outcome = runUntilNoConflict(callerDb, work, conflicts);
-    outcome.problems.insert(outcome.problems.begin(), conflicts.begin(), conflicts.end());
-    return outcome;
-  }
-
- private:
-  // Each conflict is told in conflicts, for the log.
-  static WriteOutcome runUntilNoConflict(storage::Connection& db, const WriteWork& work,
-                                         std::vector<std::string>& conflicts) {
     for (int run = 1;; ++run) {
       try {
-        return runOnce(db, work);
+        WriteOutcome outcome = runOnce(callerDb, work, run > kRunsBeside);
+        if (run > 1) outcome.problems.insert(outcome.problems.begin(), undoneBefore(run));
+        return outcome;
       } catch (const storage::Conflict& e) {
-        conflicts.push_back("update run " + std::to_string(run) + " undone: " + e.what());
-        if (run == kMaxRuns) return failed(kDatabaseFailed, "update given up after " + std::to_string(run) + " runs");
+        if (run == kMaxRuns)
+          return failed(kDatabaseFailed, "update given up after " + std::to_string(run) + " runs, each undone by a "
+                                         "conflict; the last: " + e.what());
         backOff(run);
       } catch (const std::exception& e) {
         return failedBy(e);
@@ -72,8 +68,15 @@ class OwnTransactionWriter final : public Writer {
     }
   }
 
-  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work) {
-    storage::Transaction transaction(db, storage::TxMode::Retryable);
+ private:
+  // For the log: how often the database undid an update before it held.
+  static std::string undoneBefore(int run) {
+    return "update undone by a conflict " + std::to_string(run - 1) + (run == 2 ? " time" : " times") +
+           ", then run again";
+  }
+
+  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work, bool alone) {
+    storage::Transaction transaction(db, alone ? storage::TxMode::RetryableAlone : storage::TxMode::Retryable);
     WriteOutcome outcome = work(db);
     if (!outcome.reply.error) transaction.commit();
     return outcome;

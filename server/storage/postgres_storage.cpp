@@ -22,10 +22,21 @@ constexpr Oid kNumericOid = 1700;
 // Every Write transaction of every server sharing the database takes this lock
 // first, so those run one at a time as they do on SQLite, and their reads
 // (read committed, after the lock) see everything committed before them.
-// Retryable ones hold it shared: serializable isolation orders them among
-// themselves, but not against a read-committed writer, which must wait for
-// them and they for it.
+// Retryable ones do without: serializable isolation orders them. What their
+// checks stand on (ticket lines, tickets, bought quantities, update
+// identities) only they change once stored; where a Write changes a row one
+// of them changes too, the database undoes that one as a concurrent update.
 constexpr long long kWriterLock = 0x73746f7265;
+
+// Retryable transactions hold this table lock in a mode that lets them run
+// together; one running alone holds it in a mode that excludes them, not
+// plain reads. LOCK TABLE as the first statement takes no snapshot, so the
+// transaction's snapshot comes after the wait and sees what those before
+// it committed.
+constexpr const char* kBeginRetryable =
+    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN ROW SHARE MODE";
+constexpr const char* kBeginRetryableAlone =
+    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN EXCLUSIVE MODE";
 
 // SQLSTATEs of a transaction undone because it lost to a concurrent one.
 constexpr std::string_view kSerializationFailure = "40001";
@@ -70,10 +81,8 @@ class PostgresConnection final : public Connection {
         command("BEGIN ISOLATION LEVEL READ COMMITTED");
         query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
         break;
-      case TxMode::Retryable:
-        command("BEGIN ISOLATION LEVEL SERIALIZABLE");
-        query("SELECT pg_advisory_xact_lock_shared(?)", {std::int64_t(kWriterLock)});
-        break;
+      case TxMode::Retryable: command(kBeginRetryable); break;
+      case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
       case TxMode::Read:
         // One snapshot for the whole read, as an SQLite read transaction has.
         command("BEGIN ISOLATION LEVEL REPEATABLE READ");

@@ -30,12 +30,14 @@ class Conflict : public Error {
 };
 
 // Read: one snapshot for the whole transaction.
-// Write: excludes every other Write and Retryable transaction of every server.
-// Retryable: writes beside other Retryable ones; where their interleaving
+// Write: excludes every other Write transaction of every server.
+// Retryable: writes beside other transactions; where their interleaving
 // could give a result no one-at-a-time order gives, the database refuses one
-// of them with Conflict, and its caller runs it again. SQLite, with one
-// writer at a time, runs it as a Write.
-enum class TxMode { Read, Write, Retryable };
+// of them with Conflict, and its caller runs it again.
+// RetryableAlone: a Retryable that waits until no other Retryable runs and
+// keeps new ones waiting, for one that keeps losing.
+// SQLite, with one writer at a time, runs the last two as a Write.
+enum class TxMode { Read, Write, Retryable, RetryableAlone };
 // Where the few statements that cannot be written alike differ.
 enum class Dialect { Sqlite, Postgres };
 

@@ -273,7 +273,7 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
   EXPECT_EQ(stored().back(), "bought=3");
   // Both read the purchaser's need before either wrote: the loser was undone
   // by the database and judged again, rather than waiting its turn.
-  const auto retried = [](const std::string& line) { return line.find("update run 1 undone") != std::string::npos; };
+  const auto retried = [](const std::string& line) { return line.find("update undone by a conflict") != std::string::npos; };
   EXPECT_TRUE(std::ranges::any_of(logLines(), retried));
 }
 
