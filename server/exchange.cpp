@@ -16,6 +16,8 @@ namespace {
 wire::Reply run(queries::QueryContext& context, const queries::QueryKind& kind, const nlohmann::json& arguments) {
   try {
     return kind.run(context, arguments);
+  } catch (const storage::Conflict&) {
+    throw;  // the whole update transaction is undone; its writer runs it again
   } catch (const storage::Error& e) {
     context.problems.push_back(std::string(kind.name) + ": " + e.what());
     return queries::errorReply(std::string(kDatabaseFailed));

@@ -3,6 +3,10 @@
 #include "server/services.h"
 #include "server/storage/database.h"
 
+#include <algorithm>
+#include <chrono>
+#include <random>
+
 namespace storeserver {
 
 namespace {
@@ -13,31 +17,69 @@ WriteOutcome failed(std::string_view sentence, std::string problem) {
   return {{true, std::string(sentence), 0, -1}, {std::move(problem)}};
 }
 
-// Runs work, turning a failure into a sentence for the clerk: a writer
-// thread must outlive any one update.
+// The sentence for the clerk when an update threw.
+WriteOutcome failedBy(const std::exception& e) {
+  const bool database = dynamic_cast<const storage::Error*>(&e) != nullptr;
+  return failed(database ? kDatabaseFailed : kServerFailed, std::string("update: ") + e.what());
+}
+
+// Runs work, turning a failure into a sentence: a writer thread must outlive
+// any one update.
 WriteOutcome attempt(storage::Connection& db, const WriteWork& work) {
   try {
     return work(db);
-  } catch (const storage::Error& e) {
-    return failed(kDatabaseFailed, std::string("update: ") + e.what());
   } catch (const std::exception& e) {
-    return failed(kServerFailed, std::string("update: ") + e.what());
+    return failedBy(e);
   }
 }
 
-// PostgreSQL: the servers sharing the database serialise their writes there,
-// so each update is simply a transaction of its own.
+// Waits up to about 2^run ms, at random, so that the transactions that met
+// in one conflict do not meet again at once.
+void backOff(int run) {
+  thread_local std::minstd_rand random{std::random_device{}()};
+  std::uniform_int_distribution<int> microseconds(0, 1000 << std::min(run, 5));
+  std::this_thread::sleep_for(std::chrono::microseconds(microseconds(random)));
+}
+
+// PostgreSQL: each update is a serializable transaction of its own, beside
+// those of every other worker and server; one that loses to a concurrent one
+// is undone by the database and run again here from its start.
 class OwnTransactionWriter final : public Writer {
  public:
+  static constexpr int kMaxRuns = 10;
+  // Beside the others at first; after that many conflicts, alone, where it
+  // cannot lose again to a concurrent update.
+  static constexpr int kRunsBeside = 3;
+
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override {
-    try {
-      storage::Transaction transaction(callerDb, storage::TxMode::Write);
-      WriteOutcome outcome = attempt(callerDb, work);
-      if (!outcome.reply.error) transaction.commit();
-      return outcome;
-    } catch (const storage::Error& e) {
-      return failed(kDatabaseFailed, std::string("update: ") + e.what());
+    for (int run = 1;; ++run) {
+      try {
+        WriteOutcome outcome = runOnce(callerDb, work, run > kRunsBeside);
+        if (run > 1) outcome.problems.insert(outcome.problems.begin(), undoneBefore(run));
+        return outcome;
+      } catch (const storage::Conflict& e) {
+        if (run == kMaxRuns)
+          return failed(kDatabaseFailed, "update given up after " + std::to_string(run) + " runs, each undone by a "
+                                         "conflict; the last: " + e.what());
+        backOff(run);
+      } catch (const std::exception& e) {
+        return failedBy(e);
+      }
     }
+  }
+
+ private:
+  // For the log: how often the database undid an update before it held.
+  static std::string undoneBefore(int run) {
+    return "update undone by a conflict " + std::to_string(run - 1) + (run == 2 ? " time" : " times") +
+           ", then run again";
+  }
+
+  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work, bool alone) {
+    storage::Transaction transaction(db, alone ? storage::TxMode::RetryableAlone : storage::TxMode::Retryable);
+    WriteOutcome outcome = work(db);
+    if (!outcome.reply.error) transaction.commit();
+    return outcome;
   }
 };
 

@@ -2,9 +2,10 @@
 // Where update queries run. On SQLite one writer thread with a connection of
 // its own takes every update waiting at that moment, runs each in a savepoint
 // of one transaction and commits them together, so one durable commit (one
-// fsync) serves many handhelds. On PostgreSQL each update runs in its own
-// transaction on the worker's connection, as the servers sharing the database
-// serialise their writes there.
+// fsync) serves many handhelds. On PostgreSQL each update runs in a
+// serializable transaction of its own on the worker's connection, beside those
+// of the other servers sharing the database, and is run again when the
+// database undoes it for a conflict with one of them.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>

@@ -19,10 +19,28 @@ constexpr Oid kFloat4Oid = 700;
 constexpr Oid kFloat8Oid = 701;
 constexpr Oid kNumericOid = 1700;
 
-// Every writer of every server sharing the database takes this lock first, so
-// writes run one at a time as they do on SQLite, and a write transaction's
-// reads (read committed, after the lock) see everything committed before it.
+// Every Write transaction of every server sharing the database takes this lock
+// first, so those run one at a time as they do on SQLite, and their reads
+// (read committed, after the lock) see everything committed before them.
+// Retryable ones do without: serializable isolation orders them. What their
+// checks stand on (ticket lines, tickets, bought quantities, update
+// identities) only they change once stored; where a Write changes a row one
+// of them changes too, the database undoes that one as a concurrent update.
 constexpr long long kWriterLock = 0x73746f7265;
+
+// Retryable transactions hold this table lock in a mode that lets them run
+// together; one running alone holds it in a mode that excludes them, not
+// plain reads. LOCK TABLE as the first statement takes no snapshot, so the
+// transaction's snapshot comes after the wait and sees what those before
+// it committed.
+constexpr const char* kBeginRetryable =
+    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN ROW SHARE MODE";
+constexpr const char* kBeginRetryableAlone =
+    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN EXCLUSIVE MODE";
+
+// SQLSTATEs of a transaction undone because it lost to a concurrent one.
+constexpr std::string_view kSerializationFailure = "40001";
+constexpr std::string_view kDeadlockDetected = "40P01";
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -58,12 +76,16 @@ class PostgresConnection final : public Connection {
 
   void begin(TxMode mode) override {
     reconnectIfLost();
-    if (mode == TxMode::Write) {
-      command("BEGIN ISOLATION LEVEL READ COMMITTED");
-      query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
-    } else {
-      // One snapshot for the whole read, as an SQLite read transaction has.
-      command("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    switch (mode) {
+      case TxMode::Write:
+        command("BEGIN ISOLATION LEVEL READ COMMITTED");
+        query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
+        break;
+      case TxMode::Retryable: command(kBeginRetryable); break;
+      case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
+      case TxMode::Read:
+        // One snapshot for the whole read, as an SQLite read transaction has.
+        command("BEGIN ISOLATION LEVEL REPEATABLE READ");
     }
   }
   void commit() override {
@@ -94,7 +116,10 @@ class PostgresConnection final : public Connection {
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
     std::string reason = primary ? primary : PQerrorMessage(db_);
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
-    throw Error("the database could not " + std::string(doing) + ": " + reason);
+    reason = "the database could not " + std::string(doing) + ": " + reason;
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (state && (state == kSerializationFailure || state == kDeadlockDetected)) throw Conflict(reason);
+    throw Error(reason);
   }
 
   // A server restarted under a live connection: start afresh between

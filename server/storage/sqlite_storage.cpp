@@ -52,14 +52,14 @@ class SqliteConnection final : public Connection {
   // IMMEDIATE takes the write lock up front, so a writer waits on the busy
   // timeout instead of failing when it upgrades a read in mid-transaction.
   void begin(TxMode mode) override {
-    run(mode == TxMode::Write ? "BEGIN IMMEDIATE" : "BEGIN");
+    run(mode == TxMode::Read ? "BEGIN" : "BEGIN IMMEDIATE");
     mode_ = mode;
   }
   void commit() override {
     // SQLite ends a transaction by itself after some failures; for a read
     // there is nothing left to keep, for a write that loss must be reported.
     if (sqlite3_get_autocommit(db_)) {
-      if (mode_ == TxMode::Write) throw Error("the database dropped the transaction before it was committed");
+      if (mode_ != TxMode::Read) throw Error("the database dropped the transaction before it was committed");
       return;
     }
     run("COMMIT");

@@ -22,7 +22,22 @@ class Error : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-enum class TxMode { Read, Write };
+// The database undid a transaction that lost to a concurrent one (a
+// serialization failure or a deadlock); run from its start again, it may pass.
+class Conflict : public Error {
+ public:
+  using Error::Error;
+};
+
+// Read: one snapshot for the whole transaction.
+// Write: excludes every other Write transaction of every server.
+// Retryable: writes beside other transactions; where their interleaving
+// could give a result no one-at-a-time order gives, the database refuses one
+// of them with Conflict, and its caller runs it again.
+// RetryableAlone: a Retryable that waits until no other Retryable runs and
+// keeps new ones waiting, for one that keeps losing.
+// SQLite, with one writer at a time, runs the last two as a Write.
+enum class TxMode { Read, Write, Retryable, RetryableAlone };
 // Where the few statements that cannot be written alike differ.
 enum class Dialect { Sqlite, Postgres };
 
