@@ -76,16 +76,11 @@ class PostgresConnection final : public Connection {
 
   void begin(TxMode mode) override {
     reconnectIfLost();
-    switch (mode) {
-      case TxMode::Write:
-        command("BEGIN ISOLATION LEVEL READ COMMITTED");
-        query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
-        break;
-      case TxMode::Retryable: command(kBeginRetryable); break;
-      case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
-      case TxMode::Read:
-        // One snapshot for the whole read, as an SQLite read transaction has.
-        command("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    try {
+      start(mode);
+    } catch (...) {
+      rollback();  // a lock that failed must not leave the next BEGIN inside this transaction
+      throw;
     }
   }
   void commit() override {
@@ -100,6 +95,20 @@ class PostgresConnection final : public Connection {
   }
 
  private:
+  void start(TxMode mode) {
+    switch (mode) {
+      case TxMode::Write:
+        command("BEGIN ISOLATION LEVEL READ COMMITTED");
+        query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
+        break;
+      case TxMode::Retryable: command(kBeginRetryable); break;
+      case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
+      case TxMode::Read:
+        // One snapshot for the whole read, as an SQLite read transaction has.
+        command("BEGIN ISOLATION LEVEL REPEATABLE READ");
+    }
+  }
+
   struct Prepared {
     std::string name;
     std::vector<Oid> types;
