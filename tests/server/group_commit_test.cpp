@@ -15,11 +15,13 @@ struct Case { const char* what; std::vector<Update> group; std::vector<std::stri
 
 class GroupCommit : public ServerTest {
  protected:
+  storeserver::ServerOptions options() const override {
+    auto o = ServerTest::options();
+    o.writeGroupProbe = probe_;
+    return o;
+  }
   void SetUp() override {
     ServerTest::SetUp();
-    auto o = options();
-    o.writeGroupProbe = probe_;
-    start(o);
     const auto side = sideConnection();
     side->execute("UPDATE book_purchasers SET buy_qty = 3, bought_qty = 2 WHERE item_id = 'B0000001'");  // one more
     // A constraint that fails only at the commit, after every update of the group ran.

@@ -129,7 +129,7 @@ class ServerTest : public ::testing::Test {
   explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}
 
   // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers.
-  storeserver::ServerOptions options() const {
+  virtual storeserver::ServerOptions options() const {
     storeserver::ServerOptions o;
     o.port = 0;
     o.databasePath = database_->name();
