@@ -125,6 +125,22 @@ std::int64_t recordLengthField(std::u16string_view reply) {
   return readDecimal(reply.substr(kTagWidth, kLengthWidth));
 }
 
+std::vector<RecordSpan> cutMixedRecords(std::u16string_view reply, bool& malformed) {
+  malformed = false;
+  std::vector<RecordSpan> spans;
+  std::size_t offset = 0;
+  while (offset < reply.size()) {
+    const std::int64_t length = recordLengthField(reply.substr(offset));
+    if (length < std::int64_t(kHeaderWidth) || std::size_t(length) + 1 > reply.size() - offset) {
+      malformed = true;
+      break;
+    }
+    spans.push_back({offset, std::size_t(length) + 1});
+    offset += std::size_t(length) + 1;
+  }
+  return spans;
+}
+
 std::vector<RecordSpan> cutRecords(std::u16string_view reply, std::size_t dataSize) {
   const std::int64_t length = recordLengthField(reply);
   if (length < 0) return {{0, std::min(reply.size(), dataSize)}};

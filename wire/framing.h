@@ -65,6 +65,12 @@ struct RecordSpan {
 // cut always ends.
 std::vector<RecordSpan> cutRecords(std::u16string_view reply, std::size_t dataSize);
 
+// Where each record of a reply that mixes layouts lies: each record's own
+// length field says where the next starts (at L + 1). The walk stops at a
+// record whose length is below the header's or runs past the end; malformed
+// is then set, and the spans before it stand.
+std::vector<RecordSpan> cutMixedRecords(std::u16string_view reply, bool& malformed);
+
 // Field i of a record text; shorter or empty when the record text is short.
 // Trailing blanks (the padding) are removed; leading blanks are kept.
 std::u16string_view fieldText(std::u16string_view record, const RecordLayout& layout, std::size_t i);

@@ -192,5 +192,28 @@ const RecordLayout& receipt() {
   return layout;
 }
 
+const RecordLayout& ticketLine() {
+  static const RecordLayout layout("TLN", {
+      {"line", 5, FieldKind::Integer},
+      {"session_id", 8, FieldKind::Integer},
+      {"item_id", 12, FieldKind::Text},
+      {"purchaser", 30, FieldKind::Text},
+      {"qty", 6, FieldKind::Integer},
+      {"price", 8, FieldKind::Money},
+  });
+  return layout;
+}
+
+const RecordLayout& openTicket() {
+  static const RecordLayout layout("OTK", {
+      {"receipt", 10, FieldKind::Text},
+      {"student_id", 20, FieldKind::Text},
+      {"opened_on", 10, FieldKind::Text},  // YYYY-MM-DD
+      {"lines", 5, FieldKind::Integer},
+      {"total", 12, FieldKind::Money},  // may be negative: returns
+  });
+  return layout;
+}
+
 }  // namespace layouts
 }  // namespace wire

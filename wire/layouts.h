@@ -76,6 +76,10 @@ const RecordLayout& inventory();
 // Sellin's open ticket: the receipt number the handheld sends back with every
 // change, and what the ticket was opened for.
 const RecordLayout& receipt();
+// One stored line of a ticket, first of the three records a line comes as.
+const RecordLayout& ticketLine();
+// One of a user's open tickets, for continuing or ending it.
+const RecordLayout& openTicket();
 }  // namespace layouts
 
 }  // namespace wire

@@ -66,8 +66,16 @@ std::string ticket(std::string_view buyerUser, std::string_view studentId, std::
   return dump({{"request", kTicket}, {"user", buyerUser}, {"student_id", studentId}, {"store", storeNumber}});
 }
 
-std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber) {
-  return dump({{"request", kReceiptPrint}, {"receipt", receipt}, {"store", storeNumber}});
+std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber, bool copy) {
+  return dump({{"request", kReceiptPrint}, {"receipt", receipt}, {"store", storeNumber}, {"copy", copy}});
+}
+
+std::string ticketLines(std::string_view receipt, std::int64_t storeNumber) {
+  return dump({{"request", kTicketLines}, {"receipt", receipt}, {"store", storeNumber}});
+}
+
+std::string openTickets(std::int64_t storeNumber) {
+  return dump({{"request", kOpenTickets}, {"store", storeNumber}});
 }
 
 std::string ticketItem(std::string_view updateId, std::string_view receipt, std::int64_t line,
@@ -86,6 +94,16 @@ std::string ticketItem(std::string_view updateId, std::string_view receipt, std:
 
 std::string ticketTran(std::string_view updateId, std::string_view receipt) {
   return dump({{"request", kTicketTran}, {"update_id", updateId}, {"receipt", receipt}});
+}
+
+bool isCanonicalUpdateId(std::string_view text) {
+  if (text.size() != kUpdateIdLength) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+    if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
 }
 
 std::optional<Request> parse(std::string_view text, std::string& error) {

@@ -30,6 +30,8 @@ inline constexpr std::string_view kTicket = "sl_ticket";
 inline constexpr std::string_view kReceiptPrint = "sl_print";
 inline constexpr std::string_view kTicketItem = "sl_item";
 inline constexpr std::string_view kTicketTran = "sl_tran";
+inline constexpr std::string_view kTicketLines = "sl_lines";
+inline constexpr std::string_view kOpenTickets = "sl_open_tickets";
 
 inline constexpr std::size_t kMaxStudentIdLength = 20;
 inline constexpr std::int64_t kMaxStoreNumber = 9999;
@@ -71,14 +73,26 @@ std::string inventory(std::string_view code, std::int64_t storeNumber);
 // session takes none); its reply is one receipt record (layouts::receipt).
 std::string ticket(std::string_view buyerUser, std::string_view studentId, std::int64_t storeNumber);
 // The printable receipt of a ticket: text with CRLF line ends, for a 42-column printer.
-std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber);
+// copy: a receipt printed again later, of any ticket of the store, headed as a copy;
+// otherwise only the user's own ticket.
+std::string receiptPrint(std::string_view receipt, std::int64_t storeNumber, bool copy = false);
+// The lines of one of the user's tickets as the server stored them, in line
+// order: for each line three records, layouts::ticketLine(), the book
+// (layouts::slDetail()) and the purchaser's terms (layouts::slPurchase()) as
+// they stand without this line's own quantity, as the purchasers list showed
+// them when the line was added. An empty text: the ticket has no lines.
+std::string ticketLines(std::string_view receipt, std::int64_t storeNumber);
+// The user's open tickets with lines at a store, newest first: layouts::openTicket() records;
+// an empty text when there are none.
+std::string openTickets(std::int64_t storeNumber);
 
 // Updates are applied exactly once. Each update text carries "update_id", an
 // identity the handheld makes once per change (a fresh UUID, made by the
-// builder), so the same text sent again, by CSocketMessage's one retry after a
-// lost answer, names the same change. The server stores the identity with its
-// answer in the same transaction as the change, and answers a repeat with that
-// first answer without applying it again.
+// builder), so the same text sent again after a lost answer names the same
+// change. The server stores the identity, with a digest of the update and its
+// answer, in the same transaction as the change, and answers a repeat with that
+// first answer without applying it again; the same identity with other
+// contents is refused.
 //
 // One ticket line: {update_id, receipt, line, purchaser, session, item_id,
 // qty, price}; price is the text as typed ("12.50"), read by the server into
@@ -88,6 +102,10 @@ std::string ticketItem(std::string_view updateId, std::string_view receipt, std:
                        std::string_view price);
 // The whole ticket: {update_id, receipt}; removes its lines or ends it, by packet type.
 std::string ticketTran(std::string_view updateId, std::string_view receipt);
+
+// True for a UUID in its canonical text: 36 characters, lower-case hex digits
+// in groups of 8-4-4-4-12 joined by '-'.
+bool isCanonicalUpdateId(std::string_view text);
 
 struct Request {
   std::string kind;
