@@ -18,7 +18,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 5> kMigrations = {{
+const std::array<std::vector<Statement>, 6> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -305,6 +305,15 @@ const std::array<std::vector<Statement>, 5> kMigrations = {{
          " old_values TEXT NOT NULL,"
          " new_values TEXT NOT NULL)"},
         "CREATE INDEX ticket_audit_by_receipt ON ticket_audit(receipt, audit_id)",
+    },
+    // Who may write tickets is the server's to decide: a log-in records the
+    // buyer whose rights it proved, and for which store (0: none proved). An
+    // update's identity names one content: its digest is kept beside it
+    // (empty for updates stored before, whose content is not known).
+    {
+        "ALTER TABLE session_tokens ADD COLUMN buyer_user_id INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE session_tokens ADD COLUMN buyer_store INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE ticket_updates ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
     },
 }};
 
