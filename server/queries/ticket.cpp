@@ -71,8 +71,8 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   const std::optional<User> proven = tickets::buyerAt(context, *store, problem);
   if (!proven) return errorReply(problem);
   if (*buyer != proven->name)
-    return errorReply("This handheld names the buyer " + printable(*buyer) + ", but the buying session was chosen for " +
-                      proven->name + ": choose the buying session again.");
+    return errorReply("This handheld names the buyer " + printable(*buyer) +
+                      ", but the buying session was chosen for " + proven->name + ": choose the buying session again.");
 
   std::optional<storage::Row> open = emptyOpenTicket(context, *store, proven->name, *studentId);
   if (!open) open = openNewTicket(context, *store, proven->name, *studentId);

@@ -10,6 +10,8 @@
 //
 // sl_open_tickets {store}: the user's open tickets with lines at a store,
 // newest first, one OTK record each.
+//
+// Both answer only a log-in that holds a buyer's rights at the store.
 #include "server/queries/query.h"
 #include "server/queries/sellin_records.h"
 #include "server/queries/tickets.h"
@@ -24,53 +26,41 @@ using storage::textAt;
 
 namespace {
 
-struct StoredLine {
-  std::int64_t number = 0;
-  std::int64_t session = 0;
-  std::string itemId;
-  std::string purchaser;
-  std::int64_t qty = 0;
-  std::int64_t cents = 0;
-};
-
-std::vector<StoredLine> storedLines(storage::Connection& db, std::int64_t ticketId) {
-  std::vector<StoredLine> lines;
-  for (const storage::Row& r : db.query("SELECT line, session_id, item_id, purchaser, qty, price_cents"
-                                        " FROM ticket_lines WHERE ticket_id = ? ORDER BY line",
-                                        {ticketId}))
-    lines.push_back({integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5)});
-  return lines;
-}
-
-std::optional<std::string> lineRecord(const StoredLine& line, std::string& error) {
+// A stored line as selected: line, session_id, item_id, purchaser, qty, price_cents.
+std::optional<std::string> lineRecord(const storage::Row& line, std::string& error) {
   wire::RecordWriter record(wire::layouts::ticketLine());
-  record.integer(line.number).integer(line.session).text(line.itemId).text(line.purchaser).integer(line.qty).money(
-      line.cents);
+  record.integer(integerAt(line, 0))
+      .integer(integerAt(line, 1))
+      .text(textAt(line, 2))
+      .text(textAt(line, 3))
+      .integer(integerAt(line, 4))
+      .money(integerAt(line, 5));
   auto text = record.finish();
   if (!text) error = record.error();
   return text;
 }
 
-std::optional<std::string> bookOf(storage::Connection& db, const StoredLine& line, std::int64_t store,
+std::optional<std::string> bookOf(storage::Connection& db, const storage::Row& line, std::int64_t store,
                                   std::string& error) {
   const storage::Rows rows =
-      db.query("SELECT " + kBookRecordColumns + " FROM books b WHERE b.item_id = ?", {store, line.itemId});
+      db.query("SELECT " + kBookRecordColumns + " FROM books b WHERE b.item_id = ?", {store, line[2]});
   if (rows.empty()) {
-    error = "book " + line.itemId + " of a ticket line is not in the catalogue";
+    error = "book " + textAt(line, 2) + " of a ticket line is not in the catalogue";
     return std::nullopt;
   }
   return bookRecord(rows[0], error);
 }
 
-std::optional<std::string> termsOf(storage::Connection& db, const StoredLine& line, std::string& error) {
+std::optional<std::string> termsOf(storage::Connection& db, const storage::Row& line, std::string& error) {
   storage::Rows rows = db.query(std::string("SELECT ") + kPurchaserRecordColumns +
                                     " FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-                                {line.session, line.itemId, line.purchaser});
+                                {line[1], line[2], line[3]});
+  const std::int64_t qty = integerAt(line, 4);
   if (rows.empty()) {
     const storage::Value zero = std::int64_t(0);
-    rows.push_back({line.purchaser, zero, zero, zero, line.qty, zero, zero, zero, zero, "", "", zero});
+    rows.push_back({line[3], zero, zero, zero, qty, zero, zero, zero, zero, "", "", zero});
   }
-  return purchaserRecord(rows[0], line.qty, error);
+  return purchaserRecord(rows[0], qty, error);
 }
 
 }  // namespace
@@ -84,12 +74,17 @@ wire::Reply ticketLines(QueryContext& context, const nlohmann::json& arguments) 
   const std::optional<tickets::Ticket> ticket = tickets::findOwnAt(context, *receipt, *store, problem);
   if (!ticket) return errorReply(problem);
 
+  const storage::Rows lines = context.db.query(
+      "SELECT line, session_id, item_id, purchaser, qty, price_cents FROM ticket_lines WHERE ticket_id = ?"
+      " ORDER BY line",
+      {ticket->id});
   std::string records;
-  for (const StoredLine& line : storedLines(context.db, ticket->id)) {
+  for (const storage::Row& line : lines) {
     std::string error;
     for (const auto& record : {lineRecord(line, error), bookOf(context.db, line, *store, error),
                                termsOf(context.db, line, error)}) {
-      if (!record) return unsendableReply(context, "Line " + std::to_string(line.number) + " of this ticket", error);
+      if (!record)
+        return unsendableReply(context, "Line " + std::to_string(integerAt(line, 0)) + " of this ticket", error);
       records += *record;
     }
   }

@@ -105,7 +105,8 @@ TEST_F(Hostile, SqlMetacharactersAreOrdinaryData) {
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "buyer' --", "x").status, 401);
   EXPECT_EQ(ask(aidAccounts("' OR '1'='1")).text, "No student with ID ' OR '1'='1.");
   EXPECT_EQ(ask(aidAccounts("1';DROP TABLE users")).text, "No student with ID 1';DROP TABLE users.");
-  EXPECT_EQ(ask(sessions("buyer' --", "x' OR '1'='1", 1), wire::kAppSellin).text, "The buyer user name or password is wrong.");
+  EXPECT_EQ(ask(sessions("buyer' --", "x' OR '1'='1", 1), wire::kAppSellin).text,
+            "The buyer user name or password is wrong.");
   const wire::Reply still = ask(aidAccounts("S100200"));  // logs in again: users is intact
   EXPECT_FALSE(still.error) << still.text;
 }

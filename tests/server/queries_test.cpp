@@ -57,7 +57,8 @@ TEST_F(Queries, IdentifiersTooLongAreRefusedAndLoggedNumbersTooWideToo) {
       " within_percent, tran_warning_qty, tran_max_qty, is_open) VALUES (2004, 2, 'Odd', 0, 0, 1000, 1, 1, 1)");
 
   EXPECT_EQ(ask(aidAccounts("S100200")).text,
-            "An aid account of student S100200 (agency ST-PELL-2024X) cannot be shown on a handheld; tell the back office.");
+            "An aid account of student S100200 (agency ST-PELL-2024X) cannot be shown on a handheld; tell the back "
+            "office.");
   EXPECT_EQ(ask(sessions("manager", "manager1", 2), wire::kAppSellin).text,
             "Buying session 2004 cannot be shown on a handheld; tell the back office.");
   const std::string log = logLines()[logLines().size() - 3];

@@ -1,6 +1,7 @@
-// Who may write a ticket is the server's to decide: a Sellin log-in that proved
-// a buyer's rights at the ticket's store, never a name in the request; on
-// SQLite and on PostgreSQL.
+// Who reads and writes a ticket: a ticket read back as the server stored it,
+// a user's open tickets, a receipt printed again as a copy, and the writes
+// refused to a log-in without a buyer's rights at the ticket's store, never
+// decided by a name in the request; on SQLite and on PostgreSQL.
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -8,13 +9,44 @@ namespace servertest {
 namespace {
 
 using wire::requests::ticket;
+using wire::requests::ticketLines;
 
-constexpr std::int64_t kSession = 1002;  // store 1
-constexpr std::int64_t kOtherStoresSession = 2001;
+constexpr const char* kOstrand = "Ostrand Company";
+constexpr const char* kMidwest = "Midwest Book Wholesale";
+const std::string kOnlySellin = "Only Sellin may ask the store server for this; log in from Sellin.";
 
 std::string onlyBuyerOf(int store) {
   return "Only a buyer of store " + std::to_string(store) +
          " may work with its tickets: choose the buying session again with a buyer's user name and password.";
+}
+
+struct Line {
+  std::int64_t number = 1;
+  std::string itemId = "B0000000";  // Ostrand buys it without limit
+  std::string purchaser = kOstrand;
+  std::int64_t qty = 1;
+  std::string price = "1.00";
+  std::int64_t session = 1002;  // store 1, no student ID
+};
+
+// The records of a reply cut at their own lengths, as the handheld cuts a ticket's lines.
+std::vector<std::u16string> records(const wire::Reply& reply) {
+  EXPECT_FALSE(reply.error) << reply.text;
+  const std::u16string text = wire::toUtf16(reply.text);
+  bool malformed = false;
+  std::vector<std::u16string> out;
+  for (const wire::RecordSpan& span : wire::cutMixedRecords(text, malformed))
+    out.push_back(text.substr(span.offset, span.length));
+  EXPECT_FALSE(malformed) << reply.text;
+  return out;
+}
+
+std::string fields(const std::u16string& record, const wire::RecordLayout& layout,
+                   std::initializer_list<std::string_view> names) {
+  std::string out;
+  for (std::string_view name : names)
+    out += (out.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(name)));
+  return out;
 }
 
 class TicketAccess : public BackendServerTest {
@@ -23,96 +55,152 @@ class TicketAccess : public BackendServerTest {
                    int app = wire::kAppSellin) const {
     return askWith(app, token, query(text, packet));
   }
-  std::string open(const std::string& token) const {
-    const auto r = rows(send(token, ticket("buyer", "", 1)), wire::layouts::receipt(), {"receipt"});
+  std::string open(const std::string& token, const std::string& student = "") const {
+    const auto r = rows(send(token, ticket("buyer", student, 1)), wire::layouts::receipt(), {"receipt"});
     return r.size() == 1 ? r[0] : "";
   }
-  static std::string line(const std::string& receipt, std::int64_t session = kSession) {
-    return wire::requests::ticketItem(newUpdateId(), receipt, 1, "Ostrand Company", session, "B0000000", 1, "1.00");
+  static std::string lineText(const std::string& receipt, const Line& l = {}) {
+    return wire::requests::ticketItem(newUpdateId(), receipt, l.number, l.purchaser, l.session, l.itemId, l.qty,
+                                      l.price);
   }
-  // Tickets, their buyers, lines, audit rows and every purchaser's bought quantity.
+  // "" when stored, else the refusal.
+  std::string write(const std::string& token, const std::string& receipt, const Line& l = {},
+                    int packet = wire::kPacketNewItem) const {
+    const wire::Reply r = send(token, lineText(receipt, l), packet);
+    return r.error ? r.text : "";
+  }
+  std::u16string purchasersRecord(const std::string& token, const Line& l) const {
+    for (const auto& r : records(send(token, wire::requests::purchasers(l.session, l.itemId, 1))))
+      if (fields(r, wire::layouts::slPurchase(), {"purchaser"}) == l.purchaser) return r;
+    return u"(not listed)";
+  }
+  std::string sql(const std::string& select) const {
+    return storeserver::storage::textAt(sideConnection()->query("SELECT " + select).at(0), 0);
+  }
+  // Tickets, lines, audit rows and every purchaser's bought quantity.
   std::string stored() const {
-    return storeserver::storage::textAt(
-        sideConnection()->query(
-            "SELECT (SELECT COUNT(*) FROM tickets) || ' ' || (SELECT COUNT(*) FROM ticket_lines) || ' ' ||"
-            " (SELECT COUNT(*) FROM ticket_audit) || ' ' || (SELECT SUM(bought_qty) FROM book_purchasers)")[0],
-        0);
+    return sql("(SELECT COUNT(*) FROM tickets) || ' ' || (SELECT COUNT(*) FROM ticket_lines) || ' ' ||"
+               " (SELECT COUNT(*) FROM ticket_audit) || ' ' || (SELECT SUM(bought_qty) FROM book_purchasers)");
   }
 };
 
 INSTANTIATE_TEST_SUITE_P(Backends, TicketAccess, kBothBackends, backendName);
 
-TEST_P(TicketAccess, EachWriteWithoutABuyersRightsAtItsStoreIsRefusedAndChangesNothing) {
+TEST_P(TicketAccess, StoredLinesComeBackWithTheTermsTheyWereAddedUnder) {
   const std::string buyer = login(wire::kAppSellin, "buyer", "buyer1");
-  const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");
+  const std::string receipt = open(buyer);
+  const wire::Reply none = send(buyer, ticketLines(receipt, 1));
+  EXPECT_EQ(none.error ? none.text : "[" + none.text + "]", "[]") << "a ticket with no lines";
+
+  const Line lines[] = {{1, "B0000001", kOstrand, 1, "12.50"}, {2, "B0000003", kMidwest, -1, "3.00"}};
+  std::vector<std::u16string> termsWhenAdded;
+  for (const Line& l : lines) {
+    termsWhenAdded.push_back(purchasersRecord(buyer, l));
+    ASSERT_EQ(write(buyer, receipt, l), "");
+  }
+  ASSERT_EQ(write(buyer, receipt, {1, "B0000001", kOstrand, 2, "14.00"}, wire::kPacketChange), "");
+  // The purchaser's terms removed since: its name with nothing to buy. An ended ticket is read too.
+  sideConnection()->execute("DELETE FROM book_purchasers WHERE item_id = 'B0000003'");
+  ASSERT_FALSE(send(buyer, wire::requests::ticketTran(newUpdateId(), receipt), wire::kPacketChange).error);
+
+  const auto got = records(send(buyer, ticketLines(receipt, 1)));
+  ASSERT_EQ(got.size(), 6u);
+  EXPECT_EQ(fields(got[0], wire::layouts::ticketLine(), {"line", "item_id", "purchaser", "qty", "price"}),
+            "00001|B0000001|Ostrand Company|000002|00014.00");
+  EXPECT_EQ(fields(got[1], wire::layouts::slDetail(), {"item_id", "stolen"}), "B0000001|1");
+  EXPECT_EQ(got[2], termsWhenAdded[0]) << "the line's own copies counted in its terms";
+  EXPECT_EQ(fields(got[3], wire::layouts::ticketLine(), {"line", "qty"}), "00002|-00001");
+  EXPECT_EQ(fields(got[5], wire::layouts::slPurchase(), {"purchaser", "buy_qty", "bought_qty", "need_qty"}),
+            "Midwest Book Wholesale|0|00000|0");
+
+  const std::string manager = buyingLogin("manager", "manager1");  // buys at store 2, proved buyer at store 1
+  const std::string managers = open(manager);
+  EXPECT_EQ(send(manager, ticketLines(receipt, 1)).text, "This ticket was opened by another user: start a new ticket.");
+  EXPECT_EQ(send(manager, ticketLines(managers, 2)).text, "This ticket belongs to another store: start a new ticket.");
+}
+
+TEST_P(TicketAccess, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
+  const std::string buyer = login(wire::kAppSellin, "buyer", "buyer1");
+  const auto ticketWith = [&](const std::string& token, const std::string& student, const std::vector<Line>& lines) {
+    const std::string receipt = open(token, student);
+    for (const Line& l : lines) EXPECT_EQ(write(token, receipt, l), "") << student;
+    return receipt;
+  };
+  const std::string older = ticketWith(buyer, "S1", {{.qty = 2, .price = "12.50"}});
+  const std::string newer = ticketWith(buyer, "S2", {Line{}, {2, "B0000003", kMidwest, -1, "3.00"}});
+  ticketWith(buyer, "S3", {});
+  const std::string ended = ticketWith(buyer, "S4", {Line{}});
+  ASSERT_FALSE(send(buyer, wire::requests::ticketTran(newUpdateId(), ended), wire::kPacketChange).error);
+  ticketWith(buyingLogin("clerk", "clerk1"), "S5", {Line{}});
+
+  EXPECT_EQ(rows(send(buyer, wire::requests::openTickets(1)), wire::layouts::openTicket(),
+                 {"receipt", "student_id", "lines", "total"}),
+            (std::vector<std::string>{newer + "|S2|00002|-00000002.00", older + "|S1|00001|000000025.00"}));
+}
+
+TEST_P(TicketAccess, ACopyPrintsAnyTicketOfTheStoreHeadedAsACopy) {
+  const std::string buyer = login(wire::kAppSellin, "buyer", "buyer1");
+  const std::string receipt = open(buyer);
+  ASSERT_EQ(write(buyer, receipt), "");
+  const std::string original = send(buyer, wire::requests::receiptPrint(receipt, 1)).text;
+
+  const std::string clerk = buyingLogin("clerk", "clerk1");
+  EXPECT_EQ(send(clerk, wire::requests::receiptPrint(receipt, 1, true)).text, "*** COPY ***\r\n" + original);
+  EXPECT_EQ(send(clerk, wire::requests::receiptPrint(receipt, 1)).text,
+            "This ticket was opened by another user: start a new ticket.");
+  EXPECT_EQ(send(clerk, wire::requests::receiptPrint("99999999", 1, true)).text,
+            "There is no receipt 99999999 at this store.");
+  EXPECT_EQ(send(login(wire::kAppSellin, "manager", "manager1"), wire::requests::receiptPrint(receipt, 2, true)).text,
+            "Receipt " + receipt + " is not a receipt of this store.");
+}
+
+TEST_P(TicketAccess, OnlyALogInWithABuyersRightsAtTheStoreWritesAndItRecordsThatBuyer) {
+  const std::string buyer = login(wire::kAppSellin, "buyer", "buyer1");
+  const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");  // may not buy
   const std::string clerkInStipendo = login(wire::kAppStipendo, "clerk", "clerk1");
   const std::string manager = login(wire::kAppSellin, "manager", "manager1");  // may buy at store 2
   const std::string clerkForBuyer = buyingLogin("clerk", "clerk1");
-  const std::string receipt = open(buyer);
-  const std::string clerksReceipt = open(clerkForBuyer);
-  ASSERT_FALSE(receipt.empty() || clerksReceipt.empty());
+  const std::string receipt = open(buyer), clerksReceipt = open(clerkForBuyer);
+  EXPECT_EQ(sql("buyer || ' ' || store_num FROM tickets WHERE receipt = '" + clerksReceipt + "'"), "buyer 1");
 
   struct Case {
     const char* what;
-    std::string token;
-    std::string text;
-    int packet = wire::kPacketQuery;
-    int app = wire::kAppSellin;
+    std::string token, text, sentence;
+    int packet = wire::kPacketQuery, app = wire::kAppSellin;
   };
-  const std::string onlySellin = "Only Sellin may ask the store server for this; log in from Sellin.";
-  const std::vector<std::pair<Case, std::string>> cases = {
-      {{"a clerk's ticket", clerk, ticket("clerk", "", 1)}, onlyBuyerOf(1)},
-      {{"a clerk naming the buyer", clerk, ticket("buyer", "", 1)}, onlyBuyerOf(1)},
-      {{"a clerk's open tickets", clerk, wire::requests::openTickets(1)}, onlyBuyerOf(1)},
-      {{"a clerk's receipt copy", clerk, wire::requests::receiptPrint(receipt, 1, true)}, onlyBuyerOf(1)},
-      {{"a Stipendo log-in's ticket", clerkInStipendo, ticket("buyer", "", 1), wire::kPacketQuery, wire::kAppStipendo},
-       onlySellin},
-      {{"a Stipendo log-in's line", clerkInStipendo, line(clerksReceipt), wire::kPacketNewItem, wire::kAppStipendo},
-       onlySellin},
-      {{"another store's buyer", manager, ticket("someone-else", "", 1)}, onlyBuyerOf(1)},
-      {{"a buyer named in the request", manager, ticket("someone-else", "", 2)},
-       "This handheld names the buyer someone-else, but the buying session was chosen for manager: choose the buying "
-       "session again."},
-      {{"a checked buyer at another store", clerkForBuyer, ticket("buyer", "", 2)}, onlyBuyerOf(2)},
-      {{"a buyer asking for another store's sessions", buyer, wire::requests::sessions("buyer", "buyer1", 2)},
+  const Case cases[] = {
+      {"a clerk's ticket", clerk, ticket("clerk", "", 1), onlyBuyerOf(1)},
+      {"a clerk naming the buyer", clerk, ticket("buyer", "", 1), onlyBuyerOf(1)},
+      {"a clerk's open tickets", clerk, wire::requests::openTickets(1), onlyBuyerOf(1)},
+      {"a Stipendo log-in's ticket", clerkInStipendo, ticket("buyer", "", 1), kOnlySellin, wire::kPacketQuery,
+       wire::kAppStipendo},
+      {"a Stipendo log-in's line", clerkInStipendo, lineText(clerksReceipt), kOnlySellin, wire::kPacketNewItem,
+       wire::kAppStipendo},
+      {"another store's buyer", manager, ticket("someone-else", "", 1), onlyBuyerOf(1)},
+      {"a name other than the checked buyer's", clerkForBuyer, ticket("clerk", "", 1),
+       "This handheld names the buyer clerk, but the buying session was chosen for buyer: choose the buying session "
+       "again."},
+      {"a checked buyer at another store", clerkForBuyer, ticket("buyer", "", 2), onlyBuyerOf(2)},
+      {"a buyer asking for another store's sessions", buyer, wire::requests::sessions("buyer", "buyer1", 2),
        "The user buyer may not buy at store 2."},
-      {{"a buyer at another store", buyer, ticket("buyer", "", 2)}, onlyBuyerOf(2)},
-      {{"a buyer in another store's session", buyer, line(receipt, kOtherStoresSession), wire::kPacketNewItem},
-       "This buying session does not belong to this store: choose the session again."},
+      {"a buyer at another store", buyer, ticket("buyer", "", 2), onlyBuyerOf(2)},
+      {"a buyer in another store's session", buyer, lineText(receipt, {.session = 2001}),
+       "This buying session does not belong to this store: choose the session again.", wire::kPacketNewItem},
   };
   const std::string before = stored();
-  for (const auto& [c, sentence] : cases) {
+  for (const Case& c : cases) {
     const wire::Reply r = send(c.token, c.text, c.packet, c.app);
-    EXPECT_EQ(r.error ? r.text : "accepted", sentence) << c.what;
+    EXPECT_EQ(r.error ? r.text : "accepted", c.sentence) << c.what;
     EXPECT_EQ(stored(), before) << c.what;
   }
 
-  // Rights are read again at each write: a buyer who may no longer buy writes nothing, nor a log-in that checked him.
-  ASSERT_FALSE(send(clerkForBuyer, line(clerksReceipt), wire::kPacketNewItem).error);
+  // Rights are read again at each request: a buyer who may no longer buy writes nothing, nor a log-in that checked him.
+  ASSERT_EQ(write(clerkForBuyer, clerksReceipt), "");
   sideConnection()->execute("UPDATE users SET can_buy = 0 WHERE user_name = 'buyer'");
   const std::string withLine = stored();
-  EXPECT_EQ(send(clerkForBuyer, line(clerksReceipt), wire::kPacketChange).text, onlyBuyerOf(1));
-  EXPECT_EQ(send(buyer, wire::requests::ticketTran(newUpdateId(), receipt), wire::kPacketChange).text,
-            onlyBuyerOf(1));
+  EXPECT_EQ(write(clerkForBuyer, clerksReceipt, {.qty = 2}, wire::kPacketChange), onlyBuyerOf(1));
+  EXPECT_EQ(send(buyer, wire::requests::ticketTran(newUpdateId(), receipt), wire::kPacketChange).text, onlyBuyerOf(1));
   EXPECT_EQ(stored(), withLine);
-}
-
-TEST_P(TicketAccess, ATicketRecordsTheBuyerTheLogInChecked) {
-  const std::string clerk = buyingLogin("clerk", "clerk1");
-  const std::string receipt = open(clerk);
-  ASSERT_FALSE(receipt.empty());
-  ASSERT_FALSE(send(clerk, line(receipt), wire::kPacketNewItem).error);
-  EXPECT_EQ(storeserver::storage::textAt(
-                sideConnection()->query("SELECT t.buyer || ' ' || u.user_name || ' ' || t.store_num FROM tickets t"
-                                        " JOIN users u ON u.user_id = t.user_id WHERE t.receipt = ?",
-                                        {receipt})[0],
-                0),
-            "buyer clerk 1");
-  const wire::Reply print = send(clerk, wire::requests::receiptPrint(receipt, 1));
-  EXPECT_NE(print.text.find("Buyer: buyer\r\n"), std::string::npos) << print.text;
-  EXPECT_EQ(send(clerk, ticket("clerk", "", 1)).text,
-            "This handheld names the buyer clerk, but the buying session was chosen for buyer: choose the buying "
-            "session again.");
 }
 
 }  // namespace
