@@ -115,7 +115,7 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
       {"three decimals", receipt, wire::kPacketNewItem, {.line = 2, .price = "12.505"},
        "The price \"12.505\" is not a dollar amount: type it like 12.50."},
       {"more than the need", receipt, wire::kPacketNewItem, {.line = 2, .qty = 3},
-       "This purchaser needs only 2 more copies of this book."},
+       "Sellin quantity cannot exceed the need."},
       {"return beyond what was bought", receipt, wire::kPacketNewItem, {.line = 2, .qty = -2},
        "Cannot do negative sellin for more than the bought quantity."},
       {"change into a return beyond it", receipt, wire::kPacketChange, {.line = 1, .qty = -3, .price = "3.00"},
@@ -163,6 +163,89 @@ TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "1 delete", "0 end"}));
+}
+
+// Every way lines move (add, change, delete, void) keeps each purchaser's
+// bought quantity between 0 and what it buys, and the ticket within the
+// transaction maximum, whatever the order; a refused move changes nothing.
+TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
+  const LineArgs midwest{.purchaser = "Midwest Book Wholesale", .itemId = "B0000003"};  // no limit
+  const auto ostrand = [](std::int64_t line, std::int64_t qty) { return LineArgs{.line = line, .qty = qty}; };
+  const auto other = [&](std::int64_t line, std::int64_t qty) {
+    LineArgs a = midwest;
+    a.line = line;
+    a.qty = qty;
+    return a;
+  };
+  struct Step {
+    int packet;
+    LineArgs line;
+    bool wholeTicket = false;
+  };
+  const Step voidIt{wire::kPacketDelete, {}, true};
+  struct Case {
+    const char* what;
+    std::int64_t buy, bought;  // Ostrand's terms of B0000001; Midwest has bought 3 of B0000003
+    std::vector<Step> steps;   // each accepted but the last
+    std::string last;          // "ok" or the last step's sentence
+    std::string boughtAfter;   // Ostrand's, then Midwest's
+    std::string boughtBeforeLast = "";  // set before the last step, as an import or another ticket would
+  };
+  const std::string more = " more copies of this book than it buys (3): ";
+  const std::vector<Case> cases = {
+      {"a return deleted past the need", 3, 3,
+       {{wire::kPacketNewItem, ostrand(1, -1)}, {wire::kPacketNewItem, ostrand(2, 1)},
+        {wire::kPacketDelete, ostrand(1, -1)}},
+       "Deleting this line would give Ostrand Company" + more + "lower another line of this book first.", "3 3"},
+      {"a return deleted past the maximum", 3, 2,
+       {{wire::kPacketNewItem, other(1, 6)}, {wire::kPacketNewItem, other(2, -1)}, {wire::kPacketNewItem, other(3, 1)},
+        {wire::kPacketDelete, other(2, -1)}},
+       "Deleting this line would put 7 copies of this book on the ticket, above the transaction maximum of 6: "
+       "lower another line of this book first.",
+       "2 9"},
+      {"a return lowered past the need", 3, 3,
+       {{wire::kPacketNewItem, ostrand(1, -2)}, {wire::kPacketNewItem, ostrand(2, 2)},
+        {wire::kPacketChange, ostrand(1, -1)}},
+       "This change would give Ostrand Company" + more + "lower another line of this book first.", "3 3"},
+      {"a line lowered after an import lowered the need", 3, 1,
+       {{wire::kPacketNewItem, ostrand(1, 2)}, {wire::kPacketChange, ostrand(1, 1)}}, "ok", "2 3",
+       "buy_qty = 1"},
+      {"a void of +1 then -2", 3, 1, {{wire::kPacketNewItem, ostrand(1, 1)}, {wire::kPacketNewItem, ostrand(2, -2)}, voidIt},
+       "ok", "1 3"},
+      {"a void whose return was bought again since", 3, 3,
+       {{wire::kPacketNewItem, other(1, 1)}, {wire::kPacketNewItem, ostrand(2, -1)}, voidIt},
+       "Voiding this ticket would give Ostrand Company" + more + "end the ticket instead, or tell the back office.",
+       "3 4", "bought_qty = 3"},
+  };
+  const auto bought = [&] {
+    const auto values = texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND"
+                              " (item_id = 'B0000001' AND purchaser = 'Ostrand Company' OR item_id = 'B0000003')"
+                              " ORDER BY item_id");
+    return values.size() == 2 ? values[0] + " " + values[1] : "?";
+  };
+  const auto ostrandTerms = [&](const std::string& set) {
+    sideConnection()->execute("UPDATE book_purchasers SET " + set +
+                              " WHERE item_id = 'B0000001' AND purchaser = 'Ostrand Company'");
+  };
+  for (const Case& c : cases) {
+    ostrandTerms("buy_qty = " + std::to_string(c.buy) + ", bought_qty = " + std::to_string(c.bought));
+    sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 3 WHERE item_id = 'B0000003'");
+    const std::string receipt = open(token_);
+    std::vector<std::string> before;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const bool last = i + 1 == c.steps.size();
+      if (last && !c.boughtBeforeLast.empty()) ostrandTerms(c.boughtBeforeLast);
+      if (last) before = stored();
+      const Step& step = c.steps[i];
+      const wire::Reply r = step.wholeTicket ? tran(receipt, step.packet) : item(receipt, step.packet, step.line);
+      EXPECT_EQ(r.error ? r.text : "ok", last ? c.last : "ok") << c.what << ", step " << i + 1;
+    }
+    if (c.last != "ok") {
+      EXPECT_EQ(stored(), before) << c.what << ": a refused move changed the ticket";
+    }
+    EXPECT_EQ(bought(), c.boughtAfter) << c.what;
+    ASSERT_FALSE(tran(receipt, wire::kPacketChange).error);
+  }
 }
 
 TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
@@ -242,7 +325,7 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
 
   EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
   const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
-  EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
+  EXPECT_EQ(refused.text, "Can only do a negative buy for this purchaser.");
   EXPECT_EQ(stored().size(), 2u);
   EXPECT_EQ(stored().back(), "bought=3");
   // Both read the purchaser's need before either wrote: the loser was undone
