@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "server/services.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -147,22 +148,54 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   EXPECT_EQ(audit().size(), auditBefore) << "a refused update left an audit row";
 }
 
-TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
+TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
   const std::string receipt = open(token_);
-  const std::string text = itemText(receipt);
+  const std::string id = newUpdateId();
+  const std::string text = ticketItem(id, receipt, 4, kPurchaser, kSession, kBook, 1, "12.50");
   EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
   const wire::Reply again = send(token_, text, wire::kPacketNewItem);
   EXPECT_FALSE(again.error) << again.text;
-  EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
-  EXPECT_TRUE(send(login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem).error)
-      << "another user's repeat was answered";
+  EXPECT_EQ(stored(), (std::vector<std::string>{"1/4:1@1250", "bought=3"}));
+
+  const std::string otherChange = "This change was not saved: the store server already holds a different change"
+                                  " under its number. Make the change again.";
+  const std::string unreadable(storeserver::kUnreadableRequest);
+  std::string accented;  // 36 bytes, 18 characters
+  for (int i = 0; i < 18; ++i) accented += "\xc3\xa9";
+  struct Case {
+    const char* what;
+    std::string token, text;
+    int packet;
+    std::string sentence;
+  };
+  const std::vector<Case> cases = {
+      {"a new line 5 under the identity of line 4", token_,
+       ticketItem(id, receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"), wire::kPacketNewItem, otherChange},
+      {"the same text as a change", token_, text, wire::kPacketChange, otherChange},
+      {"a void under an item's identity", token_, ticketTran(id, receipt), wire::kPacketDelete, otherChange},
+      {"another user's repeat", login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem,
+       otherChange},
+      {"an identity of 36 bytes in 18 letters", token_,
+       ticketItem(accented, receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"), wire::kPacketNewItem, unreadable},
+      {"a UUID in capitals", token_,
+       ticketItem("0000000A-0000-4000-8000-00000000000B", receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"),
+       wire::kPacketNewItem, unreadable},
+  };
+  const std::size_t identities = texts("SELECT update_id FROM ticket_updates").size();
+  for (const Case& c : cases) {
+    const wire::Reply r = send(c.token, c.text, c.packet);
+    EXPECT_TRUE(r.error) << c.what << " was accepted";
+    EXPECT_EQ(r.text, c.sentence) << c.what;
+    EXPECT_EQ(stored(), (std::vector<std::string>{"1/4:1@1250", "bought=3"})) << c.what;
+    EXPECT_EQ(texts("SELECT update_id FROM ticket_updates").size(), identities) << c.what;
+  }
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
-  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
-  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete, {.line = 4}).error);
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete, {.line = 4}).error);
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
-  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "1 delete", "0 end"}));
+  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
 }
 
 // Every way lines move (add, change, delete, void) keeps each purchaser's
