@@ -3,6 +3,8 @@
 // copy, the audit trail and the printed receipt; on SQLite and on PostgreSQL.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <set>
 #include <thread>
 
 #include "server/services.h"
@@ -376,6 +378,49 @@ TEST_P(TwoServers, AnUpdateRepeatedOnTheOtherServerIsStoredOnce) {
   EXPECT_EQ(repeat.text, first.text);
   EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add"}));
+}
+
+TEST_P(TwoServers, OpeningsAtOneMomentNeverShareAReceipt) {
+  const std::string users[2] = {"buyer", "manager"};  // each may buy at its own store
+  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  const int ports[2] = {port_, second_->port()};
+
+  // The tickets table held locked until an opening waits on it in each of
+  // both servers' workers, then let go: they number their receipts at once.
+  auto holder = sideConnection();
+  storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
+  holder->execute("LOCK TABLE tickets IN ACCESS EXCLUSIVE MODE");
+  constexpr int kOpenings = 16;
+  std::vector<wire::Reply> replies(kOpenings);
+  std::atomic<int> answered{0};
+  std::vector<std::thread> handhelds;
+  for (int i = 0; i < kOpenings; ++i)
+    handhelds.emplace_back([&, i] {
+      const int who = i % 2, server = i / 2 % 2;
+      replies[i] = send(tokens[who], wire::requests::ticket(users[who], "RACE-" + std::to_string(i), who + 1),
+                        wire::kPacketQuery, ports[server]);
+      ++answered;
+    });
+  auto watcher = sideConnection();
+  const std::string waiting =
+      "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND relation = 'tickets'::regclass";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  std::int64_t blocked = 0;
+  while (answered == 0 && (blocked = storeserver::storage::integerAt(watcher->query(waiting).at(0), 0)) < 4 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::yield();
+  EXPECT_EQ(blocked, 4) << "the openings did not all wait on the tickets table";
+  EXPECT_EQ(answered.load(), 0) << "an opening was answered without reading the last receipt";
+  hold.commit();
+  for (std::thread& h : handhelds) h.join();
+
+  std::set<std::string> receipts;
+  for (const wire::Reply& r : replies) {
+    const auto opened = rows(r, wire::layouts::receipt(), {"receipt"});
+    if (opened.size() == 1) receipts.insert(opened[0]);
+  }
+  EXPECT_EQ(receipts.size(), std::size_t(kOpenings)) << "receipts were handed out twice or refused";
+  EXPECT_EQ(texts("SELECT receipt FROM tickets").size(), std::size_t(kOpenings));
 }
 
 }  // namespace
