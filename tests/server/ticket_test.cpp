@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -204,81 +205,62 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
 // bought quantity between 0 and what it buys, and the ticket within the
 // transaction maximum, whatever the order; a refused move changes nothing.
 TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
-  const LineArgs midwest{.purchaser = "Midwest Book Wholesale", .itemId = "B0000003"};  // no limit
   const auto ostrand = [](std::int64_t line, std::int64_t qty) { return LineArgs{.line = line, .qty = qty}; };
-  const auto other = [&](std::int64_t line, std::int64_t qty) {
-    LineArgs a = midwest;
-    a.line = line;
-    a.qty = qty;
-    return a;
+  const auto midwest = [](std::int64_t line, std::int64_t qty) {  // buys B0000003 without limit
+    return LineArgs{.line = line, .purchaser = "Midwest Book Wholesale", .itemId = "B0000003", .qty = qty};
   };
-  struct Step {
-    int packet;
-    LineArgs line;
-    bool wholeTicket = false;
-  };
-  const Step voidIt{wire::kPacketDelete, {}, true};
+  constexpr int kAdd = wire::kPacketNewItem, kChange = wire::kPacketChange, kDelete = wire::kPacketDelete, kVoid = -1;
   struct Case {
     const char* what;
-    std::int64_t buy, bought;  // Ostrand's terms of B0000001; Midwest has bought 3 of B0000003
-    std::vector<Step> steps;   // each accepted but the last
-    std::string last;          // "ok" or the last step's sentence
-    std::string boughtAfter;   // Ostrand's, then Midwest's
-    std::string boughtBeforeLast = "";  // set before the last step, as an import or another ticket would
+    std::int64_t bought;                          // Ostrand's of the 3 of B0000001 it buys
+    std::vector<std::pair<int, LineArgs>> steps;  // packet and line; each accepted but the last
+    std::string last;                             // "ok" or the last step's sentence
+    std::vector<std::string> boughtAfter;         // Ostrand's, then Midwest's of B0000003 (3 before)
+    std::string beforeLast = "";                  // Ostrand's terms set before the last step, as elsewhere
   };
   const std::string more = " more copies of this book than it buys (3): ";
   const std::vector<Case> cases = {
-      {"a return deleted past the need", 3, 3,
-       {{wire::kPacketNewItem, ostrand(1, -1)}, {wire::kPacketNewItem, ostrand(2, 1)},
-        {wire::kPacketDelete, ostrand(1, -1)}},
-       "Deleting this line would give Ostrand Company" + more + "lower another line of this book first.", "3 3"},
-      {"a return deleted past the maximum", 3, 2,
-       {{wire::kPacketNewItem, other(1, 6)}, {wire::kPacketNewItem, other(2, -1)}, {wire::kPacketNewItem, other(3, 1)},
-        {wire::kPacketDelete, other(2, -1)}},
+      {"a return deleted past the need", 3,
+       {{kAdd, ostrand(1, -1)}, {kAdd, ostrand(2, 1)}, {kDelete, ostrand(1, -1)}},
+       "Deleting this line would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
+      {"a return deleted past the maximum", 2,
+       {{kAdd, midwest(1, 6)}, {kAdd, midwest(2, -1)}, {kAdd, midwest(3, 1)}, {kDelete, midwest(2, -1)}},
        "Deleting this line would put 7 copies of this book on the ticket, above the transaction maximum of 6: "
        "lower another line of this book first.",
-       "2 9"},
-      {"a return lowered past the need", 3, 3,
-       {{wire::kPacketNewItem, ostrand(1, -2)}, {wire::kPacketNewItem, ostrand(2, 2)},
-        {wire::kPacketChange, ostrand(1, -1)}},
-       "This change would give Ostrand Company" + more + "lower another line of this book first.", "3 3"},
-      {"a line lowered after an import lowered the need", 3, 1,
-       {{wire::kPacketNewItem, ostrand(1, 2)}, {wire::kPacketChange, ostrand(1, 1)}}, "ok", "2 3",
-       "buy_qty = 1"},
-      {"a void of +1 then -2", 3, 1, {{wire::kPacketNewItem, ostrand(1, 1)}, {wire::kPacketNewItem, ostrand(2, -2)}, voidIt},
-       "ok", "1 3"},
-      {"a void whose return was bought again since", 3, 3,
-       {{wire::kPacketNewItem, other(1, 1)}, {wire::kPacketNewItem, ostrand(2, -1)}, voidIt},
+       {"2", "9"}},
+      {"a return lowered past the need", 3,
+       {{kAdd, ostrand(1, -2)}, {kAdd, ostrand(2, 2)}, {kChange, ostrand(1, -1)}},
+       "This change would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
+      {"a line lowered after an import lowered the need", 1, {{kAdd, ostrand(1, 2)}, {kChange, ostrand(1, 1)}}, "ok",
+       {"2", "3"}, "buy_qty = 1"},
+      {"a void of +1 then -2", 1, {{kAdd, ostrand(1, 1)}, {kAdd, ostrand(2, -2)}, {kVoid, {}}}, "ok", {"1", "3"}},
+      {"a void whose return was bought again since", 3, {{kAdd, midwest(1, 1)}, {kAdd, ostrand(2, -1)}, {kVoid, {}}},
        "Voiding this ticket would give Ostrand Company" + more + "end the ticket instead, or tell the back office.",
-       "3 4", "bought_qty = 3"},
+       {"3", "4"}, "bought_qty = 3"},
   };
-  const auto bought = [&] {
-    const auto values = texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND"
-                              " (item_id = 'B0000001' AND purchaser = 'Ostrand Company' OR item_id = 'B0000003')"
-                              " ORDER BY item_id");
-    return values.size() == 2 ? values[0] + " " + values[1] : "?";
-  };
-  const auto ostrandTerms = [&](const std::string& set) {
-    sideConnection()->execute("UPDATE book_purchasers SET " + set +
-                              " WHERE item_id = 'B0000001' AND purchaser = 'Ostrand Company'");
+  const auto setOstrand = [&](const std::string& terms) {
+    sideConnection()->execute("UPDATE book_purchasers SET " + terms + " WHERE item_id = 'B0000001'");
   };
   for (const Case& c : cases) {
-    ostrandTerms("buy_qty = " + std::to_string(c.buy) + ", bought_qty = " + std::to_string(c.bought));
+    setOstrand("buy_qty = 3, bought_qty = " + std::to_string(c.bought));
     sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 3 WHERE item_id = 'B0000003'");
     const std::string receipt = open(token_);
     std::vector<std::string> before;
     for (std::size_t i = 0; i < c.steps.size(); ++i) {
       const bool last = i + 1 == c.steps.size();
-      if (last && !c.boughtBeforeLast.empty()) ostrandTerms(c.boughtBeforeLast);
+      if (last && !c.beforeLast.empty()) setOstrand(c.beforeLast);
       if (last) before = stored();
-      const Step& step = c.steps[i];
-      const wire::Reply r = step.wholeTicket ? tran(receipt, step.packet) : item(receipt, step.packet, step.line);
+      const auto& [packet, line] = c.steps[i];
+      const wire::Reply r = packet == kVoid ? tran(receipt, kDelete) : item(receipt, packet, line);
       EXPECT_EQ(r.error ? r.text : "ok", last ? c.last : "ok") << c.what << ", step " << i + 1;
     }
     if (c.last != "ok") {
       EXPECT_EQ(stored(), before) << c.what << ": a refused move changed the ticket";
     }
-    EXPECT_EQ(bought(), c.boughtAfter) << c.what;
+    EXPECT_EQ(texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND"
+                    " item_id IN ('B0000001', 'B0000003') ORDER BY item_id"),
+              c.boughtAfter)
+        << c.what;
     ASSERT_FALSE(tran(receipt, wire::kPacketChange).error);
   }
 }
@@ -325,6 +307,37 @@ class TwoServers : public Ticket {
   }
   void TearDown() override { second_.reset(); }
 
+  // Sends the requests at once, a thread each, while the table is held
+  // locked until `waiting` of them wait on it inside the database (20 s at
+  // most), then lets them go together: they truly race.
+  std::vector<wire::Reply> race(const std::string& table, std::int64_t waiting,
+                                const std::vector<std::function<wire::Reply()>>& requests) {
+    auto holder = sideConnection();
+    storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
+    holder->execute("LOCK TABLE " + table + " IN ACCESS EXCLUSIVE MODE");
+    std::vector<wire::Reply> replies(requests.size());
+    std::atomic<int> answered{0};
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      threads.emplace_back([&, i] {
+        replies[i] = requests[i]();
+        ++answered;
+      });
+    auto watcher = sideConnection();
+    const std::string blocked =
+        "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND relation = '" + table + "'::regclass";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::int64_t waited = 0;
+    while (answered == 0 && (waited = storeserver::storage::integerAt(watcher->query(blocked).at(0), 0)) < waiting &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    EXPECT_EQ(waited, waiting) << "the requests did not all wait on " << table;
+    EXPECT_EQ(answered.load(), 0) << "a request was answered without reading " << table;
+    hold.commit();
+    threads.clear();
+    return replies;
+  }
+
   std::unique_ptr<storeserver::StoreServer> second_;
 };
 
@@ -334,30 +347,12 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
   const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
   const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
   const int ports[2] = {port_, second_->port()};  // a token works on either
-
-  // The purchasers' table held locked until both updates wait inside the
-  // database, one on each server, then let go: they truly race.
-  auto holder = sideConnection();
-  storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
-  holder->execute("LOCK TABLE book_purchasers IN ACCESS EXCLUSIVE MODE");
-  wire::Reply replies[2];
-  std::atomic<int> answered{0};
-  std::thread buyers[2];
+  std::vector<std::function<wire::Reply()>> buys;
   for (int i : {0, 1})
-    buyers[i] = std::thread([&, i] {
-      replies[i] = send(tokens[i], itemText(receipts[i]), wire::kPacketNewItem, ports[i]);
-      ++answered;
-    });
-  auto watcher = sideConnection();
-  const std::string waiting =
-      "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND database = (SELECT oid FROM pg_database"
-      " WHERE datname = current_database())";
-  while (answered == 0 && storeserver::storage::integerAt(watcher->query(waiting).at(0), 0) < 2)
-    std::this_thread::yield();
-  EXPECT_EQ(answered.load(), 0) << "an update was answered without reading the purchaser's need";
-  hold.commit();
-  for (std::thread& buyer : buyers) buyer.join();
+    buys.push_back([&, i] { return send(tokens[i], itemText(receipts[i]), wire::kPacketNewItem, ports[i]); });
+  const std::vector<wire::Reply> replies = race("book_purchasers", 2, buys);
 
+  ASSERT_EQ(replies.size(), 2u);
   EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
   const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
   EXPECT_EQ(refused.text, "Can only do a negative buy for this purchaser.");
@@ -383,44 +378,19 @@ TEST_P(TwoServers, AnUpdateRepeatedOnTheOtherServerIsStoredOnce) {
 TEST_P(TwoServers, OpeningsAtOneMomentNeverShareAReceipt) {
   const std::string users[2] = {"buyer", "manager"};  // each may buy at its own store
   const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
-  const int ports[2] = {port_, second_->port()};
-
-  // The tickets table held locked until an opening waits on it in each of
-  // both servers' workers, then let go: they number their receipts at once.
-  auto holder = sideConnection();
-  storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
-  holder->execute("LOCK TABLE tickets IN ACCESS EXCLUSIVE MODE");
-  constexpr int kOpenings = 16;
-  std::vector<wire::Reply> replies(kOpenings);
-  std::atomic<int> answered{0};
-  std::vector<std::thread> handhelds;
-  for (int i = 0; i < kOpenings; ++i)
-    handhelds.emplace_back([&, i] {
-      const int who = i % 2, server = i / 2 % 2;
-      replies[i] = send(tokens[who], wire::requests::ticket(users[who], "RACE-" + std::to_string(i), who + 1),
-                        wire::kPacketQuery, ports[server]);
-      ++answered;
+  constexpr std::size_t kOpenings = 16;
+  std::vector<std::function<wire::Reply()>> openings;
+  for (std::size_t i = 0; i < kOpenings; ++i)
+    openings.push_back([&, i, who = i % 2] {
+      return send(tokens[who], wire::requests::ticket(users[who], "RACE-" + std::to_string(i), std::int64_t(who) + 1),
+                  wire::kPacketQuery, i / 2 % 2 ? second_->port() : port_);
     });
-  auto watcher = sideConnection();
-  const std::string waiting =
-      "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND relation = 'tickets'::regclass";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  std::int64_t blocked = 0;
-  while (answered == 0 && (blocked = storeserver::storage::integerAt(watcher->query(waiting).at(0), 0)) < 4 &&
-         std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  EXPECT_EQ(blocked, 4) << "the openings did not all wait on the tickets table";
-  EXPECT_EQ(answered.load(), 0) << "an opening was answered without reading the last receipt";
-  hold.commit();
-  for (std::thread& h : handhelds) h.join();
-
+  // Both workers of both servers read the same last receipt at once.
   std::set<std::string> receipts;
-  for (const wire::Reply& r : replies) {
-    const auto opened = rows(r, wire::layouts::receipt(), {"receipt"});
-    if (opened.size() == 1) receipts.insert(opened[0]);
-  }
-  EXPECT_EQ(receipts.size(), std::size_t(kOpenings)) << "receipts were handed out twice or refused";
-  EXPECT_EQ(texts("SELECT receipt FROM tickets").size(), std::size_t(kOpenings));
+  for (const wire::Reply& r : race("tickets", 4, openings))
+    for (const std::string& receipt : rows(r, wire::layouts::receipt(), {"receipt"})) receipts.insert(receipt);
+  EXPECT_EQ(receipts.size(), kOpenings) << "receipts were handed out twice or refused";
+  EXPECT_EQ(texts("SELECT receipt FROM tickets").size(), kOpenings);
 }
 
 }  // namespace

@@ -98,37 +98,28 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
 
   const std::string token = login(wire::kAppSellin, "buyer", "buyer1");
   ASSERT_FALSE(send(token, wire::requests::sessions("buyer", "buyer1", 1), wire::kPacketQuery).error);
-  const auto boughtOf = [&](std::int64_t session) {
-    return storage::integerAt(db->query("SELECT bought_qty FROM book_purchasers WHERE session_id = ?"
-                                        " AND item_id = 'B0000000' AND purchaser = 'Ostrand Company'",
-                                        {session}).at(0), 0);
+  const auto item = [&](int packet, const std::string& id, std::int64_t line, std::int64_t session, std::int64_t qty,
+                        const char* price) {
+    return send(token, wire::requests::ticketItem(id, kOpenReceipt, line, "Ostrand Company", session, "B0000000", qty,
+                                                  price),
+                packet);
   };
-  const std::int64_t bought1001 = boughtOf(1001), bought1002 = boughtOf(1002);
-
   // Line 2's add, sent again under its identity, stored before digests were kept.
   const std::string lineTwo = storage::textAt(
       db->query("SELECT u.update_id FROM ticket_updates u JOIN ticket_audit a ON a.changed_at = u.applied_at"
                 " WHERE a.receipt = '00000003' AND a.line = 2 AND a.action = 'add'").at(0), 0);
-  const wire::Reply repeat = send(
-      token, wire::requests::ticketItem(lineTwo, kOpenReceipt, 2, "Ostrand Company", 1002, "B0000000", -1, "12.00"),
-      wire::kPacketNewItem);
+  const wire::Reply repeat = item(wire::kPacketNewItem, lineTwo, 2, 1002, -1, "12.00");
   EXPECT_FALSE(repeat.error) << repeat.text;
   EXPECT_EQ(Contents(*db).tickets, before_->tickets) << "a repeat of an old update was applied again";
 
-  const auto item = [&](int packet, std::int64_t line, std::int64_t session, std::int64_t qty, const char* price) {
-    return send(token, wire::requests::ticketItem(newUpdateId(), kOpenReceipt, line, "Ostrand Company", session,
-                                                  "B0000000", qty, price),
-                packet);
-  };
-  for (const wire::Reply& r : {item(wire::kPacketChange, 1, 1001, 2, "12.50"),
-                               item(wire::kPacketDelete, 2, 1002, -1, "12.00"),
-                               send(token, wire::requests::ticketTran(newUpdateId(), kOpenReceipt), wire::kPacketChange)})
+  const std::string end = wire::requests::ticketTran(newUpdateId(), kOpenReceipt);
+  for (const wire::Reply& r : {item(wire::kPacketChange, newUpdateId(), 1, 1001, 2, "12.50"),
+                               item(wire::kPacketDelete, newUpdateId(), 2, 1002, -1, "12.00"),
+                               send(token, end, wire::kPacketChange)})
     EXPECT_FALSE(r.error) << r.text;
   EXPECT_EQ(joinedRows(*db, "SELECT l.line, l.qty, t.is_open FROM tickets t JOIN ticket_lines l"
                             " ON l.ticket_id = t.ticket_id WHERE t.receipt = '00000003'"),
             std::vector<std::string>{"1|2|0"});
-  EXPECT_EQ(boughtOf(1001), bought1001 + 1);
-  EXPECT_EQ(boughtOf(1002), bought1002 + 1);
 }
 
 }  // namespace
