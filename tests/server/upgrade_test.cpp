@@ -59,27 +59,15 @@ class Upgrade : public BackendServerTest {
   void SetUp() override {
     if (const std::string why = backendMissing(backend_); !why.empty()) GTEST_SKIP() << why;
     database_.emplace(backend_, dir_.path(), TestDatabase::Contents::Empty);
-    restoreFixture();
-    if (HasFatalFailure()) return;
+    // A copy of the committed file, or the dump restored into a fresh database.
+    const std::string restore = "psql -X -q -v ON_ERROR_STOP=1 -d '" + database_->name() + "' -f '" +
+                                (kFixtures / "schema5-postgres.sql").string() + "' >/dev/null";
+    if (backend_ == Backend::Sqlite) std::filesystem::copy_file(kFixtures / "schema5.sqlite", database_->name());
+    else ASSERT_EQ(std::system(restore.c_str()), 0) << restore;
     before_.emplace(*sideConnection());
     storeserver::ServerOptions o = options();
     o.seedDemo = false;
     start(o);
-  }
-
-  // A copy of the committed file, or the dump restored into a fresh database.
-  void restoreFixture() {
-    if (backend_ == Backend::Sqlite) {
-      std::filesystem::copy_file(kFixtures / "schema5.sqlite", database_->name());
-      return;
-    }
-    const std::string restore = "psql -X -q -v ON_ERROR_STOP=1 -d '" + database_->name() + "' -f '" +
-                                (kFixtures / "schema5-postgres.sql").string() + "' >/dev/null";
-    ASSERT_EQ(std::system(restore.c_str()), 0) << restore;
-  }
-
-  wire::Reply send(const std::string& token, const std::string& text, int packet) const {
-    return askWith(wire::kAppSellin, token, query(text, packet));
   }
 
   std::optional<Contents> before_;
@@ -97,11 +85,13 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 
   const std::string token = login(wire::kAppSellin, "buyer", "buyer1");
-  ASSERT_FALSE(send(token, wire::requests::sessions("buyer", "buyer1", 1), wire::kPacketQuery).error);
+  const auto send = [&](const std::string& text, int packet) {
+    return askWith(wire::kAppSellin, token, query(text, packet));
+  };
+  ASSERT_FALSE(send(wire::requests::sessions("buyer", "buyer1", 1), wire::kPacketQuery).error);
   const auto item = [&](int packet, const std::string& id, std::int64_t line, std::int64_t session, std::int64_t qty,
                         const char* price) {
-    return send(token, wire::requests::ticketItem(id, kOpenReceipt, line, "Ostrand Company", session, "B0000000", qty,
-                                                  price),
+    return send(wire::requests::ticketItem(id, kOpenReceipt, line, "Ostrand Company", session, "B0000000", qty, price),
                 packet);
   };
   // Line 2's add, sent again under its identity, stored before digests were kept.
@@ -112,10 +102,9 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   EXPECT_FALSE(repeat.error) << repeat.text;
   EXPECT_EQ(Contents(*db).tickets, before_->tickets) << "a repeat of an old update was applied again";
 
-  const std::string end = wire::requests::ticketTran(newUpdateId(), kOpenReceipt);
   for (const wire::Reply& r : {item(wire::kPacketChange, newUpdateId(), 1, 1001, 2, "12.50"),
                                item(wire::kPacketDelete, newUpdateId(), 2, 1002, -1, "12.00"),
-                               send(token, end, wire::kPacketChange)})
+                               send(wire::requests::ticketTran(newUpdateId(), kOpenReceipt), wire::kPacketChange)})
     EXPECT_FALSE(r.error) << r.text;
   EXPECT_EQ(joinedRows(*db, "SELECT l.line, l.qty, t.is_open FROM tickets t JOIN ticket_lines l"
                             " ON l.ticket_id = t.ticket_id WHERE t.receipt = '00000003'"),
