@@ -88,6 +88,9 @@ void recordCheckedBuyer(storage::Connection& db, const std::string& tokenHash, s
 std::optional<User> provenBuyer(storage::Connection& db, const std::string& tokenHash, std::int64_t loggedInUserId,
                                 std::int64_t store);
 
+// SHA-256 of bytes as 64 lower-case hex digits.
+std::string sha256Hex(std::string_view bytes);
+
 std::int64_t nowMilliseconds();
 
 }  // namespace storeserver
