@@ -125,6 +125,20 @@ inline std::string newUpdateId() {
   return "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++made);
 }
 
+// One line of a Sellin ticket as a handheld sends it; by default a copy that
+// the demo's Ostrand Company buys in the walk-in session of store 1.
+struct LineArgs {
+  std::int64_t line = 1;
+  std::string purchaser = "Ostrand Company";
+  std::int64_t session = 1002;
+  std::string itemId = "B0000001";
+  std::int64_t qty = 1;
+  std::string price = "12.50";
+};
+inline std::string itemText(const std::string& receipt, const LineArgs& a = {}) {
+  return wire::requests::ticketItem(newUpdateId(), receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
+}
+
 class ServerTest : public ::testing::Test {
  protected:
   explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}

@@ -11,7 +11,6 @@ namespace {
 using wire::requests::ticket;
 using wire::requests::ticketLines;
 
-constexpr const char* kOstrand = "Ostrand Company";
 constexpr const char* kMidwest = "Midwest Book Wholesale";
 const std::string kOnlySellin = "Only Sellin may ask the store server for this; log in from Sellin.";
 
@@ -20,14 +19,8 @@ std::string onlyBuyerOf(int store) {
          " may work with its tickets: choose the buying session again with a buyer's user name and password.";
 }
 
-struct Line {
-  std::int64_t number = 1;
-  std::string itemId = "B0000000";  // Ostrand buys it without limit
-  std::string purchaser = kOstrand;
-  std::int64_t qty = 1;
-  std::string price = "1.00";
-  std::int64_t session = 1002;  // store 1, no student ID
-};
+const LineArgs kUnlimited{.itemId = "B0000000", .price = "1.00"};  // Ostrand buys it without limit
+const LineArgs kReturn{.line = 2, .purchaser = kMidwest, .itemId = "B0000003", .qty = -1, .price = "3.00"};
 
 // The records of a reply cut at their own lengths, as the handheld cuts a ticket's lines.
 std::vector<std::u16string> records(const wire::Reply& reply) {
@@ -59,17 +52,13 @@ class TicketAccess : public BackendServerTest {
     const auto r = rows(send(token, ticket("buyer", student, 1)), wire::layouts::receipt(), {"receipt"});
     return r.size() == 1 ? r[0] : "";
   }
-  static std::string lineText(const std::string& receipt, const Line& l = {}) {
-    return wire::requests::ticketItem(newUpdateId(), receipt, l.number, l.purchaser, l.session, l.itemId, l.qty,
-                                      l.price);
-  }
   // "" when stored, else the refusal.
-  std::string write(const std::string& token, const std::string& receipt, const Line& l = {},
+  std::string write(const std::string& token, const std::string& receipt, const LineArgs& l = kUnlimited,
                     int packet = wire::kPacketNewItem) const {
-    const wire::Reply r = send(token, lineText(receipt, l), packet);
+    const wire::Reply r = send(token, itemText(receipt, l), packet);
     return r.error ? r.text : "";
   }
-  std::u16string purchasersRecord(const std::string& token, const Line& l) const {
+  std::u16string purchasersRecord(const std::string& token, const LineArgs& l) const {
     for (const auto& r : records(send(token, wire::requests::purchasers(l.session, l.itemId, 1))))
       if (fields(r, wire::layouts::slPurchase(), {"purchaser"}) == l.purchaser) return r;
     return u"(not listed)";
@@ -92,13 +81,12 @@ TEST_P(TicketAccess, StoredLinesComeBackWithTheTermsTheyWereAddedUnder) {
   const wire::Reply none = send(buyer, ticketLines(receipt, 1));
   EXPECT_EQ(none.error ? none.text : "[" + none.text + "]", "[]") << "a ticket with no lines";
 
-  const Line lines[] = {{1, "B0000001", kOstrand, 1, "12.50"}, {2, "B0000003", kMidwest, -1, "3.00"}};
   std::vector<std::u16string> termsWhenAdded;
-  for (const Line& l : lines) {
+  for (const LineArgs& l : {LineArgs{}, kReturn}) {
     termsWhenAdded.push_back(purchasersRecord(buyer, l));
     ASSERT_EQ(write(buyer, receipt, l), "");
   }
-  ASSERT_EQ(write(buyer, receipt, {1, "B0000001", kOstrand, 2, "14.00"}, wire::kPacketChange), "");
+  ASSERT_EQ(write(buyer, receipt, {.qty = 2, .price = "14.00"}, wire::kPacketChange), "");
   // The purchaser's terms removed since: its name with nothing to buy. An ended ticket is read too.
   sideConnection()->execute("DELETE FROM book_purchasers WHERE item_id = 'B0000003'");
   ASSERT_FALSE(send(buyer, wire::requests::ticketTran(newUpdateId(), receipt), wire::kPacketChange).error);
@@ -121,17 +109,18 @@ TEST_P(TicketAccess, StoredLinesComeBackWithTheTermsTheyWereAddedUnder) {
 
 TEST_P(TicketAccess, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
   const std::string buyer = login(wire::kAppSellin, "buyer", "buyer1");
-  const auto ticketWith = [&](const std::string& token, const std::string& student, const std::vector<Line>& lines) {
+  const auto ticketWith = [&](const std::string& token, const std::string& student,
+                              const std::vector<LineArgs>& lines) {
     const std::string receipt = open(token, student);
-    for (const Line& l : lines) EXPECT_EQ(write(token, receipt, l), "") << student;
+    for (const LineArgs& l : lines) EXPECT_EQ(write(token, receipt, l), "") << student;
     return receipt;
   };
-  const std::string older = ticketWith(buyer, "S1", {{.qty = 2, .price = "12.50"}});
-  const std::string newer = ticketWith(buyer, "S2", {Line{}, {2, "B0000003", kMidwest, -1, "3.00"}});
+  const std::string older = ticketWith(buyer, "S1", {{.itemId = "B0000000", .qty = 2}});
+  const std::string newer = ticketWith(buyer, "S2", {kUnlimited, kReturn});
   ticketWith(buyer, "S3", {});
-  const std::string ended = ticketWith(buyer, "S4", {Line{}});
+  const std::string ended = ticketWith(buyer, "S4", {kUnlimited});
   ASSERT_FALSE(send(buyer, wire::requests::ticketTran(newUpdateId(), ended), wire::kPacketChange).error);
-  ticketWith(buyingLogin("clerk", "clerk1"), "S5", {Line{}});
+  ticketWith(buyingLogin("clerk", "clerk1"), "S5", {kUnlimited});
 
   EXPECT_EQ(rows(send(buyer, wire::requests::openTickets(1)), wire::layouts::openTicket(),
                  {"receipt", "student_id", "lines", "total"}),
@@ -174,7 +163,7 @@ TEST_P(TicketAccess, OnlyALogInWithABuyersRightsAtTheStoreWritesAndItRecordsThat
       {"a clerk's open tickets", clerk, wire::requests::openTickets(1), onlyBuyerOf(1)},
       {"a Stipendo log-in's ticket", clerkInStipendo, ticket("buyer", "", 1), kOnlySellin, wire::kPacketQuery,
        wire::kAppStipendo},
-      {"a Stipendo log-in's line", clerkInStipendo, lineText(clerksReceipt), kOnlySellin, wire::kPacketNewItem,
+      {"a Stipendo log-in's line", clerkInStipendo, itemText(clerksReceipt), kOnlySellin, wire::kPacketNewItem,
        wire::kAppStipendo},
       {"another store's buyer", manager, ticket("someone-else", "", 1), onlyBuyerOf(1)},
       {"a name other than the checked buyer's", clerkForBuyer, ticket("clerk", "", 1),
@@ -184,7 +173,7 @@ TEST_P(TicketAccess, OnlyALogInWithABuyersRightsAtTheStoreWritesAndItRecordsThat
       {"a buyer asking for another store's sessions", buyer, wire::requests::sessions("buyer", "buyer1", 2),
        "The user buyer may not buy at store 2."},
       {"a buyer at another store", buyer, ticket("buyer", "", 2), onlyBuyerOf(2)},
-      {"a buyer in another store's session", buyer, lineText(receipt, {.session = 2001}),
+      {"a buyer in another store's session", buyer, itemText(receipt, {.session = 2001}),
        "This buying session does not belong to this store: choose the session again.", wire::kPacketNewItem},
   };
   const std::string before = stored();
@@ -198,7 +187,7 @@ TEST_P(TicketAccess, OnlyALogInWithABuyersRightsAtTheStoreWritesAndItRecordsThat
   ASSERT_EQ(write(clerkForBuyer, clerksReceipt), "");
   sideConnection()->execute("UPDATE users SET can_buy = 0 WHERE user_name = 'buyer'");
   const std::string withLine = stored();
-  EXPECT_EQ(write(clerkForBuyer, clerksReceipt, {.qty = 2}, wire::kPacketChange), onlyBuyerOf(1));
+  EXPECT_EQ(write(clerkForBuyer, clerksReceipt, {.itemId = "B0000000", .qty = 2}, wire::kPacketChange), onlyBuyerOf(1));
   EXPECT_EQ(send(buyer, wire::requests::ticketTran(newUpdateId(), receipt), wire::kPacketChange).text, onlyBuyerOf(1));
   EXPECT_EQ(stored(), withLine);
 }

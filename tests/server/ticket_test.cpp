@@ -23,15 +23,6 @@ constexpr const char* kPurchaser = "Ostrand Company";
 constexpr std::int64_t kSession = 1002;         // no student ID, transaction maximum 6
 constexpr std::int64_t kStudentSession = 1001;  // needs a student ID
 
-struct LineArgs {
-  std::int64_t line = 1;
-  std::string purchaser = kPurchaser;
-  std::int64_t session = kSession;
-  std::string itemId = kBook;
-  std::int64_t qty = 1;
-  std::string price = "12.50";
-};
-
 class Ticket : public BackendServerTest {
  protected:
   void SetUp() override {
@@ -52,9 +43,6 @@ class Ticket : public BackendServerTest {
     const auto r = rows(send(token, wire::requests::ticket("buyer", student, 1), wire::kPacketQuery),
                         wire::layouts::receipt(), {"receipt"});
     return r.size() == 1 ? r[0] : "";
-  }
-  static std::string itemText(const std::string& receipt, const LineArgs& a = {}) {
-    return ticketItem(newUpdateId(), receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
   }
   wire::Reply item(const std::string& receipt, int packet, const LineArgs& a = {}) const {
     return send(token_, itemText(receipt, a), packet);
