@@ -37,8 +37,17 @@ struct Answer {
   std::string sentence() const { return wire::parseErrorBody(body).value_or("(no error body) " + body); }
 };
 
+// The named fields of a record without their padding, joined by '|'.
+inline std::string fieldsOf(std::u16string_view record, const wire::RecordLayout& layout,
+                            std::initializer_list<std::string_view> fields) {
+  std::string line;
+  for (std::string_view f : fields)
+    line += (line.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(f)));
+  return line;
+}
+
 // The records of a reply cut as the client cuts them, each checked for its
-// framing; per record the named fields without their padding, joined by '|'.
+// framing; per record the named fields (fieldsOf).
 inline std::vector<std::string> rows(const wire::Reply& reply, const wire::RecordLayout& layout,
                                      std::initializer_list<std::string_view> fields) {
   EXPECT_FALSE(reply.error) << reply.text;
@@ -48,10 +57,7 @@ inline std::vector<std::string> rows(const wire::Reply& reply, const wire::Recor
                                                    : wire::cutRecords(text, layout.dataSize())) {
     const std::u16string_view record = std::u16string_view(text).substr(span.offset, span.length);
     EXPECT_TRUE(record.size() == layout.dataSize() && record.ends_with(u"\r")) << "a broken record: " << reply.text;
-    std::string line;
-    for (std::string_view f : fields)
-      line += (line.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(f)));
-    out.push_back(line);
+    out.push_back(fieldsOf(record, layout, fields));
   }
   return out;
 }
