@@ -23,6 +23,7 @@
 #include "wire/exchange.h"
 #include "wire/framing.h"
 #include "wire/layouts.h"
+#include "wire/requests.h"
 #include "wire/text.h"
 
 namespace servertest {
@@ -36,8 +37,17 @@ struct Answer {
   std::string sentence() const { return wire::parseErrorBody(body).value_or("(no error body) " + body); }
 };
 
+// The named fields of a record without their padding, joined by '|'.
+inline std::string fieldsOf(std::u16string_view record, const wire::RecordLayout& layout,
+                            std::initializer_list<std::string_view> fields) {
+  std::string line;
+  for (std::string_view f : fields)
+    line += (line.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(f)));
+  return line;
+}
+
 // The records of a reply cut as the client cuts them, each checked for its
-// framing; per record the named fields without their padding, joined by '|'.
+// framing; per record the named fields (fieldsOf).
 inline std::vector<std::string> rows(const wire::Reply& reply, const wire::RecordLayout& layout,
                                      std::initializer_list<std::string_view> fields) {
   EXPECT_FALSE(reply.error) << reply.text;
@@ -47,10 +57,7 @@ inline std::vector<std::string> rows(const wire::Reply& reply, const wire::Recor
                                                    : wire::cutRecords(text, layout.dataSize())) {
     const std::u16string_view record = std::u16string_view(text).substr(span.offset, span.length);
     EXPECT_TRUE(record.size() == layout.dataSize() && record.ends_with(u"\r")) << "a broken record: " << reply.text;
-    std::string line;
-    for (std::string_view f : fields)
-      line += (line.empty() ? "" : "|") + wire::toUtf8(wire::fieldText(record, layout, layout.indexOf(f)));
-    out.push_back(line);
+    out.push_back(fieldsOf(record, layout, fields));
   }
   return out;
 }
@@ -124,6 +131,20 @@ inline std::string newUpdateId() {
   return "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++made);
 }
 
+// One line of a Sellin ticket as a handheld sends it; by default a copy that
+// the demo's Ostrand Company buys in the walk-in session of store 1.
+struct LineArgs {
+  std::int64_t line = 1;
+  std::string purchaser = "Ostrand Company";
+  std::int64_t session = 1002;
+  std::string itemId = "B0000001";
+  std::int64_t qty = 1;
+  std::string price = "12.50";
+};
+inline std::string itemText(const std::string& receipt, const LineArgs& a = {}) {
+  return wire::requests::ticketItem(newUpdateId(), receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
+}
+
 class ServerTest : public ::testing::Test {
  protected:
   explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}
@@ -192,6 +213,17 @@ class ServerTest : public ::testing::Test {
   wire::Reply askWith(int app, const std::string& token, const wire::Query& q, int port = 0) const {
     const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
+  // A Sellin log-in as a handheld makes it: user logs in, then asks for the
+  // buying sessions of store with a buyer's name and password, which proves
+  // that buyer's rights for this log-in. Records a failure unless both pass.
+  std::string buyingLogin(const std::string& user, const std::string& password, const std::string& buyer = "buyer",
+                          const std::string& buyerPassword = "buyer1", std::int64_t store = 1) const {
+    const std::string token = login(wire::kAppSellin, user, password);
+    const wire::Reply sessions =
+        askWith(wire::kAppSellin, token, query(wire::requests::sessions(buyer, buyerPassword, store)));
+    EXPECT_FALSE(sessions.error) << user << " proving " << buyer << ": " << sessions.text;
+    return token;
   }
   // One query, sent after a fresh log-in of clerk in the program.
   wire::Reply ask(const std::string& text, int app = wire::kAppStipendo) const {

@@ -23,15 +23,6 @@ constexpr const char* kPurchaser = "Ostrand Company";
 constexpr std::int64_t kSession = 1002;         // no student ID, transaction maximum 6
 constexpr std::int64_t kStudentSession = 1001;  // needs a student ID
 
-struct LineArgs {
-  std::int64_t line = 1;
-  std::string purchaser = kPurchaser;
-  std::int64_t session = kSession;
-  std::string itemId = kBook;
-  std::int64_t qty = 1;
-  std::string price = "12.50";
-};
-
 class Ticket : public BackendServerTest {
  protected:
   void SetUp() override {
@@ -52,9 +43,6 @@ class Ticket : public BackendServerTest {
     const auto r = rows(send(token, wire::requests::ticket("buyer", student, 1), wire::kPacketQuery),
                         wire::layouts::receipt(), {"receipt"});
     return r.size() == 1 ? r[0] : "";
-  }
-  static std::string itemText(const std::string& receipt, const LineArgs& a = {}) {
-    return ticketItem(newUpdateId(), receipt, a.line, a.purchaser, a.session, a.itemId, a.qty, a.price);
   }
   wire::Reply item(const std::string& receipt, int packet, const LineArgs& a = {}) const {
     return send(token_, itemText(receipt, a), packet);
@@ -95,7 +83,7 @@ TEST_P(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
   ASSERT_FALSE(item(first, wire::kPacketNewItem).error);
   const std::string next = open(token_);
   EXPECT_NE(next, first) << "a ticket with lines was handed out again";
-  EXPECT_NE(open(login(wire::kAppSellin, "manager", "manager1")), next) << "two users share a ticket";
+  EXPECT_NE(open(buyingLogin("clerk", "clerk1")), next) << "two users share a ticket";
 }
 
 TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
@@ -103,7 +91,7 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1, .qty = -1, .price = "3.00"}).error);
   const std::string ended = open(login(wire::kAppSellin, "buyer", "buyer1"), "S-ENDED");
   ASSERT_FALSE(tran(ended, wire::kPacketChange).error);
-  const std::string others = open(login(wire::kAppSellin, "manager", "manager1"));
+  const std::string others = open(buyingLogin("clerk", "clerk1"));
 
   struct Case {
     const char* what;
@@ -344,7 +332,7 @@ class TwoServers : public Ticket {
 INSTANTIATE_TEST_SUITE_P(Backends, TwoServers, ::testing::Values(Backend::Postgres), backendName);
 
 TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
-  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  const std::string tokens[2] = {token_, buyingLogin("clerk", "clerk1")};
   const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
   const int ports[2] = {port_, second_->port()};  // a token works on either
   std::vector<std::function<wire::Reply()>> buys;
