@@ -1,0 +1,120 @@
+// The ticket on the handheld against what the store server stored, with a
+// test double of a balancer between them (tests/support/forwarding_double.h):
+// answers lost after the server applied a change, a frozen server, a clerk
+// who stops waiting; open tickets continued, listed and ended; receipts
+// printed again.
+#include <QFile>
+
+#include "platform/profile.h"
+#include "sellin/item_rules.h"
+#include "sellin/select_ticket_dlg.h"
+#include "tessel/save_wait_dlg.h"
+#include "tests/sellin/sellin_fixture.h"
+#include "tests/support/forwarding_double.h"
+
+namespace {
+
+using namespace sellin_test;
+using Fault = testsupport::ForwardingDouble::Fault;
+
+class TicketSyncTest : public TicketTest {
+ protected:
+  void SetUp() override {
+    TicketTest::SetUp();
+    for (const auto& [name, seconds] : {std::pair("ReadTimeout", "1"), std::pair("SaveTimeout", "8")})
+      platform::Profile::writeString(CTesselConfig::SectionName(), name, seconds);
+    m_app->m_socketMsg.SetServer(m_balancer.address());
+  }
+  // The lines the server stored for the receipt, "line item qty price", as the other handheld reads them.
+  std::vector<std::string> stored(const QString& receipt) {
+    std::vector<std::unique_ptr<CTicketItem>> lines;
+    EXPECT_TRUE(ReadTicketLines(QString::fromStdString(other(wire::kPacketQuery,
+                                                             CGlobalQueryStrings::GetSLLines(receipt, 1))),
+                                lines));
+    std::vector<std::string> texts;
+    for (const auto& line : lines)
+      texts.push_back(QStringLiteral("%1 %2 %3 %4")
+                          .arg(line->m_nLine)
+                          .arg(line->m_strItemID)
+                          .arg(line->m_nQty)
+                          .arg(DollarText(CentsOf(line->m_strPrice)))
+                          .toStdString());
+    return texts;
+  }
+  // The box shown at index i begins with the text.
+  static bool boxBegins(std::size_t i, const QString& text) {
+    const auto& boxes = platform::MessageBoxScript::shown();
+    return i < boxes.size() && boxes[i].text.startsWith(text);
+  }
+
+  testsupport::ForwardingDouble m_balancer{m_server.port()};
+};
+
+// The saving window: it shows the change is being saved, then the action.
+void whileSaving(const std::function<void(QWidget*)>& action) {
+  ModalDriver::whenModal([=](QWidget* saving) {
+    EXPECT_EQ(text(saving, CSaveWaitDlg::IDC_SAVING), "Saving the change on the store server\u2026");
+    action(saving);
+  });
+}
+
+TEST_F(TicketSyncTest, AFrozenServerDuringAnAddShowsTheSavingWindowThenTheStoredLine) {
+  runTicket([&](CTicketDlg& dlg) {
+    m_balancer.arm(Fault::Freeze, "sl_item");
+    choosePurchaser();
+    whileSaving([&](QWidget*) { m_balancer.release(); });
+    enterCode(dlg, kCalculus9);
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
+
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+    EXPECT_EQ(stored(dlg.GetReceipt()),
+              (std::vector<std::string>{"1 B0000000 1 $ 12.50", "2 B0000000 1 $ 12.50"}))
+        << "the next add did not take the next line number";
+  });
+  checkBoxes();
+}
+
+// The server applied the change; its answer was a balancer's 502 or never
+// came. The handheld sends it again and shows what the server stored.
+TEST_F(TicketSyncTest, AnAnswerLostAfterTheServerAppliedTheChangeLeavesTheStoredLinesOnScreen) {
+  runTicket([&](CTicketDlg& dlg) {
+    m_balancer.arm(Fault::BadGateway, "sl_item");
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+    EXPECT_TRUE(m_balancer.played());
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
+    EXPECT_EQ(stored(dlg.GetReceipt()), std::vector<std::string>{"1 B0000000 1 $ 12.50"});
+
+    m_balancer.arm(Fault::Close, "sl_item");
+    selectRow(dlg, 0);
+    expectBox("Are you sure you want to delete this item?", platform::IDYES);
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
+    EXPECT_TRUE(m_balancer.played());
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 0.00");
+    EXPECT_TRUE(stored(dlg.GetReceipt()).empty());
+  });
+  checkBoxes();
+}
+
+// Stopping ends the wait at once. The lines cannot be read while the server
+// is frozen, so the ticket is read before the next command.
+TEST_F(TicketSyncTest, AClerkWhoStopsWaitingSeesTheStoredLinesBeforeTheNextCommand) {
+  runTicket([&](CTicketDlg& dlg) {
+    m_balancer.arm(Fault::Freeze, "sl_item");
+    choosePurchaser();
+    whileSaving([](QWidget* saving) { testsupport::clickControl(saving, platform::IDCANCEL); });
+    for (int i = 0; i < 2; ++i) platform::MessageBoxScript::arm(platform::IDOK);
+    enterCode(dlg, kCalculus9);
+    EXPECT_TRUE(boxBegins(0, "You stopped waiting for the store server after "));
+    EXPECT_TRUE(boxBegins(1, CSocketMessage::NoAnswerText(1)));
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ ?");
+
+    m_balancer.release();
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_ENTER);
+    EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
+  });
+  EXPECT_EQ(platform::MessageBoxScript::shown().size(), 2u);
+}
+
+}  // namespace
