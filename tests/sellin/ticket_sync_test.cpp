@@ -9,6 +9,7 @@
 #include "sellin/item_rules.h"
 #include "sellin/select_ticket_dlg.h"
 #include "tessel/save_wait_dlg.h"
+#include "tessel/scan_dlg.h"
 #include "tests/sellin/sellin_fixture.h"
 #include "tests/support/forwarding_double.h"
 
@@ -115,6 +116,85 @@ TEST_F(TicketSyncTest, AClerkWhoStopsWaitingSeesTheStoredLinesBeforeTheNextComma
     EXPECT_EQ(screen(dlg), dlg.GetReceipt().toStdString() + " $ 12.50 1|12.50|9780001000001");
   });
   EXPECT_EQ(platform::MessageBoxScript::shown().size(), 2u);
+}
+
+// Sellin closed with books on its ticket: the next ticket offers it. The
+// Tickets list continues or ends any of the buyer's open tickets.
+TEST_F(TicketSyncTest, AnOpenTicketWithBooksIsOfferedAgainAndListedToContinueOrEnd) {
+  std::string first, second;
+  runTicket([&](CTicketDlg& dlg) {
+    first = dlg.GetReceipt().toStdString();
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+  });
+  const std::string offer = "You have an open ticket: receipt " + first + ", 1 book, $ 12.50.\nContinue it?";
+  expectBox(offer, platform::IDYES);
+  runTicket([&](CTicketDlg& dlg) { EXPECT_EQ(screen(dlg), first + " $ 12.50 1|12.50|9780001000001"); });
+
+  expectBox(offer, platform::IDNO);
+  runTicket([&](CTicketDlg& dlg) {
+    second = dlg.GetReceipt().toStdString();
+    EXPECT_EQ(screen(dlg), second + " $ 0.00") << "No did not open a new receipt";
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+    const auto chooseInList = [&](int row, int button) {
+      ModalDriver::whenModal([=](QWidget* list) {
+        clickRow(list, CSelectTicketDlg::IDC_TICKETS, row);
+        testsupport::clickControl(list, button);
+      });
+      testsupport::clickControl(&dlg, CTicketDlg::IDC_TICKETS);
+    };
+    ModalDriver::whenModal([&](QWidget* list) {
+      EXPECT_EQ(testsupport::listRows(list, CSelectTicketDlg::IDC_TICKETS, 4),
+                (std::vector<std::string>{second + "||1|$ 12.50", first + "||1|$ 12.50"}));
+      list->close();
+    });
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_TICKETS);
+    chooseInList(1, platform::IDOK);
+    EXPECT_EQ(screen(dlg), first + " $ 12.50 1|12.50|9780001000001") << "Continue";
+    chooseInList(0, CSelectTicketDlg::IDC_END_TICKET);
+    EXPECT_EQ(screen(dlg), first + " $ 12.50 1|12.50|9780001000001") << "another ticket's End changed the screen";
+    chooseInList(0, CSelectTicketDlg::IDC_END_TICKET);
+    EXPECT_TRUE(dlg.GetReceipt().toStdString() != first && screen(dlg) == dlg.GetReceipt().toStdString() + " $ 0.00")
+        << "End of the ticket on screen did not start a new one";
+    expectBox("You have no open tickets with books at this store.");
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_TICKETS);
+  });
+  checkBoxes();
+}
+
+// A receipt is printed again by its number, scanned or typed, headed as a
+// copy; a receipt of another store is refused and nothing printed.
+TEST_F(TicketSyncTest, AReceiptOfThisStoreIsPrintedAgainAsACopy) {
+  const QString printed = profileDirectory() + QStringLiteral("/printer.txt");
+  CTesselConfig::ApplyArguments({QStringLiteral("--printer"), printed});
+  m_other.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
+  CReceiptInfo otherStore;
+  otherStore.SetFields(QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("manager", "", 2))));
+  const QString otherReceipt = otherStore.m_strReceipt.trimmed();
+  ASSERT_FALSE(otherReceipt.isEmpty()) << "no ticket at store 2";
+  expectBox("Receipt " + otherReceipt.toStdString() + " is not a receipt of this store.");
+  QString receipt;
+  runTicket([&](CTicketDlg& dlg) {
+    receipt = dlg.GetReceipt();
+    choosePurchaser();
+    enterCode(dlg, kCalculus9);
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_END);
+    ModalDriver::whenModal([&](QWidget*) { dlg.sendMessage(platform::WM_SCAN_DATA, receipt); });
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_REPRINT);
+    ModalDriver::whenModal([&](QWidget* prompt) {
+      testsupport::typeInto(prompt, CScanDlg::IDC_CODE, otherReceipt);
+      testsupport::pressKey(prompt, Qt::Key_Return);
+    });
+    testsupport::clickControl(&dlg, CTicketDlg::IDC_REPRINT);
+  });
+  checkBoxes();
+  QFile file(printed);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << "nothing was printed";
+  const QString text = QString::fromUtf8(file.readAll());
+  EXPECT_TRUE(text.contains(QLatin1String("*** COPY ***")) && text.contains(receipt) && text.contains("12.50"))
+      << text.toStdString();
+  EXPECT_EQ(text.count(QLatin1String("COPY")), 1) << "the refused receipt was printed";
 }
 
 }  // namespace
