@@ -12,7 +12,6 @@
 #include <set>
 #include <thread>
 
-#include "tessel/data_array.h"
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
@@ -257,52 +256,6 @@ TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
                                                          : CSocketMessage::UntrustedText(server.url().mid(8)))
           << c.what;
     EXPECT_EQ(server.exchangeCount(), int(c.trusted)) << c.what;
-  }
-}
-
-// An update whose answer was lost, or came from a balancer instead of the
-// server, is sent again until the server answers, and the real server
-// applies it once; a query is not sent again.
-TEST_F(TransportTest, AnUpdateWhoseOutcomeIsUnknownIsSentAgainAndStoredOnce) {
-  using Fault = testsupport::ForwardingDouble::Fault;
-  testsupport::DemoServer server;
-  testsupport::ForwardingDouble balancer(server.port());
-  CSocketMessage msg(wire::kAppSellin);
-  msg.SetServer(balancer.address());
-  msg.SetCredentials("buyer", "buyer1");
-  const auto send = [&msg](int packet, const QString& text) {
-    msg.Reset();
-    msg.AddQuery(packet, text);
-    return msg.SendQuery() && !msg.IsError(0);
-  };
-  const QString purchase = CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1);
-  // The demo purchaser's bought quantity of the book, as the handheld reads it.
-  const auto bought = [&] {
-    EXPECT_TRUE(send(wire::kPacketQuery, purchase)) << msg.GetResponse(0).toStdString();
-    CDataArray<CSLPurchaseDtlInfo> purchasers;
-    purchasers.FillFromResponse(msg.GetResponse(0));
-    return purchasers.GetSize() > 0 ? purchasers.GetAt(0).m_nBoughtQty : -1;
-  };
-  ASSERT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1)))
-      << msg.GetResponse(0).toStdString();
-  CReceiptInfo receipt;
-  receipt.SetFields(msg.GetResponse(0));
-
-  const std::pair<Fault, QString> faults[] = {{Fault::Close, CSocketMessage::ClosedText()},
-                                              {Fault::BadGateway, CSocketMessage::GatewayText(502)}};
-  for (int line = 1; const auto& [fault, querySentence] : faults) {
-    balancer.arm(fault, "sl_purchasers");
-    EXPECT_FALSE(send(wire::kPacketQuery, purchase));
-    EXPECT_EQ(msg.GetResponse(0), querySentence);
-
-    const int before = bought();
-    balancer.arm(fault, "sl_item");
-    EXPECT_TRUE(send(wire::kPacketNewItem, CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, line++,
-                                                                          "Ostrand Company", 1002, "B0000001", 1,
-                                                                          "1.00")))
-        << msg.GetResponse(0).toStdString();
-    EXPECT_TRUE(balancer.played() && msg.WasOutcomeUnknown()) << "the update's answer was not lost";
-    EXPECT_EQ(bought(), before + 1) << "the update was applied " << bought() - before << " times";
   }
 }
 
