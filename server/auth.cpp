@@ -110,14 +110,16 @@ std::string issueToken(storage::Connection& db, const User& user, int app, std::
 
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs) {
   if (token.empty()) return {TokenStatus::Missing, {}};
+  std::string hash = tokenHash(token);
   const storage::Rows rows = db.query(
       "SELECT t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active"
       " FROM session_tokens t JOIN users u ON u.user_id = t.user_id WHERE t.token_hash = ?",
-      {tokenHash(token)});
+      {hash});
   if (rows.empty()) return {TokenStatus::Unknown, {}};
   const storage::Row& r = rows[0];
   TokenCheck check{TokenStatus::Valid,
-                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0}};
+                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0},
+                   std::move(hash)};
   if (integerAt(r, 1) <= nowMs) check.status = TokenStatus::Expired;
   else if (integerAt(r, 0) != app) check.status = TokenStatus::OtherProgram;
   else if (!check.user.active) check.status = TokenStatus::UserDisabled;

@@ -71,6 +71,7 @@ enum class TokenStatus { Valid, Missing, Unknown, Expired, OtherProgram, UserDis
 struct TokenCheck {
   TokenStatus status = TokenStatus::Unknown;
   User user;  // filled when the token is known
+  std::string tokenHash = {};  // the token's key in session_tokens
 };
 
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);

@@ -44,6 +44,8 @@ WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection
   queries::QueryContext context{db, asked.user, asked.services, asked.nowMs, noReadTransaction, {}};
   context.page = asked.page;
   context.packet = asked.packet;
+  context.app = asked.app;
+  context.tokenHash = asked.tokenHash;
   std::optional<wire::Reply> earlier;
   if (!updateId.empty()) earlier = earlierAnswer(context, updateId);
   if (earlier) return {*earlier, std::move(context.problems)};
@@ -73,6 +75,15 @@ wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKi
   return std::move(outcome.reply);
 }
 
+std::string_view programName(int app) {
+  switch (app) {
+    case wire::kAppSellin: return "Sellin";
+    case wire::kAppAdoptra: return "Adoptra";
+    case wire::kAppStipendo: return "Stipendo";
+  }
+  return "another program";
+}
+
 wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {
   std::string error;
   const auto request = wire::requests::parse(query.text, error);
@@ -83,6 +94,12 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
   kind = printable(request->kind, 32);
   for (const queries::QueryKind& k : queries::queryKinds()) {
     if (k.name != request->kind) continue;
+    if (k.program != context.app) {
+      context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
+      return queries::errorReply("Only " + std::string(programName(k.program)) +
+                                 " may ask the store server for this; log in from " +
+                                 std::string(programName(k.program)) + ".");
+    }
     if (!k.packets.has(query.packet))
       return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
     context.page = query.page;
@@ -136,6 +153,8 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     who = check.user.name;
 
     queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
+    queryContext.app = request->app;
+    queryContext.tokenHash = check.tokenHash;
     wire::ExchangeReply reply;
     int failed = 0;
     for (const wire::Query& query : request->queries) {

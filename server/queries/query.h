@@ -41,6 +41,9 @@ struct QueryContext {
   int page = -1;
   // The packet type the query came with (one of its kind's PacketSet).
   int packet = wire::kPacketQuery;
+  // The log-in the exchange came with: its program and its token's hash.
+  int app = -1;
+  std::string tokenHash = {};
 };
 
 using Handler = wire::Reply (*)(QueryContext& context, const nlohmann::json& arguments);
@@ -68,6 +71,7 @@ enum class Access {
 
 struct QueryKind {
   std::string_view name;
+  int program;  // the one program (wire::kApp...) whose log-in may send it
   PacketSet packets;
   Handler run;
   Access access = Access::Read;

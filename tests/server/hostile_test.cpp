@@ -48,37 +48,56 @@ TEST_F(Hostile, MalformedOrNonJsonBodiesGetTheirStatusAndAPlainSentence) {
 }
 
 // Every sentence here may reach a clerk's screen, so each is compared whole.
+// Each program's log-in sends its own requests; another program's are refused.
 TEST_F(Hostile, EachBadQueryGetsASentenceForTheClerkAndTheOthersAreAnswered) {
-  const std::vector<std::pair<wire::Query, std::string>> cases = {
-      {query("not json"), kUnreadable},
-      {query(R"({"student_id":"S100200"})"), kUnreadable},
-      {query(R"({"request":"drop_everything"})"),
+  const std::string onlySellin = "Only Sellin may ask the store server for this; log in from Sellin.";
+  const std::vector<std::tuple<int, wire::Query, std::string>> cases = {
+      {wire::kAppSellin, query(sessions("buyer", "buyer1", 0)), "There is no store 0."},
+      {wire::kAppSellin, query(R"({"request":"sl_sessions","user":["buyer"],"password":"buyer1","store":1})"),
+       kUnreadable},
+      {wire::kAppSellin, query(sessions(std::string(65, 'b'), "p", 1)), "A buyer user name has at most 64 characters."},
+      {wire::kAppSellin, query(sessions("buyer", std::string(129, 'p'), 1)),
+       "A buyer password has at most 128 characters."},
+      {wire::kAppSellin, query(sessions("clerk", "clerk1", 1)), "The user clerk may not buy books."},
+      {wire::kAppSellin, query(sessions("former", "former1", 1)), "The user former is disabled."},
+      {wire::kAppSellin, query(sessions("", "", 1)), "No buyer user name is set."},
+      {wire::kAppSellin, query(aidAccounts("S100200")),
+       "Only Stipendo may ask the store server for this; log in from Stipendo."},
+      {wire::kAppSellin, query(wire::requests::adoptionsByStudent("S100200", 1, false)),
+       "Only Adoptra may ask the store server for this; log in from Adoptra."},
+      {wire::kAppStipendo, query("not json"), kUnreadable},
+      {wire::kAppStipendo, query(R"({"student_id":"S100200"})"), kUnreadable},
+      {wire::kAppStipendo, query(R"({"request":"drop_everything"})"),
        "The store server does not know this request; it may be older than the program. Tell the back office."},
-      {query(R"({"request":"aid_accounts","student_id":100200})"), kUnreadable},
-      {query(aidAccounts(std::string(21, '1'))), "A student ID has at most 20 characters."},
-      {query(aidAccounts("")), "Enter a student ID."},
-      {query(aidAccounts("S100\r200")), "A student ID cannot hold control characters."},
-      {query(sessions("buyer", "buyer1", 0)), "There is no store 0."},
-      {query(R"({"request":"sl_sessions","user":["buyer"],"password":"buyer1","store":1})"), kUnreadable},
-      {query(sessions(std::string(65, 'b'), "p", 1)), "A buyer user name has at most 64 characters."},
-      {query(sessions("buyer", std::string(129, 'p'), 1)), "A buyer password has at most 128 characters."},
-      {query(aidAccounts("S100200"), wire::kPacketNewItem), kUnreadable},
-      {query(sessions("clerk", "clerk1", 1)), "The user clerk may not buy books."},
-      {query(sessions("former", "former1", 1)), "The user former is disabled."},
-      {query(sessions("", "", 1)), "No buyer user name is set."},
-      {query(aidAccounts("S100200")), "1 record"},  // a good one among them
+      {wire::kAppStipendo, query(R"({"request":"aid_accounts","student_id":100200})"), kUnreadable},
+      {wire::kAppStipendo, query(aidAccounts(std::string(21, '1'))), "A student ID has at most 20 characters."},
+      {wire::kAppStipendo, query(aidAccounts("")), "Enter a student ID."},
+      {wire::kAppStipendo, query(aidAccounts("S100\r200")), "A student ID cannot hold control characters."},
+      {wire::kAppStipendo, query(aidAccounts("S100200"), wire::kPacketNewItem), kUnreadable},
+      {wire::kAppStipendo, query(sessions("buyer", "buyer1", 1)), onlySellin},
+      {wire::kAppStipendo, query(wire::requests::ticket("buyer", "", 1)), onlySellin},
+      {wire::kAppStipendo, query(aidAccounts("S100200")), "1 record"},  // a good one among them
   };
-  std::vector<wire::Query> queries;
-  for (const auto& c : cases) queries.push_back(c.first);
-  const auto replies = exchange(wire::kAppStipendo, login(wire::kAppStipendo, "clerk", "clerk1"), queries);
-  ASSERT_EQ(replies.size(), queries.size());
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    const wire::Reply& r = replies[i];
-    const auto found = r.error ? std::vector<std::string>{} : rows(r, wire::layouts::aidAccount(), {"student_id"});
-    EXPECT_EQ(r.error ? r.text : std::to_string(found.size()) + " record", cases[i].second) << cases[i].first.text;
+  for (int app : {wire::kAppSellin, wire::kAppStipendo}) {
+    std::vector<wire::Query> queries;
+    std::vector<std::string> expected;
+    for (const auto& [from, q, sentence] : cases) {
+      if (from != app) continue;
+      queries.push_back(q);
+      expected.push_back(sentence);
+    }
+    const auto replies = exchange(app, login(app, "clerk", "clerk1"), queries);
+    ASSERT_EQ(replies.size(), queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+      const wire::Reply& r = replies[i];
+      const auto found = r.error ? std::vector<std::string>{} : rows(r, wire::layouts::aidAccount(), {"student_id"});
+      EXPECT_EQ(r.error ? r.text : std::to_string(found.size()) + " record", expected[i]) << queries[i].text;
+    }
   }
-  for (const char* reason : {"not valid JSON", "unknown request drop_everything", "came with packet type 0"})
+  for (const char* reason : {"not valid JSON", "unknown request drop_everything", "came with packet type 0",
+                             "sl_ticket sent by a log-in of program 2"})
     EXPECT_NE(lastLogLine().find(reason), std::string::npos) << reason << " not in " << lastLogLine();
+  EXPECT_EQ(sideConnection()->query("SELECT ticket_id FROM tickets").size(), 0u) << "another program's write ran";
 }
 
 TEST_F(Hostile, SqlMetacharactersAreOrdinaryData) {
@@ -86,7 +105,7 @@ TEST_F(Hostile, SqlMetacharactersAreOrdinaryData) {
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "buyer' --", "x").status, 401);
   EXPECT_EQ(ask(aidAccounts("' OR '1'='1")).text, "No student with ID ' OR '1'='1.");
   EXPECT_EQ(ask(aidAccounts("1';DROP TABLE users")).text, "No student with ID 1';DROP TABLE users.");
-  EXPECT_EQ(ask(sessions("buyer' --", "x' OR '1'='1", 1)).text, "The buyer user name or password is wrong.");
+  EXPECT_EQ(ask(sessions("buyer' --", "x' OR '1'='1", 1), wire::kAppSellin).text, "The buyer user name or password is wrong.");
   const wire::Reply still = ask(aidAccounts("S100200"));  // logs in again: users is intact
   EXPECT_FALSE(still.error) << still.text;
 }
