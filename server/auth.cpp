@@ -29,15 +29,25 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
   return crypto_pwhash_str_verify(hash.c_str(), password.data(), password.size()) == 0;
 }
 
-std::optional<User> findUser(storage::Connection& db, std::string_view name) {
+namespace {
+
+std::optional<User> userWhere(storage::Connection& db, std::string_view condition, storage::Value key) {
   const storage::Rows rows = db.query(
-      "SELECT user_id, user_name, password_hash, store_num, can_buy, active FROM users WHERE user_name = ?",
-      {std::string(name)});
+      "SELECT user_id, user_name, password_hash, store_num, can_buy, active FROM users WHERE " + std::string(condition),
+      {std::move(key)});
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
   return User{integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4) != 0,
               integerAt(r, 5) != 0};
 }
+
+}  // namespace
+
+std::optional<User> findUser(storage::Connection& db, std::string_view name) {
+  return userWhere(db, "user_name = ?", std::string(name));
+}
+
+std::optional<User> findUserById(storage::Connection& db, std::int64_t id) { return userWhere(db, "user_id = ?", id); }
 
 PasswordChecker::PasswordChecker(PasswordCost cost) : decoy_(hashPassword("no user has this password", cost)) {}
 
@@ -136,6 +146,25 @@ std::string tokenSentence(const TokenCheck& check) {
     case TokenStatus::UserDisabled: return "The user " + check.user.name + " is disabled.";
   }
   return "The session is not valid; log in again.";
+}
+
+void recordCheckedBuyer(storage::Connection& db, const std::string& tokenHash, std::int64_t buyerUserId,
+                        std::int64_t store) {
+  db.execute("UPDATE session_tokens SET buyer_user_id = ?, buyer_store = ? WHERE token_hash = ?",
+             {buyerUserId, store, tokenHash});
+}
+
+std::optional<User> provenBuyer(storage::Connection& db, const std::string& tokenHash, std::int64_t loggedInUserId,
+                                std::int64_t store) {
+  const auto buysAtStore = [store](const std::optional<User>& u) {
+    return u && u->active && u->canBuy && u->store == store;
+  };
+  const storage::Rows checked =
+      db.query("SELECT buyer_user_id FROM session_tokens WHERE token_hash = ? AND buyer_store = ?", {tokenHash, store});
+  if (!checked.empty())
+    if (std::optional<User> buyer = findUserById(db, integerAt(checked[0], 0)); buysAtStore(buyer)) return buyer;
+  if (std::optional<User> self = findUserById(db, loggedInUserId); buysAtStore(self)) return self;
+  return std::nullopt;
 }
 
 std::int64_t nowMilliseconds() {

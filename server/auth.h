@@ -37,6 +37,7 @@ struct User {
 };
 
 std::optional<User> findUser(storage::Connection& db, std::string_view name);
+std::optional<User> findUserById(storage::Connection& db, std::int64_t id);
 
 // Checks a name and password; an unknown name costs one Argon2 verification
 // too, so timing does not tell which names exist.
@@ -76,6 +77,16 @@ struct TokenCheck {
 
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);
 std::string tokenSentence(const TokenCheck& check);
+
+// Sellin's log-in proves a buyer's rights by naming a buyer and that buyer's
+// password with a store; the token keeps who and for which store.
+void recordCheckedBuyer(storage::Connection& db, const std::string& tokenHash, std::int64_t buyerUserId,
+                        std::int64_t store);
+// The buyer whose rights a log-in holds at a store now: the buyer it checked
+// for that store, or else the logged-in user; either must still be active,
+// may buy, and belong to that store. nullopt when neither does.
+std::optional<User> provenBuyer(storage::Connection& db, const std::string& tokenHash, std::int64_t loggedInUserId,
+                                std::int64_t store);
 
 std::int64_t nowMilliseconds();
 

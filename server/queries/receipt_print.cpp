@@ -75,6 +75,7 @@ wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments)
   const bool copy = arguments.contains("copy") && in.flag("copy").value_or(false);
   if (!in.ok()) return unreadableReply(context, in.error());
   std::string problem;
+  if (copy && !tickets::buyerAt(context, *store, problem)) return errorReply(problem);
   const std::optional<tickets::Ticket> ticket =
       copy ? storeTicket(context, *receipt, *store, problem) : tickets::findOwnAt(context, *receipt, *store, problem);
   if (!ticket) return errorReply(problem);

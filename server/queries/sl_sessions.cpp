@@ -1,5 +1,6 @@
 // sl_sessions {user, password, store}: the open buying sessions of a store, for
-// a buyer whose own user name and password are checked here.
+// a buyer of that store whose own user name and password are checked here. The
+// log-in then holds that buyer's rights at the store (see provenBuyer).
 #include "server/queries/query.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
@@ -22,6 +23,17 @@ bool buyerPasswordMatches(QueryContext& context, const std::optional<User>& user
     recordLoginFailure(context.db, name, context.services.failures, context.nowMs);
     write.commit();
     return false;
+  });
+}
+
+// This log-in may now write tickets at the store for the buyer. Written at
+// once, in a transaction of its own, so the exchange's next query sees it.
+void recordBuyer(QueryContext& context, const User& buyer, std::int64_t store) {
+  context.outsideTransaction([&] {
+    storage::Transaction write(context.db, storage::TxMode::Write);
+    recordCheckedBuyer(context.db, context.tokenHash, buyer.id, store);
+    write.commit();
+    return true;
   });
 }
 
@@ -49,6 +61,8 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
   if (*store < 1 || *store > wire::requests::kMaxStoreNumber ||
       context.db.query("SELECT store_num FROM stores WHERE store_num = ?", {*store}).empty())
     return errorReply("There is no store " + std::to_string(*store) + ".");
+  if (user->store != *store)
+    return errorReply("The user " + user->name + " may not buy at store " + std::to_string(*store) + ".");
 
   const storage::Rows rows = context.db.query(
       "SELECT session_id, description, student_id_required, condition_check, within_percent,"
@@ -71,6 +85,7 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
     if (!text) return unsendableReply(context, "Buying session " + std::to_string(integerAt(r, 0)), record.error());
     records += *text;
   }
+  recordBuyer(context, *user, *store);
   return recordsReply(std::move(records));
 }
 

@@ -1,7 +1,8 @@
 // sl_ticket {user, student_id, store}: the open ticket of the logged-in user
-// for a student at a store. An empty open ticket of the same user, store and
-// student is handed out again, so a retried open, or one for a student whose
-// ticket was left empty, does not pile up receipts.
+// for a student at a store, written for the buyer whose rights this log-in
+// proved there; user must name that buyer. An empty open ticket of the same
+// user, buyer, store and student is handed out again, so a retried open, or one
+// for a student whose ticket was left empty, does not pile up receipts.
 #include "server/log.h"
 #include "server/queries/book_checks.h"
 #include "server/queries/query.h"
@@ -29,12 +30,13 @@ std::string today(std::int64_t nowMs) {
   return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
 }
 
-std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& studentId) {
+std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
+                                            const std::string& studentId) {
   const storage::Rows rows = context.db.query(
-      "SELECT receipt, opened_on FROM tickets t WHERE user_id = ? AND store_num = ? AND student_id = ? AND is_open = 1"
-      " AND NOT EXISTS (SELECT 1 FROM ticket_lines l WHERE l.ticket_id = t.ticket_id)"
+      "SELECT receipt, opened_on FROM tickets t WHERE user_id = ? AND store_num = ? AND buyer = ? AND student_id = ?"
+      " AND is_open = 1 AND NOT EXISTS (SELECT 1 FROM ticket_lines l WHERE l.ticket_id = t.ticket_id)"
       " ORDER BY ticket_id DESC LIMIT 1",
-      {context.user.id, store, studentId});
+      {context.user.id, store, buyer, studentId});
   if (rows.empty()) return std::nullopt;
   return rows[0];
 }
@@ -65,9 +67,15 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   if (wire::hasControls(*buyer)) return unreadableReply(context, "control characters in the buyer's name");
   if (wire::hasControls(*studentId)) return errorReply("This student ID cannot be read: scan or type it again.");
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
+  std::string problem;
+  const std::optional<User> proven = tickets::buyerAt(context, *store, problem);
+  if (!proven) return errorReply(problem);
+  if (*buyer != proven->name)
+    return errorReply("This handheld names the buyer " + printable(*buyer) + ", but the buying session was chosen for " +
+                      proven->name + ": choose the buying session again.");
 
-  std::optional<storage::Row> open = emptyOpenTicket(context, *store, *studentId);
-  if (!open) open = openNewTicket(context, *store, *buyer, *studentId);
+  std::optional<storage::Row> open = emptyOpenTicket(context, *store, proven->name, *studentId);
+  if (!open) open = openNewTicket(context, *store, proven->name, *studentId);
 
   wire::RecordWriter record(wire::layouts::receipt());
   record.text(textAt(*open, 0)).integer(*store).text(*studentId).text(textAt(*open, 1));

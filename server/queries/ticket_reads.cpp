@@ -100,6 +100,8 @@ wire::Reply openTickets(QueryContext& context, const nlohmann::json& arguments) 
   wire::JsonReader in(arguments, "sl_open_tickets request");
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
+  std::string problem;
+  if (!tickets::buyerAt(context, *store, problem)) return errorReply(problem);
 
   const storage::Rows rows = context.db.query(
       "SELECT t.receipt, t.student_id, t.opened_on, COUNT(*), CAST(SUM(l.qty * l.price_cents) AS BIGINT)"

@@ -16,12 +16,22 @@ std::optional<Ticket> find(storage::Connection& db, const std::string& receipt) 
                 textAt(r, 4),    textAt(r, 5), textAt(r, 6),    integerAt(r, 7) != 0};
 }
 
+std::optional<User> buyerAt(QueryContext& context, std::int64_t store, std::string& problem) {
+  std::optional<User> buyer = provenBuyer(context.db, context.tokenHash, context.user.id, store);
+  if (!buyer) {
+    problem = "Only a buyer of store " + std::to_string(store) +
+              " may work with its tickets: choose the buying session again with a buyer's user name and password.";
+    context.problems.push_back("no buyer's rights proved at store " + std::to_string(store));
+  }
+  return buyer;
+}
+
 std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem) {
   std::optional<Ticket> ticket = find(context.db, receipt);
   if (!ticket) problem = "The store server has no ticket with this receipt number: start a new ticket.";
   else if (ticket->userId != context.user.id)
     problem = "This ticket was opened by another user: start a new ticket.";
-  else return ticket;
+  else if (buyerAt(context, ticket->store, problem)) return ticket;
   return std::nullopt;
 }
 

@@ -22,8 +22,13 @@ struct Ticket {
 
 std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 
-// The ticket a handheld names, when it is one its user opened; otherwise the
-// sentence for the clerk in problem.
+// The buyer whose rights this log-in proved at a store (see provenBuyer);
+// otherwise the sentence for the clerk in problem.
+std::optional<User> buyerAt(QueryContext& context, std::int64_t store, std::string& problem);
+
+// The ticket a handheld names, when it is one its user opened and this log-in
+// holds a buyer's rights at its store; otherwise the sentence for the clerk in
+// problem.
 std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem);
 // The same, when the ticket is also one of this store.
 std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receipt, std::int64_t store,

@@ -28,9 +28,9 @@ class GroupCommit : public ServerTest {
     side->execute("CREATE TABLE commit_fault (store_num INTEGER REFERENCES stores DEFERRABLE INITIALLY DEFERRED)");
     side->execute("CREATE TRIGGER fail_at_commit AFTER INSERT ON ticket_lines WHEN NEW.price_cents = 1111"
                   " BEGIN INSERT INTO commit_fault VALUES (-1); END");
-    for (const std::string user : {"buyer", "manager"}) {
-      tokens_.push_back(login(wire::kAppSellin, user, user + "1"));
-      const auto opened = askWith(wire::kAppSellin, tokens_.back(), query(wire::requests::ticket(user, "", 1)));
+    tokens_ = {login(wire::kAppSellin, "buyer", "buyer1"), buyingLogin("clerk", "clerk1")};
+    for (const std::string& token : tokens_) {
+      const auto opened = askWith(wire::kAppSellin, token, query(wire::requests::ticket("buyer", "", 1)));
       receipts_.push_back(rows(opened, wire::layouts::receipt(), {"receipt"}).at(0));
     }
   }
@@ -64,7 +64,7 @@ class GroupCommit : public ServerTest {
 };
 
 TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
-  // The manager's two copies, then all but one returned elsewhere: a void removes line 1, is refused at line 2.
+  // The clerk's two copies, then all but one returned elsewhere: a void removes line 1, is refused at line 2.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
   const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]),

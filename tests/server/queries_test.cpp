@@ -27,8 +27,10 @@ TEST_F(Queries, SessionsAreTheOpenOnesOfTheAskedStore) {
   EXPECT_EQ(sessionRows(ask(sessions("manager", "manager1", 2), wire::kAppSellin)),
             (std::vector<std::string>{"00002001|North Campus Buyback|1|1|015|0004|0008",
                                       "00002002|  Finals Week|0|0|100|0010|9999"}));
-  EXPECT_EQ(ask(sessions("buyer", "buyer1", 3), wire::kAppSellin).text, "No buying sessions are open at store 3.");
   EXPECT_EQ(ask(sessions("buyer", "buyer1", 42), wire::kAppSellin).text, "There is no store 42.");
+  EXPECT_EQ(ask(sessions("buyer", "buyer1", 2), wire::kAppSellin).text, "The user buyer may not buy at store 2.");
+  sideConnection()->execute("UPDATE buying_sessions SET is_open = 0 WHERE store_num = 2");
+  EXPECT_EQ(ask(sessions("manager", "manager1", 2), wire::kAppSellin).text, "No buying sessions are open at store 2.");
 }
 
 // The account figures reach the Stipendo dialog tests; here what does not fit.

@@ -91,7 +91,7 @@ TEST_P(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
   ASSERT_FALSE(item(first, wire::kPacketNewItem).error);
   const std::string next = open(token_);
   EXPECT_NE(next, first) << "a ticket with lines was handed out again";
-  EXPECT_NE(open(login(wire::kAppSellin, "manager", "manager1")), next) << "two users share a ticket";
+  EXPECT_NE(open(buyingLogin("clerk", "clerk1")), next) << "two users share a ticket";
 }
 
 TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
@@ -99,7 +99,7 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   ASSERT_FALSE(item(receipt, wire::kPacketNewItem, {.line = 1, .qty = -1, .price = "3.00"}).error);
   const std::string ended = open(login(wire::kAppSellin, "buyer", "buyer1"), "S-ENDED");
   ASSERT_FALSE(tran(ended, wire::kPacketChange).error);
-  const std::string others = open(login(wire::kAppSellin, "manager", "manager1"));
+  const std::string others = open(buyingLogin("clerk", "clerk1"));
 
   struct Case {
     const char* what;
@@ -154,7 +154,7 @@ TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
   const wire::Reply again = send(token_, text, wire::kPacketNewItem);
   EXPECT_FALSE(again.error) << again.text;
   EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
-  EXPECT_TRUE(send(login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem).error)
+  EXPECT_TRUE(send(buyingLogin("clerk", "clerk1"), text, wire::kPacketNewItem).error)
       << "another user's repeat was answered";
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
@@ -213,7 +213,7 @@ class TwoServers : public Ticket {
 INSTANTIATE_TEST_SUITE_P(Backends, TwoServers, ::testing::Values(Backend::Postgres), backendName);
 
 TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
-  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  const std::string tokens[2] = {token_, buyingLogin("clerk", "clerk1")};
   const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
   const int ports[2] = {port_, second_->port()};  // a token works on either
 
