@@ -81,7 +81,9 @@ wire::rules::LineFacts factsOf(const CTicketItem& item, const CSLSessionInfo& se
 // Shows one finding with its icon and buttons; true when the buyer's answer lets the line go on.
 bool accepted(const wire::rules::Finding& finding, QWidget* parent) {
   using wire::rules::Verdict;
-  const auto askYes = [&] { return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::YesNo) == platform::IDYES; };
+  const auto askYes = [&] {
+    return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::YesNo) == platform::IDYES;
+  };
   switch (finding.verdict) {
     case Verdict::Refuse:
       box(parent, finding.sentence, MessageIcon::Information, MessageButtons::Ok);

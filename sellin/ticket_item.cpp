@@ -33,7 +33,8 @@ bool ReadTicketLines(const QString& reply, std::vector<std::unique_ptr<CTicketIt
   for (std::size_t i = 0; i < spans.size(); ++i) {
     const QString record = reply.mid(qsizetype(spans[i].offset), qsizetype(spans[i].length));
     const wire::RecordLayout& layout = *kLineRecords[i % 3];
-    if (record.size() != qsizetype(layout.dataSize()) || record.left(3) != QLatin1String(layout.tag().data(), qsizetype(layout.tag().size()))) {
+    const QLatin1String tag(layout.tag().data(), qsizetype(layout.tag().size()));
+    if (record.size() != qsizetype(layout.dataSize()) || !record.startsWith(tag)) {
       lines.clear();
       return false;
     }

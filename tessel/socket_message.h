@@ -117,11 +117,11 @@ class CSocketMessage {
   class Canceller;
   // What one POST came to.
   struct Attempt {
-    bool answered = false;        // an HTTP answer arrived (any status)
-    bool requestOut = false;      // no answer, but the request may have reached the server
+    bool answered = false;    // an HTTP answer arrived (any status)
+    bool requestOut = false;  // no answer, but the request may have reached the server
     int status = 0;
     std::string answer;
-    QString failure;              // why there is no answer
+    QString failure;  // why there is no answer
   };
 
   // Makes the connection for the configured address unless it is there; false with the sentence in failure.

@@ -163,7 +163,8 @@ TEST_F(TicketSyncTest, AReceiptOfThisStoreIsPrintedAgainAsACopy) {
   CTesselConfig::ApplyArguments({QStringLiteral("--printer"), printed});
   m_other.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
   CReceiptInfo otherStore;
-  otherStore.SetFields(QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("manager", "", 2))));
+  otherStore.SetFields(
+      QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("manager", "", 2))));
   const QString otherReceipt = otherStore.m_strReceipt.trimmed();
   ASSERT_FALSE(otherReceipt.isEmpty()) << "no ticket at store 2";
   expectBox("Receipt " + otherReceipt.toStdString() + " is not a receipt of this store.");
