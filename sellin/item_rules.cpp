@@ -7,16 +7,12 @@
 #include "platform/message_box.h"
 #include "sellin/ticket_item.h"
 #include "tessel/records.h"
+#include "wire/item_rules.h"
 
 namespace {
 
 using platform::MessageButtons;
 using platform::MessageIcon;
-
-// A need of "*": the purchaser takes any number.
-constexpr int kUnlimitedNeed = 99999;
-constexpr int kMinQty = -9999;
-constexpr int kMaxQty = 99999;
 
 qsizetype skipDigits(const QString& text, qsizetype at) {
   while (at < text.size() && text.at(at).isDigit() && text.at(at).unicode() < 128) ++at;
@@ -55,67 +51,54 @@ qsizetype decimalEnd(const QString& text, qsizetype start) {
   return at;
 }
 
-int box(QWidget* parent, const QString& text, MessageIcon icon, MessageButtons buttons) {
-  return platform::messageBox(parent, text, SellinCaption(), icon, buttons);
+int box(QWidget* parent, const std::string& text, MessageIcon icon, MessageButtons buttons) {
+  return platform::messageBox(parent, QString::fromStdString(text), SellinCaption(), icon, buttons);
 }
 
-bool refuse(QWidget* parent, const QString& text) {
-  box(parent, text, MessageIcon::Information, MessageButtons::Ok);
-  return false;
-}
-
-bool askYes(QWidget* parent, const QString& text) {
-  return box(parent, text, MessageIcon::Question, MessageButtons::YesNo) == platform::IDYES;
-}
-
-int needOf(const CSLPurchaseDtlInfo& purchase) {
-  if (purchase.m_strNeedQty.startsWith(QLatin1Char('*'))) return kUnlimitedNeed;
+std::int64_t needOf(const CSLPurchaseDtlInfo& purchase) {
+  if (purchase.m_strNeedQty.startsWith(QLatin1Char('*'))) return wire::rules::kUnlimitedNeed;
   return LeadingInteger(purchase.m_strNeedQty);
 }
 
-bool checkPrice(double price, double listed, QWidget* parent) {
-  if (price <= 0) return refuse(parent, QStringLiteral("Price must be greater than 0.00"));
-  if (price > listed && listed > 0)
-    return refuse(parent, QStringLiteral("Temporary buy price must be less than the listed buy price."));
-  return true;
+wire::rules::LineFacts factsOf(const CTicketItem& item, const CSLSessionInfo& session, int others) {
+  const CSLPurchaseDtlInfo& purchase = item.m_purchase;
+  wire::rules::LineFacts line;
+  line.qty = item.m_nQty;
+  line.priceCents = CentsOf(item.m_strPrice);
+  line.listedCents = CentsOf(purchase.m_strListedPrice);
+  line.buyPriceCents = CentsOf(purchase.m_strBuyPrice);
+  line.need = needOf(purchase);
+  line.bought = purchase.m_nBoughtQty;
+  line.buyQty = LeadingInteger(purchase.m_strBuyQty);
+  line.others = others;
+  line.withinPercent = session.m_nWithinPercent;
+  line.tranWarning = session.m_nTranWarningQty;
+  line.tranMax = session.m_nTranMaxQty;
+  line.conditionCheck = session.m_nConditionCheck != 0 && purchase.m_nConditionCheck != 0;
+  return line;
 }
 
-bool checkQuantity(int qty, int need, QWidget* parent) {
-  if (qty == 0) return refuse(parent, QStringLiteral("Sellin quantity cannot be 0."));
-  if (qty < kMinQty || qty > kMaxQty) return refuse(parent, QStringLiteral("Invalid Quantity."));
-  if (need == 0 && qty > 0) return refuse(parent, QStringLiteral("Can only do a negative buy for this purchaser."));
-  if (need != 0 && qty > need && need > 0)
-    return refuse(parent, QStringLiteral("Sellin quantity cannot exceed the need."));
-  return true;
-}
-
-bool checkTransactionLimits(qint64 ticketQty, const CSLSessionInfo& session, QWidget* parent) {
-  if (session.m_nTranMaxQty > 0 && ticketQty > session.m_nTranMaxQty)
-    return refuse(parent,
-                  QStringLiteral("Sellin quantity exceeds the transaction maximum of %1.").arg(session.m_nTranMaxQty));
-  if (session.m_nTranWarningQty > 0 && ticketQty > session.m_nTranWarningQty)
-    return askYes(parent, QStringLiteral("Sellin quantity exceeds the transaction warning of %1.  Accept it anyway?")
-                              .arg(session.m_nTranWarningQty));
-  return true;
-}
-
-bool checkBoughtAndBuyQty(int qty, int need, const CSLPurchaseDtlInfo& purchase, const CSLSessionInfo& session,
-                          QWidget* parent) {
-  const qint64 bought = purchase.m_nBoughtQty;
-  if (qty < 0 && bought + qty < 0)
-    return refuse(parent, QStringLiteral("Cannot do negative sellin for more than the bought quantity."));
-  const qint64 nearlyMet = qint64(session.m_nWithinPercent) * LeadingInteger(purchase.m_strBuyQty) / 100;
-  if (qty > 0 && need != kUnlimitedNeed && bought + qty > nearlyMet)
-    return box(parent,
-               QStringLiteral("Sellin quantity is within %1 of meeting the Buy quantity.").arg(qint64(need) - qty),
-               MessageIcon::Question, MessageButtons::OkCancel) != platform::IDCANCEL;
-  return true;
-}
-
-// Only a Yes ends it: the book must not go onto the ticket unchecked.
-void confirmCondition(QWidget* parent) {
-  while (!askYes(parent, QStringLiteral("Have you checked this books condition?")))
-    box(parent, QStringLiteral("Please check this books condition."), MessageIcon::Warning, MessageButtons::Ok);
+// Shows one finding with its icon and buttons; true when the buyer's answer lets the line go on.
+bool accepted(const wire::rules::Finding& finding, QWidget* parent) {
+  using wire::rules::Verdict;
+  const auto askYes = [&] {
+    return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::YesNo) == platform::IDYES;
+  };
+  switch (finding.verdict) {
+    case Verdict::Refuse:
+      box(parent, finding.sentence, MessageIcon::Information, MessageButtons::Ok);
+      return false;
+    case Verdict::AskNearlyMet:
+      return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::OkCancel) != platform::IDCANCEL;
+    case Verdict::AskCondition:
+      // Only a Yes ends it: the book must not go onto the ticket unchecked.
+      while (!askYes()) box(parent, wire::rules::kCheckCondition, MessageIcon::Warning, MessageButtons::Ok);
+      return true;
+    case Verdict::AskWarning:
+    case Verdict::AskNoValue:
+      return askYes();
+  }
+  return false;
 }
 
 }  // namespace
@@ -146,15 +129,12 @@ int LeadingInteger(const QString& text) {
   return value > INT_MAX ? INT_MAX : int(value);
 }
 
+qint64 CentsOf(const QString& dollars) { return wire::rules::centsOf(LeadingDecimal(dollars)); }
+
+QString DollarText(qint64 cents) { return QString::asprintf("$ %0.02f", double(cents) / 100); }
+
 bool CheckItemRules(const CTicketItem& item, const CSLSessionInfo& session, int others, QWidget* parent) {
-  const CSLPurchaseDtlInfo& purchase = item.m_purchase;
-  const int need = needOf(purchase);
-  if (!checkPrice(LeadingDecimal(item.m_strPrice), LeadingDecimal(purchase.m_strListedPrice), parent)) return false;
-  if (!checkQuantity(item.m_nQty, need, parent)) return false;
-  if (!checkTransactionLimits(qint64(others) + item.m_nQty, session, parent)) return false;
-  if (!checkBoughtAndBuyQty(item.m_nQty, need, purchase, session, parent)) return false;
-  if (session.m_nConditionCheck != 0 && purchase.m_nConditionCheck != 0) confirmCondition(parent);
-  if (LeadingDecimal(purchase.m_strBuyPrice) == 0)
-    return askYes(parent, QStringLiteral("THIS BOOK HAS NO VALUE!\nAre you sure you want to buy it?"));
+  for (const wire::rules::Finding& finding : wire::rules::check(factsOf(item, session, others)))
+    if (!accepted(finding, parent)) return false;
   return true;
 }

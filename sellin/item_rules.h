@@ -19,7 +19,12 @@ double LeadingDecimal(const QString& text);
 // int's limit of that sign, so it never wraps.
 int LeadingInteger(const QString& text);
 
-// Runs the rules in their order on the line; others is the quantity of the
+// Exact cents of the leading decimal number of a dollar text ("0012.50" 1250).
+qint64 CentsOf(const QString& dollars);
+// Cents as the ticket shows an amount: "$ 12.50", "$ -3.00".
+QString DollarText(qint64 cents);
+
+// Runs the shared rules (wire/item_rules.h) in their order on the line; others is the quantity of the
 // same book on the ticket's other lines. A refusal, warning or question is
 // shown over parent. True when the line may be sent to the server.
 bool CheckItemRules(const CTicketItem& item, const CSLSessionInfo& session, int others, QWidget* parent);

@@ -12,6 +12,7 @@
 #include "sellin/item_rules.h"
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
+#include "sellin/select_ticket_dlg.h"
 #include "sellin/ticket_item.h"
 #include "shell/shell_app.h"
 #include "tessel/global_functions.h"
@@ -34,6 +35,8 @@ platform::DialogTemplate ticketTemplate() {
   t.controls = {
       {D::IDC_RECEIPT, ControlKind::Label, QStringLiteral("receipt"), {7, 3, 82, 8}},
       {D::IDC_SID, ControlKind::Label, QStringLiteral("SID:"), {7, 13, 82, 8}},
+      {D::IDC_TICKETS, ControlKind::PushButton, QStringLiteral("Tickets"), {122, 2, 31, 11}},
+      {D::IDC_REPRINT, ControlKind::PushButton, QStringLiteral("Reprint"), {122, 15, 31, 11}},
       {100, ControlKind::Label, QStringLiteral("Xref:"), {7, 32, 17, 8}},
       {D::IDC_XREF, ControlKind::Edit, {}, {26, 30, 78, 12}, Border},
       {D::IDC_ENTER, ControlKind::PushButton, QStringLiteral("Enter"), {129, 31, 23, 11}},
@@ -83,6 +86,8 @@ CTicketDlg::CTicketDlg(const QString& user, const CSLSessionInfo* pSession, int 
       {IDC_DELETE_TICKET, &CTicketDlg::OnDeleteTicket},
       {IDC_END, &CTicketDlg::OnEnd},
       {IDC_PRINT, &CTicketDlg::OnPrint},
+      {IDC_TICKETS, &CTicketDlg::OnTickets},
+      {IDC_REPRINT, &CTicketDlg::OnReprint},
   };
   for (const auto& [id, handler] : commands)
     connect(button(id), &QPushButton::clicked, this, [this, handler = handler] { RunCommand(handler); });
@@ -127,10 +132,12 @@ void CTicketDlg::onOk() { RunCommand(&CTicketDlg::OnEnter); }
 
 bool CTicketDlg::LoadTicket() {
   FreeItems();
+  m_bLinesUnread = false;
   UpdateTotal();
   if (m_pSession->m_nStudentIDRequired != 0 && !AskStudentID()) return false;
   ResetXref();
   paintNow();
+  if (OfferOpenTicket()) return true;
   QString response;
   if (!RunQuery(CGlobalQueryStrings::GetSLTicket(m_strUser, m_strStudentID, m_nStoreNum), response)) return false;
   CReceiptInfo receipt;
@@ -169,12 +176,75 @@ void CTicketDlg::ResetXref() {
 }
 
 void CTicketDlg::UpdateTotal() {
-  double total = 0;
+  qint64 cents = 0;
   for (int row = 0; row < m_itemList->topLevelItemCount(); ++row) {
     const CTicketItem* item = ItemAt(row);
-    total += item->m_nQty * LeadingDecimal(item->m_strPrice);
+    cents += item->m_nQty * CentsOf(item->m_strPrice);
   }
-  setControlText(IDC_TOTAL, QString::asprintf("$ %0.02f", total));
+  setControlText(IDC_TOTAL, DollarText(cents));
+}
+
+bool CTicketDlg::ReloadLines() {
+  FreeItems();
+  QString reply;
+  std::vector<std::unique_ptr<CTicketItem>> lines;
+  m_bLinesUnread = !Exchange(wire::kPacketQuery, CGlobalQueryStrings::GetSLLines(m_strReceipt, m_nStoreNum), reply);
+  if (!m_bLinesUnread && !ReadTicketLines(reply, lines)) {
+    m_bLinesUnread = true;
+    reply = CSocketMessage::UnreadableText();
+  }
+  if (m_bLinesUnread) {
+    setControlText(IDC_TOTAL, QStringLiteral("$ ?"));
+    showFailure(this, reply + QStringLiteral("\nThe ticket's books are read again from the store server before "
+                                             "your next step."));
+    return false;
+  }
+  for (std::unique_ptr<CTicketItem>& line : lines) {
+    std::tie(line->m_strReceipt, line->m_nStoreNum, line->m_strStudentID) =
+        std::tie(m_strReceipt, m_nStoreNum, m_strStudentID);
+    InsertItemRow(line.release());
+  }
+  UpdateTotal();
+  return true;
+}
+
+void CTicketDlg::ContinueTicket(const CSLOpenTicketInfo& ticket) {
+  m_strStudentID = CGlobalFunctions::TrimString(ticket.m_strStudentID, false);
+  CReceiptInfo receipt;
+  receipt.m_strReceipt = ticket.m_strReceipt;
+  ShowReceipt(receipt);
+  ReloadLines();
+}
+
+bool CTicketDlg::OfferOpenTicket() {
+  CDataArray<CSLOpenTicketInfo> tickets;
+  if (!ReadOpenTickets(tickets, false)) return false;  // the new ticket's query tells what is wrong
+  for (int i = 0; i < tickets.GetSize(); ++i) {
+    const CSLOpenTicketInfo& ticket = tickets.GetAt(i);
+    if (CGlobalFunctions::TrimString(ticket.m_strStudentID, false).compare(m_strStudentID, Qt::CaseInsensitive) != 0)
+      continue;
+    const QString student =
+        m_strStudentID.isEmpty() ? QString() : QStringLiteral(" for student %1").arg(m_strStudentID);
+    const QString books =
+        ticket.m_nLines == 1 ? QStringLiteral("1 book") : QStringLiteral("%1 books").arg(ticket.m_nLines);
+    const QString question = QStringLiteral("You have an open ticket%1: receipt %2, %3, %4.\nContinue it?")
+                                 .arg(student, CGlobalFunctions::TrimString(ticket.m_strReceipt, false), books,
+                                      DollarText(CentsOf(ticket.m_strTotal)));
+    if (platform::messageBox(this, question, SellinCaption(), platform::MessageIcon::Question,
+                             platform::MessageButtons::YesNo) != platform::IDYES)
+      return false;
+    ContinueTicket(ticket);
+    return true;
+  }
+  return false;
+}
+
+bool CTicketDlg::ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, bool report) {
+  QString reply;
+  const bool read = report ? RunQuery(CGlobalQueryStrings::GetSLOpenTickets(m_nStoreNum), reply)
+                           : Exchange(wire::kPacketQuery, CGlobalQueryStrings::GetSLOpenTickets(m_nStoreNum), reply);
+  if (read && !reply.isEmpty()) tickets.FillFromResponse(reply);
+  return read;
 }
 
 CTicketItem* CTicketDlg::ItemAt(int row) const {
@@ -257,7 +327,7 @@ bool CTicketDlg::ValidateItem(const CTicketItem* pItem) {
   return CheckItemRules(*pItem, *m_pSession, SumOtherQty(pItem->m_strItemID, pItem->m_nLine), this);
 }
 
-bool CTicketDlg::Exchange(int packetType, const QString& request, QString& response) {
+bool CTicketDlg::Exchange(int packetType, const QString& request, QString& response, bool* outcomeUnknown) {
   CShellApp* app = CShellApp::Instance();
   if (!app) return false;
   CSocketMessage& msg = app->m_socketMsg;
@@ -265,25 +335,37 @@ bool CTicketDlg::Exchange(int packetType, const QString& request, QString& respo
   msg.AddQuery(packetType, request);
   const bool ok = msg.SendQuery() && !msg.IsError(0);
   response = msg.GetResponse(0);
-  if (!ok) showFailure(this, response);
+  if (outcomeUnknown) *outcomeUnknown = msg.WasOutcomeUnknown();
   return ok;
 }
 
 bool CTicketDlg::RunQuery(const QString& request, QString& response) {
-  return Exchange(wire::kPacketQuery, request, response);
+  if (Exchange(wire::kPacketQuery, request, response)) return true;
+  showFailure(this, response);
+  return false;
 }
 
 bool CTicketDlg::SendItem(const CTicketItem& item, int packetType) {
   QString response;
-  return Exchange(packetType,
-                  CGlobalUpdateStrings::GetSLItem(item.m_strReceipt, item.m_nLine, item.m_strPurchaser,
-                                                  item.m_nSessionID, item.m_strItemID, item.m_nQty, item.m_strPrice),
-                  response);
+  bool unknown = false;
+  const bool ok = Exchange(packetType,
+                           CGlobalUpdateStrings::GetSLItem(item.m_strReceipt, item.m_nLine, item.m_strPurchaser,
+                                                           item.m_nSessionID, item.m_strItemID, item.m_nQty,
+                                                           item.m_strPrice),
+                           response, &unknown);
+  if (!ok) showFailure(this, response);
+  if (unknown) ReloadLines();
+  return ok && !unknown;
 }
 
-bool CTicketDlg::SendTran(int packetType) {
+// A ticket whose end or removal stayed in doubt is left like an ended one:
+// if it is still open with books, the next ticket for the student offers it.
+bool CTicketDlg::SendTran(int packetType, const QString& receipt) {
   QString response;
-  return Exchange(packetType, CGlobalUpdateStrings::GetSLTran(m_strReceipt), response);
+  bool unknown = false;
+  const bool ok = Exchange(packetType, CGlobalUpdateStrings::GetSLTran(receipt), response, &unknown);
+  if (!ok) showFailure(this, response);
+  return ok || unknown;
 }
 
 bool CTicketDlg::SelectItemDetail(const QString& xref, CSLDetailInfo& detail) {
@@ -367,29 +449,65 @@ void CTicketDlg::OnDeleteTicket() {
   if (platform::messageBox(this, QStringLiteral("Delete current data?\n(This refreshes ticket)"), SellinCaption(),
                            platform::MessageIcon::Question, platform::MessageButtons::YesNo) != platform::IDYES)
     return;
-  if (SendTran(kTranDelete)) LoadTicket();
+  if (SendTran(kTranDelete, m_strReceipt)) LoadTicket();
 }
 
 void CTicketDlg::OnEnd() {
-  if (SendTran(kTranEnd)) LoadTicket();
+  if (SendTran(kTranEnd, m_strReceipt)) LoadTicket();
 }
 
 void CTicketDlg::OnPrint() {
   QString text;
-  if (!RunQuery(CGlobalQueryStrings::GetSLPrint(m_strReceipt, m_nStoreNum), text)) return;
+  if (RunQuery(CGlobalQueryStrings::GetSLPrint(m_strReceipt, m_nStoreNum), text)) PrintReceipt(text);
+}
+
+void CTicketDlg::PrintReceipt(const QString& text) {
   CPrinter printer;
   if (!printer.Open()) return;
   printer.Print(text);
   printer.Close();
 }
 
+void CTicketDlg::OnTickets() {
+  CDataArray<CSLOpenTicketInfo> tickets;
+  if (!ReadOpenTickets(tickets, true)) return;
+  if (tickets.IsEmpty()) {
+    platform::messageBox(this, QStringLiteral("You have no open tickets with books at this store."), SellinCaption(),
+                         platform::MessageIcon::Information, platform::MessageButtons::Ok);
+    return;
+  }
+  CSelectTicketDlg dlg(&tickets, this);
+  const int result = dlg.runModal();
+  if (dlg.m_nSelected < 0) return;
+  if (result == CSelectTicketDlg::kContinue) ContinueTicket(tickets.GetAt(dlg.m_nSelected));
+  if (result == CSelectTicketDlg::kEnd) EndTicket(tickets.GetAt(dlg.m_nSelected));
+}
+
+void CTicketDlg::EndTicket(const CSLOpenTicketInfo& ticket) {
+  const QString receipt = CGlobalFunctions::TrimString(ticket.m_strReceipt, false);
+  if (SendTran(kTranEnd, receipt) && receipt == m_strReceipt) LoadTicket();
+}
+
+// Any receipt of the store, typed or scanned, printed again as a copy.
+void CTicketDlg::OnReprint() {
+  QString receipt;
+  {
+    CFlagScope prompting(m_bScanForStudentID);
+    if (!CGlobalFunctions::ShowScanDlg(QStringLiteral("Receipt #"), receipt, &m_scanner, this)) return;
+  }
+  if (receipt.isEmpty()) return;
+  QString text;
+  if (RunQuery(CGlobalQueryStrings::GetSLPrint(receipt, m_nStoreNum, true), text)) PrintReceipt(text);
+}
+
 void CTicketDlg::RunCommand(void (CTicketDlg::*handler)()) {
   if (m_bInCommand) return;
   CFlagScope command(m_bInCommand);
+  if (m_bLinesUnread && !ReloadLines()) return;
   (this->*handler)();
 }
 
-// A scan during the student-ID prompt goes to the prompt only. Any other scan
+// A scan during a prompt (student ID, receipt) goes to the prompt only. Any other scan
 // starts Enter, unless a command of the ticket or another window is still
 // open: a second add must never start inside one still pending.
 qintptr CTicketDlg::OnScanData(const QVariant& wParam, const QVariant& lParam) {

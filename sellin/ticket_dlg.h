@@ -2,10 +2,15 @@
 // Sellin's working screen: one student's open ticket on the store server, its
 // lines (book, purchaser, quantity, price) and the running total. Every change
 // reaches the server first; the screen changes only when the server took it.
+// When a change's outcome was in doubt (see CSocketMessage::SendQuery), the
+// lines are read again from the server whatever came of it. If they cannot be
+// read, the list stays empty, the total reads "$ ?" and the next command reads
+// them first: no command works on lines that may differ from the server's.
 #include <QString>
 
 #include "platform/dialog.h"
 #include "tessel/font_controls.h"
+#include "tessel/data_array.h"
 #include "tessel/records.h"
 #include "tessel/scanner.h"
 
@@ -32,6 +37,8 @@ class CTicketDlg : public platform::Dialog {
     IDC_END = 1013,
     IDC_DELETE_TICKET = 1014,
     IDC_TOTAL = 1044,
+    IDC_TICKETS = 1045,
+    IDC_REPRINT = 1046,
   };
 
   // The session stays the caller's and must outlive the dialog.
@@ -76,12 +83,32 @@ class CTicketDlg : public platform::Dialog {
   void SetRowTexts(int row, const CTicketItem& item);
   CTicketItem* ItemAt(int row) const;
 
-  // One exchange of one request. On failure the clerk is shown why and
-  // response holds that sentence.
-  bool Exchange(int packetType, const QString& request, QString& response);
+  // The ticket's lines as the server stored them replace those listed; false,
+  // told to the clerk, when they cannot be read.
+  bool ReloadLines();
+  // Shows one of the user's open tickets with its stored lines.
+  void ContinueTicket(const CSLOpenTicketInfo& ticket);
+  // Offers the user's open ticket for this student (none in a session without
+  // student IDs); true when the buyer continues it.
+  bool OfferOpenTicket();
+  // The user's open tickets with lines at this store; false when they could
+  // not be read (the clerk is told only when report is set).
+  bool ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, bool report);
+  void EndTicket(const CSLOpenTicketInfo& ticket);
+  void PrintReceipt(const QString& text);
+
+  // One exchange of one request; response holds the reply or the sentence for
+  // the clerk, who is not shown it here.
+  bool Exchange(int packetType, const QString& request, QString& response, bool* outcomeUnknown = nullptr);
+  // The exchange of a query; on failure the clerk is shown why.
   bool RunQuery(const QString& request, QString& response);
+  // True when the server took the line change and the screen may follow it.
+  // A refusal is shown; after an outcome in doubt the lines are read again
+  // instead, and false is returned.
   bool SendItem(const CTicketItem& item, int packetType);
-  bool SendTran(int packetType);
+  // True when the ticket may have changed: taken by the server, or its outcome
+  // in doubt. A failure is shown.
+  bool SendTran(int packetType, const QString& receipt);
   bool SelectItemDetail(const QString& xref, CSLDetailInfo& detail);
   bool SelectPurchase(const QString& itemId, CSLPurchaseDtlInfo& purchase);
 
@@ -97,8 +124,11 @@ class CTicketDlg : public platform::Dialog {
   void OnDeleteTicket();
   void OnEnd();
   void OnPrint();
+  void OnTickets();
+  void OnReprint();
   qintptr OnScanData(const QVariant& wParam, const QVariant& lParam);
-  // A command of the ticket runs the handler; scans are ignored meanwhile.
+  // A command of the ticket runs the handler, once the lines are read; scans
+  // are ignored meanwhile.
   void RunCommand(void (CTicketDlg::*handler)());
 
   QString m_strUser;
@@ -109,7 +139,8 @@ class CTicketDlg : public platform::Dialog {
   QString m_strReceipt;
   QString m_strStudentID;
   CScanner m_scanner;
-  bool m_bScanForStudentID = false;
+  bool m_bScanForStudentID = false;  // a scan prompt is open: the student ID's or a receipt's
   bool m_bInCommand = false;
+  bool m_bLinesUnread = false;
   QTreeWidget* m_itemList;
 };

@@ -2,6 +2,8 @@
 // One line of a Sellin ticket: the book, the purchaser who buys it, and the
 // quantity and unit price the buyer confirmed.
 #include <QString>
+#include <memory>
+#include <vector>
 
 #include "tessel/records.h"
 
@@ -31,3 +33,9 @@ class QWidget;
 void LookUpTicketItem(const CTicketItem& item);
 // The line's detail lines, shown modally; nothing for no line.
 void ShowTicketItemDetails(const CTicketItem* pItem, QWidget* parent);
+
+// The lines of a ticket from the reply of its lines query: per line its
+// stored values, the book and the purchaser's terms. Receipt, store and
+// student are the caller's to set. False, and no lines, when the reply is not
+// laid out that way.
+bool ReadTicketLines(const QString& reply, std::vector<std::unique_ptr<CTicketItem>>& lines);

@@ -58,8 +58,16 @@ QString CGlobalQueryStrings::GetSLTicket(QString user, QString studentId, int st
   return QString::fromStdString(wire::requests::ticket(user.toStdString(), studentId.toStdString(), storeNum));
 }
 
-QString CGlobalQueryStrings::GetSLPrint(QString receipt, int storeNum) {
-  return QString::fromStdString(wire::requests::receiptPrint(receipt.toStdString(), storeNum));
+QString CGlobalQueryStrings::GetSLPrint(QString receipt, int storeNum, bool copy) {
+  return QString::fromStdString(wire::requests::receiptPrint(receipt.toStdString(), storeNum, copy));
+}
+
+QString CGlobalQueryStrings::GetSLLines(const QString& receipt, int storeNum) {
+  return QString::fromStdString(wire::requests::ticketLines(receipt.toStdString(), storeNum));
+}
+
+QString CGlobalQueryStrings::GetSLOpenTickets(int storeNum) {
+  return QString::fromStdString(wire::requests::openTickets(storeNum));
 }
 
 QString CGlobalUpdateStrings::GetSLItem(QString receipt, int line, QString purchaser, int sessionId, QString itemId,

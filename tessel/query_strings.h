@@ -28,8 +28,14 @@ class CGlobalQueryStrings {
   static QString GetInventory(const QString& code, int storeNum);
   // Sellin: the buyer's open ticket for a student (empty when the session takes none).
   static QString GetSLTicket(QString user, QString studentId, int storeNum);
-  // Sellin: the printable receipt of a ticket.
-  static QString GetSLPrint(QString receipt, int storeNum);
+  // Sellin: the printable receipt of a ticket; copy: printed again later, of
+  // any ticket of the store, headed as a copy.
+  static QString GetSLPrint(QString receipt, int storeNum, bool copy = false);
+  // Sellin: the stored lines of one of the user's tickets (CSLTicketLineInfo,
+  // CSLDetailInfo and CSLPurchaseDtlInfo per line).
+  static QString GetSLLines(const QString& receipt, int storeNum);
+  // Sellin: the user's open tickets with lines at a store (CSLOpenTicketInfo).
+  static QString GetSLOpenTickets(int storeNum);
 };
 
 // Builders of the update texts. Each call makes a fresh identity for the

@@ -192,3 +192,26 @@ void CReceiptInfo::SetFields(const QString& record) {
 }
 
 int CReceiptInfo::GetDataSize() const { return int(wire::layouts::receipt().dataSize()); }
+
+void CSLTicketLineInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::ticketLine());
+  m_nLine = f.Number("line");
+  m_nSessionID = f.Number("session_id");
+  m_strItemID = f.Text("item_id");
+  m_strPurchaser = f.Text("purchaser");
+  m_nQty = f.Number("qty");
+  m_strPrice = f.Text("price");
+}
+
+int CSLTicketLineInfo::GetDataSize() const { return int(wire::layouts::ticketLine().dataSize()); }
+
+void CSLOpenTicketInfo::SetFields(const QString& record) {
+  const CRecordFields f(record, wire::layouts::openTicket());
+  m_strReceipt = f.Text("receipt");
+  m_strStudentID = f.Text("student_id");
+  m_strOpenedOn = f.Text("opened_on");
+  m_nLines = f.Number("lines");
+  m_strTotal = f.Text("total");
+}
+
+int CSLOpenTicketInfo::GetDataSize() const { return int(wire::layouts::openTicket().dataSize()); }

@@ -243,3 +243,30 @@ class CReceiptInfo : public CRecord {
   QString m_strOpenedOn;  // YYYY-MM-DD
 };
 
+// One line of a Sellin ticket as the store server stored it, first of the
+// three records the ticket's lines query answers per line.
+class CSLTicketLineInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  int m_nLine = 0;
+  int m_nSessionID = 0;
+  QString m_strItemID;
+  QString m_strPurchaser;
+  int m_nQty = 0;
+  QString m_strPrice;  // dollars, zero-filled: 00012.50
+};
+
+// One of the user's open tickets at a store, to continue or end it.
+class CSLOpenTicketInfo : public CRecord {
+ public:
+  void SetFields(const QString& record) override;
+  int GetDataSize() const override;
+
+  QString m_strReceipt;
+  QString m_strStudentID;
+  QString m_strOpenedOn;  // YYYY-MM-DD
+  int m_nLines = 0;
+  QString m_strTotal;  // dollars; negative when returns outweigh buys
+};

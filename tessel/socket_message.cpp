@@ -1,7 +1,10 @@
 #include "tessel/socket_message.h"
 
+#include <QApplication>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
+#include <QThread>
 #include <QUrl>
 
 #include <httplib.h>
@@ -13,6 +16,7 @@
 #include <thread>
 
 #include "tessel/records.h"
+#include "tessel/save_wait_dlg.h"
 #include "tessel/tessel_config.h"
 #include "wire/exchange.h"
 
@@ -49,61 +53,124 @@ ServerAddress parseAddress(const QString& configured) {
   return address;
 }
 
+using std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+bool isGatewayStatus(int status) { return status == 502 || status == 503 || status == 504; }
+
 // The sentence a non-200 answer stands for: the server's own when it sent one.
-QString refusalText(const std::string& body) {
+QString refusalText(int status, const std::string& body) {
   if (auto sentence = wire::parseErrorBody(body); sentence && !sentence->empty())
     return QString::fromStdString(*sentence);
-  return CSocketMessage::UnreadableText();
+  return isGatewayStatus(status) ? CSocketMessage::GatewayText(status) : CSocketMessage::UnreadableText();
 }
+
+// An answer the store server itself wrote: its exchange reply, or its sentence.
+// A gateway's status never counts, not even with a sentence: resending an
+// update the server then applies once is always safe, and its busy 503 means
+// it applied nothing.
+bool isServersOwn(int status, const std::string& body) {
+  if (isGatewayStatus(status)) return false;
+  std::string error;
+  if (status == 200) return wire::parseExchangeReply(body, error).has_value();
+  return wire::parseErrorBody(body).has_value();
+}
+
+// Pauses between the tries of a change whose answer was lost: short at first,
+// then no more than a few a second, so a server coming back is not flooded.
+constexpr milliseconds kFirstPause{250};
+constexpr milliseconds kLongestPause{2000};
+
+// A POST given up only by the read timeout.
+constexpr milliseconds kNoLimit = milliseconds::max();
 
 // httplib's own timeouts only back up the exchange deadline and never come first.
 constexpr int kBackstopSeconds = 60;
 
-// Ends an exchange that outlasts its time by shutting the client's socket, and
-// remembers that it did. httplib reports a silent server and one that hung up
-// alike, as a failed read; this tells them apart by what happened, not by how
-// long the call seemed to take on a busy handheld.
-class ExchangeDeadline {
- public:
-  ExchangeDeadline(httplib::Client& client, std::chrono::seconds limit)
-      : m_thread([this, &client, limit] { Watch(client, limit); }) {}
-  ~ExchangeDeadline() { Finish(); }
+int wholeSeconds(Clock::duration span) {
+  return std::max(1, int(std::chrono::duration_cast<std::chrono::seconds>(span).count()));
+}
 
-  // Called once the exchange has returned; true when the deadline ended it.
-  bool Finish() {
+// Lets the clerk end a wait from the UI thread while a try runs on a worker:
+// pauses and tries in flight wake up on Cancel.
+class WaitCanceller {
+ public:
+  void Cancel() {
     {
       std::lock_guard<std::mutex> lock(m_mutex);
+      m_cancelled = true;
+    }
+    m_changed.notify_all();
+  }
+  void Reset() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cancelled = false;
+  }
+  bool Cancelled() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_cancelled;
+  }
+  // Waits for span; false when cancelled before or meanwhile.
+  bool Pause(Clock::duration span) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return !m_changed.wait_for(lock, span, [this] { return m_cancelled; });
+  }
+
+ private:
+  friend class ExchangeDeadline;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_cancelled = false;
+};
+
+// Ends an exchange that outlasts its time, or that the clerk stopped waiting
+// for, by shutting the client's socket, and remembers that it did. httplib
+// reports a silent server and one that hung up alike, as a failed read; this
+// tells them apart by what happened, not by how long the call seemed to take
+// on a busy handheld.
+class ExchangeDeadline {
+ public:
+  ExchangeDeadline(httplib::Client& client, milliseconds limit, WaitCanceller& canceller)
+      : m_canceller(canceller), m_thread([this, &client, limit] { Watch(client, limit); }) {}
+  ~ExchangeDeadline() { Finish(); }
+
+  // Called once the exchange has returned; true when the deadline or a cancel ended it.
+  bool Finish() {
+    {
+      std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
       m_done = true;
     }
-    m_finished.notify_one();
+    m_canceller.m_changed.notify_all();
     if (m_thread.joinable()) m_thread.join();
     return m_expired;
   }
 
  private:
-  void Watch(httplib::Client& client, std::chrono::seconds limit) {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (m_finished.wait_for(lock, limit, [this] { return m_done; })) return;
+  void Watch(httplib::Client& client, milliseconds limit) {
+    std::unique_lock<std::mutex> lock(m_canceller.m_mutex);
+    if (m_canceller.m_changed.wait_for(lock, limit, [this] { return m_done || m_canceller.m_cancelled; }) && m_done)
+      return;
     m_expired = true;
     client.stop();  // the one call httplib allows from another thread
   }
 
-  std::mutex m_mutex;
-  std::condition_variable m_finished;
+  WaitCanceller& m_canceller;
   bool m_done = false;
   bool m_expired = false;
   std::thread m_thread;  // last: it starts once the members above exist
 };
 
+// A failure after which the server may have the whole request.
+bool requestWentOut(httplib::Error error) { return error == httplib::Error::Read || error == httplib::Error::Write; }
+
 // The sentence for an exchange that got no answer.
-QString failureText(httplib::Error error, bool expired, int readTimeout, const QString& display) {
+QString failureText(httplib::Error error, bool expired, int waitedSeconds, const QString& display) {
   if (error == httplib::Error::Canceled) return CSocketMessage::TooLargeText();  // only the body cap cancels
   if (error == httplib::Error::SSLServerVerification) return CSocketMessage::UntrustedText(display);
   if (error == httplib::Error::SSLConnection || error == httplib::Error::SSLLoadingCerts)
     return CSocketMessage::NoSecureLinkText(display);
-  const bool requestSent = error == httplib::Error::Read || error == httplib::Error::Write;
-  if (!requestSent) return CSocketMessage::CannotReachText(display);
-  if (expired) return CSocketMessage::NoAnswerText(readTimeout);
+  if (!requestWentOut(error)) return CSocketMessage::CannotReachText(display);
+  if (expired) return CSocketMessage::NoAnswerText(waitedSeconds);
   return error == httplib::Error::Read ? CSocketMessage::ClosedText() : CSocketMessage::CannotReachText(display);
 }
 
@@ -124,6 +191,8 @@ httplib::Request postRequest(const char* path, const std::string& body, std::str
 }
 
 }  // namespace
+
+struct CSocketMessage::Canceller : WaitCanceller {};
 
 struct CSocketMessage::Connection {
   QString configured;  // the address text it was made for
@@ -185,7 +254,25 @@ QString CSocketMessage::TooManyRecordsText() {
       .arg(kMaxReplyRecords);
 }
 
-CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType) {}
+QString CSocketMessage::GatewayText(int status) {
+  return QStringLiteral("The store server could not be reached through the store network (error %1). "
+                        "Try again in a moment.")
+      .arg(status);
+}
+
+QString CSocketMessage::NotConfirmedText(int seconds) {
+  return QStringLiteral("The store server did not confirm the change within %1 seconds, so it may or may not be "
+                        "saved.")
+      .arg(seconds);
+}
+
+QString CSocketMessage::StoppedWaitingText(int seconds) {
+  return QStringLiteral("You stopped waiting for the store server after %1 seconds, so the change may or may not be "
+                        "saved.")
+      .arg(seconds);
+}
+
+CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType), m_canceller(std::make_unique<Canceller>()) {}
 
 CSocketMessage::~CSocketMessage() { ClearPassword(); }
 
@@ -277,27 +364,29 @@ bool CSocketMessage::OpenConnection(QString& failure) {
   return true;
 }
 
-bool CSocketMessage::Post(const char* path, const std::string& body, int& status, std::string& answer,
-                          QString& failure) {
-  if (!OpenConnection(failure)) return false;
-  answer.clear();
-  httplib::Request request = postRequest(path, body, answer);
+CSocketMessage::Attempt CSocketMessage::Post(const char* path, const std::string& body, milliseconds limit) {
+  Attempt attempt;
+  if (!OpenConnection(attempt.failure)) return attempt;
+  httplib::Request request = postRequest(path, body, attempt.answer);
   httplib::Response response;
   httplib::Error error = httplib::Error::Success;
-  ExchangeDeadline deadline(*m_connection->client, std::chrono::seconds(m_connection->readTimeout));
-  const bool answered = m_connection->client->send(request, response, error);
+  const auto started = Clock::now();
+  const milliseconds readTimeout = std::chrono::seconds(m_connection->readTimeout);
+  ExchangeDeadline deadline(*m_connection->client, std::min(limit, readTimeout), *m_canceller);
+  attempt.answered = m_connection->client->send(request, response, error);
   const bool expired = deadline.Finish();
-  if (answered) {
-    status = response.status;
-    return true;
+  if (attempt.answered) {
+    attempt.status = response.status;
+    return attempt;
   }
 
-  failure = failureText(error, expired, m_connection->readTimeout, m_connection->address.display);
+  attempt.requestOut = requestWentOut(error);
+  attempt.failure = failureText(error, expired, wholeSeconds(Clock::now() - started), m_connection->address.display);
   qCInfo(lcTransport).noquote() << "exchange with" << m_connection->address.display << "failed:"
                                 << QString::fromStdString(httplib::to_string(error)) << (expired ? "(deadline)" : "");
   // A connection that failed mid-exchange may still deliver the late answer; never reuse it.
   m_connection.reset();
-  return false;
+  return attempt;
 }
 
 bool CSocketMessage::HoldsUpdate() const {
@@ -306,28 +395,64 @@ bool CSocketMessage::HoldsUpdate() const {
   });
 }
 
-bool CSocketMessage::PostExchange(const std::string& body, int& status, std::string& answer, QString& failure) {
-  if (Post(wire::kExchangePath.data(), body, status, answer, failure)) return true;
-  if (!HoldsUpdate()) return false;
-  // The answer to an update may be lost after the server applied it. The same
-  // texts carry the same update identities, so the server answers a resend
-  // with its first answer and applies nothing twice.
-  qCInfo(lcTransport) << "sending the exchange with an update once more";
-  return Post(wire::kExchangePath.data(), body, status, answer, failure);
+CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body) {
+  QElapsedTimer waited;
+  waited.start();
+  Attempt attempt = Post(wire::kExchangePath.data(), body, kNoLimit);
+  const bool unknown = attempt.answered ? !isServersOwn(attempt.status, attempt.answer) : attempt.requestOut;
+  if (!unknown || !HoldsUpdate()) return attempt;
+  // The server may have applied the update. The same texts carry the same
+  // update identities, so it answers a resend with its first answer and
+  // applies nothing twice.
+  m_bOutcomeUnknown = true;
+  ResendUntilAnswered(body, waited, attempt);
+  return attempt;
+}
+
+void CSocketMessage::ResendUntilAnswered(const std::string& body, const QElapsedTimer& waited, Attempt& attempt) {
+  const milliseconds limit = std::chrono::seconds(CTesselConfig::GetSaveTimeout());
+  const auto left = [&] { return limit - milliseconds(waited.elapsed()); };
+  m_canceller->Reset();
+  bool answered = false;
+  const auto resend = [&]() noexcept {
+    try {
+      for (milliseconds pause = kFirstPause; !answered; pause = std::min(pause * 2, kLongestPause)) {
+        if (!m_canceller->Pause(std::min(pause, left())) || left() <= milliseconds(0)) return;
+        qCInfo(lcTransport) << "sending the exchange with an update again";
+        attempt = Post(wire::kExchangePath.data(), body, left());
+        answered = attempt.answered && isServersOwn(attempt.status, attempt.answer);
+      }
+    } catch (...) {
+      m_connection.reset();  // the outcome stays unknown
+    }
+  };
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if (app && QThread::currentThread() == app->thread())
+    CSaveWaitDlg(waited, [this] { m_canceller->Cancel(); }).RunWhileWaiting(resend);
+  else
+    resend();
+  const bool stopped = m_canceller->Cancelled();
+  m_canceller->Reset();  // or it would break off the next exchange at once
+  if (answered) return;
+  const int seconds = std::max<int>(1, int(waited.elapsed() / 1000));
+  attempt = Attempt{};
+  attempt.failure = stopped ? StoppedWaitingText(seconds) : NotConfirmedText(seconds);
 }
 
 bool CSocketMessage::LogInOnce(QString& text, QString& records) {
   ForgetSession();
   const wire::LoginRequest request{m_nAppType, m_strLoginUser.toStdString(), m_strPassword.toStdString()};
-  int status = 0;
-  std::string answer;
-  if (!Post(wire::kLoginPath.data(), wire::toJson(request), status, answer, text)) return false;
-  if (status != 200) {
-    text = refusalText(answer);
+  const Attempt attempt = Post(wire::kLoginPath.data(), wire::toJson(request), kNoLimit);
+  if (!attempt.answered) {
+    text = attempt.failure;
+    return false;
+  }
+  if (attempt.status != 200) {
+    text = refusalText(attempt.status, attempt.answer);
     return false;
   }
   std::string error;
-  auto reply = wire::parseLoginReply(answer, error);
+  auto reply = wire::parseLoginReply(attempt.answer, error);
   if (!reply || reply->token.empty()) {
     qCInfo(lcTransport).noquote() << "unreadable log-in answer:" << QString::fromStdString(error);
     text = UnreadableText();
@@ -366,6 +491,7 @@ bool CSocketMessage::LogIn(QString& text) {
 bool CSocketMessage::SendQuery() {
   try {
     m_replies.clear();
+    m_bOutcomeUnknown = false;
     if (m_queries.isEmpty()) {
       FailWith(NoQueryText());
       return false;
@@ -383,31 +509,30 @@ bool CSocketMessage::SendQuery() {
           {m_queries[i].packet, m_queries[i].text.toStdString(), page == m_nextPages.end() ? -1 : page->second});
     }
 
-    int status = 0;
-    std::string answer;
-    for (int attempt = 0;; ++attempt) {
+    Attempt sent;
+    for (int round = 0;; ++round) {
       request.token = m_token;
-      QString failure;
-      if (!PostExchange(wire::toJson(request), status, answer, failure)) {
-        FailWith(failure);
+      sent = PostExchange(wire::toJson(request));
+      if (!sent.answered) {
+        FailWith(sent.failure);
         return false;
       }
-      if (status != 401) break;
+      if (sent.status != 401) break;
       ForgetSession();
-      if (attempt > 0) break;
+      if (round > 0) break;
       // The session expired on the server: one fresh log-in, one retry.
       if (!LogInOnce(text, records)) {
         FailWith(text);
         return false;
       }
     }
-    if (status != 200) {
-      FailWith(refusalText(answer));
+    if (sent.status != 200) {
+      FailWith(refusalText(sent.status, sent.answer));
       return false;
     }
 
     std::string error;
-    auto reply = wire::parseExchangeReply(answer, error);
+    auto reply = wire::parseExchangeReply(sent.answer, error);
     if (!reply || reply->replies.size() != std::size_t(m_queries.size())) {
       qCInfo(lcTransport).noquote() << "unreadable exchange answer:"
                                     << (reply ? QStringLiteral("wrong reply count") : QString::fromStdString(error));

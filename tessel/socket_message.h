@@ -4,15 +4,18 @@
 // throws: failures return false and leave a sentence for the clerk in reply 0.
 #include <QString>
 #include <QVector>
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
+
+class QElapsedTimer;
 
 class CSocketMessage {
  public:
   // Sentences a failed exchange leaves in reply 0 (besides the server's own).
   static QString CannotReachText(const QString& address);  // refused, unresolvable, connect timeout
-  static QString NoAnswerText(int seconds);                 // read timeout
+  static QString NoAnswerText(int seconds);                 // read timeout, after that many seconds
   static QString UnreadableText();                          // not JSON, wrong shape, wrong reply count
   static QString ClosedText();                              // connection closed before the answer
   static QString BadAddressText(const QString& address);   // the address cannot be parsed
@@ -24,6 +27,9 @@ class CSocketMessage {
   static QString NoReplyText(int n);                        // a reply number that does not exist
   static QString TooLargeText();                            // an answer of more than kMaxReplyBytes
   static QString TooManyRecordsText();                      // a record list of more than kMaxReplyRecords
+  static QString GatewayText(int status);                   // 502, 503 or 504 from something in between
+  static QString NotConfirmedText(int seconds);             // an update still unanswered after SaveTimeout
+  static QString StoppedWaitingText(int seconds);           // the clerk stopped waiting for an update
 
   // Largest answer body taken from the server. A real answer is tens of
   // kilobytes; a larger one is refused as it arrives, so it is never held whole.
@@ -67,10 +73,22 @@ class CSocketMessage {
 
   // One exchange with every queued query, logging in first when there is no
   // session, and once more (then retrying once) when the server answers that
-  // the session expired. An exchange holding an update is sent once more, with
-  // the same texts, after a transport failure. False: the exchange failed,
-  // reply 0 holds the sentence.
+  // the session expired. False: the exchange failed, reply 0 holds the sentence.
+  //
+  // A query is sent once. An exchange holding an update (packet 0, 1 or 2)
+  // whose outcome is unknown (no answer in time, the connection closed or
+  // reset once the request was out, or an answer that is not the store
+  // server's own, such as a gateway's 502, 503 or 504 page) is sent again with
+  // the same texts, so the same update identities, after a short pause each
+  // time, until the server's own answer comes or SaveTimeout seconds have
+  // passed since it was first sent. Meanwhile, on the UI thread of a widget
+  // application, CSaveWaitDlg tells the clerk that the change is being saved
+  // and lets them stop waiting (the try in flight is broken off). Without the
+  // server's answer reply 0 says how long it waited, or that the clerk stopped.
   bool SendQuery();
+  // True when the last SendQuery met an unknown outcome at any point, however
+  // it ended: what the server stored may differ from what the caller expects.
+  bool WasOutcomeUnknown() const { return m_bOutcomeUnknown; }
 
   int GetReplyCount() const { return int(m_replies.size()); }
   // True when the server refused query n, and for a reply number that does not exist.
@@ -96,16 +114,26 @@ class CSocketMessage {
     int pageCount = -1;
   };
   struct Connection;
+  class Canceller;
+  // What one POST came to.
+  struct Attempt {
+    bool answered = false;    // an HTTP answer arrived (any status)
+    bool requestOut = false;  // no answer, but the request may have reached the server
+    int status = 0;
+    std::string answer;
+    QString failure;  // why there is no answer
+  };
 
   // Makes the connection for the configured address unless it is there; false with the sentence in failure.
   bool OpenConnection(QString& failure);
-  // One POST. True when an HTTP answer arrived (any status); false with the
-  // sentence in failure, the connection dropped.
-  bool Post(const char* path, const std::string& body, int& status, std::string& answer, QString& failure);
-  // The exchange's POST, sent once more after a transport failure when it
-  // holds an update (packet 0, 1 or 2).
-  bool PostExchange(const std::string& body, int& status, std::string& answer, QString& failure);
+  // One POST, given up after limit (or the read timeout when shorter). Without
+  // an answer the connection is dropped.
+  Attempt Post(const char* path, const std::string& body, std::chrono::milliseconds limit);
+  // The exchange's POST; for an update, sent again while its outcome is unknown.
+  Attempt PostExchange(const std::string& body);
   bool HoldsUpdate() const;
+  // Sends again until the server's own answer, the end of SaveTimeout, or the clerk's stop.
+  void ResendUntilAnswered(const std::string& body, const QElapsedTimer& waited, Attempt& attempt);
   bool LogInOnce(QString& text, QString& records);
   void FailWith(const QString& sentence);
   void ForgetSession();
@@ -121,4 +149,6 @@ class CSocketMessage {
   std::map<int, int> m_nextPages;
   QVector<ReplyData> m_replies;
   std::unique_ptr<Connection> m_connection;
+  std::unique_ptr<Canceller> m_canceller;
+  bool m_bOutcomeUnknown = false;
 };

@@ -66,6 +66,8 @@ int CTesselConfig::GetConnectTimeout() { return positiveSeconds("ConnectTimeout"
 
 int CTesselConfig::GetReadTimeout() { return positiveSeconds("ReadTimeout", kDefaultReadTimeout); }
 
+int CTesselConfig::GetSaveTimeout() { return positiveSeconds("SaveTimeout", kDefaultSaveTimeout); }
+
 QString CTesselConfig::GetCAFile() { return profileText("CAFile"); }
 
 QString CTesselConfig::GetScanner() {

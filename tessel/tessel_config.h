@@ -6,6 +6,8 @@
 //                   (https:// for TLS); no default: empty until configured
 //   ConnectTimeout  seconds to wait for a connection (default 5)
 //   ReadTimeout     seconds to wait for an answer (default 15)
+//   SaveTimeout     seconds to keep sending a change again whose answer was
+//                   lost, until the store server's own answer comes (default 60)
 //   CAFile          PEM file of the certificate authority that signed the
 //                   store server's certificate (https:// only); empty: the
 //                   system's trusted authorities
@@ -24,6 +26,7 @@ class CTesselConfig {
  public:
   static constexpr int kDefaultConnectTimeout = 5;
   static constexpr int kDefaultReadTimeout = 15;
+  static constexpr int kDefaultSaveTimeout = 60;
 
   static QString SectionName();
 
@@ -37,6 +40,7 @@ class CTesselConfig {
   static QString GetServer();
   static int GetConnectTimeout();  // seconds, at least 1
   static int GetReadTimeout();     // seconds, at least 1
+  static int GetSaveTimeout();     // seconds, at least 1
   static QString GetCAFile();
   static QString GetScanner();
   static QString GetPrinter();

@@ -44,7 +44,9 @@ struct RuleCase {
 
 using TicketRulesTest = testsupport::QtFixture;
 
-TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
+// How each finding of the shared rules is shown and answered, on the record
+// texts as the handheld reads them.
+TEST_F(TicketRulesTest, EachFindingShowsItsIconAndButtonsAndTheAnswerDecides) {
   const std::string warning = "Sellin quantity exceeds the transaction warning of 4.  Accept it anyway?";
   const std::string nearly = "Sellin quantity is within 1 of meeting the Buy quantity.";
   const std::string checked = "Have you checked this books condition?";
@@ -54,26 +56,14 @@ TEST_F(TicketRulesTest, EachRuleStopsAloneWithItsTextIconAndButtons) {
   };
   // clang-format off
   const std::vector<RuleCase> cases = {
-      {.name = "price 0 and qty 0", .qty = 0, .price = "0.00", .boxes = {{"Price must be greater than 0.00"}}},
       {.name = "above listed", .price = "12.01",
        .boxes = {{"Temporary buy price must be less than the listed buy price."}}},
-      {.name = "equal to listed", .price = "12.00", .passes = true},
       {.name = "no listed price", .price = "99.00", .listed = "0", .passes = true},
-      {.name = "qty 0", .qty = 0, .boxes = {{"Sellin quantity cannot be 0."}}},
-      {.name = "qty 100000", .qty = 100000, .boxes = {{"Invalid Quantity."}}},
-      {.name = "qty -10000", .qty = -10000, .bought = 20000, .boxes = {{"Invalid Quantity."}}},
-      {.name = "need 0", .need = "0", .boxes = {{"Can only do a negative buy for this purchaser."}}},
       {.name = "need x", .need = "x", .boxes = {{"Can only do a negative buy for this purchaser."}}},
       {.name = "need 0, qty -1", .qty = -1, .need = "0", .bought = 1, .passes = true},
       {.name = "qty 5, need 3", .qty = 5, .need = "3", .boxes = {{"Sellin quantity cannot exceed the need."}}},
-      {.name = "qty 3, need 3", .qty = 3, .need = "3", .buyQty = "10", .percent = 100, .passes = true},
-      {.name = "maximum", .qty = 2, .others = 3, .max = 4,
-       .boxes = {{"Sellin quantity exceeds the transaction maximum of 4."}}},
       {.name = "warning, No", .qty = 2, .others = 3, .warn = 4, .boxes = {ask(warning, IDNO)}},
       {.name = "warning, Yes", .qty = 2, .others = 3, .warn = 4, .boxes = {ask(warning, IDYES)}, .passes = true},
-      {.name = "return beyond bought", .qty = -3, .bought = 2,
-       .boxes = {{"Cannot do negative sellin for more than the bought quantity."}}},
-      {.name = "return of bought", .qty = -2, .bought = 2, .passes = true},
       {.name = "nearly met, Cancel", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80,
        .boxes = {ask(nearly, IDCANCEL, Buttons::OkCancel)}},
       {.name = "nearly met, OK", .qty = 2, .need = "3", .bought = 7, .buyQty = "10", .percent = 80,

@@ -1,5 +1,6 @@
 // CSocketMessage against the real store server over loopback HTTP, and against
 // test doubles for what a healthy server never does or for a lost answer.
+#include <QRegularExpression>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <httplib.h>
@@ -8,13 +9,14 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
-#include "tessel/data_array.h"
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
 #include "tests/support/demo_server.h"
+#include "tests/support/forwarding_double.h"
 #include "tests/support/test_certificates.h"
 #include "transport_support.h"
 #include "wire/exchange.h"
@@ -24,29 +26,7 @@ namespace {
 
 using Answer = std::pair<int, std::string>;  // HTTP status, body
 
-using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
-
-// Test double of an HTTP peer on 127.0.0.1: `handle` answers every POST, on a thread of its own.
-class LoopbackHttp {
- public:
-  explicit LoopbackHttp(const Handler& handle) {
-    server_.Post(".*", handle);
-    port_ = server_.bind_to_any_port("127.0.0.1");
-    if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
-    thread_ = std::thread([this] { server_.listen_after_bind(); });
-  }
-  ~LoopbackHttp() {
-    while (!server_.is_running()) std::this_thread::yield();  // a stop before the start would be lost
-    server_.stop();
-    thread_.join();
-  }
-  QString address() const { return QStringLiteral("127.0.0.1:%1").arg(port_); }
-
- private:
-  httplib::Server server_;
-  int port_ = 0;
-  std::thread thread_;
-};
+using testsupport::LoopbackHttp;
 
 // Test double of the store server: answers the requests for a path with the
 // answers given for it in turn, the last one for ever (404 for other paths),
@@ -74,36 +54,6 @@ class CannedHttpServer {
   mutable std::mutex mutex_;
   std::vector<std::pair<std::string, std::string>> requests_;
   LoopbackHttp http_{[this](const auto& request, auto& response) { answer(request, response); }};  // stops first
-};
-
-// Test double between the handheld and the real server: passes each request
-// on and relays its answer, except the first exchange whose body holds one of
-// the markers: the server applies it, and the double breaks off its answer.
-class AnswerDroppingProxy {
- public:
-  AnswerDroppingProxy(int serverPort, std::vector<std::string> markers)
-      : serverPort_(serverPort), markers_(std::move(markers)) {}
-  QString address() const { return http_.address(); }
-
- private:
-  void relay(const httplib::Request& request, httplib::Response& response) {
-    httplib::Client server("127.0.0.1", serverPort_);
-    const auto answer = server.Post(request.path, request.body, "application/json");
-    response.status = answer ? answer->status : 502;
-    if (answer && dropOnce(request.body))
-      response.set_content_provider(answer->body.size(), "application/json",
-                                    [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
-    else if (answer)
-      response.set_content(answer->body, "application/json");
-  }
-  bool dropOnce(const std::string& body) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::erase_if(markers_, [&body](const std::string& m) { return body.find(m) != std::string::npos; }) > 0;
-  }
-  int serverPort_;
-  std::vector<std::string> markers_;
-  std::mutex mutex_;
-  LoopbackHttp http_{[this](const auto& request, auto& response) { relay(request, response); }};  // stops first
 };
 
 std::string exchangeReply(const std::string& text) { return wire::toJson(wire::ExchangeReply{{{false, text, 0, -1}}}); }
@@ -179,7 +129,9 @@ TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
       {"a reply of the wrong shape", kLoggedIn, {{200, R"({"replies":[{"error":"no","text":1}]})"}}, unreadable},
       {"a refusal with the server's sentence", kLoggedIn, {{503, wire::errorJson("The store server is busy.")}},
        "The store server is busy."},
-      {"a refusal without one", kLoggedIn, {{502, "Bad gateway"}}, unreadable},
+      {"a refusal without one", kLoggedIn, {{500, "Internal error"}}, unreadable},
+      {"a balancer's page", kLoggedIn, {{502, "<html>Bad Gateway</html>"}},
+       CSocketMessage::GatewayText(502).toStdString()},
       {"a log-in answer that is not one", {200, R"({"token":5})"}, {}, unreadable},
       {"an answer over the size cap", kLoggedIn,
        {{200, exchangeReply(std::string(CSocketMessage::kMaxReplyBytes, 'x'))}},
@@ -199,7 +151,14 @@ TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
     EXPECT_EQ(msg->SendQuery(), c.exchanged) << c.what;
     EXPECT_EQ(msg->GetResponse(0).toStdString(), c.expected) << c.what;
     EXPECT_TRUE(msg->IsError(0) == c.refused && msg->GetReplyCount() == 1) << c.what;
-    if (!c.retried) continue;
+    const auto requests = server.requests();
+    const auto exchanges = std::count_if(requests.begin(), requests.end(),
+                                         [](const auto& request) { return request.first == "/v1/exchange"; });
+    EXPECT_FALSE(msg->WasOutcomeUnknown()) << c.what << ": a query has no outcome to doubt";
+    if (!c.retried) {
+      EXPECT_LE(exchanges, 1) << c.what << ": a query was sent again";
+      continue;
+    }
     EXPECT_EQ(msg->IsLoggedIn(), c.exchanged) << c.what << ": a refused session was kept";
     std::string paths;
     for (const auto& request : server.requests()) paths += request.first + " ";
@@ -301,43 +260,28 @@ TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
   }
 }
 
-// An exchange holding an update is sent once more after its answer was lost,
-// and the real server applies the update once; a query is not sent again.
-TEST_F(TransportTest, OnlyAnUpdateWhoseAnswerWasLostIsSentOnceMoreAndItIsStoredOnce) {
-  testsupport::DemoServer server;
-  AnswerDroppingProxy proxy(server.port(), {"sl_purchasers", "sl_item"});
-  CSocketMessage msg(wire::kAppSellin);  // after the proxy: its connection closes first
-  msg.SetServer(proxy.address());
+// Without the server's own answer the update is given up after SaveTimeout,
+// every try the same text, and the sentence tells how long it really waited.
+TEST_F(TransportTest, AnUpdateNeverAnsweredIsGivenUpWithTheTimeWaited) {
+  setTessel("SaveTimeout", "2");
+  CannedHttpServer balancer({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{504, "<html>Gateway Timeout</html>"}}}});
+  CSocketMessage msg(wire::kAppSellin);
+  msg.SetServer(balancer.address());
   msg.SetCredentials("buyer", "buyer1");
-  const auto send = [&msg](int packet, const QString& text) {
-    msg.Reset();
-    msg.AddQuery(packet, text);
-    return msg.SendQuery() && !msg.IsError(0);
-  };
-  const QString purchase = CGlobalQueryStrings::GetSLPurchase(1002, "B0000001", 1);
-  // The demo purchaser's bought quantity of the book, as the handheld reads it.
-  const auto bought = [&] {
-    EXPECT_TRUE(send(wire::kPacketQuery, purchase)) << msg.GetResponse(0).toStdString();
-    CDataArray<CSLPurchaseDtlInfo> purchasers;
-    purchasers.FillFromResponse(msg.GetResponse(0));
-    return purchasers.GetSize() > 0 ? purchasers.GetAt(0).m_nBoughtQty : -1;
-  };
-  int exchanges = server.exchangeCount();
-  EXPECT_FALSE(send(wire::kPacketQuery, purchase));
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::ClosedText());
-  EXPECT_EQ(server.exchangeCount() - exchanges, 1) << "a query whose answer was lost was sent again";
+  msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
+  EXPECT_FALSE(msg.SendQuery());
+  EXPECT_TRUE(msg.WasOutcomeUnknown());
+  const QString sentence = msg.GetResponse(0);
+  const QRegularExpression confirmed("^The store server did not confirm the change within (\\d+) seconds");
+  const auto match = confirmed.match(sentence);
+  ASSERT_TRUE(match.hasMatch()) << sentence.toStdString();
+  EXPECT_GE(match.captured(1).toInt(), 2) << "the sentence names less time than was waited";
 
-  ASSERT_TRUE(send(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1)))
-      << msg.GetResponse(0).toStdString();
-  CReceiptInfo receipt;
-  receipt.SetFields(msg.GetResponse(0));
-  const int before = bought();
-  exchanges = server.exchangeCount();
-  EXPECT_TRUE(send(wire::kPacketNewItem, CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, 1, "Ostrand Company",
-                                                                        1002, "B0000001", 1, "1.00")))
-      << msg.GetResponse(0).toStdString();
-  EXPECT_EQ(server.exchangeCount() - exchanges, 2) << "the update was not sent again";
-  EXPECT_EQ(bought(), before + 1) << "the update was applied " << bought() - before << " times";
+  std::set<std::string> bodies;
+  for (const auto& [path, body] : balancer.requests())
+    if (path == "/v1/exchange") bodies.insert(body);
+  EXPECT_EQ(bodies.size(), 1u) << "a resend carried another text, so another update identity";
+  EXPECT_GT(balancer.requests().size(), 2u) << "the update was not sent again";
 }
 
 }  // namespace

@@ -1,0 +1,64 @@
+#include "tessel/save_wait_dlg.h"
+
+#include <QTimer>
+#include <thread>
+
+namespace {
+
+// Posted by the worker when the sending is over; ends the window.
+constexpr int WM_SENDING_DONE = platform::WM_USER + 300;
+
+platform::DialogTemplate saveWaitTemplate() {
+  using namespace platform;
+  DialogTemplate t;
+  t.id = CSaveWaitDlg::IDD;
+  t.title = QStringLiteral("Saving");
+  t.size = {160, 60};
+  t.controls = {
+      {CSaveWaitDlg::IDC_SAVING, ControlKind::Label, QStringLiteral("Saving the change on the store server\u2026"),
+       {7, 7, 146, 8}},
+      {CSaveWaitDlg::IDC_WAITED, ControlKind::Label, QString(), {7, 19, 146, 8}},
+      {IDCANCEL, ControlKind::PushButton, QStringLiteral("Stop waiting"), {103, 40, 50, 14}},
+  };
+  return t;
+}
+
+}  // namespace
+
+CSaveWaitDlg::CSaveWaitDlg(const QElapsedTimer& waited, std::function<void()> stop, QWidget* parent)
+    : platform::Dialog(saveWaitTemplate(), parent), m_waited(waited), m_stop(std::move(stop)) {
+  onMessage(WM_SENDING_DONE, [this](const QVariant&, const QVariant&) {
+    endDialog(platform::IDOK);
+    return -1;
+  });
+}
+
+void CSaveWaitDlg::RunWhileWaiting(const std::function<void()>& send) {
+  std::thread worker([this, &send] {
+    send();
+    postMessage(WM_SENDING_DONE);  // queued until the window runs, if it does not yet
+  });
+  runModal();
+  worker.join();
+}
+
+bool CSaveWaitDlg::onInitDialog() {
+  ShowWaited();
+  auto* tick = new QTimer(this);
+  connect(tick, &QTimer::timeout, this, [this] { ShowWaited(); });
+  tick->start(1000);
+  return true;
+}
+
+// The window stays until the try in flight has ended: closing it earlier would
+// let the clerk work while the change is still on its way.
+void CSaveWaitDlg::onCancel() {
+  if (m_bStopped) return;
+  m_bStopped = true;
+  setControlText(IDC_SAVING, QStringLiteral("Stopping\u2026"));
+  m_stop();
+}
+
+void CSaveWaitDlg::ShowWaited() {
+  setControlText(IDC_WAITED, QStringLiteral("Waiting for the store server: %1 s").arg(m_waited.elapsed() / 1000));
+}
