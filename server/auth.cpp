@@ -136,9 +136,4 @@ std::string tokenSentence(const TokenCheck& check) {
   return "The session is not valid; log in again.";
 }
 
-std::int64_t nowMilliseconds() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace storeserver

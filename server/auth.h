@@ -76,6 +76,4 @@ struct TokenCheck {
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);
 std::string tokenSentence(const TokenCheck& check);
 
-std::int64_t nowMilliseconds();
-
 }  // namespace storeserver
