@@ -7,6 +7,7 @@
 #include "server/queries/book_checks.h"
 #include "server/queries/item_codes.h"
 #include "server/queries/query.h"
+#include "server/queries/sellin_records.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
 #include "wire/requests.h"
@@ -130,28 +131,15 @@ wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments) {
   params.emplace_back(std::in_place_type<std::int64_t>, pageSize);
   params.emplace_back(std::in_place_type<std::int64_t>, (page - 1) * pageSize);
   const storage::Rows rows = context.db.query(
-      std::string("SELECT b.item_id, b.sku, b.book_key, b.title, b.isbn13, b.imprint, b.edition, b.copyright,"
-                  " b.binding, ") +
-          kStolenFlagSql + ", b.guide FROM " + match.from + " WHERE " + match.where +
+      "SELECT " + kBookRecordColumns + " FROM " + match.from + " WHERE " + match.where +
           " ORDER BY b.title, b.copyright DESC, b.item_id LIMIT ? OFFSET ?",
       params);
 
   std::string records;
   for (const storage::Row& r : rows) {
-    wire::RecordWriter record(wire::layouts::slDetail());
-    record.text(textAt(r, 0))
-        .integer(integerAt(r, 1))
-        .text(textAt(r, 2))
-        .text(textAt(r, 3))
-        .text(textAt(r, 4))
-        .text(textAt(r, 5))
-        .text(textAt(r, 6))
-        .text(textAt(r, 7))
-        .text(textAt(r, 8))
-        .integer(integerAt(r, 9))
-        .integer(integerAt(r, 10) != 0 ? 1 : 0);
-    const auto text = record.finish();
-    if (!text) return unsendableReply(context, "A book found", record.error());
+    std::string error;
+    const auto text = bookRecord(r, error);
+    if (!text) return unsendableReply(context, "A book found", error);
     records += *text;
   }
   return {false, std::move(records), int(page), int(pageCount)};

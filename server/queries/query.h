@@ -90,6 +90,8 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments);
 wire::Reply ticketTran(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply ticketLines(QueryContext& context, const nlohmann::json& arguments);
+wire::Reply openTickets(QueryContext& context, const nlohmann::json& arguments);
 
 inline wire::Reply errorReply(std::string sentence) { return {true, std::move(sentence), 0, -1}; }
 // A request no working program sends: the clerk gets a plain sentence, the log the detail.

@@ -1,6 +1,9 @@
-// sl_print {receipt, store}: a ticket's receipt, built from its stored lines,
-// for a 42-column receipt printer. The total is summed in cents, so it is
-// exactly the sum of quantity times price of the lines printed.
+// sl_print {receipt, store, copy}: a ticket's receipt, built from its stored
+// lines, for a 42-column receipt printer. The total is summed in cents, so it
+// is exactly the sum of quantity times price of the lines printed. The user's
+// own ticket, or with copy any ticket of the store, printed again later and
+// headed as a copy.
+#include "server/log.h"
 #include "server/queries/printout.h"
 #include "server/queries/query.h"
 #include "server/queries/tickets.h"
@@ -16,6 +19,18 @@ using storage::textAt;
 namespace {
 
 constexpr std::size_t kIndent = 2;
+constexpr const char* kCopyHeading = "*** COPY ***";
+
+// A receipt printed again: any ticket of the store, whoever opened it.
+std::optional<tickets::Ticket> storeTicket(QueryContext& context, const std::string& receipt, std::int64_t store,
+                                           std::string& problem) {
+  std::optional<tickets::Ticket> ticket = tickets::find(context.db, receipt);
+  const std::string shown = printable(receipt, wire::requests::kMaxReceiptLength);
+  if (!ticket) problem = "There is no receipt " + shown + " at this store.";
+  else if (ticket->store != store) problem = "Receipt " + shown + " is not a receipt of this store.";
+  else return ticket;
+  return std::nullopt;
+}
 
 std::string dollars(std::int64_t cents) {
   return (cents < 0 ? "-$" : "$") + wire::formatCents(cents < 0 ? -cents : cents);
@@ -56,13 +71,16 @@ wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments)
   wire::JsonReader in(arguments, "sl_print request");
   const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  // Handhelds of the previous release send no copy flag.
+  const bool copy = arguments.contains("copy") && in.flag("copy").value_or(false);
   if (!in.ok()) return unreadableReply(context, in.error());
   std::string problem;
-  const std::optional<tickets::Ticket> ticket = tickets::findOwn(context, *receipt, problem);
+  const std::optional<tickets::Ticket> ticket =
+      copy ? storeTicket(context, *receipt, *store, problem) : tickets::findOwnAt(context, *receipt, *store, problem);
   if (!ticket) return errorReply(problem);
-  if (ticket->store != *store) return errorReply("This ticket belongs to another store: start a new ticket.");
 
   Printout out;
+  if (copy) out.add(kCopyHeading);
   addHeader(out, context.db, *ticket);
   const std::int64_t total = addLines(out, context.db, *ticket);
   out.pair("Total", dollars(total));

@@ -21,6 +21,8 @@ std::span<const QueryKind> queryKinds() {
       {wire::requests::kTicketItem, {wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange}, &ticketItem,
        Access::ExactlyOnce},
       {wire::requests::kTicketTran, {wire::kPacketDelete, wire::kPacketChange}, &ticketTran, Access::ExactlyOnce},
+      {wire::requests::kTicketLines, wire::kPacketQuery, &ticketLines},
+      {wire::requests::kOpenTickets, wire::kPacketQuery, &openTickets},
   };
   return kinds;
 }

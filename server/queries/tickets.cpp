@@ -25,6 +25,14 @@ std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt,
   return std::nullopt;
 }
 
+std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receipt, std::int64_t store,
+                                std::string& problem) {
+  std::optional<Ticket> ticket = findOwn(context, receipt, problem);
+  if (!ticket || ticket->store == store) return ticket;
+  problem = "This ticket belongs to another store: start a new ticket.";
+  return std::nullopt;
+}
+
 void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
            const std::string& oldValues, const std::string& newValues) {
   context.db.execute(

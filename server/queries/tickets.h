@@ -25,6 +25,9 @@ std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 // The ticket a handheld names, when it is one its user opened; otherwise the
 // sentence for the clerk in problem.
 std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem);
+// The same, when the ticket is also one of this store.
+std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receipt, std::int64_t store,
+                                std::string& problem);
 
 // Takes a line off a ticket, so its quantity no longer counts as bought;
 // nothing when the line is not there. A sentence when it cannot be taken back.

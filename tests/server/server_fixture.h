@@ -23,6 +23,7 @@
 #include "wire/exchange.h"
 #include "wire/framing.h"
 #include "wire/layouts.h"
+#include "wire/requests.h"
 #include "wire/text.h"
 
 namespace servertest {
@@ -192,6 +193,17 @@ class ServerTest : public ::testing::Test {
   wire::Reply askWith(int app, const std::string& token, const wire::Query& q, int port = 0) const {
     const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
+  }
+  // A Sellin log-in as a handheld makes it: user logs in, then asks for the
+  // buying sessions of store with a buyer's name and password, which proves
+  // that buyer's rights for this log-in. Records a failure unless both pass.
+  std::string buyingLogin(const std::string& user, const std::string& password, const std::string& buyer = "buyer",
+                          const std::string& buyerPassword = "buyer1", std::int64_t store = 1) const {
+    const std::string token = login(wire::kAppSellin, user, password);
+    const wire::Reply sessions =
+        askWith(wire::kAppSellin, token, query(wire::requests::sessions(buyer, buyerPassword, store)));
+    EXPECT_FALSE(sessions.error) << user << " proving " << buyer << ": " << sessions.text;
+    return token;
   }
   // One query, sent after a fresh log-in of clerk in the program.
   wire::Reply ask(const std::string& text, int app = wire::kAppStipendo) const {

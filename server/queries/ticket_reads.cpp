@@ -1,0 +1,121 @@
+// A ticket as the server stored it, for a handheld that lost track of it (an
+// update whose answer never came, a restart) or continues it later.
+//
+// sl_lines {receipt, store}: the lines of one of the user's tickets, ended or
+// open, in line order; per line a TLN record, the book's SLD record and the
+// purchaser's SLP record with the terms as they stand without this line's own
+// quantity, so an edit of the line is judged as its add was. A purchaser whose
+// terms were removed since comes with its name and nothing to buy (buy, bought
+// and need 0, no prices), so the handheld refuses an edit as the server will.
+//
+// sl_open_tickets {store}: the user's open tickets with lines at a store,
+// newest first, one OTK record each.
+#include "server/queries/query.h"
+#include "server/queries/sellin_records.h"
+#include "server/queries/tickets.h"
+#include "wire/framing.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
+
+namespace storeserver::queries {
+
+using storage::integerAt;
+using storage::textAt;
+
+namespace {
+
+struct StoredLine {
+  std::int64_t number = 0;
+  std::int64_t session = 0;
+  std::string itemId;
+  std::string purchaser;
+  std::int64_t qty = 0;
+  std::int64_t cents = 0;
+};
+
+std::vector<StoredLine> storedLines(storage::Connection& db, std::int64_t ticketId) {
+  std::vector<StoredLine> lines;
+  for (const storage::Row& r : db.query("SELECT line, session_id, item_id, purchaser, qty, price_cents"
+                                        " FROM ticket_lines WHERE ticket_id = ? ORDER BY line",
+                                        {ticketId}))
+    lines.push_back({integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5)});
+  return lines;
+}
+
+std::optional<std::string> lineRecord(const StoredLine& line, std::string& error) {
+  wire::RecordWriter record(wire::layouts::ticketLine());
+  record.integer(line.number).integer(line.session).text(line.itemId).text(line.purchaser).integer(line.qty).money(
+      line.cents);
+  auto text = record.finish();
+  if (!text) error = record.error();
+  return text;
+}
+
+std::optional<std::string> bookOf(storage::Connection& db, const StoredLine& line, std::int64_t store,
+                                  std::string& error) {
+  const storage::Rows rows =
+      db.query("SELECT " + kBookRecordColumns + " FROM books b WHERE b.item_id = ?", {store, line.itemId});
+  if (rows.empty()) {
+    error = "book " + line.itemId + " of a ticket line is not in the catalogue";
+    return std::nullopt;
+  }
+  return bookRecord(rows[0], error);
+}
+
+std::optional<std::string> termsOf(storage::Connection& db, const StoredLine& line, std::string& error) {
+  storage::Rows rows = db.query(std::string("SELECT ") + kPurchaserRecordColumns +
+                                    " FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+                                {line.session, line.itemId, line.purchaser});
+  if (rows.empty()) {
+    const storage::Value zero = std::int64_t(0);
+    rows.push_back({line.purchaser, zero, zero, zero, line.qty, zero, zero, zero, zero, "", "", zero});
+  }
+  return purchaserRecord(rows[0], line.qty, error);
+}
+
+}  // namespace
+
+wire::Reply ticketLines(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_lines request");
+  const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return unreadableReply(context, in.error());
+  std::string problem;
+  const std::optional<tickets::Ticket> ticket = tickets::findOwnAt(context, *receipt, *store, problem);
+  if (!ticket) return errorReply(problem);
+
+  std::string records;
+  for (const StoredLine& line : storedLines(context.db, ticket->id)) {
+    std::string error;
+    for (const auto& record : {lineRecord(line, error), bookOf(context.db, line, *store, error),
+                               termsOf(context.db, line, error)}) {
+      if (!record) return unsendableReply(context, "Line " + std::to_string(line.number) + " of this ticket", error);
+      records += *record;
+    }
+  }
+  return recordsReply(std::move(records));
+}
+
+wire::Reply openTickets(QueryContext& context, const nlohmann::json& arguments) {
+  wire::JsonReader in(arguments, "sl_open_tickets request");
+  const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
+  if (!in.ok()) return unreadableReply(context, in.error());
+
+  const storage::Rows rows = context.db.query(
+      "SELECT t.receipt, t.student_id, t.opened_on, COUNT(*), CAST(SUM(l.qty * l.price_cents) AS BIGINT)"
+      " FROM tickets t JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
+      " WHERE t.user_id = ? AND t.store_num = ? AND t.is_open = 1"
+      " GROUP BY t.ticket_id, t.receipt, t.student_id, t.opened_on ORDER BY t.ticket_id DESC",
+      {context.user.id, *store});
+  std::string records;
+  for (const storage::Row& r : rows) {
+    wire::RecordWriter record(wire::layouts::openTicket());
+    record.text(textAt(r, 0)).text(textAt(r, 1)).text(textAt(r, 2)).integer(integerAt(r, 3)).money(integerAt(r, 4));
+    const auto text = record.finish();
+    if (!text) return unsendableReply(context, "Ticket " + textAt(r, 0), record.error());
+    records += *text;
+  }
+  return recordsReply(std::move(records));
+}
+
+}  // namespace storeserver::queries
