@@ -19,9 +19,11 @@
 //   f x y  the same on the other store's session
 //   c x y  change line x to quantity y;  d x  delete line x
 //   g    send the last update again;  i  its identity again with another quantity
-//   j m n p  add, as a; other letters wrap onto these
+//   n p  add, as a;  m  change, as c;  j  delete, as d;  other letters wrap onto these
+// Each handheld starts as Sellin does: logged in, its buyer checked, a ticket open.
 // Quantities by y: 1, 2, 3, -1, -2, 7, 1, 4.
 #include <httplib.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -81,39 +83,68 @@ constexpr HandheldSetup kHandhelds[] = {
 
 // The demo store with one copy bought of every book of the two sessions, so
 // a return can come first, and each session's first books given needs of 3,
-// 1 and none left, and one bought without limit.
+// 1 and none left, and one bought without limit; and the server on it, for
+// the whole run. Each input starts from the store as prepared: its pages are
+// copied back under the idle server, which reads them at its next transaction.
 class Store {
  public:
   Store() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ticket-fuzz-XXXXXX").string();
+    const std::filesystem::path shm = "/dev/shm";  // no disk syncs where it exists
+    std::string pattern =
+        ((std::filesystem::is_directory(shm) ? shm : std::filesystem::temp_directory_path()) / "ticket-fuzz-XXXXXX")
+            .string();
     if (!mkdtemp(pattern.data())) broken("no temporary directory");
     dir_ = pattern;
     if (!storeserver::initialiseCrypto()) broken("the password library cannot start");
     std::string error;
-    auto db = storage::openDatabase(templatePath(), error);
+    auto db = storage::openDatabase(path(), error);
     if (!db) broken(error);
     storage::migrate(*db);
     storeserver::seedDemoData(*db, storeserver::PasswordCost::minimum());
     for (std::int64_t session : kSessionOf) prepareBooks(*db, session);
+    db.reset();
+
+    if (sqlite3_open_v2(path().c_str(), &live_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
+        sqlite3_open(":memory:", &prepared_) != SQLITE_OK)
+      broken("the store cannot be opened for copying");
+    sqlite3_busy_timeout(live_, 5000);
+    copy(live_, prepared_);
+    startServer();
   }
   ~Store() {
+    server_.reset();
+    sqlite3_close_v2(live_);
+    sqlite3_close_v2(prepared_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
   }
 
-  // A fresh copy of the prepared store.
-  std::string freshCopy() const {
-    const std::string path = (dir_ / "run.db").string();
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
-    std::filesystem::copy_file(templatePath(), path);
-    return path;
-  }
+  void reset() const { copy(prepared_, live_); }
+  std::string path() const { return (dir_ / "store.db").string(); }
+  std::uint16_t port() const { return server_->port(); }
   const Book& book(std::int64_t store, std::size_t n) const {
     return books_[std::size_t(store - 1) * kBooksPerSession + n % kBooksPerSession];
   }
 
  private:
-  std::string templatePath() const { return (dir_ / "store.db").string(); }
+  static void copy(sqlite3* from, sqlite3* to) {
+    sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
+    if (!backup || sqlite3_backup_step(backup, -1) != SQLITE_DONE || sqlite3_backup_finish(backup) != SQLITE_OK)
+      broken(std::string("the store cannot be copied: ") + sqlite3_errmsg(to));
+  }
+
+  void startServer() {
+    storeserver::ServerOptions options;
+    options.port = 0;
+    options.databasePath = path();
+    options.ioThreads = 1;
+    options.workerThreads = 2;
+    options.passwordCost = storeserver::PasswordCost::minimum();
+    options.logSink = [](std::string_view) {};
+    std::string error;
+    server_ = storeserver::StoreServer::start(options, error);
+    if (!server_) broken(error);
+  }
 
   void prepareBooks(storage::Connection& db, std::int64_t session) {
     db.execute("UPDATE buying_sessions SET tran_max_qty = ?, student_id_required = 0 WHERE session_id = ?",
@@ -137,6 +168,9 @@ class Store {
 
   std::filesystem::path dir_;
   std::vector<Book> books_;
+  sqlite3* live_ = nullptr;
+  sqlite3* prepared_ = nullptr;
+  std::unique_ptr<storeserver::StoreServer> server_;
 };
 
 // The invariants, read from the database; ended tickets as first seen ended.
@@ -215,26 +249,18 @@ struct Handheld {
   std::optional<Update> last;
 };
 
-// One input's run: a server on a fresh store and the three handhelds.
+// One input's run: the three handhelds on the store as prepared.
 class Floor {
  public:
-  Floor(const Store& store, const std::string& database) : store_(store), auditor_(database) {
-    storeserver::ServerOptions options;
-    options.port = 0;
-    options.databasePath = database;
-    options.ioThreads = 1;
-    options.workerThreads = 2;
-    options.passwordCost = storeserver::PasswordCost::minimum();
-    options.logSink = [](std::string_view) {};
-    std::string error;
-    server_ = storeserver::StoreServer::start(options, error);
-    if (!server_) broken(error);
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+  explicit Floor(const Store& store) : store_(store), auditor_(store.path()) {
+    client_ = std::make_unique<httplib::Client>("127.0.0.1", store.port());
     client_->set_tcp_nodelay(true);
+    client_->set_keep_alive(true);
     for (const HandheldSetup& setup : kHandhelds) {
       Handheld& h = handhelds_.emplace_back(Handheld{&setup.login, {}, {}, {}, {}, {}});
       logIn(h);
       prove(h, setup.buyer);
+      open(h);
     }
   }
 
@@ -248,8 +274,10 @@ class Floor {
       case 'e' % 16: return updated(tran(h, wire::kPacketChange));
       case 'k' % 16: return updated(tran(h, wire::kPacketDelete));
       case 'f' % 16: return updated(add(h, otherStore(h), x, y));
-      case 'c' % 16: return updated(change(h, x, y, wire::kPacketChange));
-      case 'd' % 16: return updated(change(h, x, y, wire::kPacketDelete));
+      case 'c' % 16:
+      case 'm' % 16: return updated(change(h, x, y, wire::kPacketChange));
+      case 'd' % 16:
+      case 'j' % 16: return updated(change(h, x, y, wire::kPacketDelete));
       case 'g' % 16: return updated(again(h, false));
       case 'i' % 16: return updated(again(h, true));
       default: return updated(add(h, h.login->store, x, y));
@@ -303,15 +331,19 @@ class Floor {
     h.last.reset();
   }
 
+  static std::int64_t quantity(std::uint8_t y) { return kQuantities[y % std::size(kQuantities)]; }
+
   bool add(Handheld& h, std::int64_t store, std::uint8_t x, std::uint8_t y) {
     const std::int64_t line = h.lines.empty() ? 1 : h.lines.rbegin()->first + 1;
-    return sendLine(h, {newId(), wire::kPacketNewItem, line, {&store_.book(store, x), kQuantities[y % 8]}});
+    return sendLine(h, {newId(), wire::kPacketNewItem, line, {&store_.book(store, x), quantity(y)}});
   }
 
+  // A change or a delete of one of the lines sent, as the handheld last showed it.
   bool change(Handheld& h, std::uint8_t x, std::uint8_t y, int packet) {
     if (h.lines.empty()) return false;
     const auto& [line, sent] = *std::next(h.lines.begin(), long(x % h.lines.size()));
-    return sendLine(h, {newId(), packet, line, {sent.book, packet == wire::kPacketChange ? kQuantities[y % 8] : sent.qty}});
+    const std::int64_t qty = packet == wire::kPacketChange ? quantity(y) : sent.qty;
+    return sendLine(h, {newId(), packet, line, {sent.book, qty}});
   }
 
   bool tran(Handheld& h, int packet) {
@@ -334,7 +366,7 @@ class Floor {
 
   bool sendLine(Handheld& h, const Update& u) {
     if (h.receipt.empty()) return false;
-    h.lines.emplace(u.line, u.sent);
+    h.lines.insert_or_assign(u.line, u.sent);
     h.last = u;
     const Book& b = *u.sent.book;
     send(h, u.packet,
@@ -351,7 +383,6 @@ class Floor {
 
   const Store& store_;
   Auditor auditor_;
-  std::unique_ptr<storeserver::StoreServer> server_;
   std::unique_ptr<httplib::Client> client_;
   std::vector<Handheld> handhelds_;
   std::size_t current_ = 0;
@@ -362,7 +393,8 @@ class Floor {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const Store store;
-  Floor floor(store, store.freshCopy());
+  store.reset();
+  Floor floor(store);
   for (std::size_t i = 0; i + 3 <= size && i / 3 < kMaxOperations; i += 3) floor.run(data[i], data[i + 1], data[i + 2]);
   return 0;
 }
