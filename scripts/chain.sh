@@ -173,6 +173,7 @@ $upstreams    keepalive 32;
       proxy_pass http://storeservers;
       proxy_http_version 1.1;
       proxy_set_header Connection "";
+      proxy_next_upstream error timeout non_idempotent;
     }
   }
 }

@@ -86,13 +86,15 @@ std::string hex(const unsigned char* bytes, std::size_t size) {
   return out;
 }
 
-std::string tokenHash(std::string_view token) {
-  unsigned char digest[crypto_hash_sha256_BYTES];
-  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(token.data()), token.size());
-  return hex(digest, sizeof digest);
-}
+std::string tokenHash(std::string_view token) { return sha256Hex(token); }
 
 }  // namespace
+
+std::string sha256Hex(std::string_view bytes) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  return hex(digest, sizeof digest);
+}
 
 std::string issueToken(storage::Connection& db, const User& user, int app, std::int64_t nowMs,
                        std::chrono::milliseconds lifetime) {

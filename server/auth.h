@@ -76,4 +76,7 @@ struct TokenCheck {
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);
 std::string tokenSentence(const TokenCheck& check);
 
+// SHA-256 of bytes as 64 lower-case hex digits.
+std::string sha256Hex(std::string_view bytes);
+
 }  // namespace storeserver

@@ -2,6 +2,7 @@
 // inside one read transaction; a query that writes goes to the server's writer
 // and is answered once committed. A bad query gets an error reply; the others
 // are still answered.
+#include "server/auth.h"
 #include "server/queries/query.h"
 #include "server/services.h"
 #include "server/writer.h"
@@ -24,14 +25,34 @@ wire::Reply run(queries::QueryContext& context, const queries::QueryKind& kind, 
   }
 }
 
-// The answer stored for an update's identity, when it was applied before.
-std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const std::string& updateId) {
-  const storage::Rows rows =
-      context.db.query("SELECT user_id, answer FROM ticket_updates WHERE update_id = ?", {updateId});
+// What an update asks for, in one canonical form: its kind, packet type and
+// arguments (an object's members in name order), as a SHA-256 digest.
+std::string updateDigest(const queries::QueryKind& kind, int packet, const nlohmann::json& arguments) {
+  return sha256Hex(std::string(kind.name) + '\n' + std::to_string(packet) + '\n' +
+                   arguments.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+struct Identity {
+  std::string updateId;
+  std::string digest;
+};
+
+// The answer stored for an update's identity, when it was applied before. An
+// identity names one change of one user: anything else under it is refused.
+// A digest stored empty (before digests were kept) matches any content.
+std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const Identity& identity) {
+  const storage::Rows rows = context.db.query(
+      "SELECT user_id, answer, digest FROM ticket_updates WHERE update_id = ?", {identity.updateId});
   if (rows.empty()) return std::nullopt;
-  if (storage::integerAt(rows[0], 0) != context.user.id)
-    return queries::unreadableReply(context, "update_id " + updateId + " was applied for another user");
-  return wire::Reply{false, storage::textAt(rows[0], 1), 0, -1};
+  const std::string stored = storage::textAt(rows[0], 2);
+  std::string_view appliedFor;
+  if (storage::integerAt(rows[0], 0) != context.user.id) appliedFor = "another user";
+  else if (!stored.empty() && stored != identity.digest) appliedFor = "other contents";
+  else return wire::Reply{false, storage::textAt(rows[0], 1), 0, -1};
+  context.problems.push_back("update_id " + identity.updateId + " was applied for " + std::string(appliedFor));
+  return queries::errorReply(
+      "This change was not saved: the store server already holds a different change under its number. "
+      "Make the change again.");
 }
 
 // Runs on the writer's connection, inside a transaction taken for writing
@@ -39,35 +60,36 @@ std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const s
 // write it guards. Refusals are not stored: a refused update changed nothing,
 // and judging its repeat afresh cannot apply it twice.
 WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection& db, const queries::QueryKind& kind,
-                         const nlohmann::json& arguments, const std::string& updateId) {
+                         const nlohmann::json& arguments, const std::optional<Identity>& identity) {
   std::optional<storage::Transaction> noReadTransaction;
   queries::QueryContext context{db, asked.user, asked.services, asked.nowMs, noReadTransaction, {}};
   context.page = asked.page;
   context.packet = asked.packet;
   std::optional<wire::Reply> earlier;
-  if (!updateId.empty()) earlier = earlierAnswer(context, updateId);
+  if (identity) earlier = earlierAnswer(context, *identity);
   if (earlier) return {*earlier, std::move(context.problems)};
   wire::Reply reply = run(context, kind, arguments);
-  if (!reply.error && !updateId.empty())
-    db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at) VALUES (?, ?, ?, ?)",
-               {updateId, context.user.id, reply.text, context.nowMs});
+  if (!reply.error && identity)
+    db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at, digest) VALUES (?, ?, ?, ?, ?)",
+               {identity->updateId, context.user.id, reply.text, context.nowMs, identity->digest});
   return {std::move(reply), std::move(context.problems)};
 }
 
 wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKind& kind,
                           const nlohmann::json& arguments) {
-  std::string updateId;
+  std::optional<Identity> identity;
   if (kind.access == queries::Access::ExactlyOnce) {
     wire::JsonReader in(arguments, "update");
     const auto id = in.text("update_id", wire::requests::kUpdateIdLength);
     if (!in.ok()) return queries::unreadableReply(context, in.error());
-    if (id->size() != wire::requests::kUpdateIdLength) return queries::unreadableReply(context, "short update_id");
-    updateId = *id;
+    if (!wire::requests::isCanonicalUpdateId(*id))
+      return queries::unreadableReply(context, "update_id is not a UUID in canonical text");
+    identity = Identity{*id, updateDigest(kind, context.packet, arguments)};
   }
   if (context.readTx) context.readTx->commit();
   context.readTx.reset();
   WriteOutcome outcome = context.services.writer.write(context.db, [&](storage::Connection& db) {
-    return applyUpdate(context, db, kind, arguments, updateId);
+    return applyUpdate(context, db, kind, arguments, identity);
   });
   for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
   return std::move(outcome.reply);

@@ -1,7 +1,8 @@
-// sl_tran {update_id, receipt} with packet type 1 (take every line off the
-// ticket) or 2 (end the ticket). Ending an ended ticket, or emptying an empty
-// one, succeeds without a change.
+// sl_tran {update_id, receipt} with packet type 1 (void: take every line off
+// the ticket as a whole) or 2 (end the ticket). Ending an ended ticket, or
+// emptying an empty one, succeeds without a change.
 #include "server/queries/query.h"
+#include "server/queries/ticket_ledger.h"
 #include "server/queries/tickets.h"
 #include "wire/json_reader.h"
 #include "wire/requests.h"
@@ -18,12 +19,7 @@ wire::Reply endTicket(QueryContext& context, const tickets::Ticket& ticket) {
 }
 
 wire::Reply emptyTicket(QueryContext& context, const tickets::Ticket& ticket) {
-  const storage::Rows lines =
-      context.db.query("SELECT line FROM ticket_lines WHERE ticket_id = ? ORDER BY line", {ticket.id});
-  if (lines.empty()) return doneReply();
-  if (!ticket.open) return errorReply("This ticket has already ended: its lines can no longer be deleted.");
-  for (const storage::Row& r : lines)
-    if (auto problem = tickets::removeLine(context, ticket, storage::integerAt(r, 0), "void")) return errorReply(*problem);
+  if (auto refused = ledger::voidLines(context, ticket)) return errorReply(*refused);
   return doneReply();
 }
 

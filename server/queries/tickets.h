@@ -29,11 +29,6 @@ std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt,
 std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receipt, std::int64_t store,
                                 std::string& problem);
 
-// Takes a line off a ticket, so its quantity no longer counts as bought;
-// nothing when the line is not there. A sentence when it cannot be taken back.
-std::optional<std::string> removeLine(QueryContext& context, const Ticket& ticket, std::int64_t number,
-                                      std::string_view action);
-
 // Records one change: line 0 stands for the whole ticket.
 void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
            const std::string& oldValues, const std::string& newValues);

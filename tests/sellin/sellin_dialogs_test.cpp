@@ -291,7 +291,7 @@ TEST_F(TicketTest, LinesReachTheServerFirstAndANewLineNeverReusesANumber) {
 }
 
 TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
-  const std::string noNeed = "This purchaser needs no more copies of this book; only a return can be entered.";
+  const std::string noNeed = "Can only do a negative buy for this purchaser.";
   runTicket([&](CTicketDlg& dlg) {
     confirmQty(1);
     expectBox("Sellin quantity is within 1 of meeting the Buy quantity.");
@@ -316,13 +316,14 @@ TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
     selectRow(dlg, 0);
     confirmQty(2);
     expectBox("Sellin quantity is within 0 of meeting the Buy quantity.");
-    expectBox("This purchaser needs only 1 more copy of this book.");
+    expectBox("Sellin quantity cannot exceed the need.");
     testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);
     EXPECT_EQ(screen(dlg), before) << "edit";
 
     ASSERT_EQ(otherBuys(otherReceipt, 2, -3), "") << "the other handheld takes back all three bought";
     expectBox("Are you sure you want to delete this item?", platform::IDYES);
-    expectBox("Copies of this line were already returned on another ticket, so it cannot be taken back.");
+    expectBox("Deleting this line would take back copies of this book that were already returned on another ticket: "
+              "keep the line as it is, or tell the back office.");
     testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
     EXPECT_EQ(screen(dlg), before) << "delete";
 

@@ -85,7 +85,9 @@ TEST_F(Backup, CopiesWhileHandheldsLogInAndTheCopyIsWholeAndConsistent) {
     while (!stop.stop_requested()) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;
   };
   std::jthread first(handheld), second(handheld);
-  while (logins < 5) std::this_thread::yield();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (logins < 5 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  ASSERT_GE(logins, 5) << "the handhelds could not log in";
 
   const std::string database = options().databasePath;
   std::vector<std::int64_t> before, copied;

@@ -70,7 +70,7 @@ class GroupCommit : public ServerTest {
 };
 
 TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
-  // The manager's two copies, then all but one returned elsewhere: a void removes line 1, is refused at line 2.
+  // The manager's two copies, then all but one returned elsewhere: the void cannot take both back.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
   const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]),
@@ -78,10 +78,11 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   const Update repeated = line(0, 3, "B0000000"), other = line(1, 4, "B0000000");
   const std::string failed(storeserver::kDatabaseFailed);
   const Case cases[] = {
-      {"a void refused half-way, and a new line", {voidIt, line(0, 1, "B0000000")},
-       {"Copies of this line were already returned on another ticket, so it cannot be taken back.", "ok"}, "3 2 1"},
+      {"a void refused whole, and a new line", {voidIt, line(0, 1, "B0000000")},
+       {"Voiding this ticket would take back copies of this book that were already returned on another ticket: "
+        "end the ticket instead, or tell the back office.", "ok"}, "3 2 1"},
       {"two handhelds for the last copy", {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
-       {"This purchaser needs no more copies of this book; only a return can be entered.", "ok"}, "4 3 1"},
+       {"Can only do a negative buy for this purchaser.", "ok"}, "4 3 1"},
       {"a commit that fails", {repeated, other}, {failed, failed}, "4 3 1", true},
       {"the same update twice, retried", {repeated, repeated}, {"ok", "ok"}, "5 3 1"},
   };

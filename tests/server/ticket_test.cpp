@@ -3,8 +3,12 @@
 // copy, the audit trail and the printed receipt; on SQLite and on PostgreSQL.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <functional>
+#include <set>
 #include <thread>
 
+#include "server/services.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -115,7 +119,7 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
       {"three decimals", receipt, wire::kPacketNewItem, {.line = 2, .price = "12.505"},
        "The price \"12.505\" is not a dollar amount: type it like 12.50."},
       {"more than the need", receipt, wire::kPacketNewItem, {.line = 2, .qty = 3},
-       "This purchaser needs only 2 more copies of this book."},
+       "Sellin quantity cannot exceed the need."},
       {"return beyond what was bought", receipt, wire::kPacketNewItem, {.line = 2, .qty = -2},
        "Cannot do negative sellin for more than the bought quantity."},
       {"change into a return beyond it", receipt, wire::kPacketChange, {.line = 1, .qty = -3, .price = "3.00"},
@@ -147,22 +151,118 @@ TEST_P(Ticket, RefusedUpdatesLeaveTheDatabaseUnchanged) {
   EXPECT_EQ(audit().size(), auditBefore) << "a refused update left an audit row";
 }
 
-TEST_P(Ticket, AnUpdateSentTwiceIsStoredOnce) {
+TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
   const std::string receipt = open(token_);
-  const std::string text = itemText(receipt);
+  const std::string id = newUpdateId();
+  const std::string text = ticketItem(id, receipt, 4, kPurchaser, kSession, kBook, 1, "12.50");
   EXPECT_FALSE(send(token_, text, wire::kPacketNewItem).error);
   const wire::Reply again = send(token_, text, wire::kPacketNewItem);
   EXPECT_FALSE(again.error) << again.text;
-  EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
-  EXPECT_TRUE(send(login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem).error)
-      << "another user's repeat was answered";
+  EXPECT_EQ(stored(), (std::vector<std::string>{"1/4:1@1250", "bought=3"}));
+
+  const std::string otherChange = "This change was not saved: the store server already holds a different change"
+                                  " under its number. Make the change again.";
+  const std::string unreadable(storeserver::kUnreadableRequest);
+  std::string accented;  // 36 bytes, 18 characters
+  for (int i = 0; i < 18; ++i) accented += "\xc3\xa9";
+  struct Case {
+    const char* what;
+    std::string token, text;
+    int packet;
+    std::string sentence;
+  };
+  const std::vector<Case> cases = {
+      {"a new line 5 under the identity of line 4", token_,
+       ticketItem(id, receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"), wire::kPacketNewItem, otherChange},
+      {"the same text as a change", token_, text, wire::kPacketChange, otherChange},
+      {"a void under an item's identity", token_, ticketTran(id, receipt), wire::kPacketDelete, otherChange},
+      {"another user's repeat", login(wire::kAppSellin, "manager", "manager1"), text, wire::kPacketNewItem,
+       otherChange},
+      {"an identity of 36 bytes in 18 letters", token_,
+       ticketItem(accented, receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"), wire::kPacketNewItem, unreadable},
+      {"a UUID in capitals", token_,
+       ticketItem("0000000A-0000-4000-8000-00000000000B", receipt, 5, kPurchaser, kSession, kBook, -1, "12.50"),
+       wire::kPacketNewItem, unreadable},
+  };
+  const std::size_t identities = texts("SELECT update_id FROM ticket_updates").size();
+  for (const Case& c : cases) {
+    const wire::Reply r = send(c.token, c.text, c.packet);
+    EXPECT_TRUE(r.error) << c.what << " was accepted";
+    EXPECT_EQ(r.text, c.sentence) << c.what;
+    EXPECT_EQ(stored(), (std::vector<std::string>{"1/4:1@1250", "bought=3"})) << c.what;
+    EXPECT_EQ(texts("SELECT update_id FROM ticket_updates").size(), identities) << c.what;
+  }
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
-  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
-  EXPECT_FALSE(item(receipt, wire::kPacketDelete).error);
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete, {.line = 4}).error);
+  EXPECT_FALSE(item(receipt, wire::kPacketDelete, {.line = 4}).error);
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
   EXPECT_FALSE(tran(receipt, wire::kPacketChange).error);
-  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "1 delete", "0 end"}));
+  EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
+}
+
+// Every way lines move (add, change, delete, void) keeps each purchaser's
+// bought quantity between 0 and what it buys, and the ticket within the
+// transaction maximum, whatever the order; a refused move changes nothing.
+TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
+  const auto ostrand = [](std::int64_t line, std::int64_t qty) { return LineArgs{.line = line, .qty = qty}; };
+  const auto midwest = [](std::int64_t line, std::int64_t qty) {  // buys B0000003 without limit
+    return LineArgs{.line = line, .purchaser = "Midwest Book Wholesale", .itemId = "B0000003", .qty = qty};
+  };
+  constexpr int kAdd = wire::kPacketNewItem, kChange = wire::kPacketChange, kDelete = wire::kPacketDelete, kVoid = -1;
+  struct Case {
+    const char* what;
+    std::int64_t bought;                          // Ostrand's of the 3 of B0000001 it buys
+    std::vector<std::pair<int, LineArgs>> steps;  // packet and line; each accepted but the last
+    std::string last;                             // "ok" or the last step's sentence
+    std::vector<std::string> boughtAfter;         // Ostrand's, then Midwest's of B0000003 (3 before)
+    std::string beforeLast = "";                  // Ostrand's terms set before the last step, as elsewhere
+  };
+  const std::string more = " more copies of this book than it buys (3): ";
+  const std::vector<Case> cases = {
+      {"a return deleted past the need", 3,
+       {{kAdd, ostrand(1, -1)}, {kAdd, ostrand(2, 1)}, {kDelete, ostrand(1, -1)}},
+       "Deleting this line would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
+      {"a return deleted past the maximum", 2,
+       {{kAdd, midwest(1, 6)}, {kAdd, midwest(2, -1)}, {kAdd, midwest(3, 1)}, {kDelete, midwest(2, -1)}},
+       "Deleting this line would put 7 copies of this book on the ticket, above the transaction maximum of 6: "
+       "lower another line of this book first.",
+       {"2", "9"}},
+      {"a return lowered past the need", 3,
+       {{kAdd, ostrand(1, -2)}, {kAdd, ostrand(2, 2)}, {kChange, ostrand(1, -1)}},
+       "This change would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
+      {"a line lowered after an import lowered the need", 1, {{kAdd, ostrand(1, 2)}, {kChange, ostrand(1, 1)}}, "ok",
+       {"2", "3"}, "buy_qty = 1"},
+      {"a void of +1 then -2", 1, {{kAdd, ostrand(1, 1)}, {kAdd, ostrand(2, -2)}, {kVoid, {}}}, "ok", {"1", "3"}},
+      {"a void whose return was bought again since", 3, {{kAdd, midwest(1, 1)}, {kAdd, ostrand(2, -1)}, {kVoid, {}}},
+       "Voiding this ticket would give Ostrand Company" + more + "end the ticket instead, or tell the back office.",
+       {"3", "4"}, "bought_qty = 3"},
+  };
+  const auto setOstrand = [&](const std::string& terms) {
+    sideConnection()->execute("UPDATE book_purchasers SET " + terms + " WHERE item_id = 'B0000001'");
+  };
+  for (const Case& c : cases) {
+    setOstrand("buy_qty = 3, bought_qty = " + std::to_string(c.bought));
+    sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 3 WHERE item_id = 'B0000003'");
+    const std::string receipt = open(token_);
+    std::vector<std::string> before;
+    for (std::size_t i = 0; i < c.steps.size(); ++i) {
+      const bool last = i + 1 == c.steps.size();
+      if (last && !c.beforeLast.empty()) setOstrand(c.beforeLast);
+      if (last) before = stored();
+      const auto& [packet, line] = c.steps[i];
+      const wire::Reply r = packet == kVoid ? tran(receipt, kDelete) : item(receipt, packet, line);
+      EXPECT_EQ(r.error ? r.text : "ok", last ? c.last : "ok") << c.what << ", step " << i + 1;
+    }
+    if (c.last != "ok") {
+      EXPECT_EQ(stored(), before) << c.what << ": a refused move changed the ticket";
+    }
+    EXPECT_EQ(texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND"
+                    " item_id IN ('B0000001', 'B0000003') ORDER BY item_id"),
+              c.boughtAfter)
+        << c.what;
+    ASSERT_FALSE(tran(receipt, wire::kPacketChange).error);
+  }
 }
 
 TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
@@ -207,6 +307,37 @@ class TwoServers : public Ticket {
   }
   void TearDown() override { second_.reset(); }
 
+  // Sends the requests at once, a thread each, while the table is held
+  // locked until `waiting` of them wait on it inside the database (20 s at
+  // most), then lets them go together: they truly race.
+  std::vector<wire::Reply> race(const std::string& table, std::int64_t waiting,
+                                const std::vector<std::function<wire::Reply()>>& requests) {
+    auto holder = sideConnection();
+    storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
+    holder->execute("LOCK TABLE " + table + " IN ACCESS EXCLUSIVE MODE");
+    std::vector<wire::Reply> replies(requests.size());
+    std::atomic<int> answered{0};
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      threads.emplace_back([&, i] {
+        replies[i] = requests[i]();
+        ++answered;
+      });
+    auto watcher = sideConnection();
+    const std::string blocked =
+        "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND relation = '" + table + "'::regclass";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    std::int64_t waited = 0;
+    while (answered == 0 && (waited = storeserver::storage::integerAt(watcher->query(blocked).at(0), 0)) < waiting &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::yield();
+    EXPECT_EQ(waited, waiting) << "the requests did not all wait on " << table;
+    EXPECT_EQ(answered.load(), 0) << "a request was answered without reading " << table;
+    hold.commit();
+    threads.clear();
+    return replies;
+  }
+
   std::unique_ptr<storeserver::StoreServer> second_;
 };
 
@@ -216,33 +347,15 @@ TEST_P(TwoServers, TheLastNeededCopyRacedAcrossBothSellsOnce) {
   const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
   const std::string receipts[2] = {open(tokens[0]), open(tokens[1])};
   const int ports[2] = {port_, second_->port()};  // a token works on either
-
-  // The purchasers' table held locked until both updates wait inside the
-  // database, one on each server, then let go: they truly race.
-  auto holder = sideConnection();
-  storeserver::storage::Transaction hold(*holder, storeserver::storage::TxMode::Read);
-  holder->execute("LOCK TABLE book_purchasers IN ACCESS EXCLUSIVE MODE");
-  wire::Reply replies[2];
-  std::atomic<int> answered{0};
-  std::thread buyers[2];
+  std::vector<std::function<wire::Reply()>> buys;
   for (int i : {0, 1})
-    buyers[i] = std::thread([&, i] {
-      replies[i] = send(tokens[i], itemText(receipts[i]), wire::kPacketNewItem, ports[i]);
-      ++answered;
-    });
-  auto watcher = sideConnection();
-  const std::string waiting =
-      "SELECT COUNT(*) FROM pg_locks WHERE NOT granted AND database = (SELECT oid FROM pg_database"
-      " WHERE datname = current_database())";
-  while (answered == 0 && storeserver::storage::integerAt(watcher->query(waiting).at(0), 0) < 2)
-    std::this_thread::yield();
-  EXPECT_EQ(answered.load(), 0) << "an update was answered without reading the purchaser's need";
-  hold.commit();
-  for (std::thread& buyer : buyers) buyer.join();
+    buys.push_back([&, i] { return send(tokens[i], itemText(receipts[i]), wire::kPacketNewItem, ports[i]); });
+  const std::vector<wire::Reply> replies = race("book_purchasers", 2, buys);
 
+  ASSERT_EQ(replies.size(), 2u);
   EXPECT_NE(replies[0].error, replies[1].error) << replies[0].text << " / " << replies[1].text;
   const wire::Reply& refused = replies[0].error ? replies[0] : replies[1];
-  EXPECT_EQ(refused.text, "This purchaser needs no more copies of this book; only a return can be entered.");
+  EXPECT_EQ(refused.text, "Can only do a negative buy for this purchaser.");
   EXPECT_EQ(stored().size(), 2u);
   EXPECT_EQ(stored().back(), "bought=3");
   // Both read the purchaser's need before either wrote: the loser was undone
@@ -260,6 +373,24 @@ TEST_P(TwoServers, AnUpdateRepeatedOnTheOtherServerIsStoredOnce) {
   EXPECT_EQ(repeat.text, first.text);
   EXPECT_EQ(stored(), (std::vector<std::string>{"1/1:1@1250", "bought=3"}));
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add"}));
+}
+
+TEST_P(TwoServers, OpeningsAtOneMomentNeverShareAReceipt) {
+  const std::string users[2] = {"buyer", "manager"};  // each may buy at its own store
+  const std::string tokens[2] = {token_, login(wire::kAppSellin, "manager", "manager1")};
+  constexpr std::size_t kOpenings = 16;
+  std::vector<std::function<wire::Reply()>> openings;
+  for (std::size_t i = 0; i < kOpenings; ++i)
+    openings.push_back([&, i, who = i % 2] {
+      return send(tokens[who], wire::requests::ticket(users[who], "RACE-" + std::to_string(i), std::int64_t(who) + 1),
+                  wire::kPacketQuery, i / 2 % 2 ? second_->port() : port_);
+    });
+  // Both workers of both servers read the same last receipt at once.
+  std::set<std::string> receipts;
+  for (const wire::Reply& r : race("tickets", 4, openings))
+    for (const std::string& receipt : rows(r, wire::layouts::receipt(), {"receipt"})) receipts.insert(receipt);
+  EXPECT_EQ(receipts.size(), kOpenings) << "receipts were handed out twice or refused";
+  EXPECT_EQ(texts("SELECT receipt FROM tickets").size(), kOpenings);
 }
 
 }  // namespace

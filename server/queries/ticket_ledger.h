@@ -1,0 +1,95 @@
+#pragma once
+// What every change of a ticket's lines keeps true, whichever way it comes
+// (add, change, delete, void): a purchaser's bought quantity stays between 0
+// and what it buys, and a ticket holds no more of one book than its session's
+// transaction maximum. A line's quantity counts in its purchaser's bought_qty
+// from the moment it is stored, so the last needed copy is sold once.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "server/queries/query.h"
+#include "server/queries/tickets.h"
+
+namespace storeserver::queries::ledger {
+
+// A ticket line, as a handheld asks for it or as it is stored.
+struct Line {
+  std::int64_t number = 0;
+  std::int64_t session = 0;
+  std::string itemId;
+  std::string purchaser;
+  std::int64_t qty = 0;
+  std::int64_t cents = 0;
+
+  bool sameBookAs(const Line& other) const {
+    return session == other.session && itemId == other.itemId && purchaser == other.purchaser;
+  }
+  std::string values() const;  // for the audit trail
+};
+
+std::optional<Line> storedLine(storage::Connection& db, std::int64_t ticketId, std::int64_t number);
+
+// A purchaser's terms for a line's book in its session, as stored.
+struct Purchase {
+  bool noLimit = false;
+  std::int64_t buyQty = 0;
+  std::int64_t bought = 0;
+  std::int64_t buyPriceCents = 0;
+  std::int64_t listedCents = 0;
+  bool conditionCheck = false;
+};
+
+std::optional<Purchase> purchaseOf(storage::Connection& db, const Line& line);
+
+struct SessionTerms {
+  bool studentIdRequired = false;
+  bool conditionCheck = false;
+  std::int64_t withinPercent = 0;
+  std::int64_t tranWarning = 0;
+  std::int64_t tranMax = 0;
+};
+
+SessionTerms sessionTermsOf(storage::Connection& db, std::int64_t session);
+
+// The ticket's quantity of a line's book (item_id, letter case ignored) on its other lines.
+std::int64_t otherLinesQty(storage::Connection& db, std::int64_t ticketId, const Line& line);
+
+// A change of lines as its refusals name it.
+struct Move {
+  std::string_view what;     // "Deleting this line"
+  bool wholeTicket = false;  // a void: the clerk's way out is to end the ticket
+};
+inline constexpr Move kAdding{"This line"};
+inline constexpr Move kChanging{"This change"};
+inline constexpr Move kDeleting{"Deleting this line"};
+inline constexpr Move kVoiding{"Voiding this ticket", true};
+
+// One line's quantity going from oldQty to newQty (0: no line there), with
+// the same book's quantity on the ticket's other lines and the session's maximum.
+struct LineMove {
+  std::int64_t oldQty = 0;
+  std::int64_t newQty = 0;
+  std::int64_t others = 0;
+  std::int64_t tranMax = 0;
+};
+
+// The first invariant the move would break, as the clerk's sentence. A move
+// that only lowers bought or the ticket's quantity is never held to the need
+// or the maximum, which an import may have lowered since the copies were bought.
+std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, const Purchase& purchase,
+                                           const LineMove& change);
+
+void setBought(storage::Connection& db, const Line& line, std::int64_t bought);
+
+// Takes a stored line off the ticket and its quantity out of bought; the
+// sentence when that would break an invariant, and then nothing changes.
+std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const Line& stored);
+
+// Takes every line off an open ticket as a whole: each purchaser's bought
+// moves by the net of its lines, whatever their order. Refused whole,
+// changing nothing, when one purchaser's cannot, or the ticket has ended.
+std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticket& ticket);
+
+}  // namespace storeserver::queries::ledger
