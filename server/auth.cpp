@@ -169,9 +169,4 @@ std::optional<User> provenBuyer(storage::Connection& db, const std::string& toke
   return std::nullopt;
 }
 
-std::int64_t nowMilliseconds() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace storeserver

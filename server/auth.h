@@ -91,6 +91,4 @@ std::optional<User> provenBuyer(storage::Connection& db, const std::string& toke
 // SHA-256 of bytes as 64 lower-case hex digits.
 std::string sha256Hex(std::string_view bytes);
 
-std::int64_t nowMilliseconds();
-
 }  // namespace storeserver

@@ -149,7 +149,7 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
   int app = -1;
   std::vector<std::string> problems;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(std::chrono::system_clock::now()) + " exchange user=" + who + " app=" +
+    context.log.write(logTime(context.clock()) + " exchange user=" + who + " app=" +
                       std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
                       " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
                       problemsField(problems));
@@ -165,7 +165,7 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
   app = request->app;
 
   try {
-    const std::int64_t now = nowMilliseconds();
+    const std::int64_t now = context.nowMs();
     std::optional<storage::Transaction> readTx(std::in_place, db, storage::TxMode::Read);
     const TokenCheck check = checkToken(db, request->token, request->app, now);
     if (check.status != TokenStatus::Valid) {

@@ -41,7 +41,7 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
   int app = -1;
   std::string problem;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(std::chrono::system_clock::now()) + " login user=" + who + " app=" +
+    context.log.write(logTime(context.clock()) + " login user=" + who + " app=" +
                       std::to_string(app) + " outcome=" + std::string(outcome) + " ms=" +
                       std::to_string(watch.milliseconds()) +
                       (problem.empty() ? "" : " problems=\"" + printable(problem, 512) + "\""));
@@ -58,7 +58,7 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
     return finish(errorResponse(400, tooLongSentence("password", wire::kMaxPasswordLength)), "refused");
 
   try {
-    const std::int64_t now = nowMilliseconds();
+    const std::int64_t now = context.nowMs();
     std::optional<std::int64_t> blocked;
     std::optional<User> user;
     {

@@ -2,6 +2,7 @@
 // The two database-backed endpoints. Each runs on a database worker with that
 // worker's own connection and answers a plain HTTP response.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,6 +15,10 @@ namespace storeserver {
 
 class Writer;
 
+// Where the server reads the time: token lifetimes, the failed log-in window,
+// ticket dates, log lines. The system clock, except in tests that move time.
+using Clock = std::function<std::chrono::system_clock::time_point()>;
+
 struct ServiceContext {
   PasswordChecker passwords;
   std::chrono::milliseconds tokenLifetime;
@@ -21,6 +26,11 @@ struct ServiceContext {
   Logger& log;
   Writer& writer;  // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
+  Clock clock = std::chrono::system_clock::now;
+
+  std::int64_t nowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(clock().time_since_epoch()).count();
+  }
 };
 
 HttpResponse handleLogin(storage::Connection& db, std::string_view body, const ServiceContext& context);

@@ -41,6 +41,7 @@ struct StoreServer::Impl {
                 log, *writer},
         pool(std::move(connections)) {
     context.itemPageSize = o.itemPageSize;
+    context.clock = o.clock;
   }
 
   // Runs on an I/O thread: only routing here, database work goes to the pool.
@@ -75,7 +76,7 @@ struct StoreServer::Impl {
           try {
             response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
           } catch (const std::exception& e) {
-            log.write(logTime(std::chrono::system_clock::now()) + " failed: " + printable(e.what(), 512));
+            log.write(logTime(context.clock()) + " failed: " + printable(e.what(), 512));
             response = errorResponse(500, kServerFailed);
           }
           --inFlight;
@@ -123,10 +124,15 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     error = "The server needs at least one database worker.";
     return nullptr;
   }
+  const ConnectionOpener open = [&options](std::string& error) {
+    auto connection = storage::openDatabase(options.databasePath, error);
+    if (connection && options.wrapConnection) connection = options.wrapConnection(std::move(connection));
+    return connection;
+  };
   try {
     std::vector<std::unique_ptr<storage::Connection>> connections;
     for (unsigned i = 0; i < options.workerThreads; ++i) {
-      auto connection = storage::openDatabase(options.databasePath, error);
+      auto connection = open(error);
       if (!connection) return nullptr;
       if (i == 0) {
         try {
@@ -140,7 +146,7 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
       connections.push_back(std::move(connection));
     }
 
-    auto writer = openWriter(options.databasePath, connections[0]->dialect(), options.writeGroupProbe, error);
+    auto writer = openWriter(connections[0]->dialect(), open, options.writeGroupProbe, error);
     if (!writer) return nullptr;
 
     ServerOptions resolved = options;

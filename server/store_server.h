@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "server/auth.h"
+#include "server/services.h"
 #include "server/writer.h"
 
 namespace storeserver {
@@ -51,8 +52,13 @@ struct ServerOptions {
   // Receives each log line (without newline); null writes to standard error.
   std::function<void(std::string_view)> logSink;
 
+  Clock clock = std::chrono::system_clock::now;
+
   // Tests only: gathers updates into one group of the SQLite writer.
   std::shared_ptr<WriteGroupProbe> writeGroupProbe;
+  // Tests only: every database connection the server opens passes through
+  // this, to come back wrapped (see storage/faulty_connection.h).
+  std::function<std::unique_ptr<storage::Connection>(std::unique_ptr<storage::Connection>)> wrapConnection;
 };
 
 class StoreServer {

@@ -1,7 +1,6 @@
 #include "server/writer.h"
 
 #include "server/services.h"
-#include "server/storage/database.h"
 
 #include <algorithm>
 #include <chrono>
@@ -85,10 +84,10 @@ class OwnTransactionWriter final : public Writer {
 
 }  // namespace
 
-std::unique_ptr<Writer> openWriter(const std::string& database, storage::Dialect dialect,
+std::unique_ptr<Writer> openWriter(storage::Dialect dialect, const ConnectionOpener& open,
                                    std::shared_ptr<WriteGroupProbe> probe, std::string& error) {
   if (dialect != storage::Dialect::Sqlite) return std::make_unique<OwnTransactionWriter>();
-  auto db = storage::openDatabase(database, error);
+  auto db = open(error);
   if (!db) return nullptr;
   return std::make_unique<GroupWriter>(std::move(db), std::move(probe));
 }

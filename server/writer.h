@@ -50,10 +50,13 @@ class Writer {
   virtual void stop() {}
 };
 
+// Opens a connection to the server's database; nullptr and a sentence in error when it cannot.
+using ConnectionOpener = std::function<std::unique_ptr<storage::Connection>(std::string& error)>;
+
 // The writer for this database: a GroupWriter on a connection of its own for
 // SQLite, each worker's own transaction for PostgreSQL. nullptr and a
 // sentence in error when the writer's connection cannot be opened.
-std::unique_ptr<Writer> openWriter(const std::string& database, storage::Dialect dialect,
+std::unique_ptr<Writer> openWriter(storage::Dialect dialect, const ConnectionOpener& open,
                                    std::shared_ptr<WriteGroupProbe> probe, std::string& error);
 
 class GroupWriter final : public Writer {

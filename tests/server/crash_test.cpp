@@ -4,8 +4,10 @@
 // resends the same update text (so the same update identity) until it gets an
 // answer, and keeps a ledger of what it was told. The audit rows per line and
 // action must then equal the acknowledged applies (fewer: lost, more: doubled),
-// each purchaser's bought_qty must have moved by what its stored lines hold, and
-// every line told saved must be stored with the told quantity, no other.
+// each purchaser's bought_qty must have moved by what its stored lines hold,
+// every line told saved must be stored with the told quantity, no other, and
+// the ticket each handheld reads back (as its rebuilt dialog shows it) must be
+// the stored one.
 #include <QLoggingCategory>
 #include <QString>
 
@@ -27,6 +29,7 @@
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
+#include "wire/requests.h"
 
 namespace servertest {
 namespace {
@@ -106,6 +109,11 @@ struct SavedLine {
   int qty;
 };
 
+// One line as a handheld shows it and the database holds it: "item|purchaser|qty|cents".
+std::string lineText(const std::string& itemId, const std::string& purchaser, std::int64_t qty, std::int64_t cents) {
+  return itemId + "|" + purchaser + "|" + std::to_string(qty) + "|" + std::to_string(cents);
+}
+
 struct Ledger {
   std::map<int, SavedLine> saved;
   std::map<std::pair<int, std::string>, int> applies;  // (line, audit action) -> acknowledged
@@ -121,8 +129,10 @@ class Handheld {
   }
 
   void run(Clock::time_point deadline) {
-    if (!exchange(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(QStringLiteral("buyer"), student_, 1)) ||
-        msg_.IsError(0)) {
+    // As Sellin starts: the buyer's rights for the store are proved in this log-in.
+    if (!query(CGlobalQueryStrings::GetSLSession(QStringLiteral("buyer"), QStringLiteral("buyer1"), 1))) {
+      unanswered = "proving the buyer: " + msg_.GetResponse(0).toStdString();
+    } else if (!query(CGlobalQueryStrings::GetSLTicket(QStringLiteral("buyer"), student_, 1))) {
       unanswered = "opening the ticket: " + msg_.GetResponse(0).toStdString();
     } else {
       CReceiptInfo info;
@@ -133,8 +143,32 @@ class Handheld {
     floor_.finished();
   }
 
+  // The ticket's lines as the server sends them to a handheld rebuilding its
+  // ticket, by line number; false with the sentence in shownError when it cannot.
+  bool readBack() {
+    if (!query(QString::fromStdString(wire::requests::ticketLines(receipt.toStdString(), 1)))) {
+      shownError = msg_.GetResponse(0).toStdString();
+      return false;
+    }
+    const std::u16string text = msg_.GetResponse(0).toStdU16String();
+    const wire::RecordLayout& layout = wire::layouts::ticketLine();
+    bool malformed = false;
+    for (const wire::RecordSpan& span : wire::cutMixedRecords(text, malformed)) {
+      const std::u16string_view record = std::u16string_view(text).substr(span.offset, span.length);
+      if (!record.starts_with(u"TLN")) continue;
+      const auto field = [&](std::string_view name) { return wire::fieldText(record, layout, layout.indexOf(name)); };
+      shown[wire::parseInteger(field("line"))] =
+          lineText(wire::toUtf8(field("item_id")), wire::toUtf8(field("purchaser")), wire::parseInteger(field("qty")),
+                   wire::parseCents(wire::toUtf8(field("price"))).value_or(-1));
+    }
+    if (malformed) shownError = "the lines came malformed";
+    return !malformed;
+  }
+
   QString receipt;
   Ledger ledger;
+  std::map<int, std::string> shown;
+  std::string shownError;
   int acknowledged = 0, refused = 0, retried = 0;
   std::string unanswered;  // why an update got no answer at all
 
@@ -176,6 +210,9 @@ class Handheld {
     return saved;
   }
 
+  // A query answered without an error.
+  bool query(const QString& text) { return exchange(wire::kPacketQuery, text) && !msg_.IsError(0); }
+
   // The same text until an answer comes (the server was down, or went down); false when none came.
   bool exchange(int packet, const QString& text) {
     for (int resends = 0;; ++resends) {
@@ -208,16 +245,25 @@ struct Verdict {
   }
 };
 
-// The ticket's stored lines and its audit rows per line and action against the ledger.
-void checkTicket(storage::Connection& db, const Handheld& h, const std::string& who, Verdict& v) {
+// The ticket's stored lines and its audit rows per line and action against
+// the ledger, and the lines the handheld read back against the stored ones.
+void checkTicket(storage::Connection& db, const Handheld& h, const std::vector<Book>& books, const std::string& who,
+                 Verdict& v) {
   const std::string receipt = h.receipt.toStdString();
-  std::map<int, std::int64_t> stored;
-  for (const storage::Row& r : db.query("SELECT l.line, l.qty FROM ticket_lines l JOIN tickets t"
-                                        " ON t.ticket_id = l.ticket_id WHERE t.receipt = ?", {receipt}))
-    stored[int(storage::integerAt(r, 0))] = storage::integerAt(r, 1);
-  for (const auto& [line, told] : h.ledger.saved)
-    if (!stored.count(line) || stored.at(line) != told.qty)
+  std::map<int, std::string> stored;
+  for (const storage::Row& r : db.query("SELECT l.line, l.item_id, l.purchaser, l.qty, l.price_cents FROM ticket_lines l"
+                                        " JOIN tickets t ON t.ticket_id = l.ticket_id WHERE t.receipt = ?", {receipt}))
+    stored[int(storage::integerAt(r, 0))] = lineText(storage::textAt(r, 1), storage::textAt(r, 2),
+                                                     storage::integerAt(r, 3), storage::integerAt(r, 4));
+  if (h.shown != stored)
+    v.note(v.mismatched, 1, who + " reads back a ticket other than the stored one");
+  for (const auto& [line, told] : h.ledger.saved) {
+    const Book& b = books[told.book];
+    const auto cents = wire::parseCents(b.price.toStdString()).value_or(-1);
+    if (!stored.count(line) || stored.at(line) != lineText(b.itemId.toStdString(), b.purchaser.toStdString(),
+                                                           told.qty, cents))
       v.note(v.mismatched, 1, who + " line " + std::to_string(line) + " is not stored as told saved");
+  }
   for (const auto& [line, qty] : stored)
     if (!h.ledger.saved.count(line))
       v.note(v.mismatched, 1, who + " line " + std::to_string(line) + " is stored though not told saved");
@@ -322,7 +368,8 @@ class Crash : public ::testing::TestWithParam<Backend> {
     for (int i = 0; i < kHandhelds; ++i) {
       const Handheld& h = *handhelds[std::size_t(i)];
       EXPECT_EQ(h.unanswered, "") << "handheld " << i << " got no answer";
-      checkTicket(*db, h, "handheld " + std::to_string(i), v);
+      EXPECT_TRUE(handhelds[std::size_t(i)]->readBack()) << "handheld " << i << ": " << h.shownError;
+      checkTicket(*db, h, books, "handheld " + std::to_string(i), v);
       acknowledged += h.acknowledged, refused += h.refused, retried += h.retried;
     }
     checkBought(*db, books, v);

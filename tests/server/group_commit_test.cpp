@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "server/services.h"
+#include "server/storage/faulty_connection.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -11,32 +12,35 @@ namespace servertest {
 namespace {
 
 struct Update { std::string token, text; int packet = wire::kPacketNewItem; };
-struct Case { const char* what; std::vector<Update> group; std::vector<std::string> replies; std::string stored; };
+struct Case {
+  const char* what;
+  std::vector<Update> group;
+  std::vector<std::string> replies;
+  std::string stored;
+  bool commitFails = false;
+};
 
 class GroupCommit : public ServerTest {
  protected:
   storeserver::ServerOptions options() const override {
     auto o = ServerTest::options();
     o.writeGroupProbe = probe_;
+    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
     return o;
   }
   void SetUp() override {
     ServerTest::SetUp();
     const auto side = sideConnection();
     side->execute("UPDATE book_purchasers SET buy_qty = 3, bought_qty = 2 WHERE item_id = 'B0000001'");  // one more
-    // A constraint that fails only at the commit, after every update of the group ran.
-    side->execute("CREATE TABLE commit_fault (store_num INTEGER REFERENCES stores DEFERRABLE INITIALLY DEFERRED)");
-    side->execute("CREATE TRIGGER fail_at_commit AFTER INSERT ON ticket_lines WHEN NEW.price_cents = 1111"
-                  " BEGIN INSERT INTO commit_fault VALUES (-1); END");
     tokens_ = {login(wire::kAppSellin, "buyer", "buyer1"), buyingLogin("clerk", "clerk1")};
     for (const std::string& token : tokens_) {
       const auto opened = askWith(wire::kAppSellin, token, query(wire::requests::ticket("buyer", "", 1)));
       receipts_.push_back(rows(opened, wire::layouts::receipt(), {"receipt"}).at(0));
     }
   }
-  Update line(int who, int number, const char* item, const char* price = "12.50") const {
+  Update line(int who, int number, const char* item) const {
     return {tokens_[who], wire::requests::ticketItem(newUpdateId(), receipts_[who], number, "Ostrand Company", 1002,
-                                                     item, 1, price)};
+                                                     item, 1, "12.50")};
   }
   // Sends the updates at once, as one group of the writer; each reply "ok" or its sentence, sorted.
   std::vector<std::string> together(const std::vector<Update>& updates) {
@@ -60,6 +64,8 @@ class GroupCommit : public ServerTest {
         " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")[0], 0);
   }
   std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
+  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
+      std::make_shared<storeserver::storage::StorageFaults>();
   std::vector<std::string> tokens_, receipts_;
 };
 
@@ -69,7 +75,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
   const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]),
                       wire::kPacketDelete};
-  const Update repeated = line(0, 3, "B0000000"), failing = line(1, 4, "B0000000", "11.11");
+  const Update repeated = line(0, 3, "B0000000"), other = line(1, 4, "B0000000");
   const std::string failed(storeserver::kDatabaseFailed);
   const Case cases[] = {
       {"a void refused whole, and a new line", {voidIt, line(0, 1, "B0000000")},
@@ -77,10 +83,11 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
         "end the ticket instead, or tell the back office.", "ok"}, "3 2 1"},
       {"two handhelds for the last copy", {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
        {"Can only do a negative buy for this purchaser.", "ok"}, "4 3 1"},
-      {"a commit that fails", {repeated, failing}, {failed, failed}, "4 3 1"},
+      {"a commit that fails", {repeated, other}, {failed, failed}, "4 3 1", true},
       {"the same update twice, retried", {repeated, repeated}, {"ok", "ok"}, "5 3 1"},
   };
   for (const Case& c : cases) {
+    if (c.commitFails) faults_->armCommit(storeserver::storage::Fault::Fail);
     EXPECT_EQ(together(c.group), c.replies) << c.what;
     EXPECT_EQ(stored(), c.stored) << c.what;
   }

@@ -1,0 +1,181 @@
+// The real server meeting database faults (through the storage seam) and
+// moved time (through its clock), on SQLite and on PostgreSQL: whatever fails
+// inside an update, the clerk hears the database sentence, nothing of it is
+// kept, and the same update sent again holds once.
+#include <QString>
+
+#include <atomic>
+
+#include "platform/profile.h"
+#include "server/services.h"
+#include "server/storage/faulty_connection.h"
+#include "server_fixture.h"
+#include "tessel/socket_message.h"
+#include "wire/requests.h"
+
+namespace servertest {
+namespace {
+
+using storeserver::storage::Fault;
+using namespace std::chrono_literals;
+
+const std::string kFailed(storeserver::kDatabaseFailed);
+
+// Stands still unless the test moves it.
+class TestClock {
+ public:
+  storeserver::Clock clock() {
+    return [this] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms_.load())); };
+  }
+  void advance(std::chrono::milliseconds by) { ms_ += by.count(); }
+
+ private:
+  std::atomic<std::int64_t> ms_{
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count()};
+};
+
+class Faults : public BackendServerTest {
+ protected:
+  // One worker, so the update after a fault runs on the connection that met it.
+  storeserver::ServerOptions options() const override {
+    auto o = ServerTest::options();
+    o.workerThreads = 1;
+    o.clock = clock_->clock();
+    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
+    return o;
+  }
+
+  // The buyer's ticket in the walk-in session, as Sellin opens it.
+  void openTicket() {
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+    ASSERT_FALSE(askWith(wire::kAppSellin, token_, query(wire::requests::sessions("buyer", "buyer1", 1))).error);
+    const auto opened = askWith(wire::kAppSellin, token_, query(wire::requests::ticket("buyer", "", 1)));
+    receipt_ = rows(opened, wire::layouts::receipt(), {"receipt"}).at(0);
+  }
+  std::string addText(int line) const {
+    return wire::requests::ticketItem(newUpdateId(), receipt_, line, "Ostrand Company", 1002, "B0000002", 1, "12.50");
+  }
+  // The reply's sentence, or "ok".
+  std::string send(const std::string& text) const {
+    const wire::Reply r = askWith(wire::kAppSellin, token_, query(text, wire::kPacketNewItem));
+    return r.error ? r.text : "ok";
+  }
+  // Lines, applied update identities and the purchaser's bought quantity.
+  std::string stored() const {
+    return storeserver::storage::textAt(
+        sideConnection()->query(
+            "SELECT (SELECT count(*) FROM ticket_lines) || ' ' || (SELECT count(*) FROM ticket_updates) || ' ' ||"
+            " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
+            " AND purchaser = 'Ostrand Company'")[0],
+        0);
+  }
+
+  std::shared_ptr<TestClock> clock_ = std::make_shared<TestClock>();
+  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
+      std::make_shared<storeserver::storage::StorageFaults>();
+  std::string token_, receipt_;
+};
+
+INSTANTIATE_TEST_SUITE_P(Backends, Faults, kBothBackends, backendName);
+
+TEST_P(Faults, AnUpdateWhoseStatementOrCommitFailsKeepsNothingAndHoldsOnceWhenSentAgain) {
+  openTicket();
+  const int before = faults_->writeStatements();
+  ASSERT_EQ(send(addText(1)), "ok");
+  const int statements = faults_->writeStatements() - before;
+  const std::string kept = stored();
+
+  // The same text, so the same identity, through a failure at each statement and at the commit.
+  const std::string text = addText(2);
+  for (int nth = 1; nth <= statements + 1; ++nth) {
+    if (nth <= statements) faults_->armStatement(nth, Fault::Fail);
+    else faults_->armCommit(Fault::Fail);
+    EXPECT_EQ(send(text), kFailed) << "failing at write " << nth << " of " << statements;
+    EXPECT_EQ(stored(), kept) << "failing at write " << nth << " of " << statements;
+  }
+  EXPECT_EQ(faults_->faultsMet(), statements + 1);
+  EXPECT_EQ(send(text), "ok");
+  const std::string once = stored();
+  EXPECT_NE(once, kept);
+  EXPECT_EQ(send(text), "ok") << "a repeat of an applied update";
+  EXPECT_EQ(stored(), once);
+}
+
+TEST_P(Faults, AnUpdateUndoneForAConflictRunsAgainUntilItsBound) {
+  if (GetParam() == Backend::Sqlite) GTEST_SKIP() << "SQLite writes one update at a time and undoes none for a conflict";
+  openTicket();
+  const std::string kept = stored();
+  const std::string text = addText(1);
+  faults_->armCommit(Fault::Conflict, 0);
+  EXPECT_EQ(send(text), kFailed);
+  EXPECT_EQ(stored(), kept);
+  EXPECT_GT(faults_->faultsMet(), 2) << "given up without running again";
+
+  faults_->armCommit(Fault::Conflict, 1);
+  EXPECT_EQ(send(text), "ok");
+  const std::string once = stored();
+  EXPECT_NE(once, kept);
+  EXPECT_EQ(send(text), "ok");
+  EXPECT_EQ(stored(), once) << "applied twice";
+}
+
+// PostgreSQL's connection opens itself again at the next transaction. The
+// SQLite writer's connection, once lost, is never opened again: every later
+// update fails, while reads are still answered.
+TEST_P(Faults, ADroppedConnectionFailsItsUpdateAndOnlyPostgresReconnects) {
+  openTicket();
+  const std::string kept = stored();
+  faults_->armStatement(3, Fault::Drop);
+  EXPECT_EQ(send(addText(1)), kFailed);
+  EXPECT_EQ(stored(), kept);
+
+  const bool reconnects = GetParam() == Backend::Postgres;
+  for (int line = 2; line <= 3; ++line) EXPECT_EQ(send(addText(line)), reconnects ? "ok" : kFailed);
+  EXPECT_EQ(stored() == kept, !reconnects);
+  EXPECT_FALSE(askWith(wire::kAppSellin, token_, query(wire::requests::purchasers(1002, "B0000002", 1))).error);
+}
+
+TEST_P(Faults, AnExpiredSessionIsRefusedAndTheHandheldLogsInAgainOnce) {
+  const TempDir profile;
+  platform::Profile::useDirectory(QString::fromStdString(profile.path().string()));
+  CSocketMessage handheld(wire::kAppStipendo);
+  handheld.SetServer(QStringLiteral("127.0.0.1:%1").arg(port_));
+  handheld.SetCredentials(QStringLiteral("clerk"), QStringLiteral("clerk1"));
+  const QString lookup = QString::fromStdString(wire::requests::aidAccounts("S100200"));
+  auto tokens = [this] {
+    return storeserver::storage::integerAt(sideConnection()->query("SELECT count(*) FROM session_tokens")[0], 0);
+  };
+  handheld.AddQuery(wire::kPacketQuery, lookup);
+  ASSERT_TRUE(handheld.SendQuery()) << handheld.GetResponse(0).toStdString();
+  const std::string token = login(wire::kAppStipendo, "clerk", "clerk1");
+  ASSERT_EQ(tokens(), 2);
+
+  clock_->advance(options().tokenLifetime - 1ms);
+  EXPECT_EQ(exchangeAnswer(wire::kAppStipendo, token, {query(lookup.toStdString())}).status, 200);
+  clock_->advance(1ms);
+  const Answer late = exchangeAnswer(wire::kAppStipendo, token, {query(lookup.toStdString())});
+  EXPECT_EQ(late.status, 401);
+  EXPECT_EQ(late.sentence(), "The session has expired; log in again.");
+
+  handheld.Reset();
+  handheld.AddQuery(wire::kPacketQuery, lookup);
+  EXPECT_TRUE(handheld.SendQuery()) << handheld.GetResponse(0).toStdString();
+  EXPECT_FALSE(handheld.IsError(0)) << handheld.GetResponse(0).toStdString();
+  EXPECT_EQ(tokens(), 3) << "the handheld logged in again not exactly once";
+}
+
+TEST_P(Faults, AUserBlockedForFailedLogInsMayTryAgainOnceTheWindowPassed) {
+  const auto window = options().failedLoginWindow;
+  for (unsigned i = 0; i < options().maxFailedLogins; ++i)
+    ASSERT_EQ(loginAnswer(wire::kAppSellin, "buyer", "wrong").status, 401);
+  clock_->advance(window - 1ms);
+  const Answer blocked = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
+  EXPECT_EQ(blocked.status, 429) << blocked.body;
+  EXPECT_EQ(blocked.header("Retry-After"), "1");
+  clock_->advance(1ms);
+  EXPECT_EQ(loginAnswer(wire::kAppSellin, "buyer", "buyer1").status, 200);
+}
+
+}  // namespace
+}  // namespace servertest
