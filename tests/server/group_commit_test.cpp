@@ -33,14 +33,10 @@ class GroupCommit : public ServerTest {
     const auto side = sideConnection();
     side->execute("UPDATE book_purchasers SET buy_qty = 3, bought_qty = 2 WHERE item_id = 'B0000001'");  // one more
     tokens_ = {login(wire::kAppSellin, "buyer", "buyer1"), buyingLogin("clerk", "clerk1")};
-    for (const std::string& token : tokens_) {
-      const auto opened = askWith(wire::kAppSellin, token, query(wire::requests::ticket("buyer", "", 1)));
-      receipts_.push_back(rows(opened, wire::layouts::receipt(), {"receipt"}).at(0));
-    }
+    for (const std::string& token : tokens_) receipts_.push_back(openTicket(token));
   }
   Update line(int who, int number, const char* item) const {
-    return {tokens_[who], wire::requests::ticketItem(newUpdateId(), receipts_[who], number, "Ostrand Company", 1002,
-                                                     item, 1, "12.50")};
+    return {tokens_[who], itemText(receipts_[who], {.line = number, .itemId = item})};
   }
   // Sends the updates at once, as one group of the writer; each reply "ok" or its sentence, sorted.
   std::vector<std::string> together(const std::vector<Update>& updates) {
@@ -48,10 +44,7 @@ class GroupCommit : public ServerTest {
     std::vector<std::string> replies(updates.size());
     std::vector<std::jthread> threads;
     for (std::size_t i = 0; i < updates.size(); ++i)
-      threads.emplace_back([&, i, u = updates[i]] {
-        const wire::Reply r = askWith(wire::kAppSellin, u.token, query(u.text, u.packet));
-        replies[i] = r.error ? r.text : "ok";
-      });
+      threads.emplace_back([&, i, u = updates[i]] { replies[i] = sellin(u.token, u.text, u.packet); });
     threads.clear();
     EXPECT_EQ(probe_->lastGroupSize, updates.size()) << "the updates did not share a commit";
     std::sort(replies.begin(), replies.end());
@@ -73,8 +66,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   // The clerk's two copies, then all but one returned elsewhere: the void cannot take both back.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
-  const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]),
-                      wire::kPacketDelete};
+  const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]), wire::kPacketDelete};
   const Update repeated = line(0, 3, "B0000000"), other = line(1, 4, "B0000000");
   const std::string failed(storeserver::kDatabaseFailed);
   const Case cases[] = {
