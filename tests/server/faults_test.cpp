@@ -51,12 +51,10 @@ class Faults : public BackendServerTest {
   std::string send(const std::string& text) const { return sellin(token_, text, wire::kPacketNewItem); }
   // Lines, applied update identities and the purchaser's bought quantity.
   std::string stored() const {
-    return storeserver::storage::textAt(
-        sideConnection()->query(
-            "SELECT (SELECT count(*) FROM ticket_lines) || ' ' || (SELECT count(*) FROM ticket_updates) || ' ' ||"
-            " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
-            " AND purchaser = 'Ostrand Company'")[0],
-        0);
+    return texts("SELECT (SELECT count(*) FROM ticket_lines) || ' ' || (SELECT count(*) FROM ticket_updates) || ' ' ||"
+                 " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
+                 " AND purchaser = 'Ostrand Company'")
+        .at(0);
   }
 
   std::shared_ptr<TestClock> clock_ = std::make_shared<TestClock>();

@@ -52,9 +52,9 @@ class GroupCommit : public ServerTest {
   }
   // The number of ticket lines, then Ostrand's bought quantity of B0000001 and B0000002.
   std::string stored() const {
-    return storeserver::storage::textAt(sideConnection()->query(
-        "SELECT (SELECT count(*) FROM ticket_lines) || ' ' || group_concat(bought_qty, ' ') FROM book_purchasers"
-        " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")[0], 0);
+    return texts("SELECT (SELECT count(*) FROM ticket_lines) || ' ' || group_concat(bought_qty, ' ') FROM book_purchasers"
+                 " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")
+        .at(0);
   }
   std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
   std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
