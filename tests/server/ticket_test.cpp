@@ -36,6 +36,14 @@ std::string onlyBuyerOf(int store) {
          " may work with its tickets: choose the buying session again with a buyer's user name and password.";
 }
 
+// A request the server must refuse with its sentence.
+struct Refusal {
+  const char* what;
+  std::string token, text;
+  int packet;
+  std::string sentence;
+};
+
 class Ticket : public BackendServerTest {
  protected:
   void SetUp() override {
@@ -69,6 +77,14 @@ class Ticket : public BackendServerTest {
                         " (SELECT COUNT(*) FROM ticket_updates) || ' ' || SUM(bought_qty) FROM book_purchasers")
                       .at(0));
     return all;
+  }
+  // Each refused with its sentence, changing nothing.
+  void expectRefused(const std::vector<Refusal>& cases) const {
+    const std::vector<std::string> before = stored();
+    for (const Refusal& c : cases) {
+      EXPECT_EQ(sellin(c.token, c.text, c.packet), c.sentence) << c.what;
+      EXPECT_EQ(stored(), before) << c.what << " changed the database";
+    }
   }
   std::vector<std::string> audit() const {
     return texts("SELECT line || ' ' || action FROM ticket_audit ORDER BY audit_id");
@@ -110,13 +126,7 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
   const std::string others = openTicket(clerkForBuyer);
   const auto add = [&](const LineArgs& a) { return itemText(receipt, a); };
 
-  struct Case {
-    const char* what;
-    std::string token, text;
-    int packet;
-    std::string sentence;
-  };
-  const std::vector<Case> cases = {
+  expectRefused({
       {"quantity 0", token_, add({.line = 2, .qty = 0}), kAdd, "Sellin quantity cannot be 0."},
       {"above the listed price", token_, add({.line = 2, .price = "15.01"}), kAdd,
        "Temporary buy price must be less than the listed buy price."},
@@ -152,12 +162,7 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
       {"a buyer at another store", token_, ticket("buyer", "", 2), wire::kPacketQuery, onlyBuyerOf(2)},
       {"a buyer in another store's session", token_, add({.line = 2, .session = 2001}), kAdd,
        "This buying session does not belong to this store: choose the session again."},
-  };
-  const std::vector<std::string> before = stored();
-  for (const Case& c : cases) {
-    EXPECT_EQ(sellin(c.token, c.text, c.packet), c.sentence) << c.what;
-    EXPECT_EQ(stored(), before) << c.what << " changed the database";
-  }
+  });
 
   // Rights are read again at each request: a buyer who may no longer buy writes nothing, nor a log-in that checked him.
   ASSERT_EQ(sellin(clerkForBuyer, itemText(others, kUnlimited), kAdd), "ok");
@@ -184,25 +189,14 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
   const auto line5 = [&](const std::string& identity) {
     return ticketItem(identity, receipt, 5, kPurchaser, kSession, kBook, -1, "12.50");
   };
-  struct Case {
-    const char* what;
-    std::string token, text;
-    int packet;
-    std::string sentence;
-  };
-  const std::vector<Case> cases = {
+  expectRefused({
       {"a new line 5 under the identity of line 4", token_, line5(id), kAdd, otherChange},
       {"the same text as a change", token_, text, kChange, otherChange},
       {"a void under an item's identity", token_, wire::requests::ticketTran(id, receipt), kDelete, otherChange},
       {"another user's repeat", login(wire::kAppSellin, "manager", "manager1"), text, kAdd, otherChange},
       {"an identity of 36 bytes in 18 letters", token_, line5(accented), kAdd, unreadable},
       {"a UUID in capitals", token_, line5("0000000A-0000-4000-8000-00000000000B"), kAdd, unreadable},
-  };
-  const std::vector<std::string> before = stored();
-  for (const Case& c : cases) {
-    EXPECT_EQ(sellin(c.token, c.text, c.packet), c.sentence) << c.what;
-    EXPECT_EQ(stored(), before) << c.what;
-  }
+  });
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
   for (int packet : {kDelete, kDelete}) EXPECT_EQ(item(receipt, packet, {.line = 4}), "ok");
