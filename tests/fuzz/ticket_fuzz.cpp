@@ -52,8 +52,7 @@ namespace storage = storeserver::storage;
 
 constexpr std::size_t kMaxOperations = 48;
 constexpr std::int64_t kQuantities[] = {1, 2, 3, -1, -2, 7, 1, 4};
-constexpr std::int64_t kStores = 2;
-constexpr std::int64_t kSessionOf[kStores] = {1002, 2001};  // each store's session with books, asking no student ID
+constexpr std::int64_t kSessionOf[] = {1002, 2001};  // each store's session with books, asking no student ID
 constexpr std::int64_t kTransactionMax = 6;
 constexpr std::size_t kBooksPerSession = 4;
 
@@ -67,25 +66,20 @@ struct Book {
   std::string itemId, purchaser, price;
 };
 
-struct Credentials {
+struct Account {
   const char* user;
   const char* password;
   std::int64_t store;
 };
-constexpr Credentials kBuyers[] = {{"buyer", "buyer1", 1}, {"manager", "manager1", 2}};
-// Each logs in and checks its buyer, as Sellin starts; the clerk's handheld names the store's buyer.
-struct HandheldSetup {
-  Credentials login;
-  const Credentials& buyer;
-};
-constexpr HandheldSetup kHandhelds[] = {
-    {kBuyers[0], kBuyers[0]}, {kBuyers[1], kBuyers[1]}, {{"clerk", "clerk1", 1}, kBuyers[0]}};
+// The handhelds' log-ins. The first two are the stores' buyers: handheld n
+// starts with buyer n modulo 2 checked, so the clerk's names the buyer of store 1.
+constexpr Account kAccounts[] = {{"buyer", "buyer1", 1}, {"manager", "manager1", 2}, {"clerk", "clerk1", 1}};
 
 // The demo store with one copy bought of every book of the two sessions, so
 // a return can come first, and each session's first books given needs of 3,
-// 1 and none left, and one bought without limit; and the server on it, for
-// the whole run. Each input starts from the store as prepared: its pages are
-// copied back under the idle server, which reads them at its next transaction.
+// 1 and none left, and one bought without limit; and the server on it, for the
+// whole run. Each input starts from the store as prepared: its pages are copied
+// back under the idle server, which reads them at its next transaction.
 class Store {
  public:
   Store() {
@@ -109,7 +103,16 @@ class Store {
       broken("the store cannot be opened for copying");
     sqlite3_busy_timeout(live_, 5000);
     copy(live_, prepared_);
-    startServer();
+
+    storeserver::ServerOptions options;
+    options.port = 0;
+    options.databasePath = path();
+    options.ioThreads = 1;
+    options.workerThreads = 2;
+    options.passwordCost = storeserver::PasswordCost::minimum();
+    options.logSink = [](std::string_view) {};
+    server_ = storeserver::StoreServer::start(options, error);
+    if (!server_) broken(error);
   }
   ~Store() {
     server_.reset();
@@ -131,19 +134,6 @@ class Store {
     sqlite3_backup* backup = sqlite3_backup_init(to, "main", from, "main");
     if (!backup || sqlite3_backup_step(backup, -1) != SQLITE_DONE || sqlite3_backup_finish(backup) != SQLITE_OK)
       broken(std::string("the store cannot be copied: ") + sqlite3_errmsg(to));
-  }
-
-  void startServer() {
-    storeserver::ServerOptions options;
-    options.port = 0;
-    options.databasePath = path();
-    options.ioThreads = 1;
-    options.workerThreads = 2;
-    options.passwordCost = storeserver::PasswordCost::minimum();
-    options.logSink = [](std::string_view) {};
-    std::string error;
-    server_ = storeserver::StoreServer::start(options, error);
-    if (!server_) broken(error);
   }
 
   void prepareBooks(storage::Connection& db, std::int64_t session) {
@@ -184,22 +174,21 @@ class Auditor {
 
   void check() {
     storage::Transaction read(*db_, storage::TxMode::Read);
-    firstRow("SELECT p.session_id || ' ' || p.item_id || ' ' || p.purchaser || ': bought ' || p.bought_qty ||"
-             " ', needs ' || p.buy_qty || ', its lines ' || COALESCE(SUM(l.qty), 0) FROM book_purchasers p"
-             " LEFT JOIN ticket_lines l ON l.session_id = p.session_id AND l.item_id = p.item_id"
-             " AND l.purchaser = p.purchaser WHERE p.session_id IN (?, ?)"
-             " GROUP BY p.session_id, p.item_id, p.purchaser, p.bought_qty, p.buy_qty, p.no_limit"
-             " HAVING p.bought_qty < 0 OR (p.no_limit = 0 AND p.bought_qty > p.buy_qty)"
-             " OR p.bought_qty <> 1 + COALESCE(SUM(l.qty), 0)",
-             {kSessionOf[0], kSessionOf[1]});
-    firstRow("SELECT 'ticket ' || t.receipt || ' holds ' || SUM(l.qty) || ' of ' || l.item_id || ', at most '"
-             " || s.tran_max_qty FROM ticket_lines l JOIN tickets t ON t.ticket_id = l.ticket_id"
-             " JOIN buying_sessions s ON s.session_id = l.session_id"
-             " GROUP BY t.receipt, l.session_id, l.item_id, s.tran_max_qty"
-             " HAVING s.tran_max_qty > 0 AND SUM(l.qty) > s.tran_max_qty");
-    firstRow("SELECT 'ticket ' || t.receipt || ' of store ' || t.store_num || ' holds line ' || l.line ||"
-             " ' of session ' || s.session_id FROM ticket_lines l JOIN tickets t ON t.ticket_id = l.ticket_id"
-             " JOIN buying_sessions s ON s.session_id = l.session_id WHERE s.store_num <> t.store_num");
+    noRow("SELECT p.session_id || ' ' || p.item_id || ' ' || p.purchaser || ': bought ' || p.bought_qty ||"
+          " ', needs ' || p.buy_qty || ', its lines ' || COALESCE(SUM(l.qty), 0) FROM book_purchasers p"
+          " LEFT JOIN ticket_lines l ON l.session_id = p.session_id AND l.item_id = p.item_id"
+          " AND l.purchaser = p.purchaser WHERE p.session_id IN (1002, 2001)"
+          " GROUP BY p.session_id, p.item_id, p.purchaser, p.bought_qty, p.buy_qty, p.no_limit"
+          " HAVING p.bought_qty < 0 OR (p.no_limit = 0 AND p.bought_qty > p.buy_qty)"
+          " OR p.bought_qty <> 1 + COALESCE(SUM(l.qty), 0)");
+    noRow("SELECT 'ticket ' || t.receipt || ' holds ' || SUM(l.qty) || ' of ' || l.item_id || ', at most '"
+          " || s.tran_max_qty FROM ticket_lines l JOIN tickets t ON t.ticket_id = l.ticket_id"
+          " JOIN buying_sessions s ON s.session_id = l.session_id"
+          " GROUP BY t.receipt, l.session_id, l.item_id, s.tran_max_qty"
+          " HAVING s.tran_max_qty > 0 AND SUM(l.qty) > s.tran_max_qty");
+    noRow("SELECT 'ticket ' || t.receipt || ' of store ' || t.store_num || ' holds line ' || l.line ||"
+          " ' of session ' || s.session_id FROM ticket_lines l JOIN tickets t ON t.ticket_id = l.ticket_id"
+          " JOIN buying_sessions s ON s.session_id = l.session_id WHERE s.store_num <> t.store_num");
     for (const storage::Row& r : db_->query("SELECT receipt FROM tickets WHERE is_open = 0")) {
       const std::string& receipt = storage::textAt(r, 0);
       const std::string now = ticketState(receipt);
@@ -211,8 +200,8 @@ class Auditor {
   }
 
  private:
-  void firstRow(const char* sql, const std::vector<storage::Value>& params = {}) {
-    const storage::Rows rows = db_->query(sql, params);
+  void noRow(const char* sql) {
+    const storage::Rows rows = db_->query(sql);
     if (!rows.empty()) broken(storage::textAt(rows[0], 0));
   }
   std::string ticketState(const std::string& receipt) {
@@ -230,80 +219,74 @@ class Auditor {
   std::map<std::string, std::string> ended_;
 };
 
-struct LineSent {
-  const Book* book;
-  std::int64_t qty;
-};
-
 struct Update {
   std::string id;
   int packet = wire::kPacketNewItem;
   std::int64_t line = 0;  // 0: the whole ticket
-  LineSent sent{};
+  const Book* book = nullptr;
+  std::int64_t qty = 0;
 };
 
 struct Handheld {
-  const Credentials* login;
+  const Account* account;
   std::string token, buyer, receipt;
-  std::map<std::int64_t, LineSent> lines;  // every line sent, whatever its answer
+  std::map<std::int64_t, Update> lines;  // the last update sent of each line, whatever its answer
   std::optional<Update> last;
 };
 
 // One input's run: the three handhelds on the store as prepared.
 class Floor {
  public:
-  explicit Floor(const Store& store) : store_(store), auditor_(store.path()) {
-    client_ = std::make_unique<httplib::Client>("127.0.0.1", store.port());
-    client_->set_tcp_nodelay(true);
-    client_->set_keep_alive(true);
-    for (const HandheldSetup& setup : kHandhelds) {
-      Handheld& h = handhelds_.emplace_back(Handheld{&setup.login, {}, {}, {}, {}, {}});
+  explicit Floor(const Store& store) : store_(store), auditor_(store.path()), client_("127.0.0.1", store.port()) {
+    client_.set_tcp_nodelay(true);
+    client_.set_keep_alive(true);
+    for (const Account& account : kAccounts) {
+      Handheld& h = handhelds_.emplace_back(Handheld{&account, {}, {}, {}, {}, {}});
       logIn(h);
-      prove(h, setup.buyer);
+      prove(h, kAccounts[(handhelds_.size() - 1) % 2]);
       open(h);
     }
   }
 
   void run(std::uint8_t op, std::uint8_t x, std::uint8_t y) {
     Handheld& h = handhelds_[current_];
+    std::optional<Update> u;
     switch (op % 16) {
       case 'h' % 16: current_ = x % handhelds_.size(); return;
-      case 'l' % 16: logIn(h); return;
-      case 'b' % 16: prove(h, kBuyers[x % std::size(kBuyers)]); return;
-      case 'o' % 16: open(h); return;
-      case 'e' % 16: return updated(tran(h, wire::kPacketChange));
-      case 'k' % 16: return updated(tran(h, wire::kPacketDelete));
-      case 'f' % 16: return updated(add(h, otherStore(h), x, y));
+      case 'l' % 16: return logIn(h);
+      case 'b' % 16: return prove(h, kAccounts[x % 2]);
+      case 'o' % 16: return open(h);
+      case 'e' % 16: u = Update{newId(), wire::kPacketChange}; break;
+      case 'k' % 16: u = Update{newId(), wire::kPacketDelete}; break;
+      case 'f' % 16: u = added(h, h.account->store % 2 + 1, x, y); break;
       case 'c' % 16:
-      case 'm' % 16: return updated(change(h, x, y, wire::kPacketChange));
+      case 'm' % 16: u = changed(h, x, y, wire::kPacketChange); break;
       case 'd' % 16:
-      case 'j' % 16: return updated(change(h, x, y, wire::kPacketDelete));
-      case 'g' % 16: return updated(again(h, false));
-      case 'i' % 16: return updated(again(h, true));
-      default: return updated(add(h, h.login->store, x, y));
+      case 'j' % 16: u = changed(h, x, y, wire::kPacketDelete); break;
+      case 'i' % 16:  // the last update's identity with another quantity
+        if (h.last && h.last->line) h.last->qty = h.last->qty == 1 ? 2 : 1;
+        [[fallthrough]];
+      case 'g' % 16: u = h.last; break;
+      default: u = added(h, h.account->store, x, y);
     }
+    if (!u || h.receipt.empty()) return;
+    sendUpdate(h, *u);
+    auditor_.check();
   }
 
  private:
-  void updated(bool sent) {
-    if (sent) auditor_.check();
-  }
-
-  static std::int64_t otherStore(const Handheld& h) { return h.login->store % kStores + 1; }
-
   void logIn(Handheld& h) {
-    const auto answer = client_->Post(std::string(wire::kLoginPath).c_str(),
-                                      wire::toJson(wire::LoginRequest{wire::kAppSellin, h.login->user,
-                                                                      h.login->password}),
-                                      "application/json");
+    const auto answer = client_.Post(
+        std::string(wire::kLoginPath).c_str(),
+        wire::toJson(wire::LoginRequest{wire::kAppSellin, h.account->user, h.account->password}), "application/json");
     std::string error;
     const auto reply = answer ? wire::parseLoginReply(answer->body, error) : std::nullopt;
-    if (!answer || answer->status != 200 || !reply) broken(std::string("a log-in of ") + h.login->user + " failed");
+    if (!answer || answer->status != 200 || !reply) broken(std::string("a log-in of ") + h.account->user + " failed");
     h.token = reply->token;
   }
 
   wire::Reply send(const Handheld& h, int packet, const std::string& text) {
-    const auto answer = client_->Post(
+    const auto answer = client_.Post(
         std::string(wire::kExchangePath).c_str(),
         wire::toJson(wire::ExchangeRequest{wire::kAppSellin, h.token, {{packet, text, -1}}}), "application/json");
     std::string error;
@@ -316,62 +299,42 @@ class Floor {
     return r;
   }
 
-  void prove(Handheld& h, const Credentials& buyer) {
-    if (!send(h, wire::kPacketQuery, wire::requests::sessions(buyer.user, buyer.password, h.login->store)).error)
+  void prove(Handheld& h, const Account& buyer) {
+    if (!send(h, wire::kPacketQuery, wire::requests::sessions(buyer.user, buyer.password, h.account->store)).error)
       h.buyer = buyer.user;
   }
 
   void open(Handheld& h) {
-    const wire::Reply r = send(h, wire::kPacketQuery, wire::requests::ticket(h.buyer, "", h.login->store));
+    const wire::Reply r = send(h, wire::kPacketQuery, wire::requests::ticket(h.buyer, "", h.account->store));
     if (r.error) return;
-    const std::u16string text = wire::toUtf16(r.text);
     const wire::RecordLayout& layout = wire::layouts::receipt();
-    h.receipt = wire::toUtf8(wire::fieldText(text, layout, layout.indexOf("receipt")));
+    h.receipt = wire::toUtf8(wire::fieldText(wire::toUtf16(r.text), layout, layout.indexOf("receipt")));
     h.lines.clear();
     h.last.reset();
   }
 
   static std::int64_t quantity(std::uint8_t y) { return kQuantities[y % std::size(kQuantities)]; }
 
-  bool add(Handheld& h, std::int64_t store, std::uint8_t x, std::uint8_t y) {
+  Update added(const Handheld& h, std::int64_t store, std::uint8_t x, std::uint8_t y) {
     const std::int64_t line = h.lines.empty() ? 1 : h.lines.rbegin()->first + 1;
-    return sendLine(h, {newId(), wire::kPacketNewItem, line, {&store_.book(store, x), quantity(y)}});
+    return {newId(), wire::kPacketNewItem, line, &store_.book(store, x), quantity(y)};
   }
 
   // A change or a delete of one of the lines sent, as the handheld last showed it.
-  bool change(Handheld& h, std::uint8_t x, std::uint8_t y, int packet) {
-    if (h.lines.empty()) return false;
-    const auto& [line, sent] = *std::next(h.lines.begin(), long(x % h.lines.size()));
-    const std::int64_t qty = packet == wire::kPacketChange ? quantity(y) : sent.qty;
-    return sendLine(h, {newId(), packet, line, {sent.book, qty}});
+  std::optional<Update> changed(const Handheld& h, std::uint8_t x, std::uint8_t y, int packet) {
+    if (h.lines.empty()) return std::nullopt;
+    const Update& sent = std::next(h.lines.begin(), long(x % h.lines.size()))->second;
+    return Update{newId(), packet, sent.line, sent.book, packet == wire::kPacketChange ? quantity(y) : sent.qty};
   }
 
-  bool tran(Handheld& h, int packet) {
-    if (h.receipt.empty()) return false;
-    h.last = Update{newId(), packet, 0, {}};
-    send(h, packet, wire::requests::ticketTran(h.last->id, h.receipt));
-    return true;
-  }
-
-  bool again(Handheld& h, bool otherQuantity) {
-    if (!h.last) return false;
-    Update u = *h.last;
-    if (u.line == 0) {
-      send(h, u.packet, wire::requests::ticketTran(u.id, h.receipt));
-      return true;
-    }
-    if (otherQuantity) u.sent.qty = u.sent.qty == 1 ? 2 : 1;
-    return sendLine(h, u);
-  }
-
-  bool sendLine(Handheld& h, const Update& u) {
-    if (h.receipt.empty()) return false;
-    h.lines.insert_or_assign(u.line, u.sent);
+  void sendUpdate(Handheld& h, const Update& u) {
+    if (u.line) h.lines.insert_or_assign(u.line, u);
     h.last = u;
-    const Book& b = *u.sent.book;
+    const Book* b = u.book;
     send(h, u.packet,
-         wire::requests::ticketItem(u.id, h.receipt, u.line, b.purchaser, b.session, b.itemId, u.sent.qty, b.price));
-    return true;
+         u.line ? wire::requests::ticketItem(u.id, h.receipt, u.line, b->purchaser, b->session, b->itemId, u.qty,
+                                             b->price)
+                : wire::requests::ticketTran(u.id, h.receipt));
   }
 
   // Canonical and different for each update of the run, the same in every run.
@@ -383,7 +346,7 @@ class Floor {
 
   const Store& store_;
   Auditor auditor_;
-  std::unique_ptr<httplib::Client> client_;
+  httplib::Client client_;
   std::vector<Handheld> handhelds_;
   std::size_t current_ = 0;
   unsigned updates_ = 0;

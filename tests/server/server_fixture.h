@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <memory>
@@ -59,6 +60,18 @@ inline std::vector<std::string> rows(const wire::Reply& reply, const wire::Recor
     EXPECT_TRUE(record.size() == layout.dataSize() && record.ends_with(u"\r")) << "a broken record: " << reply.text;
     out.push_back(fieldsOf(record, layout, fields));
   }
+  return out;
+}
+
+// The records of a reply that mixes layouts, each cut at its own length as the handheld cuts them.
+inline std::vector<std::u16string> records(const wire::Reply& reply) {
+  EXPECT_FALSE(reply.error) << reply.text;
+  const std::u16string text = wire::toUtf16(reply.text);
+  bool malformed = false;
+  std::vector<std::u16string> out;
+  for (const wire::RecordSpan& span : wire::cutMixedRecords(text, malformed))
+    out.push_back(text.substr(span.offset, span.length));
+  EXPECT_FALSE(malformed) << reply.text;
   return out;
 }
 
@@ -229,14 +242,37 @@ class ServerTest : public ::testing::Test {
   wire::Reply ask(const std::string& text, int app = wire::kAppStipendo) const {
     return askWith(app, login(app, "clerk", "clerk1"), query(text));
   }
+  // A Sellin request on this log-in: "ok" when the server took it, else its sentence.
+  std::string sellin(const std::string& token, const std::string& text, int packet = wire::kPacketQuery,
+                     int port = 0) const {
+    const wire::Reply r = askWith(wire::kAppSellin, token, query(text, packet), port);
+    return r.error ? r.text : "ok";
+  }
+  // The receipt of the ticket this log-in opens for the buyer at store 1; records a failure when refused.
+  std::string openTicket(const std::string& token, const std::string& student = "") const {
+    const auto r = rows(askWith(wire::kAppSellin, token, query(wire::requests::ticket("buyer", student, 1))),
+                        wire::layouts::receipt(), {"receipt"});
+    return r.size() == 1 ? r[0] : "";
+  }
 
   // A connection of our own to the server's database, as an administrator's.
   std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
     return openDatabase(database_->name());
   }
+  // The first column of each row, which the query gives as text.
+  std::vector<std::string> texts(const std::string& sql) const {
+    std::vector<std::string> out;
+    for (const auto& r : sideConnection()->query(sql)) out.push_back(storeserver::storage::textAt(r, 0));
+    return out;
+  }
   std::vector<std::string> logLines() const {
     std::lock_guard lock(log_->mutex);
     return log_->lines;
+  }
+  // Whether any log line holds the text.
+  bool logged(std::string_view text) const {
+    const auto lines = logLines();
+    return std::ranges::any_of(lines, [&](const std::string& line) { return line.find(text) != std::string::npos; });
   }
   std::string lastLogLine() const {
     const auto lines = logLines();

@@ -75,11 +75,16 @@ class ServerProcess {
     return up;
   }
 
-  // Sends the signal (none: waits for the program to end) and gives the exit
-  // code, 128 + the signal when one ended it; -1 when it was not running.
+  // Sends the signal (none: lets the program end by itself), waits for the
+  // end, 60 s at most before SIGKILL, and gives the exit code, 128 + the signal
+  // when one ended it; -1 when it was not running.
   int stop(int signal = 0) {
     if (pid_ <= 0) return -1;
     if (signal) ::kill(pid_, signal);
+    const int exited = int(::syscall(SYS_pidfd_open, pid_, 0));
+    pollfd watch{exited, POLLIN, 0};
+    if (::poll(&watch, 1, 60'000) == 0) ::kill(pid_, SIGKILL);
+    ::close(exited);
     int status = 0;
     ::waitpid(pid_, &status, 0);
     pid_ = 0;
@@ -97,7 +102,8 @@ class ServerProcess {
   pid_t pid_ = 0;
 };
 
-// Runs the program to its end, its log in dir: "<exit code> <its output>".
+// Runs the program to its end, its log in dir: "<exit code> <its output>";
+// 137 when it did not end within 60 s.
 inline std::string runToEnd(const std::filesystem::path& dir, const std::vector<std::string>& arguments) {
   ServerProcess program(arguments, dir / "program.log");
   if (!program.start()) return "cannot start the program";
