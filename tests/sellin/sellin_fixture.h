@@ -107,6 +107,20 @@ inline std::string screen(const CTicketDlg& dlg) {
   return all;
 }
 
+// The lines the server stored for a receipt of store 1, "line qty price", as
+// a handheld logged in through msg reads them.
+inline std::vector<std::string> storedLines(CSocketMessage& msg, const QString& receipt) {
+  msg.Reset();
+  msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLLines(receipt, 1));
+  std::vector<std::unique_ptr<CTicketItem>> lines;
+  if (!msg.SendQuery() || msg.IsError(0) || !ReadTicketLines(msg.GetResponse(0), lines))
+    return {"not read: " + msg.GetResponse(0).toStdString()};
+  std::vector<std::string> texts;
+  for (const auto& l : lines)
+    texts.push_back(std::to_string(l->m_nLine) + " " + std::to_string(l->m_nQty) + " " + l->m_strPrice.toStdString());
+  return texts;
+}
+
 inline void selectRow(CTicketDlg& dlg, int row) {
   dlg.listView(CTicketDlg::IDC_LIST)->setCurrentItem(dlg.listView(CTicketDlg::IDC_LIST)->topLevelItem(row));
 }
