@@ -175,10 +175,7 @@ TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
     expectBox("Sellin quantity is within 1 of meeting the Buy quantity.");
     enterCode(dlg, kCalculus8);
     const std::string before = screen(dlg);
-    CReceiptInfo otherTicket;
-    otherTicket.SetFields(
-        QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("buyer", "", 1))));
-    const QString otherReceipt = otherTicket.m_strReceipt.trimmed();
+    const QString otherReceipt = otherOpensTicket("buyer", 1);
 
     // The other handheld takes the last needed copy while this buyer looks at the line.
     ModalDriver::whenModal([&](QWidget* edit) {

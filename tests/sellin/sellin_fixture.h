@@ -71,6 +71,13 @@ class TicketTest : public SellinTest {
     const bool ok = m_other.SendQuery() && !m_other.IsError(0);
     return (ok ? "" : "refused: ") + m_other.GetResponse(0).toStdString();
   }
+  // The receipt of a new ticket the other handheld opens at the store; empty when refused.
+  QString otherOpensTicket(const char* user, int store) {
+    CReceiptInfo ticket;
+    const std::string reply = other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(user, "", store));
+    ticket.SetFields(QString::fromStdString(reply));
+    return ticket.m_strReceipt.trimmed();
+  }
   std::string otherBuys(const QString& receipt, int line, int qty) {
     return other(wire::kPacketNewItem,
                  CGlobalUpdateStrings::GetSLItem(receipt, line, "Ostrand Company", 1002, "B0000001", qty, "16.00"));

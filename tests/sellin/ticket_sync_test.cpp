@@ -144,10 +144,7 @@ TEST_F(TicketSyncTest, AReceiptOfThisStoreIsPrintedAgainAsACopy) {
   const QString printed = profileDirectory() + QStringLiteral("/printer.txt");
   CTesselConfig::ApplyArguments({QStringLiteral("--printer"), printed});
   m_other.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
-  CReceiptInfo otherStore;
-  otherStore.SetFields(
-      QString::fromStdString(other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket("manager", "", 2))));
-  const QString otherReceipt = otherStore.m_strReceipt.trimmed();
+  const QString otherReceipt = otherOpensTicket("manager", 2);
   ASSERT_FALSE(otherReceipt.isEmpty()) << "no ticket at store 2";
   expectBox("Receipt " + otherReceipt.toStdString() + " is not a receipt of this store.");
   QString receipt;
