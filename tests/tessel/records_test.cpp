@@ -129,9 +129,10 @@ TEST(TicketProtocol, EachUpdateTextCarriesAFreshIdentity) {
   const auto identity = [](const QString& update) {
     return nlohmann::json::parse(update.toStdString()).at("update_id").get<std::string>();
   };
-  const auto item = [] { return CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand", 1002, "B0000001", -2, "12.50"); };
+  const auto item = [] { return CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand", 1002, "B1", -2, "12.50"); };
+  const auto tran = [] { return CGlobalUpdateStrings::GetSLTran("00000042"); };
   EXPECT_NE(identity(item()), identity(item())) << "two changes share an identity";
-  EXPECT_NE(identity(CGlobalUpdateStrings::GetSLTran("00000042")), identity(CGlobalUpdateStrings::GetSLTran("00000042")));
+  EXPECT_NE(identity(tran()), identity(tran()));
 }
 
 }  // namespace
