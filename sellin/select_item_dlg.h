@@ -34,9 +34,6 @@ class CSelectItemDlg : public platform::Dialog {
 
   // The book chosen; read it only after the dialog ended with IDOK.
   CSLDetailInfo GetSelected() const { return m_selected; }
-  // The page shown (from 1), -1 before the first reply.
-  int GetPage() const { return m_nPage; }
-  const CDataArray<CSLDetailInfo>& GetDetails() const { return m_details; }
 
  protected:
   bool onInitDialog() override;
@@ -57,7 +54,7 @@ class CSelectItemDlg : public platform::Dialog {
 
   std::array<CFontStatic, 6> m_labels;
   QString m_strQuery;
-  int m_nPage = -1;
+  int m_nPage = -1;  // the page shown (from 1), -1 before the first reply
   CDataArray<CSLDetailInfo> m_details;
   CSLDetailInfo m_selected;
   QTreeWidget* m_listCtrl;

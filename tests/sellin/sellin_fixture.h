@@ -35,9 +35,6 @@ class SellinTest : public testsupport::AppFixture<CSellinApp> {
     for (const auto& box : platform::MessageBoxScript::shown()) shown.push_back(box.text.toStdString());
     EXPECT_EQ(shown, m_boxes);
   }
-  std::string unreachable() const {
-    return CSocketMessage::CannotReachText(QStringLiteral("127.0.0.1:%1").arg(m_server.port())).toStdString();
-  }
 
   std::vector<std::string> m_boxes;
 };
@@ -74,6 +71,13 @@ class TicketTest : public SellinTest {
     const bool ok = m_other.SendQuery() && !m_other.IsError(0);
     return (ok ? "" : "refused: ") + m_other.GetResponse(0).toStdString();
   }
+  // The receipt of a new ticket the other handheld opens at the store; empty when refused.
+  QString otherOpensTicket(const char* user, int store) {
+    CReceiptInfo ticket;
+    const std::string reply = other(wire::kPacketQuery, CGlobalQueryStrings::GetSLTicket(user, "", store));
+    ticket.SetFields(QString::fromStdString(reply));
+    return ticket.m_strReceipt.trimmed();
+  }
   std::string otherBuys(const QString& receipt, int line, int qty) {
     return other(wire::kPacketNewItem,
                  CGlobalUpdateStrings::GetSLItem(receipt, line, "Ostrand Company", 1002, "B0000001", qty, "16.00"));
@@ -108,6 +112,20 @@ inline std::string screen(const CTicketDlg& dlg) {
                     dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString();
   for (const std::string& row : testsupport::listRows(&dlg, CTicketDlg::IDC_LIST, 3)) all += " " + row;
   return all;
+}
+
+// The lines the server stored for a receipt of store 1, "line qty price", as
+// a handheld logged in through msg reads them.
+inline std::vector<std::string> storedLines(CSocketMessage& msg, const QString& receipt) {
+  msg.Reset();
+  msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLLines(receipt, 1));
+  std::vector<std::unique_ptr<CTicketItem>> lines;
+  if (!msg.SendQuery() || msg.IsError(0) || !ReadTicketLines(msg.GetResponse(0), lines))
+    return {"not read: " + msg.GetResponse(0).toStdString()};
+  std::vector<std::string> texts;
+  for (const auto& l : lines)
+    texts.push_back(std::to_string(l->m_nLine) + " " + std::to_string(l->m_nQty) + " " + l->m_strPrice.toStdString());
+  return texts;
 }
 
 inline void selectRow(CTicketDlg& dlg, int row) {

@@ -80,47 +80,47 @@ void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDr
   EXPECT_FALSE(app.InitInstance());
 }
 
-// A failed log-in shows the server's sentence in the status line, no box.
+// A kept password logs in as soon as the start dialog shows; a refused one
+// leaves the server's sentence in the status line, and no box.
+TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndARefusalIsTheStatus) {
+  for (const std::string kept : {"clerk1", "wrong"}) {
+    keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QString::fromStdString(kept));
+    runStipendo([&](CStartDlg& dlg) {
+      EXPECT_EQ(dlg.Status(), kept == "clerk1" ? "Logged in as clerk" : "The user name or password is wrong.");
+      EXPECT_EQ(dlg.m_bConnected, kept == "clerk1");
+      EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
+    });
+  }
+}
+
 TEST_F(ShellTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
   const double saved = platform::uiScale();
   for (const double scale : {1.0, 2.0}) {
     platform::setUiScale(scale);
-    const struct {
-      const char* keptPassword;
-      const char* status;
-    } cases[] = {{nullptr, "Enter Password"},
-                 {"clerk1", "Logged in as clerk"},
-                 {"wrong", "The user name or password is wrong."}};
-    for (const auto& c : cases) {
-      platform::Profile::remove(QStringLiteral("Stipendo"), QStringLiteral("Password"));
-      if (c.keptPassword) keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), c.keptPassword);
-      runStipendo([&](CStartDlg& dlg) {
-        EXPECT_EQ(dlg.Status(), c.status) << "scale " << scale;
-        EXPECT_TRUE(statusShownWhole(dlg)) << c.status << " at scale " << scale;
-        EXPECT_EQ(dlg.m_bConnected, c.status == std::string("Logged in as clerk")) << c.status;
-        EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
-      });
-    }
     runStipendo([&](CStartDlg& dlg) {
-      for (const char* sentence : {"Too many failed log-ins for a-twenty-char-name; try again in 15 minutes.",
+      for (const char* sentence : {"The user name or password is wrong.",
+                                   "Too many failed log-ins for a-twenty-char-name; try again in 15 minutes.",
                                    "Cannot reach the store server at bookstore-server.campus.example.edu:8765."}) {
         dlg.SetStatus(sentence);
         EXPECT_TRUE(statusShownWhole(dlg)) << sentence << " at scale " << scale;
       }
       // More than the status area holds is shown whole in a box as well.
       const QString tooLong = QStringLiteral("The store server said more than fits. ").repeated(12);
-      platform::MessageBoxScript::arm(platform::IDOK);
+      MessageBoxScript::arm(platform::IDOK);
       dlg.SetStatus(tooLong);
-      ASSERT_EQ(platform::MessageBoxScript::shown().size(), 1u);
-      EXPECT_EQ(platform::MessageBoxScript::shown().back().text, tooLong);
+      ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+      EXPECT_EQ(MessageBoxScript::shown().back().text, tooLong);
     });
-    platform::MessageBoxScript::begin();
+    MessageBoxScript::begin();
   }
   platform::setUiScale(saved);
 }
 
+// The log-in dialog keeps asking while the password is empty; a password not
+// kept never reaches the profile.
 TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   bool lookupOpened = false;
+  MessageBoxScript::arm(platform::IDOK);
   runStipendo(
       [](CStartDlg& dlg) {
         EXPECT_FALSE(dlg.m_bConnected) << "connected before the clerk asked";
@@ -128,18 +128,27 @@ TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
         EXPECT_EQ(dlg.Status(), QStringLiteral("Enter Password"));
         testsupport::clickControl(&dlg, CStartDlg::IDC_FEATURE);  // logged in, then the lookup
         EXPECT_EQ(dlg.Status(), QStringLiteral("Logged in as clerk"));
+        EXPECT_TRUE(platform::Profile::readString(QStringLiteral("Stipendo"), QStringLiteral("Password")).isEmpty());
         testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // cancelled: still connected
         EXPECT_TRUE(dlg.m_bConnected);
         testsupport::clickControl(&dlg, CStartDlg::IDC_CONFIGURE);  // a wrong password disconnects
         EXPECT_FALSE(dlg.m_bConnected);
       },
-      {cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "clerk1"); },
+      {cancel,
+       [](QWidget* logInDialog) {
+         testsupport::typeInto(logInDialog, CLogInDlg::IDC_USER, QStringLiteral("clerk"));
+         testsupport::clickControl(logInDialog, platform::IDOK);  // no password: an information box
+         EXPECT_TRUE(logInDialog->isVisible());
+         logIn(logInDialog, "clerk", "clerk1");
+       },
        [&](QWidget* lookup) {
          lookupOpened = lookup->windowTitle() == QStringLiteral("Stipendo");
          testsupport::pressKey(lookup, Qt::Key_Escape);
        },
        cancel, [](QWidget* logInDialog) { logIn(logInDialog, "clerk", "nope"); }});
   EXPECT_TRUE(lookupOpened);
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
 }
 
 // Each log-in decides anew; the program forgets only its own unkept password.
@@ -168,34 +177,17 @@ TEST_F(ShellTest, APasswordOutlivesTheProgramOnlyWhenKept) {
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppAdoptra));
 }
 
-// Nothing is sent without a log-in, a refused empty field or a server address.
-TEST_F(ShellTest, FillSocketMsgNeedsALogInThatRefusedEmptyFieldsAndAServer) {
+// Nothing is sent without a log-in or a server address; the box says where
+// the address is set.
+TEST_F(ShellTest, FillSocketMsgNeedsALogInAndAServer) {
   CSocketMessage msg(wire::kAppStipendo);
   EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr)) << "no log-in yet";
-  MessageBoxScript::arm(platform::IDOK);
-  ModalDriver::whenModal([](QWidget* dlg) {
-    testsupport::typeInto(dlg, CLogInDlg::IDC_USER, QStringLiteral("clerk"));
-    testsupport::clickControl(dlg, platform::IDOK);  // no password: an information box, still open
-    EXPECT_TRUE(dlg->isVisible());
-    testsupport::typeInto(dlg, CLogInDlg::IDC_PASSWORD, QStringLiteral("clerk1"));
-    testsupport::clickControl(dlg, platform::IDOK);
-  });
-  ASSERT_TRUE(CGlobalFunctions::DoOnLogIn(wire::kAppStipendo));
-  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
-  EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
-  EXPECT_TRUE(platform::Profile::readString(QStringLiteral("Stipendo"), QStringLiteral("Password")).isEmpty())
-      << "an unkept password was written to the profile";
-  EXPECT_TRUE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr));
-  EXPECT_TRUE(msg.HasCredentials());
-  EXPECT_EQ(msg.GetServer(), server_.url());
-
   CTesselConfig::ClearOverrides();
-  platform::Profile::writeString(CTesselConfig::SectionName(), QStringLiteral("Server"), QString());
   MessageBoxScript::arm(platform::IDOK);
   EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr));
-  ASSERT_EQ(MessageBoxScript::shown().size(), 2u);
-  EXPECT_NE(MessageBoxScript::shown()[1].text.indexOf(QStringLiteral("--server")), -1)
-      << MessageBoxScript::shown()[1].text.toStdString();
+  ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+  EXPECT_NE(MessageBoxScript::shown()[0].text.indexOf(QStringLiteral("--server")), -1)
+      << MessageBoxScript::shown()[0].text.toStdString();
 }
 
 TEST_F(ShellTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
@@ -311,15 +303,14 @@ TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
   EXPECT_NE(MessageBoxScript::shown().back().text.indexOf(QStringLiteral("Configure")), -1);
 }
 
+// A row chooses the record it shows, wherever the sorting put it.
 TEST_F(SellinStartTest, EachRowChoosesItsOwnRecordAndNothingChosenKeepsTheSession) {
-  CStartDlg dlg(kSellin, start_);
-  EXPECT_FALSE(start_.ChooseSession(dlg, nullptr));
-  const auto doubleClickSummer = [](QWidget* chooser) {
+  const auto doubleClickFall = [](QWidget* chooser) {
     QListWidget* list = sessionList(chooser);
-    const QPoint summer = list->visualItemRect(list->item(2)).center();
+    const QPoint fall = list->visualItemRect(list->item(0)).center();
     // A view takes a double-click only on the item its press landed on.
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, summer);
-    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, summer);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, fall);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, fall);
   };
   // The current row stays after a Ctrl+click unselects it: OK then chooses
   // nothing and the chooser stays open.
@@ -338,10 +329,9 @@ TEST_F(SellinStartTest, EachRowChoosesItsOwnRecordAndNothingChosenKeepsTheSessio
     bool chosen;
     int session;
   } cases[] = {
-      {{{1, "Spring"}, {2, "Fall"}, {3, "Summer"}}, doubleClickSummer, true, 3},
-      {{{7, "Wholesale"}, {8, "Wholesale"}}, [](QWidget* chooser) { chooseRow(chooser, 1); }, true, 8},
-      {{{5, "Only"}}, cancel, false, 8},  // a single session is still offered
-      {{{1, "Spring"}}, okWithNothingSelected, false, 8},
+      {{{1, "Spring"}, {2, "Fall"}, {3, "Summer"}}, doubleClickFall, true, 2},
+      {{{5, "Only"}}, cancel, false, 2},  // a single session is still offered
+      {{{1, "Spring"}}, okWithNothingSelected, false, 2},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     ModalDriver::whenModal(cases[i].act);

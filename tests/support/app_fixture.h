@@ -61,6 +61,10 @@ class AppFixture : public QtFixture {
     Dlg dlg;
     EXPECT_EQ(runClosing(dlg, steps), platform::IDCANCEL) << "the close box did not end the dialog";
   }
+  // What a program says once m_server has stopped.
+  std::string unreachable() const {
+    return CSocketMessage::CannotReachText(QStringLiteral("127.0.0.1:%1").arg(m_server.port())).toStdString();
+  }
 
   DemoServer m_server;
   std::unique_ptr<App> m_app;

@@ -16,9 +16,7 @@ DemoServer::DemoServer(const KeyPair& tls) {
   options.passwordCost = storeserver::PasswordCost::minimum();
   options.tlsCertificate = tls.certificate;
   options.tlsKey = tls.key;
-  options.logSink = [this](std::string_view line) {
-    if (line.find(" exchange ") != std::string_view::npos) ++exchanges_;
-  };
+  options.logSink = [](std::string_view) {};  // keeps the test output to the tests' own
   std::string error;
   server_ = storeserver::StoreServer::start(options, error);
   if (!server_) {

@@ -3,7 +3,6 @@
 // demo store in a temporary SQLite file and the cheapest password hashing.
 #include <QString>
 #include <QTemporaryDir>
-#include <atomic>
 #include <memory>
 
 #include "tests/support/test_certificates.h"
@@ -25,9 +24,6 @@ class DemoServer {
   // "http://127.0.0.1:<port>" ("https://" with TLS), also after stop().
   QString url() const { return url_; }
   quint16 port() const;
-  // Exchanges the server has answered so far. It logs each one before it
-  // answers, so the count is complete once the client has its reply.
-  int exchangeCount() const { return exchanges_; }
   // Stops the server; the port then refuses connections.
   void stop();
 
@@ -36,7 +32,6 @@ class DemoServer {
   std::unique_ptr<storeserver::StoreServer> server_;
   QString url_;
   quint16 port_ = 0;
-  std::atomic<int> exchanges_{0};
 };
 
 }  // namespace testsupport

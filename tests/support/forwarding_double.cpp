@@ -1,6 +1,8 @@
 #include "tests/support/forwarding_double.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 
 namespace testsupport {
@@ -21,10 +23,17 @@ LoopbackHttp::LoopbackHttp(const Handler& handle) {
   port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");
   thread_ = std::thread([this] { server_.listen_after_bind(); });
+  // A stop before the loop runs would be lost and the destructor's join would wait for ever.
+  const auto deadline = std::chrono::steady_clock::now() + kLongestHold;
+  while (!server_.is_running() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (!server_.is_running()) {  // neither stoppable nor safe to leave: end the run with the reason
+    std::fputs("LoopbackHttp: the test double did not start serving within 10 seconds\n", stderr);
+    std::abort();
+  }
 }
 
 LoopbackHttp::~LoopbackHttp() {
-  while (!server_.is_running()) std::this_thread::yield();  // a stop before the start would be lost
   server_.stop();
   thread_.join();
 }

@@ -8,22 +8,6 @@ namespace {
 using wire::cutRecords;
 using wire::RecordSpan;
 
-TEST(RecordWriter, WritesHeaderPaddingAndTerminator) {
-  const auto& layout = wire::layouts::aidAccount();
-  wire::RecordWriter w(layout);
-  auto record = w.text("S100").text("State Grant").text("AG-7").text("2026-08-01").text("2027-05-31")
-                    .money(1250).money(-305).money(0).finish();
-  ASSERT_TRUE(record) << w.error();
-  const std::u16string text = wire::toUtf16(*record);
-  ASSERT_EQ(text.size(), layout.dataSize());
-  EXPECT_EQ(text.substr(0, 8), u"AID" + wire::toUtf16(std::to_string(layout.length()).insert(0, 5 - std::to_string(layout.length()).size(), '0')));
-  EXPECT_EQ(text.back(), u'\r');
-  EXPECT_EQ(wire::fieldText(text, layout, layout.indexOf("total_balance")), u"0000012.50");
-  EXPECT_EQ(wire::fieldText(text, layout, layout.indexOf("credit_limit")), u"-000003.05");
-  EXPECT_EQ(wire::fieldText(text, layout, layout.indexOf("amount_available")), u"0000000.00");
-  EXPECT_EQ(wire::fieldText(text, layout, layout.indexOf("agency_name")), u"State Grant");
-}
-
 TEST(RecordWriter, RefusesMisuseInsteadOfWritingACorruptRecord) {
   wire::RecordWriter wrongKind(wire::layouts::session());
   EXPECT_FALSE(wrongKind.text("1").finish());
