@@ -5,7 +5,7 @@
 # scripts/chain.sh (a durable throwaway cluster), measured by loadgen (the
 # aid-account query, and the health floor) and ticket_bench (a ticket line added
 # and changed, and the raw two-row transactions on the same database), and
-# taken down. On PostgreSQL a second ticket_bench run at 8 handhelds samples
+# taken down. Exits non-zero when any run had an error or a wrong answer. On PostgreSQL a second ticket_bench run at 8 handhelds samples
 # what the database's sessions wait for. Prints one table at the end.
 #
 #   bench/chain_bench.sh [--seconds S] [--handhelds LIST]
@@ -52,10 +52,12 @@ inside() {
     [ "${job#*:}" = server ] && url="http://${STORE_CHAIN_SERVERS%% *}"
     echo "== $tag: $url, database $STORE_CHAIN_DATABASE"
     uptime >"$results/$tag.load"
-    # Errors are counted in the table rather than stopping the run.
-    "$build/bench/loadgen" --server "$url" --handhelds "$handhelds" --seconds "$seconds" | tee "$results/$tag.loadgen" || true
+    # Errors are counted in the table rather than stopping the run; the run
+    # fails at the end.
+    "$build/bench/loadgen" --server "$url" --handhelds "$handhelds" --seconds "$seconds" | tee "$results/$tag.loadgen" ||
+      echo "$tag: loadgen" >>"$results/failed"
     "$build/bench/ticket_bench" --server "$url" --database "$STORE_CHAIN_DATABASE" --handhelds "$handhelds" \
-      --seconds "$seconds" | tee "$results/$tag.ticket" || true
+      --seconds "$seconds" | tee "$results/$tag.ticket" || echo "$tag: ticket_bench" >>"$results/failed"
     if [[ $STORE_CHAIN_DATABASE == postgresql://* ]]; then
       measure_waits "$url" "$results/$tag.waits"
       echo "sessions per state and wait event, on average (8 handhelds):"
@@ -134,3 +136,7 @@ scripts/chain.sh --servers 1 -- bash bench/chain_bench.sh --inside pg1:server pg
 scripts/chain.sh --servers 2 -- bash bench/chain_bench.sh --inside pg2-nginx:balancer
 summary sqlite pg1 pg1-nginx pg2-nginx
 echo "every run's output: $results"
+if [ -e "$results/failed" ]; then
+  echo "NOT CLEAN: errors or wrong answers in" $(cat "$results/failed") >&2
+  exit 1
+fi

@@ -27,11 +27,10 @@
 #include "load_stats.h"
 #include "platform/profile.h"
 #include "bench_scratch.h"
+#include "demo_answers.h"
 #include "server/store_server.h"
-#include "tessel/query_strings.h"
 #include "tessel/socket_message.h"
 #include "wire/exchange.h"
-#include "wire/layouts.h"
 
 namespace {
 
@@ -126,18 +125,7 @@ struct Outcome {
   std::string error;
 };
 
-// The demo students that have aid accounts, and how many each has.
-struct Student {
-  QString id;
-  int accounts;
-  QString query;
-};
-
-std::vector<Student> demoStudents() {
-  std::vector<Student> students{{"S100200", 1, {}}, {"s100200", 2, {}}, {"S100300", 3, {}}};
-  for (Student& s : students) s.query = CGlobalQueryStrings::GetStipendo(s.id);
-  return students;
-}
+using bench::Student;
 
 // A handheld as Stipendo runs: one CSocketMessage, logged in once, then lookups.
 class ExchangeHandheld {
@@ -160,15 +148,8 @@ class ExchangeHandheld {
       outcome.busy = outcome.error == kBusy;
       return outcome;
     }
-    // A wrong answer counts as an error, not as throughput.
-    const QString reply = m_msg.GetResponse(0);
-    const qsizetype size = qsizetype(wire::layouts::aidAccount().dataSize());
-    if (reply.size() != size * student.accounts || !reply.startsWith(QLatin1String("AID")) ||
-        reply.mid(qsizetype(wire::kHeaderWidth), student.id.size()) != student.id) {
-      outcome.error = "unexpected records for " + student.id.toStdString() + ": " + reply.left(80).toStdString();
-      return outcome;
-    }
-    outcome.ok = true;
+    outcome.error = bench::aidAccountProblem(student, m_msg.GetResponse(0));
+    outcome.ok = outcome.error.empty();
     return outcome;
   }
 
@@ -471,7 +452,7 @@ int main(int argc, char** argv) {
               "seconds", "req/s", "p50 ms", "p99 ms", "max ms", "slowest 3 / median", "errors", "503s", "client",
               "server", "others");
 
-  const std::vector<Student> students = demoStudents();
+  const std::vector<Student> students = bench::demoStudents();
   std::vector<std::pair<Run, Run>> runs;
   bool clean = true;
   for (int handhelds : o.handhelds) {

@@ -9,7 +9,9 @@
 // Without --server the server runs in-process on a scratch SQLite demo store;
 // with it, an external server holding the demo store is measured, and
 // --database names that server's database (a postgresql:// URI or an SQLite
-// file) for the preparation and the raw row. Exit status 0 when no update failed.
+// file) for the preparation, the raw row and the check of what each ticket
+// holds. Exit status 0 when no update failed and every ticket holds what its
+// handheld was told was saved.
 #include <unistd.h>
 
 #include <QLoggingCategory>
@@ -81,11 +83,19 @@ std::vector<Book> prepare(const std::string& database, std::string& error) {
   }
 }
 
+// What one handheld's ticket should hold once its run is over.
+struct Sale {
+  QString receipt;
+  std::int64_t lines = 0;
+  std::int64_t copies = 0;  // the lines' quantities summed
+};
+
+// An update is answered with an empty text when it is done.
 bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tally& tally) {
   const auto sent = Clock::now();
   msg.Reset();
   msg.AddQuery(packet, text);
-  const bool ok = msg.SendQuery() && !msg.IsError(0);
+  const bool ok = msg.SendQuery() && !msg.IsError(0) && msg.GetResponse(0).isEmpty();
   if (ok)
     tally.micros.push_back(
         std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count()));
@@ -96,7 +106,7 @@ bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tal
 
 // One handheld: its own ticket (a student ID of its own), then new line and change until the deadline.
 void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first,
-          std::latch& ready, std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally) {
+          std::latch& ready, std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally, Sale& sale) {
   CSocketMessage msg(wire::kAppSellin);
   msg.SetServer(address);
   msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -109,6 +119,7 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
   }
   CReceiptInfo receipt;
   receipt.SetFields(msg.GetResponse(0));
+  if (opened) sale.receipt = receipt.m_strReceipt;
   ready.count_down();
   go.wait();
   if (!opened) {
@@ -121,25 +132,56 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
     const auto text = [&](int qty) {
       return CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, line, b.purchaser, kSession, b.itemId, qty, b.price);
     };
-    if (!update(msg, wire::kPacketNewItem, text(1), tally) || !update(msg, wire::kPacketChange, text(2), tally)) return;
+    if (!update(msg, wire::kPacketNewItem, text(1), tally)) return;
+    ++sale.lines;
+    ++sale.copies;
+    if (!update(msg, wire::kPacketChange, text(2), tally)) return;
+    ++sale.copies;
   }
 }
 
-// Returns how many updates failed.
-std::size_t runHandhelds(const QString& address, const std::vector<Book>& books, int handhelds, double seconds, int run) {
+// How many tickets do not hold what their handheld was told was saved; the
+// first of them printed.
+std::size_t unsavedTickets(const std::string& database, const std::vector<Sale>& sales) {
+  std::string error;
+  auto db = storeserver::storage::openDatabase(database, error);
+  if (!db) {
+    std::printf("  cannot check the tickets: %s\n", error.c_str());
+    return sales.size();
+  }
+  std::size_t wrong = 0;
+  for (const Sale& sale : sales) {
+    if (sale.receipt.isEmpty()) continue;  // never opened: counted as an error already
+    const auto stored = db->query("SELECT COUNT(*), COALESCE(SUM(l.qty), 0) FROM ticket_lines l"
+                                  " JOIN tickets t ON t.ticket_id = l.ticket_id WHERE t.receipt = ?",
+                                  {sale.receipt.toStdString()});
+    const std::int64_t lines = integerAt(stored.at(0), 0), copies = integerAt(stored.at(0), 1);
+    if (lines == sale.lines && copies == sale.copies) continue;
+    if (wrong++ == 0)
+      std::printf("  ticket %s holds %lld lines of %lld copies; the handheld was told %lld lines of %lld were saved\n",
+                  sale.receipt.toStdString().c_str(), static_cast<long long>(lines), static_cast<long long>(copies),
+                  static_cast<long long>(sale.lines), static_cast<long long>(sale.copies));
+  }
+  return wrong;
+}
+
+// Returns how many updates failed, and tickets that do not hold what was saved.
+std::size_t runHandhelds(const QString& address, const std::string& database, const std::vector<Book>& books,
+                         int handhelds, double seconds, int run) {
   std::vector<loadstats::Tally> tallies(static_cast<std::size_t>(handhelds));
+  std::vector<Sale> sales(static_cast<std::size_t>(handhelds));
   std::latch ready(handhelds), go(1);
   Clock::time_point deadline;
   std::vector<std::thread> threads;
   for (int i = 0; i < handhelds; ++i)
     threads.emplace_back([&, i] {
       sell(address, books, QStringLiteral("BENCH-%1-%2").arg(run).arg(i), i * 7, ready, go, deadline,
-           tallies[std::size_t(i)]);
+           tallies[std::size_t(i)], sales[std::size_t(i)]);
     });
   const double wall = loadstats::runTogether(threads, ready, go, deadline, seconds);
 
   loadstats::printRow("updates through the server", std::to_string(handhelds), tallies, wall);
-  std::size_t errors = 0;
+  std::size_t errors = unsavedTickets(database, sales);
   for (const loadstats::Tally& t : tallies) errors += t.errors;
   return errors;
 }
@@ -244,9 +286,10 @@ int main(int argc, char** argv) {
   std::printf("|---|---|---|---|---|---|---|---|\n");
   int run = 0;
   std::size_t errors = 0;
-  for (int handhelds : o->handhelds) errors += runHandhelds(address, books, handhelds, o->seconds, ++run);
+  for (int handhelds : o->handhelds) errors += runHandhelds(address, database, books, handhelds, o->seconds, ++run);
   runRaw(database, books, o->seconds);
   server.reset();
   std::filesystem::remove_all(*scratch);
+  if (errors) std::printf("NOT CLEAN: %zu failed updates, or tickets not holding what their handhelds were told\n", errors);
   return errors == 0 ? 0 : 1;
 }

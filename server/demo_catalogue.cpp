@@ -50,6 +50,7 @@ constexpr const char* kForms[] = {
     "Study Guide for %",  // the one form of guide books
 };
 constexpr std::size_t kGuideForm = std::size(kForms) - 1;
+constexpr std::int64_t kRevisions = 12;
 constexpr const char* kAuthors[] = {"Adams, R.", "Baker, L.", "Chen, W.", "Dubois, M.", "Evans, T.", "Fischer, H.",
                                     "García, I.", "Hughes, D.", "Ito, K.", "Jensen, P.", "Kowalski, Z.", "Lopez, N."};
 constexpr const char* kImprints[] = {"Northfield Press", "Lakeside Academic", "Summit Learning",
@@ -138,8 +139,12 @@ void describe(Book& b, std::int64_t n) {
   b.author = kAuthors[m % std::int64_t(std::size(kAuthors))];
   b.imprint = kImprints[(m / 7) % std::int64_t(std::size(kImprints))];
   b.binding = kBindings[m % std::int64_t(std::size(kBindings))];
-  b.edition = std::to_string(m / titles + 1);
-  b.copyright = std::to_string(1998 + (m % 25) + 2 * (m / titles));
+  // A large catalogue repeats its titles; editions and years wrap so that they
+  // stay within the handheld's four-character fields (the demo store's books
+  // come before the first wrap).
+  const std::int64_t revision = (m / titles) % kRevisions;
+  b.edition = std::to_string(revision + 1);
+  b.copyright = std::to_string(1998 + (m % 25 + 2 * revision) % 29);
   b.bookKey = "K" + std::to_string(2000 + title);
   if (n >= kDemoBooks) b.title += " — " + seriesName(n);
 }
