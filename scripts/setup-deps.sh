@@ -2,6 +2,7 @@
 # Installs the Debian packages the suite needs to build, test and run, skipping those present.
 #   scripts/setup-deps.sh           what the build, the tests and the demo need
 #   scripts/setup-deps.sh chain     that, and the load balancer of scripts/chain.sh
+#   scripts/setup-deps.sh bench     that, and what the scripts in bench/ run
 set -euo pipefail
 
 packages=(
@@ -17,6 +18,9 @@ packages=(
 # nginx only where the several-server setup is wanted: its package starts a web
 # server on port 80 on a machine with systemd.
 if [ "${1:-}" = chain ]; then packages+=(nginx); fi
+# The benchmark scripts: nginx as the floor, wrk to drive it, valgrind to count
+# instructions.
+if [ "${1:-}" = bench ]; then packages+=(nginx wrk valgrind curl); fi
 
 missing=()
 for p in "${packages[@]}"; do

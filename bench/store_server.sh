@@ -1,0 +1,77 @@
+# Sourced by the benchmark scripts: a storeserver of a given build on a scratch
+# demo store, a clerk's token, and the aid-account exchange the handhelds send.
+# Needs curl.
+#
+# One keep-alive connection for many requests is curl with a config file of
+# many URLs: it keeps the connection between them.
+
+# need_build_and_tools BUILD TOOL...: fails unless BUILD holds a storeserver;
+# installs the benchmark packages when a tool is missing.
+need_build_and_tools() {
+  [ -x "$1/server/storeserver" ] || { echo "no storeserver in $1 (cmake --build $1 --target storeserver)" >&2; return 2; }
+  shift
+  for tool in "$@"; do command -v "$tool" >/dev/null || { bash scripts/setup-deps.sh bench; return; }; done
+}
+
+# start_store_server BUILD DIR [OPTION...]: starts BUILD's storeserver on a demo
+# store in DIR; sets server_pid and server_address (127.0.0.1:PORT).
+start_store_server() {
+  local build=$1 dir=$2
+  shift 2
+  : >"$dir/server.log"
+  "$build/server/storeserver" --database "$dir/store.db" --demo --port 0 "$@" >>"$dir/server.log" 2>&1 &
+  server_pid=$!
+  server_address=
+  until server_address=$(sed -n 's/^storeserver listening on //p' "$dir/server.log") && [ -n "$server_address" ]; do
+    kill -0 "$server_pid" 2>/dev/null || { cat "$dir/server.log" >&2; return 1; }
+    sleep 0.05
+  done
+}
+
+stop_store_server() {
+  [ -z "${server_pid:-}" ] || { kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null || true; }
+  server_pid=
+}
+
+# log_in ADDRESS USER PASSWORD: prints the session token; fails on a refusal.
+log_in() {
+  local answer
+  answer=$(curl -sS --fail-with-body -H 'Content-Type: application/json' \
+    -d "{\"app\":2,\"user\":\"$2\",\"password\":\"$3\"}" "http://$1/v1/login") ||
+    { echo "log-in as $2 refused: $answer" >&2; return 1; }
+  sed -n 's/.*"token":"\([^"]*\)".*/\1/p' <<<"$answer"
+}
+
+# aid_exchange TOKEN: the body of Stipendo's lookup of student S100200's aid account.
+aid_exchange() {
+  printf '{"app":2,"token":"%s","queries":[{"packet":3,"text":"{\\"request\\":\\"aid_accounts\\",\\"student_id\\":\\"S100200\\"}","page":-1}]}' "$1"
+}
+
+# expect_aid_answer DIR TOKEN: writes the exchange to DIR/aid.body and its
+# answer to DIR/aid.expect; fails unless that answer holds S100200's one
+# aid-account record.
+expect_aid_answer() {
+  aid_exchange "$2" >"$1/aid.body"
+  send 1 "http://$server_address/v1/exchange" "$1/aid.body" >"$1/aid.expect"
+  local answer
+  answer=$(cat "$1/aid.expect")
+  [[ $answer == '{"replies":[{'*'"error":false'* && $answer == *'"text":"AID'?????'S100200 '* && $answer != *AID*AID* ]] ||
+    { echo "the aid-account exchange answered: $answer" >&2; return 1; }
+}
+
+# send N URL [BODY_FILE [CONFIG LINE...]]: N requests to URL on one
+# connection, a POST of BODY_FILE or a GET for "", each with the curl config
+# lines given; prints the answers one after another.
+send() {
+  local n=$1 url=$2 body=${3:-} config
+  shift 3 || shift $#
+  config=$(mktemp "${TMPDIR:-/tmp}/curl-config-XXXXXX")
+  for i in $(seq "$n"); do
+    [ "$i" -eq 1 ] || echo next
+    echo "url = \"$url\""
+    [ -z "$body" ] || printf 'header = "Content-Type: application/json"\ndata-binary = "@%s"\n' "$body"
+    [ $# -eq 0 ] || printf '%s\n' "$@"
+  done >"$config"
+  curl -sS -K "$config" || true
+  rm -f "$config"
+}
