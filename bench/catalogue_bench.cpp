@@ -6,6 +6,7 @@
 //
 // The catalogue is generated into FILE (a temporary one by default) unless it
 // already holds N books; a kept FILE saves the generation on the next run.
+// Exit status 0 when every answer was the one its query should give.
 #include <unistd.h>
 
 #include <QLoggingCategory>

@@ -61,7 +61,8 @@ expect_aid_answer() {
 
 # send N URL [BODY_FILE [CONFIG LINE...]]: N requests to URL on one
 # connection, a POST of BODY_FILE or a GET for "", each with the curl config
-# lines given; prints the answers one after another.
+# lines given; prints the answers one after another. With send_time_limit set,
+# curl is stopped after that many seconds.
 send() {
   local n=$1 url=$2 body=${3:-} config
   shift 3 || shift $#
@@ -72,6 +73,6 @@ send() {
     [ -z "$body" ] || printf 'header = "Content-Type: application/json"\ndata-binary = "@%s"\n' "$body"
     [ $# -eq 0 ] || printf '%s\n' "$@"
   done >"$config"
-  curl -sS -K "$config" || true
+  ${send_time_limit:+timeout "$send_time_limit"} curl -sS -K "$config" || true
   rm -f "$config"
 }

@@ -79,6 +79,27 @@ TEST_F(BookFinding, CodesMatchTheBooksTheyName) {
   for (std::size_t i = 0; i < cases.size(); ++i) EXPECT_EQ(summary(replies[i]), cases[i].second) << cases[i].first;
 }
 
+// The benchmarks' large catalogue repeats titles thousands of times; each of
+// its books must still fit the handheld's records.
+TEST_F(BookFinding, GeneratedBooksFarIntoALargeCatalogueCanBeShown) {
+  const std::vector<std::int64_t> books = {300, 250'000, 600'000, 999'999, 3'000'000, 9'999'999};
+  {
+    const auto db = sideConnection();
+    storeserver::storage::Transaction tx(*db, storeserver::storage::TxMode::Write);
+    for (std::int64_t n : books) storeserver::addGeneratedBooks(*db, n, 1);
+    tx.commit();
+  }
+  std::vector<wire::Query> queries;
+  for (std::int64_t n : books) queries.push_back(query(itemDetail(1001, std::to_string(storeserver::demoSku(n)), 1)));
+  const auto replies = askAll(queries);
+  ASSERT_EQ(replies.size(), books.size());
+  for (std::size_t i = 0; i < books.size(); ++i) {
+    const std::string sku = std::to_string(storeserver::demoSku(books[i]));
+    EXPECT_EQ(summary(replies[i]), "1 on page 1 of 1, first SKU " + std::string(8 - sku.size(), '0') + sku)
+        << "book " << books[i];
+  }
+}
+
 TEST(TitleWords, CaseAndAccentsFoldedEachWordOnce) {
   using storeserver::queries::titleWords;
   using Words = std::vector<std::string>;
