@@ -40,18 +40,20 @@ inline storeserver::ServerOptions demoServerOptions(const std::filesystem::path&
   return options;
 }
 
-// Logs a handheld in before timing. Many handhelds logging in at once queue for
-// the server's password hashing (some 150 ms each at an external server's
-// interactive cost), so a log-in the server is too busy for, or does not
-// answer in time, is tried again a bounded number of times: set-up is not measured.
+// Logs a handheld in before timing. Many handhelds logging in at once are more
+// than the server's password checks take (some 150 ms each at an external
+// server's interactive cost, a few at a time), so a log-in the server is too
+// busy for, or does not answer in time, is tried again until a deadline:
+// set-up is not measured.
 inline bool logIn(CSocketMessage& msg, std::string& error) {
-  const QString busy = QStringLiteral("The store server is busy; try again in a moment.");
+  const QString busy = QStringLiteral("The store server is busy");
   const QString noAnswer = CSocketMessage::NoAnswerText(CTesselConfig::GetReadTimeout());
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
   QString text;
-  for (int attempt = 0; attempt < 100; ++attempt) {
+  for (;;) {
     if (msg.LogIn(text)) return true;
-    if (text != busy && text != noAnswer) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if ((!text.startsWith(busy) && text != noAnswer) || std::chrono::steady_clock::now() > giveUp) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   error = "log-in: " + text.toStdString();
   return false;

@@ -50,18 +50,36 @@ class PasswordChecker {
   std::string decoy_;
 };
 
+// Failed password tries allowed within a window, per user name as typed (so
+// unknown names are limited too) and per client address. 0: no limit.
 struct FailureLimit {
-  unsigned count = 5;
+  unsigned perName = 5;
+  unsigned perAddress = 20;
   std::chrono::milliseconds window = std::chrono::minutes(15);
 };
 
-// Milliseconds until a name that reached the limit may try again; nullopt when it may try now.
-std::optional<std::int64_t> loginBlockedFor(storage::Connection& db, std::string_view name,
-                                            const FailureLimit& limit, std::int64_t nowMs);
-void recordLoginFailure(storage::Connection& db, std::string_view name, const FailureLimit& limit,
-                        std::int64_t nowMs);
-void clearLoginFailures(storage::Connection& db, std::string_view name);
-std::string tooManyFailuresSentence(std::string_view name, std::int64_t waitMs);
+// A try refused unchecked: whose tries reached the limit, and for how long.
+struct TriesExceeded {
+  bool byAddress = false;
+  std::int64_t waitMs = 0;
+};
+std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name);
+
+// What one password try came to.
+struct PasswordCheck {
+  std::optional<User> user;  // the password is right and the user active
+  std::optional<TriesExceeded> exceeded;  // refused before its hash ran
+};
+
+// Counts the try against its name and address before the hash runs, so tries
+// sent at once cannot pass the limit, and forgets the name's tries when it is
+// right. A disabled user's right password counts as a wrong one: the answer
+// tells nothing of the account. Opens its own transactions; the hash runs
+// outside them. Every count is one atomic row update, so no lock is shared
+// with other servers.
+PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& passwords, const FailureLimit& limit,
+                            std::string_view name, std::string_view password, std::string_view address,
+                            std::int64_t nowMs);
 
 // A new random token (hex); only its hash is stored.
 std::string issueToken(storage::Connection& db, const User& user, int app, std::int64_t nowMs,

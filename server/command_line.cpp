@@ -57,6 +57,18 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 1, 1'000'000);
     if (!n) return bad("a number from 1 to 1000000");
     o.maxInFlight = std::size_t(*n);
+  } else if (name == "auth-threads") {
+    const auto n = number(value, 0, 64);
+    if (!n) return bad("a number from 0 (one per core) to 64");
+    o.authThreads = unsigned(*n);
+  } else if (name == "auth-queue") {
+    const auto n = number(value, 0, 10'000);
+    if (!n) return bad("a number from 0 (twice the threads) to 10000");
+    o.authQueue = std::size_t(*n);
+  } else if (name == "failed-logins-per-address") {
+    const auto n = number(value, 0, 1'000'000);
+    if (!n) return bad("a number from 0 (no limit) to 1000000");
+    o.maxFailedLoginsPerAddress = unsigned(*n);
   } else if (name == "token-hours") {
     const auto n = number(value, 1, 24 * 365);
     if (!n) return bad("a number of hours from 1 to 8760");
@@ -218,6 +230,14 @@ Options (each also "--name=value"):
   --io-threads N      network threads (default 0: one per core)
   --workers N         database worker threads, one connection each (default 8)
   --max-in-flight N   requests waiting for a worker before "busy" answers (default 1024)
+  --auth-threads N    password-checking threads, one connection and up to 64 MiB
+                      each (default 0: one per core, at least 2)
+  --auth-queue N      log-ins waiting for those threads before "busy" answers
+                      (default 0: twice the threads)
+  --failed-logins-per-address N
+                      wrong passwords and unknown names from one address per 15
+                      minutes before its log-ins are refused (default 20; 0: no
+                      limit); behind a balancer all handhelds share its address
   --token-hours N     lifetime of a log-in (default 12)
   --item-page-size N  books per page of the item chooser (default 10)
   --tls-cert FILE     serve HTTPS with this PEM certificate (chain first the

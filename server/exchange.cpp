@@ -142,7 +142,8 @@ std::string problemsField(const std::vector<std::string>& problems) {
 
 }  // namespace
 
-HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context) {
+HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context,
+                            std::string_view clientAddress) {
   const Stopwatch watch;
   std::string who = "-";
   std::string kinds;
@@ -177,6 +178,7 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
     queryContext.app = request->app;
     queryContext.tokenHash = check.tokenHash;
+    queryContext.clientAddress = clientAddress;
     wire::ExchangeReply reply;
     int failed = 0;
     for (const wire::Query& query : request->queries) {

@@ -138,7 +138,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   void handOver() {
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()), std::string(message.target()),
-                        std::string(message[http::field::content_type]), std::move(message.body())};
+                        std::string(message[http::field::content_type]), std::move(message.body()),
+                        remoteAddress()};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -150,6 +151,16 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     } catch (const std::exception&) {
       answerAndClose(500, "The store server failed while answering; try again.");
     }
+  }
+
+  // Asked once per connection; empty when the peer is already gone.
+  const std::string& remoteAddress() {
+    if (remoteAddress_.empty()) {
+      beast::error_code ec;
+      const auto peer = lowest().socket().remote_endpoint(ec);
+      if (!ec) remoteAddress_ = peer.address().to_string();
+    }
+    return remoteAddress_;
   }
 
   void answerAndClose(int status, const std::string& sentence) {
@@ -200,6 +211,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   }
 
   Stream stream_;
+  std::string remoteAddress_;
   std::shared_ptr<const Shared> shared_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;

@@ -13,6 +13,7 @@ struct HttpRequest {
   std::string target;  // path with any query string
   std::string contentType;
   std::string body;
+  std::string remoteAddress;  // the client's IP address, as text
 };
 
 struct HttpResponse {

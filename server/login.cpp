@@ -35,7 +35,8 @@ std::optional<std::string> locationRecords(storage::Connection& db, std::int64_t
 
 HttpResponse errorResponse(int status, std::string_view sentence) { return {status, wire::errorJson(sentence), {}}; }
 
-HttpResponse handleLogin(storage::Connection& db, std::string_view body, const ServiceContext& context) {
+HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::string_view clientAddress,
+                         const ServiceContext& context) {
   const Stopwatch watch;
   std::string who = "-";
   int app = -1;
@@ -59,46 +60,34 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, const S
 
   try {
     const std::int64_t now = context.nowMs();
-    std::optional<std::int64_t> blocked;
-    std::optional<User> user;
-    {
-      storage::Transaction tx(db, storage::TxMode::Read);
-      blocked = loginBlockedFor(db, request->user, context.failures, now);
-      if (!blocked) user = findUser(db, request->user);
-      tx.commit();
-    }
-    if (blocked) {
-      HttpResponse response = errorResponse(429, tooManyFailuresSentence(who, *blocked));
-      response.headers.emplace_back("Retry-After", std::to_string((*blocked + 999) / 1000));
+    const PasswordCheck check = checkPassword(db, context.passwords, context.failures, request->user,
+                                              request->password, clientAddress, now);
+    if (check.exceeded) {
+      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, who));
+      response.headers.emplace_back("Retry-After", std::to_string((check.exceeded->waitMs + 999) / 1000));
       return finish(std::move(response), "throttled");
     }
+    // A disabled user's right password is answered as a wrong one.
+    if (!check.user) return finish(errorResponse(401, "The user name or password is wrong."), "refused");
+    const User& user = *check.user;
 
-    // The slow hash runs outside any transaction so it holds no lock.
-    if (!context.passwords.matches(user, request->password)) {
-      storage::Transaction tx(db, storage::TxMode::Write);
-      recordLoginFailure(db, request->user, context.failures, now);
-      tx.commit();
-      return finish(errorResponse(401, "The user name or password is wrong."), "refused");
-    }
-    if (!user->active) return finish(errorResponse(401, "The user " + user->name + " is disabled."), "disabled");
-
-    storage::Transaction tx(db, storage::TxMode::Write);
-    wire::LoginReply reply{{}, user->name, "Logged in as " + user->name, {}};
+    // Tokens are rows of their own: writing one waits for no other server.
+    storage::Transaction tx(db, storage::TxMode::Independent);
+    wire::LoginReply reply{{}, user.name, "Logged in as " + user.name, {}};
     if (request->app == wire::kAppAdoptra) {
       // Adoptra can do nothing without a location, so an empty list is no success.
-      auto records = locationRecords(db, user->store, problem);
+      auto records = locationRecords(db, user.store, problem);
       if (!records)
-        return finish(errorResponse(500, "A location of store " + std::to_string(user->store) +
+        return finish(errorResponse(500, "A location of store " + std::to_string(user.store) +
                                              " cannot be shown on a handheld; tell the back office."),
                       "record failed");
       if (records->empty())
-        return finish(errorResponse(403, "Store " + std::to_string(user->store) +
+        return finish(errorResponse(403, "Store " + std::to_string(user.store) +
                                              " has no locations yet; the back office must add one first."),
                       "no locations");
       reply.reply = std::move(*records);
     }
-    reply.token = issueToken(db, *user, request->app, now, context.tokenLifetime);
-    clearLoginFailures(db, request->user);
+    reply.token = issueToken(db, user, request->app, now, context.tokenLifetime);
     tx.commit();
     return finish({200, wire::toJson(reply), {}}, "ok");
   } catch (const storage::Error& e) {

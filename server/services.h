@@ -33,8 +33,11 @@ struct ServiceContext {
   }
 };
 
-HttpResponse handleLogin(storage::Connection& db, std::string_view body, const ServiceContext& context);
-HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context);
+// clientAddress: where the request came from, for the failed log-in limit.
+HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::string_view clientAddress,
+                         const ServiceContext& context);
+HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context,
+                            std::string_view clientAddress = {});
 
 HttpResponse errorResponse(int status, std::string_view sentence);
 

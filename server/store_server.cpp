@@ -33,13 +33,15 @@ bool isJsonContentType(std::string_view contentType) {
 }  // namespace
 
 struct StoreServer::Impl {
-  Impl(const ServerOptions& o, std::unique_ptr<Writer> w, std::vector<std::unique_ptr<storage::Connection>> connections)
+  Impl(const ServerOptions& o, std::unique_ptr<Writer> w, std::vector<std::unique_ptr<storage::Connection>> connections,
+       std::vector<std::unique_ptr<storage::Connection>> authConnections)
       : options(o),
         log(o.logSink),
         writer(std::move(w)),
-        context{PasswordChecker(o.passwordCost), o.tokenLifetime, FailureLimit{o.maxFailedLogins, o.failedLoginWindow},
-                log, *writer},
-        pool(std::move(connections)) {
+        context{PasswordChecker(o.passwordCost), o.tokenLifetime,
+                FailureLimit{o.maxFailedLogins, o.maxFailedLoginsPerAddress, o.failedLoginWindow}, log, *writer},
+        pool(std::move(connections)),
+        authPool(std::move(authConnections), o.authQueue, o.authPoolGate) {
     context.itemPageSize = o.itemPageSize;
     context.clock = o.clock;
   }
@@ -64,6 +66,7 @@ struct StoreServer::Impl {
     if (request.method != "POST") return refuse(405, "Use POST for " + std::string(path) + ".", "POST");
     if (!isJsonContentType(request.contentType))
       return refuse(415, "The store server reads only JSON requests (Content-Type application/json).");
+    if (login || needsPasswordCheck(request.body)) return checkPasswords(login, std::move(request), respond);
 
     if (inFlight.fetch_add(1) >= options.maxInFlight) {
       --inFlight;
@@ -71,14 +74,8 @@ struct StoreServer::Impl {
     }
     auto shared = std::make_shared<std::pair<std::string, Responder>>(std::move(request.body), respond);
     const bool queued = pool.submit(WorkerPool::Job{
-        [this, login, shared](storage::Connection& db) {
-          HttpResponse response;
-          try {
-            response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
-          } catch (const std::exception& e) {
-            log.write(logTime(context.clock()) + " failed: " + printable(e.what(), 512));
-            response = errorResponse(500, kServerFailed);
-          }
+        [this, shared](storage::Connection& db) {
+          HttpResponse response = answered([&] { return handleExchange(db, shared->first, context); });
           --inFlight;
           shared->second(std::move(response));
         },
@@ -92,12 +89,46 @@ struct StoreServer::Impl {
     }
   }
 
+  // Log-ins and exchanges that check a password run entirely on the password
+  // pool, with its connections; when it is full they are refused at once.
+  void checkPasswords(bool login, HttpRequest&& request, const Responder& respond) {
+    auto shared = std::make_shared<std::pair<HttpRequest, Responder>>(std::move(request), respond);
+    const AuthPool::Submitted submitted = authPool.submit(WorkerPool::Job{
+        [this, login, shared](storage::Connection& db) {
+          const HttpRequest& r = shared->first;
+          shared->second(answered([&] {
+            return login ? handleLogin(db, r.body, r.remoteAddress, context)
+                         : handleExchange(db, r.body, context, r.remoteAddress);
+          }));
+        },
+        [shared] { shared->second(errorResponse(503, "The store server is stopping.")); }});
+    if (submitted == AuthPool::Submitted::Stopping) return respond(errorResponse(503, "The store server is stopping."));
+    if (submitted == AuthPool::Submitted::Full) {
+      HttpResponse busy =
+          errorResponse(503, "The store server is busy checking passwords; try again in a moment.");
+      busy.headers.emplace_back("Retry-After", "1");
+      respond(std::move(busy));
+    }
+  }
+
+  // A handler's response, or a plain 500 when it threw.
+  template <class Handler>
+  HttpResponse answered(Handler handler) {
+    try {
+      return handler();
+    } catch (const std::exception& e) {
+      log.write(logTime(context.clock()) + " failed: " + printable(e.what(), 512));
+      return errorResponse(500, kServerFailed);
+    }
+  }
+
   ServerOptions options;
   Logger log;
   std::unique_ptr<Writer> writer;  // outlives the workers, which wait on it
   ServiceContext context;
   std::atomic<std::size_t> inFlight{0};
   WorkerPool pool;
+  AuthPool authPool;
   std::unique_ptr<HttpFront> front;
 };
 
@@ -108,6 +139,7 @@ StoreServer::~StoreServer() {
   // then the writer, which has answered every update they handed it.
   impl_->front->stopAccepting();
   impl_->pool.stop();
+  impl_->authPool.stop();
   impl_->writer->stop();
   impl_->front->stop();
 }
@@ -151,7 +183,14 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
 
     ServerOptions resolved = options;
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
-    auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections));
+    if (resolved.authThreads == 0) resolved.authThreads = std::max(2u, std::thread::hardware_concurrency());
+    if (resolved.authQueue == 0) resolved.authQueue = 2 * std::size_t(resolved.authThreads);
+    std::vector<std::unique_ptr<storage::Connection>> authConnections;
+    for (unsigned i = 0; i < resolved.authThreads; ++i) {
+      authConnections.push_back(open(error));
+      if (!authConnections.back()) return nullptr;
+    }
+    auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections), std::move(authConnections));
     FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
                        resolved.maxBodyBytes, resolved.idleTimeout, resolved.tlsCertificate, resolved.tlsKey};
     Impl* raw = impl.get();

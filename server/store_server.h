@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "server/auth.h"
+#include "server/auth_pool.h"
 #include "server/services.h"
 #include "server/writer.h"
 
@@ -34,9 +35,17 @@ struct ServerOptions {
   // commits its update, so they bound how many updates share one commit.
   unsigned workerThreads = 8;
   std::size_t maxInFlight = 1024;  // requests queued or running on workers; more get 503
+  // Password checks (log-ins, buyer passwords) run on threads of their own,
+  // one connection each, 64 MiB apiece while hashing. 0: one per core, at least 2.
+  unsigned authThreads = 0;
+  // Password checks waiting for those threads; more get 503 at once. 0: twice the threads.
+  std::size_t authQueue = 0;
 
   std::chrono::milliseconds tokenLifetime = std::chrono::hours(12);
-  unsigned maxFailedLogins = 5;
+  unsigned maxFailedLogins = 5;  // per user name; 0: no limit
+  // Per client address, whatever the names. Behind a balancer every
+  // handheld has the balancer's address. 0: no limit.
+  unsigned maxFailedLoginsPerAddress = 20;
   std::chrono::milliseconds failedLoginWindow = std::chrono::minutes(15);
   PasswordCost passwordCost = PasswordCost::interactive();  // for new hashes: demo users
   int itemPageSize = 10;  // books per page of the item chooser
@@ -56,6 +65,8 @@ struct ServerOptions {
 
   // Tests only: gathers updates into one group of the SQLite writer.
   std::shared_ptr<WriteGroupProbe> writeGroupProbe;
+  // Tests only: holds the password checks at their start.
+  std::shared_ptr<AuthPoolGate> authPoolGate;
   // Tests only: every database connection the server opens passes through
   // this, to come back wrapped (see storage/faulty_connection.h).
   std::function<std::unique_ptr<storage::Connection>(std::unique_ptr<storage::Connection>)> wrapConnection;

@@ -44,6 +44,7 @@ struct QueryContext {
   // The log-in the exchange came with: its program and its token's hash.
   int app = -1;
   std::string tokenHash = {};
+  std::string_view clientAddress = {};  // for the failed log-in limit
 };
 
 using Handler = wire::Reply (*)(QueryContext& context, const nlohmann::json& arguments);

@@ -1,6 +1,7 @@
 // sl_sessions {user, password, store}: the open buying sessions of a store, for
 // a buyer of that store whose own user name and password are checked here. The
 // log-in then holds that buyer's rights at the store (see provenBuyer).
+#include "server/auth_pool.h"
 #include "server/queries/query.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
@@ -13,16 +14,12 @@ using storage::textAt;
 
 namespace {
 
-// Checks the buyer's password with no transaction open, and records a failure
-// before the exchange's next query may try again.
-bool buyerPasswordMatches(QueryContext& context, const std::optional<User>& user, const std::string& name,
-                          const std::string& password) {
+// Checks the buyer's password with no transaction open, so the hash holds no
+// lock; the try is counted before, so the exchange's next query sees it.
+PasswordCheck checkBuyerPassword(QueryContext& context, const std::string& name, const std::string& password) {
   return context.outsideTransaction([&] {
-    if (context.services.passwords.matches(user, password)) return true;
-    storage::Transaction write(context.db, storage::TxMode::Write);
-    recordLoginFailure(context.db, name, context.services.failures, context.nowMs);
-    write.commit();
-    return false;
+    return checkPassword(context.db, context.services.passwords, context.services.failures, name, password,
+                         context.clientAddress, context.nowMs);
   });
 }
 
@@ -30,7 +27,7 @@ bool buyerPasswordMatches(QueryContext& context, const std::optional<User>& user
 // once, in a transaction of its own, so the exchange's next query sees it.
 void recordBuyer(QueryContext& context, const User& buyer, std::int64_t store) {
   context.outsideTransaction([&] {
-    storage::Transaction write(context.db, storage::TxMode::Write);
+    storage::Transaction write(context.db, storage::TxMode::Independent);
     recordCheckedBuyer(context.db, context.tokenHash, buyer.id, store);
     write.commit();
     return true;
@@ -50,19 +47,21 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
   if (password->size() > wire::kMaxPasswordLength)
     return errorReply(tooLongSentence("buyer password", wire::kMaxPasswordLength));
 
-  if (auto wait = loginBlockedFor(context.db, *buyer, context.services.failures, context.nowMs))
-    return errorReply(tooManyFailuresSentence(printable(*buyer), *wait));
-  const std::optional<User> user = findUser(context.db, *buyer);
-  if (!buyerPasswordMatches(context, user, *buyer, *password))
-    return errorReply("The buyer user name or password is wrong.");
-  if (!user->active) return errorReply("The user " + user->name + " is disabled.");
-  if (!user->canBuy) return errorReply("The user " + user->name + " may not buy books.");
+  // Only the password pool's threads hash: an exchange that reached another
+  // one had its request's name written so as to pass the router unseen.
+  if (!onAuthPool()) return unreadableReply(context, "sl_sessions was not routed to the password pool");
+  const PasswordCheck check = checkBuyerPassword(context, *buyer, *password);
+  if (check.exceeded) return errorReply(triesExceededSentence(*check.exceeded, printable(*buyer)));
+  // A disabled buyer's right password is answered as a wrong one.
+  if (!check.user) return errorReply("The buyer user name or password is wrong.");
+  const User& user = *check.user;
+  if (!user.canBuy) return errorReply("The user " + user.name + " may not buy books.");
 
   if (*store < 1 || *store > wire::requests::kMaxStoreNumber ||
       context.db.query("SELECT store_num FROM stores WHERE store_num = ?", {*store}).empty())
     return errorReply("There is no store " + std::to_string(*store) + ".");
-  if (user->store != *store)
-    return errorReply("The user " + user->name + " may not buy at store " + std::to_string(*store) + ".");
+  if (user.store != *store)
+    return errorReply("The user " + user.name + " may not buy at store " + std::to_string(*store) + ".");
 
   const storage::Rows rows = context.db.query(
       "SELECT session_id, description, student_id_required, condition_check, within_percent,"
@@ -85,7 +84,7 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
     if (!text) return unsendableReply(context, "Buying session " + std::to_string(integerAt(r, 0)), record.error());
     records += *text;
   }
-  recordBuyer(context, *user, *store);
+  recordBuyer(context, user, *store);
   return recordsReply(std::move(records));
 }
 

@@ -18,7 +18,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 6> kMigrations = {{
+const std::array<std::vector<Statement>, 7> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -314,6 +314,20 @@ const std::array<std::vector<Statement>, 6> kMigrations = {{
         "ALTER TABLE session_tokens ADD COLUMN buyer_user_id INTEGER NOT NULL DEFAULT 0",
         "ALTER TABLE session_tokens ADD COLUMN buyer_store INTEGER NOT NULL DEFAULT 0",
         "ALTER TABLE ticket_updates ADD COLUMN digest TEXT NOT NULL DEFAULT ''",
+    },
+    // Password tries are counted in one row per user name and one per client
+    // address, each try before its hash runs, so that tries sent at once to
+    // any number of servers cannot pass the limit. A window begins at its
+    // first try.
+    {
+        "DROP TABLE login_failures",
+        "CREATE TABLE login_tries ("
+        " kind TEXT NOT NULL CHECK (kind IN ('user', 'address')),"
+        " subject TEXT NOT NULL,"
+        " window_start BIGINT NOT NULL,"
+        " tries INTEGER NOT NULL,"
+        " PRIMARY KEY (kind, subject))",
+        "CREATE INDEX login_tries_by_window ON login_tries(window_start)",
     },
 }};
 

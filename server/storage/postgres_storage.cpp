@@ -103,6 +103,7 @@ class PostgresConnection final : public Connection {
         break;
       case TxMode::Retryable: command(kBeginRetryable); break;
       case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
+      case TxMode::Independent: command("BEGIN ISOLATION LEVEL READ COMMITTED"); break;
       case TxMode::Read:
         // One snapshot for the whole read, as an SQLite read transaction has.
         command("BEGIN ISOLATION LEVEL REPEATABLE READ");

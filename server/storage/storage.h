@@ -36,8 +36,11 @@ class Conflict : public Error {
 // of them with Conflict, and its caller runs it again.
 // RetryableAlone: a Retryable that waits until no other Retryable runs and
 // keeps new ones waiting, for one that keeps losing.
-// SQLite, with one writer at a time, runs the last two as a Write.
-enum class TxMode { Read, Write, Retryable, RetryableAlone };
+// Independent: writes no other transaction's checks stand on, each statement
+// atomic by itself (a log-in's counted tries, its token), so it waits for no
+// other server's writes.
+// SQLite, with one writer at a time, runs the last three as a Write.
+enum class TxMode { Read, Write, Retryable, RetryableAlone, Independent };
 // Where the few statements that cannot be written alike differ.
 enum class Dialect { Sqlite, Postgres };
 

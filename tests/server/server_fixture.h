@@ -162,13 +162,13 @@ class ServerTest : public ::testing::Test {
  protected:
   explicit ServerTest(Backend backend = Backend::Sqlite) : backend_(backend) {}
 
-  // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers.
+  // Demo data, libsodium's minimum Argon2 cost, two I/O threads, two workers, two password checkers.
   virtual storeserver::ServerOptions options() const {
     storeserver::ServerOptions o;
     o.port = 0;
     o.databasePath = database_->name();
     o.seedDemo = true;
-    o.ioThreads = o.workerThreads = 2;
+    o.ioThreads = o.workerThreads = o.authThreads = 2;
     o.passwordCost = storeserver::PasswordCost::minimum();
     o.logSink = [log = log_](std::string_view line) {
       std::lock_guard lock(log->mutex);

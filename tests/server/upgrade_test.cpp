@@ -80,7 +80,11 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   EXPECT_EQ(storage::integerAt(db->query("SELECT version FROM schema_version").at(0), 0),
             storage::currentSchemaVersion());
   const Contents after(*db);
-  EXPECT_EQ(after.rowsPerTable, before_->rowsPerTable);
+  auto expected = before_->rowsPerTable;
+  // Failed log-ins are counted afresh in a table of their own: a count lasts minutes.
+  expected.erase("login_failures");
+  expected["login_tries"] = 0;
+  EXPECT_EQ(after.rowsPerTable, expected);
   EXPECT_EQ(after.tickets, before_->tickets);
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 
