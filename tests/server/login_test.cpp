@@ -183,6 +183,20 @@ TEST_P(PasswordPool, AnAddressIsLimitedWhateverTheNamesItTries) {
   EXPECT_EQ(refused.sentence(), "Too many failed log-ins from this handheld's network; try again in 15 minutes.");
 }
 
+// On PostgreSQL the servers of a chain take one lock for their writes; a
+// log-in's counted tries, its token and a proven buyer are rows of their own
+// and need not wait for it.
+using ChainLock = BackendServerTest;
+INSTANTIATE_TEST_SUITE_P(Postgres, ChainLock, ::testing::Values(Backend::Postgres), backendName);
+
+TEST_P(ChainLock, LogInsAndBuyerPasswordsDoNotWaitForIt) {
+  auto writer = sideConnection();
+  storeserver::storage::Transaction held(*writer, storeserver::storage::TxMode::Write);
+  EXPECT_EQ(loginAnswer(wire::kAppSellin, "clerk", "wrong").status, 401);
+  const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
+  EXPECT_FALSE(askWith(wire::kAppSellin, token, query(sessions("buyer", "buyer1", 1))).error);
+}
+
 using Token = ServerTest;
 
 const std::string kAid = wire::requests::aidAccounts("S100200");
