@@ -85,13 +85,17 @@ class PostgresConnection final : public Connection {
   }
   void commit() override {
     // After a failed statement PostgreSQL answers COMMIT with a rollback.
+    ++roundTrips_;
     Result result(PQexec(db_, "COMMIT"), &PQclear);
     check(result.get(), "commit");
     if (std::string_view(PQcmdStatus(result.get())) != "COMMIT")
       throw Error("the database dropped the transaction before it was committed");
   }
+  std::uint64_t roundTrips() const noexcept override { return roundTrips_; }
   void rollback() noexcept override {
-    if (PQtransactionStatus(db_) != PQTRANS_IDLE) PQclear(PQexec(db_, "ROLLBACK"));
+    if (PQtransactionStatus(db_) == PQTRANS_IDLE) return;
+    ++roundTrips_;
+    PQclear(PQexec(db_, "ROLLBACK"));
   }
 
  private:
@@ -115,6 +119,7 @@ class PostgresConnection final : public Connection {
   };
 
   void command(const char* sql) {
+    ++roundTrips_;
     Result result(PQexec(db_, sql), &PQclear);
     check(result.get(), "run a command");
   }
@@ -158,6 +163,7 @@ class PostgresConnection final : public Connection {
     if (auto it = statements_.find(key); it != statements_.end()) return it->second;
     std::string name = "s" + std::to_string(++prepared_);
     const std::string text = numberedPlaceholders(sql);
+    roundTrips_ += 2;  // the statement, then what it takes
     Result result(PQprepare(db_, name.c_str(), text.c_str(), int(types.size()), types.data()), &PQclear);
     check(result.get(), "prepare a statement");
     Result described(PQdescribePrepared(db_, name.c_str()), &PQclear);
@@ -178,6 +184,7 @@ class PostgresConnection final : public Connection {
       else continue;
       values[i] = texts[i].c_str();
     }
+    ++roundTrips_;
     Result result(PQexecPrepared(db_, name.c_str(), int(params.size()), values.data(), nullptr, nullptr, 0),
                   &PQclear);
     check(result.get(), "run a statement");
@@ -211,6 +218,7 @@ class PostgresConnection final : public Connection {
   }
 
   PGconn* db_;
+  std::uint64_t roundTrips_ = 0;
   std::unordered_map<std::string, std::string> statements_;
   std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement
 };

@@ -55,6 +55,11 @@ class Connection {
   virtual void begin(TxMode mode) = 0;
   virtual void commit() = 0;
   virtual void rollback() noexcept = 0;
+
+  // Times this connection has waited for the database's answer since it was
+  // opened: what an update costs in latency where the database is across a
+  // network. SQLite, in the server's own process, waits for none.
+  virtual std::uint64_t roundTrips() const noexcept { return 0; }
 };
 
 // Rolls back unless committed.
