@@ -72,8 +72,8 @@ WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection
   if (earlier) return {*earlier, std::move(context.problems)};
   wire::Reply reply = run(context, kind, arguments);
   if (!reply.error && identity)
-    db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at, digest) VALUES (?, ?, ?, ?, ?)",
-               {identity->updateId, context.user.id, reply.text, context.nowMs, identity->digest});
+    db.send("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at, digest) VALUES (?, ?, ?, ?, ?)",
+            {identity->updateId, context.user.id, reply.text, context.nowMs, identity->digest});
   return {std::move(reply), std::move(context.problems)};
 }
 

@@ -76,7 +76,7 @@ wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const 
   if (ledger::storedLine(context.db, ticket.id, line.number))
     return errorReply("Line " + std::to_string(line.number) + " is already on this ticket: start the ticket again.");
   if (auto problem = countLine(context, ticket, line, ledger::kAdding, 0)) return errorReply(*problem);
-  context.db.execute(
+  context.db.send(
       "INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
       " VALUES (?, ?, ?, ?, ?, ?, ?)",
       {ticket.id, line.number, line.session, line.itemId, line.purchaser, line.qty, line.cents});
@@ -86,8 +86,8 @@ wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const 
 
 wire::Reply changeLine(QueryContext& context, const tickets::Ticket& ticket, const Line& old, const Line& line) {
   if (auto problem = countLine(context, ticket, line, ledger::kChanging, old.qty)) return errorReply(*problem);
-  context.db.execute("UPDATE ticket_lines SET qty = ?, price_cents = ? WHERE ticket_id = ? AND line = ?",
-                     {line.qty, line.cents, ticket.id, line.number});
+  context.db.send("UPDATE ticket_lines SET qty = ?, price_cents = ? WHERE ticket_id = ? AND line = ?",
+                  {line.qty, line.cents, ticket.id, line.number});
   tickets::audit(context, ticket.receipt, line.number, "change", old.values(), line.values());
   return doneReply();
 }

@@ -120,8 +120,8 @@ std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, c
 }
 
 void setBought(storage::Connection& db, const Line& line, std::int64_t bought) {
-  db.execute("UPDATE book_purchasers SET bought_qty = ? WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-             {bought, line.session, line.itemId, line.purchaser});
+  db.send("UPDATE book_purchasers SET bought_qty = ? WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+          {bought, line.session, line.itemId, line.purchaser});
 }
 
 std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const Line& stored) {
@@ -131,7 +131,7 @@ std::optional<std::string> deleteLine(QueryContext& context, const tickets::Tick
                         sessionTermsOf(context.db, stored.session).tranMax};
   if (auto problem = lineMoveProblem(kDeleting, stored, *purchase, change)) return problem;
   setBought(context.db, stored, purchase->bought - stored.qty);
-  context.db.execute("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
+  context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
   tickets::audit(context, ticket.receipt, stored.number, "delete", stored.values(), "");
   return std::nullopt;
 }
@@ -151,7 +151,7 @@ std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticke
     boughtAfter.emplace_back(net, after);
   }
   for (const auto& [net, after] : boughtAfter) setBought(context.db, net, after);
-  context.db.execute("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
+  context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
   for (const Line& line : lines) tickets::audit(context, ticket.receipt, line.number, "void", line.values(), "");
   return std::nullopt;
 }

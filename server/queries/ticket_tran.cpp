@@ -13,7 +13,7 @@ namespace {
 
 wire::Reply endTicket(QueryContext& context, const tickets::Ticket& ticket) {
   if (!ticket.open) return doneReply();
-  context.db.execute("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket.id});
+  context.db.send("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket.id});
   tickets::audit(context, ticket.receipt, 0, "end", "open", "ended");
   return doneReply();
 }

@@ -45,7 +45,7 @@ std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receip
 
 void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
            const std::string& oldValues, const std::string& newValues) {
-  context.db.execute(
+  context.db.send(
       "INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
       " VALUES (?, ?, ?, ?, ?, ?, ?)",
       {context.nowMs, context.user.name, receipt, line, std::string(action), oldValues, newValues});

@@ -51,6 +51,10 @@ class Connection {
   virtual Rows query(std::string_view sql, const std::vector<Value>& params = {}) = 0;
   // Runs one statement that returns no rows; gives the number of rows changed.
   virtual std::int64_t execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // Runs one statement that returns no rows when it suits the database: on
+  // PostgreSQL it travels with the next statement that waits for an answer
+  // or with the commit, and fails there.
+  virtual void send(std::string_view sql, const std::vector<Value>& params = {}) { execute(sql, params); }
 
   virtual void begin(TxMode mode) = 0;
   virtual void commit() = 0;

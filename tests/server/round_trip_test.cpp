@@ -50,7 +50,7 @@ class RoundTrips : public BackendServerTest {
 INSTANTIATE_TEST_SUITE_P(Backends, RoundTrips, ::testing::Values(Backend::Postgres), backendName);
 
 TEST_P(RoundTrips, EveryUpdateOfATicketTakesAtMostThree) {
-  constexpr std::uint64_t kMost = 19;
+  constexpr std::uint64_t kMost = 13;
   const std::string token = buyingLogin("buyer", "buyer1");
   for (int round = 1; round <= 2; ++round) {
     const std::string receipt = openTicket(token);
