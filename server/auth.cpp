@@ -165,9 +165,9 @@ std::string hex(const unsigned char* bytes, std::size_t size) {
   return out;
 }
 
-std::string tokenHash(std::string_view token) { return sha256Hex(token); }
-
 }  // namespace
+
+std::string tokenHash(std::string_view token) { return sha256Hex(token); }
 
 std::string sha256Hex(std::string_view bytes) {
   unsigned char digest[crypto_hash_sha256_BYTES];
@@ -193,11 +193,12 @@ TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, 
   if (token.empty()) return {TokenStatus::Missing, {}};
   std::string hash = tokenHash(token);
   const storage::Rows rows = db.query(
-      "SELECT t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active"
-      " FROM session_tokens t JOIN users u ON u.user_id = t.user_id WHERE t.token_hash = ?",
-      {hash});
+      "SELECT " + std::string(kTokenColumns) + " FROM " + std::string(kTokenTables) + " WHERE t.token_hash = ?", {hash});
   if (rows.empty()) return {TokenStatus::Unknown, {}};
-  const storage::Row& r = rows[0];
+  return tokenCheckOf(rows[0], std::move(hash), app, nowMs);
+}
+
+TokenCheck tokenCheckOf(const storage::Row& r, std::string hash, int app, std::int64_t nowMs) {
   TokenCheck check{TokenStatus::Valid,
                    User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0},
                    std::move(hash)};

@@ -94,6 +94,15 @@ struct TokenCheck {
 };
 
 TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, std::int64_t nowMs);
+// What checkToken reads, for a statement that reads more beside it: the
+// columns, first in its row, from the tables, by t.token_hash.
+inline constexpr std::string_view kTokenColumns =
+    "t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active";
+inline constexpr std::size_t kTokenColumnCount = 7;
+inline constexpr std::string_view kTokenTables = "session_tokens t JOIN users u ON u.user_id = t.user_id";
+TokenCheck tokenCheckOf(const storage::Row& row, std::string hash, int app, std::int64_t nowMs);
+// The key of a token in session_tokens.
+std::string tokenHash(std::string_view token);
 std::string tokenSentence(const TokenCheck& check);
 
 // Sellin's log-in proves a buyer's rights by naming a buyer and that buyer's

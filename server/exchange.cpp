@@ -1,10 +1,14 @@
 // POST /v1/exchange: checks the session token, then answers each query in order
 // inside one read transaction; a query that writes goes to the server's writer
-// and is answered once committed. A bad query gets an error reply; the others
-// are still answered.
+// and is answered once committed. An exchange that is one update checks its
+// token inside that update's transaction instead. A bad query gets an error
+// reply; the others are still answered.
+#include <algorithm>
+
 #include "server/auth.h"
 #include "server/queries/query.h"
 #include "server/services.h"
+#include "server/update_start.h"
 #include "server/writer.h"
 #include "wire/exchange.h"
 #include "wire/json_reader.h"
@@ -37,18 +41,22 @@ struct Identity {
   std::string digest;
 };
 
+// The token of an exchange that is one update, checked inside its transaction.
+struct UncheckedToken {
+  std::string_view token;
+  std::optional<TokenCheck> check;  // once checked
+};
+
 // The answer stored for an update's identity, when it was applied before. An
 // identity names one change of one user: anything else under it is refused.
 // A digest stored empty (before digests were kept) matches any content.
-std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const Identity& identity) {
-  const storage::Rows rows = context.db.query(
-      "SELECT user_id, answer, digest FROM ticket_updates WHERE update_id = ?", {identity.updateId});
-  if (rows.empty()) return std::nullopt;
-  const std::string stored = storage::textAt(rows[0], 2);
+std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const Identity& identity,
+                                         const std::optional<StoredAnswer>& earlier) {
+  if (!earlier) return std::nullopt;
   std::string_view appliedFor;
-  if (storage::integerAt(rows[0], 0) != context.user.id) appliedFor = "another user";
-  else if (!stored.empty() && stored != identity.digest) appliedFor = "other contents";
-  else return wire::Reply{false, storage::textAt(rows[0], 1), 0, -1};
+  if (earlier->userId != context.user.id) appliedFor = "another user";
+  else if (!earlier->digest.empty() && earlier->digest != identity.digest) appliedFor = "other contents";
+  else return wire::Reply{false, earlier->answer, 0, -1};
   context.problems.push_back("update_id " + identity.updateId + " was applied for " + std::string(appliedFor));
   return queries::errorReply(
       "This change was not saved: the store server already holds a different change under its number. "
@@ -60,25 +68,32 @@ std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const I
 // write it guards. Refusals are not stored: a refused update changed nothing,
 // and judging its repeat afresh cannot apply it twice.
 WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection& db, const queries::QueryKind& kind,
-                         const nlohmann::json& arguments, const std::optional<Identity>& identity) {
+                         const nlohmann::json& arguments, const std::optional<Identity>& identity,
+                         UncheckedToken* unchecked) {
+  const UpdateStart start =
+      startUpdate(db, unchecked ? std::optional(unchecked->token) : std::nullopt, asked.app, asked.nowMs,
+                  identity ? identity->updateId : "");
+  if (unchecked) unchecked->check = start.token;
+  // Undone unanswered: the exchange is refused as a whole for its token.
+  if (start.token && start.token->status != TokenStatus::Valid) return {queries::errorReply(""), {}};
   std::optional<storage::Transaction> noReadTransaction;
-  queries::QueryContext context{db, asked.user, asked.services, asked.nowMs, noReadTransaction, {}};
+  queries::QueryContext context{db, start.token ? start.token->user : asked.user, asked.services, asked.nowMs,
+                                noReadTransaction, {}};
   context.page = asked.page;
   context.packet = asked.packet;
   context.app = asked.app;
-  context.tokenHash = asked.tokenHash;
-  std::optional<wire::Reply> earlier;
-  if (identity) earlier = earlierAnswer(context, *identity);
-  if (earlier) return {*earlier, std::move(context.problems)};
+  context.tokenHash = start.token ? start.token->tokenHash : asked.tokenHash;
+  if (auto earlier = identity ? earlierAnswer(context, *identity, start.earlier) : std::nullopt)
+    return {*earlier, std::move(context.problems)};
   wire::Reply reply = run(context, kind, arguments);
   if (!reply.error && identity)
-    db.execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at, digest) VALUES (?, ?, ?, ?, ?)",
-               {identity->updateId, context.user.id, reply.text, context.nowMs, identity->digest});
+    db.send("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at, digest) VALUES (?, ?, ?, ?, ?)",
+            {identity->updateId, context.user.id, reply.text, context.nowMs, identity->digest});
   return {std::move(reply), std::move(context.problems)};
 }
 
 wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKind& kind,
-                          const nlohmann::json& arguments) {
+                          const nlohmann::json& arguments, UncheckedToken* unchecked) {
   std::optional<Identity> identity;
   if (kind.access == queries::Access::ExactlyOnce) {
     wire::JsonReader in(arguments, "update");
@@ -91,7 +106,7 @@ wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKi
   if (context.readTx) context.readTx->commit();
   context.readTx.reset();
   WriteOutcome outcome = context.services.writer.write(context.db, [&](storage::Connection& db) {
-    return applyUpdate(context, db, kind, arguments, identity);
+    return applyUpdate(context, db, kind, arguments, identity, unchecked);
   });
   for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
   return std::move(outcome.reply);
@@ -106,7 +121,17 @@ std::string_view programName(int app) {
   return "another program";
 }
 
-wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {
+bool isUpdate(const wire::Query& query) {
+  std::string error;
+  const auto request = wire::requests::parse(query.text, error);
+  return request && std::ranges::any_of(queries::queryKinds(), [&](const queries::QueryKind& k) {
+           return k.name == request->kind && k.access != queries::Access::Read;
+         });
+}
+
+// unchecked: the exchange's token, when it is to be checked inside an update's transaction.
+wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind,
+                   UncheckedToken* unchecked) {
   std::string error;
   const auto request = wire::requests::parse(query.text, error);
   if (!request) {
@@ -126,7 +151,7 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
       return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
     context.page = query.page;
     context.packet = query.packet;
-    if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments);
+    if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments, unchecked);
     return run(context, k, request->arguments);
   }
   context.problems.push_back("unknown request " + kind);
@@ -167,13 +192,23 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
 
   try {
     const std::int64_t now = context.nowMs();
-    std::optional<storage::Transaction> readTx(std::in_place, db, storage::TxMode::Read);
-    const TokenCheck check = checkToken(db, request->token, request->app, now);
-    if (check.status != TokenStatus::Valid) {
+    const auto unauthorised = [&](const TokenCheck& check) {
       if (!check.user.name.empty()) who = check.user.name;
       return finish(errorResponse(401, tokenSentence(check)), "unauthorised");
+    };
+    std::optional<storage::Transaction> readTx;
+    TokenCheck check;
+    // An exchange that is one update, as a handheld sends each change, has
+    // its token read by that update's first statement: one wait less.
+    std::optional<UncheckedToken> unchecked;
+    if (request->queries.size() == 1 && isUpdate(request->queries[0])) {
+      unchecked.emplace(UncheckedToken{request->token, std::nullopt});
+    } else {
+      readTx.emplace(db, storage::TxMode::Read);
+      check = checkToken(db, request->token, request->app, now);
+      if (check.status != TokenStatus::Valid) return unauthorised(check);
+      who = check.user.name;
     }
-    who = check.user.name;
 
     queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
     queryContext.app = request->app;
@@ -183,13 +218,19 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     int failed = 0;
     for (const wire::Query& query : request->queries) {
       // A query that failed outside the read transaction left none open.
-      if (!readTx) readTx.emplace(db, storage::TxMode::Read);
+      if (!readTx && !unchecked) readTx.emplace(db, storage::TxMode::Read);
       std::string kind;
-      reply.replies.push_back(answer(queryContext, query, kind));
+      reply.replies.push_back(answer(queryContext, query, kind, unchecked ? &*unchecked : nullptr));
       if (reply.replies.back().error) ++failed;
       kinds += (kinds.empty() ? "" : ",") + kind;
     }
     if (readTx) readTx->commit();
+    if (unchecked) {
+      // An update refused before it reached the database: its token is checked now.
+      check = unchecked->check ? *unchecked->check : checkToken(db, request->token, request->app, now);
+      if (check.status != TokenStatus::Valid) return unauthorised(check);
+      who = check.user.name;
+    }
     problems = std::move(queryContext.problems);
 
     const std::string outcome =

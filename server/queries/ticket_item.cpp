@@ -20,10 +20,12 @@ using ledger::Line;
 
 namespace {
 
-std::optional<std::string> sessionProblem(storage::Connection& db, const tickets::Ticket& ticket, const Line& line,
-                                          const ledger::SessionTerms& session) {
-  if (auto problem = openSessionProblem(db, line.session, ticket.store)) return problem;
-  if (session.studentIdRequired && ticket.studentId.empty())
+std::optional<std::string> sessionProblem(const tickets::Ticket& ticket, const ledger::LineFacts& facts) {
+  const std::optional<ledger::SessionTerms>& session = facts.session;
+  const bool atStore = session && session->store == ticket.store;
+  if (auto problem = openSessionProblem(facts.storeKnown, atStore ? std::optional(session->open) : std::nullopt))
+    return problem;
+  if (session->studentIdRequired && ticket.studentId.empty())
     return "This buying session needs a student ID: end this ticket and start one with the student's ID.";
   return std::nullopt;
 }
@@ -59,24 +61,24 @@ wire::rules::LineFacts factsOf(const Line& line, const ledger::Purchase& purchas
 // Checks the line as it is to be stored in place of one of previousQty (0
 // for a new one) and moves its purchaser's bought quantity by the difference.
 std::optional<std::string> countLine(QueryContext& context, const tickets::Ticket& ticket, const Line& line,
-                                     const ledger::Move& move, std::int64_t previousQty) {
-  const ledger::SessionTerms session = ledger::sessionTermsOf(context.db, line.session);
-  if (auto problem = sessionProblem(context.db, ticket, line, session)) return problem;
-  const std::optional<ledger::Purchase> purchase = ledger::purchaseOf(context.db, line);
+                                     const ledger::LineFacts& facts, const ledger::Move& move,
+                                     std::int64_t previousQty) {
+  if (auto problem = sessionProblem(ticket, facts)) return problem;
+  const std::optional<ledger::Purchase>& purchase = facts.purchase;
   if (!purchase) return "This purchaser does not buy this book in this buying session: choose the purchaser again.";
-  const ledger::LineMove change{previousQty, line.qty, ledger::otherLinesQty(context.db, ticket.id, line),
-                                session.tranMax};
-  if (auto refused = wire::rules::refusal(factsOf(line, *purchase, session, change))) return refused;
+  const ledger::LineMove change{previousQty, line.qty, facts.others, facts.session->tranMax};
+  if (auto refused = wire::rules::refusal(factsOf(line, *purchase, *facts.session, change))) return refused;
   if (auto problem = ledger::lineMoveProblem(move, line, *purchase, change)) return problem;
   ledger::setBought(context.db, line, purchase->bought - previousQty + line.qty);
   return std::nullopt;
 }
 
-wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const Line& line) {
-  if (ledger::storedLine(context.db, ticket.id, line.number))
+wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const Line& line,
+                    const ledger::LineFacts& facts) {
+  if (facts.stored)
     return errorReply("Line " + std::to_string(line.number) + " is already on this ticket: start the ticket again.");
-  if (auto problem = countLine(context, ticket, line, ledger::kAdding, 0)) return errorReply(*problem);
-  context.db.execute(
+  if (auto problem = countLine(context, ticket, line, facts, ledger::kAdding, 0)) return errorReply(*problem);
+  context.db.send(
       "INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
       " VALUES (?, ?, ?, ?, ?, ?, ?)",
       {ticket.id, line.number, line.session, line.itemId, line.purchaser, line.qty, line.cents});
@@ -84,10 +86,12 @@ wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const 
   return doneReply();
 }
 
-wire::Reply changeLine(QueryContext& context, const tickets::Ticket& ticket, const Line& old, const Line& line) {
-  if (auto problem = countLine(context, ticket, line, ledger::kChanging, old.qty)) return errorReply(*problem);
-  context.db.execute("UPDATE ticket_lines SET qty = ?, price_cents = ? WHERE ticket_id = ? AND line = ?",
-                     {line.qty, line.cents, ticket.id, line.number});
+wire::Reply changeLine(QueryContext& context, const tickets::Ticket& ticket, const ledger::LineFacts& facts,
+                       const Line& line) {
+  const Line& old = *facts.stored;
+  if (auto problem = countLine(context, ticket, line, facts, ledger::kChanging, old.qty)) return errorReply(*problem);
+  context.db.send("UPDATE ticket_lines SET qty = ?, price_cents = ? WHERE ticket_id = ? AND line = ?",
+                  {line.qty, line.cents, ticket.id, line.number});
   tickets::audit(context, ticket.receipt, line.number, "change", old.values(), line.values());
   return doneReply();
 }
@@ -108,14 +112,15 @@ wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments) {
   if (!cents || *cents > wire::rules::kMaxPriceCents)
     return errorReply("The price \"" + printable(*price, 16) + "\" is not a dollar amount: type it like 12.50.");
 
+  const Line line{*number, *session, *itemId, *purchaser, *qty, *cents};
   std::string problem;
-  const std::optional<tickets::Ticket> ticket = tickets::findOwn(context, *receipt, problem);
+  ledger::LineFacts facts;
+  const std::optional<tickets::Ticket> ticket = ledger::findOwnWithLine(context, *receipt, line, facts, problem);
   if (!ticket) return errorReply(problem);
   if (!ticket->open) return errorReply("This ticket has already ended: start a new ticket.");
 
-  const Line line{*number, *session, *itemId, *purchaser, *qty, *cents};
-  if (context.packet == wire::kPacketNewItem) return addLine(context, *ticket, line);
-  const std::optional<Line> stored = ledger::storedLine(context.db, ticket->id, line.number);
+  if (context.packet == wire::kPacketNewItem) return addLine(context, *ticket, line, facts);
+  const std::optional<Line>& stored = facts.stored;
   // A line already taken off needs no second removal.
   if (!stored)
     return context.packet == wire::kPacketDelete
@@ -124,8 +129,8 @@ wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments) {
   if (!stored->sameBookAs(line))
     return errorReply("Line " + std::to_string(line.number) +
                       " holds another book or purchaser on the store server: start the ticket again.");
-  if (context.packet == wire::kPacketChange) return changeLine(context, *ticket, *stored, line);
-  if (auto refused = ledger::deleteLine(context, *ticket, *stored)) return errorReply(*refused);
+  if (context.packet == wire::kPacketChange) return changeLine(context, *ticket, facts, line);
+  if (auto refused = ledger::deleteLine(context, *ticket, facts)) return errorReply(*refused);
   return doneReply();
 }
 

@@ -16,17 +16,25 @@ namespace {
 constexpr const char* kPurchaserGone =
     "This purchaser no longer buys this book in this buying session; tell the back office.";
 
-Line lineOf(const storage::Row& r) {
-  return Line{integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5)};
+constexpr const char* kLineColumns = "l.line, l.session_id, l.item_id, l.purchaser, l.qty, l.price_cents";
+constexpr std::size_t kLineColumnCount = 6;
+constexpr const char* kPurchaseColumns =
+    "p.no_limit, p.buy_qty, p.bought_qty, p.buy_price_cents, p.listed_price_cents, p.condition_check";
+
+bool isNull(const storage::Row& r, std::size_t column) { return std::holds_alternative<std::nullptr_t>(r.at(column)); }
+
+// The columns of kLineColumns from first on; nullopt when the join found no line.
+std::optional<Line> lineAt(const storage::Row& r, std::size_t first) {
+  if (isNull(r, first)) return std::nullopt;
+  return Line{integerAt(r, first),     integerAt(r, first + 1), textAt(r, first + 2),
+              textAt(r, first + 3),    integerAt(r, first + 4), integerAt(r, first + 5)};
 }
 
-std::vector<Line> linesOf(storage::Connection& db, std::int64_t ticketId) {
-  std::vector<Line> lines;
-  for (const storage::Row& r : db.query("SELECT line, session_id, item_id, purchaser, qty, price_cents"
-                                        " FROM ticket_lines WHERE ticket_id = ? ORDER BY line",
-                                        {ticketId}))
-    lines.push_back(lineOf(r));
-  return lines;
+// The columns of kPurchaseColumns from first on.
+std::optional<Purchase> purchaseAt(const storage::Row& r, std::size_t first) {
+  if (isNull(r, first)) return std::nullopt;
+  return Purchase{integerAt(r, first) != 0,     integerAt(r, first + 1), integerAt(r, first + 2),
+                  integerAt(r, first + 3),      integerAt(r, first + 4), integerAt(r, first + 5) != 0};
 }
 
 std::string remedy(const Move& move, std::string_view forALine) {
@@ -57,12 +65,12 @@ std::optional<std::string> ticketWithinMaximum(const Move& move, std::int64_t qt
 }
 
 // The lines merged per purchaser of a book, each with their net quantity.
-std::vector<Line> netPerPurchaser(const std::vector<Line>& lines) {
-  std::vector<Line> net;
-  for (const Line& line : lines) {
-    const auto same = std::ranges::find_if(net, [&](const Line& n) { return n.sameBookAs(line); });
+std::vector<LineWithTerms> netPerPurchaser(const std::vector<LineWithTerms>& lines) {
+  std::vector<LineWithTerms> net;
+  for (const LineWithTerms& line : lines) {
+    const auto same = std::ranges::find_if(net, [&](const LineWithTerms& n) { return n.first.sameBookAs(line.first); });
     if (same == net.end()) net.push_back(line);
-    else same->qty += line.qty;
+    else same->first.qty += line.first.qty;
   }
   return net;
 }
@@ -74,41 +82,58 @@ std::string Line::values() const {
          " qty=" + std::to_string(qty) + " price=" + wire::formatCents(cents);
 }
 
-std::optional<Line> storedLine(storage::Connection& db, std::int64_t ticketId, std::int64_t number) {
-  const storage::Rows rows = db.query(
-      "SELECT line, session_id, item_id, purchaser, qty, price_cents FROM ticket_lines"
-      " WHERE ticket_id = ? AND line = ?",
-      {ticketId, number});
-  if (rows.empty()) return std::nullopt;
-  return lineOf(rows[0]);
-}
-
-std::optional<Purchase> purchaseOf(storage::Connection& db, const Line& line) {
-  const storage::Rows rows = db.query(
-      "SELECT no_limit, buy_qty, bought_qty, buy_price_cents, listed_price_cents, condition_check"
-      " FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-      {line.session, line.itemId, line.purchaser});
-  if (rows.empty()) return std::nullopt;
+std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std::string& receipt, const Line& line,
+                                               LineFacts& facts, std::string& problem) {
+  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kStore = kLine + kLineColumnCount,
+                        kOthers = kStore + 1, kSession = kOthers + 1, kPurchase = kSession + 7;
+  std::vector<storage::Value> values = tickets::ownTicketValues(context);
+  values.insert(values.end(), {line.number, line.itemId, line.number, line.session, line.session, line.itemId,
+                               line.purchaser, receipt});
+  const storage::Rows rows = context.db.query(
+      "SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns +
+          ", (SELECT COUNT(*) FROM stores WHERE store_num = t.store_num),"
+          " (SELECT COALESCE(SUM(o.qty), 0) FROM ticket_lines o"
+          " WHERE o.ticket_id = t.ticket_id AND o.line <> ? AND lower(o.item_id) = lower(?)),"
+          " s.store_num, s.is_open, s.student_id_required, s.condition_check, s.within_percent,"
+          " s.tran_warning_qty, s.tran_max_qty, " +
+          kPurchaseColumns +
+          " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id AND l.line = ?"
+          " LEFT JOIN buying_sessions s ON s.session_id = ?"
+          " LEFT JOIN book_purchasers p ON p.session_id = ? AND p.item_id = ? AND p.purchaser = ?"
+          " WHERE t.receipt = ?",
+      values);
+  std::optional<tickets::Ticket> ticket = tickets::ownTicketOf(context, rows, problem);
+  if (!ticket) return std::nullopt;
   const storage::Row& r = rows[0];
-  return Purchase{integerAt(r, 0) != 0, integerAt(r, 1), integerAt(r, 2),
-                  integerAt(r, 3),      integerAt(r, 4), integerAt(r, 5) != 0};
+  facts.stored = lineAt(r, kLine);
+  facts.storeKnown = integerAt(r, kStore) > 0;
+  facts.others = integerAt(r, kOthers);
+  if (!isNull(r, kSession))
+    facts.session = SessionTerms{integerAt(r, kSession),         integerAt(r, kSession + 1) != 0,
+                                 integerAt(r, kSession + 2) != 0, integerAt(r, kSession + 3) != 0,
+                                 integerAt(r, kSession + 4),      integerAt(r, kSession + 5),
+                                 integerAt(r, kSession + 6)};
+  facts.purchase = purchaseAt(r, kPurchase);
+  return ticket;
 }
 
-SessionTerms sessionTermsOf(storage::Connection& db, std::int64_t session) {
-  const storage::Rows rows = db.query(
-      "SELECT student_id_required, condition_check, within_percent, tran_warning_qty, tran_max_qty"
-      " FROM buying_sessions WHERE session_id = ?",
-      {session});
-  if (rows.empty()) return {};
-  const storage::Row& r = rows[0];
-  return SessionTerms{integerAt(r, 0) != 0, integerAt(r, 1) != 0, integerAt(r, 2), integerAt(r, 3), integerAt(r, 4)};
-}
-
-std::int64_t otherLinesQty(storage::Connection& db, std::int64_t ticketId, const Line& line) {
-  const storage::Rows rows = db.query(
-      "SELECT COALESCE(SUM(qty), 0) FROM ticket_lines WHERE ticket_id = ? AND line <> ? AND lower(item_id) = lower(?)",
-      {ticketId, line.number, line.itemId});
-  return integerAt(rows[0], 0);
+std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
+                                                std::vector<LineWithTerms>& lines, std::string& problem) {
+  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kPurchase = kLine + kLineColumnCount;
+  std::vector<storage::Value> values = tickets::ownTicketValues(context);
+  values.push_back(receipt);
+  const storage::Rows rows = context.db.query(
+      "SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns + ", " + kPurchaseColumns +
+          " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
+          " LEFT JOIN book_purchasers p"
+          " ON p.session_id = l.session_id AND p.item_id = l.item_id AND p.purchaser = l.purchaser"
+          " WHERE t.receipt = ? ORDER BY l.line",
+      values);
+  std::optional<tickets::Ticket> ticket = tickets::ownTicketOf(context, rows, problem);
+  if (!ticket) return std::nullopt;
+  for (const storage::Row& r : rows)
+    if (std::optional<Line> line = lineAt(r, kLine)) lines.emplace_back(std::move(*line), purchaseAt(r, kPurchase));
+  return ticket;
 }
 
 std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, const Purchase& purchase,
@@ -120,30 +145,28 @@ std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, c
 }
 
 void setBought(storage::Connection& db, const Line& line, std::int64_t bought) {
-  db.execute("UPDATE book_purchasers SET bought_qty = ? WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-             {bought, line.session, line.itemId, line.purchaser});
+  db.send("UPDATE book_purchasers SET bought_qty = ? WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+          {bought, line.session, line.itemId, line.purchaser});
 }
 
-std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const Line& stored) {
-  const std::optional<Purchase> purchase = purchaseOf(context.db, stored);
-  if (!purchase) return kPurchaserGone;
-  const LineMove change{stored.qty, 0, otherLinesQty(context.db, ticket.id, stored),
-                        sessionTermsOf(context.db, stored.session).tranMax};
-  if (auto problem = lineMoveProblem(kDeleting, stored, *purchase, change)) return problem;
-  setBought(context.db, stored, purchase->bought - stored.qty);
-  context.db.execute("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
+std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const LineFacts& facts) {
+  const Line& stored = *facts.stored;
+  if (!facts.purchase) return kPurchaserGone;
+  const LineMove change{stored.qty, 0, facts.others, facts.session ? facts.session->tranMax : 0};
+  if (auto problem = lineMoveProblem(kDeleting, stored, *facts.purchase, change)) return problem;
+  setBought(context.db, stored, facts.purchase->bought - stored.qty);
+  context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
   tickets::audit(context, ticket.receipt, stored.number, "delete", stored.values(), "");
   return std::nullopt;
 }
 
-std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticket& ticket) {
-  const std::vector<Line> lines = linesOf(context.db, ticket.id);
+std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticket& ticket,
+                                     const std::vector<LineWithTerms>& lines) {
   if (lines.empty()) return std::nullopt;
   if (!ticket.open) return "This ticket has already ended: its lines can no longer be deleted.";
   // Every purchaser is judged before any is moved, so a refusal changes nothing.
   std::vector<std::pair<Line, std::int64_t>> boughtAfter;
-  for (const Line& net : netPerPurchaser(lines)) {
-    const std::optional<Purchase> purchase = purchaseOf(context.db, net);
+  for (const auto& [net, purchase] : netPerPurchaser(lines)) {
     if (!purchase) return kPurchaserGone;
     const std::int64_t after = purchase->bought - net.qty;
     if (auto problem = boughtWithinNeed(kVoiding, net, *purchase, after)) return problem;
@@ -151,8 +174,9 @@ std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticke
     boughtAfter.emplace_back(net, after);
   }
   for (const auto& [net, after] : boughtAfter) setBought(context.db, net, after);
-  context.db.execute("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
-  for (const Line& line : lines) tickets::audit(context, ticket.receipt, line.number, "void", line.values(), "");
+  context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
+  for (const LineWithTerms& line : lines)
+    tickets::audit(context, ticket.receipt, line.first.number, "void", line.first.values(), "");
   return std::nullopt;
 }
 

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "server/queries/query.h"
 #include "server/queries/tickets.h"
@@ -29,8 +31,6 @@ struct Line {
   std::string values() const;  // for the audit trail
 };
 
-std::optional<Line> storedLine(storage::Connection& db, std::int64_t ticketId, std::int64_t number);
-
 // A purchaser's terms for a line's book in its session, as stored.
 struct Purchase {
   bool noLimit = false;
@@ -41,9 +41,9 @@ struct Purchase {
   bool conditionCheck = false;
 };
 
-std::optional<Purchase> purchaseOf(storage::Connection& db, const Line& line);
-
 struct SessionTerms {
+  std::int64_t store = 0;
+  bool open = false;
   bool studentIdRequired = false;
   bool conditionCheck = false;
   std::int64_t withinPercent = 0;
@@ -51,10 +51,27 @@ struct SessionTerms {
   std::int64_t tranMax = 0;
 };
 
-SessionTerms sessionTermsOf(storage::Connection& db, std::int64_t session);
+// A stored line with its purchaser's terms, when it still has them.
+using LineWithTerms = std::pair<Line, std::optional<Purchase>>;
 
-// The ticket's quantity of a line's book (item_id, letter case ignored) on its other lines.
-std::int64_t otherLinesQty(storage::Connection& db, std::int64_t ticketId, const Line& line);
+// What a change of one line is judged on.
+struct LineFacts {
+  std::optional<Line> stored;  // the line stored under its number
+  bool storeKnown = false;     // the ticket's store
+  std::optional<SessionTerms> session;
+  std::optional<Purchase> purchase;  // the line's purchaser's terms for its book in its session
+  std::int64_t others = 0;  // the ticket's quantity of the book (item_id, letter case ignored) on its other lines
+};
+
+// The ticket of a receipt, as tickets::findOwn gives it, read in one
+// statement with the facts of the line the handheld names (the stored line
+// is judged on them only when it is the same book).
+std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std::string& receipt, const Line& line,
+                                               LineFacts& facts, std::string& problem);
+// The same with every line of the ticket, in line order, each with its
+// purchaser's terms when it still has them.
+std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
+                                                std::vector<LineWithTerms>& lines, std::string& problem);
 
 // A change of lines as its refusals name it.
 struct Move {
@@ -83,13 +100,15 @@ std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, c
 
 void setBought(storage::Connection& db, const Line& line, std::int64_t bought);
 
-// Takes a stored line off the ticket and its quantity out of bought; the
-// sentence when that would break an invariant, and then nothing changes.
-std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const Line& stored);
+// Takes the stored line of facts off the ticket and its quantity out of
+// bought; the sentence when that would break an invariant, and then nothing changes.
+std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const LineFacts& facts);
 
-// Takes every line off an open ticket as a whole: each purchaser's bought
-// moves by the net of its lines, whatever their order. Refused whole,
-// changing nothing, when one purchaser's cannot, or the ticket has ended.
-std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticket& ticket);
+// Takes every line (with its purchaser's terms) off an open ticket as a
+// whole: each purchaser's bought moves by the net of its lines, whatever
+// their order. Refused whole, changing nothing, when one purchaser's cannot,
+// or the ticket has ended.
+std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticket& ticket,
+                                     const std::vector<LineWithTerms>& lines);
 
 }  // namespace storeserver::queries::ledger

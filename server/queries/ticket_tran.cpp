@@ -13,13 +13,17 @@ namespace {
 
 wire::Reply endTicket(QueryContext& context, const tickets::Ticket& ticket) {
   if (!ticket.open) return doneReply();
-  context.db.execute("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket.id});
+  context.db.send("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket.id});
   tickets::audit(context, ticket.receipt, 0, "end", "open", "ended");
   return doneReply();
 }
 
-wire::Reply emptyTicket(QueryContext& context, const tickets::Ticket& ticket) {
-  if (auto refused = ledger::voidLines(context, ticket)) return errorReply(*refused);
+wire::Reply emptyTicket(QueryContext& context, const std::string& receipt) {
+  std::string problem;
+  std::vector<ledger::LineWithTerms> lines;
+  const std::optional<tickets::Ticket> ticket = ledger::findOwnWithLines(context, receipt, lines, problem);
+  if (!ticket) return errorReply(problem);
+  if (auto refused = ledger::voidLines(context, *ticket, lines)) return errorReply(*refused);
   return doneReply();
 }
 
@@ -29,10 +33,10 @@ wire::Reply ticketTran(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "sl_tran request");
   const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
   if (!in.ok()) return unreadableReply(context, in.error());
+  if (context.packet != wire::kPacketChange) return emptyTicket(context, *receipt);
   std::string problem;
   const std::optional<tickets::Ticket> ticket = tickets::findOwn(context, *receipt, problem);
-  if (!ticket) return errorReply(problem);
-  return context.packet == wire::kPacketChange ? endTicket(context, *ticket) : emptyTicket(context, *ticket);
+  return ticket ? endTicket(context, *ticket) : errorReply(problem);
 }
 
 }  // namespace storeserver::queries

@@ -5,34 +5,65 @@ namespace storeserver::queries::tickets {
 using storage::integerAt;
 using storage::textAt;
 
-std::optional<Ticket> find(storage::Connection& db, const std::string& receipt) {
-  const storage::Rows rows = db.query(
-      "SELECT ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open"
-      " FROM tickets WHERE receipt = ?",
-      {receipt});
-  if (rows.empty()) return std::nullopt;
-  const storage::Row& r = rows[0];
+namespace {
+
+constexpr const char* kTicketColumns =
+    "t.ticket_id, t.receipt, t.store_num, t.user_id, t.buyer, t.student_id, t.opened_on, t.is_open";
+
+Ticket ticketOf(const storage::Row& r) {
   return Ticket{integerAt(r, 0), textAt(r, 1), integerAt(r, 2), integerAt(r, 3),
                 textAt(r, 4),    textAt(r, 5), textAt(r, 6),    integerAt(r, 7) != 0};
 }
 
+void noBuyerProven(QueryContext& context, std::int64_t store, std::string& problem) {
+  problem = "Only a buyer of store " + std::to_string(store) +
+            " may work with its tickets: choose the buying session again with a buyer's user name and password.";
+  context.problems.push_back("no buyer's rights proved at store " + std::to_string(store));
+}
+
+}  // namespace
+
+// Whether a buyer's rights are proved at the ticket's store, judged as
+// provenBuyer judges them: the buyer the token checked there, or the user.
+const std::string kOwnTicketColumns = std::string(kTicketColumns) +
+    ", EXISTS (SELECT 1 FROM users b WHERE b.store_num = t.store_num AND b.active = 1 AND b.can_buy = 1"
+    " AND (b.user_id = ? OR b.user_id = (SELECT buyer_user_id FROM session_tokens"
+    " WHERE token_hash = ? AND buyer_store = t.store_num)))";
+
+std::vector<storage::Value> ownTicketValues(const QueryContext& context) {
+  return {context.user.id, context.tokenHash};
+}
+
+std::optional<Ticket> ownTicketOf(QueryContext& context, const storage::Rows& rows, std::string& problem) {
+  if (rows.empty()) {
+    problem = "The store server has no ticket with this receipt number: start a new ticket.";
+    return std::nullopt;
+  }
+  Ticket ticket = ticketOf(rows[0]);
+  if (ticket.userId != context.user.id) problem = "This ticket was opened by another user: start a new ticket.";
+  else if (integerAt(rows[0], kOwnTicketColumnCount - 1) == 0) noBuyerProven(context, ticket.store, problem);
+  else return ticket;
+  return std::nullopt;
+}
+
+std::optional<Ticket> find(storage::Connection& db, const std::string& receipt) {
+  const storage::Rows rows =
+      db.query("SELECT " + std::string(kTicketColumns) + " FROM tickets t WHERE receipt = ?", {receipt});
+  if (rows.empty()) return std::nullopt;
+  return ticketOf(rows[0]);
+}
+
 std::optional<User> buyerAt(QueryContext& context, std::int64_t store, std::string& problem) {
   std::optional<User> buyer = provenBuyer(context.db, context.tokenHash, context.user.id, store);
-  if (!buyer) {
-    problem = "Only a buyer of store " + std::to_string(store) +
-              " may work with its tickets: choose the buying session again with a buyer's user name and password.";
-    context.problems.push_back("no buyer's rights proved at store " + std::to_string(store));
-  }
+  if (!buyer) noBuyerProven(context, store, problem);
   return buyer;
 }
 
 std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem) {
-  std::optional<Ticket> ticket = find(context.db, receipt);
-  if (!ticket) problem = "The store server has no ticket with this receipt number: start a new ticket.";
-  else if (ticket->userId != context.user.id)
-    problem = "This ticket was opened by another user: start a new ticket.";
-  else if (buyerAt(context, ticket->store, problem)) return ticket;
-  return std::nullopt;
+  std::vector<storage::Value> values = ownTicketValues(context);
+  values.push_back(receipt);
+  return ownTicketOf(context, context.db.query("SELECT " + kOwnTicketColumns + " FROM tickets t WHERE t.receipt = ?", values),
+                     problem);
 }
 
 std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receipt, std::int64_t store,
@@ -45,7 +76,7 @@ std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receip
 
 void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
            const std::string& oldValues, const std::string& newValues) {
-  context.db.execute(
+  context.db.send(
       "INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
       " VALUES (?, ?, ?, ?, ?, ?, ?)",
       {context.nowMs, context.user.name, receipt, line, std::string(action), oldValues, newValues});

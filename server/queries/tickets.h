@@ -22,6 +22,17 @@ struct Ticket {
 
 std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 
+// A ticket with what the handlers that change it read beside it in the same
+// statement: kOwnTicketColumns from tickets t, with ownTicketValues() as the
+// statement's first parameters; ownTicketOf() reads back the row's first
+// kOwnTicketColumnCount columns.
+extern const std::string kOwnTicketColumns;
+inline constexpr std::size_t kOwnTicketColumnCount = 9;
+std::vector<storage::Value> ownTicketValues(const QueryContext& context);
+// The ticket when it is one its user opened and this log-in holds a buyer's
+// rights at its store; otherwise the sentence for the clerk in problem.
+std::optional<Ticket> ownTicketOf(QueryContext& context, const storage::Rows& rows, std::string& problem);
+
 // The buyer whose rights this log-in proved at a store (see provenBuyer);
 // otherwise the sentence for the clerk in problem.
 std::optional<User> buyerAt(QueryContext& context, std::int64_t store, std::string& problem);

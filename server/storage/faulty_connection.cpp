@@ -35,6 +35,7 @@ class FaultyConnection final : public Connection {
     if (inner_) inner_->rollback();
     writing_ = false;
   }
+  std::uint64_t roundTrips() const noexcept override { return inner_ ? inner_->roundTrips() : 0; }
 
  private:
   Connection& live() {

@@ -3,7 +3,9 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <optional>
 #include <unordered_map>
+#include <utility>
 
 namespace storeserver::storage {
 
@@ -33,16 +35,35 @@ constexpr long long kWriterLock = 0x73746f7265;
 // plain reads. LOCK TABLE as the first statement takes no snapshot, so the
 // transaction's snapshot comes after the wait and sees what those before
 // it committed.
-constexpr const char* kBeginRetryable =
-    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN ROW SHARE MODE";
-constexpr const char* kBeginRetryableAlone =
-    "BEGIN ISOLATION LEVEL SERIALIZABLE; LOCK TABLE ticket_updates IN EXCLUSIVE MODE";
+constexpr const char* kLockRetryable = "LOCK TABLE ticket_updates IN ROW SHARE MODE";
+constexpr const char* kLockRetryableAlone = "LOCK TABLE ticket_updates IN EXCLUSIVE MODE";
 
 // SQLSTATEs of a transaction undone because it lost to a concurrent one.
 constexpr std::string_view kSerializationFailure = "40001";
 constexpr std::string_view kDeadlockDetected = "40P01";
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
+
+// The statement with each '?' outside quotes replaced by $1, $2, ...; count
+// is how many there are.
+std::string numbered(std::string_view sql, int& count) {
+  std::string out;
+  out.reserve(sql.size() + 8);
+  char quote = 0;
+  count = 0;
+  for (char c : sql) {
+    if (quote) {
+      if (c == quote) quote = 0;  // a doubled quote reopens at once
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '?') {
+      out += '$' + std::to_string(++count);
+      continue;
+    }
+    out += c;
+  }
+  return out;
+}
 
 std::int64_t wholeNumber(const char* text, int column) {
   std::int64_t n = 0;
@@ -60,7 +81,8 @@ class PostgresConnection final : public Connection {
   Dialect dialect() const noexcept override { return Dialect::Postgres; }
 
   Rows query(std::string_view sql, const std::vector<Value>& params) override {
-    Result result = run(sql, params);
+    send(sql, params);
+    Result result = sync("run a statement");
     Rows rows;
     const int count = PQntuples(result.get());
     rows.reserve(std::size_t(count));
@@ -69,62 +91,116 @@ class PostgresConnection final : public Connection {
   }
 
   std::int64_t execute(std::string_view sql, const std::vector<Value>& params) override {
-    Result result = run(sql, params);
+    send(sql, params);
+    Result result = sync("run a statement");
     const char* changed = PQcmdTuples(result.get());
     return *changed ? wholeNumber(changed, 0) : 0;
   }
 
-  void begin(TxMode mode) override {
-    reconnectIfLost();
-    try {
-      start(mode);
-    } catch (...) {
-      rollback();  // a lock that failed must not leave the next BEGIN inside this transaction
-      throw;
+  void send(std::string_view sql, const std::vector<Value>& params) override {
+    if (queued_ >= kMostQueued) sync("run a statement");
+    const std::string& name = prepare(sql, params);
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size(), nullptr);
+    for (std::size_t i = 0; i < params.size(); ++i) {
+      if (const auto* n = std::get_if<std::int64_t>(&params[i])) texts[i] = std::to_string(*n);
+      else if (const auto* s = std::get_if<std::string>(&params[i])) texts[i] = *s;
+      else continue;
+      values[i] = texts[i].c_str();
     }
-  }
-  void commit() override {
-    // After a failed statement PostgreSQL answers COMMIT with a rollback.
-    Result result(PQexec(db_, "COMMIT"), &PQclear);
-    check(result.get(), "commit");
-    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT")
-      throw Error("the database dropped the transaction before it was committed");
-  }
-  void rollback() noexcept override {
-    if (PQtransactionStatus(db_) != PQTRANS_IDLE) PQclear(PQexec(db_, "ROLLBACK"));
+    queued(PQsendQueryPrepared(db_, name.c_str(), int(params.size()), values.data(), nullptr, nullptr, 0));
   }
 
- private:
-  void start(TxMode mode) {
+  // Sent with the transaction's first statement that waits for an answer,
+  // where a failed start shows.
+  void begin(TxMode mode) override {
+    reconnectIfLost();
     switch (mode) {
       case TxMode::Write:
         command("BEGIN ISOLATION LEVEL READ COMMITTED");
-        query("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
+        send("SELECT pg_advisory_xact_lock(?)", {std::int64_t(kWriterLock)});
         break;
-      case TxMode::Retryable: command(kBeginRetryable); break;
-      case TxMode::RetryableAlone: command(kBeginRetryableAlone); break;
+      case TxMode::Retryable:
+        command("BEGIN ISOLATION LEVEL SERIALIZABLE");
+        command(kLockRetryable);
+        break;
+      case TxMode::RetryableAlone:
+        command("BEGIN ISOLATION LEVEL SERIALIZABLE");
+        command(kLockRetryableAlone);
+        break;
       case TxMode::Independent: command("BEGIN ISOLATION LEVEL READ COMMITTED"); break;
       case TxMode::Read:
         // One snapshot for the whole read, as an SQLite read transaction has.
         command("BEGIN ISOLATION LEVEL REPEATABLE READ");
     }
   }
-
-  struct Prepared {
-    std::string name;
-    std::vector<Oid> types;
-  };
-
-  void command(const char* sql) {
-    Result result(PQexec(db_, sql), &PQclear);
-    check(result.get(), "run a command");
+  // What was sent and not yet answered goes with the COMMIT: a failure of
+  // any of it is the commit's.
+  void commit() override {
+    command("COMMIT");
+    Result result = sync("commit");
+    // After a failed statement PostgreSQL answers COMMIT with a rollback.
+    if (std::string_view(PQcmdStatus(result.get())) != "COMMIT")
+      throw Error("the database dropped the transaction before it was committed");
+  }
+  void rollback() noexcept override {
+    if (queued_ == 0 && PQtransactionStatus(db_) == PQTRANS_IDLE) return;
+    try {
+      command("ROLLBACK");
+      sync("roll back");
+    } catch (const Error&) {
+      // A lost connection has no transaction left to undo.
+    }
   }
 
-  void check(const PGresult* result, const char* doing) {
-    const ExecStatusType status = PQresultStatus(result);
-    if (result && (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)) return;
+  std::uint64_t roundTrips() const noexcept override { return roundTrips_; }
+
+ private:
+  // So many statements sent unanswered cannot fill both sides' buffers, each
+  // side then waiting for the other to read.
+  static constexpr int kMostQueued = 64;
+
+  void command(const char* sql) { queued(PQsendQueryParams(db_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0)); }
+
+  void queued(int sent) {
+    if (!sent) throw Error("the database could not be sent a statement: " + lastError());
+    ++queued_;
+  }
+
+  std::string lastError() const {
+    std::string reason = PQerrorMessage(db_);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == ' ')) reason.pop_back();
+    return reason;
+  }
+
+  // Sends what is queued and reads every answer: one round trip. Gives the
+  // last statement's answer; throws the first failure, after which the
+  // database skipped the rest.
+  Result sync(const char* doing) {
+    ++roundTrips_;
+    const int expected = std::exchange(queued_, 0);
+    if (!PQpipelineSync(db_)) fail(doing, nullptr);
+    Result last(nullptr, &PQclear);
+    std::optional<Result> failure;
+    for (int i = 0; i < expected; ++i) {
+      Result answer(PQgetResult(db_), &PQclear);
+      if (!answer) fail(doing, failure ? failure->get() : nullptr);  // the connection is gone
+      while (PGresult* end = PQgetResult(db_)) PQclear(end);
+      const ExecStatusType status = PQresultStatus(answer.get());
+      if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) last = std::move(answer);
+      else if (!failure && status != PGRES_PIPELINE_ABORTED) failure = std::move(answer);
+    }
+    const Result marker(PQgetResult(db_), &PQclear);
+    if (failure || PQresultStatus(marker.get()) != PGRES_PIPELINE_SYNC) fail(doing, failure ? failure->get() : nullptr);
+    unconfirmed_.clear();
+    return last;
+  }
+
+  [[noreturn]] void fail(const char* doing, const PGresult* result) {
+    for (const std::string& key : unconfirmed_) statements_.erase(key);  // perhaps never prepared
+    unconfirmed_.clear();
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    std::string reason = primary ? primary : PQerrorMessage(db_);
+    std::string reason = primary ? primary : lastError();
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
     reason = "the database could not " + std::string(doing) + ": " + reason;
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
@@ -137,8 +213,10 @@ class PostgresConnection final : public Connection {
   void reconnectIfLost() {
     if (PQstatus(db_) == CONNECTION_OK) return;
     statements_.clear();
+    unconfirmed_.clear();
+    queued_ = 0;
     PQreset(db_);
-    if (PQstatus(db_) != CONNECTION_OK) throw Error("the database cannot be reached");
+    if (PQstatus(db_) != CONNECTION_OK || !PQenterPipelineMode(db_)) throw Error("the database cannot be reached");
   }
 
   static Oid typeOf(const Value& v) {
@@ -147,7 +225,8 @@ class PostgresConnection final : public Connection {
     return 0;  // NULL: the statement decides
   }
 
-  // Prepared once per statement text and parameter types.
+  // Prepared once per statement text and parameter types, in the same round
+  // trip as its first run.
   const std::string& prepare(std::string_view sql, const std::vector<Value>& params) {
     std::string key(sql);
     key += '\0';
@@ -157,32 +236,15 @@ class PostgresConnection final : public Connection {
       key += std::to_string(types.back()) + ",";
     }
     if (auto it = statements_.find(key); it != statements_.end()) return it->second;
-    std::string name = "s" + std::to_string(++prepared_);
-    const std::string text = numberedPlaceholders(sql);
-    Result result(PQprepare(db_, name.c_str(), text.c_str(), int(types.size()), types.data()), &PQclear);
-    check(result.get(), "prepare a statement");
-    Result described(PQdescribePrepared(db_, name.c_str()), &PQclear);
-    check(described.get(), "prepare a statement");
-    if (PQnparams(described.get()) != int(params.size()))
+    int placeholders = 0;
+    const std::string text = numbered(sql, placeholders);
+    if (placeholders != int(params.size()))
       throw Error("a statement was given " + std::to_string(params.size()) + " values for " +
-                  std::to_string(PQnparams(described.get())) + " parameters");
+                  std::to_string(placeholders) + " parameters");
+    std::string name = "s" + std::to_string(++prepared_);
+    queued(PQsendPrepare(db_, name.c_str(), text.c_str(), int(types.size()), types.data()));
+    unconfirmed_.push_back(key);
     return statements_.emplace(std::move(key), std::move(name)).first->second;
-  }
-
-  Result run(std::string_view sql, const std::vector<Value>& params) {
-    const std::string& name = prepare(sql, params);
-    std::vector<std::string> texts(params.size());
-    std::vector<const char*> values(params.size(), nullptr);
-    for (std::size_t i = 0; i < params.size(); ++i) {
-      if (const auto* n = std::get_if<std::int64_t>(&params[i])) texts[i] = std::to_string(*n);
-      else if (const auto* s = std::get_if<std::string>(&params[i])) texts[i] = *s;
-      else continue;
-      values[i] = texts[i].c_str();
-    }
-    Result result(PQexecPrepared(db_, name.c_str(), int(params.size()), values.data(), nullptr, nullptr, 0),
-                  &PQclear);
-    check(result.get(), "run a statement");
-    return result;
   }
 
   static Row readRow(const PGresult* result, int r) {
@@ -212,7 +274,10 @@ class PostgresConnection final : public Connection {
   }
 
   PGconn* db_;
+  int queued_ = 0;  // statements sent whose answers are not read yet
+  std::uint64_t roundTrips_ = 0;
   std::unordered_map<std::string, std::string> statements_;
+  std::vector<std::string> unconfirmed_;  // keys of statements_ prepared since the last answer
   std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement
 };
 
@@ -238,22 +303,8 @@ std::string describePostgres(const std::string& uri) {
 }
 
 std::string numberedPlaceholders(std::string_view sql) {
-  std::string out;
-  out.reserve(sql.size() + 8);
-  char quote = 0;
-  int next = 0;
-  for (char c : sql) {
-    if (quote) {
-      if (c == quote) quote = 0;  // a doubled quote reopens at once
-    } else if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == '?') {
-      out += '$' + std::to_string(++next);
-      continue;
-    }
-    out += c;
-  }
-  return out;
+  int count = 0;
+  return numbered(sql, count);
 }
 
 std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& error) {
@@ -267,6 +318,13 @@ std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& er
   }
   // Notices (such as "already exists, skipping") are no news to the clerk.
   PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
+  // Statements are sent without waiting for each answer, and a round trip
+  // waits for all of them at once.
+  if (!PQenterPipelineMode(db)) {
+    error = "Cannot connect to the database " + describePostgres(uri) + ": its connection takes no pipeline.";
+    PQfinish(db);
+    return nullptr;
+  }
   return std::make_unique<PostgresConnection>(db);
 }
 

@@ -54,10 +54,19 @@ class Connection {
   virtual Rows query(std::string_view sql, const std::vector<Value>& params = {}) = 0;
   // Runs one statement that returns no rows; gives the number of rows changed.
   virtual std::int64_t execute(std::string_view sql, const std::vector<Value>& params = {}) = 0;
+  // Runs one statement that returns no rows when it suits the database: on
+  // PostgreSQL it travels with the next statement that waits for an answer
+  // or with the commit, and fails there.
+  virtual void send(std::string_view sql, const std::vector<Value>& params = {}) { execute(sql, params); }
 
   virtual void begin(TxMode mode) = 0;
   virtual void commit() = 0;
   virtual void rollback() noexcept = 0;
+
+  // Times this connection has waited for the database's answer since it was
+  // opened: what an update costs in latency where the database is across a
+  // network. SQLite, in the server's own process, waits for none.
+  virtual std::uint64_t roundTrips() const noexcept { return 0; }
 };
 
 // Rolls back unless committed.

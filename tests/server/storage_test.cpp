@@ -68,7 +68,13 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
   auto db = openDatabase(database.uri());
   // An update's start locks a table the empty database lacks: the failed start must leave
   // no transaction behind for the next one to run inside.
-  EXPECT_THROW(storage::Transaction(*db, storage::TxMode::Retryable), storage::Error);
+  // The start's failure shows at its first statement that waits for an answer.
+  EXPECT_THROW(
+      {
+        const storage::Transaction start(*db, storage::TxMode::Retryable);
+        db->query("SELECT 1");
+      },
+      storage::Error);
   EXPECT_NO_THROW(storage::Transaction(*db, storage::TxMode::Read).commit()) << "the failed start stayed open";
   storage::migrate(*db);
   storage::Transaction broken(*db, storage::TxMode::Write);

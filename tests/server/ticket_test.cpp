@@ -204,6 +204,42 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
 }
 
+// An exchange that is one update has its session checked inside the
+// update's own transaction, or after the update was refused without reaching
+// the database: a session that does not hold refuses the whole exchange.
+TEST_P(Ticket, AnUpdateOnASessionThatDoesNotHoldIsRefusedAsAWhole) {
+  const std::string receipt = openTicket(token_);
+  std::string altered = token_;
+  altered[0] = altered[0] == '0' ? '1' : '0';
+  const std::string unknown = "The session is not known to the store server; log in again.";
+  const struct {
+    const char* change;
+    int app;
+    std::string token;
+    int packet;
+    std::string sentence;
+  } cases[] = {
+      {"", wire::kAppSellin, "", kAdd, "No session token was sent; log in first."},
+      {"", wire::kAppSellin, altered, kAdd, unknown},
+      {"", wire::kAppSellin, altered, wire::kPacketQuery, unknown},
+      {"", wire::kAppStipendo, token_, kAdd, "The session belongs to another program; log in again."},
+      {"", wire::kAppSellin, login(wire::kAppStipendo, "buyer", "buyer1"), kAdd,
+       "The session belongs to another program; log in again."},
+      {"UPDATE users SET active = 0 WHERE user_name = 'buyer'", wire::kAppSellin, token_, kAdd,
+       "The user buyer is disabled."},
+      {"UPDATE session_tokens SET expires_at = 0", wire::kAppSellin, token_, kAdd,
+       "The session has expired; log in again."},
+  };
+  const std::vector<std::string> before = stored();
+  for (const auto& c : cases) {
+    if (*c.change) sideConnection()->execute(c.change);
+    const Answer a = exchangeAnswer(c.app, c.token, {query(itemText(receipt), c.packet)});
+    EXPECT_EQ(a.status, 401) << c.sentence << " (packet " << c.packet << "): " << a.body;
+    EXPECT_EQ(a.sentence(), c.sentence);
+    EXPECT_EQ(stored(), before) << c.sentence;
+  }
+}
+
 // Every way lines move (add, change, delete, void) keeps each purchaser's
 // bought quantity between 0 and what it buys, and the ticket within the
 // transaction maximum, whatever the order; a refused move changes nothing.
