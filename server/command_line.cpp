@@ -63,7 +63,7 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     o.authThreads = unsigned(*n);
   } else if (name == "auth-queue") {
     const auto n = number(value, 0, 10'000);
-    if (!n) return bad("a number from 0 (twice the threads) to 10000");
+    if (!n) return bad("a number from 0 (32 per thread) to 10000");
     o.authQueue = std::size_t(*n);
   } else if (name == "failed-logins-per-address") {
     const auto n = number(value, 0, 1'000'000);
@@ -233,7 +233,7 @@ Options (each also "--name=value"):
   --auth-threads N    password-checking threads, one connection and up to 64 MiB
                       each (default 0: one per core, at least 2)
   --auth-queue N      log-ins waiting for those threads before "busy" answers
-                      (default 0: twice the threads)
+                      (default 0: 32 per thread)
   --failed-logins-per-address N
                       wrong passwords and unknown names from one address per 15
                       minutes before its log-ins are refused (default 20; 0: no

@@ -184,7 +184,7 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     ServerOptions resolved = options;
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
     if (resolved.authThreads == 0) resolved.authThreads = std::max(2u, std::thread::hardware_concurrency());
-    if (resolved.authQueue == 0) resolved.authQueue = 2 * std::size_t(resolved.authThreads);
+    if (resolved.authQueue == 0) resolved.authQueue = 32 * std::size_t(resolved.authThreads);
     std::vector<std::unique_ptr<storage::Connection>> authConnections;
     for (unsigned i = 0; i < resolved.authThreads; ++i) {
       authConnections.push_back(open(error));

@@ -38,7 +38,8 @@ struct ServerOptions {
   // Password checks (log-ins, buyer passwords) run on threads of their own,
   // one connection each, 64 MiB apiece while hashing. 0: one per core, at least 2.
   unsigned authThreads = 0;
-  // Password checks waiting for those threads; more get 503 at once. 0: twice the threads.
+  // Password checks waiting for those threads; more get 503 at once. 0: 32 per thread,
+  // so a store's handhelds logging in together at opening wait rather than being turned away.
   std::size_t authQueue = 0;
 
   std::chrono::milliseconds tokenLifetime = std::chrono::hours(12);
