@@ -113,9 +113,12 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
     kind = "?";
     return queries::unreadableReply(context, error);
   }
-  kind = printable(request->kind, 32);
+  // Only the server's own names reach the requests field; what a handheld
+  // sent goes to the quoted problems.
+  const std::string asked = printable(request->kind, 32);
   for (const queries::QueryKind& k : queries::queryKinds()) {
     if (k.name != request->kind) continue;
+    kind = k.name;
     if (k.program != context.app) {
       context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
       return queries::errorReply("Only " + std::string(programName(k.program)) +
@@ -129,7 +132,8 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
     if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments);
     return run(context, k, request->arguments);
   }
-  context.problems.push_back("unknown request " + kind);
+  kind = "?";
+  context.problems.push_back("unknown request " + asked);
   return queries::errorReply("The store server does not know this request; it may be older than the program. "
                              "Tell the back office.");
 }
@@ -137,7 +141,7 @@ wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std
 std::string problemsField(const std::vector<std::string>& problems) {
   std::string joined;
   for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
-  return joined.empty() ? "" : " problems=\"" + printable(joined, 512) + "\"";
+  return joined.empty() ? "" : " problems=" + quotedText(joined, 512);
 }
 
 }  // namespace
@@ -149,7 +153,7 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
   int app = -1;
   std::vector<std::string> problems;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(context.clock()) + " exchange user=" + who + " app=" +
+    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" +
                       std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
                       " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
                       problemsField(problems));

@@ -1,5 +1,7 @@
 #include "server/store_server.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -22,6 +24,18 @@ constexpr std::string_view kHealthBody = R"({"status":"ok"})";
 
 // application/json, with any parameters such as "; charset=utf-8"; the type
 // itself compared without case. Anything else could come from a web page's form.
+// Descriptors kept for the database, the log and the listening socket, beyond
+// those of client connections.
+constexpr std::size_t kReservedDescriptors = 64;
+
+std::size_t connectionCap(std::size_t asked) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return asked;
+  const std::size_t allowed = limit.rlim_cur > 2 * kReservedDescriptors ? limit.rlim_cur - kReservedDescriptors
+                                                                         : kReservedDescriptors;
+  return std::min(asked, allowed);
+}
+
 bool isJsonContentType(std::string_view contentType) {
   std::string_view type = contentType.substr(0, contentType.find(';'));
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
@@ -76,7 +90,7 @@ struct StoreServer::Impl {
           try {
             response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
           } catch (const std::exception& e) {
-            log.write(logTime(context.clock()) + " failed: " + printable(e.what(), 512));
+            log.write(logTime(context.clock()) + " failed problems=" + quotedText(e.what(), 512));
             response = errorResponse(500, kServerFailed);
           }
           --inFlight;
@@ -152,8 +166,10 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     ServerOptions resolved = options;
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
     auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections));
-    FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
-                       resolved.maxBodyBytes, resolved.idleTimeout, resolved.tlsCertificate, resolved.tlsKey};
+    resolved.maxConnections = connectionCap(resolved.maxConnections);
+    FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
+                       resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
+                       resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },
