@@ -106,36 +106,40 @@ std::string_view programName(int app) {
   return "another program";
 }
 
-wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind) {
-  std::string error;
-  const auto request = wire::requests::parse(query.text, error);
+const queries::QueryKind* findKind(std::string_view name) {
+  for (const queries::QueryKind& k : queries::queryKinds())
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+wire::Reply answer(queries::QueryContext& context, const wire::Query& query,
+                   const std::optional<wire::requests::Request>& request, const std::string& error, std::string& kind) {
   if (!request) {
     kind = "?";
     return queries::unreadableReply(context, error);
   }
   // Only the server's own names reach the requests field; what a handheld
   // sent goes to the quoted problems.
-  const std::string asked = printable(request->kind, 32);
-  for (const queries::QueryKind& k : queries::queryKinds()) {
-    if (k.name != request->kind) continue;
-    kind = k.name;
-    if (k.program != context.app) {
-      context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
-      return queries::errorReply("Only " + std::string(programName(k.program)) +
-                                 " may ask the store server for this; log in from " +
-                                 std::string(programName(k.program)) + ".");
-    }
-    if (!k.packets.has(query.packet))
-      return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
-    context.page = query.page;
-    context.packet = query.packet;
-    if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments);
-    return run(context, k, request->arguments);
+  const queries::QueryKind* k = findKind(request->kind);
+  if (!k) {
+    kind = "?";
+    context.problems.push_back("unknown request " + printable(request->kind, 32));
+    return queries::errorReply("The store server does not know this request; it may be older than the program. "
+                               "Tell the back office.");
   }
-  kind = "?";
-  context.problems.push_back("unknown request " + asked);
-  return queries::errorReply("The store server does not know this request; it may be older than the program. "
-                             "Tell the back office.");
+  kind = k->name;
+  if (k->program != context.app) {
+    context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
+    return queries::errorReply("Only " + std::string(programName(k->program)) +
+                               " may ask the store server for this; log in from " +
+                               std::string(programName(k->program)) + ".");
+  }
+  if (!k->packets.has(query.packet))
+    return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
+  context.page = query.page;
+  context.packet = query.packet;
+  if (k->access != queries::Access::Read) return answerWriting(context, *k, request->arguments);
+  return run(context, *k, request->arguments);
 }
 
 std::string problemsField(const std::vector<std::string>& problems) {
@@ -146,7 +150,29 @@ std::string problemsField(const std::vector<std::string>& problems) {
 
 }  // namespace
 
-HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context) {
+ExchangeInput readExchange(std::string_view body) {
+  ExchangeInput input;
+  input.request = wire::parseExchangeRequest(body, input.error);
+  if (!input.request) return input;
+  for (const wire::Query& query : input.request->queries) {
+    input.textErrors.emplace_back();
+    input.texts.push_back(wire::requests::parse(query.text, input.textErrors.back()));
+  }
+  return input;
+}
+
+ExchangeNeeds needs(const ExchangeInput& input) {
+  ExchangeNeeds most = ExchangeNeeds::ReadsOnly;
+  for (const auto& text : input.texts) {
+    const queries::QueryKind* kind = text ? findKind(text->kind) : nullptr;
+    if (!kind) continue;  // answered as unreadable or unknown, without the database
+    if (kind->name == wire::requests::kSessions) return ExchangeNeeds::PasswordCheck;
+    if (kind->access != queries::Access::Read) most = ExchangeNeeds::Commit;
+  }
+  return most;
+}
+
+HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context) {
   const Stopwatch watch;
   std::string who = "-";
   std::string kinds;
@@ -160,10 +186,9 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     return response;
   };
 
-  std::string error;
-  const auto request = wire::parseExchangeRequest(body, error);
+  const auto& request = input.request;
   if (!request) {
-    problems.push_back(error);
+    problems.push_back(input.error);
     return finish(errorResponse(400, kUnreadableRequest), "malformed");
   }
   app = request->app;
@@ -183,11 +208,11 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     queryContext.tokenHash = check.tokenHash;
     wire::ExchangeReply reply;
     int failed = 0;
-    for (const wire::Query& query : request->queries) {
+    for (std::size_t i = 0; i < request->queries.size(); ++i) {
       // A query that failed outside the read transaction left none open.
       if (!readTx) readTx.emplace(db, storage::TxMode::Read);
       std::string kind;
-      reply.replies.push_back(answer(queryContext, query, kind));
+      reply.replies.push_back(answer(queryContext, request->queries[i], input.texts[i], input.textErrors[i], kind));
       if (reply.replies.back().error) ++failed;
       kinds += (kinds.empty() ? "" : ",") + kind;
     }

@@ -50,6 +50,9 @@ struct Shared {
   mutable std::atomic<std::size_t> openConnections{0};  // sessions counted against maxConnections
 };
 
+// The index of the front's I/O thread running here; each I/O thread serves one front.
+thread_local unsigned currentIoThread = 0;
+
 // What a session does once it speaks HTTP (after any TLS handshake).
 enum class Admission { Serve, Refuse };
 
@@ -155,7 +158,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   void handOver() {
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()), std::string(message.target()),
-                        std::string(message[http::field::content_type]), std::move(message.body())};
+                        std::string(message[http::field::content_type]), std::move(message.body()),
+                        currentIoThread};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -268,7 +272,11 @@ class Front final : public HttpFront {
 
   void run() {
     net::dispatch(acceptStrand_, [this] { accept(); });
-    for (unsigned i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { ioc_.run(); });
+    for (unsigned i = 0; i < threadCount_; ++i)
+      threads_.emplace_back([this, i] {
+        currentIoThread = i;
+        ioc_.run();
+      });
   }
 
   std::uint16_t port() const override { return port_; }

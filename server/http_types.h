@@ -13,6 +13,7 @@ struct HttpRequest {
   std::string target;  // path with any query string
   std::string contentType;
   std::string body;
+  unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
 };
 
 struct HttpResponse {

@@ -58,7 +58,9 @@ struct StoreServer::Impl {
     context.clock = o.clock;
   }
 
-  // Runs on an I/O thread: only routing here, database work goes to the pool.
+  // Runs on an I/O thread. An exchange that only reads is answered here, with
+  // this thread's own connection: its queries are short indexed reads, and the
+  // other I/O threads go on serving meanwhile. The rest goes to the workers.
   void handle(HttpRequest&& request, Responder respond) {
     const std::string_view target = request.target;
     const std::string_view path = target.substr(0, target.find('?'));
@@ -79,20 +81,45 @@ struct StoreServer::Impl {
     if (!isJsonContentType(request.contentType))
       return refuse(415, "The store server reads only JSON requests (Content-Type application/json).");
 
+    if (login) {
+      return toPasswordChecks(respond, [this, body = std::move(request.body)](storage::Connection& db) {
+        return handleLogin(db, body, context);
+      });
+    }
+    auto input = std::make_shared<ExchangeInput>(readExchange(request.body));
+    Work work = [this, input](storage::Connection& db) { return handleExchange(db, *input, context); };
+    switch (needs(*input)) {
+      case ExchangeNeeds::ReadsOnly: return respond(answered(work, *readConnections.at(request.ioThread)));
+      case ExchangeNeeds::Commit: return toWorkers(respond, std::move(work));
+      case ExchangeNeeds::PasswordCheck: return toPasswordChecks(respond, std::move(work));
+    }
+  }
+
+  using Work = std::function<HttpResponse(storage::Connection&)>;
+
+  HttpResponse answered(const Work& work, storage::Connection& db) {
+    try {
+      return work(db);
+    } catch (const std::exception& e) {
+      log.write(logTime(context.clock()) + " failed problems=" + quotedText(e.what(), 512));
+      return errorResponse(500, kServerFailed);
+    }
+  }
+
+  // Where log-ins and exchanges checking a buyer's password run: the one
+  // place to send them elsewhere.
+  void toPasswordChecks(const Responder& respond, Work work) { toWorkers(respond, std::move(work)); }
+
+  // Exchanges that wait for the writer's commit; the in-flight cap bounds how many.
+  void toWorkers(const Responder& respond, Work work) {
     if (inFlight.fetch_add(1) >= options.maxInFlight) {
       --inFlight;
-      return refuse(503, "The store server is busy; try again in a moment.");
+      return respond(errorResponse(503, "The store server is busy; try again in a moment."));
     }
-    auto shared = std::make_shared<std::pair<std::string, Responder>>(std::move(request.body), respond);
+    auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
     const bool queued = pool.submit(WorkerPool::Job{
-        [this, login, shared](storage::Connection& db) {
-          HttpResponse response;
-          try {
-            response = login ? handleLogin(db, shared->first, context) : handleExchange(db, shared->first, context);
-          } catch (const std::exception& e) {
-            log.write(logTime(context.clock()) + " failed problems=" + quotedText(e.what(), 512));
-            response = errorResponse(500, kServerFailed);
-          }
+        [this, shared](storage::Connection& db) {
+          HttpResponse response = answered(shared->first, db);
           --inFlight;
           shared->second(std::move(response));
         },
@@ -102,7 +129,7 @@ struct StoreServer::Impl {
         }});
     if (!queued) {
       --inFlight;
-      refuse(503, "The store server is stopping.");
+      respond(errorResponse(503, "The store server is stopping."));
     }
   }
 
@@ -112,6 +139,7 @@ struct StoreServer::Impl {
   ServiceContext context;
   std::atomic<std::size_t> inFlight{0};
   WorkerPool pool;
+  std::vector<std::unique_ptr<storage::Connection>> readConnections;  // one per I/O thread; outlive the front
   std::unique_ptr<HttpFront> front;
 };
 
@@ -166,6 +194,11 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     ServerOptions resolved = options;
     if (resolved.ioThreads == 0) resolved.ioThreads = std::max(1u, std::thread::hardware_concurrency());
     auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections));
+    for (unsigned i = 0; i < resolved.ioThreads; ++i) {
+      auto connection = open(error);
+      if (!connection) return nullptr;
+      impl->readConnections.push_back(std::move(connection));
+    }
     resolved.maxConnections = connectionCap(resolved.maxConnections);
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
