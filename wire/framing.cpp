@@ -87,11 +87,13 @@ std::optional<std::string> RecordWriter::finish() {
 }
 
 std::string formatCents(std::int64_t cents) {
-  const bool negative = cents < 0;
-  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cents) : cents;
-  std::string fraction = std::to_string(magnitude % 100);
-  if (fraction.size() < 2) fraction.insert(0, "0");
-  return (negative ? "-" : "") + std::to_string(magnitude / 100) + "." + fraction;
+  const std::uint64_t magnitude = cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : cents;
+  std::string out = cents < 0 ? "-" : "";
+  out += std::to_string(magnitude / 100);
+  out += '.';
+  out += char('0' + magnitude % 100 / 10);
+  out += char('0' + magnitude % 10);
+  return out;
 }
 
 namespace {
