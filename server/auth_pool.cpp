@@ -1,7 +1,5 @@
 #include "server/auth_pool.h"
 
-#include "wire/requests.h"
-
 namespace storeserver {
 
 namespace {
@@ -96,9 +94,5 @@ void AuthPool::stop() {
 }
 
 bool onAuthPool() { return authPoolThread; }
-
-bool needsPasswordCheck(std::string_view exchangeBody) {
-  return exchangeBody.find(wire::requests::kSessions) != std::string_view::npos;
-}
 
 }  // namespace storeserver

@@ -72,10 +72,4 @@ class AuthPool {
 // password, or a flood of them could hold the threads that answer queries.
 bool onAuthPool();
 
-// Whether an exchange may ask for a password check (sl_sessions), from its
-// body's text, without parsing it. It may say yes for an exchange that does
-// not; one that does but escapes the request's name is refused where the
-// password would be checked (see onAuthPool).
-bool needsPasswordCheck(std::string_view exchangeBody);
-
 }  // namespace storeserver

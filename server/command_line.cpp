@@ -69,6 +69,10 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 0, 1'000'000);
     if (!n) return bad("a number from 0 (no limit) to 1000000");
     o.maxFailedLoginsPerAddress = unsigned(*n);
+  } else if (name == "max-connections") {
+    const auto n = number(value, 1, 1'000'000);
+    if (!n) return bad("a number from 1 to 1000000");
+    o.maxConnections = std::size_t(*n);
   } else if (name == "token-hours") {
     const auto n = number(value, 1, 24 * 365);
     if (!n) return bad("a number of hours from 1 to 8760");
@@ -238,6 +242,8 @@ Options (each also "--name=value"):
                       wrong passwords and unknown names from one address per 15
                       minutes before its log-ins are refused (default 20; 0: no
                       limit); behind a balancer all handhelds share its address
+  --max-connections N open connections before new ones are refused (default 1000,
+                      fewer when the process may not open that many files)
   --token-hours N     lifetime of a log-in (default 12)
   --item-page-size N  books per page of the item chooser (default 10)
   --tls-cert FILE     serve HTTPS with this PEM certificate (chain first the

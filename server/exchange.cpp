@@ -121,53 +121,80 @@ std::string_view programName(int app) {
   return "another program";
 }
 
-bool isUpdate(const wire::Query& query) {
-  std::string error;
-  const auto request = wire::requests::parse(query.text, error);
-  return request && std::ranges::any_of(queries::queryKinds(), [&](const queries::QueryKind& k) {
-           return k.name == request->kind && k.access != queries::Access::Read;
-         });
+const queries::QueryKind* findKind(std::string_view name) {
+  for (const queries::QueryKind& k : queries::queryKinds())
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+bool isUpdate(const std::optional<wire::requests::Request>& request) {
+  const queries::QueryKind* k = request ? findKind(request->kind) : nullptr;
+  return k && k->access != queries::Access::Read;
 }
 
 // unchecked: the exchange's token, when it is to be checked inside an update's transaction.
-wire::Reply answer(queries::QueryContext& context, const wire::Query& query, std::string& kind,
+wire::Reply answer(queries::QueryContext& context, const wire::Query& query,
+                   const std::optional<wire::requests::Request>& request, const std::string& error, std::string& kind,
                    UncheckedToken* unchecked) {
-  std::string error;
-  const auto request = wire::requests::parse(query.text, error);
   if (!request) {
     kind = "?";
     return queries::unreadableReply(context, error);
   }
-  kind = printable(request->kind, 32);
-  for (const queries::QueryKind& k : queries::queryKinds()) {
-    if (k.name != request->kind) continue;
-    if (k.program != context.app) {
-      context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
-      return queries::errorReply("Only " + std::string(programName(k.program)) +
-                                 " may ask the store server for this; log in from " +
-                                 std::string(programName(k.program)) + ".");
-    }
-    if (!k.packets.has(query.packet))
-      return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
-    context.page = query.page;
-    context.packet = query.packet;
-    if (k.access != queries::Access::Read) return answerWriting(context, k, request->arguments, unchecked);
-    return run(context, k, request->arguments);
+  // Only the server's own names reach the requests field; what a handheld
+  // sent goes to the quoted problems.
+  const queries::QueryKind* k = findKind(request->kind);
+  if (!k) {
+    kind = "?";
+    context.problems.push_back("unknown request " + printable(request->kind, 32));
+    return queries::errorReply("The store server does not know this request; it may be older than the program. "
+                               "Tell the back office.");
   }
-  context.problems.push_back("unknown request " + kind);
-  return queries::errorReply("The store server does not know this request; it may be older than the program. "
-                             "Tell the back office.");
+  kind = k->name;
+  if (k->program != context.app) {
+    context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
+    return queries::errorReply("Only " + std::string(programName(k->program)) +
+                               " may ask the store server for this; log in from " +
+                               std::string(programName(k->program)) + ".");
+  }
+  if (!k->packets.has(query.packet))
+    return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
+  context.page = query.page;
+  context.packet = query.packet;
+  if (k->access != queries::Access::Read) return answerWriting(context, *k, request->arguments, unchecked);
+  return run(context, *k, request->arguments);
 }
 
 std::string problemsField(const std::vector<std::string>& problems) {
   std::string joined;
   for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
-  return joined.empty() ? "" : " problems=\"" + printable(joined, 512) + "\"";
+  return joined.empty() ? "" : " problems=" + quotedText(joined, 512);
 }
 
 }  // namespace
 
-HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context,
+ExchangeInput readExchange(std::string_view body) {
+  ExchangeInput input;
+  input.request = wire::parseExchangeRequest(body, input.error);
+  if (!input.request) return input;
+  for (const wire::Query& query : input.request->queries) {
+    input.textErrors.emplace_back();
+    input.texts.push_back(wire::requests::parse(query.text, input.textErrors.back()));
+  }
+  return input;
+}
+
+ExchangeNeeds needs(const ExchangeInput& input) {
+  ExchangeNeeds most = ExchangeNeeds::ReadsOnly;
+  for (const auto& text : input.texts) {
+    const queries::QueryKind* kind = text ? findKind(text->kind) : nullptr;
+    if (!kind) continue;  // answered as unreadable or unknown, without the database
+    if (kind->name == wire::requests::kSessions) return ExchangeNeeds::PasswordCheck;
+    if (kind->access != queries::Access::Read) most = ExchangeNeeds::Commit;
+  }
+  return most;
+}
+
+HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress) {
   const Stopwatch watch;
   std::string who = "-";
@@ -175,17 +202,16 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
   int app = -1;
   std::vector<std::string> problems;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(context.clock()) + " exchange user=" + who + " app=" +
+    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" +
                       std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
                       " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
                       problemsField(problems));
     return response;
   };
 
-  std::string error;
-  const auto request = wire::parseExchangeRequest(body, error);
+  const auto& request = input.request;
   if (!request) {
-    problems.push_back(error);
+    problems.push_back(input.error);
     return finish(errorResponse(400, kUnreadableRequest), "malformed");
   }
   app = request->app;
@@ -201,7 +227,7 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     // An exchange that is one update, as a handheld sends each change, has
     // its token read by that update's first statement: one wait less.
     std::optional<UncheckedToken> unchecked;
-    if (request->queries.size() == 1 && isUpdate(request->queries[0])) {
+    if (request->queries.size() == 1 && isUpdate(input.texts[0])) {
       unchecked.emplace(UncheckedToken{request->token, std::nullopt});
     } else {
       readTx.emplace(db, storage::TxMode::Read);
@@ -216,11 +242,12 @@ HttpResponse handleExchange(storage::Connection& db, std::string_view body, cons
     queryContext.clientAddress = clientAddress;
     wire::ExchangeReply reply;
     int failed = 0;
-    for (const wire::Query& query : request->queries) {
+    for (std::size_t i = 0; i < request->queries.size(); ++i) {
       // A query that failed outside the read transaction left none open.
       if (!readTx && !unchecked) readTx.emplace(db, storage::TxMode::Read);
       std::string kind;
-      reply.replies.push_back(answer(queryContext, query, kind, unchecked ? &*unchecked : nullptr));
+      reply.replies.push_back(answer(queryContext, request->queries[i], input.texts[i], input.textErrors[i], kind,
+                                     unchecked ? &*unchecked : nullptr));
       if (reply.replies.back().error) ++failed;
       kinds += (kinds.empty() ? "" : ",") + kind;
     }

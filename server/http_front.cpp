@@ -2,6 +2,7 @@
 #include "server/http_front.h"
 
 #include <array>
+#include <atomic>
 #include <concepts>
 #include <optional>
 #include <thread>
@@ -40,28 +41,40 @@ using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 constexpr std::size_t kMaxDrainBytes = 8 * 1024 * 1024;
 constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
+constexpr std::string_view kTooManyConnections =
+    "The store server has too many connections open; try again in a moment.";
 
 struct Shared {
   FrontOptions options;
   RequestHandler handler;
+  mutable std::atomic<std::size_t> openConnections{0};  // sessions counted against maxConnections
 };
+
+// The index of the front's I/O thread running here; each I/O thread serves one front.
+thread_local unsigned currentIoThread = 0;
+
+// What a session does once it speaks HTTP (after any TLS handshake).
+enum class Admission { Serve, Refuse };
 
 // One connection, plain (beast::tcp_stream) or TLS (TlsStream) alike; the
 // deadlines and the socket always belong to the TCP layer underneath.
 template <class Stream>
 class Session : public std::enable_shared_from_this<Session<Stream>> {
  public:
-  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared)
+  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission)
     requires std::same_as<Stream, beast::tcp_stream>
-      : stream_(std::move(socket)), shared_(std::move(shared)) {}
-  Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared)
+      : stream_(std::move(socket)), shared_(std::move(shared)), admission_(admission) {}
+  Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared, Admission admission)
     requires std::same_as<Stream, TlsStream>
-      : stream_(std::move(socket), tls), shared_(std::move(shared)) {}
+      : stream_(std::move(socket), tls), shared_(std::move(shared)), admission_(admission) {}
+  ~Session() {
+    if (admission_ == Admission::Serve) --shared_->openConnections;
+  }
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] {
       if constexpr (std::same_as<Stream, TlsStream>) self->handshake();
-      else self->readHeader();
+      else self->begin();
     });
   }
 
@@ -75,8 +88,15 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     stream_.async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
       // A client that does not trust us, or does not speak TLS, is simply let go.
       if (ec) return self->close();
-      self->readHeader();
+      self->begin();
     });
+  }
+
+  void begin() {
+    // Answered before its request is read: the refusal costs no parsing, and
+    // the lingering close still lets the client send it without a reset.
+    if (admission_ == Admission::Refuse) return answerAndClose(503, std::string(kTooManyConnections));
+    readHeader();
   }
 
   void readHeader() {
@@ -139,7 +159,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()), std::string(message.target()),
                         std::string(message[http::field::content_type]), std::move(message.body()),
-                        remoteAddress()};
+                        remoteAddress(), currentIoThread};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -213,6 +233,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   Stream stream_;
   std::string remoteAddress_;
   std::shared_ptr<const Shared> shared_;
+  const Admission admission_;
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::optional<http::response<http::empty_body>> continue_;
@@ -226,7 +247,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 class Front final : public HttpFront {
  public:
   Front(const FrontOptions& options, RequestHandler handler)
-      : shared_(std::make_shared<const Shared>(Shared{options, std::move(handler)})),
+      : shared_(new Shared{options, std::move(handler)}),
         threadCount_(std::max(1u, options.ioThreads)),
         ioc_(int(threadCount_)),
         work_(net::make_work_guard(ioc_)),
@@ -262,7 +283,11 @@ class Front final : public HttpFront {
 
   void run() {
     net::dispatch(acceptStrand_, [this] { accept(); });
-    for (unsigned i = 0; i < threadCount_; ++i) threads_.emplace_back([this] { ioc_.run(); });
+    for (unsigned i = 0; i < threadCount_; ++i)
+      threads_.emplace_back([this, i] {
+        currentIoThread = i;
+        ioc_.run();
+      });
   }
 
   std::uint16_t port() const override { return port_; }
@@ -301,8 +326,12 @@ class Front final : public HttpFront {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);  // or each answer waits for a delayed ACK
-    if (tls_) std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_)->start();
-    else std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_)->start();
+    // Only this strand adds to the count, so it never passes the cap.
+    const bool full = shared_->openConnections.load() >= shared_->options.maxConnections;
+    if (!full) ++shared_->openConnections;
+    const Admission admission = full ? Admission::Refuse : Admission::Serve;
+    if (tls_) std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_, admission)->start();
+    else std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_, admission)->start();
     accept();
   }
 

@@ -18,6 +18,9 @@ struct FrontOptions {
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;
   std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+  // Open connections; each one more is answered 503 at once and closed, so
+  // idle sockets cannot use up the descriptors the health check needs.
+  std::size_t maxConnections = 1000;
   // PEM files; both set: every connection speaks TLS, neither: plain HTTP.
   std::string tlsCertificate;  // the server's certificate, then any intermediates
   std::string tlsKey;

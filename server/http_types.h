@@ -14,6 +14,7 @@ struct HttpRequest {
   std::string contentType;
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
+  unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
 };
 
 struct HttpResponse {

@@ -1,5 +1,8 @@
 #include "server/log.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 
@@ -8,14 +11,16 @@ namespace storeserver {
 Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
 
 void Logger::write(std::string_view line) {
-  std::lock_guard lock(mutex_);
-  if (sink_) {
-    sink_(line);
-    return;
+  if (sink_) return sink_(line);
+  std::string whole;
+  whole.reserve(line.size() + 1);
+  whole.append(line).push_back('\n');
+  for (std::string_view left = whole; !left.empty();) {
+    const ssize_t n = ::write(STDERR_FILENO, left.data(), left.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere to log to: the answers matter more
+    left.remove_prefix(std::size_t(n));
   }
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fputc('\n', stderr);
-  std::fflush(stderr);
 }
 
 std::string logTime(std::chrono::system_clock::time_point t) {
@@ -43,6 +48,16 @@ std::string printable(std::string_view text, std::size_t maxBytes) {
     out.resize(cut);
     out += "...";
   }
+  return out;
+}
+
+std::string quotedText(std::string_view text, std::size_t maxBytes) {
+  std::string out = "\"";
+  for (char c : printable(text, maxBytes)) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
   return out;
 }
 

@@ -1,7 +1,6 @@
 #pragma once
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -10,14 +9,15 @@ namespace storeserver {
 // One line per log-in and per exchange. Callers never pass passwords or tokens.
 class Logger {
  public:
+  // Called from any thread at once.
   using Sink = std::function<void(std::string_view line)>;
   explicit Logger(Sink sink);  // null sink: standard error
 
+  // One write(2) per line, no lock: lines of several threads never interleave.
   void write(std::string_view line);
 
  private:
   Sink sink_;
-  std::mutex mutex_;
 };
 
 // UTC time with milliseconds: 2024-05-01T09:30:00.123Z
@@ -26,6 +26,11 @@ std::string logTime(std::chrono::system_clock::time_point t);
 // Text from a client made safe for a log line or a reply sentence: control
 // characters become blanks and the text is cut at maxBytes (on a UTF-8 boundary).
 std::string printable(std::string_view text, std::size_t maxBytes = 64);
+
+// Text from a client as one field of a log line: printable, in double quotes,
+// with any quote or backslash escaped, so blanks and '=' in it cannot make
+// another field.
+std::string quotedText(std::string_view text, std::size_t maxBytes = 64);
 
 class Stopwatch {
  public:

@@ -42,10 +42,10 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
   int app = -1;
   std::string problem;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(context.clock()) + " login user=" + who + " app=" +
+    context.log.write(logTime(context.clock()) + " login user=" + quotedText(who) + " app=" +
                       std::to_string(app) + " outcome=" + std::string(outcome) + " ms=" +
                       std::to_string(watch.milliseconds()) +
-                      (problem.empty() ? "" : " problems=\"" + printable(problem, 512) + "\""));
+                      (problem.empty() ? "" : " problems=" + quotedText(problem, 512)));
     return response;
   };
 

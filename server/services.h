@@ -1,8 +1,11 @@
 #pragma once
-// The two database-backed endpoints. Each runs on a database worker with that
-// worker's own connection and answers a plain HTTP response.
+// The two database-backed endpoints. A log-in, and an exchange that writes or
+// checks a password, run on a database worker with that worker's own
+// connection; an exchange that only reads runs on the network thread that
+// received it, with that thread's connection. Each answers a plain HTTP response.
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,6 +13,8 @@
 #include "server/http_types.h"
 #include "server/log.h"
 #include "server/storage/storage.h"
+#include "wire/exchange.h"
+#include "wire/requests.h"
 
 namespace storeserver {
 
@@ -36,7 +41,20 @@ struct ServiceContext {
 // clientAddress: where the request came from, for the failed log-in limit.
 HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::string_view clientAddress,
                          const ServiceContext& context);
-HttpResponse handleExchange(storage::Connection& db, std::string_view body, const ServiceContext& context,
+
+// An exchange's body read once: the envelope, then each query's text.
+struct ExchangeInput {
+  std::optional<wire::ExchangeRequest> request;  // nullopt: unreadable, see error
+  std::string error;
+  std::vector<std::optional<wire::requests::Request>> texts;  // one per query; nullopt: see textErrors
+  std::vector<std::string> textErrors;
+};
+ExchangeInput readExchange(std::string_view body);
+// What an exchange's queries wait for: nothing (they only read), the
+// writer's commit, or a password hash (one checks a buyer's password).
+enum class ExchangeNeeds { ReadsOnly, Commit, PasswordCheck };
+ExchangeNeeds needs(const ExchangeInput& input);
+HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress = {});
 
 HttpResponse errorResponse(int status, std::string_view sentence);

@@ -1,5 +1,7 @@
 #include "server/store_server.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cctype>
@@ -22,6 +24,18 @@ constexpr std::string_view kHealthBody = R"({"status":"ok"})";
 
 // application/json, with any parameters such as "; charset=utf-8"; the type
 // itself compared without case. Anything else could come from a web page's form.
+// Descriptors kept for the database, the log and the listening socket, beyond
+// those of client connections.
+constexpr std::size_t kReservedDescriptors = 64;
+
+std::size_t connectionCap(std::size_t asked) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return asked;
+  const std::size_t allowed = limit.rlim_cur > 2 * kReservedDescriptors ? limit.rlim_cur - kReservedDescriptors
+                                                                         : kReservedDescriptors;
+  return std::min(asked, allowed);
+}
+
 bool isJsonContentType(std::string_view contentType) {
   std::string_view type = contentType.substr(0, contentType.find(';'));
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
@@ -46,7 +60,9 @@ struct StoreServer::Impl {
     context.clock = o.clock;
   }
 
-  // Runs on an I/O thread: only routing here, database work goes to the pool.
+  // Runs on an I/O thread. An exchange that only reads is answered here, with
+  // this thread's own connection: its queries are short indexed reads, and the
+  // other I/O threads go on serving meanwhile. The rest goes to the workers.
   void handle(HttpRequest&& request, Responder respond) {
     const std::string_view target = request.target;
     const std::string_view path = target.substr(0, target.find('?'));
@@ -66,41 +82,40 @@ struct StoreServer::Impl {
     if (request.method != "POST") return refuse(405, "Use POST for " + std::string(path) + ".", "POST");
     if (!isJsonContentType(request.contentType))
       return refuse(415, "The store server reads only JSON requests (Content-Type application/json).");
-    if (login || needsPasswordCheck(request.body)) return checkPasswords(login, std::move(request), respond);
-
-    if (inFlight.fetch_add(1) >= options.maxInFlight) {
-      --inFlight;
-      return refuse(503, "The store server is busy; try again in a moment.");
+    if (login) {
+      return toPasswordChecks(respond, [this, body = std::move(request.body),
+                                        address = std::move(request.remoteAddress)](storage::Connection& db) {
+        return handleLogin(db, body, address, context);
+      });
     }
-    auto shared = std::make_shared<std::pair<std::string, Responder>>(std::move(request.body), respond);
-    const bool queued = pool.submit(WorkerPool::Job{
-        [this, shared](storage::Connection& db) {
-          HttpResponse response = answered([&] { return handleExchange(db, shared->first, context); });
-          --inFlight;
-          shared->second(std::move(response));
-        },
-        [this, shared] {
-          --inFlight;
-          shared->second(errorResponse(503, "The store server is stopping."));
-        }});
-    if (!queued) {
-      --inFlight;
-      refuse(503, "The store server is stopping.");
+    auto input = std::make_shared<ExchangeInput>(readExchange(request.body));
+    Work work = [this, input, address = std::move(request.remoteAddress)](storage::Connection& db) {
+      return handleExchange(db, *input, context, address);
+    };
+    switch (needs(*input)) {
+      case ExchangeNeeds::ReadsOnly: return respond(answered(work, *readConnections.at(request.ioThread)));
+      case ExchangeNeeds::Commit: return toWorkers(respond, std::move(work));
+      case ExchangeNeeds::PasswordCheck: return toPasswordChecks(respond, std::move(work));
+    }
+  }
+
+  using Work = std::function<HttpResponse(storage::Connection&)>;
+
+  HttpResponse answered(const Work& work, storage::Connection& db) {
+    try {
+      return work(db);
+    } catch (const std::exception& e) {
+      log.write(logTime(context.clock()) + " failed problems=" + quotedText(e.what(), 512));
+      return errorResponse(500, kServerFailed);
     }
   }
 
   // Log-ins and exchanges that check a password run entirely on the password
   // pool, with its connections; when it is full they are refused at once.
-  void checkPasswords(bool login, HttpRequest&& request, const Responder& respond) {
-    auto shared = std::make_shared<std::pair<HttpRequest, Responder>>(std::move(request), respond);
+  void toPasswordChecks(const Responder& respond, Work work) {
+    auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
     const AuthPool::Submitted submitted = authPool.submit(WorkerPool::Job{
-        [this, login, shared](storage::Connection& db) {
-          const HttpRequest& r = shared->first;
-          shared->second(answered([&] {
-            return login ? handleLogin(db, r.body, r.remoteAddress, context)
-                         : handleExchange(db, r.body, context, r.remoteAddress);
-          }));
-        },
+        [this, shared](storage::Connection& db) { shared->second(answered(shared->first, db)); },
         [shared] { shared->second(errorResponse(503, "The store server is stopping.")); }});
     if (submitted == AuthPool::Submitted::Stopping) return respond(errorResponse(503, "The store server is stopping."));
     if (submitted == AuthPool::Submitted::Full) {
@@ -111,14 +126,26 @@ struct StoreServer::Impl {
     }
   }
 
-  // A handler's response, or a plain 500 when it threw.
-  template <class Handler>
-  HttpResponse answered(Handler handler) {
-    try {
-      return handler();
-    } catch (const std::exception& e) {
-      log.write(logTime(context.clock()) + " failed: " + printable(e.what(), 512));
-      return errorResponse(500, kServerFailed);
+  // Exchanges that wait for the writer's commit; the in-flight cap bounds how many.
+  void toWorkers(const Responder& respond, Work work) {
+    if (inFlight.fetch_add(1) >= options.maxInFlight) {
+      --inFlight;
+      return respond(errorResponse(503, "The store server is busy; try again in a moment."));
+    }
+    auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
+    const bool queued = pool.submit(WorkerPool::Job{
+        [this, shared](storage::Connection& db) {
+          HttpResponse response = answered(shared->first, db);
+          --inFlight;
+          shared->second(std::move(response));
+        },
+        [this, shared] {
+          --inFlight;
+          shared->second(errorResponse(503, "The store server is stopping."));
+        }});
+    if (!queued) {
+      --inFlight;
+      respond(errorResponse(503, "The store server is stopping."));
     }
   }
 
@@ -129,6 +156,7 @@ struct StoreServer::Impl {
   std::atomic<std::size_t> inFlight{0};
   WorkerPool pool;
   AuthPool authPool;
+  std::vector<std::unique_ptr<storage::Connection>> readConnections;  // one per I/O thread; outlive the front
   std::unique_ptr<HttpFront> front;
 };
 
@@ -191,8 +219,15 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
       if (!authConnections.back()) return nullptr;
     }
     auto impl = std::make_unique<Impl>(resolved, std::move(writer), std::move(connections), std::move(authConnections));
-    FrontOptions front{resolved.address, resolved.port, resolved.ioThreads, resolved.maxHeaderBytes,
-                       resolved.maxBodyBytes, resolved.idleTimeout, resolved.tlsCertificate, resolved.tlsKey};
+    for (unsigned i = 0; i < resolved.ioThreads; ++i) {
+      auto connection = open(error);
+      if (!connection) return nullptr;
+      impl->readConnections.push_back(std::move(connection));
+    }
+    resolved.maxConnections = connectionCap(resolved.maxConnections);
+    FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
+                       resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
+                       resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

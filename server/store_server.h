@@ -54,6 +54,9 @@ struct ServerOptions {
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;
   std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
+  // Open connections; beyond them a connection is refused at once. Lowered
+  // at start when the process may not open that many descriptors.
+  std::size_t maxConnections = 1000;
 
   // PEM certificate (chain) and private key; both empty: plain HTTP.
   std::string tlsCertificate;

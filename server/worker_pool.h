@@ -1,6 +1,7 @@
 #pragma once
-// Database workers: each thread owns one connection, so database work never
-// runs on an I/O thread and no connection is shared between threads.
+// Database workers: each thread owns one connection, so no connection is
+// shared between threads. They run what waits on another thread (a commit of
+// the writer, a password hash), which must never hold up an I/O thread.
 #include <condition_variable>
 #include <deque>
 #include <functional>

@@ -10,9 +10,10 @@ namespace wire {
 
 RecordWriter::RecordWriter(const RecordLayout& layout) : layout_(layout) {
   const std::string length = std::to_string(layout.length());
-  record_ = toUtf16(layout.tag());
-  record_ += std::u16string(kLengthWidth - length.size(), u'0');
-  record_ += toUtf16(length);
+  record_.reserve(layout.dataSize() + 1);
+  record_ = layout.tag();
+  record_.append(kLengthWidth - length.size(), '0');
+  record_ += length;
 }
 
 const FieldSpec* RecordWriter::next(FieldKind kind) {
@@ -32,17 +33,24 @@ const FieldSpec* RecordWriter::next(FieldKind kind) {
 RecordWriter& RecordWriter::text(std::string_view utf8) {
   const FieldSpec* spec = next(FieldKind::Text);
   if (!spec) return *this;
-  const std::u16string value = toUtf16(utf8);
+  const std::size_t units = utf16Length(utf8);
+  const bool fits = units <= spec->width;
   if (spec->overflow == Overflow::Refuse) {
-    if (value.size() > spec->width)
+    if (!fits)
       error_ = "value of field " + std::string(spec->name) + " is longer than " + std::to_string(spec->width);
     else if (hasControls(utf8))
       error_ = "value of field " + std::string(spec->name) + " holds control characters";
     else
-      record_ += fitLeft(value, spec->width);
+      record_.append(spec->width - appendUtf8Within(record_, utf8, units), ' ');
     return *this;
   }
-  record_ += fitLeft(shortenVisibly(withoutControls(value), spec->width), spec->width);
+  // Too long to show whole: what fits before an ellipsis, so a reader sees it was shortened.
+  std::size_t written = appendUtf8Within(record_, utf8, fits ? units : spec->width - 1);
+  if (!fits && spec->width > 0) {
+    record_ += "\u2026";
+    ++written;
+  }
+  record_.append(spec->width - written, ' ');
   return *this;
 }
 
@@ -54,8 +62,9 @@ void RecordWriter::appendDigits(std::string digits, const FieldSpec& field) {
     error_ = "value of field " + std::string(field.name) + " does not fit its width";
     return;
   }
-  std::string out = (negative ? "-" : "") + std::string(room - digits.size(), '0') + digits;
-  record_ += toUtf16(out);
+  if (negative) record_ += '-';
+  record_.append(room - digits.size(), '0');
+  record_ += digits;
 }
 
 RecordWriter& RecordWriter::integer(std::int64_t value) {
@@ -74,15 +83,17 @@ std::optional<std::string> RecordWriter::finish() {
     error_ = "record " + std::string(layout_.tag()) + " is missing fields";
     return std::nullopt;
   }
-  return toUtf8(record_) + char(kRecordTerminator);
+  return record_ + char(kRecordTerminator);
 }
 
 std::string formatCents(std::int64_t cents) {
-  const bool negative = cents < 0;
-  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(cents) : cents;
-  std::string fraction = std::to_string(magnitude % 100);
-  if (fraction.size() < 2) fraction.insert(0, "0");
-  return (negative ? "-" : "") + std::to_string(magnitude / 100) + "." + fraction;
+  const std::uint64_t magnitude = cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : cents;
+  std::string out = cents < 0 ? "-" : "";
+  out += std::to_string(magnitude / 100);
+  out += '.';
+  out += char('0' + magnitude % 100 / 10);
+  out += char('0' + magnitude % 10);
+  return out;
 }
 
 namespace {

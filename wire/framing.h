@@ -34,7 +34,7 @@ class RecordWriter {
   void appendDigits(std::string digits, const FieldSpec& field);
 
   const RecordLayout& layout_;
-  std::u16string record_;
+  std::string record_;  // UTF-8; field widths count UTF-16 code units
   std::size_t field_ = 0;
   std::string error_;
 };

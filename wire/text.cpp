@@ -84,27 +84,32 @@ std::string toUtf8(std::u16string_view utf16) {
   return out;
 }
 
-std::u16string withoutControls(std::u16string_view text) {
-  std::u16string out(text);
-  for (char16_t& c : out)
-    if (isControl(c)) c = u' ';
-  return out;
+std::size_t utf16Length(std::string_view utf8) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < utf8.size();) units += decodeUtf8(utf8, i) >= 0x10000 ? 2 : 1;
+  return units;
 }
 
-std::u16string fitLeft(std::u16string_view text, std::size_t width) {
-  std::size_t keep = std::min(text.size(), width);
-  if (keep > 0 && keep < text.size() && isHighSurrogate(text[keep - 1])) --keep;
-  std::u16string out(text.substr(0, keep));
-  out.resize(width, u' ');
-  return out;
-}
-
-std::u16string shortenVisibly(std::u16string_view text, std::size_t width) {
-  if (text.size() <= width) return std::u16string(text);
-  if (width == 0) return {};
-  std::size_t keep = width - 1;
-  if (keep > 0 && isHighSurrogate(text[keep - 1])) --keep;
-  return std::u16string(text.substr(0, keep)) + u'\u2026';
+std::size_t appendUtf8Within(std::string& out, std::string_view utf8, std::size_t maxUnits) {
+  std::size_t units = 0;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto byte = static_cast<unsigned char>(utf8[i]);
+    if (byte < 0x80) {  // most texts are ASCII: copied as they are
+      if (units == maxUnits) break;
+      out += isControl(byte) ? ' ' : char(byte);
+      ++units;
+      ++i;
+      continue;
+    }
+    std::size_t next = i;
+    const char32_t cp = decodeUtf8(utf8, next);
+    const std::size_t width = cp >= 0x10000 ? 2 : 1;
+    if (units + width > maxUnits) break;
+    appendUtf8(out, cp);
+    units += width;
+    i = next;
+  }
+  return units;
 }
 
 bool hasControls(std::string_view utf8) {

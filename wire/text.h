@@ -9,20 +9,17 @@ namespace wire {
 std::u16string toUtf16(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
 
-// Replaces every control character (below U+0020, and U+007F) by a blank, so a
-// field can never carry the record terminator or break a line on a display.
-std::u16string withoutControls(std::u16string_view text);
+// Length in UTF-16 code units of the UTF-8 text as toUtf16 would convert it.
+std::size_t utf16Length(std::string_view utf8);
 
-// Cuts text to at most width code units without splitting a surrogate pair, then
-// pads it with blanks on the right to exactly width.
-std::u16string fitLeft(std::u16string_view text, std::size_t width);
+// Appends the UTF-8 text to out code point by code point, invalid bytes as
+// U+FFFD and control characters (below U+0020, and U+007F) as blanks, so a
+// field never carries the record terminator or breaks a line on a display.
+// Stops before the code point that would pass maxUnits UTF-16 code units, so
+// a surrogate pair is never split; gives the units appended.
+std::size_t appendUtf8Within(std::string& out, std::string_view utf8, std::size_t maxUnits);
 
-// Text longer than width becomes its first width - 1 code units (never half a
-// surrogate pair) and an ellipsis, so a reader sees that it was shortened.
-// Shorter text comes back as it is.
-std::u16string shortenVisibly(std::u16string_view text, std::size_t width);
-
-// True when the text holds a control character (see withoutControls).
+// True when the text holds a control character (see appendUtf8Within).
 bool hasControls(std::string_view utf8);
 
 }  // namespace wire

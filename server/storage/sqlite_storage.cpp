@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <functional>
+#include <string_view>
 #include <unordered_map>
 
 namespace storeserver::storage {
@@ -65,11 +67,15 @@ class SqliteConnection final : public Connection {
     run("COMMIT");
   }
   void rollback() noexcept override {
-    if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (sqlite3_get_autocommit(db_)) return;
+    sqlite3_step(rollback_);
+    sqlite3_reset(rollback_);
   }
 
   // Connection setup: the only place for SQLite's own statements.
   void configure() {
+    // Prepared here, as a rollback must not fail for want of memory.
+    rollback_ = prepare("ROLLBACK");
     sqlite3_busy_timeout(db_, kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_, 1);
     const Rows mode = query("PRAGMA journal_mode=WAL", {});
@@ -88,13 +94,18 @@ class SqliteConnection final : public Connection {
     throw Error("the database could not " + std::string(doing) + ": " + reason);
   }
 
-  void run(const char* sql) {
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) fail(nullptr, "run a command");
+  // Transaction commands too are prepared once and kept: parsing them again
+  // cost as much as a short query.
+  void run(std::string_view sql) {
+    sqlite3_stmt* stmt = prepare(sql);
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) fail(stmt, "run a command");
+    sqlite3_reset(stmt);
   }
 
   sqlite3_stmt* prepare(std::string_view sql) {
+    if (auto it = statements_.find(sql); it != statements_.end()) return it->second;
     std::string key(sql);
-    if (auto it = statements_.find(key); it != statements_.end()) return it->second;
     sqlite3_stmt* stmt = nullptr;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v3(db_, key.c_str(), int(key.size()), SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
@@ -120,7 +131,8 @@ class SqliteConnection final : public Connection {
       int rc = SQLITE_OK;
       if (const auto* n = std::get_if<std::int64_t>(&params[i])) rc = sqlite3_bind_int64(stmt, index, *n);
       else if (const auto* s = std::get_if<std::string>(&params[i]))
-        rc = sqlite3_bind_text64(stmt, index, s->data(), s->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        // Not copied: the text outlives the statement's step, and the next use binds anew.
+        rc = sqlite3_bind_text64(stmt, index, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
       else rc = sqlite3_bind_null(stmt, index);
       if (rc != SQLITE_OK) fail(stmt, "take a value");
     }
@@ -145,9 +157,16 @@ class SqliteConnection final : public Connection {
     return row;
   }
 
+  // Looked up by the caller's text without copying it.
+  struct TextHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+  };
+
   sqlite3* db_;
   TxMode mode_ = TxMode::Read;
-  std::unordered_map<std::string, sqlite3_stmt*> statements_;
+  std::unordered_map<std::string, sqlite3_stmt*, TextHash, std::equal_to<>> statements_;
+  sqlite3_stmt* rollback_ = nullptr;
 };
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
       << "the log-in before the backup is not in it";
 
   EXPECT_EQ(child.stop(SIGTERM), 0) << child.output();
-  EXPECT_NE(child.output().find("login user=clerk app=2 outcome=ok"), std::string::npos) << child.output();
+  EXPECT_NE(child.output().find("login user=\"clerk\" app=2 outcome=ok"), std::string::npos) << child.output();
 }
 
 TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {

@@ -19,7 +19,7 @@ TEST_F(Hostile, MalformedOrNonJsonBodiesGetTheirStatusAndAPlainSentence) {
   const std::string login = wire::toJson(wire::LoginRequest{wire::kAppStipendo, "clerk", "clerk1"});
   const std::string json = "application/json";
   const std::vector<std::tuple<std::string_view, std::string, std::string, int, std::string>> cases = {
-      {wire::kLoginPath, R"({"app":0,"user":"clerk"})", json, 400, "no \"password\""},
+      {wire::kLoginPath, R"({"app":0,"user":"clerk"})", json, 400, R"(no \"password\")"},
       {wire::kLoginPath, R"({"app":7,"user":"clerk","password":"clerk1"})", json, 400, "unknown program"},
       {wire::kExchangePath, R"({"app":2,"token":5,"queries":[{"packet":3,"text":"{}"}]})", json, 400, "must be a text"},
       // Once a stack overflow: brackets nested 200,000 deep, before any token check.
@@ -142,6 +142,78 @@ TEST_F(Hostile, ExpectContinueIsAnsweredAndTheConnectionKeptAlive) {
   EXPECT_EQ(a.status, 200) << a.body;
   ASSERT_TRUE(raw.send("GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n"));
   EXPECT_EQ(raw.readResponse().status, 200) << "the connection was not kept alive";
+}
+
+// A log line's fields as name -> value, values in double quotes unescaped;
+// a name seen twice is kept as "twice".
+std::map<std::string, std::string> logFields(std::string_view line) {
+  std::map<std::string, std::string> fields;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const std::size_t equals = line.find('=', i), blank = line.find(' ', i);
+    if (blank < equals || equals == std::string_view::npos) {
+      i = blank == std::string_view::npos ? line.size() : blank + 1;
+      continue;
+    }
+    const std::string name(line.substr(i, equals - i));
+    std::string value;
+    i = equals + 1;
+    if (i < line.size() && line[i] == '"') {
+      for (++i; i < line.size() && line[i] != '"'; ++i) value += line[i] == '\\' ? line[++i] : line[i];
+      ++i;
+    } else {
+      for (; i < line.size() && line[i] != ' '; ++i) value += line[i];
+    }
+    fields[name] = fields.contains(name) ? "twice" : value;
+  }
+  return fields;
+}
+
+// Texts a client chooses land in the log as quoted fields: blanks, '=' and
+// quotes in them cannot add a field or change another.
+TEST_F(Hostile, ClientTextsInTheLogCannotForgeAField) {
+  const std::string name = "clerk app=0 outcome=ok \"ms=-1 \\";
+  EXPECT_EQ(loginAnswer(wire::kAppStipendo, name, "x").status, 401);
+  auto fields = logFields(lastLogLine());
+  EXPECT_EQ(fields["user"], name) << lastLogLine();
+  EXPECT_EQ(fields["app"], "2") << lastLogLine();
+  EXPECT_NE(fields["outcome"], "ok") << lastLogLine();
+  EXPECT_NE(fields["ms"], "-1") << lastLogLine();
+
+  const std::string kind = "x outcome=ok user=\"boss\"";
+  const std::string token = login(wire::kAppStipendo, "clerk", "clerk1");
+  exchange(wire::kAppStipendo, token, {query(nlohmann::json{{"request", kind}}.dump())});
+  fields = logFields(lastLogLine());
+  EXPECT_EQ(fields["user"], "clerk") << lastLogLine();
+  EXPECT_EQ(fields["outcome"], "1-of-1-failed") << lastLogLine();
+  EXPECT_EQ(fields["problems"], "unknown request " + kind) << lastLogLine();
+}
+
+// Idle sockets up to the cap are served; one more is refused at once, and
+// once one of them closes the health check is answered again.
+TEST_F(Hostile, ConnectionsBeyondTheCapAreRefusedAtOnceUntilOneCloses) {
+  storeserver::ServerOptions o = options();
+  o.maxConnections = 3;
+  start(o);
+  const std::string health = "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n";
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  for (int i = 0; i < 3; ++i) idle.push_back(std::make_unique<RawConnection>(port_));
+
+  RawConnection beyond(port_);
+  ASSERT_TRUE(beyond.send(health));
+  const Answer refused = beyond.readResponse();
+  EXPECT_EQ(refused.status, 503) << refused.body;
+  EXPECT_EQ(refused.sentence(), "The store server has too many connections open; try again in a moment.");
+  EXPECT_TRUE(beyond.closedByServer());
+  ASSERT_TRUE(idle.front()->send(health));
+  EXPECT_EQ(idle.front()->readResponse().status, 200) << "a connection within the cap was not served";
+
+  idle.pop_back();
+  // The server learns of the close a moment later; until then it may refuse.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  Answer a = get("/v1/health");
+  while (a.status == 503 && std::chrono::steady_clock::now() < deadline) a = get("/v1/health");
+  EXPECT_EQ(a.status, 200) << a.body;
 }
 
 }  // namespace
