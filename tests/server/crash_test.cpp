@@ -1,13 +1,9 @@
-// Kill -9 under load: 32 simulated Sellin handhelds add, change and delete
-// ticket lines through the programs' own client while the storeserver program
-// is SIGKILLed and restarted at the same address, a few times. A handheld
-// resends the same update text (so the same update identity) until it gets an
-// answer, and keeps a ledger of what it was told. The audit rows per line and
-// action must then equal the acknowledged applies (fewer: lost, more: doubled),
-// each purchaser's bought_qty must be what its stored lines hold,
-// every line told saved must be stored with the told quantity, no other, and
-// the ticket each handheld reads back (as its rebuilt dialog shows it) must be
-// the stored one.
+// SIGKILL under load: 32 Sellin handhelds, through the programs' own client,
+// add, change and delete lines while the storeserver program is killed and
+// restarted at the same address a few times, each resending the same update
+// until answered and keeping a ledger of what it was told. Then the audit rows
+// must equal the acknowledged applies (none lost or doubled), bought quantities
+// what the stored lines hold, and the stored and read-back lines the told ones.
 #include <QLoggingCategory>
 #include <QString>
 
@@ -49,10 +45,16 @@ struct Book {
   QString itemId, purchaser, price;
 };
 
-// Nothing bought yet in the session. Every third purchaser needs only four
-// copies, so adds run into "needs no more" once handhelds have sold them; the
-// others buy without limit.
-std::vector<Book> prepareBooks(storage::Connection& db) {
+// The demo store as --demo seeds it, with the cheapest password hashes so 32
+// log-ins are quick, and nothing bought yet in the session. Every third
+// purchaser needs only four copies, so adds run into "needs no more" once
+// handhelds have sold them; the others buy without limit.
+std::vector<Book> seedStore(const std::string& database) {
+  if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
+  auto owned = openDatabase(database);
+  storage::Connection& db = *owned;
+  storage::migrate(db);
+  storeserver::seedDemoData(db, storeserver::PasswordCost::minimum());
   db.execute("UPDATE book_purchasers SET bought_qty = 0 WHERE session_id = ?", {std::int64_t(kSession)});
   std::vector<Book> books;
   const storage::Rows rows = db.query(
@@ -86,8 +88,8 @@ class Floor {
   // False when every handheld stopped, or the deadline came, first.
   bool waitForAnswers(int count, Clock::time_point deadline) {
     std::unique_lock lock(mutex_);
-    changed_.wait_until(lock, deadline, [&] { return answers_ >= count || finished_ == kHandhelds; });
-    return answers_ >= count;
+    return changed_.wait_until(lock, deadline, [&] { return answers_ >= count || finished_ == kHandhelds; }) &&
+           answers_ >= count;
   }
 
  private:
@@ -165,27 +167,23 @@ class Handheld {
   std::string unanswered;  // why an update got no answer at all
 
  private:
+  // Half adds, then changes and deletes of saved lines.
   void step() {
     const unsigned roll = rng_() % 10;
-    if (ledger.saved.empty() || roll < 5) add();
-    else if (roll < 8) change(pickSaved(), quantity());
-    else remove(pickSaved());
+    if (ledger.saved.empty() || roll < 5) {
+      const int line = ++lastLine_;
+      const SavedLine wanted{rng_() % books_.size(), quantity()};
+      if (update(wire::kPacketNewItem, line, wanted, "add")) ledger.saved[line] = wanted;
+    } else if (const int line = pickSaved(); roll < 8) {
+      const int qty = quantity();
+      if (update(wire::kPacketChange, line, {ledger.saved[line].book, qty}, "change")) ledger.saved[line].qty = qty;
+    } else if (update(wire::kPacketDelete, line, ledger.saved[line], "delete")) {
+      ledger.saved.erase(line);
+    }
   }
   // Now and then 7 copies, above the transaction maximum.
   int quantity() { return rng_() % 8 == 0 ? 7 : 1 + int(rng_() % 3); }
   int pickSaved() { return std::next(ledger.saved.begin(), long(rng_() % ledger.saved.size()))->first; }
-
-  void add() {
-    const int line = ++lastLine_;
-    const SavedLine wanted{rng_() % books_.size(), quantity()};
-    if (update(wire::kPacketNewItem, line, wanted, "add")) ledger.saved[line] = wanted;
-  }
-  void change(int line, int qty) {
-    if (update(wire::kPacketChange, line, {ledger.saved[line].book, qty}, "change")) ledger.saved[line].qty = qty;
-  }
-  void remove(int line) {
-    if (update(wire::kPacketDelete, line, ledger.saved[line], "delete")) ledger.saved.erase(line);
-  }
 
   bool update(int packet, int line, const SavedLine& l, const char* action) {
     const Book& b = books_[l.book];
@@ -231,9 +229,7 @@ class Handheld {
 struct Verdict {
   int differences = 0;
   std::string reasons;
-  void note(const std::string& why) {
-    if (++differences <= 20) reasons += why + "\n";
-  }
+  void note(const std::string& why) { reasons += ++differences <= 20 ? why + "\n" : ""; }
 };
 
 // The ticket's stored lines and its audit rows per line and action against
@@ -277,15 +273,6 @@ void checkBought(storage::Connection& db, Verdict& v) {
                 " GROUP BY p.item_id, p.purchaser, p.bought_qty HAVING p.bought_qty <> COALESCE(SUM(l.qty), 0)",
                 {std::int64_t(kSession)}))
     v.note(storage::textAt(r, 0));
-}
-
-// The demo store as --demo seeds it, with the cheapest password hashes so 32 log-ins are quick.
-std::vector<Book> seedStore(const std::string& database) {
-  if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
-  auto db = openDatabase(database);
-  storage::migrate(*db);
-  storeserver::seedDemoData(*db, storeserver::PasswordCost::minimum());
-  return prepareBooks(*db);
 }
 
 class Crash : public ::testing::TestWithParam<Backend> {

@@ -129,7 +129,7 @@ TEST_P(Faults, ADroppedConnectionFailsItsUpdateAndOnlyPostgresReconnects) {
   EXPECT_FALSE(askWith(wire::kAppSellin, token_, query(wire::requests::purchasers(1002, "B0000002", 1))).error);
 }
 
-TEST_P(Faults, ASessionExpiresOnceItsLifetimeHasPassed) {
+TEST_P(Faults, ASessionExpiresAndALogInBlockEndsOnceTheirTimeHasPassed) {
   const std::string token = login(wire::kAppStipendo, "clerk", "clerk1");
   const std::vector<wire::Query> lookup = {query(wire::requests::aidAccounts("S100200"))};
   clock_->advance(options().tokenLifetime - 1ms);
@@ -138,13 +138,10 @@ TEST_P(Faults, ASessionExpiresOnceItsLifetimeHasPassed) {
   const Answer late = exchangeAnswer(wire::kAppStipendo, token, lookup);
   EXPECT_EQ(late.status, 401);
   EXPECT_EQ(late.sentence(), "The session has expired; log in again.");
-}
 
-TEST_P(Faults, AUserBlockedForFailedLogInsMayTryAgainOnceTheWindowPassed) {
-  const auto window = options().failedLoginWindow;
   for (unsigned i = 0; i < options().maxFailedLogins; ++i)
     ASSERT_EQ(loginAnswer(wire::kAppSellin, "buyer", "wrong").status, 401);
-  clock_->advance(window - 1ms);
+  clock_->advance(options().failedLoginWindow - 1ms);
   const Answer blocked = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
   EXPECT_EQ(blocked.status, 429) << blocked.body;
   EXPECT_EQ(blocked.header("Retry-After"), "1");

@@ -21,7 +21,6 @@ TEST_P(Login, RightPasswordGivesAFreshTokenAndPasswordsAreKeptHashed) {
   const auto reply = wire::parseLoginReply(a.body, error);
   ASSERT_TRUE(a.status == 200 && reply) << a.status << " " << error << " in " << a.body;
   EXPECT_EQ(reply->user + " / " + reply->text, "clerk / Logged in as clerk");
-  EXPECT_EQ(reply->reply, "") << "only Adoptra gets records at log-in";
   EXPECT_NE(login(wire::kAppStipendo, "clerk", "clerk1"), reply->token) << "every log-in must get its own token";
   for (const auto& row : sideConnection()->query("SELECT password_hash FROM users"))
     EXPECT_TRUE(storeserver::storage::textAt(row, 0).starts_with("$argon2id$")) << "a password kept unhashed";
@@ -192,29 +191,15 @@ TEST_P(ChainLock, LogInsAndBuyerPasswordsDoNotWaitForIt) {
   EXPECT_FALSE(askWith(wire::kAppSellin, token, query(sessions("buyer", "buyer1", 1))).error);
 }
 
+// Tokens live in the database, so a restarted server, or any other, knows them.
+// How a missing, unknown, foreign, disabled or expired session is refused is
+// the ticket test's, on both backends.
 using Token = ServerTest;
 
-const std::string kAid = wire::requests::aidAccounts("S100200");
-
-TEST_F(Token, OutlivesARestartButMissingUnknownForeignOrDisabledSessionsAreRefused) {
+TEST_F(Token, OutlivesARestart) {
   const std::string token = login(wire::kAppAdoptra, "clerk", "clerk1");
-  std::string altered = token;
-  altered[0] = altered[0] == '0' ? '1' : '0';
-  const std::vector<std::tuple<const char*, int, std::string, std::string>> cases = {
-      {"", wire::kAppAdoptra, "", "No session token was sent; log in first."},
-      {"", wire::kAppAdoptra, altered, "The session is not known to the store server; log in again."},
-      {"", wire::kAppStipendo, token, "The session belongs to another program; log in again."},
-      {"UPDATE users SET active = 0 WHERE user_name = 'clerk'", wire::kAppAdoptra, token,
-       "The user clerk is disabled."},
-  };
-  start(options());  // tokens live in the database, so any instance, or a restarted one, knows them
-  EXPECT_EQ(exchangeAnswer(wire::kAppAdoptra, token, {query(kAid)}).status, 200) << "the token itself is good";
-  for (const auto& [change, app, sent, expected] : cases) {
-    if (*change) sideConnection()->execute(change);  // as an administrator would, or as time does
-    const Answer a = exchangeAnswer(app, sent, {query(kAid)});
-    EXPECT_EQ(a.status, 401) << expected << " -> " << a.body;
-    EXPECT_EQ(a.sentence(), expected);
-  }
+  start(options());
+  EXPECT_EQ(exchangeAnswer(wire::kAppAdoptra, token, {query(wire::requests::aidAccounts("S100200"))}).status, 200);
 }
 
 }  // namespace

@@ -324,6 +324,16 @@ TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
     EXPECT_NE(print.text.find(expected), std::string::npos) << expected << " missing from\n" << print.text;
   ASSERT_FALSE(printed.empty());
   EXPECT_EQ(printed.back(), "Total" + std::string(42 - 5 - 6, ' ') + "$36.00");
+  // A copy: any ticket of the store, for any of its buyers, headed as such.
+  const auto printAs = [&](const std::string& token, const std::string& number, std::int64_t store, bool copy) {
+    return askWith(wire::kAppSellin, token, query(wire::requests::receiptPrint(number, store, copy))).text;
+  };
+  const std::string clerk = buyingLogin("clerk", "clerk1");
+  EXPECT_EQ(printAs(clerk, receipt, 1, true), "*** COPY ***\r\n" + print.text);
+  EXPECT_EQ(printAs(clerk, receipt, 1, false), "This ticket was opened by another user: start a new ticket.");
+  EXPECT_EQ(printAs(clerk, "99999999", 1, true), "There is no receipt 99999999 at this store.");
+  EXPECT_EQ(printAs(login(wire::kAppSellin, "manager", "manager1"), receipt, 2, true),
+            "Receipt " + receipt + " is not a receipt of this store.");
 
   ASSERT_EQ(tran(receipt, kDelete), "ok");
   EXPECT_EQ(lines(), std::vector<std::string>{"bought=2"});
@@ -384,22 +394,6 @@ TEST_P(Ticket, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
   EXPECT_EQ(rows(askWith(wire::kAppSellin, token_, query(wire::requests::openTickets(1))), wire::layouts::openTicket(),
                  {"receipt", "student_id", "lines", "total"}),
             (std::vector<std::string>{newer + "|S2|00002|-00000002.00", older + "|S1|00001|000000025.00"}));
-}
-
-TEST_P(Ticket, ACopyPrintsAnyTicketOfTheStoreHeadedAsACopy) {
-  const std::string receipt = openTicket(token_);
-  ASSERT_EQ(item(receipt, kAdd, kUnlimited), "ok");
-  const auto print = [&](const std::string& token, const std::string& number, std::int64_t store, bool copy) {
-    const wire::Reply r = askWith(wire::kAppSellin, token, query(wire::requests::receiptPrint(number, store, copy)));
-    return r.text;
-  };
-  const std::string original = print(token_, receipt, 1, false);
-  const std::string clerk = buyingLogin("clerk", "clerk1");
-  EXPECT_EQ(print(clerk, receipt, 1, true), "*** COPY ***\r\n" + original);
-  EXPECT_EQ(print(clerk, receipt, 1, false), "This ticket was opened by another user: start a new ticket.");
-  EXPECT_EQ(print(clerk, "99999999", 1, true), "There is no receipt 99999999 at this store.");
-  EXPECT_EQ(print(login(wire::kAppSellin, "manager", "manager1"), receipt, 2, true),
-            "Receipt " + receipt + " is not a receipt of this store.");
 }
 
 // Two servers on one PostgreSQL database, as a chain runs them, each with two
