@@ -139,27 +139,6 @@ TEST_F(BookFinding, PagesAreStableAndBoundedInAnOpenSessionOfTheStore) {
                                    "the title, or scan the book's code.");
 }
 
-TEST_F(BookFinding, PurchasersComeWithTheirNeedNeverBelowZero) {
-  using wire::requests::purchasers;
-  const auto terms = [](const wire::Reply& reply) {
-    return reply.error ? std::vector<std::string>{"error: " + reply.text}
-                       : rows(reply, wire::layouts::slPurchase(),
-                              {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"});
-  };
-  const auto replies = askAll({query(purchasers(1001, "B0000000", 1)), query(purchasers(1001, "B0000001", 1)),
-                               query(purchasers(1001, "B0000005", 1)), query(purchasers(1001, "B0000011", 1)),
-                               query(purchasers(1003, "B0000001", 1)), query(purchasers(1001, "B9999999", 1))});
-  ASSERT_EQ(replies.size(), 6u);
-  EXPECT_EQ(terms(replies[0]), (std::vector<std::string>{"Ostrand Company|1|*|00000|*|00012.50|Adopted",
-                                                          "Midwest Book Wholesale|0|*|00000|*|00007.50|Wholesale"}));
-  EXPECT_EQ(terms(replies[1]), (std::vector<std::string>{"Ostrand Company|1|3|00001|2|00016.00|Adopted"}));
-  EXPECT_EQ(terms(replies[2]), (std::vector<std::string>{"Ostrand Company|1|11|00013|0|00030.75|Quota filled"}));
-  EXPECT_EQ(terms(replies[3]), (std::vector<std::string>{"error: Nobody buys this book in this buying session."}));
-  EXPECT_EQ(terms(replies[4]), (std::vector<std::string>{"error: Nobody buys this book in this buying session."}));
-  EXPECT_EQ(terms(replies[5]),
-            (std::vector<std::string>{"error: This book is no longer in the store's catalogue: scan it again."}));
-}
-
 // "501" opens the inventory error only when the store has no inventory record
 // of the SKU; no other sentence of the lookup holds it, whatever was typed.
 TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
@@ -202,21 +181,38 @@ TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
   }
 }
 
-TEST_F(BookFinding, StolenReportsOfASkuAtAStoreNewestFirst) {
+// Purchasers of a book with their need, never below zero; stolen-book reports of a SKU at a store, newest first.
+TEST_F(BookFinding, PurchasersWithTheirNeedAndStolenReportsOfABook) {
+  using wire::requests::purchasers;
   using wire::requests::stolenItems;
-  const auto replies = askAll({query(stolenItems(200002, "S100100", 1)), query(stolenItems(200002, "", 2)),
+  using Rows = std::vector<std::string>;
+  const auto replies = askAll({query(purchasers(1001, "B0000000", 1)), query(purchasers(1001, "B0000001", 1)),
+                               query(purchasers(1001, "B0000005", 1)), query(purchasers(1001, "B0000011", 1)),
+                               query(purchasers(1003, "B0000001", 1)), query(purchasers(1001, "B9999999", 1)),
+                               query(stolenItems(200002, "S100100", 1)), query(stolenItems(200002, "", 2)),
                                query(stolenItems(200001, "S100100", 1))});
-  ASSERT_EQ(replies.size(), 3u);
-  const auto reports = [](const wire::Reply& r) {
-    return rows(r, wire::layouts::slStolenItem(), {"student_id", "student_name", "stolen", "sku", "isbn"});
+  ASSERT_EQ(replies.size(), 9u);
+  const auto shown = [&](std::size_t i) {
+    if (replies[i].error) return Rows{"error: " + replies[i].text};
+    return i < 6 ? rows(replies[i], wire::layouts::slPurchase(),
+                        {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"})
+                 : rows(replies[i], wire::layouts::slStolenItem(), {"student_id", "student_name", "stolen", "sku", "isbn"});
   };
-  EXPECT_EQ(reports(replies[0]),
-            (std::vector<std::string>{"S100100|Ana Alves|2026-03-02 Student union|00200002|9780001000377",
-                                      "S100200|Ben Brooks|2026-02-11 Library, 2nd floor|00200002|9780001000377",
-                                      "S100300|Dana Dutta|2026-01-20 Chemistry lab|00200002|9780001000377"}));
-  EXPECT_EQ(reports(replies[1]).size(), 1u);
-  EXPECT_TRUE(replies[2].error);
-  EXPECT_EQ(replies[2].text, "No stolen-book reports are filed for this book at this store.");
+  const Rows nobody = {"error: Nobody buys this book in this buying session."};
+  const Rows expected[] = {
+      {"Ostrand Company|1|*|00000|*|00012.50|Adopted", "Midwest Book Wholesale|0|*|00000|*|00007.50|Wholesale"},
+      {"Ostrand Company|1|3|00001|2|00016.00|Adopted"},
+      {"Ostrand Company|1|11|00013|0|00030.75|Quota filled"},
+      nobody,
+      nobody,
+      {"error: This book is no longer in the store's catalogue: scan it again."},
+      {"S100100|Ana Alves|2026-03-02 Student union|00200002|9780001000377",
+       "S100200|Ben Brooks|2026-02-11 Library, 2nd floor|00200002|9780001000377",
+       "S100300|Dana Dutta|2026-01-20 Chemistry lab|00200002|9780001000377"},
+      {"S100100|Ana Alves|2025-11-05 North campus cafe|00200002|9780001000377"},
+      {"error: No stolen-book reports are filed for this book at this store."},
+  };
+  for (std::size_t i = 0; i < replies.size(); ++i) EXPECT_EQ(shown(i), expected[i]) << "query " << i;
 }
 
 }  // namespace
