@@ -21,9 +21,8 @@ using testsupport::clickControl;
 using testsupport::ModalDriver;
 using testsupport::replaceText;
 
-// The result rows as course columns and record index; a detail dialog's lines.
+// The result rows as course columns and record index.
 std::vector<std::string> rows(const QWidget* dialog) { return testsupport::listRows(dialog, Dlg::IDC_RESULTS, 3, true); }
-std::vector<std::string> detailLines(const QWidget* detail) { return testsupport::listRows(detail, CDetailDlg::IDC_LIST); }
 
 class AdoptraDlgTest : public testsupport::AppFixture<CAdoptraApp, Dlg> {
  protected:
@@ -41,12 +40,17 @@ class AdoptraDlgTest : public testsupport::AppFixture<CAdoptraApp, Dlg> {
   }
 
   static int adoptraInt(const QString& name) { return platform::Profile::readInt("Adoptra", name, -1); }
+  static void detailsShow(const std::function<void(const std::vector<std::string>&)>& check) {
+    ModalDriver::whenModal([check](QWidget* detail) {
+      check(testsupport::listRows(detail, CDetailDlg::IDC_LIST));
+      detail->close();
+    });
+  }
 };
 
 TEST_F(AdoptraDlgTest, OpeningSendsNothingThenStoreAndModeChangesAreStored) {
   runDialog([&](Dlg& dlg) {
     EXPECT_TRUE(dlg.radioButton(Dlg::IDC_ITEM)->isChecked()) << "Item is the mode when nothing is stored";
-    EXPECT_TRUE(dlg.control(Dlg::IDC_ENTER)->isVisible());
     EXPECT_EQ(dlg.controlText(Dlg::IDC_STORE), "Annex") << "locations are not listed trimmed and sorted";
     for (int id : {Dlg::IDC_RESULTS, Dlg::IDC_DETAILS, Dlg::IDC_TERM, Dlg::IDC_PRINT, Dlg::IDC_PROBLEM})
       EXPECT_FALSE(dlg.control(id)->isVisible()) << id;
@@ -77,21 +81,17 @@ TEST_F(AdoptraDlgTest, ClosedTermsAreHiddenAndDetailsQueryTheRowsRecord) {
     EXPECT_EQ(rows(&dlg), (std::vector<std::string>{"BIO|101|01|1", "CHEM|110|01|2", "ENG|102|03|4",
                                                    "HIST|205|A|5", "MATH|220|01|6"}));
     EXPECT_EQ(dlg.controlText(Dlg::IDC_TERM), "FALL 2026");
-    ModalDriver::whenModal([](QWidget* detail) {
-      const auto lines = detailLines(detail);
+    detailsShow([](const auto& lines) {
       EXPECT_EQ(lines.size(), 6u + 3 * 11);
       EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 5),
                 (std::vector<std::string>{"Term:|FALL 2026", "Department:|BIO", "Course:|101", "Section:|01"}));
-      detail->close();
     });
     clickControl(&dlg, Dlg::IDC_DETAILS);
     // The detail query carries the texts with their leading blanks.
     dlg.listView(Dlg::IDC_RESULTS)->setCurrentItem(dlg.listView(Dlg::IDC_RESULTS)->topLevelItem(3));
-    ModalDriver::whenModal([](QWidget* detail) {
-      const auto lines = detailLines(detail);
+    detailsShow([](const auto& lines) {
       EXPECT_EQ(lines.at(3), "Course:| 205");
       EXPECT_EQ(lines.at(4), "Section:|  A");
-      detail->close();
     });
     clickControl(&dlg, Dlg::IDC_DETAILS);
     clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
@@ -121,11 +121,9 @@ TEST_F(AdoptraDlgTest, ProblemFollowsTheLastLookupAcrossClear) {
     EXPECT_EQ(dlg.m_problems.GetSize(), 3);
     clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
     EXPECT_TRUE(dlg.control(Dlg::IDC_PROBLEM)->isVisible());
-    ModalDriver::whenModal([](QWidget* detail) {
-      const auto lines = detailLines(detail);
+    detailsShow([](const auto& lines) {
       EXPECT_EQ(lines.size(), 15u);
       EXPECT_EQ(lines.at(2), "Reason:|Wrong edition ordered");
-      detail->close();
     });
     clickControl(&dlg, Dlg::IDC_PROBLEM);
     lookUp(dlg, "S100300");  // one section, one report on its books

@@ -1,7 +1,5 @@
-// The programs' start dialogs against the demo store server in this process:
-// the lookup programs' log-in, status line, feature button and kept password,
-// and what a message needs before it is sent; Sellin's connect loop with the
-// buyer's session query and session choice.
+// The start dialogs on the demo store server in this process: log-in, status
+// line, feature button, kept password; Sellin's connect loop and session choice.
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,11 +53,6 @@ class ShellTest : public testsupport::QtFixture {
 
 void cancel(QWidget* dialog) { testsupport::clickControl(dialog, platform::IDCANCEL); }
 
-QString statusOf(QWidget* startDialog) {
-  auto* dlg = qobject_cast<CStartDlg*>(startDialog);
-  return dlg ? dlg->Status() : QStringLiteral("<not a start dialog>");
-}
-
 // Wrapped in its label, the status text needs no more room than the label has.
 bool statusShownWhole(const CStartDlg& dlg) {
   const QLabel* status = testsupport::findControl<QLabel>(&dlg, CStartDlg::IDC_STATUS);
@@ -81,23 +74,19 @@ void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDr
 }
 
 // A kept password logs in as soon as the start dialog shows; a refused one
-// leaves the server's sentence in the status line, and no box.
-TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndARefusalIsTheStatus) {
-  for (const std::string kept : {"clerk1", "wrong"}) {
-    keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QString::fromStdString(kept));
-    runStipendo([&](CStartDlg& dlg) {
-      EXPECT_EQ(dlg.Status(), kept == "clerk1" ? "Logged in as clerk" : "The user name or password is wrong.");
-      EXPECT_EQ(dlg.m_bConnected, kept == "clerk1");
-      EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
-    });
-  }
-}
-
-TEST_F(ShellTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
+// leaves the server's sentence in the status line, and no box. At either
+// scale the status line shows a whole sentence, and a longer one in a box too.
+TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndTheStatusLineShowsTheWholeSentence) {
   const double saved = platform::uiScale();
   for (const double scale : {1.0, 2.0}) {
+    const bool right = scale == 1.0;
+    keepPassword(wire::kAppStipendo, QStringLiteral("clerk"), QLatin1String(right ? "clerk1" : "wrong"));
     platform::setUiScale(scale);
     runStipendo([&](CStartDlg& dlg) {
+      EXPECT_EQ(dlg.Status(), right ? "Logged in as clerk" : "The user name or password is wrong.");
+      EXPECT_EQ(dlg.m_bConnected, right);
+      EXPECT_TRUE(MessageBoxScript::shown().empty()) << "a box at start, scale " << scale;
+      EXPECT_FALSE(dlg.windowIcon().isNull()) << "the start dialog has no icon";
       for (const char* sentence : {"The user name or password is wrong.",
                                    "Too many failed log-ins for a-twenty-char-name; try again in 15 minutes.",
                                    "Cannot reach the store server at bookstore-server.campus.example.edu:8765."}) {
@@ -108,7 +97,7 @@ TEST_F(ShellTest, TheStatusLineShowsTheWholeSentenceAtEitherScale) {
       const QString tooLong = QStringLiteral("The store server said more than fits. ").repeated(12);
       MessageBoxScript::arm(platform::IDOK);
       dlg.SetStatus(tooLong);
-      ASSERT_EQ(MessageBoxScript::shown().size(), 1u);
+      ASSERT_EQ(MessageBoxScript::shown().size(), 1u) << "scale " << scale;
       EXPECT_EQ(MessageBoxScript::shown().back().text, tooLong);
     });
     MessageBoxScript::begin();
@@ -219,12 +208,6 @@ QListWidget* sessionList(QWidget* chooser) {
   return testsupport::findControl<QListWidget>(chooser, CSelectSessionDlg::IDC_SESSIONS);
 }
 
-void chooseRow(QWidget* chooser, int row) {
-  ASSERT_NE(sessionList(chooser), nullptr) << "not the session chooser";
-  sessionList(chooser)->setCurrentRow(row);
-  testsupport::pressKey(chooser, Qt::Key_Return);
-}
-
 class SellinStartTest : public ShellTest {
  protected:
   // Runs the start dialog with the queued actions; the first one must close it.
@@ -260,10 +243,12 @@ TEST_F(SellinStartTest, ACancelledLogInOpensNothingAndACancelledSessionChoiceAsk
   useBuyer(QStringLiteral("buyer"), QStringLiteral("buyer1"));
   ModalDriver::whenModal([](QWidget* modal) {
     testsupport::clickControl(modal, CStartDlg::IDC_FEATURE);  // cancelled log-in
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    auto* start = qobject_cast<CStartDlg*>(modal);
+    ASSERT_NE(start, nullptr);
+    EXPECT_EQ(start->Status(), QStringLiteral("Not Logged In"));
     testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-    EXPECT_TRUE(qobject_cast<CStartDlg*>(modal)->m_bConnected);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("buyer"));
+    EXPECT_TRUE(start->m_bConnected);
+    EXPECT_EQ(start->Status(), QStringLiteral("buyer"));
     modal->close();
   });
   ModalDriver::whenModal(cancel);
@@ -276,7 +261,8 @@ TEST_F(SellinStartTest, ACancelledLogInOpensNothingAndACancelledSessionChoiceAsk
     for (int i = 0; i < sessionList(chooser)->count(); ++i) listed << sessionList(chooser)->item(i)->text();
     EXPECT_EQ(listed, (QStringList{"Spring Buyback", "Walk-in Buyback", "Wholesale Only", "Wholesale Only"}));
     EXPECT_EQ(sessionList(chooser)->currentRow(), 0) << "the first session is not selected";
-    chooseRow(chooser, 1);
+    sessionList(chooser)->setCurrentRow(1);
+    testsupport::pressKey(chooser, Qt::Key_Return);
   });
   runStart();
   EXPECT_TRUE(MessageBoxScript::shown().empty());
@@ -291,7 +277,7 @@ TEST_F(SellinStartTest, TheLoopEndsAfterItsBoundedPasses) {
   for (int pass = 0; pass <= CSellinStart::kMaxLogInPasses; ++pass) MessageBoxScript::arm(platform::IDOK);
   ModalDriver::whenModal([](QWidget* modal) {
     testsupport::clickControl(modal, CStartDlg::IDC_CONFIGURE);
-    EXPECT_EQ(statusOf(modal), QStringLiteral("Not Logged In"));
+    EXPECT_EQ(qobject_cast<CStartDlg*>(modal)->Status(), QStringLiteral("Not Logged In"));
     modal->close();
   });
   for (int pass = 0; pass < CSellinStart::kMaxLogInPasses; ++pass)
