@@ -41,7 +41,7 @@ class CShortRecord : public CRecord {
   QString m_strText;
 };
 
-TEST(FillFromResponse, EachRecordClassReadsItsLayoutAndRepliesAppend) {
+TEST(FillFromResponse, EachRecordClassReadsWhatTheServerWritesAndRepliesAppend) {
   CDataArray<CSLSessionInfo> sessions;
   sessions.FillFromResponse(sessionRecord(7, "  Fall Buyback  ", 1));
   sessions.FillFromResponse(sessionRecord(12, "Été — rachat", 0).repeated(2));
@@ -62,9 +62,7 @@ TEST(FillFromResponse, EachRecordClassReadsItsLayoutAndRepliesAppend) {
   EXPECT_EQ(fields({a.m_strAgencyName, a.m_strAgencyNumber, a.m_strTotalBalance, a.m_strAmountAvailable}),
             "Fundação|AG-0042|0000012.50|0000987.50");
   EXPECT_EQ(fields({accounts[1].m_strStudentID, accounts[1].m_strAmountAvailable}), "S100|");
-}
 
-TEST(FillFromResponse, SellinRecordsReadWhatTheServerWrites) {
   wire::RecordWriter detail(wire::layouts::slDetail());
   detail.text("B0000043U").integer(50000043).text("K2006").text("Álgebra Lineal").text("9780001001590");
   detail.text("Editorial Andina").text("2").text("2013").text("Paperback").integer(1).integer(0);
