@@ -88,20 +88,26 @@ struct StoreServer::Impl {
         return handleLogin(db, body, address, context);
       });
     }
-    auto input = std::make_shared<ExchangeInput>(readExchange(request.body));
-    Work work = [this, input, address = std::move(request.remoteAddress)](storage::Connection& db) {
-      return handleExchange(db, *input, context, address);
-    };
-    switch (needs(*input)) {
-      case ExchangeNeeds::ReadsOnly: return respond(answered(work, *readConnections.at(request.ioThread)));
-      case ExchangeNeeds::Commit: return toWorkers(respond, std::move(work));
-      case ExchangeNeeds::PasswordCheck: return toPasswordChecks(respond, std::move(work));
+    ExchangeInput input = readExchange(request.body);
+    const ExchangeNeeds need = needs(input);
+    if (need == ExchangeNeeds::ReadsOnly) {
+      // Nothing is handed on, so nothing is copied to the heap for it.
+      return respond(answered(
+          [&](storage::Connection& db) { return handleExchange(db, input, context, request.remoteAddress); },
+          *readConnections.at(request.ioThread)));
     }
+    Work work = [this, input = std::move(input), address = std::move(request.remoteAddress)](storage::Connection& db) {
+      return handleExchange(db, input, context, address);
+    };
+    if (need == ExchangeNeeds::Commit) return toWorkers(respond, std::move(work));
+    toPasswordChecks(respond, std::move(work));
   }
 
   using Work = std::function<HttpResponse(storage::Connection&)>;
 
-  HttpResponse answered(const Work& work, storage::Connection& db) {
+  // The work's response, or a plain 500 when it threw.
+  template <class Handler>
+  HttpResponse answered(const Handler& work, storage::Connection& db) {
     try {
       return work(db);
     } catch (const std::exception& e) {
