@@ -55,7 +55,9 @@ void expectState(const CStipendoDlg& dlg, const std::vector<std::string>& lines,
   const bool result = !lines.empty();
   EXPECT_EQ(dlg.IsShowing(), result) << when;
   EXPECT_EQ(text(dlg, CStipendoDlg::IDC_ENTER), result ? "Clear" : "Enter") << when;
-  EXPECT_EQ(dlg.control(CStipendoDlg::IDC_LIST)->isVisible(), result) << when;
+  const auto* list = testsupport::findControl<QWidget>(&dlg, CStipendoDlg::IDC_LIST);
+  ASSERT_NE(list, nullptr) << when;
+  EXPECT_EQ(list->isVisible(), result) << when;
   EXPECT_EQ(dlg.control(CStipendoDlg::IDC_PROMPT)->isVisible(), !result) << when;
   if (result) {
     EXPECT_EQ(shownLines(&dlg), lines) << when;
