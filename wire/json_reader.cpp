@@ -21,18 +21,48 @@ bool nestingWithin(std::string_view text, std::size_t maxDepth) {
   return true;
 }
 
+namespace sentence {
+namespace {
+std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+std::string member(std::string_view what, std::string_view name, std::string_view rest) {
+  return quoted(name) + " in the " + std::string(what) + " " + std::string(rest);
+}
+}  // namespace
+std::string tooDeep(std::string_view what) { return "The " + std::string(what) + " is nested too deeply."; }
+std::string notJson(std::string_view what) { return "The " + std::string(what) + " is not valid JSON."; }
+std::string notObject(std::string_view what) { return "The " + std::string(what) + " is not a JSON object."; }
+std::string missing(std::string_view what, std::string_view name) {
+  return "The " + std::string(what) + " has no " + quoted(name) + ".";
+}
+std::string notText(std::string_view what, std::string_view name) { return member(what, name, "must be a text."); }
+std::string tooLong(std::string_view what, std::string_view name, std::size_t maxLength) {
+  return member(what, name, "is longer than " + std::to_string(maxLength) + " bytes.");
+}
+std::string notWhole(std::string_view what, std::string_view name) {
+  return member(what, name, "must be a whole number.");
+}
+std::string outside(std::string_view what, std::string_view name, std::int64_t min, std::int64_t max) {
+  return member(what, name, "must lie between " + std::to_string(min) + " and " + std::to_string(max) + ".");
+}
+std::string notList(std::string_view what, std::string_view name) { return member(what, name, "must be a list."); }
+std::string tooMany(std::string_view what, std::string_view name, std::size_t maxItems) {
+  return "The " + std::string(what) + " holds more than " + std::to_string(maxItems) + " entries in " +
+         quoted(name) + ".";
+}
+}  // namespace sentence
+
 JsonReader::JsonReader(std::string_view body, std::string_view what) : json_(&parsed_), what_(what) {
   if (!nestingWithin(body, kMaxJsonDepth)) {
-    fail("The " + what_ + " is nested too deeply.");
+    fail(sentence::tooDeep(what_));
     return;
   }
   parsed_ = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
-  if (parsed_.is_discarded()) fail("The " + what_ + " is not valid JSON.");
-  else if (!parsed_.is_object()) fail("The " + what_ + " is not a JSON object.");
+  if (parsed_.is_discarded()) fail(sentence::notJson(what_));
+  else if (!parsed_.is_object()) fail(sentence::notObject(what_));
 }
 
 JsonReader::JsonReader(const nlohmann::json& object, std::string_view what) : json_(&object), what_(what) {
-  if (!json_->is_object()) fail("The " + what_ + " is not a JSON object.");
+  if (!json_->is_object()) fail(sentence::notObject(what_));
 }
 
 void JsonReader::fail(std::string sentence) {
@@ -43,7 +73,7 @@ const nlohmann::json* JsonReader::member(std::string_view name, bool required) {
   if (!ok()) return nullptr;
   const auto it = json_->find(name);
   if (it == json_->end()) {
-    if (required) fail("The " + what_ + " has no \"" + std::string(name) + "\".");
+    if (required) fail(sentence::missing(what_, name));
     return nullptr;
   }
   return &*it;
@@ -53,13 +83,12 @@ std::optional<std::string> JsonReader::text(std::string_view name, std::size_t m
   const nlohmann::json* value = member(name, true);
   if (!value) return std::nullopt;
   if (!value->is_string()) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " must be a text.");
+    fail(sentence::notText(what_, name));
     return std::nullopt;
   }
   const auto& s = value->get_ref<const std::string&>();
   if (s.size() > maxLength) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " is longer than " + std::to_string(maxLength) +
-         " bytes.");
+    fail(sentence::tooLong(what_, name, maxLength));
     return std::nullopt;
   }
   return s;
@@ -69,15 +98,14 @@ std::optional<std::int64_t> JsonReader::integer(std::string_view name, std::int6
   const nlohmann::json* value = member(name, true);
   if (!value) return std::nullopt;
   if (!value->is_number_integer()) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " must be a whole number.");
+    fail(sentence::notWhole(what_, name));
     return std::nullopt;
   }
   // An unsigned value above INT64_MAX lies above every max; read as signed it would wrap.
   const bool huge = value->is_number_unsigned() && value->get<std::uint64_t>() > std::uint64_t(INT64_MAX);
   const std::int64_t n = huge ? 0 : value->get<std::int64_t>();
   if (huge || n < min || n > max) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " must lie between " + std::to_string(min) +
-         " and " + std::to_string(max) + ".");
+    fail(sentence::outside(what_, name, min, max));
     return std::nullopt;
   }
   return n;
@@ -93,7 +121,7 @@ std::optional<bool> JsonReader::flag(std::string_view name) {
   const nlohmann::json* value = member(name, true);
   if (!value) return std::nullopt;
   if (!value->is_boolean()) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " must be true or false.");
+    fail(sentence::member(what_, name, "must be true or false."));
     return std::nullopt;
   }
   return value->get<bool>();
@@ -103,12 +131,11 @@ const nlohmann::json* JsonReader::array(std::string_view name, std::size_t maxIt
   const nlohmann::json* value = member(name, true);
   if (!value) return nullptr;
   if (!value->is_array()) {
-    fail("\"" + std::string(name) + "\" in the " + what_ + " must be a list.");
+    fail(sentence::notList(what_, name));
     return nullptr;
   }
   if (value->size() > maxItems) {
-    fail("The " + what_ + " holds more than " + std::to_string(maxItems) + " entries in \"" +
-         std::string(name) + "\".");
+    fail(sentence::tooMany(what_, name, maxItems));
     return nullptr;
   }
   return value;

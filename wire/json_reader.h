@@ -17,6 +17,20 @@ inline constexpr std::size_t kMaxJsonDepth = 16;
 // inside strings do not count. A cheap byte scan, without recursion.
 bool nestingWithin(std::string_view text, std::size_t maxDepth);
 
+// What a reader says of a body or of its member `name`; `what` names the body.
+namespace sentence {
+std::string tooDeep(std::string_view what);
+std::string notJson(std::string_view what);
+std::string notObject(std::string_view what);
+std::string missing(std::string_view what, std::string_view name);
+std::string notText(std::string_view what, std::string_view name);
+std::string tooLong(std::string_view what, std::string_view name, std::size_t maxLength);
+std::string notWhole(std::string_view what, std::string_view name);
+std::string outside(std::string_view what, std::string_view name, std::int64_t min, std::int64_t max);
+std::string notList(std::string_view what, std::string_view name);
+std::string tooMany(std::string_view what, std::string_view name, std::size_t maxItems);
+}  // namespace sentence
+
 class JsonReader {
  public:
   // Parses body as a JSON object; ok() is false when it is not one.

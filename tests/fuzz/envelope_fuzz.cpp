@@ -5,10 +5,12 @@
 
 #include "wire/exchange.h"
 #include "wire/requests.h"
+#include "../wire/tree_envelope.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view body(reinterpret_cast<const char*>(data), size);
   std::string error;
+  if (!testsupport::envelopeReadersAgree(body, error)) std::abort();
   // Whatever is accepted must survive its own round trip.
   if (const auto request = wire::parseExchangeRequest(body, error)) {
     if (!wire::parseExchangeRequest(wire::toJson(*request), error)) std::abort();
