@@ -70,6 +70,7 @@ std::optional<wire::Reply> earlierAnswer(queries::QueryContext& context, const I
 WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection& db, const queries::QueryKind& kind,
                          const nlohmann::json& arguments, const std::optional<Identity>& identity,
                          UncheckedToken* unchecked) {
+  if (kind.lockRows && db.dialect() == storage::Dialect::Postgres) kind.lockRows(db, arguments, asked.packet);
   const UpdateStart start =
       startUpdate(db, unchecked ? std::optional(unchecked->token) : std::nullopt, asked.app, asked.nowMs,
                   identity ? identity->updateId : "");
@@ -105,9 +106,9 @@ wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKi
   }
   if (context.readTx) context.readTx->commit();
   context.readTx.reset();
-  WriteOutcome outcome = context.services.writer.write(context.db, [&](storage::Connection& db) {
-    return applyUpdate(context, db, kind, arguments, identity, unchecked);
-  });
+  WriteOutcome outcome = context.services.writer.write(
+      context.db, [&](storage::Connection& db) { return applyUpdate(context, db, kind, arguments, identity, unchecked); },
+      kind.lockRows != nullptr);
   for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
   return std::move(outcome.reply);
 }

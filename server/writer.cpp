@@ -50,10 +50,13 @@ class OwnTransactionWriter final : public Writer {
   // cannot lose again to a concurrent update.
   static constexpr int kRunsBeside = 3;
 
-  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override {
+  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override {
     for (int run = 1;; ++run) {
       try {
-        WriteOutcome outcome = runOnce(callerDb, work, run > kRunsBeside);
+        const storage::TxMode mode = rowLocked            ? storage::TxMode::RowLocked
+                                     : run > kRunsBeside ? storage::TxMode::RetryableAlone
+                                                         : storage::TxMode::Retryable;
+        WriteOutcome outcome = runOnce(callerDb, work, mode);
         if (run > 1) outcome.problems.insert(outcome.problems.begin(), undoneBefore(run));
         return outcome;
       } catch (const storage::Conflict& e) {
@@ -74,8 +77,8 @@ class OwnTransactionWriter final : public Writer {
            ", then run again";
   }
 
-  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work, bool alone) {
-    storage::Transaction transaction(db, alone ? storage::TxMode::RetryableAlone : storage::TxMode::Retryable);
+  static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work, storage::TxMode mode) {
+    storage::Transaction transaction(db, mode);
     WriteOutcome outcome = work(db);
     if (!outcome.reply.error) transaction.commit();
     return outcome;
@@ -97,7 +100,8 @@ GroupWriter::GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_pt
 
 GroupWriter::~GroupWriter() { stop(); }
 
-WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work) { return submit(work).get(); }
+// One writer at a time needs no row locks.
+WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work, bool) { return submit(work).get(); }
 
 std::future<WriteOutcome> GroupWriter::submit(WriteWork work) {
   Pending pending{std::move(work), {}};

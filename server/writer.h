@@ -4,8 +4,9 @@
 // of one transaction and commits them together, so one durable commit (one
 // fsync) serves many handhelds. On PostgreSQL each update runs in a
 // serializable transaction of its own on the worker's connection, beside those
-// of the other servers sharing the database, and is run again when the
-// database undoes it for a conflict with one of them.
+// of the other servers sharing the database, or in a transaction locking the
+// rows it stands on first, and is run again when the database undoes it for a
+// conflict with one of them.
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -44,8 +45,9 @@ class Writer {
  public:
   virtual ~Writer() = default;
   // Runs work and returns its outcome once it is committed or undone; callerDb
-  // is the calling worker's own connection.
-  virtual WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) = 0;
+  // is the calling worker's own connection. rowLocked: work locks the rows its
+  // checks stand on before it reads them, so it needs no serializable transaction.
+  virtual WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) = 0;
   // Answers what was handed over already; later writes are refused with a sentence.
   virtual void stop() {}
 };
@@ -66,7 +68,7 @@ class GroupWriter final : public Writer {
   GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_ptr<WriteGroupProbe> probe);
   ~GroupWriter() override;  // stops
 
-  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work) override;
+  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override;
   // The outcome comes once the group holding the work is committed or undone.
   std::future<WriteOutcome> submit(WriteWork work);
   void stop() override;

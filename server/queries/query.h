@@ -70,12 +70,19 @@ enum class Access {
   ExactlyOnce,  // as Write, and its update_id is stored with the answer: a repeat gets that answer
 };
 
+// Sends the statements that lock the rows an update's checks stand on, run
+// first in its transaction on PostgreSQL: its ticket, then purchasers in key
+// order, one order for every update, so no two wait on each other in a ring.
+// Arguments the update itself will refuse lock nothing.
+using RowLocker = void (*)(storage::Connection& db, const nlohmann::json& arguments, int packet);
+
 struct QueryKind {
   std::string_view name;
   int program;  // the one program (wire::kApp...) whose log-in may send it
   PacketSet packets;
   Handler run;
   Access access = Access::Read;
+  RowLocker lockRows = nullptr;  // none: a serializable transaction orders it instead
 };
 
 std::span<const QueryKind> queryKinds();

@@ -1,4 +1,5 @@
 #include "server/queries/query.h"
+#include "server/queries/ticket_ledger.h"
 #include "wire/requests.h"
 
 namespace storeserver::queries {
@@ -19,9 +20,10 @@ std::span<const QueryKind> queryKinds() {
       {wire::requests::kTicket, wire::kAppSellin, wire::kPacketQuery, &ticket, Access::Write},
       {wire::requests::kReceiptPrint, wire::kAppSellin, wire::kPacketQuery, &receiptPrint},
       {wire::requests::kTicketItem, wire::kAppSellin,
-       {wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange}, &ticketItem, Access::ExactlyOnce},
+       {wire::kPacketNewItem, wire::kPacketDelete, wire::kPacketChange}, &ticketItem, Access::ExactlyOnce,
+       &ledger::lockItemRows},
       {wire::requests::kTicketTran, wire::kAppSellin, {wire::kPacketDelete, wire::kPacketChange}, &ticketTran,
-       Access::ExactlyOnce},
+       Access::ExactlyOnce, &ledger::lockTranRows},
       {wire::requests::kTicketLines, wire::kAppSellin, wire::kPacketQuery, &ticketLines},
       {wire::requests::kOpenTickets, wire::kAppSellin, wire::kPacketQuery, &openTickets},
   };

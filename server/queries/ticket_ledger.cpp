@@ -5,6 +5,8 @@
 
 #include "wire/framing.h"
 #include "wire/item_rules.h"
+#include "wire/json_reader.h"
+#include "wire/requests.h"
 
 namespace storeserver::queries::ledger {
 
@@ -80,6 +82,39 @@ std::vector<LineWithTerms> netPerPurchaser(const std::vector<LineWithTerms>& lin
 std::string Line::values() const {
   return "session=" + std::to_string(session) + " item=" + itemId + " purchaser=" + purchaser +
          " qty=" + std::to_string(qty) + " price=" + wire::formatCents(cents);
+}
+
+namespace {
+void lockTicket(storage::Connection& db, const std::string& receipt) {
+  db.send("SELECT 1 FROM tickets WHERE receipt = ? FOR UPDATE", {receipt});
+}
+}  // namespace
+
+void lockItemRows(storage::Connection& db, const nlohmann::json& arguments, int) {
+  wire::JsonReader in(arguments, "sl_item request");
+  const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
+  const auto session = in.integer("session", 1, wire::requests::kMaxSessionId);
+  const auto itemId = in.text("item_id", wire::requests::kMaxItemIdLength);
+  const auto purchaser = in.text("purchaser", wire::requests::kMaxPurchaserLength);
+  if (!in.ok()) return;
+  lockTicket(db, *receipt);
+  // A change or removal must name the stored line's purchaser, so this is the one row it moves.
+  db.send("SELECT 1 FROM book_purchasers WHERE session_id = ? AND item_id = ? AND purchaser = ? FOR UPDATE",
+          {*session, *itemId, *purchaser});
+}
+
+void lockTranRows(storage::Connection& db, const nlohmann::json& arguments, int packet) {
+  wire::JsonReader in(arguments, "sl_tran request");
+  const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
+  if (!in.ok()) return;
+  lockTicket(db, *receipt);
+  // Read after the ticket's lock, so its lines hold still.
+  if (packet == wire::kPacketDelete)
+    db.send("SELECT 1 FROM book_purchasers p WHERE (p.session_id, p.item_id, p.purchaser) IN"
+            " (SELECT l.session_id, l.item_id, l.purchaser FROM ticket_lines l JOIN tickets t"
+            " ON t.ticket_id = l.ticket_id WHERE t.receipt = ?)"
+            " ORDER BY p.session_id, p.item_id, p.purchaser FOR UPDATE",
+            {*receipt});
 }
 
 std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std::string& receipt, const Line& line,

@@ -66,6 +66,11 @@ struct LineFacts {
 // The ticket of a receipt, as tickets::findOwn gives it, read in one
 // statement with the facts of the line the handheld names (the stored line
 // is judged on them only when it is the same book).
+// The row lockers of sl_item (its ticket, its purchaser) and sl_tran (its
+// ticket and, for a void, the purchasers of its lines).
+void lockItemRows(storage::Connection& db, const nlohmann::json& arguments, int packet);
+void lockTranRows(storage::Connection& db, const nlohmann::json& arguments, int packet);
+
 std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std::string& receipt, const Line& line,
                                                LineFacts& facts, std::string& problem);
 // The same with every line of the ticket, in line order, each with its

@@ -24,10 +24,12 @@ constexpr Oid kNumericOid = 1700;
 // Every Write transaction of every server sharing the database takes this lock
 // first, so those run one at a time as they do on SQLite, and their reads
 // (read committed, after the lock) see everything committed before them.
-// Retryable ones do without: serializable isolation orders them. What their
+// Retryable ones do without: serializable isolation orders them; so do
+// RowLocked ones (a ticket's changes), by the row locks they take first. What their
 // checks stand on (ticket lines, tickets, bought quantities, update
 // identities) only they change once stored; where a Write changes a row one
-// of them changes too, the database undoes that one as a concurrent update.
+// of them changes too, the database undoes a serializable one as a
+// concurrent update, and a RowLocked one waits for the row.
 constexpr long long kWriterLock = 0x73746f7265;
 
 // Retryable transactions hold this table lock in a mode that lets them run
@@ -41,6 +43,7 @@ constexpr const char* kLockRetryableAlone = "LOCK TABLE ticket_updates IN EXCLUS
 // SQLSTATEs of a transaction undone because it lost to a concurrent one.
 constexpr std::string_view kSerializationFailure = "40001";
 constexpr std::string_view kDeadlockDetected = "40P01";
+constexpr std::string_view kUniqueViolation = "23505";
 
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
@@ -115,6 +118,7 @@ class PostgresConnection final : public Connection {
   // where a failed start shows.
   void begin(TxMode mode) override {
     reconnectIfLost();
+    mode_ = mode;
     switch (mode) {
       case TxMode::Write:
         command("BEGIN ISOLATION LEVEL READ COMMITTED");
@@ -128,6 +132,7 @@ class PostgresConnection final : public Connection {
         command("BEGIN ISOLATION LEVEL SERIALIZABLE");
         command(kLockRetryableAlone);
         break;
+      case TxMode::RowLocked:
       case TxMode::Independent: command("BEGIN ISOLATION LEVEL READ COMMITTED"); break;
       case TxMode::Read:
         // One snapshot for the whole read, as an SQLite read transaction has.
@@ -204,7 +209,9 @@ class PostgresConnection final : public Connection {
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
     reason = "the database could not " + std::string(doing) + ": " + reason;
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    if (state && (state == kSerializationFailure || state == kDeadlockDetected)) throw Conflict(reason);
+    const bool lost = state && (state == kSerializationFailure || state == kDeadlockDetected ||
+                                (state == kUniqueViolation && mode_ == TxMode::RowLocked));
+    if (lost) throw Conflict(reason);
     throw Error(reason);
   }
 
@@ -276,6 +283,7 @@ class PostgresConnection final : public Connection {
   PGconn* db_;
   int queued_ = 0;  // statements sent whose answers are not read yet
   std::uint64_t roundTrips_ = 0;
+  TxMode mode_ = TxMode::Read;  // of the transaction begun last
   std::unordered_map<std::string, std::string> statements_;
   std::vector<std::string> unconfirmed_;  // keys of statements_ prepared since the last answer
   std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement

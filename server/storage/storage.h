@@ -36,11 +36,15 @@ class Conflict : public Error {
 // of them with Conflict, and its caller runs it again.
 // RetryableAlone: a Retryable that waits until no other Retryable runs and
 // keeps new ones waiting, for one that keeps losing.
+// RowLocked: writes beside other transactions, each statement seeing what
+// was committed before it; its first statements lock the rows its checks
+// stand on, in one order for every such transaction. A deadlock, or a key a
+// concurrent one inserted first, is refused with Conflict.
 // Independent: writes no other transaction's checks stand on, each statement
 // atomic by itself (a log-in's counted tries, its token), so it waits for no
 // other server's writes.
-// SQLite, with one writer at a time, runs the last three as a Write.
-enum class TxMode { Read, Write, Retryable, RetryableAlone, Independent };
+// SQLite, with one writer at a time, runs all but Read as a Write.
+enum class TxMode { Read, Write, Retryable, RetryableAlone, RowLocked, Independent };
 // Where the few statements that cannot be written alike differ.
 enum class Dialect { Sqlite, Postgres };
 
