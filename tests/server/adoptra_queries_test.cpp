@@ -1,5 +1,4 @@
-// Adoptra's queries against the demo data: the lookups with their problem
-// tail, the restriction to the own store, the detail query and the printout.
+// Adoptra's queries on the demo data: lookups and their problems, own-store restriction, detail, printout.
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -48,8 +47,7 @@ TEST_F(Adoptra, LookUpsListTheSectionsByTrimmedNamesThenTheirProblems) {
   EXPECT_EQ(sectionsAndProblems(marked).first.size(), 2u);
 }
 
-// Nothing found is always a sentence, never an empty success; a problem list
-// never comes without a section before it.
+// Nothing found is always a sentence, never an empty success.
 TEST_F(Adoptra, NothingFoundIsASentence) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {adoptionsByStudent("S100100", 1, false), "Student S100100 has no course books at store 1."},

@@ -1,5 +1,4 @@
-// The storeserver program itself, run as a child process, and backups of a
-// database that the running server keeps writing.
+// The storeserver program as a child process, and backups of a database the running server keeps writing.
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -77,8 +76,7 @@ std::int64_t sessions(const std::string& database) {
 using Backup = ServerTest;
 
 TEST_F(Backup, CopiesWhileHandheldsLogInAndTheCopyIsWholeAndConsistent) {
-  // Every log-in writes a session row; these keep the writer busy throughout,
-  // and are stopped and joined however the test ends.
+  // Log-ins, each writing a session row, keep the writer busy; stopped and joined however the test ends.
   std::atomic<int> logins{0};
   auto handheld = [&](std::stop_token stop) {
     while (!stop.stop_requested()) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;

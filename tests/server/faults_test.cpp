@@ -1,9 +1,5 @@
-// The real server meeting database faults (through the storage seam) and
-// moved time (through its clock), on SQLite and on PostgreSQL: whatever fails
-// inside an update, the clerk hears the database sentence, nothing of it is
-// kept, and the same update sent again holds once. Updates sharing one commit
-// of the SQLite writer: each is kept or undone on its own, and none is kept or
-// answered as saved when their commit fails.
+// Database faults and moved time on both backends: a failed update keeps nothing and, sent again, holds
+// once; updates sharing one SQLite commit are kept or undone each on its own, none when the commit fails.
 #include <algorithm>
 #include <atomic>
 #include <thread>
@@ -113,9 +109,7 @@ TEST_P(Conflicts, AnUpdateUndoneForAConflictRunsAgainUntilItsBound) {
   EXPECT_EQ(stored(), once) << "applied twice";
 }
 
-// PostgreSQL's connection opens itself again at the next transaction. The
-// SQLite writer's connection, once lost, is never opened again: every later
-// update fails, while reads are still answered.
+// PostgreSQL reconnects at the next transaction; the lost SQLite writer never does, though reads go on.
 TEST_P(Faults, ADroppedConnectionFailsItsUpdateAndOnlyPostgresReconnects) {
   startTicket();
   const std::string kept = stored();

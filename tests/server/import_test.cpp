@@ -1,5 +1,4 @@
-// CSV files of a store's own data: read, checked whole, stored in one go; a
-// buyback catalogue loaded while the server runs is found by Sellin's item query.
+// CSV imports: read, checked whole, stored in one go; a catalogue loaded while the server runs is found.
 #include "server/import/csv_reader.h"
 #include "server/import/importer.h"
 #include "server/storage/migrations.h"
