@@ -1,7 +1,4 @@
-// Sellin from its start dialog to a printed receipt: the storeserver program
-// on the demo store, the buyer's log-in and session, two books bought, the
-// receipt printed to a file and the ticket ended; then the stored lines, as a
-// handheld reads them.
+// Sellin from its start dialog to a printed receipt on the storeserver program; then the stored lines.
 #include <QFile>
 #include <QListWidget>
 

@@ -1,6 +1,5 @@
 #pragma once
-// The storeserver program as a child process on a demo store of its own, for
-// end-to-end tests.
+// The storeserver program as a child process on a demo store of its own, for end-to-end tests.
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -10,8 +9,7 @@ namespace testsupport {
 
 class StoreServerProcess {
  public:
-  // Starts it on 127.0.0.1 and a free port, read from its "listening on" line;
-  // the test fails when it did not start within 60 s.
+  // Starts it on 127.0.0.1 and a free port read from its "listening on" line; fails the test after 60 s.
   explicit StoreServerProcess(const QString& program) {
     server_.start(program, {"--port", "0", "--database", database(), "--demo", "--address", "127.0.0.1"});
     const QByteArray prefix = "storeserver listening on 127.0.0.1:";
