@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
