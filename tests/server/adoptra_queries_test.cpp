@@ -72,7 +72,7 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
   }
 }
 
-TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStock) {
+TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStockAndThePrintoutFits42Columns) {
   EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "HIST", " 205", "  A", 1)),
                  wire::layouts::adoptionDetail(),
                  {"sku", "cat_isbn", "new_price", "used_price", "new_on_hand", "used_on_hand", "request_type",
@@ -82,9 +82,7 @@ TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStock) {
   EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "BIO", "101", "N1", 2)),
                  wire::layouts::adoptionDetail(), {"sku", "new_on_hand", "problem", "store_num"}),
             (std::vector<std::string>{"00010003|00007|1|0002", "00010001|00002|0|0002"}));
-}
 
-TEST_F(Adoptra, PrintoutFitsA42ColumnPrinterWithCrLfLines) {
   const wire::Reply reply = askAdoptra(adoptionPrint("S100200", 1, true));
   ASSERT_FALSE(reply.error) << reply.text;
   EXPECT_TRUE(reply.text.starts_with("Main Campus Bookstore\r\nCourse books for student S100200\r\n")) << reply.text;
