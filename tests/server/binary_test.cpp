@@ -11,15 +11,6 @@
 namespace servertest {
 namespace {
 
-TEST(Binary, ExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
-  TempDir dir;
-  const std::string missing = (dir.path() / "missing" / "store.db").string();
-  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()})
-    EXPECT_TRUE(runToEnd(dir.path(), {"--port", "0", "--database", path})
-                    .starts_with("1 storeserver: Cannot open the database file " + path))
-        << path;
-}
-
 // Runs from a configuration file that the command line overrides.
 TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   TempDir dir;
@@ -56,8 +47,13 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   EXPECT_NE(child.output().find("login user=\"clerk\" app=2 outcome=ok"), std::string::npos) << child.output();
 }
 
-TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {
+TEST(Binary, ImportsAFileOrNamesTheLineItRefusesAndExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
   TempDir dir;
+  const std::string missing = (dir.path() / "missing" / "store.db").string();
+  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()})
+    EXPECT_TRUE(runToEnd(dir.path(), {"--port", "0", "--database", path})
+                    .starts_with("1 storeserver: Cannot open the database file " + path))
+        << path;
   const std::string database = (dir.path() / "store.db").string(), file = (dir.path() / "stores.csv").string();
   const std::vector<std::string> import = {"import", "stores", file, "--database", database};
   std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
