@@ -1,5 +1,4 @@
-// Adoptra against the demo store: the course book lookup dialog, a real
-// widget, on the store server in this process (clerk, store 1).
+// Adoptra's course book lookup dialog on the demo server (clerk, store 1).
 #include <QComboBox>
 #include <QFile>
 #include <QRadioButton>

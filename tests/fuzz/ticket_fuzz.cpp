@@ -1,17 +1,8 @@
-// Ticket updates from three handhelds in any order, through the real server
-// on a fresh SQLite store per input, sent as Sellin sends them; after each
-// update the store's invariants are read straight from its database, and a
-// broken one aborts:
-//   - each purchaser's bought quantity lies within 0 and its need (buy_qty,
-//     unless it buys without limit) and equals its starting value plus its
-//     stored lines;
-//   - no ticket holds more copies of a book than its session's transaction maximum;
-//   - no ticket holds a line of another store's session;
-//   - an ended ticket never changes.
-// The input is read three bytes at a time: an operation letter (its value
-// modulo 16, so 'a' to 'p' name them all) and two arguments x and y, which
-// pick a handheld, book, line or quantity by their value modulo a small count
-// (so digits '0' to '7' pick the first to the eighth):
+// Ticket updates from three handhelds in any order through the real server, a fresh SQLite store per input;
+// after each, a broken invariant aborts: bought quantities within 0 and the need and equal to the start plus
+// the stored lines; no ticket above its transaction maximum or holding another store's session; ended tickets
+// unchanged. Input, three bytes at a time: an operation letter (modulo 16) and arguments x and y (modulo a
+// small count, so digits '0' to '7' pick the first to the eighth):
 //   h x  the handheld that acts next: buyer (store 1), manager (store 2), clerk (store 1)
 //   l    log in afresh;  b x  check a buyer's password for the store (buyer, manager)
 //   o    open a ticket;  e  end it;  k  void it (take all its lines back)
@@ -71,15 +62,11 @@ struct Account {
   const char* password;
   std::int64_t store;
 };
-// The handhelds' log-ins. The first two are the stores' buyers: handheld n
-// starts with buyer n modulo 2 checked, so the clerk's names the buyer of store 1.
+// The handhelds' log-ins; handheld n starts with buyer n modulo 2 checked (the clerk's is store 1's buyer).
 constexpr Account kAccounts[] = {{"buyer", "buyer1", 1}, {"manager", "manager1", 2}, {"clerk", "clerk1", 1}};
 
-// The demo store with one copy bought of every book of the two sessions, so
-// a return can come first, and each session's first books given needs of 3,
-// 1 and none left, and one bought without limit; and the server on it, for the
-// whole run. Each input starts from the store as prepared: its pages are copied
-// back under the idle server, which reads them at its next transaction.
+// The demo store, one copy bought of every book of both sessions, the first books with needs of 3, 1, none
+// and no limit, and the server on it for the whole run; each input starts from a copy of these pages.
 class Store {
  public:
   Store() {

@@ -1,5 +1,4 @@
-// Dialogs built from control tables (geometry, texts, sorted lists, modal runs,
-// keys, window messages), the real message box, and the INI profile store.
+// Dialogs built from control tables, the real message box, and the INI profile store.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
@@ -29,8 +28,7 @@ namespace {
 
 enum { kEntry = 1001, kGo, kLookup, kNotes, kList, kPlainList, kCombo, kCaption, kKeep };
 
-// With a default: kGo (the default button) and IDCANCEL. Without: kLookup (an
-// ordinary button before IDOK) and IDOK. kGo and kLookup end a run with their ID.
+// With a default: kGo (default) and IDCANCEL; without: kLookup and IDOK. kGo and kLookup end a run with their ID.
 DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, int pointSize = 8) {
   DialogTemplate t;
   t.size = {160, 168};
@@ -117,18 +115,13 @@ TEST_F(DialogTest, TheScaleGrowsControlsTextAndTickBoxesAlike) {
   EXPECT_EQ(tickBox(big.checkBox(kKeep)), tickBox(single.checkBox(kKeep)) * 2) << "the tick box ignores the scale";
 }
 
-TEST_F(DialogTest, ControlTextTakesCrlfAndShowsMarkupAsPlainText) {
+TEST_F(DialogTest, TextsTakeCrlfAndNoMarkupAndSortedEntriesLandAtTheirPlaceAndKeepTheirData) {
   Dialog dlg(sampleTemplate());
   dlg.setControlText(kNotes, QStringLiteral("Balance\r\nLimit"));
   EXPECT_EQ(dlg.controlText(kNotes), QStringLiteral("Balance\nLimit")) << "CRLF must become one line break";
-  // Server text is shown as it is, never read as markup.
-  dlg.setControlText(kCaption, QStringLiteral("<b>A & B</b>"));
+  dlg.setControlText(kCaption, QStringLiteral("<b>A & B</b>"));  // server text is never read as markup
   EXPECT_EQ(dlg.label(kCaption)->textFormat(), Qt::PlainText);
   EXPECT_EQ(dlg.controlText(kCaption), QStringLiteral("<b>A & B</b>"));
-}
-
-TEST_F(DialogTest, SortedEntriesLandAtTheirPlaceAndKeepTheirData) {
-  Dialog dlg(sampleTemplate());
   QListWidget* list = dlg.listBox(kList);
   // A case-sensitive order would put "apple" after "Zebra"; an equal text goes after the one there.
   const std::pair<const char*, int> adds[] = {{"pear", 0}, {"Zebra", 1}, {"apple", 0}, {"Banana", 1}, {"PEAR", 3}};
@@ -241,8 +234,7 @@ TEST_F(DialogTest, PostedMessagesRunLaterInOrderSentOnesAtOnceAllOnTheUiThread) 
   EXPECT_EQ(threads, QList<QThread*>(4, dlg.thread())) << "a handler ran off the UI thread";
 }
 
-// When no test script answers it, a real box shows; at --scale 2 it is as
-// large as the dialogs it stands over.
+// Without a test script a real box shows, at --scale 2 as large as the dialogs it stands over.
 TEST_F(DialogTest, WithoutAScriptARealBoxShowsAtTheDialogScaleAndAnswers) {
   const struct {
     MessageButtons buttons;
@@ -289,8 +281,7 @@ TEST_F(ProfileStore, ValuesRoundTripPerSectionAndMissingOrBadOnesGiveTheFallback
   EXPECT_EQ(platform::Profile::readInt("Tessel", "ReadTimeout", 15), 30);
 }
 
-// The file may hold a kept password: only its owner reads it, also when it
-// was there before with wider rights.
+// The file may hold a kept password: only its owner reads it, even when it had wider rights before.
 TEST_F(ProfileStore, TheIniFileIsWrittenAtOnceForItsOwnerOnlyAndHandEditsAreRead) {
   QFile file(QDir(profileDirectory()).filePath("OST_PDA/OST.ini"));
   EXPECT_EQ(platform::Profile::fileName(), file.fileName());

@@ -1,6 +1,4 @@
-// Sellin's dialogs against the store server running in this process on the
-// demo store (see sellin_fixture.h): the item chooser, purchasers, item lookup
-// and stolen-book reports; the ticket's lines, commands and refusals.
+// Sellin's dialogs on the demo server: chooser, purchasers, item lookup, stolen books; the ticket's commands.
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
 #include "sellin/stolen_items_dlg.h"
@@ -113,8 +111,7 @@ TEST_F(SellinTest, StolenReportsListInReplyOrderAndOpenTheirDetail) {
   EXPECT_EQ(CStolenItemsDlg(200005, QString(), 1).runModal(), platform::IDOK);
 }
 
-// The item lookup: "501" anywhere in the inventory error is silence; a refused
-// product query is no product, not its sentence cut into records; a failed
+// The item lookup: a "501" inventory error is silence, a refused product query is no product, a failed
 // exchange tells its own reason.
 TEST_F(SellinTest, ItemLookupShowsWhatTheStoreKnows) {
   std::vector<std::string> noProduct, product;
@@ -154,8 +151,7 @@ TEST_F(TicketTest, LinesReachTheServerFirstAndANewLineNeverReusesANumber) {
     selectRow(dlg, 1);
     expectBox("Are you sure you want to delete this item?", platform::IDYES);
     testsupport::clickControl(&dlg, CTicketDlg::IDC_DELETE_ITEM);
-    // The warning of 3 counts the book's other lines: the edit of line 1 to 2
-    // makes 1 + 2, its own line left out; the next add makes 3 + 1.
+    // The warning of 3 counts the book's other lines: line 1 edited to 2 makes 1 + 2, the next add 3 + 1.
     selectRow(dlg, 0);
     confirmQty(2);
     testsupport::clickControl(&dlg, CTicketDlg::IDC_EDIT);

@@ -1,14 +1,11 @@
-// Sellin from its start dialog to a printed receipt: the storeserver program
-// on the demo store, the buyer's log-in and session, two books bought, the
-// receipt printed to a file and the ticket ended; then the stored lines, as a
-// handheld reads them.
+// Sellin from its start dialog to a printed receipt on the storeserver program; then the stored lines.
 #include <QFile>
 #include <QListWidget>
 
 #include "platform/profile.h"
 #include "sellin/select_session_dlg.h"
 #include "tests/sellin/sellin_fixture.h"
-#include "tests/support/store_server_process.h"
+#include "tests/server/server_process.h"
 
 namespace {
 
@@ -20,12 +17,15 @@ using testsupport::typeInto;
 using SellinEndToEnd = testsupport::QtFixture;
 
 TEST_F(SellinEndToEnd, LogInBuyTwoBooksPrintTheReceiptAndEndTheTicket) {
-  testsupport::StoreServerProcess server(QStringLiteral(STORESERVER_PATH));
-  ASSERT_TRUE(server.started());
-  const QString printerFile = server.scratch("printer.txt");
+  const std::string dir = profileDirectory().toStdString();
+  const int port = servertest::quietPort();
+  servertest::ServerProcess server({"--port", std::to_string(port), "--database", dir + "/store.db", "--demo",
+                                    "--address", "127.0.0.1"},
+                                   dir + "/storeserver.log");
+  ASSERT_TRUE(server.start() && server.waitUntilAccepting(port)) << server.output();
+  const QString printerFile = profileDirectory() + "/printer.txt", url = QStringLiteral("127.0.0.1:%1").arg(port);
   CTesselConfig::ClearOverrides();
-  ASSERT_EQ(ApplyCommandLine({"sellin", "--server", server.url(), "--printer", printerFile}, "sellin"),
-            CommandLine::Run);
+  ASSERT_EQ(ApplyCommandLine({"sellin", "--server", url, "--printer", printerFile}, "sellin"), CommandLine::Run);
   platform::Profile::writeString("Sellin", "BuyerUser", "buyer");
   platform::Profile::writeString("Sellin", "BuyerPass", "buyer1");
   ModalDriver::setFallbackTimeout(30000);
@@ -61,10 +61,10 @@ TEST_F(SellinEndToEnd, LogInBuyTwoBooksPrintTheReceiptAndEndTheTicket) {
   CSellinApp app;
   EXPECT_FALSE(app.InitInstance());
   CSocketMessage buyer(wire::kAppSellin);
-  buyer.SetServer(server.url());
+  buyer.SetServer(url);
   buyer.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
   EXPECT_EQ(sellin_test::storedLines(buyer, receipt), (std::vector<std::string>{"1 1 00012.50", "2 2 00015.00"}));
-  server.stop();
+  EXPECT_EQ(server.stop(SIGTERM), 0) << server.output();
   CTesselConfig::ClearOverrides();
 
   QFile printed(printerFile);

@@ -1,9 +1,6 @@
 #pragma once
-// What Sellin's dialog tests share: the demo store server in this process,
-// logged in as the buyer; the ticket in session 1002 (no student IDs,
-// warning 3, maximum 6), with another handheld of the same buyer working at
-// the same time. Boxes a step shows are armed with their answers and their
-// texts compared after the test.
+// Sellin's dialog tests: the demo server, logged in as the buyer; the ticket in session 1002 (warning 3,
+// maximum 6) with another handheld working alongside; boxes armed with answers, their texts compared after.
 #include <QLineEdit>
 #include <QTest>
 #include <QTreeWidget>
@@ -114,8 +111,7 @@ inline std::string screen(const CTicketDlg& dlg) {
   return all;
 }
 
-// The lines the server stored for a receipt of store 1, "line qty price", as
-// a handheld logged in through msg reads them.
+// The lines stored for a receipt of store 1, "line qty price", as a handheld logged in through msg reads them.
 inline std::vector<std::string> storedLines(CSocketMessage& msg, const QString& receipt) {
   msg.Reset();
   msg.AddQuery(wire::kPacketQuery, CGlobalQueryStrings::GetSLLines(receipt, 1));

@@ -1,5 +1,4 @@
-// The quantity and price rules of a ticket line, the reading of numbers and
-// typed prices, and the edit dialog's quantity keys.
+// A ticket line's quantity and price rules, numbers and typed prices, and the quantity keys.
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
@@ -44,8 +43,6 @@ struct RuleCase {
 
 using TicketRulesTest = testsupport::QtFixture;
 
-// How each finding of the shared rules is shown and answered, on the record
-// texts as the handheld reads them.
 TEST_F(TicketRulesTest, EachFindingShowsItsIconAndButtonsAndTheAnswerDecides) {
   const std::string warning = "Sellin quantity exceeds the transaction warning of 4.  Accept it anyway?";
   const std::string nearly = "Sellin quantity is within 1 of meeting the Buy quantity.";

@@ -1,8 +1,5 @@
-// The ticket on the handheld against what the store server stored, with a
-// test double of a balancer between them (tests/support/forwarding_double.h):
-// answers lost after the server applied a change, a frozen server, a clerk
-// who stops waiting; open tickets continued, listed and ended; receipts
-// printed again.
+// The handheld's ticket against what the server stored, through a balancer double: lost answers, a frozen
+// server, a clerk who stops waiting; open tickets continued and ended; receipts printed again.
 #include <QFile>
 
 #include "platform/profile.h"
@@ -42,10 +39,8 @@ void whileSaving(const std::function<void(QWidget*)>& action) {
   });
 }
 
-// The server applied each change, then its answer was held (a frozen server:
-// the saving window shows), a balancer's 502 or never came. The handheld sends
-// the change again and shows what the server stored; an add after takes the
-// next line number.
+// Each change applied, its answer then held (a frozen server), a 502 or none at all: the handheld sends it
+// again and shows what the server stored.
 TEST_F(TicketSyncTest, AChangeWhoseAnswerWasLostLeavesTheStoredLinesOnScreen) {
   runTicket([&](CTicketDlg& dlg) {
     const std::string receipt = dlg.GetReceipt().toStdString();
@@ -73,8 +68,7 @@ TEST_F(TicketSyncTest, AChangeWhoseAnswerWasLostLeavesTheStoredLinesOnScreen) {
   checkBoxes();
 }
 
-// Stopping ends the wait at once. The lines cannot be read while the server
-// is frozen, so the ticket is read before the next command.
+// Stopping ends the wait at once; the frozen server's lines are read before the next command.
 TEST_F(TicketSyncTest, AClerkWhoStopsWaitingSeesTheStoredLinesBeforeTheNextCommand) {
   runTicket([&](CTicketDlg& dlg) {
     m_balancer.arm(Fault::Freeze, "sl_item");
@@ -93,8 +87,7 @@ TEST_F(TicketSyncTest, AClerkWhoStopsWaitingSeesTheStoredLinesBeforeTheNextComma
   EXPECT_EQ(platform::MessageBoxScript::shown().size(), 2u);
 }
 
-// Sellin closed with books on its ticket: the next ticket offers it. The
-// Tickets list continues or ends any of the buyer's open tickets.
+// A ticket left with books is offered again; the Tickets list continues or ends any open one.
 TEST_F(TicketSyncTest, AnOpenTicketWithBooksIsOfferedAgainAndListedToContinueOrEnd) {
   std::string first, second;
   runTicket([&](CTicketDlg& dlg) {
@@ -138,8 +131,7 @@ TEST_F(TicketSyncTest, AnOpenTicketWithBooksIsOfferedAgainAndListedToContinueOrE
   checkBoxes();
 }
 
-// A receipt is printed again by its number, scanned or typed, headed as a
-// copy; a receipt of another store is refused and nothing printed.
+// A receipt is printed again as a copy by its scanned or typed number; another store's is refused.
 TEST_F(TicketSyncTest, AReceiptOfThisStoreIsPrintedAgainAsACopy) {
   const QString printed = profileDirectory() + QStringLiteral("/printer.txt");
   CTesselConfig::ApplyArguments({QStringLiteral("--printer"), printed});

@@ -1,5 +1,4 @@
-// Adoptra's queries against the demo data: the lookups with their problem
-// tail, the restriction to the own store, the detail query and the printout.
+// Adoptra's queries on the demo data: lookups and their problems, own-store restriction, detail, printout.
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -48,8 +47,7 @@ TEST_F(Adoptra, LookUpsListTheSectionsByTrimmedNamesThenTheirProblems) {
   EXPECT_EQ(sectionsAndProblems(marked).first.size(), 2u);
 }
 
-// Nothing found is always a sentence, never an empty success; a problem list
-// never comes without a section before it.
+// Nothing found is always a sentence, never an empty success.
 TEST_F(Adoptra, NothingFoundIsASentence) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {adoptionsByStudent("S100100", 1, false), "Student S100100 has no course books at store 1."},
@@ -74,7 +72,7 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
   }
 }
 
-TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStock) {
+TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStockAndThePrintoutFits42Columns) {
   EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "HIST", " 205", "  A", 1)),
                  wire::layouts::adoptionDetail(),
                  {"sku", "cat_isbn", "new_price", "used_price", "new_on_hand", "used_on_hand", "request_type",
@@ -84,9 +82,7 @@ TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStock) {
   EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "BIO", "101", "N1", 2)),
                  wire::layouts::adoptionDetail(), {"sku", "new_on_hand", "problem", "store_num"}),
             (std::vector<std::string>{"00010003|00007|1|0002", "00010001|00002|0|0002"}));
-}
 
-TEST_F(Adoptra, PrintoutFitsA42ColumnPrinterWithCrLfLines) {
   const wire::Reply reply = askAdoptra(adoptionPrint("S100200", 1, true));
   ASSERT_FALSE(reply.error) << reply.text;
   EXPECT_TRUE(reply.text.starts_with("Main Campus Bookstore\r\nCourse books for student S100200\r\n")) << reply.text;

@@ -1,5 +1,4 @@
-// The storeserver program itself, run as a child process, and backups of a
-// database that the running server keeps writing.
+// The storeserver program as a child process, and backups of a database the running server keeps writing.
 #include <atomic>
 #include <fstream>
 #include <thread>
@@ -11,15 +10,6 @@
 
 namespace servertest {
 namespace {
-
-TEST(Binary, ExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
-  TempDir dir;
-  const std::string missing = (dir.path() / "missing" / "store.db").string();
-  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()})
-    EXPECT_TRUE(runToEnd(dir.path(), {"--port", "0", "--database", path})
-                    .starts_with("1 storeserver: Cannot open the database file " + path))
-        << path;
-}
 
 // Runs from a configuration file that the command line overrides.
 TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
@@ -57,8 +47,13 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   EXPECT_NE(child.output().find("login user=\"clerk\" app=2 outcome=ok"), std::string::npos) << child.output();
 }
 
-TEST(Binary, ImportsAFileOrNamesTheLineItRefuses) {
+TEST(Binary, ImportsAFileOrNamesTheLineItRefusesAndExitsWithAMessageWhenTheDatabaseCannotBeOpened) {
   TempDir dir;
+  const std::string missing = (dir.path() / "missing" / "store.db").string();
+  for (const std::string& path : {std::string("/proc/no-such-dir/store.db"), missing, dir.path().string()})
+    EXPECT_TRUE(runToEnd(dir.path(), {"--port", "0", "--database", path})
+                    .starts_with("1 storeserver: Cannot open the database file " + path))
+        << path;
   const std::string database = (dir.path() / "store.db").string(), file = (dir.path() / "stores.csv").string();
   const std::vector<std::string> import = {"import", "stores", file, "--database", database};
   std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
@@ -77,8 +72,7 @@ std::int64_t sessions(const std::string& database) {
 using Backup = ServerTest;
 
 TEST_F(Backup, CopiesWhileHandheldsLogInAndTheCopyIsWholeAndConsistent) {
-  // Every log-in writes a session row; these keep the writer busy throughout,
-  // and are stopped and joined however the test ends.
+  // Log-ins, each writing a session row, keep the writer busy; stopped and joined however the test ends.
   std::atomic<int> logins{0};
   auto handheld = [&](std::stop_token stop) {
     while (!stop.stop_requested()) logins += loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status == 200;

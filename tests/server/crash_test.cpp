@@ -1,9 +1,5 @@
-// SIGKILL under load: 32 Sellin handhelds, through the programs' own client,
-// add, change and delete lines while the storeserver program is killed and
-// restarted at the same address a few times, each resending the same update
-// until answered and keeping a ledger of what it was told. Then the audit rows
-// must equal the acknowledged applies (none lost or doubled), bought quantities
-// what the stored lines hold, and the stored and read-back lines the told ones.
+// SIGKILL under load: 32 handhelds (the programs' own client) resend each update until answered while
+// the server is killed and restarted; audit rows, bought quantities and lines must match their ledgers.
 #include <QLoggingCategory>
 #include <QString>
 
@@ -36,8 +32,7 @@ constexpr int kSession = 1002;  // no student ID needed, transaction maximum 6 c
 constexpr int kHandhelds = 32;
 constexpr int kUpdatesEach = 60;
 constexpr auto kBudget = std::chrono::seconds(15);
-// Kills come once this share of the planned updates is answered: irregular
-// steps, the first three early enough for a slow machine within the budget.
+// Kills once these shares of the planned updates are answered; the first three early enough for a slow machine.
 constexpr double kKillAt[] = {0.09, 0.27, 0.41, 0.63, 0.82};
 constexpr int kResendLimit = 50;
 
@@ -45,10 +40,8 @@ struct Book {
   QString itemId, purchaser, price;
 };
 
-// The demo store as --demo seeds it, with the cheapest password hashes so 32
-// log-ins are quick, and nothing bought yet in the session. Every third
-// purchaser needs only four copies, so adds run into "needs no more" once
-// handhelds have sold them; the others buy without limit.
+// The demo store with cheap hashes and nothing bought; every third purchaser needs only four copies, so
+// adds run into refusals, the others buy without limit.
 std::vector<Book> seedStore(const std::string& database) {
   if (!storeserver::initialiseCrypto()) throw std::runtime_error("the password library cannot start");
   auto owned = openDatabase(database);
@@ -71,8 +64,7 @@ std::vector<Book> seedStore(const std::string& database) {
   return books;
 }
 
-// Whether the server serves, told by the test to the handhelds, and how far the
-// handhelds have got, told by them to the test.
+// Whether the server serves (test to handhelds) and how far the handhelds have got (handhelds to test).
 class Floor {
  public:
   void serverDown() { set([this] { up_ = false; }); }
@@ -232,8 +224,7 @@ struct Verdict {
   void note(const std::string& why) { reasons += ++differences <= 20 ? why + "\n" : ""; }
 };
 
-// The ticket's stored lines and its audit rows per line and action against
-// the ledger, and the lines the handheld read back against the stored ones.
+// Stored lines and audit rows against the ledger, and the lines read back against the stored ones.
 void checkTicket(storage::Connection& db, const Handheld& h, const std::vector<Book>& books, const std::string& who,
                  Verdict& v) {
   const std::string receipt = h.receipt.toStdString();

@@ -1,5 +1,4 @@
-// CSV files of a store's own data: read, checked whole, stored in one go; a
-// buyback catalogue loaded while the server runs is found by Sellin's item query.
+// CSV imports: read, checked whole, stored in one go; a catalogue loaded while the server runs is found.
 #include "server/import/csv_reader.h"
 #include "server/import/importer.h"
 #include "server/storage/migrations.h"
@@ -63,7 +62,9 @@ class Import : public ::testing::Test {
   std::unique_ptr<storage::Connection> db_;
 };
 
-TEST_F(Import, AFileLoadsAndLoadingItAgainLeavesTheSameData) {
+// A file loaded twice leaves the same data; users' passwords are hashed; adoptions load on their terms,
+// sections and books.
+TEST_F(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   const std::string accounts =
       "\xEF\xBB\xBF" "credit_limit,account_id,student_id,agency_number,start_date,expire_date,total_balance\r\n"
       "500,7,S1,STATE-01,2024-08-01,2025-05-31,120.5\r\n"
@@ -77,18 +78,14 @@ TEST_F(Import, AFileLoadsAndLoadingItAgainLeavesTheSameData) {
                              {8, "S2STATE-012024-08-012024-02-29", 0, 100000}}))
         << "import number " << time + 1;
   }
-}
 
-TEST_F(Import, UsersPasswordsAreHashedAndTheyCanLogIn) {
   load("users", "user_name,password,store_num,can_buy,active\nmara,s3cret pass,2,yes,1\n");
   const auto user = storeserver::findUser(*db_, "mara");
   ASSERT_TRUE(user);
   EXPECT_EQ(user->passwordHash.find("s3cret"), std::string::npos) << "the password was stored as typed";
   EXPECT_TRUE(storeserver::verifyPassword(user->passwordHash, "s3cret pass"));
   EXPECT_TRUE(user->canBuy && user->active && user->store == 2);
-}
 
-TEST_F(Import, CourseAdoptionsLoadOnTheirTermsSectionsAndBooks) {
   load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
   load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
   load("course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n");

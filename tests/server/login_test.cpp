@@ -15,31 +15,40 @@ using wire::requests::sessions;
 using Login = BackendServerTest;
 INSTANTIATE_TEST_SUITE_P(Backends, Login, kBothBackends, backendName);
 
-TEST_P(Login, RightPasswordGivesAFreshTokenAndPasswordsAreKeptHashed) {
+// A disabled user's right password is refused as a wrong one: it would tell which names exist.
+// No password or token reaches the log, and tokens live in the database, so a restart keeps them.
+TEST_P(Login, RightPasswordsGetFreshTokensWrongOnesOneRefusalAndTheLogNoSecret) {
   const Answer a = loginAnswer(wire::kAppStipendo, "clerk", "clerk1");
   std::string error;
   const auto reply = wire::parseLoginReply(a.body, error);
   ASSERT_TRUE(a.status == 200 && reply) << a.status << " " << error << " in " << a.body;
   EXPECT_EQ(reply->user + " / " + reply->text, "clerk / Logged in as clerk");
-  EXPECT_NE(login(wire::kAppStipendo, "clerk", "clerk1"), reply->token) << "every log-in must get its own token";
+  const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
+  EXPECT_NE(token, reply->token) << "every log-in must get its own token";
+  EXPECT_FALSE(askWith(wire::kAppSellin, token, query(sessions("buyer", "buyer1", 1))).error);
   for (const auto& row : sideConnection()->query("SELECT password_hash FROM users"))
     EXPECT_TRUE(storeserver::storage::textAt(row, 0).starts_with("$argon2id$")) << "a password kept unhashed";
-}
 
-TEST_P(Login, WrongPasswordUnknownUserAndDisabledUserAreRefused) {
-  const Answer wrong = loginAnswer(wire::kAppSellin, "buyer", "not-it");
+  const Answer wrong = loginAnswer(wire::kAppSellin, "buyer", "wrong-secret");
   EXPECT_EQ(wrong.status, 401) << wrong.body;
   EXPECT_EQ(wrong.sentence(), "The user name or password is wrong.");
-  // A disabled user's right password neither: it would tell which names exist.
   for (const auto& [user, password] :
        {std::pair{"nobody", "buyer1"}, {"Buyer", "buyer1"}, {"", ""}, {"former", "former1"}}) {
-    const Answer a = loginAnswer(wire::kAppSellin, user, password);
-    EXPECT_TRUE(a.status == 401 && a.body == wrong.body) << user << " told apart from a wrong password: " << a.body;
+    const Answer b = loginAnswer(wire::kAppSellin, user, password);
+    EXPECT_TRUE(b.status == 401 && b.body == wrong.body) << user << " told apart from a wrong password: " << b.body;
   }
   EXPECT_EQ(loginAnswer(wire::kAppSellin, std::string(65, 'u'), "p").sentence(),
             "A user name has at most 64 characters.");
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "clerk", std::string(129, 'p')).sentence(),
             "A password has at most 128 characters.");
+  for (const std::string& line : logLines())
+    for (const std::string& secret : {std::string("clerk1"), std::string("buyer1"), std::string("wrong-secret"), token})
+      EXPECT_EQ(line.find(secret), std::string::npos) << "a secret in the log: " << line;
+
+  start(options());
+  EXPECT_EQ(exchangeAnswer(wire::kAppStipendo, reply->token, {query(wire::requests::aidAccounts("S100200"))}).status,
+            200)
+      << "a token lost in a restart";
 }
 
 TEST_P(Login, FailureLimitCountsPerNameWithinItsWindowUntilASuccess) {
@@ -48,8 +57,7 @@ TEST_P(Login, FailureLimitCountsPerNameWithinItsWindowUntilASuccess) {
     ASSERT_EQ(loginAnswer(wire::kAppSellin, "clerk", "clerk1").status, 200) << "round " << round;
   }
 
-  // Each wrong buyer password in an exchange counts before the next is checked:
-  // five are tried, the sixth and seventh are refused unchecked.
+  // Wrong buyer passwords in one exchange: five are tried, the sixth and seventh refused unchecked.
   const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
   std::vector<std::string> texts;
   for (const wire::Reply& r : exchange(wire::kAppSellin, token, std::vector(7, query(sessions("buyer", "guess", 1)))))
@@ -81,20 +89,7 @@ TEST_P(Login, AdoptraGetsItsStoresLocationsOrASentenceWhenItHasNone) {
   EXPECT_EQ(loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status, 200) << "other programs need no location";
 }
 
-TEST_P(Login, LogLinesNeverHoldSecrets) {
-  const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
-  exchange(wire::kAppSellin, token, {query(wire::requests::sessions("buyer", "buyer1", 1))});
-  loginAnswer(wire::kAppSellin, "clerk", "wrong-secret");
-
-  const auto lines = logLines();
-  ASSERT_FALSE(lines.empty());
-  for (const std::string& line : lines)
-    for (const std::string& secret : {std::string("clerk1"), std::string("buyer1"), std::string("wrong-secret"), token})
-      EXPECT_EQ(line.find(secret), std::string::npos) << "a secret in the log: " << line;
-}
-
-// Password checks on their own pool, here two threads and a queue of one;
-// its gate holds them so that the test, not timing, decides when it is full.
+// Two password checkers and a queue of one, held by the gate so the test, not timing, fills it.
 class PasswordPool : public BackendServerTest {
  protected:
   storeserver::ServerOptions options() const override {
@@ -150,8 +145,7 @@ TEST_P(PasswordPool, WhenFullLogInsAreRefusedAtOnceAndQueriesStillAnswered) {
   EXPECT_EQ(statuses(held), (std::map<int, int>{{200, 3}}));
 }
 
-// Each try is counted before its hash runs, so tries sent at once get exactly
-// the limit of checks however many threads check them.
+// Each try is counted before its hash runs: tries sent at once get exactly the limit of checks.
 TEST_P(PasswordPool, ConcurrentWrongPasswordsGetExactlyTheLimitOfTries) {
   storeserver::ServerOptions o = options();
   o.authThreads = 8;
@@ -177,9 +171,7 @@ TEST_P(PasswordPool, AnAddressIsLimitedWhateverTheNamesItTries) {
   EXPECT_EQ(refused.sentence(), "Too many failed log-ins from this handheld's network; try again in 15 minutes.");
 }
 
-// On PostgreSQL the servers of a chain take one lock for their writes; a
-// log-in's counted tries, its token and a proven buyer are rows of their own
-// and need not wait for it.
+// A log-in's tries, its token and a proven buyer need not wait for a chain's write lock on PostgreSQL.
 using ChainLock = BackendServerTest;
 INSTANTIATE_TEST_SUITE_P(Postgres, ChainLock, ::testing::Values(Backend::Postgres), backendName);
 
@@ -189,17 +181,6 @@ TEST_P(ChainLock, LogInsAndBuyerPasswordsDoNotWaitForIt) {
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "clerk", "wrong").status, 401);
   const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
   EXPECT_FALSE(askWith(wire::kAppSellin, token, query(sessions("buyer", "buyer1", 1))).error);
-}
-
-// Tokens live in the database, so a restarted server, or any other, knows them.
-// How a missing, unknown, foreign, disabled or expired session is refused is
-// the ticket test's, on both backends.
-using Token = ServerTest;
-
-TEST_F(Token, OutlivesARestart) {
-  const std::string token = login(wire::kAppAdoptra, "clerk", "clerk1");
-  start(options());
-  EXPECT_EQ(exchangeAnswer(wire::kAppAdoptra, token, {query(wire::requests::aidAccounts("S100200"))}).status, 200);
 }
 
 }  // namespace

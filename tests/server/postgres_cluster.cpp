@@ -49,8 +49,7 @@ PostgresCluster& sharedCluster() {
   return *cluster;
 }
 
-// Seeding the demo store takes longer than copying it: it is seeded once per
-// cluster, by whichever test process comes first, and copied for each test.
+// Seeded once per cluster by the first test process, then copied for each test (faster than seeding).
 std::string demoStore(PostgresCluster& cluster) {
   const std::string name = "demo_store";
   auto admin = openDatabase(cluster.uri("postgres"));

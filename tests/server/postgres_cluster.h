@@ -1,8 +1,5 @@
 #pragma once
-// Throwaway PostgreSQL clusters for tests: initdb into a directory, the server
-// on 127.0.0.1 and a free port (never the port of a cluster the machine runs
-// itself), its socket in that directory. As root the cluster runs as the
-// postgres user, as PostgreSQL asks.
+// Throwaway PostgreSQL clusters: initdb into a directory, served on 127.0.0.1 and a free port (as postgres when root).
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -19,15 +16,13 @@ class PostgresCluster {
   // Empty when this machine has PostgreSQL's server programs, else why not.
   static std::string unavailable();
 
-  // In a temporary directory, stopped and removed with this object. Throws
-  // std::runtime_error with the server's log when it cannot start.
+  // In a temporary directory, removed with this object; throws std::runtime_error with the log when it cannot start.
   PostgresCluster();
   ~PostgresCluster();
   PostgresCluster(const PostgresCluster&) = delete;
   PostgresCluster& operator=(const PostgresCluster&) = delete;
 
-  // A cluster kept in dir for a whole test run, outliving this process; any
-  // earlier one there is stopped first. stopKept(dir) ends it.
+  // A cluster kept in dir for a whole test run (an earlier one there stopped first); stopKept(dir) ends it.
   static void startKept(const std::filesystem::path& dir);
   static void stopKept(const std::filesystem::path& dir);
   // The cluster kept in dir, left running when the object goes; nullptr when none was started there.
@@ -48,14 +43,12 @@ class PostgresCluster {
   bool kept_ = false;
 };
 
-// A fresh database for one test, dropped at its end. It lives on the cluster
-// kept in $STORESERVER_TEST_POSTGRES_DIR when the test run started one there,
-// else on one cluster this process starts for all its tests.
+// A fresh database for one test, dropped at its end, on the cluster in $STORESERVER_TEST_POSTGRES_DIR
+// or one this process starts.
 class PostgresDatabase {
  public:
   enum class Contents { Empty, DemoStore };
-  // The demo store as a server seeds it, with the tests' cheap password hashes.
-  // Throws std::runtime_error when no cluster can start.
+  // The demo store with the tests' cheap password hashes; throws std::runtime_error when no cluster can start.
   explicit PostgresDatabase(Contents contents = Contents::Empty);
   ~PostgresDatabase();
   PostgresDatabase(const PostgresDatabase&) = delete;

@@ -1,7 +1,4 @@
-// Starts or stops the PostgreSQL cluster a test run keeps for all its tests:
-//   postgres_cluster start DIR | stop DIR
-// Without PostgreSQL's server programs it starts nothing and says why; the
-// tests then skip their PostgreSQL cases with the same reason.
+// postgres_cluster start DIR | stop DIR: the cluster a test run keeps; without PostgreSQL it says why.
 #include <iostream>
 #include <stdexcept>
 

@@ -1,5 +1,4 @@
-// Each query kind against the demo data, read as the programs read records,
-// and handhelds asking at once.
+// Each query kind against the demo data, read as the programs read records; handhelds asking at once.
 #include <thread>
 
 #include "server_fixture.h"
@@ -33,20 +32,13 @@ TEST_F(Queries, SessionsAreTheOpenOnesOfTheAskedStore) {
   EXPECT_EQ(ask(sessions("manager", "manager1", 2), wire::kAppSellin).text, "No buying sessions are open at store 2.");
 }
 
-// The account figures reach the Stipendo dialog tests; here what does not fit.
-TEST_F(Queries, AgencyNamesAreShortenedVisiblyNeverInsideACharacter) {
-  const auto names = [this](const char* student) {
-    return rows(ask(aidAccounts(student)), wire::layouts::aidAccount(), {"agency_name"});
-  };
-  // The last one's 40th unit would be half a surrogate pair; the ellipsis takes its place.
-  EXPECT_EQ(names("S100300"),
+// A name too long is shortened visibly (the last one's 40th unit would be half a surrogate pair).
+// A value a program sends back or a clerk copies is never cut: the schema keeps it within its
+// field, and a database that holds one anyway gets it refused.
+TEST_F(Queries, NamesAreShortenedVisiblyIdentifiersTooLongAndNumbersTooWideRefused) {
+  EXPECT_EQ(rows(ask(aidAccounts("S100300")), wire::layouts::aidAccount(), {"agency_name"}),
             (std::vector<std::string>{"Veterans Administration Education Benef…", "Tribal Education Fund",
                                       "Greenfield Library and Textbook Fund — …"}));
-}
-
-// A value a program sends back or a clerk copies is never cut: the schema keeps
-// it within its field, and a database that holds one anyway gets it refused.
-TEST_F(Queries, IdentifiersTooLongAreRefusedAndLoggedNumbersTooWideToo) {
   auto db = sideConnection();
   EXPECT_THROW(db->execute("UPDATE aid_agencies SET agency_number = 'ST-PELL-2024X' WHERE agency_id = 3"),
                storeserver::storage::Error);
@@ -83,8 +75,7 @@ TEST_F(Queries, DatabaseFailureReachesTheClientAsAnError) {
 
 using Concurrency = ServerTest;
 
-// Handhelds connecting at once right after the server started: each on its own
-// connection must get its own correct answer, never an error or an empty success.
+// Handhelds connecting at once right after the start each get their own correct answer.
 TEST_F(Concurrency, BurstOfFirstRequestsRightAfterStartIsAnsweredCorrectly) {
   constexpr int kClients = 32;
   auto o = options();

@@ -1,6 +1,5 @@
-// How often an update waits for PostgreSQL, counted by the server's own
-// connections from an exchange's arrival to its answer: each wait is a round
-// trip across the network, which is what bounds a chain's updates per second.
+// How often an update waits for PostgreSQL, counted by the server's connections: each wait is a network
+// round trip, which bounds a chain's updates per second.
 #include <mutex>
 
 #include "server_fixture.h"

@@ -1,7 +1,5 @@
 #pragma once
-// Starts the real server in-process on 127.0.0.1, port 0, with a demo store in
-// a fresh database (an SQLite file in a fresh temporary directory, or a fresh
-// PostgreSQL database), and talks to it over real HTTP.
+// The real server in-process on 127.0.0.1, a demo store in a fresh SQLite or PostgreSQL database, over real HTTP.
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -47,8 +45,7 @@ inline std::string fieldsOf(std::u16string_view record, const wire::RecordLayout
   return line;
 }
 
-// The records of a reply cut as the client cuts them, each checked for its
-// framing; per record the named fields (fieldsOf).
+// The records of a reply cut as the client cuts them, each checked for its framing; per record fieldsOf.
 inline std::vector<std::string> rows(const wire::Reply& reply, const wire::RecordLayout& layout,
                                      std::initializer_list<std::string_view> fields) {
   EXPECT_FALSE(reply.error) << reply.text;
@@ -107,16 +104,14 @@ class TempDir {
 
 enum class Backend { Sqlite, Postgres };
 
-// Runs a suite on both backends: INSTANTIATE_TEST_SUITE_P(Backends, Suite, kBothBackends, backendName),
-// the cases then named Suite.Case/Sqlite and Suite.Case/Postgres.
+// INSTANTIATE_TEST_SUITE_P(Backends, Suite, kBothBackends, backendName): Suite.Case/Sqlite and /Postgres.
 inline const auto kBothBackends = ::testing::Values(Backend::Sqlite, Backend::Postgres);
 inline std::string backendName(const ::testing::TestParamInfo<Backend>& info) {
   return info.param == Backend::Sqlite ? "Sqlite" : "Postgres";
 }
 
-// A fresh database for one test: an SQLite file in dir, or a PostgreSQL
-// database of its own, there a copy of the demo store when asked for it (a
-// server seeding the demo store finds it done). Check backendMissing() first.
+// A fresh database for one test: an SQLite file in dir, or a PostgreSQL database of its own (a copy of the
+// demo store when asked for). Check backendMissing() first.
 class TestDatabase {
  public:
   using Contents = PostgresDatabase::Contents;
@@ -144,8 +139,7 @@ inline std::string newUpdateId() {
   return "00000000-0000-4000-8000-" + std::to_string(100000000000 + ++made);
 }
 
-// One line of a Sellin ticket as a handheld sends it; by default a copy that
-// the demo's Ostrand Company buys in the walk-in session of store 1.
+// One ticket line as a handheld sends it; by default a copy Ostrand Company buys in walk-in session 1002.
 struct LineArgs {
   std::int64_t line = 1;
   std::string purchaser = "Ostrand Company";
@@ -227,9 +221,8 @@ class ServerTest : public ::testing::Test {
     const auto replies = exchange(app, token, {q}, port);
     return replies.empty() ? wire::Reply{true, "(no reply)", 0, -1} : replies[0];
   }
-  // A Sellin log-in as a handheld makes it: user logs in, then asks for the
-  // buying sessions of store with a buyer's name and password, which proves
-  // that buyer's rights for this log-in. Records a failure unless both pass.
+  // A Sellin log-in as a handheld makes it: user logs in, then proves a buyer by asking for the store's
+  // sessions with the buyer's password. Records a failure unless both pass.
   std::string buyingLogin(const std::string& user, const std::string& password, const std::string& buyer = "buyer",
                           const std::string& buyerPassword = "buyer1", std::int64_t store = 1) const {
     const std::string token = login(wire::kAppSellin, user, password);

@@ -1,6 +1,5 @@
 #pragma once
-// The storeserver program as a child process, its standard output and error
-// in a log file of its own (a pipe nobody reads would stall a busy server).
+// The storeserver program as a child process, its output in a log file (an unread pipe would stall it).
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -31,8 +30,7 @@ inline bool onLoopback(int port, int (*use)(int, const sockaddr*, socklen_t)) {
   return ok;
 }
 
-// A free port below the range the kernel hands out to outgoing connections, so
-// no client's own end takes it while the server is down.
+// A free port below the kernel's range for outgoing connections, so no client takes it while the server is down.
 inline int quietPort() {
   for (int port = 20000 + ::getpid() % 10000; port < 32768; ++port)
     if (onLoopback(port, ::bind)) return port;
@@ -75,9 +73,7 @@ class ServerProcess {
     return up;
   }
 
-  // Sends the signal (none: lets the program end by itself), waits for the
-  // end, 60 s at most before SIGKILL, and gives the exit code, 128 + the signal
-  // when one ended it; -1 when it was not running.
+  // Sends the signal (none: waits for the end), SIGKILL after 60 s; the exit code, 128 + a signal, -1 when not running.
   int stop(int signal = 0) {
     if (pid_ <= 0) return -1;
     if (signal) ::kill(pid_, signal);
@@ -102,8 +98,7 @@ class ServerProcess {
   pid_t pid_ = 0;
 };
 
-// Runs the program to its end, its log in dir: "<exit code> <its output>";
-// 137 when it did not end within 60 s.
+// Runs the program to its end, its log in dir: "<exit code> <its output>"; 137 after 60 s.
 inline std::string runToEnd(const std::filesystem::path& dir, const std::vector<std::string>& arguments) {
   ServerProcess program(arguments, dir / "program.log");
   if (!program.start()) return "cannot start the program";

@@ -1,5 +1,4 @@
-// Storage, start-up failures and option mistakes. Migrations, demo seeding and
-// the configuration file are exercised by every restart and by the binary test.
+// Storage, start-up failures and option mistakes (migrations and seeding run in every other test).
 #include <algorithm>
 #include <fstream>
 
@@ -12,8 +11,7 @@ namespace {
 
 namespace storage = storeserver::storage;
 
-// The storage layer alike on both backends. The start-up test below stays on
-// SQLite: what it checks is decided above the storage layer.
+// The storage layer alike on both backends.
 using Storage = ::testing::TestWithParam<Backend>;
 
 INSTANTIATE_TEST_SUITE_P(Backends, Storage, kBothBackends, backendName);
@@ -56,9 +54,7 @@ TEST_P(Storage, BadReadsAndFailedStatementsThrowAndAnUncommittedWriteIsRolledBac
   EXPECT_TRUE(db->query("SELECT store_num FROM stores").empty()) << "the first insert was kept";
 }
 
-// PostgreSQL drops the whole transaction after a failed statement, where
-// SQLite drops only the statement: the commit must then not report success.
-// One backend only, named like the others' cases so that it runs on the test run's cluster.
+// PostgreSQL drops the whole transaction after a failed statement: the commit must not report success.
 using PostgresStorage = ::testing::TestWithParam<Backend>;
 INSTANTIATE_TEST_SUITE_P(Backends, PostgresStorage, ::testing::Values(Backend::Postgres), backendName);
 
@@ -66,9 +62,7 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
   if (const std::string why = backendMissing(Backend::Postgres); !why.empty()) GTEST_SKIP() << why;
   const PostgresDatabase database;
   auto db = openDatabase(database.uri());
-  // An update's start locks a table the empty database lacks: the failed start must leave
-  // no transaction behind for the next one to run inside.
-  // The start's failure shows at its first statement that waits for an answer.
+  // A start locking a table the empty database lacks fails at its first read and leaves no transaction behind.
   EXPECT_THROW(
       {
         const storage::Transaction start(*db, storage::TxMode::Retryable);

@@ -1,8 +1,5 @@
-// Sellin's ticket on the real server: opening, the line updates and what the
-// server refuses of them, who may write a ticket (never decided by a name in
-// the request), exactly-once updates, two buyers racing for the last copy, the
-// audit trail, a ticket's stored lines, a user's open tickets and the printed
-// receipt and its copy; on SQLite and on PostgreSQL.
+// Sellin's ticket on the real server, SQLite and PostgreSQL: updates and refusals, who may write,
+// exactly-once updates, races for the last copy, the audit trail, stored lines and receipts.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -69,8 +66,7 @@ class Ticket : public BackendServerTest {
                  " SELECT 'bought=' || bought_qty FROM book_purchasers WHERE session_id = 1002"
                  " AND item_id = 'B0000001' AND purchaser = 'Ostrand Company' ORDER BY 1");
   }
-  // What a refused request must leave as it was: the lines, and the tickets,
-  // audit rows, update identities and bought quantities of the whole store.
+  // The lines, then the store's counts of tickets, audit rows and update identities, and bought quantities.
   std::vector<std::string> stored() const {
     std::vector<std::string> all = lines();
     all.push_back(texts("SELECT (SELECT COUNT(*) FROM tickets) || ' ' || (SELECT COUNT(*) FROM ticket_audit) || ' ' ||"
@@ -113,8 +109,7 @@ TEST_P(Ticket, OpenHandsOutOneReceiptUntilTheTicketHoldsLines) {
       << "the clerk's ticket records another buyer than the one checked";
 }
 
-// Each refusal is a sentence for the clerk and changes nothing: the buying
-// rules, the ticket's state, and who may write a ticket at which store.
+// Buying rules, the ticket's state and who may write at which store: each refusal a sentence, changing nothing.
 TEST_P(Ticket, RefusedRequestsChangeNothing) {
   const std::string receipt = openTicket(token_);
   ASSERT_EQ(item(receipt, kAdd, {.line = 1, .qty = -1, .price = "3.00"}), "ok");
@@ -204,9 +199,7 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
 }
 
-// An exchange that is one update has its session checked inside the
-// update's own transaction, or after the update was refused without reaching
-// the database: a session that does not hold refuses the whole exchange.
+// A lone update checks its session in its own transaction: one that does not hold refuses the whole exchange.
 TEST_P(Ticket, AnUpdateOnASessionThatDoesNotHoldIsRefusedAsAWhole) {
   const std::string receipt = openTicket(token_);
   std::string altered = token_;
@@ -240,9 +233,8 @@ TEST_P(Ticket, AnUpdateOnASessionThatDoesNotHoldIsRefusedAsAWhole) {
   }
 }
 
-// Every way lines move (add, change, delete, void) keeps each purchaser's
-// bought quantity between 0 and what it buys, and the ticket within the
-// transaction maximum, whatever the order; a refused move changes nothing.
+// Adds, changes, deletes and voids in any order keep bought quantities within 0 and the need, and
+// the ticket within its maximum; a refused move changes nothing.
 TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
   const auto ostrand = [](std::int64_t line, std::int64_t qty) { return LineArgs{.line = line, .qty = qty}; };
   const auto midwest = [](std::int64_t line, std::int64_t qty) {  // buys B0000003 without limit
@@ -396,8 +388,7 @@ TEST_P(Ticket, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
             (std::vector<std::string>{newer + "|S2|00002|-00000002.00", older + "|S1|00001|000000025.00"}));
 }
 
-// Two servers on one PostgreSQL database, as a chain runs them, each with two
-// workers, handhelds on either.
+// Two servers on one PostgreSQL database, as a chain runs them, handhelds on either.
 class TwoServers : public Ticket {
  protected:
   void SetUp() override {
@@ -409,9 +400,7 @@ class TwoServers : public Ticket {
   }
   void TearDown() override { second_.reset(); }
 
-  // Sends the requests at once, a thread each, while the table is held
-  // locked until `waiting` of them wait on it inside the database (20 s at
-  // most), then lets them go together: they truly race.
+  // Sends the requests a thread each while the table is locked until `waiting` wait on it (20 s at most).
   std::vector<std::string> race(const std::string& table, std::int64_t waiting,
                                 const std::vector<std::function<std::string()>>& requests) {
     auto holder = sideConnection();

@@ -1,6 +1,5 @@
-// A store written by the previous release (schema version 5), opened by
-// today's server: migrated, every row kept, its open ticket still usable and
-// its update identities still answered; on SQLite and on PostgreSQL.
+// A store of the previous release (schema 5) opened by today's server: migrated, with its rows, open
+// ticket and update identities kept.
 #include <cstdlib>
 #include <map>
 
@@ -32,8 +31,7 @@ std::vector<std::string> joinedRows(storage::Connection& db, const std::string& 
   return out;
 }
 
-// What the upgrade must keep: the rows per table, and the tickets' own rows
-// whole, in the columns the previous release wrote.
+// The rows per table, and the tickets' own rows whole in the columns the previous release wrote.
 struct Contents {
   std::map<std::string, std::int64_t> rowsPerTable;
   std::vector<std::string> tickets;

@@ -1,5 +1,4 @@
-// The start dialogs on the demo store server in this process: log-in, status
-// line, feature button, kept password; Sellin's connect loop and session choice.
+// The start dialogs on the demo server: log-in, status line, feature button, kept password, Sellin's session choice.
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
@@ -61,8 +60,7 @@ bool statusShownWhole(const CStartDlg& dlg) {
   return needed.height() <= status->height() && needed.width() <= status->width();
 }
 
-// Runs Stipendo's start dialog: act runs on it, then it is closed. The actions
-// for the dialogs that act opens follow in order.
+// Runs Stipendo's start dialog: act runs on it, then it is closed; then drives the dialogs act opens.
 void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDriver::Action> then = {}) {
   CStipendoApp app;
   ModalDriver::whenModal([&](QWidget* modal) {
@@ -73,9 +71,8 @@ void runStipendo(const std::function<void(CStartDlg&)>& act, std::vector<ModalDr
   EXPECT_FALSE(app.InitInstance());
 }
 
-// A kept password logs in as soon as the start dialog shows; a refused one
-// leaves the server's sentence in the status line, and no box. At either
-// scale the status line shows a whole sentence, and a longer one in a box too.
+// A kept password logs in at start, a refused one leaves its sentence in the status line and no box; at
+// either scale the line shows a whole sentence, and a longer one also in a box.
 TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndTheStatusLineShowsTheWholeSentence) {
   const double saved = platform::uiScale();
   for (const double scale : {1.0, 2.0}) {
@@ -93,7 +90,6 @@ TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndTheStatusLineShowsTheWholeSentenc
         dlg.SetStatus(sentence);
         EXPECT_TRUE(statusShownWhole(dlg)) << sentence << " at scale " << scale;
       }
-      // More than the status area holds is shown whole in a box as well.
       const QString tooLong = QStringLiteral("The store server said more than fits. ").repeated(12);
       MessageBoxScript::arm(platform::IDOK);
       dlg.SetStatus(tooLong);
@@ -105,8 +101,7 @@ TEST_F(ShellTest, AKeptPasswordLogsInAtStartAndTheStatusLineShowsTheWholeSentenc
   platform::setUiScale(saved);
 }
 
-// The log-in dialog keeps asking while the password is empty; a password not
-// kept never reaches the profile.
+// The log-in dialog keeps asking while the password is empty; a password not kept never reaches the profile.
 TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   bool lookupOpened = false;
   MessageBoxScript::arm(platform::IDOK);
@@ -140,8 +135,7 @@ TEST_F(ShellTest, TheButtonsLogInOnRequestAndTheFeatureOpensOnlyWhenConnected) {
   EXPECT_EQ(MessageBoxScript::shown()[0].icon, platform::MessageIcon::Information);
 }
 
-// Each log-in decides anew; the program forgets only its own unkept password.
-// The next log-in offers the last user, and the password only when kept.
+// Each log-in decides anew whether to keep the password; the next offers the user, and the password if kept.
 TEST_F(ShellTest, APasswordOutlivesTheProgramOnlyWhenKept) {
   for (int app : {wire::kAppSellin, wire::kAppAdoptra}) {
     const QString section = CGlobalFunctions::GetAppName(app);
@@ -166,8 +160,7 @@ TEST_F(ShellTest, APasswordOutlivesTheProgramOnlyWhenKept) {
   EXPECT_TRUE(CGlobalFunctions::IsPasswordSet(wire::kAppAdoptra));
 }
 
-// Nothing is sent without a log-in or a server address; the box says where
-// the address is set.
+// Nothing is sent without a log-in or a server address; the box says where the address is set.
 TEST_F(ShellTest, FillSocketMsgNeedsALogInAndAServer) {
   CSocketMessage msg(wire::kAppStipendo);
   EXPECT_FALSE(CGlobalFunctions::FillSocketMsg(wire::kAppStipendo, msg, nullptr)) << "no log-in yet";
@@ -216,7 +209,7 @@ class SellinStartTest : public ShellTest {
     dlg.runModal();
   }
 
-  // Offers the sessions as FillFromResponse leaves them (the framing tests cover the cut).
+  // Offers the sessions as FillFromResponse leaves them.
   bool choose(const std::vector<std::pair<int, QString>>& offered) {
     CDataArray<CSLSessionInfo> sessions;
     for (const auto& [id, description] : offered) {
@@ -298,8 +291,7 @@ TEST_F(SellinStartTest, EachRowChoosesItsOwnRecordAndNothingChosenKeepsTheSessio
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, fall);
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, fall);
   };
-  // The current row stays after a Ctrl+click unselects it: OK then chooses
-  // nothing and the chooser stays open.
+  // A Ctrl+click unselects the current row: OK then chooses nothing and the chooser stays open.
   const auto okWithNothingSelected = [](QWidget* chooser) {
     QListWidget* list = sessionList(chooser);
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier,

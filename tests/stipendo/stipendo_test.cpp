@@ -1,5 +1,4 @@
-// Stipendo on the demo store server in this process: the aid lookup dialog,
-// and the program's command line with storescan on a named pipe as its scanner.
+// Stipendo on the demo server: the aid lookup dialog, and its command line with storescan on a pipe.
 #include <QDeadlineTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -21,8 +20,7 @@ using testsupport::replaceText;
 
 std::vector<std::string> shownLines(const QWidget* dlg) { return testsupport::listRows(dlg, CStipendoDlg::IDC_LIST); }
 
-// The lines of the demo store's accounts, in the order the server sends them;
-// per account: agency, start, expiry, balance, limit, amount available.
+// Per account, in the server's order: agency, start, expiry, balance, limit, amount available.
 std::vector<std::string> accountLines(std::initializer_list<std::array<std::string, 6>> accounts) {
   static const char* const labels[] = {"Agency Number:|", "Start Date:|",   "Expire Date:|",
                                        "Total Balance:|", "Credit Limit:|", "Amount Available:|"};
@@ -48,9 +46,7 @@ std::string text(const CStipendoDlg& dlg, int id) { return dlg.controlText(id).t
 
 bool focusInId(const CStipendoDlg& dlg) { return dlg.focusWidget() == dlg.control(CStipendoDlg::IDC_STUDENT_ID); }
 
-// Entry state (no lines): nothing listed, the prompt asks for an ID, the
-// button reads "Enter". Result state: the lines listed, the prompt hidden, the
-// button reads "Clear".
+// No lines: the prompt shows and the button reads "Enter"; else the lines listed and the button reads "Clear".
 void expectState(const CStipendoDlg& dlg, const std::vector<std::string>& lines, const std::string& when) {
   const bool result = !lines.empty();
   EXPECT_EQ(dlg.IsShowing(), result) << when;
@@ -64,8 +60,7 @@ void expectState(const CStipendoDlg& dlg, const std::vector<std::string>& lines,
   }
 }
 
-// Notes whether a widget was painted. The prompt shows only between a lookup's
-// start and its result, so a paint of it during a lookup came before the answer.
+// Notes whether a widget was painted (the prompt painted during a lookup came before its answer).
 class PaintWatch : public QObject {
  public:
   explicit PaintWatch(QWidget* widget) { widget->installEventFilter(this); }
@@ -102,10 +97,8 @@ class StipendoTest : public testsupport::AppFixture<CStipendoApp, CStipendoDlg> 
   }
 };
 
-// A lookup nobody asked for (Enter with no ID, Clear, typing) would show the
-// server's refusal in a box no test armed. While a scan's exchange blocks, the
-// last student's accounts must be off the screen. A scan of the ID shown looks
-// it up again: here the stopped server's sentence, and nothing left listed.
+// Enter with no ID, Clear and typing look nothing up (an unarmed box would fail); a scan clears the last
+// accounts before its exchange blocks, and a scan of the ID shown looks it up again.
 TEST_F(StipendoTest, EnterClearTypingAndScansMoveBetweenTheTwoStates) {
   runDialog([&](CStipendoDlg& dlg) {
     EXPECT_FALSE(dlg.control(CStipendoDlg::IDC_LIST_AREA)->isVisible()) << "the placeholder 1008 is shown";
@@ -140,10 +133,8 @@ TEST_F(StipendoTest, EnterClearTypingAndScansMoveBetweenTheTwoStates) {
   });
 }
 
-// Upper- and lower-case S100200 are different students; blanks around a typed
-// ID are no part of it. A refusal or a stopped server leaves nothing listed and
-// the ID in the edit. An ID too long is refused here: after the server stopped,
-// an exchange would have said it cannot reach it.
+// Upper- and lower-case IDs differ, surrounding blanks do not count; a refusal leaves the ID in the edit.
+// An ID too long is refused before any exchange (the server is stopped by then).
 TEST_F(StipendoTest, EachTypedIdListsItsAccountsOrItsRefusal) {
   runDialog([&](CStipendoDlg& dlg) {
     const struct {
@@ -180,7 +171,7 @@ TEST_F(StipendoTest, ACodeFromStorescanIsLookedUp) {
   ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
   ASSERT_EQ(ApplyCommandLine({"stipendo", "--server", m_server.url(), "--scanner", pipe}, "stipendo"), CommandLine::Run);
   runDialog([&](CStipendoDlg& dlg) {
-    // Only now does the dialog read the pipe; storescan refuses a pipe nobody reads.
+    // Only now is the pipe read; storescan refuses one nobody reads.
     QProcess storescan;
     storescan.start(QStringLiteral(STORESCAN_PATH), {"--device", pipe, " S100300 "});
     EXPECT_TRUE(storescan.waitForFinished(15000) && storescan.exitCode() == 0) << "storescan failed";

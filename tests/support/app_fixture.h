@@ -1,7 +1,5 @@
 #pragma once
-// A program's application object on the demo store server in this process,
-// as one user, with no command-line overrides; its dialogs run the way a clerk
-// works them.
+// A program's application object on the demo server in this process, as one user, no command-line overrides.
 #include <QCheckBox>
 #include <functional>
 #include <memory>
@@ -26,8 +24,7 @@ inline void logIn(QWidget* dialog, const QString& user, const QString& password,
   clickControl(dialog, platform::IDOK);
 }
 
-// Queues the start dialog's feature button, closing the start dialog once the
-// feature is over, and the log-in it asks for.
+// Queues the start dialog's feature button (closing the start dialog after) and the log-in it asks for.
 inline void queueFeatureLogIn(const QString& user, const QString& password) {
   ModalDriver::whenModal([](QWidget* start) {
     clickControl(start, CStartDlg::IDC_FEATURE);

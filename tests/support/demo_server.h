@@ -1,6 +1,5 @@
 #pragma once
-// The store server in this test process, on 127.0.0.1 and a free port, with the
-// demo store in a temporary SQLite file and the cheapest password hashing.
+// The store server in this process on 127.0.0.1, a free port, the demo store in SQLite, cheap password hashes.
 #include <QString>
 #include <QTemporaryDir>
 #include <memory>
@@ -15,8 +14,7 @@ namespace testsupport {
 
 class DemoServer {
  public:
-  // Starts the server; check started() (the test fails with the reason if not).
-  // With a certificate and key it speaks only TLS.
+  // Starts the server (check started()); with a certificate and key it speaks only TLS.
   explicit DemoServer(const KeyPair& tls = {});
   ~DemoServer();
 

@@ -8,8 +8,7 @@
 namespace testsupport {
 
 namespace {
-// Long enough for any test step, short enough that a test that forgot to
-// release never hangs the run.
+// Long enough for any test step, short enough that a forgotten release never hangs the run.
 constexpr auto kLongestHold = std::chrono::seconds(10);
 
 const char* kBadGatewayPage = "<html><head><title>502 Bad Gateway</title></head><body>502 Bad Gateway</body></html>";
@@ -17,8 +16,7 @@ const char* kBadGatewayPage = "<html><head><title>502 Bad Gateway</title></head>
 
 LoopbackHttp::LoopbackHttp(const Handler& handle) {
   server_.Post(".*", handle);
-  // One request a connection: a kept connection would hold one of the few
-  // server threads while a frozen answer holds others.
+  // One request a connection: a kept one would hold a server thread while a frozen answer holds others.
   server_.set_keep_alive_max_count(1);
   port_ = server_.bind_to_any_port("127.0.0.1");
   if (port_ <= 0) throw std::runtime_error("cannot listen on 127.0.0.1");

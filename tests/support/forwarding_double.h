@@ -11,8 +11,7 @@
 
 namespace testsupport {
 
-// Test double of an HTTP peer on 127.0.0.1: handle answers every POST, on a
-// thread of the server's own.
+// Test double of an HTTP peer on 127.0.0.1: handle answers every POST on a thread of its own.
 class LoopbackHttp {
  public:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -27,14 +26,9 @@ class LoopbackHttp {
   std::thread thread_;
 };
 
-// Test double of a balancer in front of the real store server: passes every
-// request on and relays its answer, except the next exchange whose body holds
-// the marker it was armed with. That one reaches the server (which applies
-// it), and then:
-//   BadGateway  the answer is a balancer's 502 page;
-//   Freeze      its answer, and every later request before it is passed on,
-//               is held until release() (or 10 seconds), as a frozen server does;
-//   Close       the connection closes without an answer.
+// Test double of a balancer before the real server: relays all, but the next exchange holding the armed
+// marker, once the server applied it, gets a 502 page (BadGateway), its answer and every later request held
+// until release() or 10 s (Freeze), or the connection closed (Close).
 class ForwardingDouble {
  public:
   enum class Fault { BadGateway, Freeze, Close };

@@ -31,8 +31,7 @@ struct Queued {
   std::source_location where;
 };
 
-// Polls the active modal widget. A widget that had its action is marked until
-// it hides, so that showing it again makes it a new dialog.
+// Polls the active modal widget; one that had its action is marked until it hides.
 class Driver : public QObject {
  public:
   Driver() {
@@ -60,8 +59,7 @@ class Driver : public QObject {
     if (openFor_.elapsed() >= fallbackMs_) fallBack(modal);
   }
 
-  // Queued, not run from the timer: an action that opens a nested dialog must
-  // not block the polling that drives it.
+  // Queued, so an action that opens a nested dialog does not block the polling that drives it.
   void runNext(QWidget* modal) {
     Queued next = std::move(queue_.front());
     queue_.pop_front();

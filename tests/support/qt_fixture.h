@@ -1,28 +1,9 @@
 #pragma once
-// What every test that touches widgets, message boxes or the profile shares.
-//
-// QtFixture, per test: the profile lives in a fresh temporary directory under
-// key "OST_PDA", profile "OST"; message boxes are scripted; the modal driver
-// runs. At the end the test fails on an unanswered box, a left-over armed
-// answer, a modal driver problem or a top-level widget left behind. A subclass
-// that overrides SetUp or TearDown calls these first / last.
-//
-// ModalDriver drives modal dialogs that a test opens (directly or deep inside
-// a handler): the test queues actions first, then starts the code that opens
-// the dialogs.
-//
-//   testsupport::ModalDriver::whenModal([](QWidget* modal) {
-//     testsupport::clickControl(modal, platform::IDOK);
-//   });
-//   EXPECT_EQ(dlg.runModal(), platform::IDOK);
-//
-// Each action runs once, in order, on the next modal widget that has become the
-// active one and has had no action since it was shown. One left open with no
-// action for the fallback time (5 s) is closed and reported, so a failed
-// assertion never hangs the run.
-//
-// The control helpers act on a dialog's controls by control ID, the way a user
-// would. A missing or hidden control fails the test instead of being skipped.
+// QtFixture, per test: a fresh profile directory (key "OST_PDA", profile "OST"), scripted message boxes, the
+// modal driver; the test fails on an unanswered box, a left-over answer, a driver problem or a leftover window.
+// ModalDriver: the test queues actions with whenModal, then opens the dialogs; each action runs once, in order,
+// on the next new active modal widget. One left without an action for 5 s is closed and reported.
+// The control helpers act by control ID as a user would; a missing or hidden control fails the test.
 #include <QSet>
 #include <QString>
 #include <QTemporaryDir>
@@ -72,16 +53,13 @@ void clickControl(QWidget* dialog, int id);
 void typeInto(QWidget* dialog, int id, const QString& text);
 // Empties a single-line edit, then types the text.
 void replaceText(QWidget* dialog, int id, const QString& text);
-// Presses and releases a key at the dialog's focus widget, from where an
-// unhandled key travels up to the dialog as a real one does.
+// Presses and releases a key at the dialog's focus widget (an unhandled one travels up as a real one does).
 void pressKey(QWidget* dialog, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
 
-// Each row of the list view with that ID: its first columns, then with
-// withData its item data, joined by '|'. Empty when there is no such list.
+// Each row of the list view: its first columns, then with withData its item data, joined by '|'.
 std::vector<std::string> listRows(const QWidget* dialog, int id, int columns = 2, bool withData = false);
 
-// Runs the dialog modally: steps act on it once it shows, then its close box
-// ends it. Gives what runModal gave.
+// Runs the dialog modally: steps act on it once it shows, then its close box ends it; gives runModal's result.
 template <typename Dlg>
 int runClosing(Dlg& dlg, const std::function<void(Dlg&)>& steps) {
   ModalDriver::whenModal([&](QWidget* modal) {

@@ -1,5 +1,4 @@
-// main() of the Qt test executables: a QApplication on the offscreen platform
-// (unless one is chosen), then every GoogleTest test.
+// main() of the Qt test executables: a QApplication, offscreen unless chosen, then every GoogleTest test.
 #include <QApplication>
 #include <gtest/gtest.h>
 

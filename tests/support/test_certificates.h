@@ -1,6 +1,5 @@
 #pragma once
-// Certificates made with the openssl command as the README tells a store to:
-// an authority, and server certificates it signs.
+// An authority and server certificates it signs, made with the openssl command as the README tells a store.
 #include <filesystem>
 #include <string>
 

@@ -1,7 +1,5 @@
-// Where the client finds its server and devices (profile, overrides,
-// defaults), and the devices: the scanner through a real named pipe, as the
-// demo and the storescan command use it; the receipt printer, to which text
-// goes out unchanged, in a file or on a network printer.
+// Where the client finds its server and devices, the scanner on a real named pipe, and the receipt printer
+// (a file or a network printer) to which text goes out unchanged.
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
@@ -80,8 +78,7 @@ class ScannerTest : public transport_test::TesselTest {
     m_writer = ::open(m_pipe.toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK);
     ASSERT_GE(m_writer, 0) << "cannot open the pipe for writing: " << strerror(errno);
   }
-  // Runs the event loop (5 s at most) until the scanner has taken every byte
-  // from the pipe, the messages it posted are handled and `codes` codes came.
+  // Runs the event loop (5 s at most) until the pipe is drained, posted messages handled and `codes` codes came.
   void waitForCodes(int codes) {
     const QDeadlineTimer deadline(5000);
     int unread = -1;

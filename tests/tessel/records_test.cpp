@@ -1,14 +1,11 @@
-// Record arrays cut from replies the way the server writes them, Adoptra's
-// reply split and Sellin's update identities.
+// Record arrays cut from replies the way the server writes them, and Adoptra's reply split.
 #include <gtest/gtest.h>
 
 #include <QVariant>
 #include <array>
-#include <nlohmann/json.hpp>
 
 #include "tessel/adoptra_reply.h"
 #include "tessel/data_array.h"
-#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "wire/framing.h"
 
@@ -120,17 +117,6 @@ TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
     EXPECT_EQ(split.m_strProblems, problems) << reply.toStdString();
     EXPECT_EQ(split.m_bHasProblems, !problems.isEmpty()) << reply.toStdString();
   }
-}
-
-// Each built update names a change of its own; the server keeps one answer per name.
-TEST(TicketProtocol, EachUpdateTextCarriesAFreshIdentity) {
-  const auto identity = [](const QString& update) {
-    return nlohmann::json::parse(update.toStdString()).at("update_id").get<std::string>();
-  };
-  const auto item = [] { return CGlobalUpdateStrings::GetSLItem("00000042", 3, "Ostrand", 1002, "B1", -2, "12.50"); };
-  const auto tran = [] { return CGlobalUpdateStrings::GetSLTran("00000042"); };
-  EXPECT_NE(identity(item()), identity(item())) << "two changes share an identity";
-  EXPECT_NE(identity(tran()), identity(tran()));
 }
 
 }  // namespace

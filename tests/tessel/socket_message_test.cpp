@@ -1,16 +1,13 @@
-// CSocketMessage against the real store server over loopback HTTP, and against
-// test doubles for what a healthy server never does or for a lost answer.
+// CSocketMessage against the real server over loopback HTTP, and against doubles for lost or spoilt answers.
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
 #include <set>
-#include <thread>
 
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
@@ -28,9 +25,7 @@ using Answer = std::pair<int, std::string>;  // HTTP status, body
 
 using testsupport::LoopbackHttp;
 
-// Test double of the store server: answers the requests for a path with the
-// answers given for it in turn, the last one for ever (404 for other paths),
-// and records the path of every request and its body.
+// Test double of the server: per path its answers in turn, the last for ever (else 404); records each request.
 class CannedHttpServer {
  public:
   explicit CannedHttpServer(std::map<std::string, std::vector<Answer>> answers) : answers_(std::move(answers)) {}
@@ -84,8 +79,6 @@ std::unique_ptr<CSocketMessage> aidMessage(const QString& server, const char* pa
 
 using TransportTest = transport_test::TesselTest;
 
-// The programs' exchanges log in by themselves and read a reply per query
-// (the lookup tests); here a refused log-in.
 TEST_F(TransportTest, ARefusedLogInKeepsNoSessionAndItsSentenceIsTheReply) {
   testsupport::DemoServer server;
   auto msg = aidMessage(server.url());
@@ -157,8 +150,7 @@ TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
   }
 }
 
-// A page goes out with its query and comes back with its reply; Reset forgets
-// the queries, their page and the replies.
+// A page goes out with its query and comes back with its reply; Reset forgets queries, pages and replies.
 TEST_F(TransportTest, APageGoesWithItsQueryAndResetForgetsIt) {
   const auto reply = [](int page, int pages) {
     return Answer{200, wire::toJson(wire::ExchangeReply{{{false, "A", page, pages}}})};
@@ -183,8 +175,7 @@ TEST_F(TransportTest, APageGoesWithItsQueryAndResetForgetsIt) {
   EXPECT_EQ(pagesSent, (std::vector<int>{2, -1})) << "a query or its page from before Reset was sent again";
 }
 
-// The sentence follows what the connection did before the deadline, not how
-// long the exchange seemed to take.
+// The sentence follows what the connection did before the deadline, not how long the exchange seemed to take.
 TEST_F(TransportTest, NoQueryNoServerABadAddressASilentServerOrAHangUpGiveASentenceNotACrash) {
   CSocketMessage empty(wire::kAppStipendo);
   EXPECT_TRUE(empty.IsError(-1) && empty.GetResponse(1) == "There is no reply number 1.") << "a reply that is not";
@@ -244,8 +235,7 @@ TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
   }
 }
 
-// Without the server's own answer the update is given up after SaveTimeout,
-// every try the same text, and the sentence tells how long it really waited.
+// Unanswered, an update is resent as the same text until SaveTimeout; the sentence tells how long it waited.
 TEST_F(TransportTest, AnUpdateNeverAnsweredIsGivenUpWithTheTimeWaited) {
   setTessel("SaveTimeout", "2");
   CannedHttpServer balancer({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{504, "<html>Gateway Timeout</html>"}}}});

@@ -1,6 +1,5 @@
 #pragma once
-// Shared by the transport and device tests: a fixture with a private profile
-// and a scratch directory.
+// Shared by the transport and device tests.
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -17,9 +16,8 @@
 
 namespace transport_test {
 
-// Test double of a loopback peer: takes one connection on the listening socket
-// and reads until `complete` accepts the bytes or the other side closes, then
-// hangs up. The bytes when the other side closed; nullopt otherwise.
+// Test double of a loopback peer: reads one connection until `complete` accepts the bytes or the other side
+// closes, then hangs up; the bytes when the other side closed, else nullopt.
 inline std::optional<std::string> readOneConnection(int listener,
                                                     const std::function<bool(const std::string&)>& complete) {
   pollfd p{listener, POLLIN, 0};
