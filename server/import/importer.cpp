@@ -121,7 +121,10 @@ const std::vector<Kind>& kinds() {
         {"can_buy", Type::Flag}, {"active", Type::Flag}},
        {"user_name"},
        {kStore},
-       "INSERT INTO users (user_name, password_hash, store_num, can_buy, active) VALUES (?, ?, ?, ?, ?)"
+       // Keys the files do not give are numbered here, alike on every database;
+       // an import runs alone, so no other writer takes the same number meanwhile.
+       "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active)"
+       " VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?)"
        " ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
        " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active"},
       {"students",
@@ -134,7 +137,8 @@ const std::vector<Kind>& kinds() {
        {{"agency_number", Type::Text, 12}, {"name", Type::Text, kNameWidth}},
        {"agency_number"},
        {},
-       "INSERT INTO aid_agencies (agency_number, name) VALUES (?, ?)"
+       "INSERT INTO aid_agencies (agency_id, agency_number, name)"
+       " VALUES ((SELECT COALESCE(MAX(agency_id), 0) + 1 FROM aid_agencies), ?, ?)"
        " ON CONFLICT (agency_number) DO UPDATE SET name = excluded.name"},
       {"aid-accounts",
        {{"account_id", Type::Number}, {"student_id", Type::Text, 20}, {"agency_number", Type::Text, 12},
