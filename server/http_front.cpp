@@ -18,7 +18,6 @@
 #include <boost/asio/post.hpp>
 #include <boost/asio/ssl.hpp>
 #include <boost/asio/steady_timer.hpp>
-#include <boost/asio/strand.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -248,12 +247,11 @@ class Front final : public HttpFront {
  public:
   Front(const FrontOptions& options, RequestHandler handler)
       : shared_(new Shared{options, std::move(handler)}),
-        threadCount_(std::max(1u, options.ioThreads)),
-        ioc_(int(threadCount_)),
-        work_(net::make_work_guard(ioc_)),
-        acceptStrand_(net::make_strand(ioc_)),
-        acceptor_(acceptStrand_),
-        retry_(acceptStrand_) {}
+        contexts_(makeContexts(std::max(1u, options.ioThreads))),
+        acceptor_(*contexts_[0]),
+        retry_(*contexts_[0]) {
+    for (auto& context : contexts_) work_.push_back(net::make_work_guard(*context));
+  }
 
   ~Front() override { stop(); }
 
@@ -282,18 +280,18 @@ class Front final : public HttpFront {
   }
 
   void run() {
-    net::dispatch(acceptStrand_, [this] { accept(); });
-    for (unsigned i = 0; i < threadCount_; ++i)
+    net::dispatch(*contexts_[0], [this] { accept(); });
+    for (unsigned i = 0; i < contexts_.size(); ++i)
       threads_.emplace_back([this, i] {
         currentIoThread = i;
-        ioc_.run();
+        contexts_[i]->run();
       });
   }
 
   std::uint16_t port() const override { return port_; }
 
   void stopAccepting() override {
-    net::dispatch(acceptStrand_, [this] {
+    net::dispatch(*contexts_[0], [this] {
       beast::error_code ec;
       acceptor_.close(ec);
       retry_.cancel();
@@ -303,15 +301,25 @@ class Front final : public HttpFront {
   void stop() override {
     if (threads_.empty()) return;
     stopAccepting();
-    work_.reset();
-    ioc_.stop();
+    work_.clear();
+    for (auto& context : contexts_) context->stop();
     for (std::thread& t : threads_) t.join();
     threads_.clear();
   }
 
  private:
+  // Each I/O thread runs a context of its own, so a connection's handlers,
+  // its reads of the database among them, never hop between threads and no
+  // thread is woken for another's work. Connections are dealt out in turn.
+  static std::vector<std::unique_ptr<net::io_context>> makeContexts(unsigned count) {
+    std::vector<std::unique_ptr<net::io_context>> contexts;
+    for (unsigned i = 0; i < count; ++i) contexts.push_back(std::make_unique<net::io_context>(1));
+    return contexts;
+  }
+
   void accept() {
-    acceptor_.async_accept(net::make_strand(ioc_), beast::bind_front_handler(&Front::onAccept, this));
+    net::io_context& next = *contexts_[nextContext_++ % contexts_.size()];
+    acceptor_.async_accept(next, beast::bind_front_handler(&Front::onAccept, this));
   }
 
   void onAccept(beast::error_code ec, tcp::socket socket) {
@@ -326,7 +334,7 @@ class Front final : public HttpFront {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);  // or each answer waits for a delayed ACK
-    // Only this strand adds to the count, so it never passes the cap.
+    // Only the accepting thread adds to the count, so it never passes the cap.
     const bool full = shared_->openConnections.load() >= shared_->options.maxConnections;
     if (!full) ++shared_->openConnections;
     const Admission admission = full ? Admission::Refuse : Admission::Serve;
@@ -363,10 +371,9 @@ class Front final : public HttpFront {
   }
 
   std::shared_ptr<const Shared> shared_;
-  unsigned threadCount_;
-  net::io_context ioc_;
-  net::executor_work_guard<net::io_context::executor_type> work_;
-  net::strand<net::io_context::executor_type> acceptStrand_;
+  std::vector<std::unique_ptr<net::io_context>> contexts_;  // one per I/O thread; the first also accepts
+  std::vector<net::executor_work_guard<net::io_context::executor_type>> work_;
+  std::size_t nextContext_ = 0;  // only the accepting thread deals connections out
   tcp::acceptor acceptor_;
   net::steady_timer retry_;
   std::optional<ssl::context> tls_;  // set when the front speaks TLS
