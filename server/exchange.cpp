@@ -217,7 +217,10 @@ HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input,
   }
   app = request->app;
 
-  try {
+  // Run again whole on a fresh connection when a restart of the database closed
+  // the one it ran on: its reads change nothing, and its updates hold once.
+  const auto attempt = [&]() -> HttpResponse {
+    kinds.clear();
     const std::int64_t now = context.nowMs();
     const auto unauthorised = [&](const TokenCheck& check) {
       if (!check.user.name.empty()) who = check.user.name;
@@ -264,6 +267,9 @@ HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input,
     const std::string outcome =
         failed == 0 ? "ok" : std::to_string(failed) + "-of-" + std::to_string(reply.replies.size()) + "-failed";
     return finish({200, wire::toJson(reply), {}}, outcome);
+  };
+  try {
+    return storage::againIfConnectionLost(attempt);
   } catch (const storage::Error& e) {
     problems.push_back(e.what());
     return finish(errorResponse(500, kDatabaseFailed), "database error");

@@ -58,7 +58,8 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
   if (request->password.size() > wire::kMaxPasswordLength)
     return finish(errorResponse(400, tooLongSentence("password", wire::kMaxPasswordLength)), "refused");
 
-  try {
+  // Run again on a fresh connection when a restart of the database closed the one it ran on.
+  const auto attempt = [&]() -> HttpResponse {
     const std::int64_t now = context.nowMs();
     const PasswordCheck check = checkPassword(db, context.passwords, context.failures, request->user,
                                               request->password, clientAddress, now);
@@ -90,6 +91,9 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
     reply.token = issueToken(db, user, request->app, now, context.tokenLifetime);
     tx.commit();
     return finish({200, wire::toJson(reply), {}}, "ok");
+  };
+  try {
+    return storage::againIfConnectionLost(attempt);
   } catch (const storage::Error& e) {
     problem = e.what();
     return finish(errorResponse(500, kDatabaseFailed), "database error");

@@ -3,6 +3,8 @@
 #include <libpq-fe.h>
 
 #include <charconv>
+#include <chrono>
+#include <thread>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -164,12 +166,19 @@ class PostgresConnection final : public Connection {
   // So many statements sent unanswered cannot fill both sides' buffers, each
   // side then waiting for the other to read.
   static constexpr int kMostQueued = 64;
+  // Longer than a database restart takes, well within the 15 s a handheld waits.
+  static constexpr auto kRestartWait = std::chrono::seconds(6);
 
   void command(const char* sql) { queued(PQsendQueryParams(db_, sql, 0, nullptr, nullptr, nullptr, nullptr, 0)); }
 
   void queued(int sent) {
-    if (!sent) throw Error("the database could not be sent a statement: " + lastError());
-    ++queued_;
+    if (sent) {
+      ++queued_;
+      return;
+    }
+    const std::string reason = "the database could not be sent a statement: " + lastError();
+    if (PQstatus(db_) == CONNECTION_BAD) throw ConnectionLost(reason);
+    throw Error(reason);
   }
 
   std::string lastError() const {
@@ -208,6 +217,7 @@ class PostgresConnection final : public Connection {
     std::string reason = primary ? primary : lastError();
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
     reason = "the database could not " + std::string(doing) + ": " + reason;
+    if (PQstatus(db_) == CONNECTION_BAD) throw ConnectionLost(reason);
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const bool lost = state && (state == kSerializationFailure || state == kDeadlockDetected ||
                                 (state == kUniqueViolation && mode_ == TxMode::RowLocked));
@@ -217,13 +227,26 @@ class PostgresConnection final : public Connection {
 
   // A server restarted under a live connection: start afresh between
   // transactions; its prepared statements are gone with the old session.
+  // For a while after the connection is found lost, a restarting database
+  // is waited for rather than the request failed; after that, each
+  // transaction tries once, so a database that stays down fails fast.
   void reconnectIfLost() {
     if (PQstatus(db_) == CONNECTION_OK) return;
     statements_.clear();
     unconfirmed_.clear();
     queued_ = 0;
-    PQreset(db_);
-    if (PQstatus(db_) != CONNECTION_OK || !PQenterPipelineMode(db_)) throw Error("the database cannot be reached");
+    const auto now = std::chrono::steady_clock::now();
+    if (!lostSince_) lostSince_ = now;
+    for (auto wait = std::chrono::milliseconds(50);; wait = std::min(wait * 2, std::chrono::milliseconds(800))) {
+      PQreset(db_);
+      if (PQstatus(db_) == CONNECTION_OK && PQenterPipelineMode(db_)) {
+        lostSince_.reset();
+        return;
+      }
+      if (std::chrono::steady_clock::now() + wait > *lostSince_ + kRestartWait)
+        throw ConnectionLost("the database cannot be reached");
+      std::this_thread::sleep_for(wait);
+    }
   }
 
   static Oid typeOf(const Value& v) {
@@ -284,6 +307,7 @@ class PostgresConnection final : public Connection {
   int queued_ = 0;  // statements sent whose answers are not read yet
   std::uint64_t roundTrips_ = 0;
   TxMode mode_ = TxMode::Read;  // of the transaction begun last
+  std::optional<std::chrono::steady_clock::time_point> lostSince_;  // while the connection is lost
   std::unordered_map<std::string, std::string> statements_;
   std::vector<std::string> unconfirmed_;  // keys of statements_ prepared since the last answer
   std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement

@@ -29,6 +29,25 @@ class Conflict : public Error {
   using Error::Error;
 };
 
+// The database closed the connection under a transaction, as a restart of
+// the database does: nothing of it was committed, or at its commit perhaps
+// all of it (which an update's identity makes safe to send again). The next
+// transaction begins on a fresh connection.
+class ConnectionLost : public Conflict {
+ public:
+  using Conflict::Conflict;
+};
+
+// Runs work, and once more when the database closed the connection under it.
+template <class Work>
+auto againIfConnectionLost(Work&& work) {
+  try {
+    return work();
+  } catch (const ConnectionLost&) {
+    return work();
+  }
+}
+
 // Read: one snapshot for the whole transaction.
 // Write: excludes every other Write transaction of every server.
 // Retryable: writes beside other transactions; where their interleaving

@@ -135,6 +135,10 @@ void PostgresCluster::start() {
       " -c fsync=off -c max_connections=40' start >/dev/null");
 }
 
+void PostgresCluster::restart() {
+  run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -t 60 -m fast restart >/dev/null");
+}
+
 std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
   openDatabase(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
   return uri(name);

@@ -32,6 +32,8 @@ class PostgresCluster {
   std::string createDatabase(const std::string& name, const std::string& copyOf = "template1");
   void dropDatabase(const std::string& name);
   std::string uri(const std::string& database) const;
+  // Stops the cluster as a package upgrade does (ending every session) and starts it again.
+  void restart();
 
  private:
   PostgresCluster(std::filesystem::path dir, int port, bool kept) : dir_(std::move(dir)), port_(port), kept_(kept) {}

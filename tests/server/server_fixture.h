@@ -118,6 +118,8 @@ class TestDatabase {
   TestDatabase(Backend backend, const std::filesystem::path& dir, Contents contents)
       : postgres_(backend == Backend::Postgres ? std::make_unique<PostgresDatabase>(contents) : nullptr),
         name_(postgres_ ? postgres_->uri() : (dir / "store.db").string()) {}
+  // A database made by the test itself, by what --database takes.
+  explicit TestDatabase(std::string name) : name_(std::move(name)) {}
   // What --database takes.
   const std::string& name() const { return name_; }
 
