@@ -29,6 +29,8 @@ for dependency in adduser libsqlite3 libsodium libssl; do
   grep -q "^ Depends:.*$dependency" <<<"$info" || fail "the server package does not depend on $dependency"
 done
 dpkg-deb -I "$server" postinst | grep -q "adduser --system" || fail "the postinst does not make the service user"
+dpkg-deb -I "$server" postinst | grep -q "chmod 0640 /etc/storeserver/storeserver.conf" ||
+  fail "the postinst leaves the configuration, which may hold the database's password, readable by every user"
 dpkg-deb -I "$server" conffiles | grep -qx "/etc/storeserver/storeserver.conf" ||
   fail "the configuration is not a conffile: an upgrade would overwrite the store's settings"
 

@@ -319,19 +319,38 @@ bool isPostgresUri(const std::string& database) {
   return database.starts_with("postgresql://") || database.starts_with("postgres://");
 }
 
+namespace {
+
+// Where a URI's password lies, however it is written: after the user's ':'
+// and up to the last '@'; empty when the URI holds none.
+std::pair<std::size_t, std::size_t> passwordSpan(const std::string& uri) {
+  const std::size_t start = uri.find("://");
+  const std::size_t at = uri.rfind('@');
+  if (start == std::string::npos || at == std::string::npos || at < start) return {0, 0};
+  const std::size_t colon = uri.find(':', start + 3);
+  if (colon == std::string::npos || colon > at) return {0, 0};
+  return {colon + 1, at};
+}
+
+// A password holding a character that ends a part of the URI is read as
+// other parts (a host, a port, a database name) and would be shown as them.
+std::optional<std::string> passwordProblem(const std::string& uri) {
+  const auto [begin, end] = passwordSpan(uri);
+  if (uri.find_first_of("/@", begin) >= end) return std::nullopt;
+  return "its password holds / or @, which must be written as %2F and %40";
+}
+
+}  // namespace
+
 std::string describePostgres(const std::string& uri) {
-  PQconninfoOption* options = PQconninfoParse(uri.c_str(), nullptr);
-  if (!options) return "(a PostgreSQL URI that cannot be read)";
-  std::string host = "localhost", port = "5432", name;
-  for (PQconninfoOption* o = options; o->keyword; ++o) {
-    if (!o->val || !*o->val) continue;
-    const std::string_view keyword = o->keyword;
-    if (keyword == "host" || keyword == "hostaddr") host = o->val;
-    else if (keyword == "port") port = o->val;
-    else if (keyword == "dbname") name = o->val;
+  const auto [begin, end] = passwordSpan(uri);
+  std::string shown = begin == end ? uri : uri.substr(0, begin) + "***" + uri.substr(end);
+  // libpq also takes the password as a parameter of the URI.
+  for (std::size_t at = shown.find("password="); at != std::string::npos; at = shown.find("password=", at + 1)) {
+    const std::size_t from = at + std::string_view("password=").size();
+    shown.replace(from, std::min(shown.find('&', from), shown.size()) - from, "***");
   }
-  PQconninfoFree(options);
-  return name + " on " + host + ":" + port;
+  return shown;
 }
 
 std::string numberedPlaceholders(std::string_view sql) {
@@ -340,6 +359,10 @@ std::string numberedPlaceholders(std::string_view sql) {
 }
 
 std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& error) {
+  if (const auto problem = passwordProblem(uri)) {
+    error = "Cannot connect to the database " + describePostgres(uri) + ": " + *problem + ".";
+    return nullptr;
+  }
   PGconn* db = PQconnectdb(uri.c_str());
   if (!db || PQstatus(db) != CONNECTION_OK) {
     std::string reason = db ? PQerrorMessage(db) : "out of memory";

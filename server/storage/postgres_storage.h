@@ -13,7 +13,7 @@ bool isPostgresUri(const std::string& database);
 // in error when it cannot be reached or logged in to.
 std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& error);
 
-// The database and server a URI names, without its user or password.
+// The URI with its password, wherever it is written, shown as ***.
 std::string describePostgres(const std::string& uri);
 
 // The statement with each '?' outside quotes replaced by $1, $2, ... in order.
