@@ -139,6 +139,8 @@ std::size_t readCommand(CommandLine& line, const std::vector<std::string>& args,
   } commands[] = {
       {"backup", Command::Backup, 1, "backup needs the file to write the copy to: storeserver backup DEST [options]."},
       {"import", Command::Import, 2, "import needs a kind and a file: storeserver import KIND FILE [options]."},
+      {"copy", Command::Copy, 1,
+       "copy needs the new database to copy the store into: storeserver copy DEST [options]."},
   };
   if (args.empty()) return 0;
   for (const auto& c : commands) {
@@ -214,6 +216,7 @@ std::string usage() {
   return R"(Usage: storeserver [options]
        storeserver backup DEST [options]
        storeserver import KIND FILE [options]
+       storeserver copy DEST [options]
 
 The back-office server of the store programs: HTTP/JSON over an SQLite or a
 PostgreSQL database.
@@ -224,6 +227,10 @@ database: the whole file or, when any row is wrong, nothing. Kinds and columns:
 )" + kinds + R"(Amounts are written 12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
 hashed, never as typed. Import what a row names before the row (stores, terms,
 students, agencies, sections, course books, buying sessions and books first).
+"copy" copies the whole store of that database into DEST, a new SQLite file or
+an empty PostgreSQL database (postgresql://...), and checks every table's rows
+on both sides: the way from one server on SQLite to a chain on PostgreSQL, and
+back. Stop the server first, so nothing changes after the copy.
 
 Options (each also "--name=value"):
   --address ADDR      IP address to listen on (default 127.0.0.1; 0.0.0.0 for all)

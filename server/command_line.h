@@ -11,6 +11,7 @@ enum class Command {
   Serve,
   Backup,  // backup DEST: copy the database named by the options to DEST
   Import,  // import KIND FILE: load a CSV file into the database named by the options
+  Copy,    // copy DEST: copy the whole store of the database named by the options into DEST
 };
 
 struct CommandLine {

@@ -10,6 +10,7 @@
 
 #include "server/backup.h"
 #include "server/command_line.h"
+#include "server/copy.h"
 #include "server/import/importer.h"
 #include "server/storage/migrations.h"
 #include "server/storage/database.h"
@@ -50,6 +51,28 @@ int import(const storeserver::ServerOptions& options, const std::string& kind, c
   return 1;
 }
 
+int copy(const storeserver::ServerOptions& options, const std::string& destination) {
+  namespace storage = storeserver::storage;
+  const std::string from = storage::describeDatabase(options.databasePath), to = storage::describeDatabase(destination);
+  std::string error;
+  std::vector<storeserver::TableContents> copied;
+  if (destination == options.databasePath) error = "The store cannot be copied into its own database.";
+  auto source = error.empty() ? storage::openDatabase(options.databasePath, error) : nullptr;
+  auto target = source ? storage::openDatabase(destination, error) : nullptr;
+  if (!target || !storeserver::copyStore(*source, *target, copied, error)) {
+    std::cerr << "storeserver: " << error << "\n";
+    return 1;
+  }
+  std::int64_t rows = 0;
+  for (const auto& table : copied) {
+    std::cout << "  " << table.table << ": " << table.rows << " rows, digest " << table.digest.substr(0, 16) << "\n";
+    rows += table.rows;
+  }
+  std::cout << "storeserver: copied the store from " << from << " to " << to << ": " << rows << " rows in "
+            << copied.size() << " tables, each read back the same." << std::endl;
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +94,7 @@ int main(int argc, char** argv) {
   if (line->command == storeserver::Command::Backup) return backup(line->options, line->operands[0]);
   if (line->command == storeserver::Command::Import)
     return import(line->options, line->operands[0], line->operands[1]);
+  if (line->command == storeserver::Command::Copy) return copy(line->options, line->operands[0]);
 
   // Blocked before any thread starts, so every thread inherits the mask and
   // the signals wait for sigwait below.

@@ -1,4 +1,6 @@
 // CSV imports: read, checked whole, stored in one go; a catalogue loaded while the server runs is found.
+#include "server/copy.h"
+#include "server/demo_data.h"
 #include "server/import/csv_reader.h"
 #include "server/import/importer.h"
 #include "server/storage/migrations.h"
@@ -227,6 +229,60 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
     EXPECT_TRUE(message.starts_with(expected) && message.ends_with("Nothing of the file was stored.")) << message;
     EXPECT_EQ(db_->query(counts), before) << expected;
   }
+}
+
+
+// A store moved from SQLite to PostgreSQL and back holds the same rows, table by table; a database
+// that holds a store already is never written.
+class Copy : public ::testing::TestWithParam<Backend> {};
+INSTANTIATE_TEST_SUITE_P(Backends, Copy, ::testing::Values(Backend::Postgres), backendName);
+
+TEST_P(Copy, AStoreGoesToPostgresAndBackWithTheSameRows) {
+  if (const std::string why = backendMissing(GetParam()); !why.empty()) GTEST_SKIP() << why;
+  ASSERT_TRUE(storeserver::initialiseCrypto());
+  TempDir dir;
+  auto sqlite = openDatabase((dir.path() / "store.db").string());
+  storage::migrate(*sqlite);
+  ASSERT_TRUE(storeserver::seedDemoData(*sqlite, storeserver::PasswordCost::minimum()));
+  const std::string audit = "INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values,"
+                            " new_values) VALUES (1, 'buyer', 'R1', 1, 'add', '', 'qty=1')";
+  sqlite->execute(audit);
+  sqlite->execute(audit);
+  const TestDatabase postgresDatabase(GetParam(), dir.path(), TestDatabase::Contents::Empty);
+  auto postgres = openDatabase(postgresDatabase.name());
+  auto again = openDatabase((dir.path() / "again.db").string());
+
+  const auto shown = [](const std::vector<storeserver::TableContents>& tables) {
+    std::vector<std::string> lines;
+    for (const auto& t : tables) lines.push_back(t.table + " " + std::to_string(t.rows) + " " + t.digest);
+    return lines;
+  };
+  std::vector<storeserver::TableContents> there, back;
+  std::string error;
+  ASSERT_TRUE(storeserver::copyStore(*sqlite, *postgres, there, error)) << error;
+  ASSERT_TRUE(storeserver::copyStore(*postgres, *again, back, error)) << error;
+  EXPECT_EQ(shown(back), shown(there));
+  EXPECT_EQ(shown(storeserver::readContents(*postgres)), shown(there));
+  EXPECT_EQ(shown(storeserver::readContents(*sqlite)), shown(there));
+  for (const char* table : {"users", "books", "book_purchasers", "aid_accounts", "adoption_sections", "ticket_audit"})
+    EXPECT_GT(std::ranges::find(there, std::string(table), &storeserver::TableContents::table)->rows, 0) << table;
+  EXPECT_NO_THROW(postgres->execute(audit)) << "the next audit row is numbered after the copied ones";
+
+  EXPECT_FALSE(storeserver::copyStore(*sqlite, *again, back, error));
+  EXPECT_TRUE(error.starts_with("The database to copy into already holds a store")) << error;
+  EXPECT_EQ(shown(storeserver::readContents(*again)), shown(there));
+}
+
+// Every table a store's schema holds is copied.
+TEST(Copy, EveryTableOfTheSchemaIsCopied) {
+  TempDir dir;
+  auto db = openDatabase((dir.path() / "store.db").string());
+  storage::migrate(*db);
+  std::vector<std::string> tables;
+  for (const auto& r : db->query("SELECT name FROM sqlite_master WHERE type = 'table' AND name <> 'schema_version'"
+                                 " ORDER BY rowid"))
+    tables.push_back(storage::textAt(r, 0));
+  EXPECT_EQ(tables, storeserver::storeTables());
 }
 
 }  // namespace
