@@ -16,7 +16,8 @@ server=$(ls "$out"/storeserver_*.deb 2>/dev/null) || fail "no storeserver packag
 handhelds=$(ls "$out"/store-handhelds_*.deb 2>/dev/null) || fail "no store-handhelds package made"
 
 contents=$(dpkg-deb -c "$server")
-for path in ./usr/bin/storeserver ./usr/lib/systemd/system/storeserver.service ./etc/storeserver/storeserver.conf; do
+for path in ./usr/bin/storeserver ./usr/lib/systemd/system/storeserver.service \
+  ./usr/lib/systemd/system/storeserver@.service ./etc/storeserver/storeserver.conf; do
   grep -q " $path\$" <<<"$contents" || fail "$path is not in the server package"
 done
 handheld_contents=$(dpkg-deb -c "$handhelds")
@@ -39,6 +40,8 @@ dpkg-deb -x "$server" "$root"
 unit="$root/usr/lib/systemd/system/storeserver.service"
 grep -qx "User=storeserver" "$unit" || fail "the unit does not run as the storeserver user"
 grep -qx "Restart=on-failure" "$unit" || fail "the unit does not restart on failure"
+grep -qx "ExecStart=/usr/bin/storeserver --config /etc/storeserver/%i.conf" "${unit%.service}@.service" ||
+  fail "the template unit does not read its instance's configuration"
 exec_start=$(sed -n 's/^ExecStart=//p' "$unit")
 [ -x "$root${exec_start%% *}" ] || fail "the unit starts ${exec_start%% *}, which the package does not hold"
 if command -v systemd-analyze >/dev/null; then
