@@ -27,6 +27,8 @@ bool takesValue(const std::string& name) {
   return name != "demo" && name != "help" && name != "version";
 }
 
+std::string unknownOption(const std::string& name) { return "Unknown option \"" + name + "\"."; }
+
 // Applies one setting; a sentence naming what is wrong, or empty.
 std::string apply(CommandLine& line, const std::string& name, const std::string& value) {
   ServerOptions& o = line.options;
@@ -88,7 +90,7 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     if (!n) return bad("a number of books from 1 to 100");
     o.itemPageSize = int(*n);
   } else {
-    return "Unknown option \"" + name + "\".";
+    return unknownOption(name);
   }
   return {};
 }
@@ -191,7 +193,10 @@ std::optional<CommandLine> parseCommandLine(const std::vector<std::string>& args
       continue;
     } else if (takesValue(name)) {
       if (i + 1 >= args.size()) {
-        error = "Option --" + name + " needs a value.";
+        // A misspelt option is named as unknown, not as one lacking its value.
+        CommandLine scratch;
+        const bool known = name == "config" || apply(scratch, name, "") != unknownOption(name);
+        error = known ? "Option --" + name + " needs a value." : unknownOption(name);
         return std::nullopt;
       }
       value = args[++i];
