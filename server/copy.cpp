@@ -38,10 +38,6 @@ std::string digestOf(const storage::Rows& rows) {
   return out;
 }
 
-storage::Rows allRows(storage::Connection& db, const std::string& table) {
-  return db.query("SELECT * FROM " + table);
-}
-
 void insertRows(storage::Connection& db, const std::string& table, const storage::Rows& rows) {
   if (rows.empty()) return;
   std::string marks;
@@ -78,7 +74,7 @@ std::vector<TableContents> readContents(storage::Connection& db) {
   storage::Transaction read(db, storage::TxMode::Read);
   std::vector<TableContents> contents;
   for (const std::string& table : storeTables()) {
-    const storage::Rows rows = allRows(db, table);
+    const storage::Rows rows = db.query("SELECT * FROM " + table);
     contents.push_back({table, std::int64_t(rows.size()), digestOf(rows)});
   }
   read.commit();
@@ -100,14 +96,14 @@ bool copyStore(storage::Connection& from, storage::Connection& to, std::vector<T
     storage::Transaction read(from, storage::TxMode::Read);
     copied.clear();
     for (const std::string& table : storeTables()) {
-      const storage::Rows rows = allRows(from, table);
+      const storage::Rows rows = from.query("SELECT * FROM " + table);
       insertRows(to, table, rows);
       copied.push_back({table, std::int64_t(rows.size()), digestOf(rows)});
     }
     read.commit();
     moveIdentitiesPast(to);
     for (const TableContents& source : copied) {
-      const storage::Rows rows = allRows(to, source.table);
+      const storage::Rows rows = to.query("SELECT * FROM " + source.table);
       if (std::int64_t(rows.size()) != source.rows || digestOf(rows) != source.digest) {
         error = "The copy of the table " + source.table + " does not read back as the original (" +
                 std::to_string(rows.size()) + " rows of " + std::to_string(source.rows) +

@@ -15,9 +15,11 @@ namespace {
 constexpr std::size_t kMaxTokenLength = 128;
 constexpr std::size_t kMaxReplyLength = 64 * 1024 * 1024;
 
-// Builds one JSON object member by member, straight into its text.
+// Writes one JSON object member by member straight into out, nested objects
+// included, so no part of a body is built apart and copied in.
 class ObjectWriter {
  public:
+  explicit ObjectWriter(std::string& out) : out_(out) { out_ += '{'; }
   ObjectWriter& text(std::string_view name, std::string_view value) {
     appendJsonString(key(name), value);
     return *this;
@@ -30,33 +32,32 @@ class ObjectWriter {
     key(name) += value ? "true" : "false";
     return *this;
   }
-  // A member whose value is JSON text already.
-  ObjectWriter& json(std::string_view name, std::string_view value) {
-    key(name) += value;
+  // A member holding a list of objects, each written by write(ObjectWriter&, item).
+  template <typename Item, typename Write>
+  ObjectWriter& list(std::string_view name, const std::vector<Item>& items, Write write) {
+    key(name) += '[';
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      if (i) out_ += ',';
+      ObjectWriter item(out_);
+      write(item, items[i]);
+      item.close();
+    }
+    out_ += ']';
     return *this;
   }
-  std::string finish() { return std::move(out_) + '}'; }
+  void close() { out_ += '}'; }
 
  private:
   std::string& key(std::string_view name) {
-    out_ += out_.size() > 1 ? ",\"" : "\"";
+    out_ += first_ ? "\"" : ",\"";
+    first_ = false;
     out_ += name;
     out_ += "\":";
     return out_;
   }
-  std::string out_ = "{";
+  std::string& out_;
+  bool first_ = true;
 };
-
-// A JSON list of the items, each written by write.
-template <typename Item, typename Write>
-std::string list(const std::vector<Item>& items, Write write) {
-  std::string out = "[";
-  for (const Item& item : items) {
-    if (out.size() > 1) out += ',';
-    out += write(item);
-  }
-  return out + ']';
-}
 }  // namespace
 
 bool isKnownApp(int app) {
@@ -64,33 +65,47 @@ bool isKnownApp(int app) {
 }
 
 std::string toJson(const LoginRequest& r) {
-  return ObjectWriter().integer("app", r.app).text("user", r.user).text("password", r.password).finish();
+  std::string out;
+  ObjectWriter(out).integer("app", r.app).text("user", r.user).text("password", r.password).close();
+  return out;
 }
 
 std::string toJson(const LoginReply& r) {
-  return ObjectWriter().text("token", r.token).text("user", r.user).text("text", r.text).text("reply", r.reply).finish();
+  std::string out;
+  ObjectWriter(out).text("token", r.token).text("user", r.user).text("text", r.text).text("reply", r.reply).close();
+  return out;
 }
 
 std::string toJson(const ExchangeRequest& r) {
-  const std::string queries = list(r.queries, [](const Query& q) {
-    return ObjectWriter().integer("packet", q.packet).text("text", q.text).integer("page", q.page).finish();
-  });
-  return ObjectWriter().integer("app", r.app).text("token", r.token).json("queries", queries).finish();
+  std::string out;
+  ObjectWriter(out)
+      .integer("app", r.app)
+      .text("token", r.token)
+      .list("queries", r.queries,
+            [](ObjectWriter& q, const Query& query) {
+              q.integer("packet", query.packet).text("text", query.text).integer("page", query.page);
+            })
+      .close();
+  return out;
 }
 
 std::string toJson(const ExchangeReply& r) {
-  const std::string replies = list(r.replies, [](const Reply& p) {
-    return ObjectWriter()
-        .flag("error", p.error)
-        .text("text", p.text)
-        .integer("page", p.page)
-        .integer("page_count", p.pageCount)
-        .finish();
-  });
-  return ObjectWriter().json("replies", replies).finish();
+  std::string out;
+  ObjectWriter(out)
+      .list("replies", r.replies,
+            [](ObjectWriter& reply, const Reply& p) {
+              reply.flag("error", p.error).text("text", p.text).integer("page", p.page).integer("page_count",
+                                                                                              p.pageCount);
+            })
+      .close();
+  return out;
 }
 
-std::string errorJson(std::string_view sentence) { return ObjectWriter().text("error", sentence).finish(); }
+std::string errorJson(std::string_view sentence) {
+  std::string out;
+  ObjectWriter(out).text("error", sentence).close();
+  return out;
+}
 
 std::optional<LoginRequest> parseLoginRequest(std::string_view body, std::string& error) {
   JsonReader in(body, "log-in request");
