@@ -1,6 +1,7 @@
 // All of Boost.Beast lives here: it compiles slowly, and nothing else needs it.
 #include "server/http_front.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <concepts>
@@ -43,6 +44,58 @@ constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
 constexpr std::string_view kTooManyConnections =
     "The store server has too many connections open; try again in a moment.";
 
+// A connection its I/O thread's sweeper closes once it has waited for its
+// client past its deadline.
+class Expiring {
+ public:
+  virtual ~Expiring() = default;
+  virtual void expire() = 0;
+  // Never while no client is awaited (the request is being answered).
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+};
+
+// One coarse timer per I/O thread instead of a deadline timer armed for every
+// read and write: that cost two system calls an exchange. A connection is let
+// go within one period after its deadline.
+class Sweeper {
+ public:
+  Sweeper(net::io_context& context, std::chrono::milliseconds idleTimeout)
+      : timer_(context), period_(std::clamp(idleTimeout / 4, kMinSweepPeriod, kMaxSweepPeriod)) {}
+
+  // Only from this sweeper's thread.
+  void watch(std::weak_ptr<Expiring> connection) { watched_.push_back(std::move(connection)); }
+
+  void start() {
+    timer_.expires_after(period_);
+    timer_.async_wait([this](beast::error_code ec) {
+      if (ec) return;
+      sweep();
+      start();
+    });
+  }
+
+ private:
+  static constexpr std::chrono::milliseconds kMinSweepPeriod{10};
+  static constexpr std::chrono::milliseconds kMaxSweepPeriod{1000};
+
+  void sweep() {
+    const auto now = std::chrono::steady_clock::now();
+    std::erase_if(watched_, [now](const std::weak_ptr<Expiring>& watched) {
+      const auto connection = watched.lock();
+      if (!connection) return true;
+      if (connection->deadline <= now) connection->expire();
+      return false;
+    });
+  }
+
+  net::steady_timer timer_;
+  const std::chrono::milliseconds period_;
+  std::vector<std::weak_ptr<Expiring>> watched_;
+};
+
+// The sweeper of the I/O thread running here.
+thread_local Sweeper* currentSweeper = nullptr;
+
 struct Shared {
   FrontOptions options;
   RequestHandler handler;
@@ -56,9 +109,9 @@ thread_local unsigned currentIoThread = 0;
 enum class Admission { Serve, Refuse };
 
 // One connection, plain (beast::tcp_stream) or TLS (TlsStream) alike; the
-// deadlines and the socket always belong to the TCP layer underneath.
+// socket always belongs to the TCP layer underneath.
 template <class Stream>
-class Session : public std::enable_shared_from_this<Session<Stream>> {
+class Session : public Expiring, public std::enable_shared_from_this<Session<Stream>> {
  public:
   Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission)
     requires std::same_as<Stream, beast::tcp_stream>
@@ -72,6 +125,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
   void start() {
     net::dispatch(stream_.get_executor(), [self = this->shared_from_this()] {
+      currentSweeper->watch(self);
       if constexpr (std::same_as<Stream, TlsStream>) self->handshake();
       else self->begin();
     });
@@ -82,8 +136,17 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
   beast::tcp_stream& lowest() { return beast::get_lowest_layer(stream_); }
   auto shared_from_this() { return std::enable_shared_from_this<Session<Stream>>::shared_from_this(); }
 
+  void expire() override {
+    deadline = std::chrono::steady_clock::time_point::max();
+    close();  // its pending operation ends with an error, which ends the session
+  }
+
+  void awaitClient(std::chrono::steady_clock::duration patience) {
+    deadline = std::chrono::steady_clock::now() + patience;
+  }
+
   void handshake() {
-    lowest().expires_after(options().idleTimeout);
+    awaitClient(options().idleTimeout);
     stream_.async_handshake(ssl::stream_base::server, [self = shared_from_this()](beast::error_code ec) {
       // A client that does not trust us, or does not speak TLS, is simply let go.
       if (ec) return self->close();
@@ -103,7 +166,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
     parser_->body_limit(options().maxBodyBytes);
-    lowest().expires_after(options().idleTimeout);
+    awaitClient(options().idleTimeout);
     http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
   }
 
@@ -124,7 +187,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
   void writeContinue() {
     continue_.emplace(http::status::continue_, version_);
-    lowest().expires_after(options().idleTimeout);
+    awaitClient(options().idleTimeout);
     http::async_write(stream_, *continue_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->close();
       self->readBody();
@@ -133,7 +196,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
   void readBody() {
     if (parser_->is_done()) return handOver();
-    lowest().expires_after(options().idleTimeout);
+    awaitClient(options().idleTimeout);
     http::async_read(stream_, buffer_, *parser_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->onReadError(ec);
       self->handOver();
@@ -148,13 +211,14 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
       return answerAndClose(413, "The request's body is larger than " + std::to_string(options().maxBodyBytes) +
                                      " bytes.");
     // Gone, idle or cut off: nobody is waiting for an answer.
-    if (ec == http::error::end_of_stream || ec == http::error::partial_message || ec == beast::error::timeout ||
+    if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
         ec == net::error::operation_aborted || ec == net::error::eof || ec == net::error::connection_reset)
       return close();
     answerAndClose(400, "The request is not valid HTTP.");
   }
 
   void handOver() {
+    deadline = std::chrono::steady_clock::time_point::max();
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()), std::string(message.target()),
                         std::string(message[http::field::content_type]), std::move(message.body()),
@@ -197,7 +261,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     response_->body() = std::move(answer.body);
     response_->keep_alive(keepAlive_);
     response_->prepare_payload();
-    lowest().expires_after(options().idleTimeout);
+    awaitClient(options().idleTimeout);
     http::async_write(stream_, *response_, [self = shared_from_this()](beast::error_code ec, std::size_t) {
       if (ec) return self->close();
       if (!self->keepAlive_) return self->lingerAndClose();
@@ -209,7 +273,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     beast::error_code ec;
     lowest().socket().shutdown(tcp::socket::shutdown_send, ec);
     if (ec) return close();
-    lowest().expires_after(kDrainTime);
+    awaitClient(kDrainTime);
     drain();
   }
 
@@ -250,7 +314,10 @@ class Front final : public HttpFront {
         contexts_(makeContexts(std::max(1u, options.ioThreads))),
         acceptor_(*contexts_[0]),
         retry_(*contexts_[0]) {
-    for (auto& context : contexts_) work_.push_back(net::make_work_guard(*context));
+    for (auto& context : contexts_) {
+      work_.push_back(net::make_work_guard(*context));
+      sweepers_.push_back(std::make_unique<Sweeper>(*context, options.idleTimeout));
+    }
   }
 
   ~Front() override { stop(); }
@@ -284,6 +351,8 @@ class Front final : public HttpFront {
     for (unsigned i = 0; i < contexts_.size(); ++i)
       threads_.emplace_back([this, i] {
         currentIoThread = i;
+        currentSweeper = sweepers_[i].get();
+        currentSweeper->start();
         contexts_[i]->run();
       });
   }
@@ -373,6 +442,7 @@ class Front final : public HttpFront {
   std::shared_ptr<const Shared> shared_;
   std::vector<std::unique_ptr<net::io_context>> contexts_;  // one per I/O thread; the first also accepts
   std::vector<net::executor_work_guard<net::io_context::executor_type>> work_;
+  std::vector<std::unique_ptr<Sweeper>> sweepers_;  // one per I/O thread, beside its context
   std::size_t nextContext_ = 0;  // only the accepting thread deals connections out
   tcp::acceptor acceptor_;
   net::steady_timer retry_;

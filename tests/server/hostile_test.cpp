@@ -1,5 +1,6 @@
 // Malformed, oversized and hostile requests each get a status and a sentence; the server goes on.
 #include <map>
+#include <thread>
 #include <regex>
 
 #include "server_fixture.h"
@@ -186,6 +187,26 @@ TEST_F(Hostile, ConnectionsBeyondTheCapAreRefusedAtOnceUntilOneCloses) {
   Answer a = get("/v1/health");
   while (a.status == 503 && std::chrono::steady_clock::now() < deadline) a = get("/v1/health");
   EXPECT_EQ(a.status, 200) << a.body;
+}
+
+// A client that stops halfway through its request, or stays silent after its
+// answer, is let go; one that keeps talking is not.
+TEST_F(Hostile, ConnectionsIdleBeyondTheirTimeAreClosedAndBusyOnesKept) {
+  storeserver::ServerOptions o = options();
+  o.idleTimeout = std::chrono::milliseconds(300);
+  start(o);
+  const std::string health = "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n";
+  RawConnection stalled(port_), silent(port_), busy(port_);
+  ASSERT_TRUE(stalled.send("GET /v1/health HTTP/1.1\r\nHo"));
+  ASSERT_TRUE(silent.send(health));
+  EXPECT_EQ(silent.readResponse().status, 200);
+  for (int i = 0; i < 8; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(busy.send(health));
+    ASSERT_EQ(busy.readResponse().status, 200) << "a connection in use was closed after " << i << " requests";
+  }
+  EXPECT_TRUE(stalled.closedByServer()) << "a request cut off halfway kept its connection";
+  EXPECT_TRUE(silent.closedByServer()) << "an idle connection was kept";
 }
 
 }  // namespace
