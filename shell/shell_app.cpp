@@ -35,31 +35,6 @@ bool CShellApp::InitInstance() {
 
 namespace {
 
-const QStringList kValueOptions = {QStringLiteral("--server"), QStringLiteral("--scanner"),
-                                   QStringLiteral("--printer"), QStringLiteral("--profile-dir"),
-                                   QStringLiteral("--scale")};
-
-std::optional<double> parseScale(const QString& text) {
-  bool ok = false;
-  const double scale = text.toDouble(&ok);
-  if (!ok || !(scale > 0 && scale <= 8)) return std::nullopt;
-  return scale;
-}
-
-// What is wrong with the command line, as a sentence; empty when nothing is.
-QString commandLineError(const QStringList& arguments) {
-  for (int i = 1; i < arguments.size(); ++i) {
-    const QString& option = arguments[i];
-    if (!kValueOptions.contains(option)) return QStringLiteral("\"%1\" is not one of its options.").arg(option);
-    if (i + 1 == arguments.size() || arguments[i + 1].isEmpty() || arguments[i + 1].startsWith(QLatin1String("--")))
-      return QStringLiteral("%1 needs a value after it.").arg(option);
-    const QString& value = arguments[++i];
-    if (option == QLatin1String("--scale") && !parseScale(value))
-      return QStringLiteral("--scale takes a number above 0 and at most 8, such as 2, not \"%1\".").arg(value);
-  }
-  return {};
-}
-
 void printUsage(QTextStream& out, const QString& programName) {
   out << "Usage: " << programName
       << " [--server URL] [--scanner PATH] [--printer DEST] [--profile-dir DIR] [--scale N]\n"
@@ -67,27 +42,34 @@ void printUsage(QTextStream& out, const QString& programName) {
          "  --scanner PATH     barcode scanner: a tty or a named pipe\n"
          "  --printer DEST     receipt printer: a device file, a file or tcp://host:port\n"
          "  --profile-dir DIR  keep the settings profile in DIR\n"
-         "  --scale N          enlarge the dialogs N times, N above 0 and at most 8 (also STORE_UI_SCALE)\n";
+         "  --scale N          enlarge the dialogs N times, N above 0 and at most 8 (also STORE_UI_SCALE)\n"
+         "Each option also takes the form --name=value.\n";
 }
 
 }  // namespace
 
+QStringList ArgumentsOf(int argc, char** argv) {
+  QStringList arguments;
+  for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  return arguments;
+}
+
 CommandLine ApplyCommandLine(const QStringList& arguments, const QString& programName) {
-  if (arguments.contains(QStringLiteral("--help")) || arguments.contains(QStringLiteral("-h"))) {
-    QTextStream out(stdout);
-    printUsage(out, programName);
-    return CommandLine::ShowedHelp;
-  }
-  if (const QString error = commandLineError(arguments); !error.isEmpty()) {
+  QString error;
+  const std::optional<ProgramOptions> options = parseProgramOptions(arguments, error);
+  if (!options) {
     QTextStream err(stderr);
     err << programName << ": " << error << "\n";
     printUsage(err, programName);
     return CommandLine::Refused;
   }
-  for (int i = 1; i + 1 < arguments.size(); i += 2) {
-    if (arguments[i] == QLatin1String("--profile-dir")) platform::Profile::useDirectory(arguments[i + 1]);
-    if (arguments[i] == QLatin1String("--scale")) platform::setUiScale(*parseScale(arguments[i + 1]));
+  if (options->help) {
+    QTextStream out(stdout);
+    printUsage(out, programName);
+    return CommandLine::ShowedHelp;
   }
-  CTesselConfig::ApplyArguments(arguments);
+  if (options->profileDirectory) platform::Profile::useDirectory(*options->profileDirectory);
+  if (options->scale) platform::setUiScale(*options->scale);
+  CTesselConfig::Override(*options);
   return CommandLine::Run;
 }

@@ -42,19 +42,23 @@ class CShellApp {
 // What the command line asked for: run the program, or end it at once.
 enum class CommandLine { Run, ShowedHelp, Refused };
 
-// Applies the command line before the program starts: --profile-dir DIR keeps
-// the profile there, --scale N enlarges the dialogs, and the Tessel overrides
-// (--server, --scanner, --printer). --help prints the usage. A malformed
-// command line changes nothing: what is wrong and the usage go to stderr.
+// Applies the command line (the program's name first) before the program
+// starts: --profile-dir DIR keeps the profile there, --scale N enlarges the
+// dialogs, and the Tessel overrides (--server, --scanner, --printer). --help
+// prints the usage. A malformed command line changes nothing: what is wrong
+// and the usage go to stderr.
 CommandLine ApplyCommandLine(const QStringList& arguments, const QString& programName);
 
-// The whole life of a program process: Qt, the command line, the application
-// object and its start dialog.
+QStringList ArgumentsOf(int argc, char** argv);
+
+// The whole life of a program process: the command line, Qt, the application
+// object and its start dialog. The command line is read before Qt opens the
+// display, so --help and a refusal need none.
 template <class TApp>
 int RunProgram(int argc, char** argv, const QString& programName) {
-  QApplication qapp(argc, argv);
-  const CommandLine commandLine = ApplyCommandLine(qapp.arguments(), programName);
+  const CommandLine commandLine = ApplyCommandLine(ArgumentsOf(argc, argv), programName);
   if (commandLine != CommandLine::Run) return commandLine == CommandLine::Refused ? 2 : 0;
+  QApplication qapp(argc, argv);
   TApp app;
   app.InitInstance();
   return 0;

@@ -6,15 +6,10 @@
 
 namespace {
 
-struct Overrides {
-  std::optional<QString> server;
-  std::optional<QString> scanner;
-  std::optional<QString> printer;
-};
-
 // A function-local object: the application object that reads it is static too.
-Overrides& overrides() {
-  static Overrides values;
+// Only its server, scanner and printer are read.
+ProgramOptions& overrides() {
+  static ProgramOptions values;
   return values;
 }
 
@@ -31,28 +26,9 @@ int positiveSeconds(const char* name, int fallback) {
 
 QString CTesselConfig::SectionName() { return QStringLiteral("Tessel"); }
 
-void CTesselConfig::ApplyArguments(const QStringList& arguments) {
-  const struct {
-    QString option;
-    std::optional<QString> Overrides::*member;
-  } options[] = {
-      {QStringLiteral("--server"), &Overrides::server},
-      {QStringLiteral("--scanner"), &Overrides::scanner},
-      {QStringLiteral("--printer"), &Overrides::printer},
-  };
-  for (qsizetype i = 0; i < arguments.size(); ++i) {
-    const QString& argument = arguments[i];
-    for (const auto& [option, member] : options) {
-      if (argument == option) {
-        // A trailing option without its value is ignored rather than guessed at.
-        if (i + 1 < arguments.size()) overrides().*member = arguments[++i].trimmed();
-        break;
-      }
-      if (argument.startsWith(option + QLatin1Char('='))) {
-        overrides().*member = argument.mid(option.size() + 1).trimmed();
-        break;
-      }
-    }
+void CTesselConfig::Override(const ProgramOptions& options) {
+  for (const auto member : {&ProgramOptions::server, &ProgramOptions::scanner, &ProgramOptions::printer}) {
+    if (options.*member) overrides().*member = options.*member;
   }
 }
 

@@ -15,12 +15,11 @@
 //   Printer         receipt printer: a device file, a file (appended to) or
 //                   tcp://host:port; empty: no printer
 //
-// Command-line overrides, winning over the profile and never written back:
-//   --server URL     --scanner PATH     --printer DEST
-// Each takes its value as the next argument or after "=" (--server=URL).
-// Other arguments are ignored.
+// Command-line overrides (--server, --scanner, --printer) win over the profile
+// and are never written back.
 #include <QString>
-#include <QStringList>
+
+#include "tessel/program_options.h"
 
 class CTesselConfig {
  public:
@@ -30,10 +29,9 @@ class CTesselConfig {
 
   static QString SectionName();
 
-  // Records the overrides found in the arguments (QCoreApplication::arguments():
-  // the program name first is fine, it is ignored like any other unknown one).
-  // Later calls add to or replace earlier overrides.
-  static void ApplyArguments(const QStringList& arguments);
+  // Records the server, scanner and printer the options name; later calls add
+  // to or replace earlier overrides.
+  static void Override(const ProgramOptions& options);
   static void ClearOverrides();
 
   // Effective values: override, else profile, else default.

@@ -135,7 +135,7 @@ TEST_F(AdoptraDlgTest, ProblemFollowsTheLastLookupAcrossClear) {
 
 TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
   const QString printed = profileDirectory() + "/printer.txt";
-  CTesselConfig::ApplyArguments({"--printer", printed});
+  CTesselConfig::Override({.printer = printed});
   runDialog([&](Dlg& dlg) {
     lookUp(dlg, "10002");
     clickControl(&dlg, Dlg::IDC_PRINT);
@@ -151,7 +151,7 @@ TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
     clickControl(&dlg, Dlg::IDC_CLEAR);
     clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
     clickControl(&dlg, Dlg::IDC_PRINT);  // the server's refusal of an empty code would show in a box
-    CTesselConfig::ApplyArguments({"--printer", profileDirectory() + "/no/such/dir/printer"});
+    CTesselConfig::Override({.printer = profileDirectory() + "/no/such/dir/printer"});
     replaceText(&dlg, Dlg::IDC_CODE, "S100300");
     clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);
     clickControl(&dlg, Dlg::IDC_PRINT);

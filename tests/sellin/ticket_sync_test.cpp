@@ -134,7 +134,7 @@ TEST_F(TicketSyncTest, AnOpenTicketWithBooksIsOfferedAgainAndListedToContinueOrE
 // A receipt is printed again as a copy by its scanned or typed number; another store's is refused.
 TEST_F(TicketSyncTest, AReceiptOfThisStoreIsPrintedAgainAsACopy) {
   const QString printed = profileDirectory() + QStringLiteral("/printer.txt");
-  CTesselConfig::ApplyArguments({QStringLiteral("--printer"), printed});
+  CTesselConfig::Override({.printer = printed});
   m_other.SetCredentials(QStringLiteral("manager"), QStringLiteral("manager1"));
   const QString otherReceipt = otherOpensTicket("manager", 2);
   ASSERT_FALSE(otherReceipt.isEmpty()) << "no ticket at store 2";

@@ -30,7 +30,7 @@ class ShellTest : public testsupport::QtFixture {
     QtFixture::SetUp();
     ASSERT_TRUE(server_.started());
     CTesselConfig::ClearOverrides();
-    CTesselConfig::ApplyArguments({QStringLiteral("--server"), server_.url()});
+    CTesselConfig::Override({.server = server_.url()});
   }
 
   void TearDown() override {

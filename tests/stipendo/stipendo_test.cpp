@@ -169,7 +169,7 @@ TEST_F(StipendoTest, ACodeFromStorescanIsLookedUp) {
   QTemporaryDir dir;
   const QString pipe = dir.filePath("scanner.pipe");
   ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
-  ASSERT_EQ(ApplyCommandLine({"stipendo", "--server", m_server.url(), "--scanner", pipe}, "stipendo"), CommandLine::Run);
+  ASSERT_EQ(ApplyCommandLine({"stipendo", "--server", m_server.url(), "--scanner=" + pipe}, "stipendo"), CommandLine::Run);
   runDialog([&](CStipendoDlg& dlg) {
     // Only now is the pipe read; storescan refuses one nobody reads.
     QProcess storescan;
@@ -182,26 +182,36 @@ TEST_F(StipendoTest, ACodeFromStorescanIsLookedUp) {
   });
 }
 
-// With no window yet, a malformed command line is refused on stderr.
+// On a machine without a display, --help is answered and a malformed command line refused on stderr.
 TEST_F(StipendoTest, AMalformedCommandLineIsRefusedBeforeAnyWindow) {
+  QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) noDisplay.remove(name);
+  const auto run = [&](QProcess& program, const QStringList& arguments) {
+    program.setProcessEnvironment(noDisplay);
+    program.start(QStringLiteral(STIPENDO_PATH), arguments);
+    return program.waitForFinished(15000);
+  };
   const struct {
     QStringList arguments;
     const char* sentence;
   } cases[] = {
-      {{"--scale", "abc"}, "--scale takes a number above 0 and at most 8, such as 2, not \"abc\"."},
-      {{"--scale", "0"}, "--scale takes a number above 0 and at most 8, such as 2, not \"0\"."},
-      {{"--server"}, "--server needs a value after it."},
-      {{"--scanner", "--scale", "2"}, "--scanner needs a value after it."},
-      {{"--colour", "blue"}, "\"--colour\" is not one of its options."},
+      {{"--scale", "abc"}, "\"scale\" must be a number above 0 and at most 8, such as 2, not \"abc\"."},
+      {{"--scale=0"}, "\"scale\" must be a number above 0 and at most 8, such as 2, not \"0\"."},
+      {{"--server"}, "Option --server needs a value."},
+      {{"--printer="}, "Option --printer needs a value."},
+      {{"--scanner", "--scale", "2"}, "Option --scanner needs a value."},
+      {{"--colour=blue"}, "Unknown option \"colour\"."},
   };
   for (const auto& c : cases) {
     QProcess program;
-    program.start(QStringLiteral(STIPENDO_PATH), c.arguments);  // offscreen, as this test runs
-    ASSERT_TRUE(program.waitForFinished(15000)) << "stipendo kept running";
+    ASSERT_TRUE(run(program, c.arguments)) << "stipendo kept running";
     EXPECT_EQ(program.exitCode(), 2) << c.sentence;
-    const QByteArray err = "\n" + program.readAllStandardError();  // after any warning of Qt
-    EXPECT_TRUE(err.contains(QByteArray("\nstipendo: ") + c.sentence + "\n")) << c.sentence;
+    EXPECT_TRUE(program.readAllStandardError().startsWith(QByteArray("stipendo: ") + c.sentence + "\n")) << c.sentence;
   }
+  QProcess help;
+  ASSERT_TRUE(run(help, {"--scale=abc", "--help"}));
+  EXPECT_EQ(help.exitCode(), 0);
+  EXPECT_TRUE(help.readAllStandardOutput().startsWith("Usage: stipendo [--server URL]"));
   const double scale = platform::uiScale();
   EXPECT_EQ(ApplyCommandLine({"stipendo", "--scale", "3", "--colour", "blue"}, "stipendo"), CommandLine::Refused);
   EXPECT_EQ(platform::uiScale(), scale) << "a refused command line was applied";

@@ -27,11 +27,10 @@ namespace {
 
 using TesselConfigTest = transport_test::TesselTest;
 
-// The arguments as the programs pass them, once their own parser accepted them.
 TEST_F(TesselConfigTest, OverridesWinAreNotWrittenBackAndBadTimeoutsFallBack) {
   setTessel("Server", "http://127.0.0.1:9000");
   setTessel("Scanner", "/dev/ttyACM0");
-  CTesselConfig::ApplyArguments({"sellin", "--scale", "2", "--server", "127.0.0.1:7000"});
+  CTesselConfig::Override({.server = "127.0.0.1:7000"});
   EXPECT_EQ(CTesselConfig::GetServer(), "127.0.0.1:7000") << "--server must win over the profile";
   EXPECT_EQ(CTesselConfig::GetScanner(), "/dev/ttyACM0") << "a profile value without an override is lost";
   EXPECT_EQ(platform::Profile::readString(CTesselConfig::SectionName(), "Server"), "http://127.0.0.1:9000")
