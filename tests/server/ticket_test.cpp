@@ -195,6 +195,7 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
   for (int packet : {kDelete, kDelete}) EXPECT_EQ(item(receipt, packet, {.line = 4}), "ok");
+  EXPECT_EQ(lines(), std::vector<std::string>{"bought=2"}) << "the deleted line's copy is still bought";
   for (int packet : {kChange, kChange}) EXPECT_EQ(tran(receipt, packet), "ok");
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
 }
