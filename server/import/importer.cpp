@@ -9,6 +9,7 @@
 
 #include "server/import/csv_reader.h"
 #include "server/queries/item_codes.h"
+#include "server/queries/title_index.h"
 #include "wire/text.h"
 
 namespace storeserver {
@@ -75,10 +76,8 @@ const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view
 
 // Item matching finds titles by these words, so they follow every change of a title.
 void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
-  const storage::Value& itemId = valueOf(kind, row, "item_id");
-  db.execute("DELETE FROM book_title_words WHERE item_id = ?", {itemId});
-  for (const std::string& word : queries::titleWords(std::get<std::string>(valueOf(kind, row, "title"))))
-    db.execute("INSERT INTO book_title_words (word, item_id) VALUES (?, ?)", {word, itemId});
+  queries::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
+                      std::get<std::string>(valueOf(kind, row, "title")));
 }
 
 constexpr std::size_t kNameWidth = 40;
