@@ -19,6 +19,13 @@ bool allDigits(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The length of an ISBN with one character that is no digit: a misread or
+// mistyped code, not words of a title.
+bool looksLikeMistypedIsbn(std::string_view compact) {
+  return (compact.size() == 10 || compact.size() == 13) &&
+         std::count_if(compact.begin(), compact.end(), [](char c) { return c < '0' || c > '9'; }) == 1;
+}
+
 ItemCode invalid(std::string sentence) {
   ItemCode code;
   code.problem = std::move(sentence);
@@ -34,9 +41,8 @@ ItemCode isbn(std::string digits) {
 
 // 13 digits: an ISBN-13 (978, 979) or another EAN-13; both carry the same check digit.
 ItemCode fromEan13(std::string_view ean, std::string_view typed) {
-  const bool bookland = ean.starts_with("978") || ean.starts_with("979");
   if (isbn13CheckDigit(ean.substr(0, 12)) != ean[12])
-    return invalid(std::string(bookland ? "The ISBN " : "The EAN ") + std::string(typed) +
+    return invalid(std::string(isIsbn(ean) ? "The ISBN " : "The EAN ") + std::string(typed) +
                    " has a wrong check digit: check the code or type it again.");
   return isbn(std::string(ean));
 }
@@ -132,6 +138,8 @@ std::vector<std::string> distinctWords(const icu::UnicodeString& text) {
 
 }  // namespace
 
+bool isIsbn(std::string_view ean13) { return ean13.starts_with("978") || ean13.starts_with("979"); }
+
 char isbn13CheckDigit(std::string_view twelveDigits) {
   int sum = 0;
   for (std::size_t i = 0; i < 12; ++i) sum += (twelveDigits[i] - '0') * (i % 2 == 0 ? 1 : 3);
@@ -154,6 +162,9 @@ ItemCode readItemCode(std::string_view text) {
                                                                        text.find_first_not_of(" ") + 1));
   if (allDigits(compact)) return fromDigits(compact, typed);
   if (compact.size() == 10 && allDigits(compact.substr(0, 9)) && compact[9] == 'X') return fromIsbn10(compact, typed);
+  if (looksLikeMistypedIsbn(compact))
+    return invalid("The code " + typed + " is not an ISBN: an ISBN has only digits, but for an X at the end of "
+                   "10. Check the code or type it again.");
 
   ItemCode code;
   code.kind = ItemCode::Kind::Words;

@@ -44,6 +44,13 @@ Match columnMatch(const char* where, storage::Value value, std::string noneSente
   return m;
 }
 
+// A valid EAN-13 outside 978 and 979 is the barcode of some other product.
+std::string noBookWithIsbnSentence(const std::string& isbn13, const std::string& typed) {
+  if (isIsbn(isbn13)) return "No book has the ISBN " + typed + ".";
+  return typed + " is not an ISBN but the barcode of another product: scan the book's ISBN, which begins with "
+                 "978 or 979.";
+}
+
 // Matches of a prefix, counted up to a bound: enough to tell a rare word.
 std::int64_t prefixMatches(storage::Connection& db, const std::string& word) {
   return integerAt(db.query("SELECT COUNT(*) FROM (SELECT item_id FROM book_title_words"
@@ -84,7 +91,7 @@ Match keyOrTitleWordMatch(storage::Connection& db, const ItemCode& code, const s
 Match matchFor(storage::Connection& db, const ItemCode& code, const std::string& typed) {
   switch (code.kind) {
     case ItemCode::Kind::Isbn:
-      return columnMatch("b.isbn13 = ?", code.isbn13, "No book has the ISBN " + typed + ".");
+      return columnMatch("b.isbn13 = ?", code.isbn13, noBookWithIsbnSentence(code.isbn13, typed));
     case ItemCode::Kind::Sku:
       return columnMatch("b.sku = ?", code.sku, "No book has the SKU " + typed + ".");
     default:
