@@ -9,7 +9,7 @@ packages=(
   g++ cmake ninja-build pkg-config git
   qt6-base-dev
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
-  libsqlite3-dev libsodium-dev libssl-dev
+  libsqlite3-dev libsodium-dev libssl-dev libicu-dev
   libpq-dev postgresql
   libgtest-dev libgmock-dev libbenchmark-dev
   openssl dpkg-dev file

@@ -9,6 +9,7 @@
 
 #include "server/import/csv_reader.h"
 #include "server/queries/item_codes.h"
+#include "server/queries/title_index.h"
 #include "wire/text.h"
 
 namespace storeserver {
@@ -75,10 +76,8 @@ const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view
 
 // Item matching finds titles by these words, so they follow every change of a title.
 void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
-  const storage::Value& itemId = valueOf(kind, row, "item_id");
-  db.execute("DELETE FROM book_title_words WHERE item_id = ?", {itemId});
-  for (const std::string& word : queries::titleWords(std::get<std::string>(valueOf(kind, row, "title"))))
-    db.execute("INSERT INTO book_title_words (word, item_id) VALUES (?, ?)", {word, itemId});
+  queries::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
+                      std::get<std::string>(valueOf(kind, row, "title")));
 }
 
 constexpr std::size_t kNameWidth = 40;
@@ -322,6 +321,20 @@ bool isDate(std::string_view text) {
   return *day <= kDays[*month - 1] + (*month == 2 && leap ? 1 : 0);
 }
 
+// Keys are looked up as typed at the counter, upper case, blanks and hyphens
+// dropped; one the counter reads as a code would never find its book.
+std::optional<std::string> bookKeyProblem(const std::string& name, const std::string& text) {
+  if (text.find_first_of(" -abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+    return name + " must be written in capitals without blanks or hyphens, not \"" + text + "\".";
+  const queries::ItemCode typed = queries::readItemCode(text);
+  if (typed.kind == queries::ItemCode::Kind::Words) return std::nullopt;
+  const char* readAs = typed.kind == queries::ItemCode::Kind::Sku    ? "a SKU"
+                       : typed.kind == queries::ItemCode::Kind::Isbn ? "an ISBN"
+                                                                     : "a mistyped code";
+  return name + " \"" + text + "\" would be read as " + readAs +
+         " at the counter, and the book never found by it; choose a key with letters.";
+}
+
 // The value to store, or a reason.
 std::variant<storage::Value, std::string> convert(const Column& column, const std::string& text,
                                                   const PasswordCost& cost) {
@@ -358,9 +371,7 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
     case Type::Password:
       return storage::Value(hashPassword(text, cost));
     case Type::BookKey:
-      // Keys are looked up as typed at the counter: upper case, blanks and hyphens dropped.
-      if (text.find_first_of(" -abcdefghijklmnopqrstuvwxyz") != std::string::npos)
-        return name + " must be written in capitals without blanks or hyphens, not \"" + text + "\".";
+      if (auto problem = bookKeyProblem(name, text)) return *problem;
       [[fallthrough]];
     case Type::Text:
       if (wire::toUtf16(text).size() <= column.width) return storage::Value(text);

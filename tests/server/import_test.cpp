@@ -179,7 +179,8 @@ TEST_P(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
       {"buying-sessions", "session_id,store_num,description,student_id_required,condition_check,within_percent,"
                           "tran_warning_qty,tran_max_qty,is_open\n7001,1,Winter buyback,0,1,10,20,40,1\n"},
       {"books", kBooks + "X1,9100001,ZYM1,9798000099018,Zymurgy for Brewers,\"Ohm, Ada\",,2,2019,Paper,0\n"
-                         "X2,9100002,ZYM2,9798000099025,Practical Zymurgy,Lee,Lab Press,1,2021,Cloth,1\n"},
+                         "X2,9100002,ZYM2,9798000099025,Practical Zymurgy,Lee,Lab Press,1,2021,Cloth,1\n"
+                         "X3,9100003,ZYMURGY,9798000099032,Zymurgy: Физика брожения,,,1,2020,Paper,0\n"},
       {"book-prices", "sku,new_price,used_price\n9100001,40,30\n9100002,60,45.25\n"},
       {"inventory", "store_num,sku,new_on_hand,used_on_hand,on_order,location,last_received\n"
                     "1,9100001,3,1,0,Aisle 4,2026-01-15\n1,9100002,0,0,6,,\n"},
@@ -195,14 +196,17 @@ TEST_P(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
   EXPECT_EQ(imports[0].size(), 2u);
   EXPECT_EQ(imports[1], imports[0]) << "a second import changed the data";
   EXPECT_EQ(found("979-8-0000-9902-5"), (std::vector<std::string>{"X2|ZYM2"}));
-  EXPECT_EQ(found("zymur"), (std::vector<std::string>{"X2|ZYM2", "X1|ZYM1"}));
+  EXPECT_EQ(found("zymur"), (std::vector<std::string>{"X2|ZYM2", "X1|ZYM1", "X3|ZYMURGY"}));
+  // The book keyed as typed comes first, and once; the titles' words still count.
+  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X3|ZYMURGY", "X2|ZYM2", "X1|ZYM1"}));
+  for (const char* word : {"физика", "ФИЗИКА"}) EXPECT_EQ(found(word), std::vector<std::string>{"X3|ZYMURGY"}) << word;
 
   // A ticket has since bought a copy: a re-import of the old terms keeps that count.
   db_->execute("UPDATE book_purchasers SET bought_qty = 3");
   EXPECT_EQ(import("purchasers", files[4].second), "imported");
   EXPECT_EQ(import("books", kBooks + "X1,9100001,ZYM1,9798000099018,Quokka Field Guide,Ohm,,2,2019,Paper,0\n"),
             "imported");
-  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X2|ZYM2"}));
+  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X3|ZYMURGY", "X2|ZYM2"}));
   EXPECT_EQ(found("quok guide"), (std::vector<std::string>{"X1|ZYM1"}));
   EXPECT_EQ(db_->query("SELECT bought_qty FROM book_purchasers WHERE item_id = 'X1'"), (storage::Rows{{3}}));
 }
@@ -213,6 +217,10 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
       {"books", book + "X2,9100002,zym-2,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: book_key must be written in capitals without blanks or hyphens, not \"zym-2\"."},
       {"books", book + "X2,9100001,ZYM2,9798000099025,Zymurgy,,,,,,0\n", "line 3: the same sku as line 2."},
+      {"books", book + "X2,9100002,7777777,9798000099025,Zymurgy,,,,,,0\n",
+       "line 3: book_key \"7777777\" would be read as a SKU at the counter, and the book never found by it;"},
+      {"books", book + "X2,9100002,000100235X,9798000099025,Zymurgy,,,,,,0\n", "line 3: book_key \"000100235X\" "
+                                                                                "would be read as an ISBN"},
       {"books", book + "X2,200002,ZYM2,9798000099025,Zymurgy,,,,,,0\n", "line 3: another book has the SKU 200002."},
       {"books", book + "B0000001,9100002,ZYM2,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: the book B0000001 has another SKU; a book keeps its SKU."},

@@ -62,7 +62,11 @@ class Upgrade : public BackendServerTest {
                                 (kFixtures / "schema5-postgres.sql").string() + "' >/dev/null";
     if (backend_ == Backend::Sqlite) std::filesystem::copy_file(kFixtures / "schema5.sqlite", database_->name());
     else ASSERT_EQ(std::system(restore.c_str()), 0) << restore;
-    before_.emplace(*sideConnection());
+    // A title the previous release indexed as written: upper-case Cyrillic.
+    auto old = sideConnection();
+    old->execute("INSERT INTO books VALUES ('R1', 9100001, 'FIZ', '9798000099018', 'ФИЗИКА', '', '', '', '', '', 0)");
+    old->execute("INSERT INTO book_title_words (word, item_id) VALUES ('ФИЗИКА', 'R1')");
+    before_.emplace(*old);
     storeserver::ServerOptions o = options();
     o.seedDemo = false;
     start(o);
@@ -84,6 +88,7 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   expected["login_tries"] = 0;
   EXPECT_EQ(after.rowsPerTable, expected);
   EXPECT_EQ(after.tickets, before_->tickets);
+  EXPECT_EQ(texts("SELECT word FROM book_title_words WHERE item_id = 'R1'"), std::vector<std::string>{"физика"});
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 
   const std::string token = login(wire::kAppSellin, "buyer", "buyer1");
