@@ -31,6 +31,7 @@ TEST(CsvReader, QuotesCommasLineEndsAndAByteOrderMark) {
       {"\xEF\xBB\xBF" "a\n1\n", "1:a 2:1"},
       {"a,b\n\"x, y\",\"say \"\"hi\"\"\"\n", "1:a|b 2:x, y|say \"hi\""},
       {"a,b\r\n\"two\r\nlines\",2\r\n3,4\r\n", "1:a|b 2:two\r\nlines|2 4:3|4"},
+      {"a,b\n\"one\rline\",2\n3,4\n", "1:a|b 2:one\rline|2 3:3|4"},
       {"a,b\n\n,\n\"\",x\n", "1:a|b 3:| 4:|x"},
       {"a\n\"open\n\nstill open", "line 2: a quoted field is never closed."},
       {"a,b\n1,\"x\"y\n", "line 2: text after a closing quote; a quote inside a quoted field is written twice."},
@@ -102,6 +103,8 @@ TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
   load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
   load("course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n");
+  EXPECT_TRUE(refusal("course-books", "sku,isbn,title\n43,9780306406157,Cells\n")
+                  .starts_with("line 2: another course book has the ISBN 9780306406157."));
   EXPECT_TRUE(refusal("adoptions", "section_id,sku,request_type\n5,42,4\n")
                   .starts_with("line 2: request_type must be a whole number from 1 to 3, not \"4\"."));
   load("adoptions", "section_id,sku,request_type\n5,42,2\n");
@@ -122,12 +125,18 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
       {"locations", locations + "2,1,GENERALBOOKS,General\n", "line 3: code has more than 8 characters."},
       {"locations", locations + "-2,1,GEN,General\n", "line 3: location_id must be a whole number of 0 or more"},
-      {"locations", locations + "1,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "01,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "2,10000,GEN,General\n", "line 3: store_num must be a whole number from 1 to 9999"},
       {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
       {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
       {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
       {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
-      {"locations", "location_id,store_num,code,name,city\n", "line 1: the header names columns"},
+      {"locations", "location_id,store_num,code,name,city\n",
+       "line 1: the header names columns that locations do not have: \"city\"."},
+      {"users", "user_name,password,store_num,can_buy,active\nmara," + std::string(129, 'p') + ",1,no,1\n",
+       "line 2: password has more than 128 characters."},
+      {"course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n43,9780306406157,Cells\n",
+       "line 3: the same isbn as line 2."},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
        "line 2: total_balance must be an amount of 0"},
