@@ -34,12 +34,13 @@ namespace {
 
 std::optional<User> userWhere(storage::Connection& db, std::string_view condition, storage::Value key) {
   const storage::Rows rows = db.query(
-      "SELECT user_id, user_name, password_hash, store_num, can_buy, active FROM users WHERE " + std::string(condition),
+      "SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup FROM users WHERE " +
+          std::string(condition),
       {std::move(key)});
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
   return User{integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4) != 0,
-              integerAt(r, 5) != 0};
+              integerAt(r, 5) != 0, integerAt(r, 6) != 0};
 }
 
 }  // namespace
@@ -200,7 +201,8 @@ TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, 
 
 TokenCheck tokenCheckOf(const storage::Row& r, std::string hash, int app, std::int64_t nowMs) {
   TokenCheck check{TokenStatus::Valid,
-                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0},
+                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0,
+                        integerAt(r, 7) != 0},
                    std::move(hash)};
   if (integerAt(r, 1) <= nowMs) check.status = TokenStatus::Expired;
   else if (integerAt(r, 0) != app) check.status = TokenStatus::OtherProgram;

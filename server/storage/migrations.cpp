@@ -18,7 +18,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 7> kMigrations = {{
+const std::array<std::vector<Statement>, 8> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -328,6 +328,10 @@ const std::array<std::vector<Statement>, 7> kMigrations = {{
         " tries INTEGER NOT NULL,"
         " PRIMARY KEY (kind, subject))",
         "CREATE INDEX login_tries_by_window ON login_tries(window_start)",
+    },
+    // The back office may restrict a user's lookups to the user's own store.
+    {
+        "ALTER TABLE users ADD COLUMN restrict_lookup INTEGER NOT NULL DEFAULT 0",
     },
 }};
 
