@@ -109,6 +109,13 @@ std::optional<TriesExceeded> countBothTries(storage::Connection& db, const Failu
   return std::nullopt;
 }
 
+// A name no user has, as it may be kept: hashed with this database's key,
+// so the same name counts as one and no text of it can be read back.
+std::string hiddenName(storage::Connection& db, std::string_view name) {
+  const std::string key = textAt(db.query("SELECT name_key FROM login_name_key").at(0), 0);
+  return "unknown:" + sha256Hex(key + '\n' + std::string(name)).substr(0, 16);
+}
+
 // Rows of passed windows go, or names tried once each would pile up. Alone in
 // its transaction: it may wait for rows other log-ins hold, never the reverse.
 void forgetPassedWindows(storage::Connection& db, const FailureLimit& limit, std::int64_t nowMs) {
@@ -141,20 +148,22 @@ PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& pass
                             std::int64_t nowMs) {
   std::optional<TriesExceeded> exceeded;
   std::optional<User> user;
+  std::string counted;
   bool newWindow = false;
   {
     storage::Transaction tx(db, storage::TxMode::Independent);
-    exceeded = countBothTries(db, limit, name, address, nowMs, newWindow);
-    if (!exceeded) user = findUser(db, name);
+    user = findUser(db, name);
+    counted = user ? std::string(name) : hiddenName(db, name);
+    exceeded = countBothTries(db, limit, counted, address, nowMs, newWindow);
     tx.commit();
   }
   if (newWindow) forgetPassedWindows(db, limit, nowMs);
-  if (exceeded) return {std::nullopt, exceeded};
+  if (exceeded) return {std::nullopt, exceeded, counted};
 
   // The hash runs with no transaction open, so it holds no lock.
-  if (!passwords.matches(user, password) || !user->active) return {};
+  if (!passwords.matches(user, password) || !user->active) return {std::nullopt, std::nullopt, counted};
   forgetTry(db, name, address);
-  return {std::move(user), std::nullopt};
+  return {std::move(user), std::nullopt, counted};
 }
 
 namespace {

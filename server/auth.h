@@ -70,6 +70,9 @@ std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_vie
 struct PasswordCheck {
   std::optional<User> user;  // the password is right and the user active
   std::optional<TriesExceeded> exceeded;  // refused before its hash ran
+  // The name as tries are counted and logged: a user's own name, or for a
+  // name no user has (perhaps a password in the wrong field) a keyed hash.
+  std::string countedName = {};
 };
 
 // Counts the try against its name and address before the hash runs, so tries

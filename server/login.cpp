@@ -53,7 +53,6 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
 
   const auto request = wire::parseLoginRequest(body, problem);
   if (!request) return finish(errorResponse(400, kUnreadableRequest), "malformed");
-  who = printable(request->user);
   app = request->app;
   if (request->user.size() > wire::kMaxUserLength)
     return finish(errorResponse(400, tooLongSentence("user name", wire::kMaxUserLength)), "refused");
@@ -65,8 +64,10 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
     const std::int64_t now = context.nowMs();
     const PasswordCheck check = checkPassword(db, context.passwords, context.failures, request->user,
                                               request->password, clientAddress, now);
+    // Never the name as typed: it may be a password typed in the wrong field.
+    who = check.countedName;
     if (check.exceeded) {
-      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, who));
+      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, printable(request->user)));
       response.headers.emplace_back("Retry-After", std::to_string((check.exceeded->waitMs + 999) / 1000));
       return finish(std::move(response), "throttled");
     }

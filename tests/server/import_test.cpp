@@ -284,14 +284,14 @@ TEST_P(Copy, AStoreGoesToPostgresAndBackWithTheSameRows) {
   EXPECT_EQ(shown(storeserver::readContents(*again)), shown(there));
 }
 
-// Every table a store's schema holds is copied.
+// Every table a store's schema holds is copied; each database keeps its own key for names tried at log-in.
 TEST(Copy, EveryTableOfTheSchemaIsCopied) {
   TempDir dir;
   auto db = openDatabase((dir.path() / "store.db").string());
   storage::migrate(*db);
   std::vector<std::string> tables;
-  for (const auto& r : db->query("SELECT name FROM sqlite_master WHERE type = 'table' AND name <> 'schema_version'"
-                                 " ORDER BY rowid"))
+  for (const auto& r : db->query("SELECT name FROM sqlite_master WHERE type = 'table'"
+                                 " AND name NOT IN ('schema_version', 'login_name_key') ORDER BY rowid"))
     tables.push_back(storage::textAt(r, 0));
   EXPECT_EQ(tables, storeserver::storeTables());
 }

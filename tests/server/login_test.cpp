@@ -33,7 +33,7 @@ TEST_P(Login, RightPasswordsGetFreshTokensWrongOnesOneRefusalAndTheLogNoSecret) 
   EXPECT_EQ(wrong.status, 401) << wrong.body;
   EXPECT_EQ(wrong.sentence(), "The user name or password is wrong.");
   for (const auto& [user, password] :
-       {std::pair{"nobody", "buyer1"}, {"Buyer", "buyer1"}, {"", ""}, {"former", "former1"}}) {
+       {std::pair{"nobody", "buyer1"}, {"Buyer", "buyer1"}, {"", ""}, {"former", "former1"}, {"clerk1", "clerk"}}) {
     const Answer b = loginAnswer(wire::kAppSellin, user, password);
     EXPECT_TRUE(b.status == 401 && b.body == wrong.body) << user << " told apart from a wrong password: " << b.body;
   }
@@ -44,6 +44,8 @@ TEST_P(Login, RightPasswordsGetFreshTokensWrongOnesOneRefusalAndTheLogNoSecret) 
   for (const std::string& line : logLines())
     for (const std::string& secret : {std::string("clerk1"), std::string("buyer1"), std::string("wrong-secret"), token})
       EXPECT_EQ(line.find(secret), std::string::npos) << "a secret in the log: " << line;
+  for (const auto& row : sideConnection()->query("SELECT subject FROM login_tries"))
+    EXPECT_EQ(storeserver::storage::textAt(row, 0).find("clerk1"), std::string::npos) << "a password typed as a name";
 
   start(options());
   EXPECT_EQ(exchangeAnswer(wire::kAppStipendo, reply->token, {query(wire::requests::aidAccounts("S100200"))}).status,
