@@ -23,7 +23,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 8> kMigrations = {{
+const std::array<std::vector<Statement>, 10> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -338,6 +338,20 @@ const std::array<std::vector<Statement>, 8> kMigrations = {{
     // alone: words kept before would not be found as typed.
     {
         &queries::reindexAllTitles,
+    },
+    // The back office may restrict a user's lookups to the user's own store.
+    {
+        "ALTER TABLE users ADD COLUMN restrict_lookup INTEGER NOT NULL DEFAULT 0",
+    },
+    // A name no user has may be a password typed in the wrong field: tries
+    // count it by a hash keyed with a secret of this database, and the names
+    // counted as typed so far go.
+    {
+        "DELETE FROM login_tries WHERE kind = 'user'",
+        "CREATE TABLE login_name_key (name_key TEXT NOT NULL)",
+        {"INSERT INTO login_name_key (name_key) VALUES (lower(hex(randomblob(32))))",
+         "INSERT INTO login_name_key (name_key) VALUES (replace(gen_random_uuid()::text || gen_random_uuid()::text,"
+         " '-', ''))"},
     },
 }};
 

@@ -68,6 +68,11 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionPrint("S100100", 1, true), "Student S100100 has no course books at store 1."},
       {adoptionsByStudent("S100200", 2, true), "This handheld may look up only its own store, store 1."},
   };
+  sideConnection()->execute("UPDATE users SET restrict_lookup = 1 WHERE user_name = 'clerk'");
+  for (const auto& text : {adoptionsByStudent("S100200", 2, false), adoptionDetail("FALL 2026", "BIO", "101", "N1", 2),
+                           adoptionPrint("S100200", 2, true)})
+    EXPECT_EQ(askAdoptra(text).text, "The user clerk may look up only store 1.") << text;
+  sideConnection()->execute("UPDATE users SET restrict_lookup = 0 WHERE user_name = 'clerk'");
   for (const auto& [text, sentence] : cases) {
     const wire::Reply reply = askAdoptra(text);
     EXPECT_TRUE(reply.error) << text;
