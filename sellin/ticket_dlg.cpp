@@ -141,7 +141,18 @@ bool CTicketDlg::LoadTicket() {
   FreeItems();
   m_bLinesUnread = false;
   UpdateTotal();
-  if (m_pSession->m_nStudentIDRequired != 0 && !AskStudentID()) return false;
+  const bool studentIDs = m_pSession->m_nStudentIDRequired != 0;
+  // A student ID the store server refused (a book's ISBN scanned instead) is
+  // asked again rather than leaving a ticket window with no ticket; the buyer
+  // leaves by cancelling the prompt.
+  do {
+    if (studentIDs && !AskStudentID()) return false;
+    if (OpenTicket()) return true;
+  } while (studentIDs);
+  return false;
+}
+
+bool CTicketDlg::OpenTicket() {
   ResetXref();
   paintNow();
   if (OfferOpenTicket()) return true;

@@ -75,6 +75,8 @@ class CTicketDlg : public platform::Dialog {
  private:
   void InitItemList();
   bool LoadTicket();
+  // Continues the student's open ticket or opens a new one; false when neither happened.
+  bool OpenTicket();
   bool AskStudentID();
   void ShowReceipt(const CReceiptInfo& receipt);
   void ResetXref();
