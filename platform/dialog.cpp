@@ -301,6 +301,7 @@ int Dialog::runModal() {
   endCode_ = 0;
   destroyed_ = false;
 
+  placeOverOwner();
   onInitDialog();
   const int result = endRequested_ ? endCode_ : exec();
 
@@ -310,6 +311,13 @@ int Dialog::runModal() {
   }
   running_ = false;
   return result;
+}
+
+// Placed before onInitDialog: a box or dialog opened from there is centred over
+// this one, which would otherwise still stand at the screen's corner.
+void Dialog::placeOverOwner() {
+  QWidget* owner = parentWidget() ? parentWidget()->window() : QApplication::activeWindow();
+  adjustPosition(owner);
 }
 
 void Dialog::endDialog(int result) {

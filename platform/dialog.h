@@ -35,7 +35,8 @@ class Dialog : public QDialog {
   explicit Dialog(const DialogTemplate& dialogTemplate, QWidget* parent = nullptr);
   ~Dialog() override;
 
-  // Runs the dialog modally: onInitDialog once, then the event loop until
+  // Runs the dialog modally, centred over its parent's window (without a parent,
+  // the active window): onInitDialog once, then the event loop until
   // endDialog. Returns the code given to endDialog (IDOK, IDCANCEL, ...).
   // endDialog called from onInitDialog ends the run before the dialog shows.
   // Returns -1 when the dialog is already running. May be called again later.
@@ -110,6 +111,7 @@ class Dialog : public QDialog {
   void reject() override;
 
  private:
+  void placeOverOwner();
   void createControls();
   QWidget* createControl(const ControlSpec& spec);
   QWidget* scaledIndicator(QAbstractButton* button, const QString& className) const;

@@ -1,5 +1,6 @@
 #include "platform/message_box.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <algorithm>
 #include <deque>
@@ -108,7 +109,9 @@ int messageBox(QWidget* parent, const QString& text, const QString& caption, Mes
   if (script().active) return scriptedAnswer(text, caption, icon, buttons);
 
   const QtButtons qt = qtButtons(buttons);
-  QMessageBox box(qtIcon(icon), caption, text, qt.all, parent);
+  // Without a parent Qt centres the box on the screen, away from the window it speaks of.
+  QWidget* owner = parent ? parent : QApplication::activeWindow();
+  QMessageBox box(qtIcon(icon), caption, text, qt.all, owner);
   box.setTextFormat(Qt::PlainText);
   followUiScale(box);
   box.setDefaultButton(qt.first);

@@ -26,7 +26,7 @@ for program in sellin adoptra stipendo storescan; do
 done
 
 info=$(dpkg-deb -I "$server")
-for dependency in adduser libsqlite3 libsodium libssl; do
+for dependency in adduser libsqlite3 libsodium libssl libicu; do
   grep -q "^ Depends:.*$dependency" <<<"$info" || fail "the server package does not depend on $dependency"
 done
 for package in "$server" "$handhelds"; do

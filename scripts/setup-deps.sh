@@ -11,7 +11,7 @@ demo=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev fonts-dejavu-core
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
-  libsqlite3-dev libsodium-dev libssl-dev libpq-dev
+  libsqlite3-dev libsodium-dev libssl-dev libicu-dev libpq-dev
 )
 # The tests: GoogleTest; the openssl command for their certificates; cpack's
 # helpers for the package check; Google Benchmark, as the test build builds

@@ -11,6 +11,7 @@
 #include "sellin/ticket_item.h"
 #include "tessel/global_functions.h"
 #include "tessel/trim.h"
+#include "wire/item_rules.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ bool CEditItemDlg::onInitDialog() {
   }
   m_qtyEdit.Attach(control(IDC_QTY));
   m_qtyEdit.ChangeSize(10);
+  WidenToShow(edit(IDC_QTY), {QString::number(wire::rules::kMinQty), QString::number(wire::rules::kMaxQty)});
   m_stolenLabel.Attach(control(IDC_STOLEN));
   m_stolenLabel.SetBold(true);
   FillPriceCombo();

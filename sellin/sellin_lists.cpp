@@ -1,6 +1,10 @@
 #include "sellin/sellin_lists.h"
 
+#include <QFontMetricsF>
+#include <QtMath>
+#include <QStyle>
 #include <QTreeWidget>
+#include <algorithm>
 
 #include "platform/dialog.h"
 #include "platform/message_box.h"
@@ -20,6 +24,15 @@ void SetUpColumns(QTreeWidget* list, std::initializer_list<CListColumn> columns)
   list->setHeaderLabels(titles);
   int i = 0;
   for (const CListColumn& c : columns) list->setColumnWidth(i++, c.width);
+}
+
+int ColumnWidthFor(const QTreeWidget* list, const QStringList& texts) {
+  // A cell keeps this margin on each side of its text.
+  const int margin = list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1;
+  const QFontMetricsF metrics(list->font());
+  qreal widest = 0;
+  for (const QString& text : texts) widest = std::max(widest, metrics.horizontalAdvance(text));
+  return qCeil(widest) + 2 * margin;
 }
 
 void AddListRow(QTreeWidget* list, const QStringList& texts) { list->addTopLevelItem(new QTreeWidgetItem(texts)); }

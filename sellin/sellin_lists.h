@@ -24,6 +24,8 @@ struct CListColumn {
 };
 
 void SetUpColumns(QTreeWidget* list, std::initializer_list<CListColumn> columns);
+// The width a column needs to show the widest of the texts whole, in the list's font.
+int ColumnWidthFor(const QTreeWidget* list, const QStringList& texts);
 // Appends a row with one text per column.
 void AddListRow(QTreeWidget* list, const QStringList& texts);
 void SelectFirstRow(QTreeWidget* list);

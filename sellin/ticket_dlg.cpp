@@ -1,6 +1,7 @@
 #include "sellin/ticket_dlg.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -13,12 +14,15 @@
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
 #include "sellin/select_ticket_dlg.h"
+#include "sellin/sellin_lists.h"
 #include "sellin/ticket_item.h"
 #include "shell/shell_app.h"
 #include "tessel/global_functions.h"
 #include "tessel/printer.h"
 #include "tessel/query_strings.h"
 #include "wire/exchange.h"
+#include "wire/framing.h"
+#include "wire/item_rules.h"
 
 namespace {
 
@@ -121,10 +125,13 @@ void CTicketDlg::InitItemList() {
   m_itemList->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_itemList->setColumnCount(3);
   m_itemList->setHeaderLabels({QStringLiteral("QTY"), QStringLiteral("Price"), QStringLiteral("ISBN")});
-  const int w = m_itemList->contentsRect().width();
-  m_itemList->setColumnWidth(0, w / 8);
-  m_itemList->setColumnWidth(1, int(w * 0.3));
-  m_itemList->setColumnWidth(2, w / 2 + 15);
+  // Any quantity and price the store server takes are shown whole; the ISBN has the rest.
+  using namespace wire::rules;
+  const int qty = ColumnWidthFor(m_itemList, {QString::number(kMinQty), QString::number(kMaxQty)});
+  const int price = ColumnWidthFor(m_itemList, {QString::fromStdString(wire::formatCents(kMaxPriceCents))});
+  m_itemList->setColumnWidth(0, qty);
+  m_itemList->setColumnWidth(1, price);
+  m_itemList->setColumnWidth(2, m_itemList->contentsRect().width() - qty - price);
 }
 
 // Return runs Enter: it must not close the ticket under the buyer's hands.
@@ -181,7 +188,12 @@ void CTicketDlg::UpdateTotal() {
     const CTicketItem* item = ItemAt(row);
     cents += item->m_nQty * CentsOf(item->m_strPrice);
   }
-  setControlText(IDC_TOTAL, DollarText(cents));
+  ShowTotal(DollarText(cents));
+}
+
+void CTicketDlg::ShowTotal(const QString& text) {
+  setControlText(IDC_TOTAL, text);
+  FitOnOneLine(label(IDC_TOTAL));
 }
 
 bool CTicketDlg::ReloadLines() {
@@ -194,7 +206,7 @@ bool CTicketDlg::ReloadLines() {
     reply = CSocketMessage::UnreadableText();
   }
   if (m_bLinesUnread) {
-    setControlText(IDC_TOTAL, QStringLiteral("$ ?"));
+    ShowTotal(QStringLiteral("$ ?"));
     showFailure(this, reply + QStringLiteral("\nThe ticket's books are read again from the store server before "
                                              "your next step."));
     return false;

@@ -79,6 +79,7 @@ class CTicketDlg : public platform::Dialog {
   void ShowReceipt(const CReceiptInfo& receipt);
   void ResetXref();
   void UpdateTotal();
+  void ShowTotal(const QString& text);
   void RefreshSelectedRow();
   void SetRowTexts(int row, const CTicketItem& item);
   CTicketItem* ItemAt(int row) const;

@@ -34,12 +34,13 @@ namespace {
 
 std::optional<User> userWhere(storage::Connection& db, std::string_view condition, storage::Value key) {
   const storage::Rows rows = db.query(
-      "SELECT user_id, user_name, password_hash, store_num, can_buy, active FROM users WHERE " + std::string(condition),
+      "SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup FROM users WHERE " +
+          std::string(condition),
       {std::move(key)});
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
   return User{integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4) != 0,
-              integerAt(r, 5) != 0};
+              integerAt(r, 5) != 0, integerAt(r, 6) != 0};
 }
 
 }  // namespace
@@ -108,6 +109,13 @@ std::optional<TriesExceeded> countBothTries(storage::Connection& db, const Failu
   return std::nullopt;
 }
 
+// A name no user has, as it may be kept: hashed with this database's key,
+// so the same name counts as one and no text of it can be read back.
+std::string hiddenName(storage::Connection& db, std::string_view name) {
+  const std::string key = textAt(db.query("SELECT name_key FROM login_name_key").at(0), 0);
+  return "unknown:" + sha256Hex(key + '\n' + std::string(name)).substr(0, 16);
+}
+
 // Rows of passed windows go, or names tried once each would pile up. Alone in
 // its transaction: it may wait for rows other log-ins hold, never the reverse.
 void forgetPassedWindows(storage::Connection& db, const FailureLimit& limit, std::int64_t nowMs) {
@@ -140,20 +148,22 @@ PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& pass
                             std::int64_t nowMs) {
   std::optional<TriesExceeded> exceeded;
   std::optional<User> user;
+  std::string counted;
   bool newWindow = false;
   {
     storage::Transaction tx(db, storage::TxMode::Independent);
-    exceeded = countBothTries(db, limit, name, address, nowMs, newWindow);
-    if (!exceeded) user = findUser(db, name);
+    user = findUser(db, name);
+    counted = user ? std::string(name) : hiddenName(db, name);
+    exceeded = countBothTries(db, limit, counted, address, nowMs, newWindow);
     tx.commit();
   }
   if (newWindow) forgetPassedWindows(db, limit, nowMs);
-  if (exceeded) return {std::nullopt, exceeded};
+  if (exceeded) return {std::nullopt, exceeded, counted};
 
   // The hash runs with no transaction open, so it holds no lock.
-  if (!passwords.matches(user, password) || !user->active) return {};
+  if (!passwords.matches(user, password) || !user->active) return {std::nullopt, std::nullopt, counted};
   forgetTry(db, name, address);
-  return {std::move(user), std::nullopt};
+  return {std::move(user), std::nullopt, counted};
 }
 
 namespace {
@@ -200,7 +210,8 @@ TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, 
 
 TokenCheck tokenCheckOf(const storage::Row& r, std::string hash, int app, std::int64_t nowMs) {
   TokenCheck check{TokenStatus::Valid,
-                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0},
+                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0,
+                        integerAt(r, 7) != 0},
                    std::move(hash)};
   if (integerAt(r, 1) <= nowMs) check.status = TokenStatus::Expired;
   else if (integerAt(r, 0) != app) check.status = TokenStatus::OtherProgram;

@@ -34,6 +34,7 @@ struct User {
   std::int64_t store = 0;
   bool canBuy = false;
   bool active = false;
+  bool restrictLookup = false;  // the back office allows lookups at the user's own store only
 };
 
 std::optional<User> findUser(storage::Connection& db, std::string_view name);
@@ -69,6 +70,9 @@ std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_vie
 struct PasswordCheck {
   std::optional<User> user;  // the password is right and the user active
   std::optional<TriesExceeded> exceeded;  // refused before its hash ran
+  // The name as tries are counted and logged: a user's own name, or for a
+  // name no user has (perhaps a password in the wrong field) a keyed hash.
+  std::string countedName = {};
 };
 
 // Counts the try against its name and address before the hash runs, so tries
@@ -97,8 +101,8 @@ TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, 
 // What checkToken reads, for a statement that reads more beside it: the
 // columns, first in its row, from the tables, by t.token_hash.
 inline constexpr std::string_view kTokenColumns =
-    "t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active";
-inline constexpr std::size_t kTokenColumnCount = 7;
+    "t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active, u.restrict_lookup";
+inline constexpr std::size_t kTokenColumnCount = 8;
 inline constexpr std::string_view kTokenTables = "session_tokens t JOIN users u ON u.user_id = t.user_id";
 TokenCheck tokenCheckOf(const storage::Row& row, std::string hash, int app, std::int64_t nowMs);
 // The key of a token in session_tokens.

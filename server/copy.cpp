@@ -60,6 +60,7 @@ void moveIdentitiesPast(storage::Connection& db) {
 
 }  // namespace
 
+// Not login_name_key: each database hashes the names tried at log-in with a key of its own.
 const std::vector<std::string>& storeTables() {
   static const std::vector<std::string> tables = {
       "stores", "locations", "users", "session_tokens", "buying_sessions", "students", "aid_agencies",

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "server/queries/item_codes.h"
+#include "server/queries/title_index.h"
 
 namespace storeserver {
 
@@ -176,8 +177,7 @@ void insertBook(storage::Connection& db, const Book& b) {
       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
       {b.itemId, b.sku, b.bookKey, b.isbn13, b.title, b.author, b.imprint, b.edition, b.copyright, b.binding,
        std::int64_t(b.guide)});
-  for (const std::string& word : queries::titleWords(b.title))
-    db.execute("INSERT INTO book_title_words (word, item_id) VALUES (?, ?)", {word, b.itemId});
+  queries::indexTitle(db, b.itemId, b.title);
 }
 
 std::int64_t roundedToQuarter(std::int64_t cents) { return cents / 25 * 25; }

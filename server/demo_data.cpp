@@ -34,12 +34,13 @@ struct DemoUser {
   std::int64_t store;
   bool canBuy;
   bool active;
+  bool restrictLookup = false;
 };
 
 constexpr DemoUser kUsers[] = {
     {1, "buyer", "buyer1", 1, true, true},
     {2, "clerk", "clerk1", 1, false, true},
-    {3, "manager", "manager1", 2, true, true},
+    {3, "manager", "manager1", 2, true, true, true},
     {4, "former", "former1", 1, true, false},
 };
 
@@ -87,8 +88,10 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
   for (std::size_t i = 0; i < hashes.size(); ++i) {
     const DemoUser& u = kUsers[i];
     db.execute(
-        "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active) VALUES (?, ?, ?, ?, ?, ?)",
-        {u.id, u.name, hashes[i], u.store, std::int64_t(u.canBuy), std::int64_t(u.active)});
+        "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup)"
+        " VALUES (?, ?, ?, ?, ?, ?, ?)",
+        {u.id, u.name, hashes[i], u.store, std::int64_t(u.canBuy), std::int64_t(u.active),
+         std::int64_t(u.restrictLookup)});
   }
 
   // session, store, description, student ID required, condition check, within %, warning qty, max qty, open

@@ -1,5 +1,5 @@
 // POST /v1/login: checks a user name and password and issues a session token
-// for one program. Adoptra's answer carries its store's locations.
+// for one program. Adoptra's answer carries the locations the user may look up.
 #include "server/services.h"
 #include "wire/exchange.h"
 #include "wire/framing.h"
@@ -11,12 +11,14 @@ using storage::textAt;
 
 namespace {
 
-// The location records of a store, or nullopt and the reason when one cannot
-// be sent whole.
-std::optional<std::string> locationRecords(storage::Connection& db, std::int64_t store, std::string& problem) {
-  const storage::Rows rows =
-      db.query("SELECT store_num, location_id, code, name FROM locations WHERE store_num = ? ORDER BY location_id",
-               {store});
+// The location records the user may look up: every store's, or the user's
+// own store's when the back office restricts the user. nullopt and the
+// reason when one cannot be sent whole.
+std::optional<std::string> locationRecords(storage::Connection& db, const User& user, std::string& problem) {
+  const storage::Rows rows = db.query(
+      "SELECT store_num, location_id, code, name FROM locations WHERE ? = 0 OR store_num = ?"
+      " ORDER BY store_num, location_id",
+      {std::int64_t(user.restrictLookup), user.store});
   std::string records;
   for (const storage::Row& r : rows) {
     wire::RecordWriter record(wire::layouts::location());
@@ -51,7 +53,6 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
 
   const auto request = wire::parseLoginRequest(body, problem);
   if (!request) return finish(errorResponse(400, kUnreadableRequest), "malformed");
-  who = printable(request->user);
   app = request->app;
   if (request->user.size() > wire::kMaxUserLength)
     return finish(errorResponse(400, tooLongSentence("user name", wire::kMaxUserLength)), "refused");
@@ -63,8 +64,10 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
     const std::int64_t now = context.nowMs();
     const PasswordCheck check = checkPassword(db, context.passwords, context.failures, request->user,
                                               request->password, clientAddress, now);
+    // Never the name as typed: it may be a password typed in the wrong field.
+    who = check.countedName;
     if (check.exceeded) {
-      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, who));
+      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, printable(request->user)));
       response.headers.emplace_back("Retry-After", std::to_string((check.exceeded->waitMs + 999) / 1000));
       return finish(std::move(response), "throttled");
     }
@@ -77,7 +80,7 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
     wire::LoginReply reply{{}, user.name, "Logged in as " + user.name, {}};
     if (request->app == wire::kAppAdoptra) {
       // Adoptra can do nothing without a location, so an empty list is no success.
-      auto records = locationRecords(db, user.store, problem);
+      auto records = locationRecords(db, user, problem);
       if (!records)
         return finish(errorResponse(500, "A location of store " + std::to_string(user.store) +
                                              " cannot be shown on a handheld; tell the back office."),

@@ -114,6 +114,10 @@ int main(int argc, char** argv) {
   const bool v6 = address.find(':') != std::string::npos;
   std::cout << "storeserver listening on " << (v6 ? "[" : "") << address << (v6 ? "]" : "") << ":"
             << server->port() << std::endl;
+  if (storeserver::servesPlainHttpBeyondLoopback(line->options))
+    std::cerr << "storeserver: plain HTTP on " << address
+              << " (allow-plain-http): passwords cross the network unencrypted; keep a TLS proxy or a closed "
+                 "network in front of it.\n";
 
   int received = 0;
   sigwait(&stopSignals, &received);

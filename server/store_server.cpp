@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include <boost/asio/ip/address.hpp>
+
 #include "server/demo_data.h"
 #include "server/http_front.h"
 #include "server/services.h"
@@ -181,7 +183,20 @@ StoreServer::~StoreServer() {
 std::uint16_t StoreServer::port() const { return impl_->front->port(); }
 const std::string& StoreServer::address() const { return impl_->options.address; }
 
+bool servesPlainHttpBeyondLoopback(const ServerOptions& options) {
+  boost::system::error_code ec;
+  const auto address = boost::asio::ip::make_address(options.address, ec);
+  // An address that is none is refused when the server binds it.
+  return !ec && !address.is_loopback() && options.tlsCertificate.empty() && options.tlsKey.empty();
+}
+
 std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, std::string& error) {
+  if (servesPlainHttpBeyondLoopback(options) && !options.allowPlainHttp) {
+    error = "Serving plain HTTP on " + options.address +
+            " would send the clerks' passwords across the network unencrypted. Give --tls-cert and --tls-key, or "
+            "--allow-plain-http when a TLS proxy or a closed network protects the connections.";
+    return nullptr;
+  }
   if (!initialiseCrypto()) {
     error = "The password library could not be initialised.";
     return nullptr;

@@ -61,6 +61,9 @@ struct ServerOptions {
   // PEM certificate (chain) and private key; both empty: plain HTTP.
   std::string tlsCertificate;
   std::string tlsKey;
+  // Plain HTTP on an address other than loopback carries passwords in clear,
+  // so it is refused unless asked for (a TLS proxy on the same host, a closed network).
+  bool allowPlainHttp = false;
 
   // Receives each log line (without newline); null writes to standard error.
   std::function<void(std::string_view)> logSink;
@@ -75,6 +78,9 @@ struct ServerOptions {
   // this, to come back wrapped (see storage/faulty_connection.h).
   std::function<std::unique_ptr<storage::Connection>(std::unique_ptr<storage::Connection>)> wrapConnection;
 };
+
+// True when the options serve plain HTTP on an address other than loopback.
+bool servesPlainHttpBeyondLoopback(const ServerOptions& options);
 
 class StoreServer {
  public:

@@ -140,8 +140,7 @@ void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, 
 }
 
 bool CGlobalFunctions::ShowScanDlg(const QString& prompt, QString& code, CScanner* pScanner, QWidget* parent) {
-  // A parent not yet on screen would put the prompt in a corner.
-  CScanDlg dlg(prompt, parent && parent->isVisible() ? parent : nullptr);
+  CScanDlg dlg(prompt, parent);
   dlg.m_strCode = code;
   if (pScanner) pScanner->LetScansThrough(&dlg);
   const int result = dlg.runModal();

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QUrl>
 
+#include <arpa/inet.h>
 #include <httplib.h>
 
 #include <algorithm>
@@ -51,6 +52,15 @@ ServerAddress parseAddress(const QString& configured) {
   address.display = host + QLatin1Char(':') + QString::number(address.port);
   address.valid = true;
   return address;
+}
+
+// This machine itself: what goes there never crosses a network.
+bool isLoopback(const std::string& host) {
+  in_addr v4{};
+  in6_addr v6{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  if (inet_pton(AF_INET6, host.c_str(), &v6) == 1) return IN6_IS_ADDR_LOOPBACK(&v6);
+  return host == "localhost";
 }
 
 using std::chrono::milliseconds;
@@ -238,6 +248,12 @@ QString CSocketMessage::NoCAFileText(const QString& path) {
   return QStringLiteral("The store's certificate file %1 set on this handheld cannot be read.").arg(path);
 }
 
+QString CSocketMessage::PlainHttpText(const QString& address) {
+  return QStringLiteral("This handheld does not send a password unencrypted to the store server at %1. "
+                        "Ask the store manager for the server's https:// address.")
+      .arg(address);
+}
+
 QString CSocketMessage::NoServerText() { return QStringLiteral("No store server address is set on this handheld."); }
 
 QString CSocketMessage::NoQueryText() { return QStringLiteral("There is no query to send to the store server."); }
@@ -340,8 +356,13 @@ bool CSocketMessage::OpenConnection(QString& failure) {
     failure = configured.trimmed().isEmpty() ? NoServerText() : BadAddressText(configured);
     return false;
   }
-  connection->readTimeout = CTesselConfig::GetReadTimeout();
   const ServerAddress& a = connection->address;
+  // Every exchange carries a password or a session token.
+  if (!a.tls && !isLoopback(a.host) && !CTesselConfig::GetAllowPlainHttp()) {
+    failure = PlainHttpText(a.display);
+    return false;
+  }
+  connection->readTimeout = CTesselConfig::GetReadTimeout();
   connection->client = a.tls ? std::make_unique<httplib::Client>("https://" + a.display.toStdString())
                              : std::make_unique<httplib::Client>(a.host, a.port);
   if (a.tls) {

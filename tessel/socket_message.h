@@ -22,6 +22,7 @@ class CSocketMessage {
   static QString UntrustedText(const QString& address);     // https: the certificate is not trusted
   static QString NoSecureLinkText(const QString& address);  // https: TLS could not be set up
   static QString NoCAFileText(const QString& path);         // the CAFile setting names no readable file
+  static QString PlainHttpText(const QString& address);    // http:// to another machine, not allowed
   static QString NoServerText();                            // no address configured
   static QString NoQueryText();                             // SendQuery with nothing queued
   static QString NoReplyText(int n);                        // a reply number that does not exist

@@ -46,6 +46,10 @@ int CTesselConfig::GetSaveTimeout() { return positiveSeconds("SaveTimeout", kDef
 
 QString CTesselConfig::GetCAFile() { return profileText("CAFile"); }
 
+bool CTesselConfig::GetAllowPlainHttp() {
+  return platform::Profile::readInt(SectionName(), QStringLiteral("AllowPlainHttp"), 0) != 0;
+}
+
 QString CTesselConfig::GetScanner() {
   return overrides().scanner ? *overrides().scanner : profileText("Scanner");
 }

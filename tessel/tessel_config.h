@@ -11,6 +11,9 @@
 //   CAFile          PEM file of the certificate authority that signed the
 //                   store server's certificate (https:// only); empty: the
 //                   system's trusted authorities
+//   AllowPlainHttp  not 0: log in over http:// to a server on another machine,
+//                   where the password crosses the network in clear (default
+//                   0: only a server on this machine is reached without TLS)
 //   Scanner         barcode scanner: a tty or a named pipe; empty: no scanner
 //   Printer         receipt printer: a device file, a file (appended to) or
 //                   tcp://host:port; empty: no printer
@@ -40,6 +43,7 @@ class CTesselConfig {
   static int GetReadTimeout();     // seconds, at least 1
   static int GetSaveTimeout();     // seconds, at least 1
   static QString GetCAFile();
+  static bool GetAllowPlainHttp();
   static QString GetScanner();
   static QString GetPrinter();
 };

@@ -63,8 +63,8 @@ class Reader {
       } else if (c == '"') {
         break;
       } else {
+        // A carriage return inside quotes is text; line numbers count line feeds, as grep -n does.
         if (c == '\n') ++line_;
-        if (c == '\r' && (pos_ >= text_.size() || text_[pos_] != '\n')) ++line_;
         field += c;
       }
     }

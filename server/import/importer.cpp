@@ -1,5 +1,6 @@
 #include "server/import/importer.h"
 
+#include <algorithm>
 #include <charconv>
 #include <limits>
 #include <map>
@@ -9,6 +10,9 @@
 
 #include "server/import/csv_reader.h"
 #include "server/queries/item_codes.h"
+#include "server/queries/title_index.h"
+#include "wire/exchange.h"
+#include "wire/requests.h"
 #include "wire/text.h"
 
 namespace storeserver {
@@ -75,10 +79,8 @@ const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view
 
 // Item matching finds titles by these words, so they follow every change of a title.
 void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
-  const storage::Value& itemId = valueOf(kind, row, "item_id");
-  db.execute("DELETE FROM book_title_words WHERE item_id = ?", {itemId});
-  for (const std::string& word : queries::titleWords(std::get<std::string>(valueOf(kind, row, "title"))))
-    db.execute("INSERT INTO book_title_words (word, item_id) VALUES (?, ?)", {word, itemId});
+  queries::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
+                      std::get<std::string>(valueOf(kind, row, "title")));
 }
 
 constexpr std::size_t kNameWidth = 40;
@@ -96,6 +98,8 @@ constexpr std::int64_t kMaxSessionId = 99'999'999;
 constexpr std::int64_t kMaxPriceCents = 9'999'999;  // 99999.99, the records' price width
 constexpr std::int64_t kMaxOnHand = 99'999;
 const Column kSku{"sku", Type::Number, 0, 1, kMaxSku};
+// The handhelds ask for stores within this range; a store beyond it could never be looked up.
+const Column kStoreNum{"store_num", Type::Number, 0, 1, wire::requests::kMaxStoreNumber};
 
 Column price(std::string_view name) { return {name, Type::Money, 0, 0, kMaxPriceCents}; }
 Column count(std::string_view name, std::int64_t most = kMaxOnHand) { return {name, Type::Number, 0, 0, most}; }
@@ -103,13 +107,13 @@ Column count(std::string_view name, std::int64_t most = kMaxOnHand) { return {na
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> all = {
       {"stores",
-       {{"store_num", Type::Number}, {"name", Type::Text, kNameWidth}},
+       {kStoreNum, {"name", Type::Text, kNameWidth}},
        {"store_num"},
        {},
        "INSERT INTO stores (store_num, name) VALUES (?, ?)"
        " ON CONFLICT (store_num) DO UPDATE SET name = excluded.name"},
       {"locations",
-       {{"location_id", Type::Number}, {"store_num", Type::Number}, {"code", Type::Text, 8},
+       {{"location_id", Type::Number}, kStoreNum, {"code", Type::Text, 8},
         {"name", Type::Text, kNameWidth}},
        {"location_id"},
        {kStore},
@@ -117,16 +121,17 @@ const std::vector<Kind>& kinds() {
        " ON CONFLICT (location_id) DO UPDATE SET store_num = excluded.store_num, code = excluded.code,"
        " name = excluded.name"},
       {"users",
-       {{"user_name", Type::Text, 20}, {"password", Type::Password}, {"store_num", Type::Number},
-        {"can_buy", Type::Flag}, {"active", Type::Flag}},
+       {{"user_name", Type::Text, 20}, {"password", Type::Password}, kStoreNum,
+        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}},
        {"user_name"},
        {kStore},
        // Keys the files do not give are numbered here, alike on every database;
        // an import runs alone, so no other writer takes the same number meanwhile.
-       "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active)"
-       " VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?)"
+       "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup)"
+       " VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?, ?)"
        " ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
-       " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active"},
+       " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active,"
+       " restrict_lookup = excluded.restrict_lookup"},
       {"students",
        {{"student_id", Type::Text, 20}, {"name", Type::Text, kNameWidth}},
        {"student_id"},
@@ -159,7 +164,7 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)"
        " ON CONFLICT (term) DO UPDATE SET starts_on = excluded.starts_on, is_open = excluded.is_open"},
       {"sections",
-       {{"section_id", Type::Number}, {"store_num", Type::Number}, {"campus", Type::Text, kNameWidth},
+       {{"section_id", Type::Number}, kStoreNum, {"campus", Type::Text, kNameWidth},
         {"term", Type::Text, 12}, {"department", Type::Text, 8}, {"course", Type::Text, 8},
         {"section", Type::Text, 6}},
        {"section_id"},
@@ -174,7 +179,10 @@ const std::vector<Kind>& kinds() {
        {"sku"},
        {},
        "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)"
-       " ON CONFLICT (sku) DO UPDATE SET isbn = excluded.isbn, title = excluded.title"},
+       " ON CONFLICT (sku) DO UPDATE SET isbn = excluded.isbn, title = excluded.title",
+       "isbn",
+       {{"SELECT 1 FROM adoption_books WHERE isbn = ? AND sku <> ?", {"isbn", "sku"},
+         "another course book has the ISBN {}."}}},
       {"adoptions",
        {{"section_id", Type::Number},
         {"sku", Type::Number, 0, 1, kMaxSku},
@@ -190,7 +198,7 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)"
        " ON CONFLICT (student_id, section_id) DO NOTHING"},
       {"course-stock",
-       {{"store_num", Type::Number}, kSku, price("new_price"), price("used_price"), count("new_on_hand"),
+       {kStoreNum, kSku, price("new_price"), price("used_price"), count("new_on_hand"),
         count("used_on_hand")},
        {"store_num", "sku"},
        {kStore, kAdoptionBook},
@@ -200,7 +208,7 @@ const std::vector<Kind>& kinds() {
        " used_price_cents = excluded.used_price_cents, new_on_hand = excluded.new_on_hand,"
        " used_on_hand = excluded.used_on_hand"},
       {"course-problems",
-       {{"problem_id", Type::Number}, {"store_num", Type::Number}, {"term", Type::Text, 12}, kSku,
+       {{"problem_id", Type::Number}, kStoreNum, {"term", Type::Text, 12}, kSku,
         {"reason", Type::Text, 30}, optional({"comment", Type::Text, 60})},
        {"problem_id"},
        {kStore, kTerm, kAdoptionBook},
@@ -208,7 +216,7 @@ const std::vector<Kind>& kinds() {
        " ON CONFLICT (problem_id) DO UPDATE SET store_num = excluded.store_num, term = excluded.term,"
        " sku = excluded.sku, reason = excluded.reason, comment = excluded.comment"},
       {"buying-sessions",
-       {{"session_id", Type::Number, 0, 1, kMaxSessionId}, {"store_num", Type::Number}, {"description", Type::Text, kNameWidth},
+       {{"session_id", Type::Number, 0, 1, kMaxSessionId}, kStoreNum, {"description", Type::Text, kNameWidth},
         {"student_id_required", Type::Flag}, {"condition_check", Type::Flag}, count("within_percent", 100),
         count("tran_warning_qty", 9999), count("tran_max_qty", 9999), {"is_open", Type::Flag}},
        {"session_id"},
@@ -245,7 +253,7 @@ const std::vector<Kind>& kinds() {
        " ON CONFLICT (sku) DO UPDATE SET new_price_cents = excluded.new_price_cents,"
        " used_price_cents = excluded.used_price_cents"},
       {"inventory",
-       {{"store_num", Type::Number}, kSku, count("new_on_hand", 999'999), count("used_on_hand", 999'999),
+       {kStoreNum, kSku, count("new_on_hand", 999'999), count("used_on_hand", 999'999),
         count("on_order", 999'999), optional({"location", Type::Text, 20}), optional({"last_received", Type::Date})},
        {"store_num", "sku"},
        {kStore, kBookSku},
@@ -272,7 +280,7 @@ const std::vector<Kind>& kinds() {
        " listed_price_cents = excluded.listed_price_cents, status = excluded.status,"
        " condition_text = excluded.condition_text, condition_check = excluded.condition_check"},
       {"stolen-reports",
-       {{"report_id", Type::Number}, {"store_num", Type::Number}, kSku, {"student_id", Type::Text, 20},
+       {{"report_id", Type::Number}, kStoreNum, kSku, {"student_id", Type::Text, 20},
         {"reported_on", Type::Date}, {"stolen", Type::Text, kNameWidth}, optional({"comment", Type::Text, 60})},
        {"report_id"},
        {kStore, kBookSku},
@@ -322,6 +330,20 @@ bool isDate(std::string_view text) {
   return *day <= kDays[*month - 1] + (*month == 2 && leap ? 1 : 0);
 }
 
+// Keys are looked up as typed at the counter, upper case, blanks and hyphens
+// dropped; one the counter reads as a code would never find its book.
+std::optional<std::string> bookKeyProblem(const std::string& name, const std::string& text) {
+  if (text.find_first_of(" -abcdefghijklmnopqrstuvwxyz") != std::string::npos)
+    return name + " must be written in capitals without blanks or hyphens, not \"" + text + "\".";
+  const queries::ItemCode typed = queries::readItemCode(text);
+  if (typed.kind == queries::ItemCode::Kind::Words) return std::nullopt;
+  const char* readAs = typed.kind == queries::ItemCode::Kind::Sku    ? "a SKU"
+                       : typed.kind == queries::ItemCode::Kind::Isbn ? "an ISBN"
+                                                                     : "a mistyped code";
+  return name + " \"" + text + "\" would be read as " + readAs +
+         " at the counter, and the book never found by it; choose a key with letters.";
+}
+
 // The value to store, or a reason.
 std::variant<storage::Value, std::string> convert(const Column& column, const std::string& text,
                                                   const PasswordCost& cost) {
@@ -356,17 +378,24 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
       if (text == "0" || text == "no" || text == "false") return storage::Value(std::int64_t(0));
       return name + " must be 1 or 0 (yes or no), not \"" + text + "\".";
     case Type::Password:
+      // A longer one could never be typed in at a log-in.
+      if (text.size() > wire::kMaxPasswordLength)
+        return name + " has more than " + std::to_string(wire::kMaxPasswordLength) + " characters.";
       return storage::Value(hashPassword(text, cost));
     case Type::BookKey:
-      // Keys are looked up as typed at the counter: upper case, blanks and hyphens dropped.
-      if (text.find_first_of(" -abcdefghijklmnopqrstuvwxyz") != std::string::npos)
-        return name + " must be written in capitals without blanks or hyphens, not \"" + text + "\".";
+      if (auto problem = bookKeyProblem(name, text)) return *problem;
       [[fallthrough]];
     case Type::Text:
       if (wire::toUtf16(text).size() <= column.width) return storage::Value(text);
       return name + " has more than " + std::to_string(column.width) + " characters.";
   }
   return name + " cannot be read.";
+}
+
+// Values as the store holds them, so "7" and "07" read as one key.
+std::string valueText(const storage::Value& value) {
+  if (const auto* number = std::get_if<std::int64_t>(&value)) return std::to_string(*number);
+  return std::get<std::string>(value);
 }
 
 class FileCheck {
@@ -398,8 +427,18 @@ class FileCheck {
       positions_.push_back(found);
     }
     if (header.fields.size() != kind_.columns.size() && reasons_.empty())
-      reasons_.push_back("line 1: the header names columns that " + std::string(kind_.name) + " do not have.");
+      reasons_.push_back("line 1: the header names columns that " + std::string(kind_.name) +
+                         " do not have: " + unknownColumns(header) + ".");
     return reasons_.empty();
+  }
+
+  // The header's names that are no column of the kind (or name one a second time), quoted.
+  std::string unknownColumns(const csv::Record& header) const {
+    std::string names;
+    for (std::size_t i = 0; i < header.fields.size(); ++i)
+      if (std::find(positions_.begin(), positions_.end(), i) == positions_.end())
+        names += (names.empty() ? "\"" : ", \"") + header.fields[i] + "\"";
+    return names;
   }
 
   std::optional<Row> checkRecord(const csv::Record& record) {
@@ -421,8 +460,8 @@ class FileCheck {
       }
       row.values.push_back(std::get<storage::Value>(std::move(value)));
       if (!knownReference(column.name, row.values.back(), text, where)) return std::nullopt;
-      if (isKey(column.name)) key += text + '\x1f';
-      if (column.name == kind_.alsoUnique) alsoUnique = text;
+      if (isKey(column.name)) key += valueText(row.values.back()) + '\x1f';
+      if (column.name == kind_.alsoUnique) alsoUnique = valueText(row.values.back());
     }
     if (const auto [first, added] = keys_.emplace(key, record.line); !added) {
       fail(where + "the same " + keyNames() + " as line " + std::to_string(first->second) + ".");
@@ -442,10 +481,7 @@ class FileCheck {
       for (std::string_view column : conflict.columns) params.push_back(valueOf(kind_, row, column));
       if (db_.query(conflict.sql, params).empty()) continue;
       std::string reason(conflict.reason);
-      const storage::Value& first = params.front();
-      const std::string shown = std::holds_alternative<std::string>(first) ? std::get<std::string>(first)
-                                                                           : std::to_string(std::get<std::int64_t>(first));
-      reason.replace(reason.find("{}"), 2, shown);
+      reason.replace(reason.find("{}"), 2, valueText(params.front()));
       fail(where + reason);
       return false;
     }

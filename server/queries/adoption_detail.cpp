@@ -46,6 +46,7 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
   const auto sectionName = in.text("section", widthOf("section"));
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
+  if (auto refusal = adoptions::storeOutOfReach(context.user, *store, false)) return errorReply(*refusal);
   if (auto refusal = adoptions::unknownStore(context.db, *store)) return errorReply(*refusal);
 
   const storage::Rows rows = context.db.query(

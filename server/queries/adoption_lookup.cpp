@@ -1,7 +1,7 @@
 // adoptra_student {student_id, store, restrict} and adoptra_item {code, store,
 // restrict}: the course sections at a store that adopted books, then the
 // problem reports on those books. restrict: a handheld may ask only its
-// user's own store.
+// user's own store (a user the back office restricts may anyway).
 #include "server/queries/adoptions.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
@@ -39,9 +39,7 @@ wire::Reply lookUp(QueryContext& context, wire::JsonReader& in, bool byStudent) 
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   const auto restrict = in.flag("restrict");
   if (!in.ok()) return unreadableReply(context, in.error());
-  if (*restrict && *store != context.user.store)
-    return errorReply("This handheld may look up only its own store, store " + std::to_string(context.user.store) +
-                      ".");
+  if (auto refusal = adoptions::storeOutOfReach(context.user, *store, *restrict)) return errorReply(*refusal);
   if (auto refusal = adoptions::unknownStore(context.db, *store)) return errorReply(*refusal);
 
   std::string error;

@@ -63,6 +63,7 @@ wire::Reply adoptionPrint(QueryContext& context, const nlohmann::json& arguments
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   const auto student = in.flag("student");
   if (!in.ok()) return unreadableReply(context, in.error());
+  if (auto refusal = adoptions::storeOutOfReach(context.user, *store, false)) return errorReply(*refusal);
   const storage::Rows stores = context.db.query("SELECT name FROM stores WHERE store_num = ?", {*store});
   if (stores.empty()) return errorReply("There is no store " + std::to_string(*store) + ".");
 

@@ -127,6 +127,13 @@ std::vector<Book> books(storage::Connection& db, const Section& section) {
   return found;
 }
 
+std::optional<std::string> storeOutOfReach(const User& user, std::int64_t store, bool handheldRestricts) {
+  if (store == user.store || !(user.restrictLookup || handheldRestricts)) return std::nullopt;
+  const std::string own = "store " + std::to_string(user.store) + ".";
+  if (user.restrictLookup) return "The user " + user.name + " may look up only " + own;
+  return "This handheld may look up only its own store, " + own;
+}
+
 std::optional<std::string> unknownStore(storage::Connection& db, std::int64_t store) {
   if (!db.query("SELECT store_num FROM stores WHERE store_num = ?", {store}).empty()) return std::nullopt;
   return "There is no store " + std::to_string(store) + ".";

@@ -62,4 +62,8 @@ std::vector<Book> books(storage::Connection& db, const Section& section);
 // Refuses a store that does not exist; nullopt when it does.
 std::optional<std::string> unknownStore(storage::Connection& db, std::int64_t store);
 
+// Refuses another store than the user's own when the back office restricts
+// the user's lookups or the handheld asks to be restricted; nullopt otherwise.
+std::optional<std::string> storeOutOfReach(const User& user, std::int64_t store, bool handheldRestricts);
+
 }  // namespace storeserver::queries::adoptions

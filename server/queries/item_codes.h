@@ -23,6 +23,9 @@ struct ItemCode {
 
 ItemCode readItemCode(std::string_view text);
 
+// Whether an EAN-13 is an ISBN: books' EANs begin with 978 or 979.
+bool isIsbn(std::string_view ean13);
+
 // Check digits, from the digits before them.
 char isbn13CheckDigit(std::string_view twelveDigits);
 char isbn10CheckDigit(std::string_view nineDigits);  // '0'..'9' or 'X'

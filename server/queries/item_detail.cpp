@@ -28,6 +28,7 @@ struct Match {
   std::vector<storage::Value> params;
   std::string noneSentence;
   std::string idsSql;  // title words: the matching item IDs, counted only up to the bound
+  std::string order = "b.title, b.copyright DESC, b.item_id";
 };
 
 // More title-word matches than a clerk would page through: more words are asked for.
@@ -43,6 +44,13 @@ Match columnMatch(const char* where, storage::Value value, std::string noneSente
   return m;
 }
 
+// A valid EAN-13 outside 978 and 979 is the barcode of some other product.
+std::string noBookWithIsbnSentence(const std::string& isbn13, const std::string& typed) {
+  if (isIsbn(isbn13)) return "No book has the ISBN " + typed + ".";
+  return typed + " is not an ISBN but the barcode of another product: scan the book's ISBN, which begins with "
+                 "978 or 979.";
+}
+
 // Matches of a prefix, counted up to a bound: enough to tell a rare word.
 std::int64_t prefixMatches(storage::Connection& db, const std::string& word) {
   return integerAt(db.query("SELECT COUNT(*) FROM (SELECT item_id FROM book_title_words"
@@ -52,23 +60,30 @@ std::int64_t prefixMatches(storage::Connection& db, const std::string& word) {
                    0);
 }
 
-// The rarest word drives; each other word is checked on the book's own words.
-Match titleWordMatch(storage::Connection& db, const ItemCode& code, const std::string& typed) {
+// The books keyed as typed come first, then those whose title has every word,
+// each book once (m.key_rank 0 or 1). The rarest word drives; each other word
+// is checked on the book's own words.
+Match keyOrTitleWordMatch(storage::Connection& db, const ItemCode& code, const std::string& typed) {
   std::vector<std::pair<std::int64_t, std::string>> words;
   for (const std::string& word : code.words) words.emplace_back(prefixMatches(db, word), word);
   std::sort(words.begin(), words.end());
   Match m;
-  std::string sql = "SELECT DISTINCT w0.item_id FROM book_title_words w0 WHERE w0.word >= ? AND w0.word < ?";
+  std::string sql = "SELECT item_id, 0 AS key_rank FROM books WHERE book_key = ?"
+                    " UNION ALL SELECT DISTINCT w0.item_id, 1 FROM book_title_words w0 WHERE w0.word >= ? AND w0.word < ?";
+  m.params.push_back(code.bookKey);
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (i > 0)
       sql += " AND EXISTS (SELECT 1 FROM book_title_words w WHERE w.item_id = w0.item_id AND w.word >= ? AND w.word < ?)";
     m.params.push_back(words[i].second);
     m.params.push_back(prefixEnd(words[i].second));
   }
+  sql += " AND w0.item_id NOT IN (SELECT item_id FROM books WHERE book_key = ?)";
+  m.params.push_back(code.bookKey);
   // The matching words drive: CROSS JOIN keeps SQLite from walking every book.
   m.from = "(" + sql + ") m CROSS JOIN books b";
   m.idsSql = sql;
   m.where = "b.item_id = m.item_id";
+  m.order = "m.key_rank, " + m.order;
   m.noneSentence = "No book title has words beginning with \"" + typed + "\".";
   return m;
 }
@@ -76,15 +91,12 @@ Match titleWordMatch(storage::Connection& db, const ItemCode& code, const std::s
 Match matchFor(storage::Connection& db, const ItemCode& code, const std::string& typed) {
   switch (code.kind) {
     case ItemCode::Kind::Isbn:
-      return columnMatch("b.isbn13 = ?", code.isbn13, "No book has the ISBN " + typed + ".");
+      return columnMatch("b.isbn13 = ?", code.isbn13, noBookWithIsbnSentence(code.isbn13, typed));
     case ItemCode::Kind::Sku:
       return columnMatch("b.sku = ?", code.sku, "No book has the SKU " + typed + ".");
     default:
-      break;
+      return keyOrTitleWordMatch(db, code, typed);
   }
-  if (!db.query("SELECT item_id FROM books WHERE book_key = ?", {code.bookKey}).empty())
-    return columnMatch("b.book_key = ?", code.bookKey, "No book has the book key " + typed + ".");
-  return titleWordMatch(db, code, typed);
 }
 
 // Counts title-word matches only up to one past the bound.
@@ -132,7 +144,7 @@ wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments) {
   params.emplace_back(std::in_place_type<std::int64_t>, (page - 1) * pageSize);
   const storage::Rows rows = context.db.query(
       "SELECT " + kBookRecordColumns + " FROM " + match.from + " WHERE " + match.where +
-          " ORDER BY b.title, b.copyright DESC, b.item_id LIMIT ? OFFSET ?",
+          " ORDER BY " + match.order + " LIMIT ? OFFSET ?",
       params);
 
   std::string records;

@@ -3,8 +3,11 @@
 // proved there; user must name that buyer. An empty open ticket of the same
 // user, buyer, store and student is handed out again, so a retried open, or one
 // for a student whose ticket was left empty, does not pile up receipts.
+#include <algorithm>
+
 #include "server/log.h"
 #include "server/queries/book_checks.h"
+#include "server/queries/item_codes.h"
 #include "server/queries/query.h"
 #include "server/queries/tickets.h"
 #include "wire/framing.h"
@@ -55,6 +58,17 @@ storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std:
   return {receipt, opened};
 }
 
+// A book's ISBN-13 (978, 979) scanned at the student-ID prompt is plainly no
+// student's, unless the store's students hold one such ID.
+std::optional<std::string> bookCodeAsStudentProblem(storage::Connection& db, const std::string& studentId) {
+  const ItemCode code = readItemCode(studentId);
+  const auto codeLength = std::count_if(studentId.begin(), studentId.end(), [](char c) { return c != ' ' && c != '-'; });
+  if (code.kind != ItemCode::Kind::Isbn || codeLength < 13 || !isIsbn(code.isbn13)) return std::nullopt;
+  if (!db.query("SELECT 1 FROM students WHERE student_id = ?", {studentId}).empty()) return std::nullopt;
+  return studentId + " is a book's ISBN, not a student ID: scan the barcode of the student's ID card, or type the "
+                     "student's ID.";
+}
+
 }  // namespace
 
 wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
@@ -66,6 +80,7 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   if (buyer->empty()) return errorReply("No buyer user name is set on this handheld.");
   if (wire::hasControls(*buyer)) return unreadableReply(context, "control characters in the buyer's name");
   if (wire::hasControls(*studentId)) return errorReply("This student ID cannot be read: scan or type it again.");
+  if (auto problem = bookCodeAsStudentProblem(context.db, *studentId)) return errorReply(*problem);
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
   std::string problem;
   const std::optional<User> proven = tickets::buyerAt(context, *store, problem);

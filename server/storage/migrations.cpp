@@ -2,23 +2,28 @@
 
 #include <array>
 
+#include "server/queries/title_index.h"
+
 namespace storeserver::storage {
 
 namespace {
 
 // One statement of a step: the same on both databases, or an SQLite form and
-// a PostgreSQL form, where an empty form has nothing to do on that database.
+// a PostgreSQL form, where an empty form has nothing to do on that database;
+// or work that SQL cannot do, run on either.
 struct Statement {
   Statement(const char* both) : sqlite(both), postgres(both) {}
   Statement(const char* sqliteForm, const char* postgresForm) : sqlite(sqliteForm), postgres(postgresForm) {}
+  Statement(void (*work)(Connection&)) : run(work) {}
   std::string_view sqlite;
   std::string_view postgres;
+  void (*run)(Connection&) = nullptr;
 };
 
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 7> kMigrations = {{
+const std::array<std::vector<Statement>, 10> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -329,6 +334,25 @@ const std::array<std::vector<Statement>, 7> kMigrations = {{
         " PRIMARY KEY (kind, subject))",
         "CREATE INDEX login_tries_by_window ON login_tries(window_start)",
     },
+    // Title words now fold case and accents in every script, not in Latin
+    // alone: words kept before would not be found as typed.
+    {
+        &queries::reindexAllTitles,
+    },
+    // The back office may restrict a user's lookups to the user's own store.
+    {
+        "ALTER TABLE users ADD COLUMN restrict_lookup INTEGER NOT NULL DEFAULT 0",
+    },
+    // A name no user has may be a password typed in the wrong field: tries
+    // count it by a hash keyed with a secret of this database, and the names
+    // counted as typed so far go.
+    {
+        "DELETE FROM login_tries WHERE kind = 'user'",
+        "CREATE TABLE login_name_key (name_key TEXT NOT NULL)",
+        {"INSERT INTO login_name_key (name_key) VALUES (lower(hex(randomblob(32))))",
+         "INSERT INTO login_name_key (name_key) VALUES (replace(gen_random_uuid()::text || gen_random_uuid()::text,"
+         " '-', ''))"},
+    },
 }};
 
 }  // namespace
@@ -349,6 +373,10 @@ void migrate(Connection& db) {
   const bool postgres = db.dialect() == Dialect::Postgres;
   for (auto step = std::size_t(version); step < kMigrations.size(); ++step)
     for (const Statement& statement : kMigrations[step]) {
+      if (statement.run) {
+        statement.run(db);
+        continue;
+      }
       const std::string_view sql = postgres ? statement.postgres : statement.sqlite;
       if (!sql.empty()) db.execute(sql);
     }

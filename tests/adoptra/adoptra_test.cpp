@@ -1,7 +1,9 @@
 // Adoptra's course book lookup dialog on the demo server (clerk, store 1).
 #include <QComboBox>
 #include <QFile>
+#include <QHeaderView>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
@@ -42,8 +44,20 @@ class AdoptraDlgTest : public testsupport::AppFixture<CAdoptraApp, Dlg> {
   static void detailsShow(const std::function<void(const std::vector<std::string>&)>& check) {
     ModalDriver::whenModal([check](QWidget* detail) {
       check(testsupport::listRows(detail, CDetailDlg::IDC_LIST));
+      expectEveryValueWhole(testsupport::findControl<QTreeWidget>(detail, CDetailDlg::IDC_LIST));
       detail->close();
     });
+  }
+  // Each value's cell holds the whole text, wrapped to the cell's width less the margins a cell keeps.
+  static void expectEveryValueWhole(const QTreeWidget* list) {
+    const int margin = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    const int width = list->header()->sectionSize(1) - margin;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+      const QTreeWidgetItem* item = list->topLevelItem(row);
+      const QRect text = list->fontMetrics().boundingRect(QRect(0, 0, width, 10000), Qt::TextWordWrap, item->text(1));
+      EXPECT_TRUE(text.width() <= width && text.height() <= list->visualItemRect(item).height())
+          << item->text(1).toStdString() << " is cut";
+    }
   }
 };
 

@@ -51,7 +51,7 @@ DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, i
 
 class RecordingDialog : public Dialog {
  public:
-  explicit RecordingDialog(const DialogTemplate& t) : Dialog(t) {
+  explicit RecordingDialog(const DialogTemplate& t, QWidget* parent = nullptr) : Dialog(t, parent) {
     for (const int id : {kGo, kLookup})
       if (QPushButton* b = button(id)) connect(b, &QPushButton::clicked, this, [this, id] { endDialog(id); });
   }
@@ -261,6 +261,35 @@ TEST_F(DialogTest, WithoutAScriptARealBoxShowsAtTheDialogScaleAndAnswers) {
   }
   MessageBoxScript::begin();
   setUiScale(saved);
+}
+
+// A box and a dialog opened while a dialog starts, before it shows, stand where it will stand: over its owner.
+TEST_F(DialogTest, WhatOpensWhileADialogStartsIsCentredOverItsOwner) {
+  QWidget owner;
+  owner.setGeometry(420, 260, 300, 300);
+  owner.show();
+  QRect box, detail, chooser;
+  for (QRect* shown : {&box, &detail, &chooser})
+    ModalDriver::whenModal([shown](QWidget* modal) {
+      *shown = modal->geometry();
+      modal->close();
+    });
+  RecordingDialog chooserDlg(sampleTemplate(), &owner);
+  chooserDlg.whenInit = [](RecordingDialog& self) {
+    messageBox(&self, "No book has that ISBN.", "Sellin", MessageIcon::Stop, MessageButtons::Ok);
+    RecordingDialog(sampleTemplate(), &self).runModal();
+  };
+  MessageBoxScript::end();
+  chooserDlg.runModal();
+  MessageBoxScript::begin();
+  // Offscreen, Qt keeps room for a window frame it cannot see: 10 pixels left, 40 up.
+  const auto centredOver = [](const QRect& inner, const QRect& outer) {
+    const QPoint off = inner.center() - outer.center();
+    return std::abs(off.x()) <= 10 && std::abs(off.y()) <= 40;
+  };
+  EXPECT_TRUE(centredOver(chooser, owner.geometry())) << "the chooser is not over its owner";
+  EXPECT_TRUE(centredOver(box, chooser)) << "the box opened at " << box.x() << "," << box.y();
+  EXPECT_TRUE(centredOver(detail, chooser)) << "the dialog opened at " << detail.x() << "," << detail.y();
 }
 
 TEST_F(ProfileStore, ValuesRoundTripPerSectionAndMissingOrBadOnesGiveTheFallback) {

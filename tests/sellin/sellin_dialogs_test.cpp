@@ -1,8 +1,11 @@
 // Sellin's dialogs on the demo server: chooser, purchasers, item lookup, stolen books; the ticket's commands.
+#include <QLabel>
+
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
 #include "sellin/stolen_items_dlg.h"
 #include "tests/sellin/sellin_fixture.h"
+#include "wire/item_rules.h"
 
 namespace {
 
@@ -162,6 +165,22 @@ TEST_F(TicketTest, LinesReachTheServerFirstAndANewLineNeverReusesANumber) {
     EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_TOTAL).toStdString(), "$ 50.00");
   });
   checkBoxes();
+}
+
+// The widest quantity and price the store server takes, and their total over lines, are shown whole.
+TEST_F(TicketTest, TheLargestFiguresTheServerTakesShowWhole) {
+  runTicket([](CTicketDlg& dlg) {
+    for (const std::int64_t qty : {wire::rules::kMinQty, wire::rules::kMaxQty, wire::rules::kMaxQty}) {
+      auto* line = new CTicketItem;
+      std::tie(line->m_nQty, line->m_strPrice, line->m_detail.m_strISBN) = std::tuple(int(qty), "99999.99", kCalculus8);
+      dlg.InsertItemRow(line);
+    }
+    const QAbstractItemView* rows = dlg.listView(CTicketDlg::IDC_LIST);
+    const QTreeWidget* list = dlg.listView(CTicketDlg::IDC_LIST);
+    for (int column : {0, 1, 2}) EXPECT_LE(rows->sizeHintForColumn(column), list->columnWidth(column)) << column;
+    const QLabel* total = dlg.label(CTicketDlg::IDC_TOTAL);
+    EXPECT_LE(total->sizeHint().width(), total->contentsRect().width()) << total->text().toStdString();
+  });
 }
 
 TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {

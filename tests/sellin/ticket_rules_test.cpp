@@ -11,6 +11,7 @@
 #include "sellin/ticket_item.h"
 #include "tessel/global_functions.h"
 #include "tests/support/qt_fixture.h"
+#include "wire/item_rules.h"
 
 namespace {
 
@@ -124,6 +125,20 @@ TEST_F(TicketRulesTest, QuantityBoxTakesDigitsAndMinusOnlyAndTheCaptionConfirms)
   });
   ASSERT_EQ(dlg.runModal(), IDOK);
   EXPECT_EQ(item.m_nQty, -12);
+}
+
+// The widest quantities the store server takes are seen whole, the cursor at their end.
+TEST_F(TicketRulesTest, TheQuantityBoxShowsTheWidestQuantitiesWhole) {
+  for (const std::int64_t qty : {wire::rules::kMinQty, wire::rules::kMaxQty}) {
+    CTicketItem item;
+    item.m_nQty = int(qty);
+    CEditItemDlg dlg(&item, false);
+    testsupport::runClosing<CEditItemDlg>(dlg, [qty](CEditItemDlg& dlg) {
+      QLineEdit* box = dlg.edit(CEditItemDlg::IDC_QTY);
+      box->grab();  // painting scrolls the text to the cursor
+      EXPECT_EQ(box->cursorPositionAt(QPoint(4, box->height() / 2)), 0) << qty << " is scrolled out of sight";
+    });
+  }
 }
 
 }  // namespace

@@ -57,7 +57,10 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionsByItem("9780134685992", 1, false),
        "The ISBN 9780134685992 has a wrong check digit: check the code or type it again."},
       {adoptionsByItem("99999", 1, false), "No course book has the SKU 99999."},
-      {adoptionsByItem("013468599:", 1, false), "013468599: is not a SKU or an ISBN. Check the code and try again."},
+      {adoptionsByItem("013468599:", 1, false),
+       "The code 013468599: is not an ISBN: an ISBN has only digits, but for an X at the end of 10. Check the code "
+       "or type it again."},
+      {adoptionsByItem("K1000", 1, false), "K1000 is not a SKU or an ISBN. Check the code and try again."},
       {adoptionsByItem("", 1, false), "Type or scan a SKU or an ISBN."},
       {adoptionsByStudent("S100200", 42, false), "There is no store 42."},
       {adoptionDetail("FALL 2026", "BIO", "101", "01", 2), "Store 2 has no course BIO 101 section 01 of FALL 2026."},
@@ -65,6 +68,11 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionPrint("S100100", 1, true), "Student S100100 has no course books at store 1."},
       {adoptionsByStudent("S100200", 2, true), "This handheld may look up only its own store, store 1."},
   };
+  sideConnection()->execute("UPDATE users SET restrict_lookup = 1 WHERE user_name = 'clerk'");
+  for (const auto& text : {adoptionsByStudent("S100200", 2, false), adoptionDetail("FALL 2026", "BIO", "101", "N1", 2),
+                           adoptionPrint("S100200", 2, true)})
+    EXPECT_EQ(askAdoptra(text).text, "The user clerk may look up only store 1.") << text;
+  sideConnection()->execute("UPDATE users SET restrict_lookup = 0 WHERE user_name = 'clerk'");
   for (const auto& [text, sentence] : cases) {
     const wire::Reply reply = askAdoptra(text);
     EXPECT_TRUE(reply.error) << text;

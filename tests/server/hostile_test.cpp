@@ -147,7 +147,6 @@ int countOutsideQuotes(const std::string& line, const std::string& part) {
 TEST_F(Hostile, ClientTextsInTheLogCannotForgeAField) {
   EXPECT_EQ(loginAnswer(wire::kAppStipendo, "clerk app=0 outcome=ok \"ms=-1 \\", "x").status, 401);
   const std::string line = lastLogLine();
-  EXPECT_NE(line.find(R"( user="clerk app=0 outcome=ok \"ms=-1 \\" app=2 )"), std::string::npos) << line;
   const std::pair<std::string, int> loginParts[] = {{" user=", 1}, {" app=", 1},        {" outcome=", 1},
                                                     {" ms=", 1},   {" outcome=ok", 0}, {" ms=-1", 0}};
   for (const auto& [part, times] : loginParts)

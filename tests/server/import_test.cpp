@@ -31,6 +31,7 @@ TEST(CsvReader, QuotesCommasLineEndsAndAByteOrderMark) {
       {"\xEF\xBB\xBF" "a\n1\n", "1:a 2:1"},
       {"a,b\n\"x, y\",\"say \"\"hi\"\"\"\n", "1:a|b 2:x, y|say \"hi\""},
       {"a,b\r\n\"two\r\nlines\",2\r\n3,4\r\n", "1:a|b 2:two\r\nlines|2 4:3|4"},
+      {"a,b\n\"one\rline\",2\n3,4\n", "1:a|b 2:one\rline|2 3:3|4"},
       {"a,b\n\n,\n\"\",x\n", "1:a|b 3:| 4:|x"},
       {"a\n\"open\n\nstill open", "line 2: a quoted field is never closed."},
       {"a,b\n1,\"x\"y\n", "line 2: text after a closing quote; a quote inside a quoted field is written twice."},
@@ -87,8 +88,9 @@ TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   }
 
   // Users and agencies are numbered by the import; loaded again, the same rows change.
-  load("users", "user_name,password,store_num,can_buy,active\nmara,first pass,1,no,1\nli,li pass,1,no,0\n");
-  load("users", "user_name,password,store_num,can_buy,active\nmara,s3cret pass,2,yes,1\n");
+  const std::string users = "user_name,password,store_num,can_buy,active,restrict_lookup\n";
+  load("users", users + "mara,first pass,1,no,1,0\nli,li pass,1,no,0,0\n");
+  load("users", users + "mara,s3cret pass,2,yes,1,1\n");
   load("aid-agencies", "agency_number,name\nSTATE-01,State grant\nFED-02,Federal loan\n");
   EXPECT_EQ(db_->query("SELECT user_id, user_name FROM users UNION ALL SELECT agency_id, agency_number"
                        " FROM aid_agencies ORDER BY 2"),
@@ -97,11 +99,13 @@ TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   ASSERT_TRUE(user);
   EXPECT_EQ(user->passwordHash.find("s3cret"), std::string::npos) << "the password was stored as typed";
   EXPECT_TRUE(storeserver::verifyPassword(user->passwordHash, "s3cret pass"));
-  EXPECT_TRUE(user->canBuy && user->active && user->store == 2);
+  EXPECT_TRUE(user->canBuy && user->active && user->store == 2 && user->restrictLookup);
 
   load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
   load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
   load("course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n");
+  EXPECT_TRUE(refusal("course-books", "sku,isbn,title\n43,9780306406157,Cells\n")
+                  .starts_with("line 2: another course book has the ISBN 9780306406157."));
   EXPECT_TRUE(refusal("adoptions", "section_id,sku,request_type\n5,42,4\n")
                   .starts_with("line 2: request_type must be a whole number from 1 to 3, not \"4\"."));
   load("adoptions", "section_id,sku,request_type\n5,42,2\n");
@@ -122,12 +126,19 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", locations + "2,9,GEN,General\n", "line 3: there is no store 9; import it first."},
       {"locations", locations + "2,1,GENERALBOOKS,General\n", "line 3: code has more than 8 characters."},
       {"locations", locations + "-2,1,GEN,General\n", "line 3: location_id must be a whole number of 0 or more"},
-      {"locations", locations + "1,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "01,2,GEN,General\n", "line 3: the same location_id as line 2."},
+      {"locations", locations + "2,10000,GEN,General\n", "line 3: store_num must be a whole number from 1 to 9999"},
       {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
       {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
       {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
       {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
-      {"locations", "location_id,store_num,code,name,city\n", "line 1: the header names columns"},
+      {"locations", "location_id,store_num,code,name,city\n",
+       "line 1: the header names columns that locations do not have: \"city\"."},
+      {"users",
+       "user_name,password,store_num,can_buy,active,restrict_lookup\nmara," + std::string(129, 'p') + ",1,no,1,0\n",
+       "line 2: password has more than 128 characters."},
+      {"course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n43,9780306406157,Cells\n",
+       "line 3: the same isbn as line 2."},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
        "line 2: total_balance must be an amount of 0"},
@@ -179,7 +190,8 @@ TEST_P(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
       {"buying-sessions", "session_id,store_num,description,student_id_required,condition_check,within_percent,"
                           "tran_warning_qty,tran_max_qty,is_open\n7001,1,Winter buyback,0,1,10,20,40,1\n"},
       {"books", kBooks + "X1,9100001,ZYM1,9798000099018,Zymurgy for Brewers,\"Ohm, Ada\",,2,2019,Paper,0\n"
-                         "X2,9100002,ZYM2,9798000099025,Practical Zymurgy,Lee,Lab Press,1,2021,Cloth,1\n"},
+                         "X2,9100002,ZYM2,9798000099025,Practical Zymurgy,Lee,Lab Press,1,2021,Cloth,1\n"
+                         "X3,9100003,ZYMURGY,9798000099032,Zymurgy: Физика брожения,,,1,2020,Paper,0\n"},
       {"book-prices", "sku,new_price,used_price\n9100001,40,30\n9100002,60,45.25\n"},
       {"inventory", "store_num,sku,new_on_hand,used_on_hand,on_order,location,last_received\n"
                     "1,9100001,3,1,0,Aisle 4,2026-01-15\n1,9100002,0,0,6,,\n"},
@@ -195,14 +207,17 @@ TEST_P(ImportCatalogue, ABookIsFoundByIsbnAndTitleWordAndFollowsANewTitle) {
   EXPECT_EQ(imports[0].size(), 2u);
   EXPECT_EQ(imports[1], imports[0]) << "a second import changed the data";
   EXPECT_EQ(found("979-8-0000-9902-5"), (std::vector<std::string>{"X2|ZYM2"}));
-  EXPECT_EQ(found("zymur"), (std::vector<std::string>{"X2|ZYM2", "X1|ZYM1"}));
+  EXPECT_EQ(found("zymur"), (std::vector<std::string>{"X2|ZYM2", "X1|ZYM1", "X3|ZYMURGY"}));
+  // The book keyed as typed comes first, and once; the titles' words still count.
+  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X3|ZYMURGY", "X2|ZYM2", "X1|ZYM1"}));
+  for (const char* word : {"физика", "ФИЗИКА"}) EXPECT_EQ(found(word), std::vector<std::string>{"X3|ZYMURGY"}) << word;
 
   // A ticket has since bought a copy: a re-import of the old terms keeps that count.
   db_->execute("UPDATE book_purchasers SET bought_qty = 3");
   EXPECT_EQ(import("purchasers", files[4].second), "imported");
   EXPECT_EQ(import("books", kBooks + "X1,9100001,ZYM1,9798000099018,Quokka Field Guide,Ohm,,2,2019,Paper,0\n"),
             "imported");
-  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X2|ZYM2"}));
+  EXPECT_EQ(found("zymurgy"), (std::vector<std::string>{"X3|ZYMURGY", "X2|ZYM2"}));
   EXPECT_EQ(found("quok guide"), (std::vector<std::string>{"X1|ZYM1"}));
   EXPECT_EQ(db_->query("SELECT bought_qty FROM book_purchasers WHERE item_id = 'X1'"), (storage::Rows{{3}}));
 }
@@ -213,6 +228,10 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
       {"books", book + "X2,9100002,zym-2,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: book_key must be written in capitals without blanks or hyphens, not \"zym-2\"."},
       {"books", book + "X2,9100001,ZYM2,9798000099025,Zymurgy,,,,,,0\n", "line 3: the same sku as line 2."},
+      {"books", book + "X2,9100002,7777777,9798000099025,Zymurgy,,,,,,0\n",
+       "line 3: book_key \"7777777\" would be read as a SKU at the counter, and the book never found by it;"},
+      {"books", book + "X2,9100002,000100235X,9798000099025,Zymurgy,,,,,,0\n", "line 3: book_key \"000100235X\" "
+                                                                                "would be read as an ISBN"},
       {"books", book + "X2,200002,ZYM2,9798000099025,Zymurgy,,,,,,0\n", "line 3: another book has the SKU 200002."},
       {"books", book + "B0000001,9100002,ZYM2,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: the book B0000001 has another SKU; a book keeps its SKU."},
@@ -273,14 +292,14 @@ TEST_P(Copy, AStoreGoesToPostgresAndBackWithTheSameRows) {
   EXPECT_EQ(shown(storeserver::readContents(*again)), shown(there));
 }
 
-// Every table a store's schema holds is copied.
+// Every table a store's schema holds is copied; each database keeps its own key for names tried at log-in.
 TEST(Copy, EveryTableOfTheSchemaIsCopied) {
   TempDir dir;
   auto db = openDatabase((dir.path() / "store.db").string());
   storage::migrate(*db);
   std::vector<std::string> tables;
-  for (const auto& r : db->query("SELECT name FROM sqlite_master WHERE type = 'table' AND name <> 'schema_version'"
-                                 " ORDER BY rowid"))
+  for (const auto& r : db->query("SELECT name FROM sqlite_master WHERE type = 'table'"
+                                 " AND name NOT IN ('schema_version', 'login_name_key') ORDER BY rowid"))
     tables.push_back(storage::textAt(r, 0));
   EXPECT_EQ(tables, storeserver::storeTables());
 }

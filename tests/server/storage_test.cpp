@@ -82,7 +82,7 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
       << "half a failed write was kept";
 }
 
-TEST(StoreServerStart, ANewerDatabaseOrAPortInUseIsReportedAsASentence) {
+TEST(StoreServerStart, APortInUseANewerDatabaseOrPlainHttpToOtherHostsIsASentence) {
   TempDir dir;
   storeserver::ServerOptions o;
   o.port = 0;
@@ -97,6 +97,12 @@ TEST(StoreServerStart, ANewerDatabaseOrAPortInUseIsReportedAsASentence) {
   first.reset();
 
   o.port = 0;
+  o.address = "0.0.0.0";
+  EXPECT_FALSE(storeserver::StoreServer::start(o, error)) << "plain HTTP to every network, unasked";
+  EXPECT_TRUE(error.starts_with("Serving plain HTTP on 0.0.0.0 would send the clerks' passwords")) << error;
+  o.allowPlainHttp = true;
+  EXPECT_TRUE(storeserver::StoreServer::start(o, error)) << error;
+  o.address = "127.0.0.1";
   openDatabase(o.databasePath)->execute("UPDATE schema_version SET version = 99");
   EXPECT_FALSE(storeserver::StoreServer::start(o, error)) << "started on a database from a newer version";
   EXPECT_NE(error.find("schema version 99, newer than"), std::string::npos) << error;

@@ -155,6 +155,9 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
        "again."},
       {"a checked buyer at another store", clerkForBuyer, ticket("buyer", "", 2), wire::kPacketQuery, onlyBuyerOf(2)},
       {"a buyer at another store", token_, ticket("buyer", "", 2), wire::kPacketQuery, onlyBuyerOf(2)},
+      {"a book's ISBN as the student ID", token_, ticket("buyer", "978-0-00-100000-1", 1), wire::kPacketQuery,
+       "978-0-00-100000-1 is a book's ISBN, not a student ID: scan the barcode of the student's ID card, or type the "
+       "student's ID."},
       {"a buyer in another store's session", token_, add({.line = 2, .session = 2001}), kAdd,
        "This buying session does not belong to this store: choose the session again."},
   });
@@ -195,6 +198,7 @@ TEST_P(Ticket, AnUpdateIdentityNamesOneChange) {
 
   // Repeats built afresh: a delete of a deleted line and an End of an ended ticket succeed.
   for (int packet : {kDelete, kDelete}) EXPECT_EQ(item(receipt, packet, {.line = 4}), "ok");
+  EXPECT_EQ(lines(), std::vector<std::string>{"bought=2"}) << "the deleted line's copy is still bought";
   for (int packet : {kChange, kChange}) EXPECT_EQ(tran(receipt, packet), "ok");
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "4 add", "4 delete", "0 end"}));
 }

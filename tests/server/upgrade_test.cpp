@@ -62,7 +62,11 @@ class Upgrade : public BackendServerTest {
                                 (kFixtures / "schema5-postgres.sql").string() + "' >/dev/null";
     if (backend_ == Backend::Sqlite) std::filesystem::copy_file(kFixtures / "schema5.sqlite", database_->name());
     else ASSERT_EQ(std::system(restore.c_str()), 0) << restore;
-    before_.emplace(*sideConnection());
+    // A title the previous release indexed as written: upper-case Cyrillic.
+    auto old = sideConnection();
+    old->execute("INSERT INTO books VALUES ('R1', 9100001, 'FIZ', '9798000099018', 'ФИЗИКА', '', '', '', '', '', 0)");
+    old->execute("INSERT INTO book_title_words (word, item_id) VALUES ('ФИЗИКА', 'R1')");
+    before_.emplace(*old);
     storeserver::ServerOptions o = options();
     o.seedDemo = false;
     start(o);
@@ -82,8 +86,10 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   // Failed log-ins are counted afresh in a table of their own: a count lasts minutes.
   expected.erase("login_failures");
   expected["login_tries"] = 0;
+  expected["login_name_key"] = 1;
   EXPECT_EQ(after.rowsPerTable, expected);
   EXPECT_EQ(after.tickets, before_->tickets);
+  EXPECT_EQ(texts("SELECT word FROM book_title_words WHERE item_id = 'R1'"), std::vector<std::string>{"физика"});
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 
   const std::string token = login(wire::kAppSellin, "buyer", "buyer1");

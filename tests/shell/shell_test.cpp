@@ -172,7 +172,8 @@ TEST_F(ShellTest, FillSocketMsgNeedsALogInAndAServer) {
       << MessageBoxScript::shown()[0].text.toStdString();
 }
 
-TEST_F(ShellTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesThem) {
+// The clerk may look up every store; the manager, restricted, only store 2.
+TEST_F(ShellTest, AdoptraLoadsTheLocationsItsUserMayLookUpTrimmedAndASecondLogInReplacesThem) {
   keepPassword(wire::kAppAdoptra, QStringLiteral("clerk"), QStringLiteral("clerk1"));
   CAdoptraApp app;
   QStringList firstNames;
@@ -190,7 +191,8 @@ TEST_F(ShellTest, AdoptraLoadsItsStoresLocationsTrimmedAndASecondLogInReplacesTh
   });
   ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "manager", "manager1"); });
   app.InitInstance();
-  EXPECT_EQ(firstNames, (QStringList{"Main Floor", "Annex", "Textbooks, Second Floor", "Warehouse"}));
+  EXPECT_EQ(firstNames, (QStringList{"Main Floor", "Annex", "Textbooks, Second Floor", "Warehouse", "North Store",
+                                      "Library Kiosk", "Downtown Counter"}));
   EXPECT_EQ(secondNames, (QStringList{"North Store", "Library Kiosk"}));
   EXPECT_EQ(app.m_locations.GetSize(), 0) << "the location list outlived the start dialog";
 }

@@ -195,12 +195,19 @@ TEST_F(TransportTest, NoQueryNoServerABadAddressASilentServerOrAHangUpGiveASente
       {"ftp://127.0.0.1:21", CSocketMessage::BadAddressText("ftp://127.0.0.1:21")},
       {QStringLiteral("127.0.0.1:%1").arg(hangUp.serverPort()), CSocketMessage::ClosedText()},
       {QStringLiteral("127.0.0.1:%1").arg(silent.serverPort()), "The store server did not answer within 1 second."},
+      {"http://192.0.2.1:8080", CSocketMessage::PlainHttpText("192.0.2.1:8080")},
   };
   for (const auto& [server, sentence] : cases) {
     auto msg = aidMessage(server);
     EXPECT_FALSE(msg->SendQuery()) << "an exchange without an answer succeeded: " << server.toStdString();
     EXPECT_EQ(msg->GetResponse(0), sentence);
   }
+  // Allowed by the profile, plain HTTP to another machine is tried (an address no one answers).
+  setTessel("AllowPlainHttp", "1");
+  setTessel("ConnectTimeout", "1");
+  auto allowed = aidMessage("http://192.0.2.1:8080");
+  EXPECT_FALSE(allowed->SendQuery());
+  EXPECT_EQ(allowed->GetResponse(0), CSocketMessage::CannotReachText("192.0.2.1:8080"));
 }
 
 // TLS with certificates made for the test by a store authority of its own.
