@@ -118,7 +118,7 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-bash scripts/setup-deps.sh chain
+bash scripts/setup-deps.sh bench
 build=${STORE_BUILD_DIR:-build-bench}
 [ -f "$build/build.ninja" ] ||
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSTORE_BUILD_TESTS=OFF >/dev/null

@@ -29,6 +29,11 @@ info=$(dpkg-deb -I "$server")
 for dependency in adduser libsqlite3 libsodium libssl libicu; do
   grep -q "^ Depends:.*$dependency" <<<"$info" || fail "the server package does not depend on $dependency"
 done
+for package in "$server" "$handhelds"; do
+  # Two blanks start a line that package tools show unwrapped, as verbatim text.
+  ! dpkg-deb -f "$package" Description | sed 1d | grep -q "^  " ||
+    fail "the long description of $(basename "$package") has lines that start with two blanks"
+done
 dpkg-deb -I "$server" postinst | grep -q "adduser --system" || fail "the postinst does not make the service user"
 dpkg-deb -I "$server" postinst | grep -q "chmod 0640 /etc/storeserver/storeserver.conf" ||
   fail "the postinst leaves the configuration, which may hold the database's password, readable by every user"

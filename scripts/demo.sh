@@ -18,7 +18,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exit 1
 fi
 
-bash scripts/setup-deps.sh
+bash scripts/setup-deps.sh demo
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTORE_BUILD_TESTS=OFF -DSTORE_BUILD_BENCH=OFF >/dev/null
 cmake --build build -j "$(nproc)" --target storeserver sellin adoptra stipendo storescan
 
@@ -50,11 +50,15 @@ done
 # printer (tcp://host:9100) through STORE_DEMO_PRINTER.
 printer=${STORE_DEMO_PRINTER:-$PWD/$demo/printer.txt}
 
+# Only that window reads the scanner; before it opens, storescan finds no reader.
+scan_window="$program's lookup window"
+[ "$program" != sellin ] || scan_window="Sellin's ticket window"
 cat <<TEXT
-storeserver runs on http://127.0.0.1:$port (log: $demo/server.log).
+storeserver runs on http://127.0.0.1:$port (log: $demo/server.log; health: /v1/health).
 Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1.
-Scan a code from another terminal:  ./build/tools/storescan/storescan --device $scanner S100200
-Printouts go to $printer.
+Scan a code from another terminal while $scan_window is open:
+  ./build/tools/storescan/storescan --device $scanner S100200
+Printouts go to $printer. Closing the window stops the program and the server.
 TEXT
 
 ./build/"$program"/"$program" --server "http://127.0.0.1:$port" --scanner "$scanner" \

@@ -11,7 +11,7 @@ build=${BUILD_DIR:-build}
 display=${SCREENSHOT_DISPLAY:-:91}
 port=${SCREENSHOT_PORT:-18791}
 for tool in Xvfb xdotool import; do
-  command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing; run scripts/setup-deps.sh" >&2; exit 1; }
+  command -v "$tool" >/dev/null || { echo "screenshots: $tool is missing; run scripts/setup-deps.sh screenshots" >&2; exit 1; }
 done
 for program in server/storeserver sellin/sellin adoptra/adoptra stipendo/stipendo; do
   [ -x "$build/$program" ] || { echo "screenshots: no $build/$program; build first" >&2; exit 1; }

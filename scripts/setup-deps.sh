@@ -1,40 +1,67 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the suite needs to build, test and run, skipping those present.
-#   scripts/setup-deps.sh           what the build, the tests and the demo need
-#   scripts/setup-deps.sh chain     that, and the load balancer of scripts/chain.sh
-#   scripts/setup-deps.sh bench     that, and what the scripts in bench/ run
+# Installs the Debian packages one use of the tree needs, skipping those present:
+#   scripts/setup-deps.sh demo         build the programs and the server and run them on SQLite
+#   scripts/setup-deps.sh test         that, and what the tests need (scripts/test.sh)
+#   scripts/setup-deps.sh screenshots  demo, and the virtual X server and tools of scripts/screenshots.sh
+#   scripts/setup-deps.sh chain        demo, PostgreSQL 15 and nginx for scripts/chain.sh
+#   scripts/setup-deps.sh bench        test, and what the scripts in bench/ run
 set -euo pipefail
 
-packages=(
-  g++ cmake ninja-build pkg-config git
-  qt6-base-dev
+demo=(
+  g++ cmake ninja-build pkg-config
+  qt6-base-dev fonts-dejavu-core
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
-  libsqlite3-dev libsodium-dev libssl-dev libicu-dev
-  libpq-dev postgresql
-  libgtest-dev libgmock-dev libbenchmark-dev
-  openssl dpkg-dev file
-  xvfb xauth fonts-dejavu-core xdotool imagemagick x11-utils
+  libsqlite3-dev libsodium-dev libssl-dev libicu-dev libpq-dev
 )
-# nginx only where the several-server setup is wanted: its package starts a web
-# server on port 80 on a machine with systemd.
-if [ "${1:-}" = chain ]; then packages+=(nginx); fi
-# The benchmark scripts: nginx as the floor, wrk to drive it, valgrind to count
-# instructions.
-if [ "${1:-}" = bench ]; then packages+=(nginx wrk valgrind curl); fi
+# The tests: GoogleTest; the openssl command for their certificates; cpack's
+# helpers for the package check; Google Benchmark, as the test build builds
+# bench/ and smoke-runs its programs.
+tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev)
+# Only PostgreSQL's programs: the tests and chain.sh run throwaway clusters of
+# their own (see install_postgresql_programs).
+postgresql=(postgresql-15)
+
+case "${1:-}" in
+  demo) packages=("${demo[@]}") ;;
+  test) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}") ;;
+  screenshots) packages=("${demo[@]}" xvfb xdotool imagemagick) ;;
+  # nginx starts a web server on port 80 on a machine with systemd: only here.
+  chain) packages=("${demo[@]}" "${postgresql[@]}" nginx) ;;
+  # nginx as the floor, wrk to drive it, valgrind to count instructions.
+  bench) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" nginx wrk valgrind curl) ;;
+  *) echo "usage: $0 demo|test|screenshots|chain|bench" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-
 if [ ${#missing[@]} -eq 0 ]; then
   echo "setup: all packages present"
   exit 0
 fi
 
-echo "setup: installing ${missing[*]}"
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 export DEBIAN_FRONTEND=noninteractive
+apt_install() { "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"; }
+
+# A first install of postgresql-15 makes a cluster "main" that serves port 5432
+# from then on, at every boot of a systemd machine. Nothing here needs it, so
+# that one install runs with the cluster switched off, and the machine's own
+# setting is put back after it (later versions make theirs as usual).
+cluster_conf=/etc/postgresql-common/createcluster.conf
+install_postgresql_programs() {
+  apt_install postgresql-common
+  "${sudo_cmd[@]}" cp -p "$cluster_conf" "$cluster_conf.setup-deps"
+  trap '"${sudo_cmd[@]}" mv "$cluster_conf.setup-deps" "$cluster_conf"' EXIT
+  echo "create_main_cluster = false" | "${sudo_cmd[@]}" tee -a "$cluster_conf" >/dev/null
+  apt_install "${postgresql[@]}"
+}
+
+echo "setup: installing ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+others=()
+for p in "${missing[@]}"; do [[ " ${postgresql[*]} " == *" $p "* ]] || others+=("$p"); done
+[ ${#others[@]} -eq 0 ] || apt_install "${others[@]}"
+[ ${#others[@]} -eq ${#missing[@]} ] || install_postgresql_programs
