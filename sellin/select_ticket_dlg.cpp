@@ -1,5 +1,7 @@
 #include "sellin/select_ticket_dlg.h"
 
+#include <algorithm>
+
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -8,6 +10,9 @@
 #include "tessel/global_functions.h"
 
 namespace {
+
+// The widest total a ticket record's twelve characters carry (returns outweighing buys).
+constexpr qint64 kWidestTotalCents = -99'999'999'99;
 
 platform::DialogTemplate selectTicketTemplate() {
   using namespace platform;
@@ -34,11 +39,16 @@ CSelectTicketDlg::CSelectTicketDlg(const CDataArray<CSLOpenTicketInfo>* pTickets
 }
 
 bool CSelectTicketDlg::onInitDialog() {
+  // The figures are as wide as the widest the ticket record carries; the
+  // student ID has what is left, and the list scrolls sideways if it must.
   const int w = m_listCtrl->contentsRect().width();
-  SetUpColumns(m_listCtrl, {{QStringLiteral("Receipt"), w * 3 / 10},
-                            {QStringLiteral("Student"), w * 3 / 10},
-                            {QStringLiteral("Books"), w / 6},
-                            {QStringLiteral("Total"), w - w * 3 / 10 * 2 - w / 6}});
+  const int books = ColumnWidthFor(m_listCtrl, {QStringLiteral("Books"), QStringLiteral("99999")});
+  const int total = ColumnWidthFor(m_listCtrl, {QStringLiteral("Total"), DollarText(kWidestTotalCents)});
+  const int receipt = w * 3 / 10;
+  SetUpColumns(m_listCtrl, {{QStringLiteral("Receipt"), receipt},
+                            {QStringLiteral("Student"), std::max(w - receipt - books - total, w / 5)},
+                            {QStringLiteral("Books"), books},
+                            {QStringLiteral("Total"), total}});
   for (int i = 0; i < m_pTickets->GetSize(); ++i) {
     const CSLOpenTicketInfo& ticket = m_pTickets->GetAt(i);
     AddListRow(m_listCtrl, {CGlobalFunctions::TrimString(ticket.m_strReceipt, false),

@@ -3,6 +3,7 @@
 
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
+#include "sellin/select_ticket_dlg.h"
 #include "sellin/stolen_items_dlg.h"
 #include "tests/sellin/sellin_fixture.h"
 #include "wire/item_rules.h"
@@ -181,6 +182,19 @@ TEST_F(TicketTest, TheLargestFiguresTheServerTakesShowWhole) {
     const QLabel* total = dlg.label(CTicketDlg::IDC_TOTAL);
     EXPECT_LE(total->sizeHint().width(), total->contentsRect().width()) << total->text().toStdString();
   });
+  // The open tickets' list, with the widest figures the ticket record carries.
+  CDataArray<CSLOpenTicketInfo> tickets;
+  CSLOpenTicketInfo widest;
+  std::tie(widest.m_strReceipt, widest.m_nLines, widest.m_strTotal) = std::tuple("0000000001", 99999, "-99999999.99");
+  tickets.Add(widest);
+  CSelectTicketDlg list(&tickets);
+  ModalDriver::whenModal([](QWidget* shown) {
+    const QTreeWidget* rows = shown->findChild<QTreeWidget*>();
+    const QAbstractItemView* view = rows;  // where the size hint is public
+    for (int column : {2, 3}) EXPECT_LE(view->sizeHintForColumn(column), rows->columnWidth(column)) << column;
+    shown->close();
+  });
+  list.runModal();
 }
 
 TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {
