@@ -97,9 +97,9 @@ void seedDemoAdoptions(storage::Connection& db) {
             "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
             " VALUES (?, ?, ?, ?, ?, ?)",
             {V{1, 1, "FALL 2026", 10003, "Late shipment",
-               "Publisher ships the new edition on 9/15; used copies only until then."},
+               "New edition ships 9/15; until then used copies only."},
              V{2, 1, "FALL 2026", 10001, "Wrong edition ordered",
-               "Instructor wants the third edition; second edition copies go back."},
+               "Instructor wants the 3rd edition; 2nd editions go back."},
              V{3, 1, "SPRING 2027", 10006, "Price increase", "Publisher raised the list price by 8%."},
              V{4, 2, "FALL 2026", 10003, "Out of stock", "Reorder placed with the distributor."}});
 }
