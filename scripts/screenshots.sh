@@ -49,6 +49,25 @@ wait_window() {
   return 1
 }
 
+visible_windows() { xdotool search --onlyvisible --name . 2>/dev/null | sort -n; }
+
+# The window the keys opened: one not visible before them (up to 5 s), else the
+# newest other one, such as a window shown again when a dialog closes. Dialogs
+# stand over their owner, so the owner stays visible under each new one.
+next_window() {
+  local current=$1 before=$2 new
+  for _ in $(seq 50); do
+    new=$(visible_windows | grep -vxF -e "$before" | tail -1)
+    if [ -n "$new" ]; then
+      sleep 1
+      echo "$new"
+      return
+    fi
+    sleep 0.1
+  done
+  wait_window "$current"
+}
+
 shot() {
   import -window "$1" "$out/$2.png"
   echo "screenshots: $out/$2.png"
@@ -77,8 +96,10 @@ photograph() {
     local stay=false
     [[ $keys == *" stay" ]] && { stay=true; keys=${keys% stay}; }
     # No window manager runs: give the window the focus directly.
+    local before
+    before=$(visible_windows)
     xdotool windowfocus --sync "$window" key --delay 100 $keys
-    if $stay; then sleep 1; else window=$(wait_window "$window"); fi
+    if $stay; then sleep 1; else window=$(next_window "$window" "$before"); fi
   done
   kill "$pid"
 }
