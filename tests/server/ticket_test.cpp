@@ -114,6 +114,7 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
   const std::string receipt = openTicket(token_);
   ASSERT_EQ(item(receipt, kAdd, {.line = 1, .qty = -1, .price = "3.00"}), "ok");
   const std::string ended = openTicket(token_, "S-ENDED");
+  ASSERT_EQ(item(ended, kAdd, kUnlimited), "ok");
   ASSERT_EQ(tran(ended, kChange), "ok");
   const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");  // may not buy
   const std::string manager = login(wire::kAppSellin, "manager", "manager1");  // may buy at store 2
@@ -143,6 +144,8 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
       {"a change of another book", token_, add({.line = 1, .itemId = "B0000002"}), kChange,
        "Line 1 holds another book or purchaser on the store server: start the ticket again."},
       {"an ended ticket", token_, itemText(ended), kAdd, "This ticket has already ended: start a new ticket."},
+      {"a void of an ended ticket", token_, wire::requests::ticketTran(newUpdateId(), ended), kDelete,
+       "This ticket has already ended: its lines can no longer be deleted."},
       {"another user's receipt", token_, itemText(others), kAdd,
        "This ticket was opened by another user: start a new ticket."},
       {"no such receipt", token_, itemText("99999999"), kAdd,
@@ -381,7 +384,8 @@ TEST_P(Ticket, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
     for (const LineArgs& l : lines) EXPECT_EQ(sellin(token, itemText(receipt, l), kAdd), "ok") << student;
     return receipt;
   };
-  const std::string older = ticketWith(token_, "S1", {{.itemId = "B0000000", .qty = 2}});
+  // Six, the session's transaction maximum: a ticket's maximum counts only its own lines.
+  const std::string older = ticketWith(token_, "S1", {{.line = 2, .itemId = "B0000000", .qty = 6}});
   const std::string newer = ticketWith(token_, "S2", {kUnlimited, kReturn});
   ticketWith(token_, "S3", {});
   ASSERT_EQ(tran(ticketWith(token_, "S4", {kUnlimited}), kChange), "ok");
@@ -389,7 +393,7 @@ TEST_P(Ticket, OpenTicketsAreTheUsersOwnWithLinesNewestFirst) {
 
   EXPECT_EQ(rows(askWith(wire::kAppSellin, token_, query(wire::requests::openTickets(1))), wire::layouts::openTicket(),
                  {"receipt", "student_id", "lines", "total"}),
-            (std::vector<std::string>{newer + "|S2|00002|-00000002.00", older + "|S1|00001|000000025.00"}));
+            (std::vector<std::string>{newer + "|S2|00002|-00000002.00", older + "|S1|00001|000000075.00"}));
 }
 
 // Two servers on one PostgreSQL database, as a chain runs them, handhelds on either.
