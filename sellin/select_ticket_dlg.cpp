@@ -1,7 +1,6 @@
 #include "sellin/select_ticket_dlg.h"
 
-#include <algorithm>
-
+#include <QHeaderView>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -10,9 +9,6 @@
 #include "tessel/global_functions.h"
 
 namespace {
-
-// The widest total a ticket record's twelve characters carry (returns outweighing buys).
-constexpr qint64 kWidestTotalCents = -99'999'999'99;
 
 platform::DialogTemplate selectTicketTemplate() {
   using namespace platform;
@@ -39,22 +35,28 @@ CSelectTicketDlg::CSelectTicketDlg(const CDataArray<CSLOpenTicketInfo>* pTickets
 }
 
 bool CSelectTicketDlg::onInitDialog() {
-  // The figures are as wide as the widest the ticket record carries; the
-  // student ID has what is left, and the list scrolls sideways if it must.
-  const int w = m_listCtrl->contentsRect().width();
-  const int books = ColumnWidthFor(m_listCtrl, {QStringLiteral("Books"), QStringLiteral("99999")});
-  const int total = ColumnWidthFor(m_listCtrl, {QStringLiteral("Total"), DollarText(kWidestTotalCents)});
-  const int receipt = w * 3 / 10;
-  SetUpColumns(m_listCtrl, {{QStringLiteral("Receipt"), receipt},
-                            {QStringLiteral("Student"), std::max(w - receipt - books - total, w / 5)},
-                            {QStringLiteral("Books"), books},
-                            {QStringLiteral("Total"), total}});
+  QList<QStringList> rows;
   for (int i = 0; i < m_pTickets->GetSize(); ++i) {
     const CSLOpenTicketInfo& ticket = m_pTickets->GetAt(i);
-    AddListRow(m_listCtrl, {CGlobalFunctions::TrimString(ticket.m_strReceipt, false),
-                            CGlobalFunctions::TrimString(ticket.m_strStudentID, false),
-                            CGlobalFunctions::TrimString(ticket.m_nLines), DollarText(CentsOf(ticket.m_strTotal))});
+    rows << QStringList{CGlobalFunctions::TrimString(ticket.m_strReceipt, false),
+                        CGlobalFunctions::TrimString(ticket.m_strStudentID, false),
+                        CGlobalFunctions::TrimString(ticket.m_nLines), DollarText(CentsOf(ticket.m_strTotal))};
   }
+  const auto widest = [&](int column, const QString& title) {
+    QStringList texts = {title};
+    for (const QStringList& row : rows) texts << row[column];
+    return ColumnWidthFor(m_listCtrl, texts);
+  };
+  // The receipt and the figures are as wide as the widest of them; the student
+  // ID takes what is left of the list's width, elided when longer, so the list
+  // never scrolls sideways, also once a vertical scroll bar takes its room.
+  SetUpColumns(m_listCtrl, {{QStringLiteral("Receipt"), widest(0, QStringLiteral("Receipt"))},
+                            {QStringLiteral("Student"), 0},
+                            {QStringLiteral("Books"), widest(2, QStringLiteral("Books"))},
+                            {QStringLiteral("Total"), widest(3, QStringLiteral("Total"))}});
+  m_listCtrl->header()->setStretchLastSection(false);
+  m_listCtrl->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+  for (const QStringList& row : rows) AddListRow(m_listCtrl, row);
   SelectFirstRow(m_listCtrl);
   return true;
 }

@@ -56,7 +56,7 @@ void seedDemoAdoptions(storage::Connection& db) {
              V{10002, "9780321573513", "Algorithms, Fourth Edition"},
              V{10003, "9781260256888", "Biology: Concepts and Investigations"},
              V{10004, "9780134666815", "Campbell Lab Manual for Introductory Biology"},
-             V{10005, "9780078021305", "Chemistry: The Molecular Nature of Matter and Change, 8th Ed."},
+             V{10005, "9780078021305", "Chemistry: The Molecular Nature of Matter & Change, 8th Ed."},
              V{10006, "9781133947646", "Calculus: Early Transcendentals"},
              V{10007, "9780199535569", "Pride and Prejudice (Oxford World's Classics)"},
              V{10008, "9781593275846", "Eloquent JavaScript"},

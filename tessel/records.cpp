@@ -81,7 +81,9 @@ void CAdoptraDetailInfo::SetFields(const QString& record) {
   const CRecordFields f(record, wire::layouts::adoptionDetail());
   m_nSKU = f.Number("sku");
   m_strCatISBN = f.Text("cat_isbn");
-  m_strDesc = f.Text("description");
+  // A server of the first layout sends no whole title: its cut one is all there is.
+  const QString title = f.Text("title");
+  m_strDesc = title.isEmpty() ? f.Text("description") : title;
   m_strNewPrice = f.Text("new_price");
   m_strUsedPrice = f.Text("used_price");
   m_nNewOnHand = f.Number("new_on_hand");

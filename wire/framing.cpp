@@ -168,6 +168,7 @@ std::vector<RecordSpan> cutRecords(std::u16string_view reply, std::size_t dataSi
 }
 
 std::u16string_view fieldText(std::u16string_view record, const RecordLayout& layout, std::size_t i) {
+  if (record.ends_with(kRecordTerminator)) record.remove_suffix(1);
   const std::size_t offset = layout.offsetOf(i);
   if (offset >= record.size()) return {};
   std::u16string_view field = record.substr(offset, layout.fields()[i].width);

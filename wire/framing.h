@@ -72,6 +72,8 @@ std::vector<RecordSpan> cutRecords(std::u16string_view reply, std::size_t dataSi
 std::vector<RecordSpan> cutMixedRecords(std::u16string_view reply, bool& malformed);
 
 // Field i of a record text; shorter or empty when the record text is short.
+// The record's terminator is no part of any field: it is what a record of an
+// older, shorter layout holds where a newer field would start.
 // Trailing blanks (the padding) are removed; leading blanks are kept.
 std::u16string_view fieldText(std::u16string_view record, const RecordLayout& layout, std::size_t i);
 

@@ -79,7 +79,7 @@ const RecordLayout& adoptionDetail() {
   static const RecordLayout layout("ADD", {
       {"sku", 8, FieldKind::Integer},
       {"cat_isbn", 13, FieldKind::Text},
-      {"description", 40, FieldKind::Text, Overflow::Ellipsis},
+      {"description", 40, FieldKind::Text, Overflow::Ellipsis},  // the title, cut
       {"new_price", 8, FieldKind::Money},
       {"used_price", 8, FieldKind::Money},
       {"new_on_hand", 5, FieldKind::Integer},
@@ -87,6 +87,10 @@ const RecordLayout& adoptionDetail() {
       {"request_type", 1, FieldKind::Integer},
       {"problem", 1, FieldKind::Integer},
       {"store_num", 4, FieldKind::Integer},
+      // The whole title, after every field a handheld of the first layout
+      // reads: such a handheld steps through records by the reply's own length
+      // and never looks past store_num, so it keeps showing description.
+      {"title", 60, FieldKind::Text, Overflow::Ellipsis},
   });
   return layout;
 }

@@ -175,7 +175,7 @@ const std::vector<Kind>& kinds() {
        " term = excluded.term, department = excluded.department, course = excluded.course,"
        " section = excluded.section"},
       {"course-books",
-       {{"sku", Type::Number, 0, 1, kMaxSku}, {"isbn", Type::Isbn13}, {"title", Type::Text, kNameWidth}},
+       {{"sku", Type::Number, 0, 1, kMaxSku}, {"isbn", Type::Isbn13}, {"title", Type::Text, 60}},
        {"sku"},
        {},
        "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)"

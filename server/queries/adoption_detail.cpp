@@ -30,7 +30,8 @@ std::optional<std::string> bookRecord(const Book& b, std::int64_t store, Unsenda
       .integer(b.usedOnHand)
       .integer(b.requestType)
       .integer(b.problem ? 1 : 0)
-      .integer(store);
+      .integer(store)
+      .text(b.title);
   auto text = record.finish();
   if (!text) why = {"The book with SKU " + std::to_string(b.sku), record.error()};
   return text;

@@ -100,11 +100,11 @@ TEST_F(AdoptraDlgTest, ClosedTermsAreHiddenAndDetailsQueryTheRowsRecord) {
                 (std::vector<std::string>{"Term:|FALL 2026", "Department:|BIO", "Course:|101", "Section:|01"}));
     });
     clickControl(&dlg, Dlg::IDC_DETAILS);
-    // The detail query carries the texts with their leading blanks.
-    dlg.listView(Dlg::IDC_RESULTS)->setCurrentItem(dlg.listView(Dlg::IDC_RESULTS)->topLevelItem(3));
+    // The detail query carries the texts with their leading blanks; a title is shown whole.
+    dlg.listView(Dlg::IDC_RESULTS)->setCurrentItem(dlg.listView(Dlg::IDC_RESULTS)->topLevelItem(1));
     detailsShow([](const auto& lines) {
-      EXPECT_EQ(lines.at(3), "Course:| 205");
-      EXPECT_EQ(lines.at(4), "Section:|  A");
+      EXPECT_EQ(lines.at(2), "Department:| CHEM");
+      EXPECT_EQ(lines.at(6 + 9), "|Chemistry: The Molecular Nature of Matter & Change, 8th Ed.");
     });
     clickControl(&dlg, Dlg::IDC_DETAILS);
     clickControl(&dlg, Dlg::IDC_SHOW_CLOSED);

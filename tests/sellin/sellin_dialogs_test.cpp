@@ -1,5 +1,6 @@
 // Sellin's dialogs on the demo server: chooser, purchasers, item lookup, stolen books; the ticket's commands.
 #include <QLabel>
+#include <QScrollBar>
 
 #include "sellin/purchasers_dlg.h"
 #include "sellin/select_item_dlg.h"
@@ -182,19 +183,32 @@ TEST_F(TicketTest, TheLargestFiguresTheServerTakesShowWhole) {
     const QLabel* total = dlg.label(CTicketDlg::IDC_TOTAL);
     EXPECT_LE(total->sizeHint().width(), total->contentsRect().width()) << total->text().toStdString();
   });
-  // The open tickets' list, with the widest figures the ticket record carries.
-  CDataArray<CSLOpenTicketInfo> tickets;
-  CSLOpenTicketInfo widest;
-  std::tie(widest.m_strReceipt, widest.m_nLines, widest.m_strTotal) = std::tuple("0000000001", 99999, "-99999999.99");
-  tickets.Add(widest);
-  CSelectTicketDlg list(&tickets);
-  ModalDriver::whenModal([](QWidget* shown) {
-    const QTreeWidget* rows = shown->findChild<QTreeWidget*>();
-    const QAbstractItemView* view = rows;  // where the size hint is public
-    for (int column : {2, 3}) EXPECT_LE(view->sizeHintForColumn(column), rows->columnWidth(column)) << column;
-    shown->close();
-  });
-  list.runModal();
+  // The open tickets' list, in more rows than it shows, with the widest figures a ticket record carries, and
+  // with a usual ticket, beside which a student ID of 12 characters shows whole.
+  CSLOpenTicketInfo widest, usual;
+  std::tie(widest.m_strReceipt, widest.m_strStudentID, widest.m_nLines, widest.m_strTotal) =
+      std::tuple("0000000001", "S1002003004005006007", 99999, "-99999999.99");
+  std::tie(usual.m_strReceipt, usual.m_strStudentID, usual.m_nLines, usual.m_strTotal) =
+      std::tuple("00000001", "S10020030040", 1, "19.75");
+  const struct {
+    CSLOpenTicketInfo ticket;
+    int count;
+    std::vector<int> wholeColumns;
+  } lists[] = {{widest, 30, {0, 2, 3}}, {usual, 1, {0, 1, 2, 3}}};
+  for (const auto& [ticket, count, wholeColumns] : lists) {
+    CDataArray<CSLOpenTicketInfo> tickets;
+    for (int i = 0; i < count; ++i) tickets.Add(ticket);
+    CSelectTicketDlg list(&tickets);
+    ModalDriver::whenModal([&](QWidget* shown) {
+      const QTreeWidget* rows = shown->findChild<QTreeWidget*>();
+      const QAbstractItemView* view = rows;  // where the size hint is public
+      for (int column : wholeColumns)
+        EXPECT_LE(view->sizeHintForColumn(column), rows->columnWidth(column)) << count << " rows, column " << column;
+      EXPECT_EQ(rows->horizontalScrollBar()->maximum(), 0) << count << " rows scroll sideways";
+      shown->close();
+    });
+    list.runModal();
+  }
 }
 
 TEST_F(TicketTest, ARefusedAddEditDeleteOrEndLeavesTheTicketAsItWas) {

@@ -90,11 +90,27 @@ TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStockAndThePrint
   EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "BIO", "101", "N1", 2)),
                  wire::layouts::adoptionDetail(), {"sku", "new_on_hand", "problem", "store_num"}),
             (std::vector<std::string>{"00010003|00007|1|0002", "00010001|00002|0|0002"}));
+  // Deployed handhelds read the detail records as they were first laid out, cut at the reply's own length.
+  using wire::FieldKind;
+  const wire::RecordLayout firstLayout(
+      "ADD", {{"sku", 8, FieldKind::Integer}, {"cat_isbn", 13, FieldKind::Text}, {"description", 40, FieldKind::Text},
+              {"new_price", 8, FieldKind::Money}, {"used_price", 8, FieldKind::Money},
+              {"new_on_hand", 5, FieldKind::Integer}, {"used_on_hand", 5, FieldKind::Integer},
+              {"request_type", 1, FieldKind::Integer}, {"problem", 1, FieldKind::Integer},
+              {"store_num", 4, FieldKind::Integer}});
+  const wire::Reply chemistry = askAdoptra(adoptionDetail("FALL 2026", " CHEM", "110", "01", 1));
+  const std::u16string text = wire::toUtf16(chemistry.text);
+  std::vector<std::string> firstLayoutRows;
+  for (const wire::RecordSpan& span : wire::cutRecords(text, firstLayout.dataSize()))
+    firstLayoutRows.push_back(fieldsOf(std::u16string_view(text).substr(span.offset, span.length), firstLayout,
+                                       {"sku", "description", "store_num"}));
+  EXPECT_EQ(firstLayoutRows, (std::vector<std::string>{"00010005|Chemistry: The Molecular Nature of Matt…|0001",
+                                                       "00010001|Effective Java, Third Edition|0001"}));
 
   const wire::Reply reply = askAdoptra(adoptionPrint("S100200", 1, true));
   ASSERT_FALSE(reply.error) << reply.text;
   EXPECT_TRUE(reply.text.starts_with("Main Campus Bookstore\r\nCourse books for student S100200\r\n")) << reply.text;
-  EXPECT_NE(reply.text.find("  Chemistry: The Molecular Nature of\r\n  Matter and Change, 8th Ed.\r\n"),
+  EXPECT_NE(reply.text.find("  Chemistry: The Molecular Nature of\r\n  Matter & Change, 8th Ed.\r\n"),
             std::string::npos)
       << "a long title is not wrapped at a blank: " << reply.text;
   EXPECT_NE(reply.text.find("Problem reports\r\n"), std::string::npos);

@@ -139,6 +139,8 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
        "line 2: password has more than 128 characters."},
       {"course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n43,9780306406157,Cells\n",
        "line 3: the same isbn as line 2."},
+      {"course-books", "sku,isbn,title\n42,9780306406157," + std::string(61, 'T') + "\n",
+       "line 2: title has more than 60 characters."},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
        "line 2: total_balance must be an amount of 0"},

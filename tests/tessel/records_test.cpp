@@ -79,6 +79,24 @@ TEST(FillFromResponse, EachRecordClassReadsWhatTheServerWritesAndRepliesAppend) 
   EXPECT_EQ(fields({p.m_strBuyQty, p.m_nBoughtQty, p.m_strNeedQty, p.m_strBuyPrice, p.m_strListedPrice,
                     p.m_strCondition, p.m_nConditionCheck}),
             "*|13|0|00030.75|00031.75|No water damage|1");
+
+  // A server of the first detail layout sends no whole title: the handheld shows its cut one.
+  const wire::RecordLayout& bookLayout = wire::layouts::adoptionDetail();
+  const wire::RecordLayout firstBookLayout("ADD", {bookLayout.fields().begin(), bookLayout.fields().end() - 1});
+  const auto book = [&](bool wholeTitle) {
+    const char* title = "A Course Book Title Longer Than Forty Characters";
+    wire::RecordWriter writer(wholeTitle ? bookLayout : firstBookLayout);
+    writer.integer(10005).text("9780078021305").text(title).money(28999).money(21750).integer(8).integer(2);
+    writer.integer(1).integer(0).integer(1);
+    if (wholeTitle) writer.text(title);
+    return written(writer);
+  };
+  CDataArray<CAdoptraDetailInfo> books;
+  books.FillFromResponse(book(false).repeated(2));
+  books.FillFromResponse(book(true));
+  ASSERT_EQ(books.GetSize(), 3);
+  EXPECT_EQ(fields({books[1].m_strDesc, books[1].m_nStoreNum, books[2].m_strDesc}),
+            "A Course Book Title Longer Than Forty C…|1|A Course Book Title Longer Than Forty Characters");
 }
 
 TEST(FillFromResponse, AnyReplyIsCutIntoABoundedNumberOfRecords) {
