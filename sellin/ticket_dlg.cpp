@@ -38,7 +38,8 @@ platform::DialogTemplate ticketTemplate() {
   t.size = {160, 165};
   t.controls = {
       {D::IDC_RECEIPT, ControlKind::Label, QStringLiteral("receipt"), {7, 3, 82, 8}},
-      {D::IDC_SID, ControlKind::Label, QStringLiteral("SID:"), {7, 13, 82, 8}},
+      // As wide as the Reprint button leaves, so a student ID of 20 characters stays on the one line shown.
+      {D::IDC_SID, ControlKind::Label, QStringLiteral("SID:"), {7, 13, 113, 8}},
       {D::IDC_TICKETS, ControlKind::PushButton, QStringLiteral("Tickets"), {122, 2, 31, 11}},
       {D::IDC_REPRINT, ControlKind::PushButton, QStringLiteral("Reprint"), {122, 15, 31, 11}},
       {100, ControlKind::Label, QStringLiteral("Xref:"), {7, 32, 17, 8}},

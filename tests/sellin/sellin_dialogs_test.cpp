@@ -259,13 +259,16 @@ TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreT
   CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
   expectBox(std::string(kCalculus9) + " is a book's ISBN, not a student ID: scan the barcode of the student's ID "
             "card, or type the student's ID.");
-  for (const char* scanned : {kCalculus9, "S100100"})
+  constexpr const char* kLongestStudentID = "S1002003004005006007";
+  for (const char* scanned : {kCalculus9, kLongestStudentID})
     ModalDriver::whenModal([&dlg, scanned](QWidget* prompt) {
       ASSERT_EQ(prompt->windowTitle(), "Scan");
       dlg.sendMessage(platform::WM_SCAN_DATA, QString::fromLatin1(scanned));  // the scanner's window is the ticket
     });
   ModalDriver::whenModal([&](QWidget*) {
-    EXPECT_EQ(dlg.controlText(CTicketDlg::IDC_SID).toStdString(), "SID:  S100100");
+    const QLabel* sid = dlg.label(CTicketDlg::IDC_SID);
+    EXPECT_EQ(sid->text().toStdString(), std::string("SID:  ") + kLongestStudentID);
+    EXPECT_LE(sid->fontMetrics().horizontalAdvance(sid->text()), sid->contentsRect().width()) << "not on one line";
     EXPECT_TRUE(dlg.controlText(CTicketDlg::IDC_XREF).isEmpty()) << "the student ID reached the Xref box";
     // A second add inside the first would open a purchasers dialog that no action waits for.
     ModalDriver::whenModal([&](QWidget* edit) {
