@@ -19,24 +19,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/store_server.sh
 
-build=build count=2000 warmup=200 keep=
-while [ $# -gt 0 ]; do
-  case $1 in
-    --build) build=$2; shift 2 ;;
-    --count) count=$2; shift 2 ;;
-    --warmup) warmup=$2; shift 2 ;;
-    --keep) keep=$2; shift 2 ;;
-    --) shift; break ;;
-    *) echo "usage: bench/callgrind_exchange.sh [--build DIR] [--count N] [--warmup N] [--keep DIR] [-- SERVER OPTION...]" >&2
-       exit 2 ;;
-  esac
-done
-need_build_and_tools "$build" valgrind curl
-
-dir=$(mktemp -d "${TMPDIR:-/tmp}/callgrind-exchange-XXXXXX")
-trap 'stop_store_server; rm -rf "$dir"' EXIT
-
-under_callgrind "$build" "$dir"
+callgrind_options callgrind_exchange.sh 2000 200 "$@"
 
 # count NAME LABEL PATH BODY_FILE EXPECT_FILE: prints the instructions per
 # request of COUNT requests to PATH (a POST of BODY_FILE, or a GET for "").
@@ -49,16 +32,15 @@ count() {
   per_request_row "$label" "$count" "$total"
 }
 
-start_store_server "$build" "$dir" "$@"
+start_store_server "$build" "$dir" ${server_options[@]+"${server_options[@]}"}
 token=$(log_in "$server_address" clerk clerk1)
 stop_store_server
-start_store_server "$dir/bin" "$dir" "$@"
+start_store_server "$dir/bin" "$dir" ${server_options[@]+"${server_options[@]}"}
 expect_aid_answer "$dir" "$token"
 send 1 "http://$server_address/v1/health" >"$dir/health.expect"
 [ "$(cat "$dir/health.expect")" = '{"status":"ok"}' ] || { echo "the health check answered: $(cat "$dir/health.expect")" >&2; exit 1; }
-[ -z "$keep" ] || mkdir -p "$keep"
 
-echo "storeserver: $build/server/storeserver $* under callgrind (demo store, SQLite), one keep-alive curl client"
+echo "storeserver: $build/server/storeserver ${server_options[*]+${server_options[*]}} under callgrind (demo store, SQLite), one keep-alive curl client"
 echo "$warmup requests of each kind before counting; all threads of the server counted"
 printf '\n| request | requests counted | instructions | per request |\n|---|---|---|---|\n'
 count aid "aid-account exchange" /v1/exchange "$dir/aid.body" "$dir/aid.expect"

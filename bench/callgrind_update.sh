@@ -16,23 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/store_server.sh
 
-build=build count=500 warmup=50 keep=
-while [ $# -gt 0 ]; do
-  case $1 in
-    --build) build=$2; shift 2 ;;
-    --count) count=$2; shift 2 ;;
-    --warmup) warmup=$2; shift 2 ;;
-    --keep) keep=$2; shift 2 ;;
-    --) shift; break ;;
-    *) echo "usage: bench/callgrind_update.sh [--build DIR] [--count N] [--warmup N] [--keep DIR] [-- SERVER OPTION...]" >&2
-       exit 2 ;;
-  esac
-done
-need_build_and_tools "$build" valgrind curl
-
-dir=$(mktemp -d "${TMPDIR:-/tmp}/callgrind-update-XXXXXX")
-trap 'stop_store_server; rm -rf "$dir"' EXIT
-under_callgrind "$build" "$dir"
+callgrind_options callgrind_update.sh 500 50 "$@"
 
 # exchange TOKEN PACKET TEXT: an exchange of one query or update, TEXT already JSON-escaped.
 exchange() {
@@ -66,7 +50,7 @@ check_done() {
   [ "$(cat "$1")" = "$expected" ] || { echo "an update was not done: $(head -c 300 "$1")" >&2; return 1; }
 }
 
-start_store_server "$build" "$dir" "$@"
+start_store_server "$build" "$dir" ${server_options[@]+"${server_options[@]}"}
 token=$(log_in "$server_address" buyer buyer1 0)
 opened=$(curl -sS -H 'Content-Type: application/json' -d "$(exchange "$token" 3 \
   '{\"request\":\"sl_ticket\",\"user\":\"buyer\",\"student_id\":\"S100200\",\"store\":1}')" \
@@ -74,8 +58,7 @@ opened=$(curl -sS -H 'Content-Type: application/json' -d "$(exchange "$token" 3 
 receipt=$(sed -n 's/.*"text":"RCT[0-9]\{5\}\([0-9A-Z]*\).*/\1/p' <<<"$opened")
 [ -n "$receipt" ] || { echo "opening a ticket answered: $opened" >&2; exit 1; }
 stop_store_server
-start_store_server "$dir/bin" "$dir" "$@"
-[ -z "$keep" ] || mkdir -p "$keep"
+start_store_server "$dir/bin" "$dir" ${server_options[@]+"${server_options[@]}"}
 
 curl_config 1 "$warmup" >"$dir/warmup.config"
 curl_config "$((warmup + 1))" "$((warmup + count))" >"$dir/update.config"
@@ -84,7 +67,7 @@ check_done "$dir/warmup.answers" "$warmup"
 total=$(counted_instructions update "$dir" "$keep" updates "$dir/update.config")
 check_done "$dir/update.answers" "$count"
 
-echo "storeserver: $build/server/storeserver $* under callgrind (demo store, SQLite), one keep-alive curl client"
+echo "storeserver: $build/server/storeserver ${server_options[*]+${server_options[*]}} under callgrind (demo store, SQLite), one keep-alive curl client"
 echo "$warmup lines (added, changed, deleted) before counting; all threads of the server counted"
 printf '\n| request | requests counted | instructions | per request |\n|---|---|---|---|\n'
 per_request_row "ticket update (add, change, delete in turn)" "$((3 * count))" "$total"

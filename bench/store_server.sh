@@ -78,6 +78,33 @@ send() {
   rm -f "$config"
 }
 
+# callgrind_options SCRIPT COUNT WARMUP ARGUMENT...: reads the options the
+# callgrind scripts share into build, count, warmup and keep (COUNT and WARMUP
+# the defaults), and what follows "--" into server_options; then makes a
+# scratch directory, dir, removed at exit with the server stopped, and a
+# storeserver under callgrind in it.
+callgrind_options() {
+  local script=$1
+  build=build count=$2 warmup=$3 keep= server_options=()
+  shift 3
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --build) build=$2; shift 2 ;;
+      --count) count=$2; shift 2 ;;
+      --warmup) warmup=$2; shift 2 ;;
+      --keep) keep=$2; shift 2 ;;
+      --) shift; server_options=("$@"); break ;;
+      *) echo "usage: bench/$script [--build DIR] [--count N] [--warmup N] [--keep DIR] [-- SERVER OPTION...]" >&2
+         exit 2 ;;
+    esac
+  done
+  need_build_and_tools "$build" valgrind curl
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/${script%.sh}-XXXXXX")
+  trap 'stop_store_server; rm -rf "$dir"' EXIT
+  under_callgrind "$build" "$dir"
+  [ -z "$keep" ] || mkdir -p "$keep"
+}
+
 # under_callgrind BUILD DIR: makes DIR/bin/server/storeserver, BUILD's
 # storeserver run under callgrind with its dumps in DIR, for start_store_server.
 under_callgrind() {
