@@ -11,7 +11,11 @@ namespace storeserver {
 
 namespace {
 // How long the log thread lets lines gather before writing them in one call.
+// Callers never wake it, so a busy server's lines cost no system call but the
+// log thread's own; an idle server's log thread wakes ever more rarely, at
+// most kLongestGather apart.
 constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr auto kLongestGather = std::chrono::milliseconds(250);
 // Lines held for a descriptor that falls behind; beyond it, callers wait.
 constexpr std::size_t kMaxPendingBytes = 1 << 20;
 
@@ -42,20 +46,21 @@ Logger::~Logger() {
 void Logger::write(std::string_view line) {
   if (sink_) return sink_(line);
   std::unique_lock lock(mutex_);
-  roomFreed_.wait(lock, [this] { return pending_.size() < kMaxPendingBytes; });
-  // Only the first line of a batch wakes the log thread; the others find it gathering.
-  const bool first = pending_.empty();
+  if (pending_.size() >= kMaxPendingBytes) {
+    linesWaiting_.notify_one();
+    roomFreed_.wait(lock, [this] { return pending_.size() < kMaxPendingBytes; });
+  }
   pending_.append(line).push_back('\n');
-  if (first) linesWaiting_.notify_one();
 }
 
 void Logger::writeGathered() {
   std::string batch;
+  auto gather = std::chrono::milliseconds(kGatherTime);
   std::unique_lock lock(mutex_);
-  for (;;) {
-    linesWaiting_.wait(lock, [this] { return !pending_.empty() || stopping_; });
-    if (pending_.empty()) return;  // stopping, and every line written
-    linesWaiting_.wait_for(lock, kGatherTime, [this] { return stopping_; });
+  while (!stopping_ || !pending_.empty()) {
+    linesWaiting_.wait_for(lock, gather,
+                           [this] { return stopping_ || pending_.size() >= kMaxPendingBytes; });
+    gather = pending_.empty() ? std::min(gather * 2, kLongestGather) : kGatherTime;
     batch.swap(pending_);
     roomFreed_.notify_all();
     lock.unlock();
