@@ -19,59 +19,28 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . bench/store_server.sh
 
-build=build count=2000 warmup=200 keep=
-while [ $# -gt 0 ]; do
-  case $1 in
-    --build) build=$2; shift 2 ;;
-    --count) count=$2; shift 2 ;;
-    --warmup) warmup=$2; shift 2 ;;
-    --keep) keep=$2; shift 2 ;;
-    --) shift; break ;;
-    *) echo "usage: bench/callgrind_exchange.sh [--build DIR] [--count N] [--warmup N] [--keep DIR] [-- SERVER OPTION...]" >&2
-       exit 2 ;;
-  esac
-done
-need_build_and_tools "$build" valgrind curl
-
-dir=$(mktemp -d "${TMPDIR:-/tmp}/callgrind-exchange-XXXXXX")
-trap 'stop_store_server; rm -rf "$dir"' EXIT
-
-# A storeserver under callgrind is a storeserver started through valgrind.
-mkdir -p "$dir/bin/server"
-cat >"$dir/bin/server/storeserver" <<WRAP
-#!/bin/sh
-exec valgrind --tool=callgrind --collect-atstart=yes --callgrind-out-file="$dir/callgrind.out.%p" "$PWD/$build/server/storeserver" "\$@"
-WRAP
-chmod +x "$dir/bin/server/storeserver"
-case $build in /*) sed -i "s|$PWD/$build|$build|" "$dir/bin/server/storeserver" ;; esac
+callgrind_options callgrind_exchange.sh 2000 200 "$@"
 
 # count NAME LABEL PATH BODY_FILE EXPECT_FILE: prints the instructions per
 # request of COUNT requests to PATH (a POST of BODY_FILE, or a GET for "").
 count() {
-  local name=$1 label=$2 path=$3 body=$4 expect=$5
+  local name=$1 label=$2 path=$3 body=$4 expect=$5 total
   send "$warmup" "http://$server_address$path" "$body" >/dev/null
-  callgrind_control -z "$server_pid" >/dev/null 2>&1
-  send "$count" "http://$server_address$path" "$body" >"$dir/$name.answers"
-  callgrind_control -d "$name" "$server_pid" >/dev/null 2>&1
-  local dump total
-  dump=$(ls -t "$dir"/callgrind.out.* | head -1)
+  total=$(counted_instructions "$name" "$dir" "$keep" send "$count" "http://$server_address$path" "$body")
   for _ in $(seq "$count"); do cat "$expect"; done | cmp -s - "$dir/$name.answers" ||
     { echo "$label: an answer was not the expected one: $(head -c 300 "$dir/$name.answers")" >&2; return 1; }
-  total=$(sed -n 's/^summary: *\([0-9]*\).*/\1/p; s/^totals: *\([0-9]*\).*/\1/p' "$dump" | head -1)
-  [ -z "$keep" ] || cp "$dump" "$keep/callgrind.out.$name"
-  printf '| %s | %s | %s | %.0f |\n' "$label" "$count" "$total" "$(awk -v t="$total" -v n="$count" 'BEGIN { print t / n }')"
+  per_request_row "$label" "$count" "$total"
 }
 
-start_store_server "$build" "$dir" "$@"
+start_store_server "$build" "$dir" ${server_options[@]+"${server_options[@]}"}
 token=$(log_in "$server_address" clerk clerk1)
 stop_store_server
-start_store_server "$dir/bin" "$dir" "$@"
+start_store_server "$dir/bin" "$dir" ${server_options[@]+"${server_options[@]}"}
 expect_aid_answer "$dir" "$token"
 send 1 "http://$server_address/v1/health" >"$dir/health.expect"
 [ "$(cat "$dir/health.expect")" = '{"status":"ok"}' ] || { echo "the health check answered: $(cat "$dir/health.expect")" >&2; exit 1; }
-[ -z "$keep" ] || mkdir -p "$keep"
 
-echo "storeserver: $build/server/storeserver $* under callgrind (demo store, SQLite), one keep-alive curl client"
+echo "storeserver: $build/server/storeserver ${server_options[*]+${server_options[*]}} under callgrind (demo store, SQLite), one keep-alive curl client"
 echo "$warmup requests of each kind before counting; all threads of the server counted"
 printf '\n| request | requests counted | instructions | per request |\n|---|---|---|---|\n'
 count aid "aid-account exchange" /v1/exchange "$dir/aid.body" "$dir/aid.expect"

@@ -33,11 +33,12 @@ stop_store_server() {
   server_pid=
 }
 
-# log_in ADDRESS USER PASSWORD: prints the session token; fails on a refusal.
+# log_in ADDRESS USER PASSWORD [APP]: prints the session token of APP (2, Stipendo,
+# by default); fails on a refusal.
 log_in() {
   local answer
   answer=$(curl -sS --fail-with-body -H 'Content-Type: application/json' \
-    -d "{\"app\":2,\"user\":\"$2\",\"password\":\"$3\"}" "http://$1/v1/login") ||
+    -d "{\"app\":${4:-2},\"user\":\"$2\",\"password\":\"$3\"}" "http://$1/v1/login") ||
     { echo "log-in as $2 refused: $answer" >&2; return 1; }
   sed -n 's/.*"token":"\([^"]*\)".*/\1/p' <<<"$answer"
 }
@@ -75,4 +76,65 @@ send() {
   done >"$config"
   ${send_time_limit:+timeout "$send_time_limit"} curl -sS -K "$config" || true
   rm -f "$config"
+}
+
+# callgrind_options SCRIPT COUNT WARMUP ARGUMENT...: reads the options the
+# callgrind scripts share into build, count, warmup and keep (COUNT and WARMUP
+# the defaults), and what follows "--" into server_options; then makes a
+# scratch directory, dir, removed at exit with the server stopped, and a
+# storeserver under callgrind in it.
+callgrind_options() {
+  local script=$1
+  build=build count=$2 warmup=$3 keep= server_options=()
+  shift 3
+  while [ $# -gt 0 ]; do
+    case $1 in
+      --build) build=$2; shift 2 ;;
+      --count) count=$2; shift 2 ;;
+      --warmup) warmup=$2; shift 2 ;;
+      --keep) keep=$2; shift 2 ;;
+      --) shift; server_options=("$@"); break ;;
+      *) echo "usage: bench/$script [--build DIR] [--count N] [--warmup N] [--keep DIR] [-- SERVER OPTION...]" >&2
+         exit 2 ;;
+    esac
+  done
+  need_build_and_tools "$build" valgrind curl
+  dir=$(mktemp -d "${TMPDIR:-/tmp}/${script%.sh}-XXXXXX")
+  trap 'stop_store_server; rm -rf "$dir"' EXIT
+  under_callgrind "$build" "$dir"
+  [ -z "$keep" ] || mkdir -p "$keep"
+}
+
+# under_callgrind BUILD DIR: makes DIR/bin/server/storeserver, BUILD's
+# storeserver run under callgrind with its dumps in DIR, for start_store_server.
+under_callgrind() {
+  local build=$1 dir=$2
+  case $build in /*) ;; *) build=$PWD/$build ;; esac
+  mkdir -p "$dir/bin/server"
+  cat >"$dir/bin/server/storeserver" <<WRAP
+#!/bin/sh
+exec valgrind --tool=callgrind --collect-atstart=yes --callgrind-out-file="$dir/callgrind.out.%p" "$build/server/storeserver" "\$@"
+WRAP
+  chmod +x "$dir/bin/server/storeserver"
+}
+
+# counted_instructions NAME DIR KEEP COMMAND...: runs COMMAND, its output to
+# DIR/NAME.answers, with the counters of the storeserver under callgrind zeroed
+# before and dumped as NAME after; prints the instructions of every thread of
+# the server in between. The dump is copied to KEEP/callgrind.out.NAME when
+# KEEP is not empty.
+counted_instructions() {
+  local name=$1 dir=$2 keep=$3 dump
+  shift 3
+  callgrind_control -z "$server_pid" >/dev/null 2>&1
+  "$@" >"$dir/$name.answers"
+  callgrind_control -d "$name" "$server_pid" >/dev/null 2>&1
+  dump=$(ls -t "$dir"/callgrind.out.* | head -1)
+  [ -z "$keep" ] || cp "$dump" "$keep/callgrind.out.$name"
+  sed -n 's/^summary: *\([0-9]*\).*/\1/p; s/^totals: *\([0-9]*\).*/\1/p' "$dump" | head -1
+}
+
+# per_request_row LABEL COUNT TOTAL: a row of the table the callgrind scripts print.
+per_request_row() {
+  printf '| %s | %s | %s | %.0f |\n' "$1" "$2" "$3" "$(awk -v t="$3" -v n="$2" 'BEGIN { print t / n }')"
 }

@@ -3,35 +3,93 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 
 namespace storeserver {
 
-Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
+namespace {
+// How long the log thread lets lines gather before writing them in one call.
+// Callers never wake it, so a busy server's lines cost no system call but the
+// log thread's own; an idle server's log thread wakes ever more rarely, at
+// most kLongestGather apart.
+constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr auto kLongestGather = std::chrono::milliseconds(250);
+// Lines held for a descriptor that falls behind; beyond it, callers wait.
+constexpr std::size_t kMaxPendingBytes = 1 << 20;
+
+void writeAll(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;  // nowhere to log to: the answers matter more
+    text.remove_prefix(std::size_t(n));
+  }
+}
+}  // namespace
+
+Logger::Logger(Sink sink, int fd) : sink_(std::move(sink)), fd_(fd) {
+  if (!sink_) thread_ = std::thread([this] { writeGathered(); });
+}
+
+Logger::~Logger() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    stopping_ = true;
+  }
+  linesWaiting_.notify_one();
+  thread_.join();
+}
 
 void Logger::write(std::string_view line) {
   if (sink_) return sink_(line);
-  std::string whole;
-  whole.reserve(line.size() + 1);
-  whole.append(line).push_back('\n');
-  for (std::string_view left = whole; !left.empty();) {
-    const ssize_t n = ::write(STDERR_FILENO, left.data(), left.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere to log to: the answers matter more
-    left.remove_prefix(std::size_t(n));
+  std::unique_lock lock(mutex_);
+  if (pending_.size() >= kMaxPendingBytes) {
+    linesWaiting_.notify_one();
+    roomFreed_.wait(lock, [this] { return pending_.size() < kMaxPendingBytes; });
+  }
+  pending_.append(line).push_back('\n');
+}
+
+void Logger::writeGathered() {
+  std::string batch;
+  auto gather = std::chrono::milliseconds(kGatherTime);
+  std::unique_lock lock(mutex_);
+  while (!stopping_ || !pending_.empty()) {
+    linesWaiting_.wait_for(lock, gather,
+                           [this] { return stopping_ || pending_.size() >= kMaxPendingBytes; });
+    gather = pending_.empty() ? std::min(gather * 2, kLongestGather) : kGatherTime;
+    batch.swap(pending_);
+    roomFreed_.notify_all();
+    lock.unlock();
+    writeAll(fd_, batch);
+    batch.clear();
+    lock.lock();
   }
 }
 
 std::string logTime(std::chrono::system_clock::time_point t) {
   using namespace std::chrono;
   const auto ms = duration_cast<milliseconds>(t.time_since_epoch()).count();
-  const std::time_t seconds = std::time_t(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, int(ms % 1000));
+  // Every exchange logs its time: the date and second are formatted once per second and thread.
+  thread_local std::int64_t formattedSecond = -1;
+  thread_local char secondText[64];  // 2024-05-01T09:30:00.
+  if (ms / 1000 != formattedSecond) {
+    formattedSecond = ms / 1000;
+    const std::time_t seconds = std::time_t(formattedSecond);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    std::snprintf(secondText, sizeof secondText, "%04d-%02d-%02dT%02d:%02d:%02d.", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+  }
+  const int milli = int(ms % 1000);
+  std::string text = secondText;
+  text += char('0' + milli / 100);
+  text += char('0' + milli / 10 % 10);
+  text += char('0' + milli % 10);
+  text += 'Z';
   return text;
 }
 

@@ -1,23 +1,41 @@
 #pragma once
 #include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace storeserver {
 
 // One line per log-in and per exchange. Callers never pass passwords or tokens.
 class Logger {
  public:
-  // Called from any thread at once.
+  // Called from any thread at once, on the thread that logs.
   using Sink = std::function<void(std::string_view line)>;
-  explicit Logger(Sink sink);  // null sink: standard error
+  // A null sink: lines go to the file descriptor (standard error), gathered by a log thread of
+  // the logger's own into one write(2) per few milliseconds, so an exchange
+  // makes no system call for its line.
+  explicit Logger(Sink sink, int fd = 2);
+  ~Logger();  // every line given before is written by then
+  Logger(const Logger&) = delete;
+  Logger& operator=(const Logger&) = delete;
 
-  // One write(2) per line, no lock: lines of several threads never interleave.
+  // Whole lines in the order given; when the descriptor falls far behind,
+  // callers wait for it rather than lose lines.
   void write(std::string_view line);
 
  private:
+  void writeGathered();
+
   Sink sink_;
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable linesWaiting_, roomFreed_;
+  std::string pending_;  // whole lines, each ending in a newline
+  bool stopping_ = false;
+  std::thread thread_;
 };
 
 // UTC time with milliseconds: 2024-05-01T09:30:00.123Z

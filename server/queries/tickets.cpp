@@ -24,11 +24,14 @@ void noBuyerProven(QueryContext& context, std::int64_t store, std::string& probl
 }  // namespace
 
 // Whether a buyer's rights are proved at the ticket's store, judged as
-// provenBuyer judges them: the buyer the token checked there, or the user.
+// provenBuyer judges them: the user, or the buyer the token checked there.
+// Two EXISTS rather than "user_id = ? OR user_id = (SELECT ...)", which SQLite
+// runs as an IN list built in a temporary table on every ticket update.
 const std::string kOwnTicketColumns = std::string(kTicketColumns) +
-    ", EXISTS (SELECT 1 FROM users b WHERE b.store_num = t.store_num AND b.active = 1 AND b.can_buy = 1"
-    " AND (b.user_id = ? OR b.user_id = (SELECT buyer_user_id FROM session_tokens"
-    " WHERE token_hash = ? AND buyer_store = t.store_num)))";
+    ", (EXISTS (SELECT 1 FROM users b WHERE b.user_id = ? AND b.store_num = t.store_num AND b.active = 1"
+    " AND b.can_buy = 1) OR EXISTS (SELECT 1 FROM session_tokens k JOIN users b ON b.user_id = k.buyer_user_id"
+    " WHERE k.token_hash = ? AND k.buyer_store = t.store_num AND b.store_num = t.store_num AND b.active = 1"
+    " AND b.can_buy = 1))";
 
 std::vector<storage::Value> ownTicketValues(const QueryContext& context) {
   return {context.user.id, context.tokenHash};

@@ -1,8 +1,14 @@
 // Malformed, oversized and hostile requests each get a status and a sentence; the server goes on.
-#include <map>
-#include <thread>
-#include <regex>
+#include <fcntl.h>
+#include <unistd.h>
 
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "server/log.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -160,6 +166,36 @@ TEST_F(Hostile, ClientTextsInTheLogCannotForgeAField) {
   const std::pair<std::string, int> exchangeParts[] = {{" user=", 1}, {" outcome=1-of-1-failed ", 1}, {" outcome=", 1}};
   for (const auto& [part, times] : exchangeParts)
     EXPECT_EQ(countOutsideQuotes(exchanged, part), times) << part << " in " << exchanged;
+}
+
+// Lines of several threads gathered by the log thread: when the logger is gone,
+// every line is in the file, whole, each thread's in the order given.
+TEST(Log, EveryLineGivenIsWrittenWholeByTheTimeTheLoggerStops) {
+  TempDir dir;
+  const std::string path = (dir.path() / "server.log").string();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  ASSERT_GE(fd, 0);
+  constexpr int kThreads = 4, kLines = 5000;  // more than the logger holds for a slow descriptor
+  {
+    storeserver::Logger log(nullptr, fd);
+    const auto writeLines = [&log](int t, int lines) {
+      for (int i = 0; i < lines; ++i) log.write(std::to_string(t) + " " + std::to_string(i) + " " + std::string(100, '='));
+    };
+    std::vector<std::jthread> threads;
+    for (int t = 1; t < kThreads; ++t) threads.emplace_back(writeLines, t, kLines);
+    threads.clear();
+    writeLines(0, 1);  // just before the stop: still waiting for the log thread then
+  }
+  ::close(fd);
+  std::ifstream in(path);
+  std::vector<int> next(kThreads, 0);
+  for (std::string line; std::getline(in, line);) {
+    int thread = -1, number = -1;
+    std::istringstream(line) >> thread >> number;
+    ASSERT_TRUE(thread >= 0 && thread < kThreads && line.ends_with(" " + std::string(100, '='))) << line;
+    ASSERT_EQ(number, next[thread]++) << line;
+  }
+  EXPECT_EQ(next, (std::vector<int>{1, kLines, kLines, kLines}));
 }
 
 // Idle sockets up to the cap are served, one more refused at once until one of them closes.
