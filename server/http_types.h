@@ -12,9 +12,18 @@ struct HttpRequest {
   std::string method;  // "GET", "POST", ...
   std::string target;  // path with any query string
   std::string contentType;
+  // What the back office's pages need besides: their session cookie, and
+  // where a form was sent from.
+  std::string cookie;
+  std::string host;
+  std::string origin;
+  std::string referer;
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
   unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
+  // Only on the path that takes a large body: the body was larger still and
+  // was not read; the connection closes after the answer.
+  bool bodyTooLarge = false;
 };
 
 struct HttpResponse {

@@ -1,11 +1,16 @@
 #pragma once
+#include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace storeserver {
 
@@ -23,10 +28,16 @@ class Logger {
   Logger& operator=(const Logger&) = delete;
 
   // Whole lines in the order given; when the descriptor falls far behind,
-  // callers wait for it rather than lose lines.
+  // callers wait for it rather than lose lines. A line that names problems
+  // is also kept for the back office.
   void write(std::string_view line);
 
+  // The last lines that named problems, newest first.
+  std::vector<std::string> recentProblems() const;
+
  private:
+  static constexpr std::size_t kProblemsKept = 20;
+
   void writeGathered();
 
   Sink sink_;
@@ -36,6 +47,24 @@ class Logger {
   std::string pending_;  // whole lines, each ending in a newline
   bool stopping_ = false;
   std::thread thread_;
+  mutable std::mutex problemsMutex_;
+  std::deque<std::string> problems_;
+};
+
+// Exchanges counted per second over the last minute, for the back office's
+// status. Counting is two relaxed atomics: no lock on the exchanges' path. A
+// count that races a second's turnover may land in the older second.
+class ExchangeRate {
+ public:
+  void count(std::chrono::system_clock::time_point now);
+  std::uint64_t lastMinute(std::chrono::system_clock::time_point now) const;
+
+ private:
+  struct Second {
+    std::atomic<std::int64_t> at{-1};  // seconds since the epoch this slot counts
+    std::atomic<std::uint64_t> exchanges{0};
+  };
+  std::array<Second, 60> seconds_;
 };
 
 // UTC time with milliseconds: 2024-05-01T09:30:00.123Z
