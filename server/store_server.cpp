@@ -59,6 +59,7 @@ struct StoreServer::Impl {
         pool(std::move(connections)),
         authPool(std::move(authConnections), o.authQueue, o.authPoolGate) {
     context.itemPageSize = o.itemPageSize;
+    context.printers = o.printers;
     context.clock = o.clock;
   }
 

@@ -152,23 +152,43 @@ std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std:
   return ticket;
 }
 
+namespace {
+
+// A ticket's rows joined with each of its lines and the line's purchaser's terms.
+storage::Rows ticketWithLines(storage::Connection& db, const std::string& ticketColumns,
+                              std::vector<storage::Value> values, const std::string& receipt) {
+  values.push_back(receipt);
+  return db.query("SELECT " + ticketColumns + ", " + kLineColumns + ", " + kPurchaseColumns +
+                      " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
+                      " LEFT JOIN book_purchasers p"
+                      " ON p.session_id = l.session_id AND p.item_id = l.item_id AND p.purchaser = l.purchaser"
+                      " WHERE t.receipt = ? ORDER BY l.line",
+                  values);
+}
+
+void takeLines(const storage::Rows& rows, std::size_t firstLineColumn, std::vector<LineWithTerms>& lines) {
+  for (const storage::Row& r : rows)
+    if (std::optional<Line> line = lineAt(r, firstLineColumn))
+      lines.emplace_back(std::move(*line), purchaseAt(r, firstLineColumn + kLineColumnCount));
+}
+
+}  // namespace
+
 std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
                                                 std::vector<LineWithTerms>& lines, std::string& problem) {
-  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kPurchase = kLine + kLineColumnCount;
-  std::vector<storage::Value> values = tickets::ownTicketValues(context);
-  values.push_back(receipt);
-  const storage::Rows rows = context.db.query(
-      "SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns + ", " + kPurchaseColumns +
-          " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
-          " LEFT JOIN book_purchasers p"
-          " ON p.session_id = l.session_id AND p.item_id = l.item_id AND p.purchaser = l.purchaser"
-          " WHERE t.receipt = ? ORDER BY l.line",
-      values);
+  const storage::Rows rows =
+      ticketWithLines(context.db, tickets::kOwnTicketColumns, tickets::ownTicketValues(context), receipt);
   std::optional<tickets::Ticket> ticket = tickets::ownTicketOf(context, rows, problem);
-  if (!ticket) return std::nullopt;
-  for (const storage::Row& r : rows)
-    if (std::optional<Line> line = lineAt(r, kLine)) lines.emplace_back(std::move(*line), purchaseAt(r, kPurchase));
+  if (ticket) takeLines(rows, tickets::kOwnTicketColumnCount, lines);
   return ticket;
+}
+
+std::optional<tickets::Ticket> findWithLines(storage::Connection& db, const std::string& receipt,
+                                             std::vector<LineWithTerms>& lines) {
+  const storage::Rows rows = ticketWithLines(db, tickets::kTicketColumns, {}, receipt);
+  if (rows.empty()) return std::nullopt;
+  takeLines(rows, tickets::kTicketColumnCount, lines);
+  return tickets::ticketOf(rows[0]);
 }
 
 std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, const Purchase& purchase,

@@ -77,6 +77,9 @@ std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std:
 // purchaser's terms when it still has them.
 std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
                                                 std::vector<LineWithTerms>& lines, std::string& problem);
+// The same for any ticket, whoever opened it, as the back office reads it.
+std::optional<tickets::Ticket> findWithLines(storage::Connection& db, const std::string& receipt,
+                                             std::vector<LineWithTerms>& lines);
 
 // A change of lines as its refusals name it.
 struct Move {

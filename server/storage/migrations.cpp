@@ -23,7 +23,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 10> kMigrations = {{
+const std::array<std::vector<Statement>, 11> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -352,6 +352,12 @@ const std::array<std::vector<Statement>, 10> kMigrations = {{
         {"INSERT INTO login_name_key (name_key) VALUES (lower(hex(randomblob(32))))",
          "INSERT INTO login_name_key (name_key) VALUES (replace(gen_random_uuid()::text || gen_random_uuid()::text,"
          " '-', ''))"},
+    },
+    // The back office pages through a store's tickets of a day in the order
+    // they opened, and through a session's purchasers of one name.
+    {
+        "CREATE INDEX tickets_by_day ON tickets(store_num, opened_on, ticket_id)",
+        "CREATE INDEX book_purchasers_by_purchaser ON book_purchasers(session_id, purchaser, item_id)",
     },
 }};
 

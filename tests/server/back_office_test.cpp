@@ -1,0 +1,291 @@
+// What the back office reads and changes, on tickets and purchases the real
+// server stored from handhelds' exchanges, on SQLite and PostgreSQL: pages of
+// long lists, a day's cash per buyer, closing a ticket a buyer left open, the
+// shipping list, and receipts sent to a printer over TCP.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "server/admin/buying_report.h"
+#include "server/admin/receipt_printers.h"
+#include "server/admin/ticket_office.h"
+#include "server/queries/tickets.h"
+#include "server/writer.h"
+#include "server_fixture.h"
+
+namespace servertest {
+namespace {
+
+using namespace storeserver::admin;
+using storeserver::storage::textAt;
+
+constexpr int kEnd = wire::kPacketChange;
+const LineArgs kUnlimited{.itemId = "B0000000", .qty = 2, .price = "1.00"};  // Ostrand buys it without limit
+
+// What a back-office page has of the server: a writer and a log of its own
+// on the same database.
+class OfficeServices {
+ public:
+  explicit OfficeServices(const std::string& database)
+      : log_([](std::string_view) {}),
+        writer_(open(database)),
+        context_{storeserver::PasswordChecker(storeserver::PasswordCost::minimum()), std::chrono::hours(1), {}, log_,
+                 *writer_, 10, {}, std::chrono::system_clock::now} {}
+  const storeserver::ServiceContext& context() const { return context_; }
+
+ private:
+  static std::unique_ptr<storeserver::Writer> open(const std::string& database) {
+    std::string error;
+    auto writer = storeserver::openWriter(
+        openDatabase(database)->dialect(),
+        [database](std::string& e) { return storeserver::storage::openDatabase(database, e); }, nullptr, error);
+    if (!writer) throw std::runtime_error(error);
+    return writer;
+  }
+  storeserver::Logger log_;
+  std::unique_ptr<storeserver::Writer> writer_;
+  storeserver::ServiceContext context_;
+};
+
+class BackOffice : public BackendServerTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+    db_ = sideConnection();
+  }
+  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
+    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
+  }
+  std::string end(const std::string& receipt) const {
+    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), kEnd);
+  }
+  // The day of the test's tickets, as the server dated them.
+  std::string today() const { return texts("SELECT MIN(opened_on) FROM tickets").at(0); }
+  // Receipts of a page, its flags after them: "<" rows before it, ">" rows after it.
+  std::vector<std::string> receipts(const PageAsk& ask) const {
+    const Page page = fetchPage(*db_, ticketsOfDay(1, today()), ask);
+    std::vector<std::string> out;
+    for (const auto& r : page.rows) out.push_back(ticketRowOf(r).receipt);
+    out.push_back(std::string(page.earlier ? "<" : "") + (page.later ? ">" : ""));
+    return out;
+  }
+  std::string bought(const std::string& itemId = "B0000001") const {
+    return texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = '" + itemId +
+                 "' AND purchaser = 'Ostrand Company'")
+        .at(0);
+  }
+  // Tickets, lines, audit rows and bought copies: all a refused change must leave as it was.
+  std::string stored() const {
+    return texts("SELECT (SELECT COUNT(*) FROM tickets WHERE is_open = 1) || ' ' || (SELECT COUNT(*) FROM ticket_lines)"
+                 " || ' ' || (SELECT COUNT(*) FROM ticket_audit) || ' ' || SUM(bought_qty) FROM book_purchasers")
+        .at(0);
+  }
+  storeserver::User manager() const { return *storeserver::findUser(*db_, "manager"); }
+
+  std::string token_;
+  std::unique_ptr<storeserver::storage::Connection> db_;
+};
+INSTANTIATE_TEST_SUITE_P(Backends, BackOffice, kBothBackends, backendName);
+
+TEST_P(BackOffice, ADaysTicketsPageByKeyAndItsCashIsCountedPerBuyer) {
+  const std::string ended = openTicket(token_);
+  ASSERT_EQ(item(ended), "ok");
+  ASSERT_EQ(item(ended, {.line = 2, .itemId = "B0000000", .qty = 2, .price = "1.00"}), "ok");
+  ASSERT_EQ(end(ended), "ok");
+  const std::string open = openTicket(token_);
+  ASSERT_EQ(item(open, kUnlimited), "ok");
+  const std::string empty = openTicket(token_);
+
+  EXPECT_EQ(receipts({PageFrom::First, {}, 2}), (std::vector<std::string>{ended, open, ">"}));
+  const storeserver::storage::Row keyOfOpen{findTicket(*db_, open)->id};
+  EXPECT_EQ(receipts({PageFrom::After, keyOfOpen, 2}), (std::vector<std::string>{empty, "<"}));
+  EXPECT_EQ(receipts({PageFrom::Last, {}, 2}), (std::vector<std::string>{open, empty, "<"}));
+  EXPECT_EQ(receipts({PageFrom::Before, keyOfOpen, 2}), (std::vector<std::string>{ended, ">"}));
+
+  const auto row = *findTicket(*db_, ended);
+  EXPECT_EQ(std::tuple(row.lines, row.totalCents, row.open, row.buyer), std::tuple(2, 1450, false, "buyer"));
+  const auto cash = cashPerBuyer(*db_, 1, today());
+  ASSERT_EQ(cash.size(), 1u);
+  EXPECT_EQ(std::tuple(cash[0].endedTickets, cash[0].paidCents, cash[0].openTickets, cash[0].openCents),
+            std::tuple(1, 1450, 1, 200));
+  EXPECT_TRUE(cashPerBuyer(*db_, 2, today()).empty());
+
+  std::vector<std::string> trail;
+  for (const auto& r : fetchPage(*db_, auditOf(ended), {}).rows) trail.push_back(auditRowOf(r).action);
+  EXPECT_EQ(trail, (std::vector<std::string>{"open", "add", "add", "end"}));
+  EXPECT_EQ(linesOf(*db_, row.id).size(), 2u);
+}
+
+TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagersName) {
+  OfficeServices services(database_->name());
+  const std::string left = openTicket(token_);
+  ASSERT_EQ(item(left), "ok");
+  const std::string before = bought();
+  const std::string ended = openTicket(token_);
+  ASSERT_EQ(item(ended, kUnlimited), "ok");
+  ASSERT_EQ(end(ended), "ok");
+
+  const std::string unchanged = stored();
+  const struct {
+    std::int64_t store;
+    std::string receipt, reason, sentence;
+  } refusals[] = {
+      {1, left, " ", "Give the reason, for the ticket's audit trail."},
+      {1, left, "two\nlines", "The reason must be one line of text."},
+      {1, left, std::string(201, 'x'), "The reason has at most 200 characters."},
+      {2, left, "left behind", "Store 2 has no ticket " + left + "."},
+      {1, "99999999", "left behind", "Store 1 has no ticket 99999999."},
+      {1, ended, "left behind", "Ticket " + ended + " has already ended."},
+  };
+  for (const auto& r : refusals)
+    EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), r.store, r.receipt, Closing::Void, r.reason),
+              r.sentence);
+  EXPECT_EQ(stored(), unchanged);
+
+  EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), 1, left, Closing::Void, "buyer went home"),
+            std::nullopt);
+  EXPECT_EQ(std::stoi(bought()), std::stoi(before) - 1) << "the void takes back what its line bought";
+  EXPECT_FALSE(findTicket(*db_, left)->open);
+  EXPECT_EQ(texts("SELECT user_name || ' ' || line || ' ' || action || ' ' || new_values FROM ticket_audit"
+                  " WHERE receipt = '" + left + "' AND user_name = 'manager' ORDER BY audit_id"),
+            (std::vector<std::string>{"manager 1 void ", "manager 0 void ended in the back office: buyer went home"}));
+
+  const std::string kept = openTicket(token_);
+  ASSERT_EQ(item(kept), "ok");
+  EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), 1, kept, Closing::End, "forgot End"), std::nullopt);
+  EXPECT_EQ(bought(), before) << "an ended ticket's copies stay bought";
+  EXPECT_EQ(findTicket(*db_, kept)->lines, 1);
+}
+
+TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
+  const KeyedList all = purchaseList(1002, {});
+  std::vector<std::string> expected = texts(
+      "SELECT item_id || '/' || purchaser FROM book_purchasers WHERE session_id = 1002 ORDER BY item_id, purchaser");
+  auto keys = [](const Page& page) {
+    std::vector<std::string> out;
+    for (const auto& r : page.rows) out.push_back(textAt(r, 0) + "/" + textAt(r, 1));
+    return out;
+  };
+  // Forward from the first page and backward from the last, a page of 7 at a time.
+  std::vector<std::string> forward, backward;
+  for (Page page = fetchPage(*db_, all, {PageFrom::First, {}, 7});;
+       page = fetchPage(*db_, all, {PageFrom::After, keyOf(all, page.rows.back()), 7})) {
+    std::ranges::copy(keys(page), std::back_inserter(forward));
+    if (!page.later) break;
+  }
+  for (Page page = fetchPage(*db_, all, {PageFrom::Last, {}, 7});;
+       page = fetchPage(*db_, all, {PageFrom::Before, keyOf(all, page.rows.front()), 7})) {
+    const std::vector<std::string> earlier = keys(page);
+    backward.insert(backward.begin(), earlier.begin(), earlier.end());
+    if (!page.earlier) break;
+  }
+  EXPECT_GT(expected.size(), 14u);
+  EXPECT_EQ(forward, expected);
+  EXPECT_EQ(backward, expected);
+
+  db_->execute("UPDATE books SET title = ? WHERE item_id = 'B0000001'", {std::string("Economics, \"Revised\"")});
+  db_->execute("UPDATE book_purchasers SET buy_price_cents = 1250 WHERE session_id = 1002 AND item_id = 'B0000001'");
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+  const PurchaseFilter ostrand{"Ostrand Company", ""};
+  for (const auto& r : fetchPage(*db_, purchaseList(1002, ostrand), {PageFrom::First, {}, 1000}).rows)
+    EXPECT_EQ(purchaseOf(r).purchaser, "Ostrand Company");
+  const PurchaseTotals totals = totalsOf(*db_, 1002, ostrand);
+  EXPECT_EQ(std::to_string(totals.bought),
+            texts("SELECT '' || SUM(bought_qty) FROM book_purchasers WHERE session_id = 1002"
+                  " AND purchaser = 'Ostrand Company'").at(0));
+  EXPECT_EQ(totalsOf(*db_, 1002, {"Ostrand Company", "Wholesale"}).rows, 0);
+
+  const std::string csv = shippingList(*db_, 1002, "Ostrand Company");
+  const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
+  EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
+  EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
+      << csv;
+}
+
+// A printer's port on 127.0.0.1, keeping what one connection sends.
+class PrinterPort {
+ public:
+  PrinterPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 1) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      throw std::runtime_error("no port for the printer");
+    port_ = ntohs(address.sin_port);
+    reader_ = std::thread([this] {
+      const int client = ::accept(fd_, nullptr, nullptr);
+      char chunk[4096];
+      for (ssize_t n; client >= 0 && (n = ::recv(client, chunk, sizeof chunk, 0)) > 0;) received_.append(chunk, n);
+      if (client >= 0) ::close(client);
+    });
+  }
+  ~PrinterPort() {
+    ::shutdown(fd_, SHUT_RDWR);
+    if (reader_.joinable()) reader_.join();
+    ::close(fd_);
+  }
+  std::uint16_t port() const { return port_; }
+  std::string received() {  // once the sender closed
+    reader_.join();
+    return received_;
+  }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+  std::thread reader_;
+  std::string received_;
+};
+
+TEST_P(BackOffice, AReceiptGoesToTheStoresPrinterAsTheHandheldPrintsIt) {
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+  const wire::Reply printed = askWith(wire::kAppSellin, token_, query(wire::requests::receiptPrint(receipt, 1, true)));
+  ASSERT_FALSE(printed.error) << printed.text;
+
+  PrinterPort port;
+  std::string error;
+  const auto printer = readPrinter("1 Front counter = 127.0.0.1:" + std::to_string(port.port()), error);
+  ASSERT_TRUE(printer) << error;
+  const auto ticket = storeserver::queries::tickets::find(*db_, receipt);
+  EXPECT_EQ(sendToPrinter(*printer, storeserver::queries::tickets::receiptPrintout(*db_, *ticket, true)),
+            std::nullopt);
+  EXPECT_EQ(port.received(), printed.text);
+
+  const ReceiptPrinter gone{1, "Gone", "127.0.0.1", 1};
+  EXPECT_EQ(sendToPrinter(gone, "x"), "The printer Gone (127.0.0.1:1) could not be reached: check that it is on and "
+                                      "connected, then print again.");
+}
+
+TEST(ReceiptPrinters, ASettingNamesStorePrinterAndAddress) {
+  const struct {
+    const char* setting;
+    const char* read;  // store|name|host|port, or empty when refused
+  } cases[] = {
+      {"1 Front counter = 10.0.4.20:9100", "1|Front counter|10.0.4.20|9100"},
+      {" 2  Office=printer.local ", "2|Office|printer.local|9100"},
+      {"1 Office = 10.0.4.20:0", ""},
+      {"1 Office = 10.0.4.20:70000", ""},
+      {"Office = 10.0.4.20", ""},
+      {"0 Office = 10.0.4.20", ""},
+      {"1 = 10.0.4.20", ""},
+      {"1 Office", ""},
+      {"1 Office = :9100", ""},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto p = readPrinter(c.setting, error);
+    EXPECT_EQ(p ? std::to_string(p->store) + "|" + p->name + "|" + p->host + "|" + std::to_string(p->port) : "",
+              c.read)
+        << c.setting;
+    EXPECT_EQ(error.empty(), p.has_value()) << c.setting;
+  }
+}
+
+}  // namespace
+}  // namespace servertest
