@@ -354,10 +354,14 @@ const std::array<std::vector<Statement>, 11> kMigrations = {{
          " '-', ''))"},
     },
     // The back office pages through a store's tickets of a day in the order
-    // they opened, and through a session's purchasers of one name.
+    // they opened and through a session's purchasers of one name or status,
+    // and sums a day's tickets per buyer from indexes alone.
     {
         "CREATE INDEX tickets_by_day ON tickets(store_num, opened_on, ticket_id)",
+        "CREATE INDEX tickets_by_day_and_buyer ON tickets(store_num, opened_on, buyer, is_open, ticket_id)",
+        "CREATE INDEX ticket_lines_amounts ON ticket_lines(ticket_id, qty, price_cents)",
         "CREATE INDEX book_purchasers_by_purchaser ON book_purchasers(session_id, purchaser, item_id)",
+        "CREATE INDEX book_purchasers_by_status ON book_purchasers(session_id, status, item_id, purchaser)",
     },
 }};
 
