@@ -72,9 +72,11 @@ void generateTickets(storage::Connection& db, const Options& o) {
   const std::string first = std::to_string(kFirstTicket);
   const std::string receipt = receiptSql(db.dialect(), "i");
   db.execute(numbers(o.tickets) +
-             "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"
+             "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open,"
+             " line_count, total_cents)"
              " SELECT " + first + " + i, " + receipt + ", 1, 1, CASE i % 4 WHEN 0 THEN 'buyer' WHEN 1 THEN 'ana'"
-             " WHEN 2 THEN 'ben' ELSE 'carla' END, '', '" + kDay + "', CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END FROM n");
+             " WHEN 2 THEN 'ben' ELSE 'carla' END, '', '" + kDay + "', CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END,"
+             " 3, 3 * (500 + (i % 7) * 25) FROM n");
   const std::string item = db.dialect() == storage::Dialect::Sqlite
                                ? "printf('B%07d', (i * 3 + k.line) % 300)"
                                : "'B' || lpad(((i * 3 + k.line) % 300)::text, 7, '0')";
@@ -114,6 +116,7 @@ void generate(storage::Connection& db, const Options& o) {
   storage::Transaction tx(db, storage::TxMode::Write);
   generateTickets(db, o);
   tx.commit();
+  db.execute("ANALYZE");  // as a live database's statistics would stand
   std::fprintf(stderr, "\nstore generated in %.0f s\n", std::chrono::duration<double>(Clock::now() - started).count());
 }
 

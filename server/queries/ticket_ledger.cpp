@@ -204,6 +204,11 @@ void setBought(storage::Connection& db, const Line& line, std::int64_t bought) {
           {bought, line.session, line.itemId, line.purchaser});
 }
 
+void moveTicketTotal(storage::Connection& db, std::int64_t ticketId, std::int64_t lines, std::int64_t cents) {
+  db.send("UPDATE tickets SET line_count = line_count + ?, total_cents = total_cents + ? WHERE ticket_id = ?",
+          {lines, cents, ticketId});
+}
+
 std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const LineFacts& facts) {
   const Line& stored = *facts.stored;
   if (!facts.purchase) return kPurchaserGone;
@@ -211,6 +216,7 @@ std::optional<std::string> deleteLine(QueryContext& context, const tickets::Tick
   if (auto problem = lineMoveProblem(kDeleting, stored, *facts.purchase, change)) return problem;
   setBought(context.db, stored, facts.purchase->bought - stored.qty);
   context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
+  moveTicketTotal(context.db, ticket.id, -1, -stored.qty * stored.cents);
   tickets::audit(context, ticket.receipt, stored.number, "delete", stored.values(), "");
   return std::nullopt;
 }
@@ -230,6 +236,7 @@ std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticke
   }
   for (const auto& [net, after] : boughtAfter) setBought(context.db, net, after);
   context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
+  context.db.send("UPDATE tickets SET line_count = 0, total_cents = 0 WHERE ticket_id = ?", {ticket.id});
   for (const LineWithTerms& line : lines)
     tickets::audit(context, ticket.receipt, line.first.number, "void", line.first.values(), "");
   return std::nullopt;

@@ -107,6 +107,8 @@ std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, c
                                            const LineMove& change);
 
 void setBought(storage::Connection& db, const Line& line, std::int64_t bought);
+// Moves the count of lines and the total a ticket keeps beside its lines.
+void moveTicketTotal(storage::Connection& db, std::int64_t ticketId, std::int64_t lines, std::int64_t cents);
 
 // Takes the stored line of facts off the ticket and its quantity out of
 // bought; the sentence when that would break an invariant, and then nothing changes.

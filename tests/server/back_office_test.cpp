@@ -149,7 +149,8 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
   EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), 1, left, Closing::Void, "buyer went home"),
             std::nullopt);
   EXPECT_EQ(std::stoi(bought()), std::stoi(before) - 1) << "the void takes back what its line bought";
-  EXPECT_FALSE(findTicket(*db_, left)->open);
+  const auto voided = *findTicket(*db_, left);
+  EXPECT_EQ(std::tuple(voided.open, voided.lines, voided.totalCents), std::tuple(false, 0, 0));
   EXPECT_EQ(texts("SELECT user_name || ' ' || line || ' ' || action || ' ' || new_values FROM ticket_audit"
                   " WHERE receipt = '" + left + "' AND user_name = 'manager' ORDER BY audit_id"),
             (std::vector<std::string>{"manager 1 void ", "manager 0 void ended in the back office: buyer went home"}));
