@@ -56,6 +56,7 @@ scan_window="$program's lookup window"
 cat <<TEXT
 storeserver runs on http://127.0.0.1:$port (log: $demo/server.log; health: /v1/health).
 Demo log-ins: clerk / clerk1, buyer / buyer1, manager / manager1.
+Back office: http://127.0.0.1:$port/admin/ as office / office1.
 Scan a code from another terminal while $scan_window is open:
   ./build/tools/storescan/storescan --device $scanner S100200
 Printouts go to $printer. Closing the window stops the program and the server.

@@ -12,11 +12,13 @@ demo=(
   qt6-base-dev fonts-dejavu-core
   libboost-dev libcpp-httplib-dev nlohmann-json3-dev
   libsqlite3-dev libsodium-dev libssl-dev libicu-dev libpq-dev
+  libkainjow-mustache-dev
 )
 # The tests: GoogleTest; the openssl command for their certificates; cpack's
 # helpers for the package check; Google Benchmark, as the test build builds
-# bench/ and smoke-runs its programs.
-tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev)
+# bench/ and smoke-runs its programs; a real browser for the back office's tests.
+browser=(chromium chromium-driver python3-selenium)
+tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev "${browser[@]}")
 # Only PostgreSQL's programs: the tests and chain.sh run throwaway clusters of
 # their own (see install_postgresql_programs).
 postgresql=(postgresql-15)
@@ -24,7 +26,7 @@ postgresql=(postgresql-15)
 case "${1:-}" in
   demo) packages=("${demo[@]}") ;;
   test) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}") ;;
-  screenshots) packages=("${demo[@]}" xvfb xdotool imagemagick) ;;
+  screenshots) packages=("${demo[@]}" xvfb xdotool imagemagick "${browser[@]}") ;;
   # nginx starts a web server on port 80 on a machine with systemd: only here.
   chain) packages=("${demo[@]}" "${postgresql[@]}" nginx) ;;
   # nginx as the floor, wrk to drive it, valgrind to count instructions.

@@ -34,13 +34,14 @@ namespace {
 
 std::optional<User> userWhere(storage::Connection& db, std::string_view condition, storage::Value key) {
   const storage::Rows rows = db.query(
-      "SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup FROM users WHERE " +
+      "SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup, can_manage,"
+      " manages_chain FROM users WHERE " +
           std::string(condition),
       {std::move(key)});
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
-  return User{integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4) != 0,
-              integerAt(r, 5) != 0, integerAt(r, 6) != 0};
+  return User{integerAt(r, 0),       textAt(r, 1),         textAt(r, 2),         integerAt(r, 3), integerAt(r, 4) != 0,
+              integerAt(r, 5) != 0, integerAt(r, 6) != 0, integerAt(r, 7) != 0, integerAt(r, 8) != 0};
 }
 
 }  // namespace
@@ -136,9 +137,10 @@ void forgetTry(storage::Connection& db, std::string_view name, std::string_view 
 
 }  // namespace
 
-std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name) {
+std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name, std::string_view network) {
   const std::int64_t minutes = (exceeded.waitMs + 59'999) / 60'000;
-  const std::string whose = exceeded.byAddress ? "from this handheld's network" : "for " + std::string(name);
+  const std::string whose =
+      exceeded.byAddress ? "from " + std::string(network) : "for " + std::string(name);
   return "Too many failed log-ins " + whose + "; try again in " + std::to_string(minutes) +
          (minutes == 1 ? " minute." : " minutes.");
 }

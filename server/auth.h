@@ -35,6 +35,8 @@ struct User {
   bool canBuy = false;
   bool active = false;
   bool restrictLookup = false;  // the back office allows lookups at the user's own store only
+  bool canManage = false;  // may use the back office for the user's own store
+  bool managesChain = false;  // with canManage: for every store of the chain
 };
 
 std::optional<User> findUser(storage::Connection& db, std::string_view name);
@@ -64,7 +66,9 @@ struct TriesExceeded {
   bool byAddress = false;
   std::int64_t waitMs = 0;
 };
-std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name);
+// network: where the tries came from, as the reader knows it.
+std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name,
+                                  std::string_view network = "this handheld's network");
 
 // What one password try came to.
 struct PasswordCheck {

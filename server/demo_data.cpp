@@ -3,8 +3,9 @@
 // Users (name / password):
 //   buyer   / buyer1     store 1, may buy
 //   clerk   / clerk1     store 1, may not buy
-//   manager / manager1   store 2, may buy
+//   manager / manager1   store 2, may buy, manages store 2 in the back office
 //   former  / former1    store 1, disabled
+//   office  / office1    store 1, manages every store of the chain in the back office
 //
 // Stores 1 and 2 have open buying sessions; store 3 has only a closed one.
 //
@@ -35,20 +36,35 @@ struct DemoUser {
   bool canBuy;
   bool active;
   bool restrictLookup = false;
+  bool canManage = false;
+  bool managesChain = false;
 };
 
 constexpr DemoUser kUsers[] = {
     {1, "buyer", "buyer1", 1, true, true},
     {2, "clerk", "clerk1", 1, false, true},
-    {3, "manager", "manager1", 2, true, true, true},
+    {3, "manager", "manager1", 2, true, true, true, true},
     {4, "former", "former1", 1, true, false},
+    {5, "office", "office1", 1, false, true, false, true, true},
 };
 
 // The parts a later version added to the demo store, each seeded once: a demo
-// database made by an earlier version gets them too.
-void seedMissingParts(storage::Connection& db) {
+// database made by an earlier version gets them too. The back office's
+// manager is the last user.
+void insertUser(storage::Connection& db, const DemoUser& u, const std::string& hash) {
+  db.execute(
+      "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup,"
+      " can_manage, manages_chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+      {u.id, u.name, hash, u.store, std::int64_t(u.canBuy), std::int64_t(u.active), std::int64_t(u.restrictLookup),
+       std::int64_t(u.canManage), std::int64_t(u.managesChain)});
+}
+
+void seedMissingParts(storage::Connection& db, PasswordCost cost) {
   if (db.query("SELECT term FROM adoption_terms LIMIT 1").empty()) seedDemoAdoptions(db);
   if (db.query("SELECT item_id FROM books LIMIT 1").empty()) seedDemoCatalogue(db);
+  const DemoUser& office = kUsers[std::size(kUsers) - 1];
+  if (db.query("SELECT user_id FROM users WHERE user_id = ? OR user_name = ?", {office.id, office.name}).empty())
+    insertUser(db, office, hashPassword(office.password, cost));
 }
 
 }  // namespace
@@ -57,7 +73,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
   {
     storage::Transaction tx(db, storage::TxMode::Write);
     const bool empty = db.query("SELECT store_num FROM stores").empty();
-    if (!empty) seedMissingParts(db);
+    if (!empty) seedMissingParts(db, cost);
     tx.commit();
     if (!empty) return false;
   }
@@ -85,14 +101,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
        V{202, 2, "KIOSK", "  Library Kiosk"},
        V{301, 3, "DOWN", "Downtown Counter"}});
 
-  for (std::size_t i = 0; i < hashes.size(); ++i) {
-    const DemoUser& u = kUsers[i];
-    db.execute(
-        "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup)"
-        " VALUES (?, ?, ?, ?, ?, ?, ?)",
-        {u.id, u.name, hashes[i], u.store, std::int64_t(u.canBuy), std::int64_t(u.active),
-         std::int64_t(u.restrictLookup)});
-  }
+  for (std::size_t i = 0; i < hashes.size(); ++i) insertUser(db, kUsers[i], hashes[i]);
 
   // session, store, description, student ID required, condition check, within %, warning qty, max qty, open
   run("INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
@@ -130,7 +139,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
        V{5, "S100300", 4, "2024-01-05", "2024-12-31", -2500, 20000},
        V{6, "S100300", 5, "2024-09-01", "2025-06-30", 60000, 50000}});
 
-  seedMissingParts(db);
+  seedMissingParts(db, cost);
   tx.commit();
   return true;
 }

@@ -165,7 +165,9 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     // A fresh parser per request: Beast's limits and state belong to one message.
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
-    parser_->body_limit(options().maxBodyBytes);
+    // The header's length is checked against this as it is read; the path's
+    // own limit is applied once the path is known.
+    parser_->body_limit(std::max(options().maxBodyBytes, options().maxLargeBodyBytes));
     awaitClient(options().idleTimeout);
     http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
   }
@@ -175,6 +177,9 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     const auto& request = parser_->get();
     version_ = request.version();
     keepAlive_ = request.keep_alive();
+    const std::size_t bodyLimit = bodyLimitFor(request.target());
+    if (parser_->content_length().value_or(0) > bodyLimit) return onReadError(http::error::body_limit);
+    parser_->body_limit(bodyLimit);
     const auto expect = request[http::field::expect];
     if (!expect.empty()) {
       if (!beast::iequals(expect, "100-continue"))
@@ -183,6 +188,12 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
       if (!parser_->is_done()) return writeContinue();
     }
     readBody();
+  }
+
+  std::size_t bodyLimitFor(std::string_view target) const {
+    const std::string_view path = target.substr(0, target.find('?'));
+    if (!options().largeBodyPath.empty() && path == options().largeBodyPath) return options().maxLargeBodyBytes;
+    return options().maxBodyBytes;
   }
 
   void writeContinue() {
@@ -208,8 +219,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
       return answerAndClose(431, "The request's header is larger than " +
                                      std::to_string(options().maxHeaderBytes) + " bytes.");
     if (ec == http::error::body_limit)
-      return answerAndClose(413, "The request's body is larger than " + std::to_string(options().maxBodyBytes) +
-                                     " bytes.");
+      return answerAndClose(413, "The request's body is larger than " +
+                                     std::to_string(bodyLimitFor(parser_->get().target())) + " bytes.");
     // Gone, idle or cut off: nobody is waiting for an answer.
     if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
         ec == net::error::operation_aborted || ec == net::error::eof || ec == net::error::connection_reset)
@@ -220,9 +231,16 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   void handOver() {
     deadline = std::chrono::steady_clock::time_point::max();
     auto message = parser_->release();
-    HttpRequest request{std::string(message.method_string()), std::string(message.target()),
-                        std::string(message[http::field::content_type]), std::move(message.body()),
-                        remoteAddress(), currentIoThread};
+    HttpRequest request{std::string(message.method_string()),
+                        std::string(message.target()),
+                        std::string(message[http::field::content_type]),
+                        std::string(message[http::field::cookie]),
+                        std::string(message[http::field::host]),
+                        std::string(message[http::field::origin]),
+                        std::string(message[http::field::referer]),
+                        std::move(message.body()),
+                        remoteAddress(),
+                        currentIoThread};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
@@ -358,6 +376,7 @@ class Front final : public HttpFront {
   }
 
   std::uint16_t port() const override { return port_; }
+  std::size_t openConnections() const override { return shared_->openConnections.load(); }
 
   void stopAccepting() override {
     net::dispatch(*contexts_[0], [this] {

@@ -24,6 +24,10 @@ struct FrontOptions {
   // PEM files; both set: every connection speaks TLS, neither: plain HTTP.
   std::string tlsCertificate;  // the server's certificate, then any intermediates
   std::string tlsKey;
+  // One path whose requests may carry a larger body (a file uploaded to the
+  // back office); empty: none.
+  std::string largeBodyPath;
+  std::size_t maxLargeBodyBytes = 0;
 };
 
 class HttpFront {
@@ -34,6 +38,8 @@ class HttpFront {
 
   virtual ~HttpFront() = default;
   virtual std::uint16_t port() const = 0;
+  // Connections open now, refused ones aside.
+  virtual std::size_t openConnections() const = 0;
   // Stops accepting; connections stay served until stop().
   virtual void stopAccepting() = 0;
   // Stops the I/O threads and drops every connection. Responders called later do nothing.

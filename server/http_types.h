@@ -12,6 +12,12 @@ struct HttpRequest {
   std::string method;  // "GET", "POST", ...
   std::string target;  // path with any query string
   std::string contentType;
+  // What the back office's pages need besides: their session cookie, and
+  // where a form was sent from.
+  std::string cookie;
+  std::string host;
+  std::string origin;
+  std::string referer;
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
   unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0

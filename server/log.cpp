@@ -11,6 +11,11 @@ namespace storeserver {
 Logger::Logger(Sink sink) : sink_(std::move(sink)) {}
 
 void Logger::write(std::string_view line) {
+  if (line.find(" problems=") != std::string_view::npos) {
+    std::lock_guard lock(problemsMutex_);
+    problems_.emplace_front(line);
+    if (problems_.size() > kProblemsKept) problems_.pop_back();
+  }
   if (sink_) return sink_(line);
   std::string whole;
   whole.reserve(line.size() + 1);
@@ -21,6 +26,34 @@ void Logger::write(std::string_view line) {
     if (n <= 0) return;  // nowhere to log to: the answers matter more
     left.remove_prefix(std::size_t(n));
   }
+}
+
+std::vector<std::string> Logger::recentProblems() const {
+  std::lock_guard lock(problemsMutex_);
+  return {problems_.begin(), problems_.end()};
+}
+
+namespace {
+std::int64_t secondOf(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::seconds>(t.time_since_epoch()).count();
+}
+}  // namespace
+
+void ExchangeRate::count(std::chrono::system_clock::time_point now) {
+  const std::int64_t second = secondOf(now);
+  Second& slot = seconds_[std::size_t(second % 60)];
+  std::int64_t at = slot.at.load(std::memory_order_relaxed);
+  if (at != second && slot.at.compare_exchange_strong(at, second, std::memory_order_relaxed))
+    slot.exchanges.store(0, std::memory_order_relaxed);
+  slot.exchanges.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::uint64_t ExchangeRate::lastMinute(std::chrono::system_clock::time_point now) const {
+  const std::int64_t second = secondOf(now);
+  std::uint64_t total = 0;
+  for (const Second& slot : seconds_)
+    if (second - slot.at.load(std::memory_order_relaxed) < 60) total += slot.exchanges.load(std::memory_order_relaxed);
+  return total;
 }
 
 std::string logTime(std::chrono::system_clock::time_point t) {

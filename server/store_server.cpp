@@ -10,11 +10,13 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include "server/admin/site.h"
 #include "server/demo_data.h"
 #include "server/http_front.h"
 #include "server/services.h"
 #include "server/storage/migrations.h"
 #include "server/storage/database.h"
+#include "server/storage/postgres_storage.h"
 #include "server/worker_pool.h"
 #include "wire/exchange.h"
 
@@ -38,6 +40,10 @@ std::size_t connectionCap(std::size_t asked) {
   return std::min(asked, allowed);
 }
 
+std::string databaseKind(const std::string& database) {
+  return (storage::isPostgresUri(database) ? "PostgreSQL, " : "SQLite, file ") + storage::describeDatabase(database);
+}
+
 bool isJsonContentType(std::string_view contentType) {
   std::string_view type = contentType.substr(0, contentType.find(';'));
   while (!type.empty() && (type.back() == ' ' || type.back() == '\t')) type.remove_suffix(1);
@@ -57,10 +63,25 @@ struct StoreServer::Impl {
         context{PasswordChecker(o.passwordCost), o.tokenLifetime,
                 FailureLimit{o.maxFailedLogins, o.maxFailedLoginsPerAddress, o.failedLoginWindow}, log, *writer},
         pool(std::move(connections)),
-        authPool(std::move(authConnections), o.authQueue, o.authPoolGate) {
+        authPool(std::move(authConnections), o.authQueue, o.authPoolGate),
+        site(siteEnvironment(), {[this](const Responder& respond, Work work) { toWorkers(respond, std::move(work)); },
+                                 [this](const Responder& respond, Work work) {
+                                   toPasswordChecks(respond, std::move(work));
+                                 }}) {
     context.itemPageSize = o.itemPageSize;
     context.printers = o.printers;
     context.clock = o.clock;
+  }
+
+  admin::SiteEnvironment siteEnvironment() {
+    const bool tls = !options.tlsCertificate.empty();
+    return {context,
+            databaseKind(options.databasePath),
+            [this] { return front ? front->openConnections() : 0; },
+            exchanges,
+            tls,
+            options.passwordCost,
+            {options.adminIdleTimeout, options.adminSessionLifetime}};
   }
 
   // Runs on an I/O thread. An exchange that only reads is answered here, with
@@ -75,6 +96,7 @@ struct StoreServer::Impl {
       respond(std::move(response));
     };
 
+    if (admin::isAdminPath(path)) return site.handle(std::move(request), std::move(respond));
     if (path == kHealthPath) {
       if (request.method != "GET") return refuse(405, "Use GET for " + std::string(path) + ".", "GET");
       return respond({200, std::string(kHealthBody), {}});
@@ -91,6 +113,7 @@ struct StoreServer::Impl {
         return handleLogin(db, body, address, context);
       });
     }
+    exchanges.count(context.clock());
     ExchangeInput input = readExchange(request.body);
     const ExchangeNeeds need = needs(input);
     if (need == ExchangeNeeds::ReadsOnly) {
@@ -162,9 +185,11 @@ struct StoreServer::Impl {
   Logger log;
   std::unique_ptr<Writer> writer;  // outlives the workers, which wait on it
   ServiceContext context;
+  ExchangeRate exchanges;
   std::atomic<std::size_t> inFlight{0};
   WorkerPool pool;
   AuthPool authPool;
+  admin::Site site;
   std::vector<std::unique_ptr<storage::Connection>> readConnections;  // one per I/O thread; outlive the front
   std::unique_ptr<HttpFront> front;
 };
@@ -249,7 +274,8 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     resolved.maxConnections = connectionCap(resolved.maxConnections);
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
-                       resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey};
+                       resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
+                       std::string(admin::kUploadPath), resolved.maxUploadBytes};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

@@ -54,6 +54,10 @@ struct ServerOptions {
 
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;
+  std::size_t maxUploadBytes = 16 * 1024 * 1024;  // a CSV file imported in the back office
+  // A back-office session ends when unused this long, or this long after its log-in.
+  std::chrono::milliseconds adminIdleTimeout = std::chrono::minutes(30);
+  std::chrono::milliseconds adminSessionLifetime = std::chrono::hours(12);
   std::chrono::milliseconds idleTimeout = std::chrono::seconds(60);
   // Open connections; beyond them a connection is refused at once. Lowered
   // at start when the process may not open that many descriptors.

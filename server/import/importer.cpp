@@ -530,20 +530,22 @@ std::string joinReasons(const std::vector<std::string>& reasons) {
   return text + "Nothing of the file was stored.";
 }
 
-bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& rows, std::string& message) {
-  db.begin(storage::TxMode::Write);
+bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& rows, ImportTransaction transaction,
+           std::string& message) {
+  const bool own = transaction == ImportTransaction::Own;
+  if (own) db.begin(storage::TxMode::Write);
   for (const Row& row : rows) {
     try {
       db.execute(kind.upsert, row.values);
       if (kind.afterRow) kind.afterRow(db, kind, row);
     } catch (const storage::Error& e) {
-      db.rollback();
+      if (own) db.rollback();
       message = "line " + std::to_string(row.line) + ": the database refused the row: " + e.what() +
                 ".\nNothing of the file was stored.";
       return false;
     }
   }
-  db.commit();
+  if (own) db.commit();
   return true;
 }
 
@@ -560,8 +562,14 @@ std::vector<std::string> importKinds() {
   return lines;
 }
 
+std::vector<std::string> importKindNames() {
+  std::vector<std::string> names;
+  for (const Kind& kind : kinds()) names.emplace_back(kind.name);
+  return names;
+}
+
 bool importCsv(storage::Connection& db, std::string_view kindName, std::string_view text, PasswordCost cost,
-               std::string& message) {
+               std::string& message, ImportTransaction transaction) {
   const Kind* kind = findKind(kindName);
   if (!kind) {
     message = "There is no kind of rows called \"" + std::string(kindName) + "\"; see storeserver --help.";
@@ -579,7 +587,7 @@ bool importCsv(storage::Connection& db, std::string_view kindName, std::string_v
     message = joinReasons(check.reasons());
     return false;
   }
-  if (!store(db, *kind, rows, message)) return false;
+  if (!store(db, *kind, rows, transaction, message)) return false;
   message = std::to_string(rows.size()) + (rows.size() == 1 ? " row of " : " rows of ") + std::string(kind->name) +
             " imported.";
   return true;

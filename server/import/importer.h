@@ -15,9 +15,16 @@ namespace storeserver {
 // The kinds and their columns, one line each, for the usage text.
 std::vector<std::string> importKinds();
 
+// Own: the rows are written in a transaction of the import's own. Callers:
+// in the caller's write transaction, which must roll back when the import fails.
+enum class ImportTransaction { Own, Callers };
+
 // True and "N rows of KIND imported." (or "1 row") in message; false and the reasons
 // ("line N: ...", one a line) when anything is wrong, and nothing is stored.
 bool importCsv(storage::Connection& db, std::string_view kind, std::string_view text, PasswordCost cost,
-               std::string& message);
+               std::string& message, ImportTransaction transaction = ImportTransaction::Own);
+
+// The kinds' names, for a list to choose from.
+std::vector<std::string> importKindNames();
 
 }  // namespace storeserver

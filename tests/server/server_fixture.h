@@ -85,6 +85,20 @@ inline std::vector<std::string> printLines(const std::string& text) {
   return lines;
 }
 
+// A client of the server on 127.0.0.1 at port, with the tests' timeouts.
+inline httplib::Client localClient(int port) {
+  httplib::Client c("127.0.0.1", port);
+  c.set_tcp_nodelay(true);
+  c.set_connection_timeout(5);
+  c.set_read_timeout(10);
+  return c;
+}
+
+inline Answer toAnswer(const httplib::Result& result) {
+  if (!result) return {0, "no answer: " + httplib::to_string(result.error()), {}};
+  return {result->status, result->body, result->headers};
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -281,17 +295,7 @@ class ServerTest : public ::testing::Test {
   int port_ = 0;
 
  private:
-  httplib::Client client(int port = 0) const {
-    httplib::Client c("127.0.0.1", port ? port : port_);
-    c.set_tcp_nodelay(true);
-    c.set_connection_timeout(5);
-    c.set_read_timeout(10);
-    return c;
-  }
-  static Answer toAnswer(const httplib::Result& result) {
-    if (!result) return {0, "no answer: " + httplib::to_string(result.error()), {}};
-    return {result->status, result->body, result->headers};
-  }
+  httplib::Client client(int port = 0) const { return localClient(port ? port : port_); }
   struct Log {
     std::mutex mutex;
     std::vector<std::string> lines;

@@ -1,0 +1,19 @@
+// The back office's pages, in the navigation's order. A page is added here,
+// with its handler and its template (templates/<path>.html), and nowhere else.
+#include "server/admin/page.h"
+#include "server/admin/import_page.h"
+#include "server/admin/status_page.h"
+#include "server/admin/users_page.h"
+
+namespace storeserver::admin {
+
+const std::vector<Page>& pages() {
+  static const std::vector<Page> all = {
+      {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},
+      {"import", "Import", showImport, importFile, RunsOn::PasswordChecks},
+      {"status", "Status", showStatus},
+  };
+  return all;
+}
+
+}  // namespace storeserver::admin

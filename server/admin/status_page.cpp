@@ -1,0 +1,19 @@
+#include "server/admin/status_page.h"
+
+namespace storeserver::admin {
+
+View showStatus(PageContext& page) {
+  const SiteEnvironment& site = page.site;
+  View view;
+  view.set("version", std::string(STORESERVER_VERSION));
+  view.set("database", site.databaseKind);
+  view.set("connections", std::to_string(site.openConnections()));
+  view.set("exchanges", std::to_string(site.exchanges.lastMinute(page.site.services.clock())));
+  ViewList problems;
+  for (const std::string& line : site.services.log.recentProblems()) problems.push_back(View(line));
+  view.set("problems", problems);
+  view.set("noProblems", problems.empty());
+  return view;
+}
+
+}  // namespace storeserver::admin

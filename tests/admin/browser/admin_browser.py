@@ -1,0 +1,124 @@
+"""The back office in a real browser: a storeserver on a fresh demo store and
+headless Chromium driven by chromedriver, each on a free port.
+
+    from admin_browser import AdminBrowserTest
+
+    class MyPages(AdminBrowserTest):
+        def test_something(self):
+            self.log_in("office", "office1")
+            self.open("status")
+            self.assertEqual(self.sentence("problem"), "")
+
+STORESERVER_BINARY names the server program. A missing browser, driver or
+server fails the test: the test set-up installs them, so none is skipped.
+"""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+import unittest
+
+from selenium import webdriver
+from selenium.common.exceptions import NoSuchElementException
+from selenium.webdriver.chrome.service import Service
+from selenium.webdriver.common.by import By
+
+DEMO_MANAGER = ("office", "office1")
+STARTUP_SECONDS = 30
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def program(name, environment_name):
+    path = os.environ.get(environment_name) or shutil.which(name)
+    if not path or not os.access(path, os.X_OK):
+        raise RuntimeError(f"{name} is not installed; run scripts/setup-deps.sh test")
+    return path
+
+
+class DemoServer:
+    """storeserver --demo on a fresh database in its own directory."""
+
+    def __init__(self):
+        self.directory = tempfile.TemporaryDirectory(prefix="admin-browser-")
+        self.port = free_port()
+        binary = program("storeserver", "STORESERVER_BINARY")
+        self.log = open(os.path.join(self.directory.name, "server.log"), "w+")
+        self.process = subprocess.Popen(
+            [binary, "--demo", "--port", str(self.port), "--io-threads", "1",
+             "--database", os.path.join(self.directory.name, "store.db")],
+            stdout=subprocess.PIPE, stderr=self.log, text=True)
+        line = self.process.stdout.readline()
+        if "listening on" not in line:
+            self.stop()
+            raise RuntimeError(f"storeserver did not start: {line}{self.server_log()}")
+        self.base = f"http://127.0.0.1:{self.port}"
+
+    def server_log(self):
+        self.log.seek(0)
+        return self.log.read()
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            self.process.wait(timeout=30)
+        self.process.stdout.close()
+        self.log.close()
+        self.directory.cleanup()
+
+
+def start_browser(window=(1280, 900)):
+    options = webdriver.ChromeOptions()
+    options.binary_location = program("chromium", "CHROMIUM_BINARY")
+    for argument in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
+                     "--no-first-run", "--disable-extensions", f"--window-size={window[0]},{window[1]}"):
+        options.add_argument(argument)
+    service = Service(executable_path=program("chromedriver", "CHROMEDRIVER_BINARY"), port=free_port())
+    return webdriver.Chrome(service=service, options=options)
+
+
+class AdminBrowserTest(unittest.TestCase):
+    """Each test gets its own server and browser, so no test sees another's changes."""
+
+    def setUp(self):
+        self.server = DemoServer()
+        self.addCleanup(self.server.stop)
+        self.driver = start_browser()
+        self.addCleanup(self.driver.quit)
+        self.driver.set_page_load_timeout(STARTUP_SECONDS)
+
+    def open(self, page, query=""):
+        self.driver.get(f"{self.server.base}/admin/{page}{query}")
+
+    def log_in(self, name, password):
+        self.open("login")
+        self.type_into("name", name)
+        self.type_into("password", password)
+        self.driver.find_element(By.CSS_SELECTOR, "form.login button[type=submit]").click()
+
+    def log_out(self):
+        self.driver.find_element(By.CSS_SELECTOR, "form.logout button").click()
+
+    def type_into(self, element_id, text):
+        field = self.driver.find_element(By.ID, element_id)
+        field.clear()
+        field.send_keys(text)
+
+    def sentence(self, kind):
+        """The page's problem or notice, as the manager reads it; empty when none."""
+        try:
+            return self.driver.find_element(By.CSS_SELECTOR, f"p.{kind}").text
+        except NoSuchElementException:
+            return ""
+
+    def heading(self):
+        return self.driver.find_element(By.TAG_NAME, "h1").text
+
+    def path(self):
+        return self.driver.current_url[len(self.server.base):]

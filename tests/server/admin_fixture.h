@@ -1,0 +1,72 @@
+#pragma once
+// The back office under the real server: a browser's requests (cookie, form,
+// origin) over real HTTP, and what its pages show.
+#include <regex>
+
+#include "server_fixture.h"
+
+namespace servertest {
+
+// A browser's view of the back office: its session cookie and the last page's form token.
+class AdminBrowser {
+ public:
+  AdminBrowser(int port, std::string scheme = "http") : port_(port), origin_(scheme + "://127.0.0.1:" + std::to_string(port)) {}
+
+  // Posts the log-in form; keeps the cookie the answer sets.
+  Answer logIn(const std::string& name, const std::string& password) {
+    Answer a = post("/admin/login", {{"name", name}, {"password", password}});
+    const std::string set = a.header("Set-Cookie");
+    if (!set.empty()) cookie_ = set.substr(0, set.find(';'));
+    return a;
+  }
+  Answer get(const std::string& path) {
+    Answer a = toAnswer(client().Get(path.c_str(), headers()));
+    std::smatch token;
+    if (std::regex_search(a.body, token, std::regex(R"re(name="csrf" value="([0-9a-f]+)")re"))) csrf_ = token[1];
+    return a;
+  }
+  // The form as a browser sends it, with the last page's form token unless the fields name one.
+  Answer post(const std::string& path, httplib::Params fields, const std::string& origin = "") {
+    if (!csrf_.empty() && !fields.count("csrf")) fields.emplace("csrf", csrf_);
+    httplib::Headers h = headers();
+    h.emplace("Origin", origin.empty() ? origin_ : origin);
+    return toAnswer(client().Post(path.c_str(), h, fields));
+  }
+  const std::string& cookie() const { return cookie_; }
+  const std::string& csrf() const { return csrf_; }
+
+ private:
+  httplib::Headers headers() const { return cookie_.empty() ? httplib::Headers{} : httplib::Headers{{"Cookie", cookie_}}; }
+  httplib::Client client() const { return localClient(port_); }
+
+  int port_;
+  std::string origin_;
+  std::string cookie_;
+  std::string csrf_;
+};
+
+// The text of a page's problem or notice paragraph as a browser shows it; empty when none.
+inline std::string pageSentence(const std::string& body, const std::string& kind = "problem") {
+  std::smatch found;
+  if (!std::regex_search(body, found, std::regex("<p class=\"" + kind + "\"[^>]*>([^<]*)</p>"))) return "";
+  std::string text = found[1];
+  for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"},
+                                          {"&amp;", "&"}})
+    text = std::regex_replace(text, std::regex(entity), character);
+  return text;
+}
+
+class AdminTest : public BackendServerTest {
+ protected:
+  AdminBrowser browser() const { return AdminBrowser(port_); }
+  // A browser signed in as a manager, on that manager's status page.
+  AdminBrowser signedIn(const std::string& name, const std::string& password) const {
+    AdminBrowser b = browser();
+    const Answer a = b.logIn(name, password);
+    EXPECT_EQ(a.status, 303) << name << ": " << pageSentence(a.body);
+    EXPECT_EQ(b.get("/admin/status").status, 200);
+    return b;
+  }
+};
+
+}  // namespace servertest
