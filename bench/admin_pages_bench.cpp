@@ -126,7 +126,7 @@ struct PageKind {
   std::function<std::string(storage::Connection&)> read;
 };
 
-std::string rowsProblem(const admin::Page& page, std::size_t expected) {
+std::string rowsProblem(const admin::KeyedPage& page, std::size_t expected) {
   if (page.rows.size() == expected) return {};
   return std::to_string(page.rows.size()) + " rows, expected " + std::to_string(expected);
 }

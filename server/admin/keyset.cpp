@@ -16,7 +16,7 @@ bool backwards(PageFrom from) { return from == PageFrom::Before || from == PageF
 
 }  // namespace
 
-Page fetchPage(storage::Connection& db, const KeyedList& list, const PageAsk& ask) {
+KeyedPage fetchPage(storage::Connection& db, const KeyedList& list, const PageAsk& ask) {
   std::string sql = list.select;
   std::vector<storage::Value> params = list.params;
   const bool keyed = ask.from == PageFrom::After || ask.from == PageFrom::Before;
@@ -31,7 +31,7 @@ Page fetchPage(storage::Connection& db, const KeyedList& list, const PageAsk& as
   const bool back = backwards(ask.from);
   sql += " ORDER BY " + joined(list.keyColumns, back ? " DESC" : "") + " LIMIT " + std::to_string(ask.size + 1);
 
-  Page page;
+  KeyedPage page;
   page.rows = db.query(sql, params);
   const bool more = page.rows.size() > ask.size;
   if (more) page.rows.pop_back();

@@ -19,7 +19,7 @@ struct PageAsk {
   std::size_t size = 50;
 };
 
-struct Page {
+struct KeyedPage {
   storage::Rows rows;  // in key order
   bool earlier = false;  // rows come before the page
   bool later = false;    // rows come after it
@@ -31,9 +31,10 @@ struct KeyedList {
   std::string select;
   std::vector<storage::Value> params;
   std::vector<std::string> keyColumns;
+  bool numericKey = false;  // the key's columns are whole numbers, else texts
 };
 
-Page fetchPage(storage::Connection& db, const KeyedList& list, const PageAsk& ask);
+KeyedPage fetchPage(storage::Connection& db, const KeyedList& list, const PageAsk& ask);
 
 // The key of a row of a page, to ask for the page beside it.
 storage::Row keyOf(const KeyedList& list, const storage::Row& row);

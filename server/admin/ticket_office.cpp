@@ -4,7 +4,6 @@
 #include "server/queries/query.h"
 #include "server/queries/ticket_ledger.h"
 #include "server/queries/tickets.h"
-#include "server/writer.h"
 #include "wire/requests.h"
 #include "wire/text.h"
 
@@ -45,7 +44,7 @@ std::optional<std::string> applyClosing(queries::QueryContext& context, std::int
 }  // namespace
 
 KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
-  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?", {store, day}, {"t.ticket_id"}};
+  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?", {store, day}, {"t.ticket_id"}, true};
 }
 
 TicketRow ticketRowOf(const storage::Row& r) {
@@ -90,31 +89,21 @@ KeyedList auditOf(const std::string& receipt) {
   return {"SELECT audit_id, changed_at, user_name, line, action, old_values, new_values FROM ticket_audit"
           " WHERE receipt = ?",
           {receipt},
-          {"audit_id"}};
+          {"audit_id"},
+          true};
 }
 
 AuditRow auditRowOf(const storage::Row& r) {
   return {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), integerAt(r, 3), textAt(r, 4), textAt(r, 5), textAt(r, 6)};
 }
 
-std::optional<std::string> closeLeftTicket(storage::Connection& db, const ServiceContext& services,
-                                           const User& manager, std::int64_t store, const std::string& receipt,
-                                           Closing closing, const std::string& reason) {
+std::optional<std::string> closeLeftTicket(queries::QueryContext& context, std::int64_t store,
+                                           const std::string& receipt, Closing closing, const std::string& reason) {
   if (auto problem = reasonProblem(reason)) return problem;
-  const WriteOutcome outcome = services.writer.write(
-      db,
-      [&](storage::Connection& writing) -> WriteOutcome {
-        // The same rows in the same order as a handheld's void locks them, so the two wait, never deadlock.
-        if (writing.dialect() == storage::Dialect::Postgres)
-          queries::ledger::lockTranRows(writing, {{"receipt", receipt}}, wire::kPacketDelete);
-        std::optional<storage::Transaction> noReadTransaction;
-        queries::QueryContext context{writing, manager, services, services.nowMs(), noReadTransaction, {}};
-        const auto refused = applyClosing(context, store, receipt, closing, reason);
-        return {refused ? queries::errorReply(*refused) : queries::doneReply(), {}};
-      },
-      true);
-  if (outcome.reply.error) return outcome.reply.text;
-  return std::nullopt;
+  // The same rows in the same order as a handheld's void locks them, so the two wait, never deadlock.
+  if (context.db.dialect() == storage::Dialect::Postgres)
+    queries::ledger::lockTranRows(context.db, {{"receipt", receipt}}, wire::kPacketDelete);
+  return applyClosing(context, store, receipt, closing, reason);
 }
 
 }  // namespace storeserver::admin

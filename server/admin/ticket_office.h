@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "server/admin/keyset.h"
-#include "server/auth.h"
-#include "server/services.h"
+#include "server/queries/query.h"
 #include "server/storage/storage.h"
 
 namespace storeserver::admin {
@@ -73,10 +72,10 @@ enum class Closing {
 inline constexpr std::size_t kMaxReasonLength = 200;
 
 // Ends or voids an open ticket of the store under the rules a handheld's
-// change meets, written to its audit trail in the manager's name with the
-// reason. The sentence for the manager when refused; nothing changes then.
-std::optional<std::string> closeLeftTicket(storage::Connection& db, const ServiceContext& services,
-                                           const User& manager, std::int64_t store, const std::string& receipt,
-                                           Closing closing, const std::string& reason);
+// change meets, written to its audit trail in the name of the context's user
+// with the reason; inside the caller's write transaction. The sentence for the
+// manager when refused; nothing changes then.
+std::optional<std::string> closeLeftTicket(queries::QueryContext& context, std::int64_t store,
+                                           const std::string& receipt, Closing closing, const std::string& reason);
 
 }  // namespace storeserver::admin

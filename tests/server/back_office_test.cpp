@@ -1,7 +1,8 @@
-// What the back office reads and changes, on tickets and purchases the real
-// server stored from handhelds' exchanges, on SQLite and PostgreSQL: pages of
-// long lists, a day's cash per buyer, closing a ticket a buyer left open, the
-// shipping list, and receipts sent to a printer over TCP.
+// The back office's buying sessions, tickets and receipts, on tickets and
+// purchases the real server stored from handhelds' exchanges, on SQLite and
+// PostgreSQL: pages of long lists, a day's cash per buyer, closing a ticket a
+// buyer left open, the shipping list, receipts sent to a printer over TCP, and
+// what a manager of another store sees of them.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -12,8 +13,7 @@
 #include "server/admin/receipt_printers.h"
 #include "server/admin/ticket_office.h"
 #include "server/queries/tickets.h"
-#include "server/writer.h"
-#include "server_fixture.h"
+#include "admin_fixture.h"
 
 namespace servertest {
 namespace {
@@ -24,32 +24,7 @@ using storeserver::storage::textAt;
 constexpr int kEnd = wire::kPacketChange;
 const LineArgs kUnlimited{.itemId = "B0000000", .qty = 2, .price = "1.00"};  // Ostrand buys it without limit
 
-// What a back-office page has of the server: a writer and a log of its own
-// on the same database.
-class OfficeServices {
- public:
-  explicit OfficeServices(const std::string& database)
-      : log_([](std::string_view) {}),
-        writer_(open(database)),
-        context_{storeserver::PasswordChecker(storeserver::PasswordCost::minimum()), std::chrono::hours(1), {}, log_,
-                 *writer_, 10, {}, std::chrono::system_clock::now} {}
-  const storeserver::ServiceContext& context() const { return context_; }
-
- private:
-  static std::unique_ptr<storeserver::Writer> open(const std::string& database) {
-    std::string error;
-    auto writer = storeserver::openWriter(
-        openDatabase(database)->dialect(),
-        [database](std::string& e) { return storeserver::storage::openDatabase(database, e); }, nullptr, error);
-    if (!writer) throw std::runtime_error(error);
-    return writer;
-  }
-  storeserver::Logger log_;
-  std::unique_ptr<storeserver::Writer> writer_;
-  storeserver::ServiceContext context_;
-};
-
-class BackOffice : public BackendServerTest {
+class BackOffice : public AdminTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
@@ -67,7 +42,7 @@ class BackOffice : public BackendServerTest {
   std::string today() const { return texts("SELECT MIN(opened_on) FROM tickets").at(0); }
   // Receipts of a page, its flags after them: "<" rows before it, ">" rows after it.
   std::vector<std::string> receipts(const PageAsk& ask) const {
-    const Page page = fetchPage(*db_, ticketsOfDay(1, today()), ask);
+    const KeyedPage page = fetchPage(*db_, ticketsOfDay(1, today()), ask);
     std::vector<std::string> out;
     for (const auto& r : page.rows) out.push_back(ticketRowOf(r).receipt);
     out.push_back(std::string(page.earlier ? "<" : "") + (page.later ? ">" : ""));
@@ -121,7 +96,6 @@ TEST_P(BackOffice, ADaysTicketsPageByKeyAndItsCashIsCountedPerBuyer) {
 }
 
 TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagersName) {
-  OfficeServices services(database_->name());
   const std::string left = openTicket(token_);
   ASSERT_EQ(item(left), "ok");
   const std::string before = bought();
@@ -129,35 +103,50 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
   ASSERT_EQ(item(ended, kUnlimited), "ok");
   ASSERT_EQ(end(ended), "ok");
 
+  AdminBrowser office = signedIn("office", "office1");
+  AdminBrowser north = signedIn("manager", "manager1");
+  auto close = [&](AdminBrowser& b, const std::string& store, const std::string& receipt, const std::string& closing,
+                   const std::string& reason, std::optional<std::string> csrf = std::nullopt) {
+    httplib::Params fields{{"store", store}, {"receipt", receipt}, {"closing", closing}, {"reason", reason}};
+    if (csrf) fields.emplace("csrf", *csrf);
+    const Answer a = b.post("/admin/tickets", fields);
+    return pageSentence(a.body, a.status == 200 ? "notice" : "problem");
+  };
   const std::string unchanged = stored();
   const struct {
-    std::int64_t store;
-    std::string receipt, reason, sentence;
+    AdminBrowser& browser;
+    std::string store, receipt, closing, reason, sentence;
+    std::optional<std::string> csrf = std::nullopt;
   } refusals[] = {
-      {1, left, " ", "Give the reason, for the ticket's audit trail."},
-      {1, left, "two\nlines", "The reason must be one line of text."},
-      {1, left, std::string(201, 'x'), "The reason has at most 200 characters."},
-      {2, left, "left behind", "Store 2 has no ticket " + left + "."},
-      {1, "99999999", "left behind", "Store 1 has no ticket 99999999."},
-      {1, ended, "left behind", "Ticket " + ended + " has already ended."},
+      {office, "1", left, "void", " ", "Give the reason, for the ticket's audit trail."},
+      {office, "1", left, "void", std::string(201, 'x'), "The reason has at most 200 characters."},
+      {office, "1", left, "keep", "left behind", "Choose End or Void for the ticket."},
+      {office, "1", "99999999", "void", "left behind", "Store 1 has no ticket 99999999."},
+      {office, "1", ended, "void", "left behind", "Ticket " + ended + " has already ended."},
+      {north, "2", left, "void", "left behind", "Store 2 has no ticket " + left + "."},
+      {north, "1", left, "void", "left behind", "You may not see store 1 in the back office."},
+      {office, "1", left, "void", "left behind",
+       "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
+       "again and repeat the change.",
+       ""},
   };
   for (const auto& r : refusals)
-    EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), r.store, r.receipt, Closing::Void, r.reason),
-              r.sentence);
+    EXPECT_EQ(close(r.browser, r.store, r.receipt, r.closing, r.reason, r.csrf), r.sentence) << r.receipt;
   EXPECT_EQ(stored(), unchanged);
 
-  EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), 1, left, Closing::Void, "buyer went home"),
-            std::nullopt);
+  EXPECT_EQ(close(office, "1", left, "void", "buyer went home"), "Ticket " + left + " voided: its lines were taken back.");
   EXPECT_EQ(std::stoi(bought()), std::stoi(before) - 1) << "the void takes back what its line bought";
   const auto voided = *findTicket(*db_, left);
   EXPECT_EQ(std::tuple(voided.open, voided.lines, voided.totalCents), std::tuple(false, 0, 0));
   EXPECT_EQ(texts("SELECT user_name || ' ' || line || ' ' || action || ' ' || new_values FROM ticket_audit"
-                  " WHERE receipt = '" + left + "' AND user_name = 'manager' ORDER BY audit_id"),
-            (std::vector<std::string>{"manager 1 void ", "manager 0 void ended in the back office: buyer went home"}));
+                  " WHERE receipt = '" + left + "' AND user_name = 'office' ORDER BY audit_id"),
+            (std::vector<std::string>{"office 1 void ", "office 0 void ended in the back office: buyer went home"}));
+  EXPECT_EQ(texts("SELECT user_name || ' ' || action || ' ' || details FROM admin_audit"),
+            std::vector<std::string>{"office void ticket " + left + ": buyer went home"});
 
   const std::string kept = openTicket(token_);
   ASSERT_EQ(item(kept), "ok");
-  EXPECT_EQ(closeLeftTicket(*db_, services.context(), manager(), 1, kept, Closing::End, "forgot End"), std::nullopt);
+  EXPECT_EQ(close(office, "1", kept, "end", "forgot End"), "Ticket " + kept + " ended.");
   EXPECT_EQ(bought(), before) << "an ended ticket's copies stay bought";
   EXPECT_EQ(findTicket(*db_, kept)->lines, 1);
 }
@@ -166,19 +155,19 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
   const KeyedList all = purchaseList(1002, {});
   std::vector<std::string> expected = texts(
       "SELECT item_id || '/' || purchaser FROM book_purchasers WHERE session_id = 1002 ORDER BY item_id, purchaser");
-  auto keys = [](const Page& page) {
+  auto keys = [](const KeyedPage& page) {
     std::vector<std::string> out;
     for (const auto& r : page.rows) out.push_back(textAt(r, 0) + "/" + textAt(r, 1));
     return out;
   };
   // Forward from the first page and backward from the last, a page of 7 at a time.
   std::vector<std::string> forward, backward;
-  for (Page page = fetchPage(*db_, all, {PageFrom::First, {}, 7});;
+  for (KeyedPage page = fetchPage(*db_, all, {PageFrom::First, {}, 7});;
        page = fetchPage(*db_, all, {PageFrom::After, keyOf(all, page.rows.back()), 7})) {
     std::ranges::copy(keys(page), std::back_inserter(forward));
     if (!page.later) break;
   }
-  for (Page page = fetchPage(*db_, all, {PageFrom::Last, {}, 7});;
+  for (KeyedPage page = fetchPage(*db_, all, {PageFrom::Last, {}, 7});;
        page = fetchPage(*db_, all, {PageFrom::Before, keyOf(all, page.rows.front()), 7})) {
     const std::vector<std::string> earlier = keys(page);
     backward.insert(backward.begin(), earlier.begin(), earlier.end());
@@ -201,11 +190,51 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
                   " AND purchaser = 'Ostrand Company'").at(0));
   EXPECT_EQ(totalsOf(*db_, 1002, {"Ostrand Company", "Wholesale"}).rows, 0);
 
-  const std::string csv = shippingList(*db_, 1002, "Ostrand Company");
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer file = office.get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company");
+  EXPECT_EQ(file.header("Content-Type"), "text/csv; charset=utf-8");
+  EXPECT_EQ(file.header("Content-Disposition"), "attachment; filename=\"shipping-1002-Ostrand-Company.csv\"");
+  const std::string& csv = file.body;
   const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
   EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
   EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
       << csv;
+}
+
+// A manager of store 2, by any address, and whatever a title holds.
+TEST_P(BackOffice, AnotherStoresManagerSeesNothingOfItAndTitlesShowAsText) {
+  db_->execute("UPDATE books SET title = '<script>alert(1)</script>' WHERE item_id = 'B0000001'");
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+
+  AdminBrowser office = signedIn("office", "office1");
+  for (const std::string& page : std::vector<std::string>{"sessions?store=1&session=1002&purchaser=Ostrand%20Company",
+                                 "tickets?store=1&receipt=" + receipt, "receipts?store=1&receipt=" + receipt}) {
+    const Answer a = office.get("/admin/" + page);
+    EXPECT_EQ(a.status, 200) << page;
+    EXPECT_EQ(a.body.find("<script>"), std::string::npos) << page;
+    EXPECT_NE(a.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos) << page;
+  }
+
+  AdminBrowser north = signedIn("manager", "manager1");
+  const struct {
+    std::string page, sentence;
+  } refused[] = {
+      {"sessions?session=1002", "Store 2 has no buying session 1002."},
+      {"sessions?session=1002&shipping=Ostrand%20Company", "Store 2 has no buying session 1002."},
+      {"tickets?receipt=" + receipt, "Store 2 has no ticket " + receipt + "."},
+      {"receipts?receipt=" + receipt, "Store 2 has no receipt " + receipt + "."},
+      {"tickets?store=1", "You may not see store 1 in the back office."},
+      {"receipts?store=1&receipt=" + receipt, "You may not see store 1 in the back office."},
+  };
+  for (const auto& r : refused) {
+    const Answer a = north.get("/admin/" + r.page);
+    EXPECT_EQ(pageSentence(a.body), r.sentence) << r.page;
+    EXPECT_EQ(a.body.find("script"), std::string::npos) << r.page;
+  }
+  const std::string day = today();
+  EXPECT_EQ(north.get("/admin/tickets?day=" + day).body.find(receipt), std::string::npos);
+  EXPECT_NE(office.get("/admin/tickets?day=" + day).body.find(receipt), std::string::npos);
 }
 
 // A printer's port on 127.0.0.1, keeping what one connection sends.
@@ -250,17 +279,27 @@ TEST_P(BackOffice, AReceiptGoesToTheStoresPrinterAsTheHandheldPrintsIt) {
   ASSERT_FALSE(printed.error) << printed.text;
 
   PrinterPort port;
+  storeserver::ServerOptions o = options();
+  o.seedDemo = false;
   std::string error;
-  const auto printer = readPrinter("1 Front counter = 127.0.0.1:" + std::to_string(port.port()), error);
-  ASSERT_TRUE(printer) << error;
-  const auto ticket = storeserver::queries::tickets::find(*db_, receipt);
-  EXPECT_EQ(sendToPrinter(*printer, storeserver::queries::tickets::receiptPrintout(*db_, *ticket, true)),
-            std::nullopt);
-  EXPECT_EQ(port.received(), printed.text);
+  for (const std::string& setting : std::vector<std::string>{"1 Front counter = 127.0.0.1:" + std::to_string(port.port()),
+                                    "1 Gone = 127.0.0.1:1", "2 North = 127.0.0.1:" + std::to_string(port.port())})
+    o.printers.push_back(*readPrinter(setting, error));
+  start(o);
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer shown = office.get("/admin/receipts?store=1&receipt=" + receipt);
+  EXPECT_NE(shown.body.find("<option value=\"Front counter\">"), std::string::npos);
+  EXPECT_EQ(shown.body.find("<option value=\"North\">"), std::string::npos) << "a printer of another store offered";
 
-  const ReceiptPrinter gone{1, "Gone", "127.0.0.1", 1};
-  EXPECT_EQ(sendToPrinter(gone, "x"), "The printer Gone (127.0.0.1:1) could not be reached: check that it is on and "
-                                      "connected, then print again.");
+  const auto print = [&](const std::string& printer) {
+    const Answer a = office.post("/admin/receipts", {{"store", "1"}, {"receipt", receipt}, {"printer", printer}});
+    return pageSentence(a.body, a.status == 200 ? "notice" : "problem");
+  };
+  EXPECT_EQ(print("North"), "Store 1 has no printer named North.");
+  EXPECT_EQ(print("Gone"), "The printer Gone (127.0.0.1:1) could not be reached: check that it is on and connected, "
+                           "then print again.");
+  EXPECT_EQ(print("Front counter"), "Receipt " + receipt + " was sent to Front counter.");
+  EXPECT_EQ(port.received(), printed.text);
 }
 
 TEST(ReceiptPrinters, ASettingNamesStorePrinterAndAddress) {
