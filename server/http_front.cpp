@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <concepts>
+#include <limits>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -165,9 +166,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     // A fresh parser per request: Beast's limits and state belong to one message.
     parser_.emplace();
     parser_->header_limit(static_cast<std::uint32_t>(options().maxHeaderBytes));
-    // The header's length is checked against this as it is read; the path's
-    // own limit is applied once the path is known.
-    parser_->body_limit(std::max(options().maxBodyBytes, options().maxLargeBodyBytes));
+    // No limit while the header is read: the path's own applies once the path is known.
+    parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     awaitClient(options().idleTimeout);
     http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
   }
@@ -178,7 +178,14 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     version_ = request.version();
     keepAlive_ = request.keep_alive();
     const std::size_t bodyLimit = bodyLimitFor(request.target());
-    if (parser_->content_length().value_or(0) > bodyLimit) return onReadError(http::error::body_limit);
+    if (parser_->content_length().value_or(0) > bodyLimit) {
+      // The upload path's refusal is the handler's to word, for the person who chose the file.
+      if (takesLargeBody(request.target())) {
+        keepAlive_ = false;
+        return handOver(true);
+      }
+      return onReadError(http::error::body_limit);
+    }
     parser_->body_limit(bodyLimit);
     const auto expect = request[http::field::expect];
     if (!expect.empty()) {
@@ -190,10 +197,11 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     readBody();
   }
 
+  bool takesLargeBody(std::string_view target) const {
+    return !options().largeBodyPath.empty() && target.substr(0, target.find('?')) == options().largeBodyPath;
+  }
   std::size_t bodyLimitFor(std::string_view target) const {
-    const std::string_view path = target.substr(0, target.find('?'));
-    if (!options().largeBodyPath.empty() && path == options().largeBodyPath) return options().maxLargeBodyBytes;
-    return options().maxBodyBytes;
+    return takesLargeBody(target) ? options().maxLargeBodyBytes : options().maxBodyBytes;
   }
 
   void writeContinue() {
@@ -228,7 +236,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     answerAndClose(400, "The request is not valid HTTP.");
   }
 
-  void handOver() {
+  // bodyTooLarge: the body was left unread, as it passed the path's limit.
+  void handOver(bool bodyTooLarge = false) {
     deadline = std::chrono::steady_clock::time_point::max();
     auto message = parser_->release();
     HttpRequest request{std::string(message.method_string()),
@@ -240,7 +249,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
                         std::string(message[http::field::referer]),
                         std::move(message.body()),
                         remoteAddress(),
-                        currentIoThread};
+                        currentIoThread,
+                        bodyTooLarge};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
       net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {

@@ -21,6 +21,9 @@ struct HttpRequest {
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
   unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
+  // Only on the path that takes a large body: the body was larger still and
+  // was not read; the connection closes after the answer.
+  bool bodyTooLarge = false;
 };
 
 struct HttpResponse {

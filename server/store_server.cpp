@@ -81,7 +81,8 @@ struct StoreServer::Impl {
             exchanges,
             tls,
             options.passwordCost,
-            {options.adminIdleTimeout, options.adminSessionLifetime}};
+            {options.adminIdleTimeout, options.adminSessionLifetime},
+            options.maxUploadBytes};
   }
 
   // Runs on an I/O thread. An exchange that only reads is answered here, with

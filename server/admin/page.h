@@ -34,6 +34,7 @@ struct SiteEnvironment {
   bool tls = false;
   PasswordCost passwordCost;  // of passwords set in the back office
   SessionLimits sessions;
+  std::size_t maxUploadBytes = 0;  // of a file to import
 };
 
 // A sentence for the manager: the change is refused and nothing of it is kept.

@@ -49,6 +49,11 @@ HttpResponse redirect(std::string location) {
   return response;
 }
 
+std::string sizeText(std::size_t bytes) {
+  constexpr std::size_t kKilo = 1024, kMega = 1024 * 1024;
+  return bytes >= kMega ? std::to_string(bytes / kMega) + " MB" : std::to_string(bytes / kKilo) + " KB";
+}
+
 std::string_view pathOf(std::string_view target) { return target.substr(0, target.find('?')); }
 
 // A form sent from a page of another site is refused, whatever it carries.
@@ -293,6 +298,12 @@ void Site::handle(HttpRequest&& request, Responder respond) {
     });
   };
 
+  if (shared->bodyTooLarge) {
+    View view;
+    view.set("problem", "The file is larger than the " + sizeText(environment_.maxUploadBytes) +
+                            " an import takes; nothing was stored. Split it into smaller files and import each.");
+    return respond(htmlResponse(413, inLayout("message", view, "Import")));
+  }
   if (path == kStylePath && get)
     return respond(withPageHeaders({200, std::string(embeddedFile("style.css")), {}}, "text/css; charset=utf-8"));
   if ((path == kPrefix || path == "/admin/") && get)

@@ -122,16 +122,16 @@ const std::vector<Kind>& kinds() {
        " name = excluded.name"},
       {"users",
        {{"user_name", Type::Text, 20}, {"password", Type::Password}, kStoreNum,
-        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}},
+        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}, {"can_manage", Type::Flag}},
        {"user_name"},
        {kStore},
        // Keys the files do not give are numbered here, alike on every database;
        // an import runs alone, so no other writer takes the same number meanwhile.
-       "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup)"
-       " VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?, ?)"
+       "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup,"
+       " can_manage) VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?, ?, ?)"
        " ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
        " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active,"
-       " restrict_lookup = excluded.restrict_lookup"},
+       " restrict_lookup = excluded.restrict_lookup, can_manage = excluded.can_manage"},
       {"students",
        {{"student_id", Type::Text, 20}, {"name", Type::Text, kNameWidth}},
        {"student_id"},

@@ -32,6 +32,14 @@ class AdminBrowser {
     h.emplace("Origin", origin.empty() ? origin_ : origin);
     return toAnswer(client().Post(path.c_str(), h, fields));
   }
+  // A file chosen on the Import page and sent.
+  Answer upload(const std::string& kind, const std::string& content) {
+    httplib::Headers h = headers();
+    h.emplace("Origin", origin_);
+    const httplib::MultipartFormDataItems items = {
+        {"csrf", csrf_, "", ""}, {"kind", kind, "", ""}, {"file", content, kind + ".csv", "text/csv"}};
+    return toAnswer(client().Post("/admin/import", h, items));
+  }
   const std::string& cookie() const { return cookie_; }
   const std::string& csrf() const { return csrf_; }
 

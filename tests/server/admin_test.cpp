@@ -210,6 +210,30 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
   EXPECT_NE(second.find("zz39"), std::string::npos);
 }
 
+// The upload's own limit, above the exchanges': what passes it is imported (and audited), what does not is refused
+// with a sentence; other pages keep the exchanges' limit.
+TEST_P(Admin, AnImportIsAuditedAndItsFileHasALimitOfItsOwn) {
+  storeserver::ServerOptions o = options();
+  o.maxBodyBytes = 64 * 1024;
+  o.maxUploadBytes = 256 * 1024;
+  start(o);
+  AdminBrowser office = signedIn("office", "office1");
+  office.get("/admin/import");
+  std::string students = "student_id,name\n";
+  for (int i = 0; students.size() < 128 * 1024; ++i) students += "S7" + std::to_string(100000 + i) + ",A student\n";
+  const Answer imported = office.upload("students", students);
+  EXPECT_EQ(imported.status, 200) << pageSentence(imported.body);
+  EXPECT_NE(pageSentence(imported.body, "notice").find(" rows of students imported."), std::string::npos);
+  EXPECT_EQ(texts("SELECT user_name || ' ' || action FROM admin_audit"), std::vector<std::string>{"office import"});
+
+  const Answer tooLarge = office.upload("students", std::string(300 * 1024, 'x'));
+  EXPECT_EQ(tooLarge.status, 413);
+  EXPECT_EQ(pageSentence(tooLarge.body),
+            "The file is larger than the 256 KB an import takes; nothing was stored. Split it into smaller files and "
+            "import each.");
+  EXPECT_EQ(office.post("/admin/users", {{"action", "add"}, {"name", std::string(100 * 1024, 'n')}}).status, 413);
+}
+
 TEST_P(Admin, FailedLogInsAreLimitedAsOnTheHandhelds) {
   AdminBrowser b = browser();
   for (int i = 0; i < 5; ++i) ASSERT_EQ(b.logIn("office", "guess").status, 401);

@@ -88,9 +88,9 @@ TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   }
 
   // Users and agencies are numbered by the import; loaded again, the same rows change.
-  const std::string users = "user_name,password,store_num,can_buy,active,restrict_lookup\n";
-  load("users", users + "mara,first pass,1,no,1,0\nli,li pass,1,no,0,0\n");
-  load("users", users + "mara,s3cret pass,2,yes,1,1\n");
+  const std::string users = "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\n";
+  load("users", users + "mara,first pass,1,no,1,0,0\nli,li pass,1,no,0,0,1\n");
+  load("users", users + "mara,s3cret pass,2,yes,1,1,1\n");
   load("aid-agencies", "agency_number,name\nSTATE-01,State grant\nFED-02,Federal loan\n");
   EXPECT_EQ(db_->query("SELECT user_id, user_name FROM users UNION ALL SELECT agency_id, agency_number"
                        " FROM aid_agencies ORDER BY 2"),
@@ -99,7 +99,7 @@ TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   ASSERT_TRUE(user);
   EXPECT_EQ(user->passwordHash.find("s3cret"), std::string::npos) << "the password was stored as typed";
   EXPECT_TRUE(storeserver::verifyPassword(user->passwordHash, "s3cret pass"));
-  EXPECT_TRUE(user->canBuy && user->active && user->store == 2 && user->restrictLookup);
+  EXPECT_TRUE(user->canBuy && user->active && user->store == 2 && user->restrictLookup && user->canManage);
 
   load("terms", "term,starts_on,is_open\nFALL26,2026-08-24,1\n");
   load("sections", "section_id,store_num,campus,term,department,course,section\n5,1,North,FALL26,BIO,101,A\n");
@@ -135,7 +135,8 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", "location_id,store_num,code,name,city\n",
        "line 1: the header names columns that locations do not have: \"city\"."},
       {"users",
-       "user_name,password,store_num,can_buy,active,restrict_lookup\nmara," + std::string(129, 'p') + ",1,no,1,0\n",
+       "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\nmara," + std::string(129, 'p') +
+           ",1,no,1,0,0\n",
        "line 2: password has more than 128 characters."},
       {"course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n43,9780306406157,Cells\n",
        "line 3: the same isbn as line 2."},
