@@ -19,6 +19,7 @@ import tempfile
 
 sys.path.insert(0, "tests/admin/browser")
 from admin_browser import DEMO_MANAGER, DemoServer, start_browser
+from test_admin_pages import Handheld
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select
 
@@ -40,6 +41,24 @@ try:
     shoot("login")
     driver.find_element(By.ID, "password").send_keys(DEMO_MANAGER[1])
     driver.find_element(By.CSS_SELECTOR, "form.login button").click()
+
+    # A morning's buying from a handheld: a ticket ended, one left open.
+    handheld = Handheld(server.base)
+    ended = handheld.open_ticket()
+    handheld.buy(ended)
+    handheld.buy(ended, line=2, item="B0000000", price="1.00")
+    handheld.end(ended)
+    left = handheld.open_ticket()
+    handheld.buy(left, item="B0000000", price="1.00")
+
+    driver.get(f"{server.base}/admin/sessions?store=1&session=1002&purchaser=Ostrand%20Company")
+    shoot("sessions")
+    driver.get(f"{server.base}/admin/tickets?store=1")
+    shoot("tickets")
+    driver.get(f"{server.base}/admin/tickets?store=1&receipt={left}")
+    shoot("ticket")
+    driver.get(f"{server.base}/admin/receipts?store=1&receipt={ended}")
+    shoot("receipts")
 
     driver.get(f"{server.base}/admin/users?store=1")
     shoot("users")

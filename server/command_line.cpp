@@ -92,6 +92,11 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 1, 100);
     if (!n) return bad("a number of books from 1 to 100");
     o.itemPageSize = int(*n);
+  } else if (name == "printer") {
+    std::string error;
+    const auto printer = admin::readPrinter(value, error);
+    if (!printer) return error;
+    o.printers.push_back(*printer);
   } else {
     return unknownOption(name);
   }
@@ -262,6 +267,9 @@ Options (each also "--name=value"):
                       fewer when the process may not open that many files)
   --token-hours N     lifetime of a log-in (default 12)
   --item-page-size N  books per page of the item chooser (default 10)
+  --printer "STORE NAME = HOST:PORT"
+                      a printer of a store for the back office's receipts,
+                      taking raw text on a TCP port (often 9100); repeatable
   --tls-cert FILE     serve HTTPS with this PEM certificate (chain first the
                       server's own); needs --tls-key
   --tls-key FILE      the certificate's PEM private key

@@ -69,6 +69,7 @@ struct StoreServer::Impl {
                                    toPasswordChecks(respond, std::move(work));
                                  }}) {
     context.itemPageSize = o.itemPageSize;
+    context.printers = o.printers;
     context.clock = o.clock;
   }
 

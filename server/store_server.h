@@ -50,6 +50,7 @@ struct ServerOptions {
   std::chrono::milliseconds failedLoginWindow = std::chrono::minutes(15);
   PasswordCost passwordCost = PasswordCost::interactive();  // for new hashes: demo users
   int itemPageSize = 10;  // books per page of the item chooser
+  std::vector<admin::ReceiptPrinter> printers;  // for the back office's receipts
 
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -77,6 +78,15 @@ using ShowPage = std::function<View(PageContext&)>;
 // Returns the sentence telling the manager what was done.
 using ChangePage = std::function<std::string(PageContext&, Audit&)>;
 
+// A file a page gives instead of itself, such as a list as CSV.
+struct Download {
+  std::string fileName;
+  std::string contentType;
+  std::string body;
+};
+// nullopt: the URL asks for no file, and the page is shown.
+using DownloadPage = std::function<std::optional<Download>(PageContext&)>;
+
 // Where a page's work runs: on the database workers, or with the password
 // checks when its changes hash passwords (never on a network thread).
 enum class RunsOn { Workers, PasswordChecks };
@@ -87,6 +97,7 @@ struct Page {
   ShowPage show;
   ChangePage change = nullptr;  // null: the page takes no form
   RunsOn changesRunOn = RunsOn::Workers;
+  DownloadPage download = nullptr;
   // The template is path + ".html" in templates/.
 };
 

@@ -2,6 +2,7 @@
 // with its handler and its template (templates/<path>.html), and nowhere else.
 #include "server/admin/page.h"
 #include "server/admin/import_page.h"
+#include "server/admin/office_pages.h"
 #include "server/admin/status_page.h"
 #include "server/admin/users_page.h"
 
@@ -9,6 +10,9 @@ namespace storeserver::admin {
 
 const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
+      {"sessions", "Buying sessions", showSessions, nullptr, RunsOn::Workers, shippingListFile},
+      {"tickets", "Tickets", showTickets, closeTicket},
+      {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},
       {"import", "Import", showImport, importFile, RunsOn::PasswordChecks},
       {"status", "Status", showStatus},

@@ -37,6 +37,12 @@ HttpResponse htmlResponse(int status, std::string body) {
   return withPageHeaders({status, std::move(body), {}}, "text/html; charset=utf-8");
 }
 
+HttpResponse download(const Download& file) {
+  HttpResponse response = withPageHeaders({200, file.body, {}}, file.contentType);
+  response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + file.fileName + "\"");
+  return response;
+}
+
 HttpResponse redirect(std::string location) {
   HttpResponse response = withPageHeaders({303, {}, {}}, "text/plain");
   response.headers.emplace_back("Location", std::move(location));
@@ -230,6 +236,13 @@ HttpResponse Answer::page(const Page& page) {
   if (page.changesRunOn == RunsOn::PasswordChecks && !password.empty() && password.size() <= kMaxPasswordLength)
     context.newPasswordHash = hashPassword(password, site_.passwordCost);
   View view;
+  if (!post && page.download) {
+    try {
+      if (auto file = page.download(context)) return download(*file);
+    } catch (const Refusal& refusal) {
+      return message(404, page.title, refusal.what());
+    }
+  }
   if (post) {
     if (!page.change) return message(405, page.title, "This page takes no form.");
     try {

@@ -67,6 +67,15 @@ std::int64_t addLines(Printout& out, storage::Connection& db, const tickets::Tic
 
 }  // namespace
 
+std::string tickets::receiptPrintout(storage::Connection& db, const Ticket& ticket, bool copy) {
+  Printout out;
+  if (copy) out.add(kCopyHeading);
+  addHeader(out, db, ticket);
+  const std::int64_t total = addLines(out, db, ticket);
+  out.pair("Total", dollars(total));
+  return out.take();
+}
+
 wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments) {
   wire::JsonReader in(arguments, "sl_print request");
   const auto receipt = in.text("receipt", wire::requests::kMaxReceiptLength);
@@ -79,13 +88,7 @@ wire::Reply receiptPrint(QueryContext& context, const nlohmann::json& arguments)
   const std::optional<tickets::Ticket> ticket =
       copy ? storeTicket(context, *receipt, *store, problem) : tickets::findOwnAt(context, *receipt, *store, problem);
   if (!ticket) return errorReply(problem);
-
-  Printout out;
-  if (copy) out.add(kCopyHeading);
-  addHeader(out, context.db, *ticket);
-  const std::int64_t total = addLines(out, context.db, *ticket);
-  out.pair("Total", dollars(total));
-  return recordsReply(out.take());
+  return recordsReply(tickets::receiptPrintout(context.db, *ticket, copy));
 }
 
 }  // namespace storeserver::queries

@@ -14,12 +14,6 @@ namespace {
 
 constexpr const char* kNoLimit = "*";
 
-// What is still wanted: the buy quantity less what was bought, never below 0.
-std::string needText(bool noLimit, std::int64_t buy, std::int64_t bought) {
-  if (noLimit) return kNoLimit;
-  return std::to_string(std::max<std::int64_t>(0, buy - bought));
-}
-
 std::optional<std::string> finish(wire::RecordWriter& record, std::string& error) {
   auto text = record.finish();
   if (!text) error = record.error();
@@ -27,6 +21,11 @@ std::optional<std::string> finish(wire::RecordWriter& record, std::string& error
 }
 
 }  // namespace
+
+std::string needText(bool noLimit, std::int64_t buy, std::int64_t bought) {
+  if (noLimit) return kNoLimit;
+  return std::to_string(std::max<std::int64_t>(0, buy - bought));
+}
 
 std::optional<std::string> bookRecord(const storage::Row& r, std::string& error) {
   wire::RecordWriter record(wire::layouts::slDetail());

@@ -23,6 +23,10 @@ inline constexpr const char* kPurchaserRecordColumns =
     "purchaser, ost_purchaser, no_limit, buy_qty, bought_qty, buy_price_cents, alt_price_cents,"
     " retail_price_cents, listed_price_cents, status, condition_text, condition_check";
 
+// What is still wanted: the buy quantity less what was bought, never below
+// 0; "*" for a purchaser without a limit.
+std::string needText(bool noLimit, std::int64_t buy, std::int64_t bought);
+
 // Each gives a row's record, or nullopt with why in error when a value does not fit it.
 std::optional<std::string> bookRecord(const storage::Row& row, std::string& error);
 // notCounted: copies left out of the bought quantity (and so of the need), as

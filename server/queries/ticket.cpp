@@ -29,10 +29,6 @@ std::string receiptOf(std::int64_t ticketId) {
   return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
 }
 
-std::string today(std::int64_t nowMs) {
-  return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
-}
-
 std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
                                             const std::string& studentId) {
   const storage::Rows rows = context.db.query(
@@ -49,7 +45,7 @@ storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std:
   const std::int64_t next =
       integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
   const std::string receipt = receiptOf(next);
-  const std::string opened = today(context.nowMs);
+  const std::string opened = tickets::dayOf(context.nowMs);
   context.db.execute(
       "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"
       " VALUES (?, ?, ?, ?, ?, ?, ?, 1)",

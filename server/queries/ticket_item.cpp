@@ -82,6 +82,7 @@ wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const 
       "INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
       " VALUES (?, ?, ?, ?, ?, ?, ?)",
       {ticket.id, line.number, line.session, line.itemId, line.purchaser, line.qty, line.cents});
+  ledger::moveTicketTotal(context.db, ticket.id, 1, line.qty * line.cents);
   tickets::audit(context, ticket.receipt, line.number, "add", "", line.values());
   return doneReply();
 }
@@ -92,6 +93,7 @@ wire::Reply changeLine(QueryContext& context, const tickets::Ticket& ticket, con
   if (auto problem = countLine(context, ticket, line, facts, ledger::kChanging, old.qty)) return errorReply(*problem);
   context.db.send("UPDATE ticket_lines SET qty = ?, price_cents = ? WHERE ticket_id = ? AND line = ?",
                   {line.qty, line.cents, ticket.id, line.number});
+  ledger::moveTicketTotal(context.db, ticket.id, 0, line.qty * line.cents - old.qty * old.cents);
   tickets::audit(context, ticket.receipt, line.number, "change", old.values(), line.values());
   return doneReply();
 }

@@ -152,23 +152,43 @@ std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std:
   return ticket;
 }
 
+namespace {
+
+// A ticket's rows joined with each of its lines and the line's purchaser's terms.
+storage::Rows ticketWithLines(storage::Connection& db, const std::string& ticketColumns,
+                              std::vector<storage::Value> values, const std::string& receipt) {
+  values.push_back(receipt);
+  return db.query("SELECT " + ticketColumns + ", " + kLineColumns + ", " + kPurchaseColumns +
+                      " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
+                      " LEFT JOIN book_purchasers p"
+                      " ON p.session_id = l.session_id AND p.item_id = l.item_id AND p.purchaser = l.purchaser"
+                      " WHERE t.receipt = ? ORDER BY l.line",
+                  values);
+}
+
+void takeLines(const storage::Rows& rows, std::size_t firstLineColumn, std::vector<LineWithTerms>& lines) {
+  for (const storage::Row& r : rows)
+    if (std::optional<Line> line = lineAt(r, firstLineColumn))
+      lines.emplace_back(std::move(*line), purchaseAt(r, firstLineColumn + kLineColumnCount));
+}
+
+}  // namespace
+
 std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
                                                 std::vector<LineWithTerms>& lines, std::string& problem) {
-  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kPurchase = kLine + kLineColumnCount;
-  std::vector<storage::Value> values = tickets::ownTicketValues(context);
-  values.push_back(receipt);
-  const storage::Rows rows = context.db.query(
-      "SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns + ", " + kPurchaseColumns +
-          " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id"
-          " LEFT JOIN book_purchasers p"
-          " ON p.session_id = l.session_id AND p.item_id = l.item_id AND p.purchaser = l.purchaser"
-          " WHERE t.receipt = ? ORDER BY l.line",
-      values);
+  const storage::Rows rows =
+      ticketWithLines(context.db, tickets::kOwnTicketColumns, tickets::ownTicketValues(context), receipt);
   std::optional<tickets::Ticket> ticket = tickets::ownTicketOf(context, rows, problem);
-  if (!ticket) return std::nullopt;
-  for (const storage::Row& r : rows)
-    if (std::optional<Line> line = lineAt(r, kLine)) lines.emplace_back(std::move(*line), purchaseAt(r, kPurchase));
+  if (ticket) takeLines(rows, tickets::kOwnTicketColumnCount, lines);
   return ticket;
+}
+
+std::optional<tickets::Ticket> findWithLines(storage::Connection& db, const std::string& receipt,
+                                             std::vector<LineWithTerms>& lines) {
+  const storage::Rows rows = ticketWithLines(db, tickets::kTicketColumns, {}, receipt);
+  if (rows.empty()) return std::nullopt;
+  takeLines(rows, tickets::kTicketColumnCount, lines);
+  return tickets::ticketOf(rows[0]);
 }
 
 std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, const Purchase& purchase,
@@ -184,6 +204,11 @@ void setBought(storage::Connection& db, const Line& line, std::int64_t bought) {
           {bought, line.session, line.itemId, line.purchaser});
 }
 
+void moveTicketTotal(storage::Connection& db, std::int64_t ticketId, std::int64_t lines, std::int64_t cents) {
+  db.send("UPDATE tickets SET line_count = line_count + ?, total_cents = total_cents + ? WHERE ticket_id = ?",
+          {lines, cents, ticketId});
+}
+
 std::optional<std::string> deleteLine(QueryContext& context, const tickets::Ticket& ticket, const LineFacts& facts) {
   const Line& stored = *facts.stored;
   if (!facts.purchase) return kPurchaserGone;
@@ -191,6 +216,7 @@ std::optional<std::string> deleteLine(QueryContext& context, const tickets::Tick
   if (auto problem = lineMoveProblem(kDeleting, stored, *facts.purchase, change)) return problem;
   setBought(context.db, stored, facts.purchase->bought - stored.qty);
   context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ? AND line = ?", {ticket.id, stored.number});
+  moveTicketTotal(context.db, ticket.id, -1, -stored.qty * stored.cents);
   tickets::audit(context, ticket.receipt, stored.number, "delete", stored.values(), "");
   return std::nullopt;
 }
@@ -210,6 +236,7 @@ std::optional<std::string> voidLines(QueryContext& context, const tickets::Ticke
   }
   for (const auto& [net, after] : boughtAfter) setBought(context.db, net, after);
   context.db.send("DELETE FROM ticket_lines WHERE ticket_id = ?", {ticket.id});
+  context.db.send("UPDATE tickets SET line_count = 0, total_cents = 0 WHERE ticket_id = ?", {ticket.id});
   for (const LineWithTerms& line : lines)
     tickets::audit(context, ticket.receipt, line.first.number, "void", line.first.values(), "");
   return std::nullopt;

@@ -77,6 +77,9 @@ std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std:
 // purchaser's terms when it still has them.
 std::optional<tickets::Ticket> findOwnWithLines(QueryContext& context, const std::string& receipt,
                                                 std::vector<LineWithTerms>& lines, std::string& problem);
+// The same for any ticket, whoever opened it, as the back office reads it.
+std::optional<tickets::Ticket> findWithLines(storage::Connection& db, const std::string& receipt,
+                                             std::vector<LineWithTerms>& lines);
 
 // A change of lines as its refusals name it.
 struct Move {
@@ -104,6 +107,8 @@ std::optional<std::string> lineMoveProblem(const Move& move, const Line& line, c
                                            const LineMove& change);
 
 void setBought(storage::Connection& db, const Line& line, std::int64_t bought);
+// Moves the count of lines and the total a ticket keeps beside its lines.
+void moveTicketTotal(storage::Connection& db, std::int64_t ticketId, std::int64_t lines, std::int64_t cents);
 
 // Takes the stored line of facts off the ticket and its quantity out of
 // bought; the sentence when that would break an invariant, and then nothing changes.

@@ -1,19 +1,25 @@
 #include "server/queries/tickets.h"
 
+#include "server/log.h"
+
 namespace storeserver::queries::tickets {
 
 using storage::integerAt;
 using storage::textAt;
 
-namespace {
-
-constexpr const char* kTicketColumns =
+const char* const kTicketColumns =
     "t.ticket_id, t.receipt, t.store_num, t.user_id, t.buyer, t.student_id, t.opened_on, t.is_open";
 
 Ticket ticketOf(const storage::Row& r) {
   return Ticket{integerAt(r, 0), textAt(r, 1), integerAt(r, 2), integerAt(r, 3),
                 textAt(r, 4),    textAt(r, 5), textAt(r, 6),    integerAt(r, 7) != 0};
 }
+
+std::string dayOf(std::int64_t nowMs) {
+  return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
+}
+
+namespace {
 
 void noBuyerProven(QueryContext& context, std::int64_t store, std::string& problem) {
   problem = "Only a buyer of store " + std::to_string(store) +

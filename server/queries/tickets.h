@@ -22,6 +22,17 @@ struct Ticket {
 
 std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 
+// A ticket's receipt as the handheld prints it, headed as a copy when printed again.
+std::string receiptPrintout(storage::Connection& db, const Ticket& ticket, bool copy);
+
+// The day a ticket opened at this time is dated: YYYY-MM-DD, in UTC.
+std::string dayOf(std::int64_t nowMs);
+
+// The columns of a Ticket over tickets t, read back by ticketOf.
+extern const char* const kTicketColumns;
+inline constexpr std::size_t kTicketColumnCount = 8;
+Ticket ticketOf(const storage::Row& row);
+
 // A ticket with what the handlers that change it read beside it in the same
 // statement: kOwnTicketColumns from tickets t, with ownTicketValues() as the
 // statement's first parameters; ownTicketOf() reads back the row's first

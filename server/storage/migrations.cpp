@@ -23,7 +23,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 11> kMigrations = {{
+const std::array<std::vector<Statement>, 12> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -381,6 +381,23 @@ const std::array<std::vector<Statement>, 11> kMigrations = {{
          " action TEXT NOT NULL,"
          " details TEXT NOT NULL)"},
         "CREATE INDEX admin_audit_by_store ON admin_audit(store_num, audit_id)",
+    },
+    // The back office pages through a store's tickets of a day in the order
+    // they opened and through a session's purchasers of one name or status.
+    // A ticket keeps its count of lines and its total, moved with every
+    // change of its lines, so a day's cash per buyer is summed from one index
+    // rather than from every line of the day.
+    {
+        "CREATE INDEX tickets_by_day ON tickets(store_num, opened_on, ticket_id)",
+        "ALTER TABLE tickets ADD COLUMN line_count INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE tickets ADD COLUMN total_cents BIGINT NOT NULL DEFAULT 0",
+        "UPDATE tickets SET"
+        " line_count = (SELECT COUNT(*) FROM ticket_lines l WHERE l.ticket_id = tickets.ticket_id),"
+        " total_cents = (SELECT COALESCE(SUM(l.qty * l.price_cents), 0) FROM ticket_lines l"
+        " WHERE l.ticket_id = tickets.ticket_id)",
+        "CREATE INDEX tickets_by_day_and_buyer ON tickets(store_num, opened_on, buyer, is_open, line_count, total_cents)",
+        "CREATE INDEX book_purchasers_by_purchaser ON book_purchasers(session_id, purchaser, item_id)",
+        "CREATE INDEX book_purchasers_by_status ON book_purchasers(session_id, status, item_id, purchaser)",
     },
 }};
 

@@ -53,6 +53,14 @@ class Ticket : public BackendServerTest {
         {std::string(kBook), std::string(kPurchaser)});
     token_ = login(wire::kAppSellin, "buyer", "buyer1");
   }
+  // Whatever the test did, each ticket's count of lines and total are its lines'.
+  void TearDown() override {
+    if (!database_) return;
+    EXPECT_EQ(texts("SELECT receipt FROM tickets t WHERE line_count <> (SELECT COUNT(*) FROM ticket_lines l"
+                    " WHERE l.ticket_id = t.ticket_id) OR total_cents <> (SELECT COALESCE(SUM(qty * price_cents), 0)"
+                    " FROM ticket_lines l WHERE l.ticket_id = t.ticket_id)"),
+              std::vector<std::string>{});
+  }
 
   std::string item(const std::string& receipt, int packet, const LineArgs& a = {}) const {
     return sellin(token_, itemText(receipt, a), packet);

@@ -44,7 +44,8 @@ struct Contents {
       const std::string table = storage::textAt(r, 0);
       rowsPerTable[table] = storage::integerAt(db.query("SELECT COUNT(*) FROM " + table).at(0), 0);
     }
-    for (const char* sql : {"SELECT * FROM tickets ORDER BY ticket_id",
+    for (const char* sql : {"SELECT ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open"
+                            " FROM tickets ORDER BY ticket_id",
                             "SELECT * FROM ticket_lines ORDER BY ticket_id, line",
                             "SELECT * FROM ticket_audit ORDER BY audit_id",
                             "SELECT update_id, user_id, answer, applied_at FROM ticket_updates ORDER BY update_id"})
@@ -90,6 +91,9 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   expected["admin_sessions"] = expected["admin_audit"] = 0;
   EXPECT_EQ(after.rowsPerTable, expected);
   EXPECT_EQ(after.tickets, before_->tickets);
+  EXPECT_EQ(texts("SELECT line_count || '/' || total_cents FROM tickets ORDER BY ticket_id"),
+            (std::vector<std::string>{"1/3600", "0/0", "2/50"}))
+      << "each ticket's count of lines and total, from its lines";
   EXPECT_EQ(texts("SELECT word FROM book_title_words WHERE item_id = 'R1'"), std::vector<std::string>{"физика"});
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 

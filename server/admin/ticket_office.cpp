@@ -1,0 +1,109 @@
+#include "server/admin/ticket_office.h"
+
+#include "server/log.h"
+#include "server/queries/query.h"
+#include "server/queries/ticket_ledger.h"
+#include "server/queries/tickets.h"
+#include "wire/requests.h"
+#include "wire/text.h"
+
+namespace storeserver::admin {
+
+using storage::integerAt;
+using storage::textAt;
+
+namespace {
+
+constexpr const char* kTicketRowSelect =
+    "SELECT t.ticket_id, t.receipt, t.store_num, t.buyer, t.student_id, t.opened_on, t.is_open, t.line_count,"
+    " t.total_cents FROM tickets t";
+
+std::optional<std::string> reasonProblem(const std::string& reason) {
+  if (reason.find_first_not_of(" \t") == std::string::npos) return "Give the reason, for the ticket's audit trail.";
+  if (wire::hasControls(reason)) return "The reason must be one line of text.";
+  if (wire::utf16Length(reason) > kMaxReasonLength)
+    return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
+  return std::nullopt;
+}
+
+std::optional<std::string> applyClosing(queries::QueryContext& context, std::int64_t store, const std::string& receipt,
+                                        Closing closing, const std::string& reason) {
+  std::vector<queries::ledger::LineWithTerms> lines;
+  const std::optional<queries::tickets::Ticket> ticket = queries::ledger::findWithLines(context.db, receipt, lines);
+  const std::string shown = printable(receipt, wire::requests::kMaxReceiptLength);
+  if (!ticket || ticket->store != store) return "Store " + std::to_string(store) + " has no ticket " + shown + ".";
+  if (!ticket->open) return "Ticket " + shown + " has already ended.";
+  if (closing == Closing::Void)
+    if (auto refused = queries::ledger::voidLines(context, *ticket, lines)) return refused;
+  context.db.send("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket->id});
+  queries::tickets::audit(context, receipt, 0, closing == Closing::Void ? "void" : "end", "open",
+                          "ended in the back office: " + reason);
+  return std::nullopt;
+}
+
+}  // namespace
+
+KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
+  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?", {store, day}, {"t.ticket_id"}, true};
+}
+
+TicketRow ticketRowOf(const storage::Row& r) {
+  return {integerAt(r, 0), textAt(r, 1),         integerAt(r, 2), textAt(r, 3), textAt(r, 4),
+          textAt(r, 5),    integerAt(r, 6) != 0, integerAt(r, 7),            integerAt(r, 8)};
+}
+
+std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& receipt) {
+  const storage::Rows rows = db.query(std::string(kTicketRowSelect) + " WHERE t.receipt = ?", {receipt});
+  if (rows.empty()) return std::nullopt;
+  return ticketRowOf(rows[0]);
+}
+
+std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day) {
+  // One index holds every column read here: a day's tickets, not their lines.
+  std::vector<BuyerCash> out;
+  for (const storage::Row& r : db.query(
+           "SELECT t.buyer, t.is_open, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
+           " WHERE t.store_num = ? AND t.opened_on = ? AND t.line_count > 0"
+           " GROUP BY t.buyer, t.is_open ORDER BY t.buyer, t.is_open",
+           {store, day})) {
+    if (out.empty() || out.back().buyer != textAt(r, 0)) out.push_back({textAt(r, 0)});
+    BuyerCash& cash = out.back();
+    (integerAt(r, 1) != 0 ? cash.openTickets : cash.endedTickets) = integerAt(r, 2);
+    (integerAt(r, 1) != 0 ? cash.openCents : cash.paidCents) = integerAt(r, 3);
+  }
+  return out;
+}
+
+std::vector<TicketLineRow> linesOf(storage::Connection& db, std::int64_t ticketId) {
+  std::vector<TicketLineRow> out;
+  for (const storage::Row& r :
+       db.query("SELECT l.line, l.session_id, b.isbn13, b.title, l.purchaser, l.qty, l.price_cents"
+                " FROM ticket_lines l JOIN books b ON b.item_id = l.item_id WHERE l.ticket_id = ? ORDER BY l.line",
+                {ticketId}))
+    out.push_back({integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), textAt(r, 4), integerAt(r, 5),
+                   integerAt(r, 6)});
+  return out;
+}
+
+KeyedList auditOf(const std::string& receipt) {
+  return {"SELECT audit_id, changed_at, user_name, line, action, old_values, new_values FROM ticket_audit"
+          " WHERE receipt = ?",
+          {receipt},
+          {"audit_id"},
+          true};
+}
+
+AuditRow auditRowOf(const storage::Row& r) {
+  return {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), integerAt(r, 3), textAt(r, 4), textAt(r, 5), textAt(r, 6)};
+}
+
+std::optional<std::string> closeLeftTicket(queries::QueryContext& context, std::int64_t store,
+                                           const std::string& receipt, Closing closing, const std::string& reason) {
+  if (auto problem = reasonProblem(reason)) return problem;
+  // The same rows in the same order as a handheld's void locks them, so the two wait, never deadlock.
+  if (context.db.dialect() == storage::Dialect::Postgres)
+    queries::ledger::lockTranRows(context.db, {{"receipt", receipt}}, wire::kPacketDelete);
+  return applyClosing(context, store, receipt, closing, reason);
+}
+
+}  // namespace storeserver::admin

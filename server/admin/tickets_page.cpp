@@ -1,0 +1,134 @@
+#include <cctype>
+
+#include "server/admin/key_pager.h"
+#include "server/admin/office_pages.h"
+#include "server/admin/ticket_office.h"
+#include "server/log.h"
+#include "server/queries/tickets.h"
+#include "wire/framing.h"
+#include "wire/requests.h"
+
+namespace storeserver::admin {
+
+namespace {
+
+std::string dollars(std::int64_t cents) { return wire::formatCents(cents); }
+
+bool isDay(const std::string& text) {
+  static constexpr std::string_view kShape = "0000-00-00";
+  if (text.size() != kShape.size()) return false;
+  for (std::size_t i = 0; i < text.size(); ++i)
+    if ((kShape[i] == '0') != (std::isdigit(static_cast<unsigned char>(text[i])) != 0)) return false;
+  return true;
+}
+
+std::string chosenDay(const PageContext& page) {
+  const std::string& day = page.query["day"];
+  if (day.empty()) return queries::tickets::dayOf(page.nowMs);
+  if (!isDay(day)) throw Refusal("A day is written YYYY-MM-DD, such as 2026-05-04.");
+  return day;
+}
+
+// The ticket a URL or form names, when it is one of the page's store.
+TicketRow ticketOf(const PageContext& page, const std::string& receipt) {
+  std::optional<TicketRow> ticket =
+      receipt.size() <= wire::requests::kMaxReceiptLength ? findTicket(page.db, receipt) : std::nullopt;
+  if (!ticket || ticket->store != page.store)
+    throw Refusal("Store " + std::to_string(page.store) + " has no ticket " +
+                  printable(receipt, wire::requests::kMaxReceiptLength) + ".");
+  return *ticket;
+}
+
+View ticketView(const TicketRow& t) {
+  View row;
+  row.set("receipt", t.receipt);
+  row.set("buyer", t.buyer);
+  row.set("student", t.studentId);
+  row.set("hasStudent", !t.studentId.empty());
+  row.set("openedOn", t.openedOn);
+  row.set("lines", std::to_string(t.lines));
+  row.set("total", dollars(t.totalCents));
+  row.set("open", t.open);
+  return row;
+}
+
+void describeDay(PageContext& page, View& view) {
+  const std::string day = chosenDay(page);
+  view.set("day", day);
+  ViewList cash;
+  for (const BuyerCash& c : cashPerBuyer(page.db, page.store, day)) {
+    View row;
+    row.set("buyer", c.buyer);
+    row.set("ended", std::to_string(c.endedTickets));
+    row.set("paid", dollars(c.paidCents));
+    row.set("open", std::to_string(c.openTickets));
+    row.set("unpaid", dollars(c.openCents));
+    cash.push_back(row);
+  }
+  view.set("noCash", cash.empty());
+  view.set("cash", cash);
+  const std::string base = "/admin/tickets?store=" + std::to_string(page.store) + "&day=" + day;
+  ViewList tickets;
+  for (const storage::Row& r : readPage(page.db, ticketsOfDay(page.store, day), page.query, view, base).rows)
+    tickets.push_back(ticketView(ticketRowOf(r)));
+  view.set("noTickets", tickets.empty());
+  view.set("tickets", tickets);
+}
+
+void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
+  view.set("ticket", ticketView(ticket));
+  ViewList lines;
+  for (const TicketLineRow& l : linesOf(page.db, ticket.id)) {
+    View row;
+    row.set("line", std::to_string(l.line));
+    row.set("isbn", l.isbn);
+    row.set("title", l.title);
+    row.set("purchaser", l.purchaser);
+    row.set("qty", std::to_string(l.qty));
+    row.set("price", dollars(l.priceCents));
+    lines.push_back(row);
+  }
+  view.set("noLines", lines.empty());
+  view.set("ticketLines", lines);
+  const std::string base = "/admin/tickets?store=" + std::to_string(page.store) + "&receipt=" + ticket.receipt;
+  ViewList trail;
+  for (const storage::Row& r : readPage(page.db, auditOf(ticket.receipt), page.query, view, base).rows) {
+    const AuditRow a = auditRowOf(r);
+    View row;
+    row.set("when", logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(a.changedAtMs))));
+    row.set("who", a.userName);
+    row.set("line", a.line == 0 ? std::string("ticket") : std::to_string(a.line));
+    row.set("action", a.action);
+    row.set("before", a.oldValues);
+    row.set("after", a.newValues);
+    trail.push_back(row);
+  }
+  view.set("trail", trail);
+}
+
+}  // namespace
+
+View showTickets(PageContext& page) {
+  View view;
+  const std::string& receipt = page.form.has("receipt") ? page.form["receipt"] : page.query["receipt"];
+  if (receipt.empty()) describeDay(page, view);
+  else describeTicket(page, ticketOf(page, receipt), view);
+  return view;
+}
+
+std::string closeTicket(PageContext& page, Audit& audit) {
+  const std::string& receipt = page.form["receipt"];
+  const std::string& chosen = page.form["closing"];
+  if (chosen != "end" && chosen != "void") throw Refusal("Choose End or Void for the ticket.");
+  const Closing closing = chosen == "end" ? Closing::End : Closing::Void;
+  const std::string& reason = page.form["reason"];
+
+  const User manager{page.manager.userId, page.manager.name};
+  std::optional<storage::Transaction> noReadTransaction;
+  queries::QueryContext context{page.db, manager, page.site.services, page.nowMs, noReadTransaction, {}};
+  if (auto refused = closeLeftTicket(context, page.store, receipt, closing, reason)) throw Refusal(*refused);
+  audit.record(closing == Closing::End ? "end ticket" : "void ticket", receipt + ": " + reason);
+  return "Ticket " + receipt + (closing == Closing::End ? " ended." : " voided: its lines were taken back.");
+}
+
+}  // namespace storeserver::admin

@@ -1,0 +1,99 @@
+"""Buying sessions, tickets and receipts as a manager follows them in the
+browser while a Sellin handheld buys through the exchange."""
+import json
+import unittest
+import urllib.request
+import uuid
+
+from selenium.webdriver.common.by import By
+
+from admin_browser import DEMO_MANAGER, AdminBrowserTest
+
+SELLIN = 0
+NEW_ITEM, END = 0, 2
+QUERY = 3
+
+
+class Handheld:
+    """A Sellin handheld's log-in and exchanges, as JSON over HTTP the way it sends them."""
+
+    def __init__(self, base, user="buyer", password="buyer1"):
+        self.base = base
+        self.token = self.post("/v1/login", {"app": SELLIN, "user": user, "password": password})["token"]
+
+    def post(self, path, body):
+        request = urllib.request.Request(self.base + path, json.dumps(body).encode(),
+                                         {"Content-Type": "application/json"})
+        with urllib.request.urlopen(request, timeout=30) as answer:
+            return json.load(answer)
+
+    def ask(self, packet, request):
+        query = {"packet": packet, "text": json.dumps(request), "page": -1}
+        reply = self.post("/v1/exchange", {"app": SELLIN, "token": self.token, "queries": [query]})["replies"][0]
+        if reply["error"]:
+            raise AssertionError(reply["text"])
+        return reply["text"]
+
+    def open_ticket(self):
+        record = self.ask(QUERY, {"request": "sl_ticket", "user": "buyer", "student_id": "", "store": 1})
+        return record[8:18].strip()  # the receipt field of the RCT record
+
+    def buy(self, receipt, line=1, item="B0000001", price="12.50"):
+        self.ask(NEW_ITEM, {"request": "sl_item", "update_id": str(uuid.uuid4()), "receipt": receipt, "line": line,
+                            "purchaser": "Ostrand Company", "session": 1002, "item_id": item, "qty": 1,
+                            "price": price})
+
+    def end(self, receipt):
+        self.ask(END, {"request": "sl_tran", "update_id": str(uuid.uuid4()), "receipt": receipt})
+
+
+class AdminPages(AdminBrowserTest):
+    def setUp(self):
+        super().setUp()
+        self.handheld = Handheld(self.server.base)
+        self.log_in(*DEMO_MANAGER)
+
+    def cells(self, table_id, first_cell):
+        row = self.driver.find_element(By.XPATH, f"//table[@id='{table_id}']//tr[td[1][normalize-space()='{first_cell}']]")
+        return [cell.text for cell in row.find_elements(By.TAG_NAME, "td")]
+
+    def test_a_sessions_progress_follows_a_handhelds_buy(self):
+        self.open("sessions", "?store=1")
+        self.driver.find_element(By.LINK_TEXT, "1002").click()
+        self.driver.find_element(By.XPATH, "//select[@id='purchaser']/option[.='Ostrand Company']").click()
+        self.driver.find_element(By.XPATH, "//form[.//select[@id='purchaser']]//button[.='Show']").click()
+        isbn = "9780001000377"  # book B0000001
+        before = self.cells("purchases", isbn)
+        self.assertEqual(before[2], "Ostrand Company")
+
+        self.handheld.buy(self.handheld.open_ticket())
+        self.driver.refresh()
+        after = self.cells("purchases", isbn)
+        self.assertEqual(int(after[5]), int(before[5]) + 1, "bought")
+
+    def test_a_days_cash_per_buyer_counts_ended_and_open_tickets(self):
+        paid = self.handheld.open_ticket()
+        self.handheld.buy(paid)
+        self.handheld.buy(paid, line=2, item="B0000000", price="1.00")
+        self.handheld.end(paid)
+        self.handheld.buy(self.handheld.open_ticket(), item="B0000000", price="1.00")
+
+        self.open("tickets", "?store=1")
+        self.assertEqual(self.cells("cash", "buyer"), ["buyer", "1", "13.50", "1", "1.00"])
+        self.assertEqual(self.cells("tickets", paid)[1:], ["buyer", "", "2", "13.50", "ended"])
+
+    def test_a_ticket_left_open_is_voided_and_found_in_its_audit_trail(self):
+        left = self.handheld.open_ticket()
+        self.handheld.buy(left)
+        self.open("tickets", "?store=1")
+        self.driver.find_element(By.LINK_TEXT, left).click()
+        self.type_into("reason", "buyer went home")
+        self.driver.find_element(By.XPATH, "//button[.='Void the ticket']").click()
+        self.assertEqual(self.sentence("notice"), f"Ticket {left} voided: its lines were taken back.")
+        trail = [row.text for row in self.driver.find_elements(By.CSS_SELECTOR, "#trail tbody tr")]
+        self.assertIn("office ticket void open ended in the back office: buyer went home", trail[-1])
+        self.assertEqual(self.driver.find_elements(By.ID, "reason"), [], "an ended ticket offers no form")
+
+
+if __name__ == "__main__":
+    unittest.main()

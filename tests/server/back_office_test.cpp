@@ -1,0 +1,331 @@
+// The back office's buying sessions, tickets and receipts, on tickets and
+// purchases the real server stored from handhelds' exchanges, on SQLite and
+// PostgreSQL: pages of long lists, a day's cash per buyer, closing a ticket a
+// buyer left open, the shipping list, receipts sent to a printer over TCP, and
+// what a manager of another store sees of them.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "server/admin/buying_report.h"
+#include "server/admin/receipt_printers.h"
+#include "server/admin/ticket_office.h"
+#include "server/queries/tickets.h"
+#include "admin_fixture.h"
+
+namespace servertest {
+namespace {
+
+using namespace storeserver::admin;
+using storeserver::storage::textAt;
+
+constexpr int kEnd = wire::kPacketChange;
+const LineArgs kUnlimited{.itemId = "B0000000", .qty = 2, .price = "1.00"};  // Ostrand buys it without limit
+
+class BackOffice : public AdminTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+    db_ = sideConnection();
+  }
+  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
+    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
+  }
+  std::string end(const std::string& receipt) const {
+    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), kEnd);
+  }
+  // The day of the test's tickets, as the server dated them.
+  std::string today() const { return texts("SELECT MIN(opened_on) FROM tickets").at(0); }
+  // Receipts of a page, its flags after them: "<" rows before it, ">" rows after it.
+  std::vector<std::string> receipts(const PageAsk& ask) const {
+    const KeyedPage page = fetchPage(*db_, ticketsOfDay(1, today()), ask);
+    std::vector<std::string> out;
+    for (const auto& r : page.rows) out.push_back(ticketRowOf(r).receipt);
+    out.push_back(std::string(page.earlier ? "<" : "") + (page.later ? ">" : ""));
+    return out;
+  }
+  std::string bought(const std::string& itemId = "B0000001") const {
+    return texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = '" + itemId +
+                 "' AND purchaser = 'Ostrand Company'")
+        .at(0);
+  }
+  // Tickets, lines, audit rows and bought copies: all a refused change must leave as it was.
+  std::string stored() const {
+    return texts("SELECT (SELECT COUNT(*) FROM tickets WHERE is_open = 1) || ' ' || (SELECT COUNT(*) FROM ticket_lines)"
+                 " || ' ' || (SELECT COUNT(*) FROM ticket_audit) || ' ' || SUM(bought_qty) FROM book_purchasers")
+        .at(0);
+  }
+  storeserver::User manager() const { return *storeserver::findUser(*db_, "manager"); }
+
+  std::string token_;
+  std::unique_ptr<storeserver::storage::Connection> db_;
+};
+INSTANTIATE_TEST_SUITE_P(Backends, BackOffice, kBothBackends, backendName);
+
+TEST_P(BackOffice, ADaysTicketsPageByKeyAndItsCashIsCountedPerBuyer) {
+  const std::string ended = openTicket(token_);
+  ASSERT_EQ(item(ended), "ok");
+  ASSERT_EQ(item(ended, {.line = 2, .itemId = "B0000000", .qty = 2, .price = "1.00"}), "ok");
+  ASSERT_EQ(end(ended), "ok");
+  const std::string open = openTicket(token_);
+  ASSERT_EQ(item(open, kUnlimited), "ok");
+  const std::string empty = openTicket(token_);
+
+  EXPECT_EQ(receipts({PageFrom::First, {}, 2}), (std::vector<std::string>{ended, open, ">"}));
+  const storeserver::storage::Row keyOfOpen{findTicket(*db_, open)->id};
+  EXPECT_EQ(receipts({PageFrom::After, keyOfOpen, 2}), (std::vector<std::string>{empty, "<"}));
+  EXPECT_EQ(receipts({PageFrom::Last, {}, 2}), (std::vector<std::string>{open, empty, "<"}));
+  EXPECT_EQ(receipts({PageFrom::Before, keyOfOpen, 2}), (std::vector<std::string>{ended, ">"}));
+
+  const auto row = *findTicket(*db_, ended);
+  EXPECT_EQ(std::tuple(row.lines, row.totalCents, row.open, row.buyer), std::tuple(2, 1450, false, "buyer"));
+  const auto cash = cashPerBuyer(*db_, 1, today());
+  ASSERT_EQ(cash.size(), 1u);
+  EXPECT_EQ(std::tuple(cash[0].endedTickets, cash[0].paidCents, cash[0].openTickets, cash[0].openCents),
+            std::tuple(1, 1450, 1, 200));
+  EXPECT_TRUE(cashPerBuyer(*db_, 2, today()).empty());
+
+  std::vector<std::string> trail;
+  for (const auto& r : fetchPage(*db_, auditOf(ended), {}).rows) trail.push_back(auditRowOf(r).action);
+  EXPECT_EQ(trail, (std::vector<std::string>{"open", "add", "add", "end"}));
+  EXPECT_EQ(linesOf(*db_, row.id).size(), 2u);
+}
+
+TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagersName) {
+  const std::string left = openTicket(token_);
+  ASSERT_EQ(item(left), "ok");
+  const std::string before = bought();
+  const std::string ended = openTicket(token_);
+  ASSERT_EQ(item(ended, kUnlimited), "ok");
+  ASSERT_EQ(end(ended), "ok");
+
+  AdminBrowser office = signedIn("office", "office1");
+  AdminBrowser north = signedIn("manager", "manager1");
+  auto close = [&](AdminBrowser& b, const std::string& store, const std::string& receipt, const std::string& closing,
+                   const std::string& reason, std::optional<std::string> csrf = std::nullopt) {
+    httplib::Params fields{{"store", store}, {"receipt", receipt}, {"closing", closing}, {"reason", reason}};
+    if (csrf) fields.emplace("csrf", *csrf);
+    const Answer a = b.post("/admin/tickets", fields);
+    return pageSentence(a.body, a.status == 200 ? "notice" : "problem");
+  };
+  const std::string unchanged = stored();
+  const struct {
+    AdminBrowser& browser;
+    std::string store, receipt, closing, reason, sentence;
+    std::optional<std::string> csrf = std::nullopt;
+  } refusals[] = {
+      {office, "1", left, "void", " ", "Give the reason, for the ticket's audit trail."},
+      {office, "1", left, "void", std::string(201, 'x'), "The reason has at most 200 characters."},
+      {office, "1", left, "keep", "left behind", "Choose End or Void for the ticket."},
+      {office, "1", "99999999", "void", "left behind", "Store 1 has no ticket 99999999."},
+      {office, "1", ended, "void", "left behind", "Ticket " + ended + " has already ended."},
+      {north, "2", left, "void", "left behind", "Store 2 has no ticket " + left + "."},
+      {north, "1", left, "void", "left behind", "You may not see store 1 in the back office."},
+      {office, "1", left, "void", "left behind",
+       "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
+       "again and repeat the change.",
+       ""},
+  };
+  for (const auto& r : refusals)
+    EXPECT_EQ(close(r.browser, r.store, r.receipt, r.closing, r.reason, r.csrf), r.sentence) << r.receipt;
+  EXPECT_EQ(stored(), unchanged);
+
+  EXPECT_EQ(close(office, "1", left, "void", "buyer went home"), "Ticket " + left + " voided: its lines were taken back.");
+  EXPECT_EQ(std::stoi(bought()), std::stoi(before) - 1) << "the void takes back what its line bought";
+  const auto voided = *findTicket(*db_, left);
+  EXPECT_EQ(std::tuple(voided.open, voided.lines, voided.totalCents), std::tuple(false, 0, 0));
+  EXPECT_EQ(texts("SELECT user_name || ' ' || line || ' ' || action || ' ' || new_values FROM ticket_audit"
+                  " WHERE receipt = '" + left + "' AND user_name = 'office' ORDER BY audit_id"),
+            (std::vector<std::string>{"office 1 void ", "office 0 void ended in the back office: buyer went home"}));
+  EXPECT_EQ(texts("SELECT user_name || ' ' || action || ' ' || details FROM admin_audit"),
+            std::vector<std::string>{"office void ticket " + left + ": buyer went home"});
+
+  const std::string kept = openTicket(token_);
+  ASSERT_EQ(item(kept), "ok");
+  EXPECT_EQ(close(office, "1", kept, "end", "forgot End"), "Ticket " + kept + " ended.");
+  EXPECT_EQ(bought(), before) << "an ended ticket's copies stay bought";
+  EXPECT_EQ(findTicket(*db_, kept)->lines, 1);
+}
+
+TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
+  const KeyedList all = purchaseList(1002, {});
+  std::vector<std::string> expected = texts(
+      "SELECT item_id || '/' || purchaser FROM book_purchasers WHERE session_id = 1002 ORDER BY item_id, purchaser");
+  auto keys = [](const KeyedPage& page) {
+    std::vector<std::string> out;
+    for (const auto& r : page.rows) out.push_back(textAt(r, 0) + "/" + textAt(r, 1));
+    return out;
+  };
+  // Forward from the first page and backward from the last, a page of 7 at a time.
+  std::vector<std::string> forward, backward;
+  for (KeyedPage page = fetchPage(*db_, all, {PageFrom::First, {}, 7});;
+       page = fetchPage(*db_, all, {PageFrom::After, keyOf(all, page.rows.back()), 7})) {
+    std::ranges::copy(keys(page), std::back_inserter(forward));
+    if (!page.later) break;
+  }
+  for (KeyedPage page = fetchPage(*db_, all, {PageFrom::Last, {}, 7});;
+       page = fetchPage(*db_, all, {PageFrom::Before, keyOf(all, page.rows.front()), 7})) {
+    const std::vector<std::string> earlier = keys(page);
+    backward.insert(backward.begin(), earlier.begin(), earlier.end());
+    if (!page.earlier) break;
+  }
+  EXPECT_GT(expected.size(), 14u);
+  EXPECT_EQ(forward, expected);
+  EXPECT_EQ(backward, expected);
+
+  db_->execute("UPDATE books SET title = ? WHERE item_id = 'B0000001'", {std::string("Economics, \"Revised\"")});
+  db_->execute("UPDATE book_purchasers SET buy_price_cents = 1250 WHERE session_id = 1002 AND item_id = 'B0000001'");
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+  const PurchaseFilter ostrand{"Ostrand Company", ""};
+  for (const auto& r : fetchPage(*db_, purchaseList(1002, ostrand), {PageFrom::First, {}, 1000}).rows)
+    EXPECT_EQ(purchaseOf(r).purchaser, "Ostrand Company");
+  const PurchaseTotals totals = totalsOf(*db_, 1002, ostrand);
+  EXPECT_EQ(std::to_string(totals.bought),
+            texts("SELECT '' || SUM(bought_qty) FROM book_purchasers WHERE session_id = 1002"
+                  " AND purchaser = 'Ostrand Company'").at(0));
+  EXPECT_EQ(totalsOf(*db_, 1002, {"Ostrand Company", "Wholesale"}).rows, 0);
+
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer file = office.get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company");
+  EXPECT_EQ(file.header("Content-Type"), "text/csv; charset=utf-8");
+  EXPECT_EQ(file.header("Content-Disposition"), "attachment; filename=\"shipping-1002-Ostrand-Company.csv\"");
+  const std::string& csv = file.body;
+  const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
+  EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
+  EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
+      << csv;
+}
+
+// A manager of store 2, by any address, and whatever a title holds.
+TEST_P(BackOffice, AnotherStoresManagerSeesNothingOfItAndTitlesShowAsText) {
+  db_->execute("UPDATE books SET title = '<script>alert(1)</script>' WHERE item_id = 'B0000001'");
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+
+  AdminBrowser office = signedIn("office", "office1");
+  for (const std::string& page : std::vector<std::string>{"sessions?store=1&session=1002&purchaser=Ostrand%20Company",
+                                 "tickets?store=1&receipt=" + receipt, "receipts?store=1&receipt=" + receipt}) {
+    const Answer a = office.get("/admin/" + page);
+    EXPECT_EQ(a.status, 200) << page;
+    EXPECT_EQ(a.body.find("<script>"), std::string::npos) << page;
+    EXPECT_NE(a.body.find("&lt;script&gt;alert(1)&lt;/script&gt;"), std::string::npos) << page;
+  }
+
+  AdminBrowser north = signedIn("manager", "manager1");
+  const struct {
+    std::string page, sentence;
+  } refused[] = {
+      {"sessions?session=1002", "Store 2 has no buying session 1002."},
+      {"sessions?session=1002&shipping=Ostrand%20Company", "Store 2 has no buying session 1002."},
+      {"tickets?receipt=" + receipt, "Store 2 has no ticket " + receipt + "."},
+      {"receipts?receipt=" + receipt, "Store 2 has no receipt " + receipt + "."},
+      {"tickets?store=1", "You may not see store 1 in the back office."},
+      {"receipts?store=1&receipt=" + receipt, "You may not see store 1 in the back office."},
+  };
+  for (const auto& r : refused) {
+    const Answer a = north.get("/admin/" + r.page);
+    EXPECT_EQ(pageSentence(a.body), r.sentence) << r.page;
+    EXPECT_EQ(a.body.find("script"), std::string::npos) << r.page;
+  }
+  const std::string day = today();
+  EXPECT_EQ(north.get("/admin/tickets?day=" + day).body.find(receipt), std::string::npos);
+  EXPECT_NE(office.get("/admin/tickets?day=" + day).body.find(receipt), std::string::npos);
+}
+
+// A printer's port on 127.0.0.1, keeping what one connection sends.
+class PrinterPort {
+ public:
+  PrinterPort() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof address;
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd_, 1) != 0 ||
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+      throw std::runtime_error("no port for the printer");
+    port_ = ntohs(address.sin_port);
+    reader_ = std::thread([this] {
+      const int client = ::accept(fd_, nullptr, nullptr);
+      char chunk[4096];
+      for (ssize_t n; client >= 0 && (n = ::recv(client, chunk, sizeof chunk, 0)) > 0;) received_.append(chunk, n);
+      if (client >= 0) ::close(client);
+    });
+  }
+  ~PrinterPort() {
+    ::shutdown(fd_, SHUT_RDWR);
+    if (reader_.joinable()) reader_.join();
+    ::close(fd_);
+  }
+  std::uint16_t port() const { return port_; }
+  std::string received() {  // once the sender closed
+    reader_.join();
+    return received_;
+  }
+
+ private:
+  int fd_;
+  std::uint16_t port_ = 0;
+  std::thread reader_;
+  std::string received_;
+};
+
+TEST_P(BackOffice, AReceiptGoesToTheStoresPrinterAsTheHandheldPrintsIt) {
+  const std::string receipt = openTicket(token_);
+  ASSERT_EQ(item(receipt), "ok");
+  const wire::Reply printed = askWith(wire::kAppSellin, token_, query(wire::requests::receiptPrint(receipt, 1, true)));
+  ASSERT_FALSE(printed.error) << printed.text;
+
+  PrinterPort port;
+  storeserver::ServerOptions o = options();
+  o.seedDemo = false;
+  std::string error;
+  for (const std::string& setting : std::vector<std::string>{"1 Front counter = 127.0.0.1:" + std::to_string(port.port()),
+                                    "1 Gone = 127.0.0.1:1", "2 North = 127.0.0.1:" + std::to_string(port.port())})
+    o.printers.push_back(*readPrinter(setting, error));
+  start(o);
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer shown = office.get("/admin/receipts?store=1&receipt=" + receipt);
+  EXPECT_NE(shown.body.find("<option value=\"Front counter\">"), std::string::npos);
+  EXPECT_EQ(shown.body.find("<option value=\"North\">"), std::string::npos) << "a printer of another store offered";
+
+  const auto print = [&](const std::string& printer) {
+    const Answer a = office.post("/admin/receipts", {{"store", "1"}, {"receipt", receipt}, {"printer", printer}});
+    return pageSentence(a.body, a.status == 200 ? "notice" : "problem");
+  };
+  EXPECT_EQ(print("North"), "Store 1 has no printer named North.");
+  EXPECT_EQ(print("Gone"), "The printer Gone (127.0.0.1:1) could not be reached: check that it is on and connected, "
+                           "then print again.");
+  EXPECT_EQ(print("Front counter"), "Receipt " + receipt + " was sent to Front counter.");
+  EXPECT_EQ(port.received(), printed.text);
+}
+
+TEST(ReceiptPrinters, ASettingNamesStorePrinterAndAddress) {
+  const struct {
+    const char* setting;
+    const char* read;  // store|name|host|port, or empty when refused
+  } cases[] = {
+      {"1 Front counter = 10.0.4.20:9100", "1|Front counter|10.0.4.20|9100"},
+      {" 2  Office=printer.local ", "2|Office|printer.local|9100"},
+      {"1 Office = 10.0.4.20:0", ""},
+      {"1 Office = 10.0.4.20:70000", ""},
+      {"Office = 10.0.4.20", ""},
+      {"0 Office = 10.0.4.20", ""},
+      {"1 = 10.0.4.20", ""},
+      {"1 Office", ""},
+      {"1 Office = :9100", ""},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto p = readPrinter(c.setting, error);
+    EXPECT_EQ(p ? std::to_string(p->store) + "|" + p->name + "|" + p->host + "|" + std::to_string(p->port) : "",
+              c.read)
+        << c.setting;
+    EXPECT_EQ(error.empty(), p.has_value()) << c.setting;
+  }
+}
+
+}  // namespace
+}  // namespace servertest
