@@ -1,6 +1,6 @@
 #include "server/admin/users_page.h"
 
-#include "server/admin/paging.h"
+#include "server/admin/key_pager.h"
 #include "wire/text.h"
 
 namespace storeserver::admin {
@@ -13,7 +13,6 @@ namespace {
 constexpr std::size_t kMaxNameCharacters = 20;  // as the users import takes them
 constexpr std::size_t kMinPasswordBytes = 6;
 constexpr std::size_t kMaxPasswordBytes = 128;
-constexpr std::int64_t kUsersPerPage = 25;
 
 struct Rights {
   bool canBuy = false;
@@ -121,37 +120,36 @@ std::string setRights(PageContext& page, Audit& audit) {
   return "User " + user.name + " is now " + rolesOf(r) + " at store " + std::to_string(store) + ".";
 }
 
+// Read by name, the key of a page of users.
 View userRow(const storage::Row& r, const PageContext& page) {
   const Rights rights{integerAt(r, 2) != 0, integerAt(r, 3) != 0, integerAt(r, 4) != 0};
   View row;
-  row.set("id", std::to_string(integerAt(r, 0)));
-  row.set("name", textAt(r, 1));
+  row.set("id", std::to_string(integerAt(r, 1)));
+  row.set("name", textAt(r, 0));
   row.set("roles", rolesOf(rights));
   row.set("canBuy", rights.canBuy);
   row.set("canManage", rights.canManage);
   row.set("managesChain", rights.managesChain);
   row.set("active", integerAt(r, 5) != 0);
-  row.set("self", integerAt(r, 0) == page.manager.userId);
+  row.set("self", integerAt(r, 1) == page.manager.userId);
   return row;
 }
 
 }  // namespace
 
 View showUsers(PageContext& page) {
-  const std::int64_t total =
-      integerAt(page.db.query("SELECT COUNT(*) FROM users WHERE store_num = ?", {page.store}).at(0), 0);
-  const Paging paging(page.query, total, kUsersPerPage);
+  const KeyedList storeUsers{
+      "SELECT user_name, user_id, can_buy, can_manage, manages_chain, active FROM users WHERE store_num = ?",
+      {page.store},
+      {"user_name"}};
+  View view;
   ViewList users;
   for (const storage::Row& r :
-       page.db.query("SELECT user_id, user_name, can_buy, can_manage, manages_chain, active FROM users"
-                     " WHERE store_num = ? ORDER BY user_name LIMIT ? OFFSET ?",
-                     {page.store, kUsersPerPage, paging.offset()}))
+       readPage(page.db, storeUsers, page.query, view, "/admin/users?store=" + std::to_string(page.store)).rows)
     users.push_back(userRow(r, page));
-  View view;
+  view.set("noUsers", users.empty());
   view.set("users", users);
-  view.set("noUsers", total == 0);
   view.set("mayGrantChain", page.manager.chainWide);
-  paging.describe(view, "/admin/users?store=" + std::to_string(page.store));
   return view;
 }
 
