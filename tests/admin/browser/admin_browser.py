@@ -24,6 +24,8 @@ from selenium import webdriver
 from selenium.common.exceptions import NoSuchElementException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support import expected_conditions
+from selenium.webdriver.support.ui import WebDriverWait
 
 DEMO_MANAGER = ("office", "office1")
 STARTUP_SECONDS = 30
@@ -100,10 +102,17 @@ class AdminBrowserTest(unittest.TestCase):
         self.open("login")
         self.type_into("name", name)
         self.type_into("password", password)
-        self.driver.find_element(By.CSS_SELECTOR, "form.login button[type=submit]").click()
+        self.follow(By.CSS_SELECTOR, "form.login button[type=submit]")
 
     def log_out(self):
-        self.driver.find_element(By.CSS_SELECTOR, "form.logout button").click()
+        self.follow(By.CSS_SELECTOR, "form.logout button")
+
+    def follow(self, by, value):
+        """Clicks a link or a form's button and waits for the page it brings, so
+        nothing is read from the page it replaces."""
+        page = self.driver.find_element(By.TAG_NAME, "html")
+        self.driver.find_element(by, value).click()
+        WebDriverWait(self.driver, STARTUP_SECONDS).until(expected_conditions.staleness_of(page))
 
     def type_into(self, element_id, text):
         field = self.driver.find_element(By.ID, element_id)

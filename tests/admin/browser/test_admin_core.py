@@ -30,11 +30,11 @@ class AdminCore(AdminBrowserTest):
         self.type_into("new-name", "dana")
         self.type_into("new-password", "dana-pass1")
         self.driver.find_element(By.ID, "new-buy").click()
-        self.driver.find_element(By.XPATH, "//button[.='Add the user']").click()
+        self.follow(By.XPATH, "//button[.='Add the user']")
         self.assertEqual(self.sentence("notice"), "User dana added.")
         self.assertIn("dana buyer active", self.row_of("dana"))
 
-        self.driver.find_element(By.XPATH, "//button[.='Disable dana']").click()
+        self.follow(By.XPATH, "//button[.='Disable dana']")
         self.assertEqual(self.sentence("notice"), "User dana disabled.")
         self.assertIn("dana buyer disabled", self.row_of("dana"))
 
@@ -44,14 +44,14 @@ class AdminCore(AdminBrowserTest):
         students = self.csv("student_id,name\nS900001,Ada Lovelace\nS900002\n")
         Select(self.driver.find_element(By.ID, "kind")).select_by_value("students")
         self.driver.find_element(By.ID, "file").send_keys(students)
-        self.driver.find_element(By.XPATH, "//button[.='Import the file']").click()
+        self.follow(By.XPATH, "//button[.='Import the file']")
         self.assertEqual(self.sentence("problem"),
                          "line 3: 1 fields where the header names 2.\nNothing of the file was stored.")
 
         good = self.csv("student_id,name\nS900001,Ada Lovelace\n")
         Select(self.driver.find_element(By.ID, "kind")).select_by_value("students")
         self.driver.find_element(By.ID, "file").send_keys(good)
-        self.driver.find_element(By.XPATH, "//button[.='Import the file']").click()
+        self.follow(By.XPATH, "//button[.='Import the file']")
         self.assertEqual(self.sentence("notice"), "1 row of students imported.")
 
     def row_of(self, name):

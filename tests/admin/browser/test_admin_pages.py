@@ -59,9 +59,9 @@ class AdminPages(AdminBrowserTest):
 
     def test_a_sessions_progress_follows_a_handhelds_buy(self):
         self.open("sessions", "?store=1")
-        self.driver.find_element(By.LINK_TEXT, "1002").click()
+        self.follow(By.LINK_TEXT, "1002")
         self.driver.find_element(By.XPATH, "//select[@id='purchaser']/option[.='Ostrand Company']").click()
-        self.driver.find_element(By.XPATH, "//form[.//select[@id='purchaser']]//button[.='Show']").click()
+        self.follow(By.XPATH, "//form[.//select[@id='purchaser']]//button[.='Show']")
         isbn = "9780001000377"  # book B0000001
         before = self.cells("purchases", isbn)
         self.assertEqual(before[2], "Ostrand Company")
@@ -86,9 +86,9 @@ class AdminPages(AdminBrowserTest):
         left = self.handheld.open_ticket()
         self.handheld.buy(left)
         self.open("tickets", "?store=1")
-        self.driver.find_element(By.LINK_TEXT, left).click()
+        self.follow(By.LINK_TEXT, left)
         self.type_into("reason", "buyer went home")
-        self.driver.find_element(By.XPATH, "//button[.='Void the ticket']").click()
+        self.follow(By.XPATH, "//button[.='Void the ticket']")
         self.assertEqual(self.sentence("notice"), f"Ticket {left} voided: its lines were taken back.")
         trail = [row.text for row in self.driver.find_elements(By.CSS_SELECTOR, "#trail tbody tr")]
         self.assertIn("office ticket void open ended in the back office: buyer went home", trail[-1])
