@@ -1,5 +1,7 @@
 #include "server/storage/sqlite_storage.h"
 
+#include "server/storage/wal_batching_vfs.h"
+
 #include <sqlite3.h>
 
 #include <functional>
@@ -174,7 +176,7 @@ class SqliteConnection final : public Connection {
 std::unique_ptr<Connection> openSqlite(const std::string& path, std::string& error) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
+  if (sqlite3_open_v2(path.c_str(), &db, flags, walBatchingVfsName()) != SQLITE_OK) {
     error = "Cannot open the database file " + path + ": " + (db ? sqlite3_errmsg(db) : "out of memory") + ".";
     sqlite3_close_v2(db);
     return nullptr;

@@ -82,6 +82,33 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
       << "half a failed write was kept";
 }
 
+// The log's writes are gathered until SQLite syncs or names them in its shared index.
+TEST(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnection) {
+  const TempDir dir;
+  const TestDatabase database(Backend::Sqlite, dir.path(), TestDatabase::Contents::Empty);
+  auto writer = openDatabase(database.name());
+  auto reader = openDatabase(database.name());
+  writer->execute("CREATE TABLE pages (n INTEGER PRIMARY KEY, text TEXT NOT NULL)");
+  // Far past the page cache, so pages spill to the log before the commit, in
+  // slices of whole multiples of 128 KiB among others.
+  {
+    storage::Transaction tx(*writer, storage::TxMode::Write);
+    for (std::int64_t n = 0; n < 20000; ++n) writer->execute("INSERT INTO pages VALUES (?, ?)", {n, std::string(900, 'p')});
+    tx.commit();
+  }
+  EXPECT_EQ(storage::integerAt(reader->query("SELECT COUNT(*), SUM(length(text)) FROM pages").at(0), 1),
+            20000 * 900);
+  // Without a sync at the commit, the frames must still be in the log before
+  // another connection can find them.
+  writer->execute("PRAGMA synchronous=OFF");
+  for (std::int64_t n = 20000; n < 20050; ++n) {
+    writer->execute("INSERT INTO pages VALUES (?, ?)", {n, std::string(3000, 'q')});
+    const auto rows = reader->query("SELECT length(text) FROM pages WHERE n = ?", {n});
+    ASSERT_EQ(rows.size(), 1u) << "row " << n << " committed but not found by another connection";
+    EXPECT_EQ(storage::integerAt(rows[0], 0), 3000);
+  }
+}
+
 TEST(StoreServerStart, APortInUseANewerDatabaseOrPlainHttpToOtherHostsIsASentence) {
   TempDir dir;
   storeserver::ServerOptions o;
