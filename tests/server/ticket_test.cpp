@@ -279,6 +279,11 @@ TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
        "This change would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
       {"a line lowered after an import lowered the need", 1, {{kAdd, ostrand(1, 2)}, {kChange, ostrand(1, 1)}}, "ok",
        {"2", "3"}, "buy_qty = 1"},
+      {"a line deleted down to none bought", 0, {{kAdd, ostrand(1, 1)}, {kDelete, ostrand(1, 1)}}, "ok", {"0", "3"}},
+      {"a line deleted after its copy was returned elsewhere", 0, {{kAdd, ostrand(1, 1)}, {kDelete, ostrand(1, 1)}},
+       "Deleting this line would take back copies of this book that were already returned on another ticket: "
+       "keep the line as it is, or tell the back office.",
+       {"0", "3"}, "bought_qty = 0"},
       {"a void of +1 then -2", 1, {{kAdd, ostrand(1, 1)}, {kAdd, ostrand(2, -2)}, {kVoid, {}}}, "ok", {"1", "3"}},
       {"a void whose return was bought again since", 3, {{kAdd, midwest(1, 1)}, {kAdd, ostrand(2, -1)}, {kVoid, {}}},
        "Voiding this ticket would give Ostrand Company" + more + "end the ticket instead, or tell the back office.",
