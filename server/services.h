@@ -32,7 +32,7 @@ struct ServiceContext {
   Logger& log;
   Writer& writer;  // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
-  std::vector<admin::ReceiptPrinter> printers;  // for the back office's receipts
+  std::vector<admin::ReceiptPrinter> printers{};  // for the back office's receipts
   Clock clock = std::chrono::system_clock::now;
 
   std::int64_t nowMs() const {

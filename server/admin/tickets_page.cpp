@@ -123,7 +123,9 @@ std::string closeTicket(PageContext& page, Audit& audit) {
   const Closing closing = chosen == "end" ? Closing::End : Closing::Void;
   const std::string& reason = page.form["reason"];
 
-  const User manager{page.manager.userId, page.manager.name};
+  User manager;
+  manager.id = page.manager.userId;
+  manager.name = page.manager.name;
   std::optional<storage::Transaction> noReadTransaction;
   queries::QueryContext context{page.db, manager, page.site.services, page.nowMs, noReadTransaction, {}};
   if (auto refused = closeLeftTicket(context, page.store, receipt, closing, reason)) throw Refusal(*refused);
