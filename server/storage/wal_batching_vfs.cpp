@@ -93,7 +93,11 @@ int write(sqlite3_file* file, const void* from, int amount, sqlite3_int64 offset
     if (const int rc = writeGathered(f); rc != SQLITE_OK) return rc;
   if (std::size_t(amount) > kMaxGathered) return systemMethods(f).xWrite(f->system, from, amount, offset);
   if (f->gathered.empty()) f->gatheredAt = offset;
-  f->gathered.append(static_cast<const char*>(from), std::size_t(amount));
+  try {
+    f->gathered.append(static_cast<const char*>(from), std::size_t(amount));
+  } catch (const std::bad_alloc&) {  // no exception may cross SQLite's frames
+    return SQLITE_IOERR_NOMEM;
+  }
   return SQLITE_OK;
 }
 
@@ -197,24 +201,32 @@ const sqlite3_io_methods kMethods = {
     shmUnmap, fetch,    unfetch,
 };
 
+// Undoes an open that fails: SQLite closes nothing it was not given.
+int failOpen(File* f, int rc) {
+  if (f->system->pMethods) f->system->pMethods->xClose(f->system);
+  sqlite3_file* file = &f->base;
+  f->~File();
+  file->pMethods = nullptr;
+  return rc;
+}
+
 int open(sqlite3_vfs* vfs, sqlite3_filename name, sqlite3_file* file, int flags, int* outFlags) {
   File* f = new (file) File{};
   f->system = reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) + kSystemFileOffset);
   f->system->pMethods = nullptr;
   sqlite3_vfs* system = systemVfs(vfs);
   const int rc = system->xOpen(system, name, f->system, flags, outFlags);
-  if (rc != SQLITE_OK) {
-    if (f->system->pMethods) f->system->pMethods->xClose(f->system);
-    f->~File();
-    file->pMethods = nullptr;  // nothing for SQLite to close
-    return rc;
-  }
+  if (rc != SQLITE_OK) return failOpen(f, rc);
   f->gathers = (flags & SQLITE_OPEN_WAL) != 0;
   if (f->gathers) pairWithDatabase(f, name);
   if ((flags & SQLITE_OPEN_MAIN_DB) && name) {
     std::lock_guard lock(databasesMutex);
-    f->name = name;
-    databases[name] = f;
+    try {
+      databases[name] = f;
+      f->name = name;
+    } catch (const std::bad_alloc&) {
+      return failOpen(f, SQLITE_NOMEM);
+    }
   }
   file->pMethods = &kMethods;
   return SQLITE_OK;
