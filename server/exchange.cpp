@@ -1,8 +1,10 @@
 // POST /v1/exchange: checks the session token, then answers each query in order
 // inside one read transaction; a query that writes goes to the server's writer
 // and is answered once committed. An exchange that is one update checks its
-// token inside that update's transaction instead. A bad query gets an error
-// reply; the others are still answered.
+// token inside that update's transaction instead and, with a writer of its
+// own thread, goes from the network thread to the writer and back with no
+// worker waiting between. A bad query gets an error reply; the others are
+// still answered.
 #include <algorithm>
 
 #include "server/auth.h"
@@ -93,23 +95,35 @@ WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection
   return {std::move(reply), std::move(context.problems)};
 }
 
+// An update's identity, from its arguments when its kind is applied exactly
+// once; the reply refusing it when that identity cannot be read.
+std::optional<wire::Reply> readIdentity(queries::QueryContext& context, const queries::QueryKind& kind,
+                                        const nlohmann::json& arguments, std::optional<Identity>& identity) {
+  if (kind.access != queries::Access::ExactlyOnce) return std::nullopt;
+  wire::JsonReader in(arguments, "update");
+  const auto id = in.text("update_id", wire::requests::kUpdateIdLength);
+  if (!in.ok()) return queries::unreadableReply(context, in.error());
+  if (!wire::requests::isCanonicalUpdateId(*id))
+    return queries::unreadableReply(context, "update_id is not a UUID in canonical text");
+  identity = Identity{*id, updateDigest(kind, context.packet, arguments)};
+  return std::nullopt;
+}
+
+void takeProblems(queries::QueryContext& context, WriteOutcome& outcome) {
+  for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
+}
+
+// An update among the queries of an exchange whose token was checked already.
 wire::Reply answerWriting(queries::QueryContext& context, const queries::QueryKind& kind,
-                          const nlohmann::json& arguments, UncheckedToken* unchecked) {
+                          const nlohmann::json& arguments) {
   std::optional<Identity> identity;
-  if (kind.access == queries::Access::ExactlyOnce) {
-    wire::JsonReader in(arguments, "update");
-    const auto id = in.text("update_id", wire::requests::kUpdateIdLength);
-    if (!in.ok()) return queries::unreadableReply(context, in.error());
-    if (!wire::requests::isCanonicalUpdateId(*id))
-      return queries::unreadableReply(context, "update_id is not a UUID in canonical text");
-    identity = Identity{*id, updateDigest(kind, context.packet, arguments)};
-  }
+  if (auto refused = readIdentity(context, kind, arguments, identity)) return *refused;
   if (context.readTx) context.readTx->commit();
   context.readTx.reset();
   WriteOutcome outcome = context.services.writer.write(
-      context.db, [&](storage::Connection& db) { return applyUpdate(context, db, kind, arguments, identity, unchecked); },
+      context.db, [&](storage::Connection& db) { return applyUpdate(context, db, kind, arguments, identity, nullptr); },
       kind.lockRows != nullptr);
-  for (std::string& problem : outcome.problems) context.problems.push_back(std::move(problem));
+  takeProblems(context, outcome);
   return std::move(outcome.reply);
 }
 
@@ -133,36 +147,43 @@ bool isUpdate(const std::optional<wire::requests::Request>& request) {
   return k && k->access != queries::Access::Read;
 }
 
-// unchecked: the exchange's token, when it is to be checked inside an update's transaction.
-wire::Reply answer(queries::QueryContext& context, const wire::Query& query,
-                   const std::optional<wire::requests::Request>& request, const std::string& error, std::string& kind,
-                   UncheckedToken* unchecked) {
-  if (!request) {
-    kind = "?";
-    return queries::unreadableReply(context, error);
-  }
+// The reply refusing a query unanswered: unreadable, unknown, another
+// program's, or with a packet type its kind does not take. nullopt when it is
+// to run: kind is then its kind, and the context holds its page and packet.
+std::optional<wire::Reply> refusal(queries::QueryContext& context, const wire::Query& query,
+                                   const std::optional<wire::requests::Request>& request, const std::string& error,
+                                   std::string& kindName, const queries::QueryKind*& kind) {
+  kindName = "?";
+  if (!request) return queries::unreadableReply(context, error);
   // Only the server's own names reach the requests field; what a handheld
   // sent goes to the quoted problems.
-  const queries::QueryKind* k = findKind(request->kind);
-  if (!k) {
-    kind = "?";
+  kind = findKind(request->kind);
+  if (!kind) {
     context.problems.push_back("unknown request " + printable(request->kind, 32));
     return queries::errorReply("The store server does not know this request; it may be older than the program. "
                                "Tell the back office.");
   }
-  kind = k->name;
-  if (k->program != context.app) {
-    context.problems.push_back(kind + " sent by a log-in of program " + std::to_string(context.app));
-    return queries::errorReply("Only " + std::string(programName(k->program)) +
+  kindName = kind->name;
+  if (kind->program != context.app) {
+    context.problems.push_back(kindName + " sent by a log-in of program " + std::to_string(context.app));
+    return queries::errorReply("Only " + std::string(programName(kind->program)) +
                                " may ask the store server for this; log in from " +
-                               std::string(programName(k->program)) + ".");
+                               std::string(programName(kind->program)) + ".");
   }
-  if (!k->packets.has(query.packet))
-    return queries::unreadableReply(context, kind + " came with packet type " + std::to_string(query.packet));
+  if (!kind->packets.has(query.packet))
+    return queries::unreadableReply(context, kindName + " came with packet type " + std::to_string(query.packet));
   context.page = query.page;
   context.packet = query.packet;
-  if (k->access != queries::Access::Read) return answerWriting(context, *k, request->arguments, unchecked);
-  return run(context, *k, request->arguments);
+  return std::nullopt;
+}
+
+wire::Reply answer(queries::QueryContext& context, const wire::Query& query,
+                   const std::optional<wire::requests::Request>& request, const std::string& error,
+                   std::string& kindName) {
+  const queries::QueryKind* kind = nullptr;
+  if (auto refused = refusal(context, query, request, error, kindName, kind)) return *refused;
+  if (kind->access != queries::Access::Read) return answerWriting(context, *kind, request->arguments);
+  return run(context, *kind, request->arguments);
 }
 
 std::string problemsField(const std::vector<std::string>& problems) {
@@ -170,6 +191,185 @@ std::string problemsField(const std::vector<std::string>& problems) {
   for (const std::string& p : problems) joined += (joined.empty() ? "" : "; ") + p;
   return joined.empty() ? "" : " problems=" + quotedText(joined, 512);
 }
+
+// What an exchange's log line tells, gathered while it is answered; the line
+// is written with the response.
+struct ExchangeRecord {
+  Stopwatch watch;
+  std::string who = "-";
+  std::string kinds;
+  int app = -1;
+  std::vector<std::string> problems;
+
+  HttpResponse finish(const ServiceContext& context, HttpResponse response, std::string_view outcome) const {
+    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" +
+                      std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
+                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
+                      problemsField(problems));
+    return response;
+  }
+  HttpResponse unauthorised(const ServiceContext& context, const TokenCheck& check) {
+    if (!check.user.name.empty()) who = check.user.name;
+    return finish(context, errorResponse(401, tokenSentence(check)), "unauthorised");
+  }
+  HttpResponse answered(const ServiceContext& context, const wire::ExchangeReply& reply) const {
+    const auto failed = std::count_if(reply.replies.begin(), reply.replies.end(), [](auto& r) { return r.error; });
+    const std::string outcome =
+        failed == 0 ? "ok" : std::to_string(failed) + "-of-" + std::to_string(reply.replies.size()) + "-failed";
+    return finish(context, {200, wire::toJson(reply), {}}, outcome);
+  }
+  // Runs answering, run again whole on a fresh connection when a restart of
+  // the database closed the one it ran on: its reads change nothing, and its
+  // updates hold once.
+  template <class Answering>
+  HttpResponse guarded(const ServiceContext& context, const Answering& answering) {
+    try {
+      return storage::againIfConnectionLost(answering);
+    } catch (const storage::Error& e) {
+      return databaseFailed(context, e);
+    }
+  }
+  HttpResponse databaseFailed(const ServiceContext& context, const storage::Error& e) {
+    problems.push_back(e.what());
+    return finish(context, errorResponse(500, kDatabaseFailed), "database error");
+  }
+  void addKind(std::string_view kind) { kinds += (kinds.empty() ? "" : ",") + std::string(kind); }
+};
+
+HttpResponse answerQueries(storage::Connection& db, const wire::ExchangeRequest& request, const ExchangeInput& input,
+                           const ServiceContext& context, std::string_view clientAddress, ExchangeRecord& record) {
+  record.kinds.clear();
+  const std::int64_t now = context.nowMs();
+  std::optional<storage::Transaction> readTx(std::in_place, db, storage::TxMode::Read);
+  const TokenCheck check = checkToken(db, request.token, request.app, now);
+  if (check.status != TokenStatus::Valid) return record.unauthorised(context, check);
+  record.who = check.user.name;
+
+  queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
+  queryContext.app = request.app;
+  queryContext.tokenHash = check.tokenHash;
+  queryContext.clientAddress = clientAddress;
+  wire::ExchangeReply reply;
+  for (std::size_t i = 0; i < request.queries.size(); ++i) {
+    // A query that failed outside the read transaction left none open.
+    if (!readTx) readTx.emplace(db, storage::TxMode::Read);
+    std::string kind;
+    reply.replies.push_back(answer(queryContext, request.queries[i], input.texts[i], input.textErrors[i], kind));
+    record.addKind(kind);
+  }
+  if (readTx) readTx->commit();
+  record.problems = std::move(queryContext.problems);
+  return record.answered(context, reply);
+}
+
+bool isOneUpdate(const ExchangeInput& input) {
+  return input.request && input.request->queries.size() == 1 && isUpdate(input.texts[0]);
+}
+
+// An exchange that is one update, as a handheld sends each change. Its token
+// is read by the update's own first statement: one wait less. Refused before
+// it reaches the database, its token is checked on db alone.
+class OneUpdate {
+ public:
+  // db: the connection of the thread that runs everything but work().
+  OneUpdate(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
+            std::string_view clientAddress)
+      : db_(db), request_(*input.request), input_(input), context_(context), clientAddress_(clientAddress) {
+    record_.app = request_.app;
+  }
+
+  // The whole exchange on this thread, waiting for the writer.
+  HttpResponse answerHere() {
+    return record_.guarded(context_, [&] {
+      if (auto refused = refusedBeforeWriting()) return std::move(*refused);
+      WriteOutcome outcome = context_.writer.write(db_, work(), rowLocked());
+      return finish(outcome);
+    });
+  }
+
+  // The exchange's response when it is answered without the writer (its
+  // update refused, or the database failing); nullopt: work() goes to the writer.
+  std::optional<HttpResponse> answeredBeforeWriting() {
+    try {
+      return storage::againIfConnectionLost([&] { return refusedBeforeWriting(); });
+    } catch (const storage::Error& e) {
+      return record_.databaseFailed(context_, e);
+    }
+  }
+
+  // Runs on the writer's connection, inside its transaction.
+  WriteWork work() {
+    return [this](storage::Connection& db) {
+      return applyUpdate(*query_, db, *kind_, arguments(), identity_, &unchecked_);
+    };
+  }
+
+  // The exchange's response once the writer gave the update's outcome.
+  HttpResponse answerWritten(WriteOutcome& outcome) {
+    return record_.guarded(context_, [&] { return finish(outcome); });
+  }
+
+ private:
+  const nlohmann::json& arguments() const { return input_.texts[0]->arguments; }
+  bool rowLocked() const { return kind_->lockRows != nullptr; }
+
+  std::optional<HttpResponse> refusedBeforeWriting() {
+    nowMs_ = context_.nowMs();
+    query_.emplace(queries::QueryContext{db_, noUser_, context_, nowMs_, noReadTransaction_, {}});
+    query_->app = request_.app;
+    query_->clientAddress = clientAddress_;
+    unchecked_ = UncheckedToken{request_.token, std::nullopt};
+    identity_.reset();
+    record_.kinds.clear();
+    std::string kindName;
+    std::optional<wire::Reply> refused =
+        refusal(*query_, request_.queries[0], input_.texts[0], input_.textErrors[0], kindName, kind_);
+    record_.addKind(kindName);
+    if (!refused) refused = readIdentity(*query_, *kind_, arguments(), identity_);
+    if (!refused) return std::nullopt;
+    WriteOutcome unwritten{std::move(*refused), {}};
+    return finish(unwritten);
+  }
+
+  // Moves from outcome only once the token is checked, so that a run again
+  // after a lost connection finds it whole.
+  HttpResponse finish(WriteOutcome& outcome) {
+    // An update refused before it reached the database: its token is checked now.
+    const TokenCheck check =
+        unchecked_.check ? *unchecked_.check : checkToken(db_, request_.token, request_.app, nowMs_);
+    if (check.status != TokenStatus::Valid) return record_.unauthorised(context_, check);
+    record_.who = check.user.name;
+    takeProblems(*query_, outcome);
+    record_.problems = std::move(query_->problems);
+    wire::ExchangeReply reply;
+    reply.replies.push_back(std::move(outcome.reply));
+    return record_.answered(context_, reply);
+  }
+
+  storage::Connection& db_;
+  const wire::ExchangeRequest& request_;
+  const ExchangeInput& input_;
+  const ServiceContext& context_;
+  std::string_view clientAddress_;
+  ExchangeRecord record_;
+  std::int64_t nowMs_ = 0;
+  const User noUser_{};  // until the update's transaction reads the token
+  std::optional<storage::Transaction> noReadTransaction_;
+  std::optional<queries::QueryContext> query_;
+  const queries::QueryKind* kind_ = nullptr;
+  std::optional<Identity> identity_;
+  UncheckedToken unchecked_;
+};
+
+// An exchange that is one update, with what it refers to, kept while the
+// writer holds it.
+struct HeldUpdate {
+  HeldUpdate(storage::Connection& db, ExchangeInput in, const ServiceContext& context, std::string address)
+      : input(std::move(in)), clientAddress(std::move(address)), update(db, input, context, clientAddress) {}
+  ExchangeInput input;
+  std::string clientAddress;
+  OneUpdate update;
+};
 
 }  // namespace
 
@@ -197,83 +397,34 @@ ExchangeNeeds needs(const ExchangeInput& input) {
 
 HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress) {
-  const Stopwatch watch;
-  std::string who = "-";
-  std::string kinds;
-  int app = -1;
-  std::vector<std::string> problems;
-  auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" +
-                      std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
-                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
-                      problemsField(problems));
-    return response;
-  };
-
-  const auto& request = input.request;
-  if (!request) {
-    problems.push_back(input.error);
-    return finish(errorResponse(400, kUnreadableRequest), "malformed");
+  ExchangeRecord record;
+  if (!input.request) {
+    record.problems.push_back(input.error);
+    return record.finish(context, errorResponse(400, kUnreadableRequest), "malformed");
   }
-  app = request->app;
+  if (isOneUpdate(input)) return OneUpdate(db, input, context, clientAddress).answerHere();
+  record.app = input.request->app;
+  return record.guarded(context,
+                        [&] { return answerQueries(db, *input.request, input, context, clientAddress, record); });
+}
 
-  // Run again whole on a fresh connection when a restart of the database closed
-  // the one it ran on: its reads change nothing, and its updates hold once.
-  const auto attempt = [&]() -> HttpResponse {
-    kinds.clear();
-    const std::int64_t now = context.nowMs();
-    const auto unauthorised = [&](const TokenCheck& check) {
-      if (!check.user.name.empty()) who = check.user.name;
-      return finish(errorResponse(401, tokenSentence(check)), "unauthorised");
-    };
-    std::optional<storage::Transaction> readTx;
-    TokenCheck check;
-    // An exchange that is one update, as a handheld sends each change, has
-    // its token read by that update's first statement: one wait less.
-    std::optional<UncheckedToken> unchecked;
-    if (request->queries.size() == 1 && isUpdate(input.texts[0])) {
-      unchecked.emplace(UncheckedToken{request->token, std::nullopt});
-    } else {
-      readTx.emplace(db, storage::TxMode::Read);
-      check = checkToken(db, request->token, request->app, now);
-      if (check.status != TokenStatus::Valid) return unauthorised(check);
-      who = check.user.name;
-    }
-
-    queries::QueryContext queryContext{db, check.user, context, now, readTx, {}};
-    queryContext.app = request->app;
-    queryContext.tokenHash = check.tokenHash;
-    queryContext.clientAddress = clientAddress;
-    wire::ExchangeReply reply;
-    int failed = 0;
-    for (std::size_t i = 0; i < request->queries.size(); ++i) {
-      // A query that failed outside the read transaction left none open.
-      if (!readTx && !unchecked) readTx.emplace(db, storage::TxMode::Read);
-      std::string kind;
-      reply.replies.push_back(answer(queryContext, request->queries[i], input.texts[i], input.textErrors[i], kind,
-                                     unchecked ? &*unchecked : nullptr));
-      if (reply.replies.back().error) ++failed;
-      kinds += (kinds.empty() ? "" : ",") + kind;
-    }
-    if (readTx) readTx->commit();
-    if (unchecked) {
-      // An update refused before it reached the database: its token is checked now.
-      check = unchecked->check ? *unchecked->check : checkToken(db, request->token, request->app, now);
-      if (check.status != TokenStatus::Valid) return unauthorised(check);
-      who = check.user.name;
-    }
-    problems = std::move(queryContext.problems);
-
-    const std::string outcome =
-        failed == 0 ? "ok" : std::to_string(failed) + "-of-" + std::to_string(reply.replies.size()) + "-failed";
-    return finish({200, wire::toJson(reply), {}}, outcome);
-  };
-  try {
-    return storage::againIfConnectionLost(attempt);
-  } catch (const storage::Error& e) {
-    problems.push_back(e.what());
-    return finish(errorResponse(500, kDatabaseFailed), "database error");
+bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
+                         std::string clientAddress, ThreadRunner backHere, Responder respond) {
+  // Only a writer with a thread of its own can take an update nobody waits on.
+  auto* writer = dynamic_cast<GroupWriter*>(&context.writer);
+  if (!writer || !isOneUpdate(input)) return false;
+  auto held = std::make_shared<HeldUpdate>(db, std::move(input), context, std::move(clientAddress));
+  if (auto response = held->update.answeredBeforeWriting()) {
+    respond(std::move(*response));
+    return true;
   }
+  writer->writeThen(held->update.work(), [held, backHere = std::move(backHere),
+                                          respond = std::move(respond)](WriteOutcome outcome) {
+    backHere([held, respond, outcome = std::move(outcome)]() mutable {
+      respond(held->update.answerWritten(outcome));
+    });
+  });
+  return true;
 }
 
 }  // namespace storeserver

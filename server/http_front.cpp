@@ -388,6 +388,10 @@ class Front final : public HttpFront {
   std::uint16_t port() const override { return port_; }
   std::size_t openConnections() const override { return shared_->openConnections.load(); }
 
+  void post(unsigned ioThread, std::function<void()> work) override {
+    net::post(*contexts_.at(ioThread), std::move(work));
+  }
+
   void stopAccepting() override {
     net::dispatch(*contexts_[0], [this] {
       beast::error_code ec;

@@ -1,8 +1,9 @@
 #pragma once
 // The two database-backed endpoints. A log-in, and an exchange that writes or
 // checks a password, run on a database worker with that worker's own
-// connection; an exchange that only reads runs on the network thread that
-// received it, with that thread's connection. Each answers a plain HTTP response.
+// connection; an exchange that only reads, or (on SQLite) is one update,
+// runs on the network thread that received it, with that thread's connection,
+// the update itself on the writer. Each answers a plain HTTP response.
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -58,6 +59,17 @@ enum class ExchangeNeeds { ReadsOnly, Commit, PasswordCheck };
 ExchangeNeeds needs(const ExchangeInput& input);
 HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress = {});
+
+// Runs work later on the thread that gave it.
+using ThreadRunner = std::function<void(std::function<void()>)>;
+// On the network thread that received an exchange, with that thread's db:
+// when the exchange is one update and the writer commits on a thread of its
+// own, takes input, hands the update to the writer, answers through respond
+// (the reply made through backHere once the update is committed) and returns
+// true, with nobody waiting meanwhile. Otherwise returns false, leaving input
+// for a worker's handleExchange().
+bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
+                         std::string clientAddress, ThreadRunner backHere, Responder respond);
 
 HttpResponse errorResponse(int status, std::string_view sentence);
 

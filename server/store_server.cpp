@@ -123,6 +123,7 @@ struct StoreServer::Impl {
           [&](storage::Connection& db) { return handleExchange(db, input, context, request.remoteAddress); },
           *readConnections.at(request.ioThread)));
     }
+    if (need == ExchangeNeeds::Commit && toWriter(request, input, respond)) return;
     Work work = [this, input = std::move(input), address = std::move(request.remoteAddress)](storage::Connection& db) {
       return handleExchange(db, input, context, address);
     };
@@ -157,6 +158,27 @@ struct StoreServer::Impl {
       busy.headers.emplace_back("Retry-After", "1");
       respond(std::move(busy));
     }
+  }
+
+  // An exchange that is one update, from this I/O thread straight to a writer
+  // of its own thread and back, with no worker waiting between; false when it
+  // is not one or the writer runs updates on the worker's connection.
+  bool toWriter(HttpRequest& request, ExchangeInput& input, const Responder& respond) {
+    if (inFlight.fetch_add(1) >= options.maxInFlight) {
+      --inFlight;
+      respond(errorResponse(503, "The store server is busy; try again in a moment."));
+      return true;
+    }
+    const unsigned ioThread = request.ioThread;
+    const bool taken = startUpdateExchange(
+        *readConnections.at(ioThread), input, context, std::move(request.remoteAddress),
+        [this, ioThread](std::function<void()> work) { front->post(ioThread, std::move(work)); },
+        [this, respond](HttpResponse response) {
+          --inFlight;
+          respond(std::move(response));
+        });
+    if (!taken) --inFlight;
+    return taken;
   }
 
   // Exchanges that wait for the writer's commit; the in-flight cap bounds how many.

@@ -104,18 +104,22 @@ GroupWriter::~GroupWriter() { stop(); }
 WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work, bool) { return submit(work).get(); }
 
 std::future<WriteOutcome> GroupWriter::submit(WriteWork work) {
-  Pending pending{std::move(work), {}};
-  std::future<WriteOutcome> outcome = pending.answer.get_future();
+  auto answer = std::make_shared<std::promise<WriteOutcome>>();
+  std::future<WriteOutcome> outcome = answer->get_future();
+  writeThen(std::move(work), [answer](WriteOutcome o) { answer->set_value(std::move(o)); });
+  return outcome;
+}
+
+void GroupWriter::writeThen(WriteWork work, Done done) {
   {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     if (stopping_) {
-      pending.answer.set_value(failed(kStopping, "update refused: the server is stopping"));
-      return outcome;
+      lock.unlock();
+      return done(failed(kStopping, "update refused: the server is stopping"));
     }
-    queue_.push_back(std::move(pending));
+    queue_.push_back(Pending{std::move(work), std::move(done)});
   }
   wake_.notify_one();
-  return outcome;
 }
 
 void GroupWriter::stop() {
@@ -159,10 +163,10 @@ void GroupWriter::commitGroup(std::vector<Pending>& group) {
     transaction.commit();
   } catch (const storage::Error& e) {
     for (Pending& pending : group)
-      pending.answer.set_value(failed(kDatabaseFailed, std::string("the group of updates failed: ") + e.what()));
+      pending.done(failed(kDatabaseFailed, std::string("the group of updates failed: ") + e.what()));
     return;
   }
-  for (std::size_t i = 0; i < group.size(); ++i) group[i].answer.set_value(std::move(outcomes[i]));
+  for (std::size_t i = 0; i < group.size(); ++i) group[i].done(std::move(outcomes[i]));
 }
 
 // A refused or failed update is undone alone. Should the database have

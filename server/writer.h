@@ -68,15 +68,22 @@ class GroupWriter final : public Writer {
   GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_ptr<WriteGroupProbe> probe);
   ~GroupWriter() override;  // stops
 
+  using Done = std::function<void(WriteOutcome)>;
+
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override;
   // The outcome comes once the group holding the work is committed or undone.
   std::future<WriteOutcome> submit(WriteWork work);
+  // Returns at once; done gets the outcome on the writer's thread once the
+  // group holding the work is committed or undone (on the caller's thread
+  // when the writer is stopping). done must be quick and must not throw: the
+  // next group waits for it.
+  void writeThen(WriteWork work, Done done);
   void stop() override;
 
  private:
   struct Pending {
     WriteWork work;
-    std::promise<WriteOutcome> answer;
+    Done done;
   };
 
   void run();
