@@ -409,11 +409,11 @@ HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input,
 }
 
 bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
-                         std::string clientAddress, ThreadRunner backHere, Responder respond) {
+                         std::string_view clientAddress, ThreadRunner backHere, Responder respond) {
   // Only a writer with a thread of its own can take an update nobody waits on.
   auto* writer = dynamic_cast<GroupWriter*>(&context.writer);
   if (!writer || !isOneUpdate(input)) return false;
-  auto held = std::make_shared<HeldUpdate>(db, std::move(input), context, std::move(clientAddress));
+  auto held = std::make_shared<HeldUpdate>(db, std::move(input), context, std::string(clientAddress));
   if (auto response = held->update.answeredBeforeWriting()) {
     respond(std::move(*response));
     return true;

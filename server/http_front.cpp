@@ -103,8 +103,10 @@ struct Shared {
   mutable std::atomic<std::size_t> openConnections{0};  // sessions counted against maxConnections
 };
 
-// The index of the front's I/O thread running here; each I/O thread serves one front.
+// The index of the front's I/O thread running here, and its context; each
+// I/O thread serves one front.
 thread_local unsigned currentIoThread = 0;
+thread_local net::io_context* currentContext = nullptr;
 
 // What a session does once it speaks HTTP (after any TLS handshake).
 enum class Admission { Serve, Refuse };
@@ -379,6 +381,7 @@ class Front final : public HttpFront {
     for (unsigned i = 0; i < contexts_.size(); ++i)
       threads_.emplace_back([this, i] {
         currentIoThread = i;
+        currentContext = contexts_[i].get();
         currentSweeper = sweepers_[i].get();
         currentSweeper->start();
         contexts_[i]->run();
@@ -387,10 +390,6 @@ class Front final : public HttpFront {
 
   std::uint16_t port() const override { return port_; }
   std::size_t openConnections() const override { return shared_->openConnections.load(); }
-
-  void post(unsigned ioThread, std::function<void()> work) override {
-    net::post(*contexts_.at(ioThread), std::move(work));
-  }
 
   void stopAccepting() override {
     net::dispatch(*contexts_[0], [this] {
@@ -485,6 +484,10 @@ class Front final : public HttpFront {
 };
 
 }  // namespace
+
+ThreadRunner thisIoThread() {
+  return [context = currentContext](std::function<void()> work) { net::post(*context, std::move(work)); };
+}
 
 std::unique_ptr<HttpFront> HttpFront::start(const FrontOptions& options, RequestHandler handler, std::string& error) {
   auto front = std::make_unique<Front>(options, std::move(handler));

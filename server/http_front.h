@@ -4,7 +4,6 @@
 // in http_front.cpp.
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -41,13 +40,15 @@ class HttpFront {
   virtual std::uint16_t port() const = 0;
   // Connections open now, refused ones aside.
   virtual std::size_t openConnections() const = 0;
-  // Runs work on I/O thread ioThread (as numbered in HttpRequest), after what
-  // it is doing; once the front stops, work is dropped unrun.
-  virtual void post(unsigned ioThread, std::function<void()> work) = 0;
   // Stops accepting; connections stay served until stop().
   virtual void stopAccepting() = 0;
   // Stops the I/O threads and drops every connection. Responders called later do nothing.
   virtual void stop() = 0;
 };
+
+// Called on one of a front's I/O threads (by its handler): runs work later
+// on that same thread, after what it is doing. Work given once the front has
+// stopped is dropped unrun; none may be given once it is destroyed.
+ThreadRunner thisIoThread();
 
 }  // namespace storeserver

@@ -34,6 +34,8 @@ struct HttpResponse {
 
 // Answers one request; callable from any thread, exactly once.
 using Responder = std::function<void(HttpResponse)>;
+// Runs work later on the thread that gave it.
+using ThreadRunner = std::function<void(std::function<void()>)>;
 // Called on an I/O thread for every complete request; must not block.
 using RequestHandler = std::function<void(HttpRequest&&, Responder)>;
 

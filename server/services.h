@@ -60,8 +60,6 @@ ExchangeNeeds needs(const ExchangeInput& input);
 HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress = {});
 
-// Runs work later on the thread that gave it.
-using ThreadRunner = std::function<void(std::function<void()>)>;
 // On the network thread that received an exchange, with that thread's db:
 // when the exchange is one update and the writer commits on a thread of its
 // own, takes input, hands the update to the writer, answers through respond
@@ -69,7 +67,7 @@ using ThreadRunner = std::function<void(std::function<void()>)>;
 // true, with nobody waiting meanwhile. Otherwise returns false, leaving input
 // for a worker's handleExchange().
 bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
-                         std::string clientAddress, ThreadRunner backHere, Responder respond);
+                         std::string_view clientAddress, ThreadRunner backHere, Responder respond);
 
 HttpResponse errorResponse(int status, std::string_view sentence);
 

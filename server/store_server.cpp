@@ -163,16 +163,15 @@ struct StoreServer::Impl {
   // An exchange that is one update, from this I/O thread straight to a writer
   // of its own thread and back, with no worker waiting between; false when it
   // is not one or the writer runs updates on the worker's connection.
-  bool toWriter(HttpRequest& request, ExchangeInput& input, const Responder& respond) {
+  bool toWriter(const HttpRequest& request, ExchangeInput& input, const Responder& respond) {
     if (inFlight.fetch_add(1) >= options.maxInFlight) {
       --inFlight;
       respond(errorResponse(503, "The store server is busy; try again in a moment."));
       return true;
     }
-    const unsigned ioThread = request.ioThread;
     const bool taken = startUpdateExchange(
-        *readConnections.at(ioThread), input, context, std::move(request.remoteAddress),
-        [this, ioThread](std::function<void()> work) { front->post(ioThread, std::move(work)); },
+        *readConnections.at(request.ioThread), input, context, request.remoteAddress,
+        thisIoThread(),
         [this, respond](HttpResponse response) {
           --inFlight;
           respond(std::move(response));
