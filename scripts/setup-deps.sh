@@ -29,8 +29,9 @@ case "${1:-}" in
   screenshots) packages=("${demo[@]}" xvfb xdotool imagemagick "${browser[@]}") ;;
   # nginx starts a web server on port 80 on a machine with systemd: only here.
   chain) packages=("${demo[@]}" "${postgresql[@]}" nginx) ;;
-  # nginx as the floor, wrk to drive it, valgrind to count instructions.
-  bench) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" nginx wrk valgrind curl) ;;
+  # nginx as the floor, wrk to drive it, valgrind to count instructions,
+  # perf to count a server's processor time and thread switches.
+  bench) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" nginx wrk valgrind linux-perf curl) ;;
   *) echo "usage: $0 demo|test|screenshots|chain|bench" >&2; exit 2 ;;
 esac
 
