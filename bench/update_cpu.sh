@@ -9,11 +9,12 @@
 #
 #   bench/update_cpu.sh BUILD_A BUILD_B [SECONDS] [ROUNDS]
 set -euo pipefail
+. bench/store_server.sh
 a=$1 b=$2 seconds=${3:-5} rounds=${4:-3}
-command -v perf >/dev/null || { echo "update_cpu: perf is missing (scripts/setup-deps.sh bench)" >&2; exit 2; }
+need_build_and_tools "$a" perf
+need_build_and_tools "$b"
 dir=$(mktemp -d /tmp/update-cpu-XXXXXX)
-server=""
-trap '[ -n "$server" ] && kill $server 2>/dev/null; rm -rf "$dir"' EXIT
+trap 'stop_store_server; rm -rf "$dir"' EXIT
 
 echo "| build | load | updates per s | raw per s | ratio | server CPU µs per update | server thread switches per update |"
 echo "|---|---|---|---|---|---|---|"
@@ -21,25 +22,18 @@ failed=0 n=0
 run() {
   local tag=$1 build=$2
   n=$((n + 1))
-  local db="$dir/store$n.db" log="$dir/$tag$n.log" address="" load
+  local scratch="$dir/$tag$n" load
+  mkdir "$scratch"
   load=$(cut -d' ' -f1 /proc/loadavg)
-  "$build/server/storeserver" --database "$db" --address 127.0.0.1 --port 0 --demo >"$log" 2>&1 &
-  server=$!
-  for _ in $(seq 600); do
-    address=$(sed -n 's/^storeserver listening on //p' "$log")
-    [ -n "$address" ] && break
-    sleep 0.1
-  done
-  perf stat -x, -e task-clock,context-switches -p "$server" -o "$dir/perf" &
+  start_store_server "$build" "$scratch" --address 127.0.0.1
+  perf stat -x, -e task-clock,context-switches -p "$server_pid" -o "$dir/perf" &
   local perf=$!
   # The same client for both builds: only the server differs.
-  "$a/bench/ticket_bench" --server "http://$address" --database "$db" --handhelds 8 --seconds "$seconds" \
-    >"$dir/out" || failed=1
+  "$a/bench/ticket_bench" --server "http://$server_address" --database "$scratch/store.db" --handhelds 8 \
+    --seconds "$seconds" >"$dir/out" || failed=1
   kill -INT $perf
   wait $perf 2>/dev/null || true
-  kill $server
-  wait $server 2>/dev/null || true
-  server=""
+  stop_store_server
   grep 'NOT CLEAN' "$dir/out" || true
   awk -F'|' -v tag="$tag" -v load="$load" -v perf="$dir/perf" '
     BEGIN { while ((getline line < perf) > 0) { split(line, f, ","); v[f[3]] = f[1] } }

@@ -6,6 +6,7 @@
 // worker waiting between. A bad query gets an error reply; the others are
 // still answered.
 #include <algorithm>
+#include <type_traits>
 
 #include "server/auth.h"
 #include "server/queries/query.h"
@@ -221,17 +222,15 @@ struct ExchangeRecord {
   // Runs answering, run again whole on a fresh connection when a restart of
   // the database closed the one it ran on: its reads change nothing, and its
   // updates hold once.
+  // Answering gives an HttpResponse, or an optional one.
   template <class Answering>
-  HttpResponse guarded(const ServiceContext& context, const Answering& answering) {
+  std::invoke_result_t<const Answering&> guarded(const ServiceContext& context, const Answering& answering) {
     try {
       return storage::againIfConnectionLost(answering);
     } catch (const storage::Error& e) {
-      return databaseFailed(context, e);
+      problems.push_back(e.what());
+      return finish(context, errorResponse(500, kDatabaseFailed), "database error");
     }
-  }
-  HttpResponse databaseFailed(const ServiceContext& context, const storage::Error& e) {
-    problems.push_back(e.what());
-    return finish(context, errorResponse(500, kDatabaseFailed), "database error");
   }
   void addKind(std::string_view kind) { kinds += (kinds.empty() ? "" : ",") + std::string(kind); }
 };
@@ -290,11 +289,7 @@ class OneUpdate {
   // The exchange's response when it is answered without the writer (its
   // update refused, or the database failing); nullopt: work() goes to the writer.
   std::optional<HttpResponse> answeredBeforeWriting() {
-    try {
-      return storage::againIfConnectionLost([&] { return refusedBeforeWriting(); });
-    } catch (const storage::Error& e) {
-      return record_.databaseFailed(context_, e);
-    }
+    return record_.guarded(context_, [&] { return refusedBeforeWriting(); });
   }
 
   // Runs on the writer's connection, inside its transaction.

@@ -164,11 +164,7 @@ struct StoreServer::Impl {
   // of its own thread and back, with no worker waiting between; false when it
   // is not one or the writer runs updates on the worker's connection.
   bool toWriter(const HttpRequest& request, ExchangeInput& input, const Responder& respond) {
-    if (inFlight.fetch_add(1) >= options.maxInFlight) {
-      --inFlight;
-      respond(errorResponse(503, "The store server is busy; try again in a moment."));
-      return true;
-    }
+    if (!admitted(respond)) return true;
     const bool taken = startUpdateExchange(
         *readConnections.at(request.ioThread), input, context, request.remoteAddress,
         thisIoThread(),
@@ -180,12 +176,18 @@ struct StoreServer::Impl {
     return taken;
   }
 
+  // Counts a request that waits for the writer against the in-flight cap;
+  // false, answered 503, beyond it.
+  bool admitted(const Responder& respond) {
+    if (inFlight.fetch_add(1) < options.maxInFlight) return true;
+    --inFlight;
+    respond(errorResponse(503, "The store server is busy; try again in a moment."));
+    return false;
+  }
+
   // Exchanges that wait for the writer's commit; the in-flight cap bounds how many.
   void toWorkers(const Responder& respond, Work work) {
-    if (inFlight.fetch_add(1) >= options.maxInFlight) {
-      --inFlight;
-      return respond(errorResponse(503, "The store server is busy; try again in a moment."));
-    }
+    if (!admitted(respond)) return;
     auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
     const bool queued = pool.submit(WorkerPool::Job{
         [this, shared](storage::Connection& db) {

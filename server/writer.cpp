@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <future>
 #include <random>
 
 namespace storeserver {
@@ -101,13 +102,12 @@ GroupWriter::GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_pt
 GroupWriter::~GroupWriter() { stop(); }
 
 // One writer at a time needs no row locks.
-WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work, bool) { return submit(work).get(); }
-
-std::future<WriteOutcome> GroupWriter::submit(WriteWork work) {
+WriteOutcome GroupWriter::write(storage::Connection&, const WriteWork& work, bool) {
+  // Shared: the writer may still be inside set_value when this caller wakes.
   auto answer = std::make_shared<std::promise<WriteOutcome>>();
   std::future<WriteOutcome> outcome = answer->get_future();
-  writeThen(std::move(work), [answer](WriteOutcome o) { answer->set_value(std::move(o)); });
-  return outcome;
+  writeThen(work, [answer](WriteOutcome o) { answer->set_value(std::move(o)); });
+  return outcome.get();
 }
 
 void GroupWriter::writeThen(WriteWork work, Done done) {

@@ -12,7 +12,6 @@
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -70,9 +69,8 @@ class GroupWriter final : public Writer {
 
   using Done = std::function<void(WriteOutcome)>;
 
-  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override;
   // The outcome comes once the group holding the work is committed or undone.
-  std::future<WriteOutcome> submit(WriteWork work);
+  WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override;
   // Returns at once; done gets the outcome on the writer's thread once the
   // group holding the work is committed or undone (on the caller's thread
   // when the writer is stopping). done must be quick and must not throw: the
