@@ -127,7 +127,7 @@ class WaitCanceller {
   }
 
  private:
-  friend class ExchangeDeadline;
+  friend class ExchangeWatch;
   std::mutex m_mutex;
   std::condition_variable m_changed;
   bool m_cancelled = false;
@@ -138,35 +138,61 @@ class WaitCanceller {
 // reports a silent server and one that hung up alike, as a failed read; this
 // tells them apart by what happened, not by how long the call seemed to take
 // on a busy handheld.
-class ExchangeDeadline {
+//
+// One thread watches every exchange of a connection in turn. It sleeps until
+// the deadline it last saw and is woken only for an earlier deadline or the
+// clerk's stop, so a quick exchange costs no thread and no wake-up.
+class ExchangeWatch {
  public:
-  ExchangeDeadline(httplib::Client& client, milliseconds limit, WaitCanceller& canceller)
-      : m_canceller(canceller), m_thread([this, &client, limit] { Watch(client, limit); }) {}
-  ~ExchangeDeadline() { Finish(); }
+  ExchangeWatch(httplib::Client& client, WaitCanceller& canceller)
+      : m_client(client), m_canceller(canceller), m_thread([this] { Watch(); }) {}
+  ~ExchangeWatch() {
+    {
+      std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
+      m_quit = true;
+    }
+    m_canceller.m_changed.notify_all();
+    m_thread.join();
+  }
+
+  void Start(milliseconds limit) {
+    std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
+    m_watching = true;
+    m_expired = false;
+    m_deadline = Clock::now() + limit;
+    if (m_deadline < m_wakeAt || m_canceller.m_cancelled) m_canceller.m_changed.notify_all();
+  }
 
   // Called once the exchange has returned; true when the deadline or a cancel ended it.
   bool Finish() {
-    {
-      std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
-      m_done = true;
-    }
-    m_canceller.m_changed.notify_all();
-    if (m_thread.joinable()) m_thread.join();
+    std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
+    m_watching = false;
     return m_expired;
   }
 
  private:
-  void Watch(httplib::Client& client, milliseconds limit) {
+  void Watch() {
     std::unique_lock<std::mutex> lock(m_canceller.m_mutex);
-    if (m_canceller.m_changed.wait_for(lock, limit, [this] { return m_done || m_canceller.m_cancelled; }) && m_done)
-      return;
-    m_expired = true;
-    client.stop();  // the one call httplib allows from another thread
+    while (!m_quit) {
+      if (m_watching && (m_canceller.m_cancelled || Clock::now() >= m_deadline)) {
+        m_watching = false;
+        m_expired = true;
+        m_client.stop();  // the one call httplib allows from another thread
+      }
+      m_wakeAt = m_watching ? m_deadline : Clock::time_point::max();
+      if (m_watching) m_canceller.m_changed.wait_until(lock, m_wakeAt);
+      else m_canceller.m_changed.wait(lock);
+    }
   }
 
+  httplib::Client& m_client;
   WaitCanceller& m_canceller;
-  bool m_done = false;
+  // Guarded by the canceller's mutex:
+  bool m_watching = false;  // an exchange is under way
   bool m_expired = false;
+  bool m_quit = false;
+  Clock::time_point m_deadline;
+  Clock::time_point m_wakeAt = Clock::time_point::max();  // when the thread looks again unless woken
   std::thread m_thread;  // last: it starts once the members above exist
 };
 
@@ -209,6 +235,7 @@ struct CSocketMessage::Connection {
   ServerAddress address;
   int readTimeout = CTesselConfig::kDefaultReadTimeout;
   std::unique_ptr<httplib::Client> client;
+  std::unique_ptr<ExchangeWatch> watch;  // made with the client, stopped before it
 };
 
 QString CSocketMessage::CannotReachText(const QString& address) {
@@ -381,6 +408,7 @@ bool CSocketMessage::OpenConnection(QString& failure) {
   connection->client->set_connection_timeout(CTesselConfig::GetConnectTimeout());
   connection->client->set_read_timeout(connection->readTimeout + kBackstopSeconds);
   connection->client->set_write_timeout(connection->readTimeout + kBackstopSeconds);
+  connection->watch = std::make_unique<ExchangeWatch>(*connection->client, *m_canceller);
   m_connection = std::move(connection);
   return true;
 }
@@ -393,9 +421,9 @@ CSocketMessage::Attempt CSocketMessage::Post(const char* path, const std::string
   httplib::Error error = httplib::Error::Success;
   const auto started = Clock::now();
   const milliseconds readTimeout = std::chrono::seconds(m_connection->readTimeout);
-  ExchangeDeadline deadline(*m_connection->client, std::min(limit, readTimeout), *m_canceller);
+  m_connection->watch->Start(std::min(limit, readTimeout));
   attempt.answered = m_connection->client->send(request, response, error);
-  const bool expired = deadline.Finish();
+  const bool expired = m_connection->watch->Finish();
   if (attempt.answered) {
     attempt.status = response.status;
     return attempt;

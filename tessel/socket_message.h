@@ -149,7 +149,7 @@ class CSocketMessage {
   QVector<QueuedQuery> m_queries;
   std::map<int, int> m_nextPages;
   QVector<ReplyData> m_replies;
+  std::unique_ptr<Canceller> m_canceller;    // outlives the connection, whose watch waits on it
   std::unique_ptr<Connection> m_connection;
-  std::unique_ptr<Canceller> m_canceller;
   bool m_bOutcomeUnknown = false;
 };

@@ -1,9 +1,11 @@
 // CSocketMessage against the real server over loopback HTTP, and against doubles for lost or spoilt answers.
+#include <QElapsedTimer>
 #include <QRegularExpression>
 #include <QTcpServer>
 #include <gtest/gtest.h>
 #include <httplib.h>
 
+#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
@@ -26,9 +28,19 @@ using Answer = std::pair<int, std::string>;  // HTTP status, body
 using testsupport::LoopbackHttp;
 
 // Test double of the server: per path its answers in turn, the last for ever (else 404); records each request.
+// An answer of status kHold is never given: the request waits until the double is destroyed.
+constexpr int kHold = 0;
+
 class CannedHttpServer {
  public:
   explicit CannedHttpServer(std::map<std::string, std::vector<Answer>> answers) : answers_(std::move(answers)) {}
+  ~CannedHttpServer() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      released_ = true;
+    }
+    release_.notify_all();
+  }
   QString address() const { return http_.address(); }
   std::vector<std::pair<std::string, std::string>> requests() const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -37,16 +49,19 @@ class CannedHttpServer {
 
  private:
   void answer(const httplib::Request& request, httplib::Response& response) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     requests_.push_back({request.path, request.body});
     std::vector<Answer>& left = answers_[request.path];
     const Answer answer = left.empty() ? Answer{404, "{}"} : left.front();
     if (left.size() > 1) left.erase(left.begin());
-    response.status = answer.first;
+    if (answer.first == kHold) release_.wait(lock, [this] { return released_; });
+    response.status = answer.first == kHold ? 504 : answer.first;
     response.set_content(answer.second, "application/json");
   }
   std::map<std::string, std::vector<Answer>> answers_;
   mutable std::mutex mutex_;
+  std::condition_variable release_;
+  bool released_ = false;
   std::vector<std::pair<std::string, std::string>> requests_;
   LoopbackHttp http_{[this](const auto& request, auto& response) { answer(request, response); }};  // stops first
 };
@@ -263,6 +278,24 @@ TEST_F(TransportTest, AnUpdateNeverAnsweredIsGivenUpWithTheTimeWaited) {
     if (path == "/v1/exchange") bodies.insert(body);
   EXPECT_EQ(bodies.size(), 1u) << "a resend carried another text, so another update identity";
   EXPECT_GT(balancer.requests().size(), 2u) << "the update was not sent again";
+}
+
+// The wait for an answer follows each try's own limit, also when an earlier
+// exchange on the connection was allowed longer (the read timeout).
+TEST_F(TransportTest, AResendIsCutAtTheSaveTimeoutThoughTheExchangeBeforeMightWaitLonger) {
+  setTessel("SaveTimeout", "2");  // the read timeout stays at 15 s
+  CannedHttpServer balancer(
+      {{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{504, "<html>Gateway Timeout</html>"}, {kHold, ""}}}});
+  CSocketMessage msg(wire::kAppSellin);
+  msg.SetServer(balancer.address());
+  msg.SetCredentials("buyer", "buyer1");
+  msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
+  QElapsedTimer waited;
+  waited.start();
+  EXPECT_FALSE(msg.SendQuery());
+  EXPECT_LT(waited.elapsed(), 10000) << "the resend waited for the earlier exchange's limit";
+  EXPECT_TRUE(msg.GetResponse(0).startsWith("The store server did not confirm the change within"))
+      << msg.GetResponse(0).toStdString();
 }
 
 }  // namespace
