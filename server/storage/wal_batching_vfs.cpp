@@ -25,6 +25,7 @@ struct File {
   sqlite3_int64 gatheredAt = 0;
   std::string gathered;
   int failedWrite = SQLITE_OK;  // of gathered frames written at a barrier, for the next call
+  sqlite3_int64 commitPageAt = -1;  // where the page of the commit frame being written goes
   // A database file and its log, while both are open: the log's frames are
   // written before the database's shared index may name them.
   File* log = nullptr;
@@ -70,6 +71,22 @@ int writeGathered(File* f) {
   return rc;
 }
 
+// Adds a write of the log to those gathered, handing them on first when it
+// does not follow them or would make them too large.
+int gather(File* f, const void* from, int amount, sqlite3_int64 offset) {
+  const bool follows = offset == f->gatheredAt + sqlite3_int64(f->gathered.size());
+  if (!f->gathered.empty() && (!follows || f->gathered.size() + std::size_t(amount) > kMaxGathered))
+    if (const int rc = writeGathered(f); rc != SQLITE_OK) return rc;
+  if (std::size_t(amount) > kMaxGathered) return systemMethods(f).xWrite(f->system, from, amount, offset);
+  if (f->gathered.empty()) f->gatheredAt = offset;
+  try {
+    f->gathered.append(static_cast<const char*>(from), std::size_t(amount));
+  } catch (const std::bad_alloc&) {  // no exception may cross SQLite's frames
+    return SQLITE_IOERR_NOMEM;
+  }
+  return SQLITE_OK;
+}
+
 int close(sqlite3_file* file) {
   File* f = fileOf(file);
   unpair(f);
@@ -85,18 +102,28 @@ int read(sqlite3_file* file, void* into, int amount, sqlite3_int64 offset) {
   return systemMethods(f).xRead(f->system, into, amount, offset);
 }
 
+// A log frame's header: its page's number, then the database's size in pages
+// after the commit it ends, 0 for any other frame. SQLite writes it, then the page.
+constexpr int kFrameHeaderSize = 24;
+
+bool isCommitFrameHeader(const void* from, int amount) {
+  if (amount != kFrameHeaderSize) return false;
+  const auto* size = static_cast<const unsigned char*>(from) + 4;
+  return (size[0] | size[1] | size[2] | size[3]) != 0;
+}
+
+// A commit's frames are written with its last page, so a failed write fails
+// that commit even where no sync follows (synchronous below FULL): the
+// shared index must never name frames the log does not hold.
 int write(sqlite3_file* file, const void* from, int amount, sqlite3_int64 offset) {
   File* f = fileOf(file);
   if (!f->gathers) return systemMethods(f).xWrite(f->system, from, amount, offset);
-  const bool follows = offset == f->gatheredAt + sqlite3_int64(f->gathered.size());
-  if (!f->gathered.empty() && (!follows || f->gathered.size() + std::size_t(amount) > kMaxGathered))
-    if (const int rc = writeGathered(f); rc != SQLITE_OK) return rc;
-  if (std::size_t(amount) > kMaxGathered) return systemMethods(f).xWrite(f->system, from, amount, offset);
-  if (f->gathered.empty()) f->gatheredAt = offset;
-  try {
-    f->gathered.append(static_cast<const char*>(from), std::size_t(amount));
-  } catch (const std::bad_alloc&) {  // no exception may cross SQLite's frames
-    return SQLITE_IOERR_NOMEM;
+  if (const int rc = gather(f, from, amount, offset); rc != SQLITE_OK) return rc;
+  if (isCommitFrameHeader(from, amount)) {
+    f->commitPageAt = offset + amount;
+  } else if (offset == f->commitPageAt) {
+    f->commitPageAt = -1;
+    return writeGathered(f);
   }
   return SQLITE_OK;
 }
@@ -168,8 +195,8 @@ int shmLock(sqlite3_file* file, int offset, int n, int flags) {
 }
 
 // SQLite writes the shared index's header on either side of this barrier
-// when it commits, so frames gathered without a sync (synchronous below
-// FULL) reach the log before another connection can find them.
+// when it commits: whatever is still gathered reaches the log before another
+// connection can find it.
 void shmBarrier(sqlite3_file* file) {
   File* f = fileOf(file);
   if (f->log) f->log->failedWrite = writeGathered(f->log);

@@ -1,6 +1,11 @@
 // Storage, start-up failures and option mistakes (migrations and seeding run in every other test).
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "server/command_line.h"
 #include "server/storage/migrations.h"
@@ -107,6 +112,53 @@ TEST(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnecti
     ASSERT_EQ(rows.size(), 1u) << "row " << n << " committed but not found by another connection";
     EXPECT_EQ(storage::integerAt(rows[0], 0), 3000);
   }
+}
+
+// A connection whose commits do not wait for the disk: a commit whose log
+// cannot be written fails, and no other connection finds it; what its flush
+// returns true for is on disk.
+TEST(SqliteLog, ACommitThatCannotReachTheLogFailsWholeWhereCommitsDoNotWaitForTheDisk) {
+  const TempDir dir;
+  const TestDatabase database(Backend::Sqlite, dir.path(), TestDatabase::Contents::Empty);
+  auto writer = openDatabase(database.name());
+  auto reader = openDatabase(database.name());
+  writer->execute("CREATE TABLE pages (n INTEGER PRIMARY KEY, text TEXT NOT NULL)");
+  const std::function<bool()> flush = writer->deferDurability();
+  ASSERT_TRUE(flush) << "an SQLite file database must let its commits go without waiting for the disk";
+  writer->execute("INSERT INTO pages VALUES (1, 'kept')");
+  EXPECT_TRUE(flush()) << "the log could not be flushed";
+
+  // A file may grow no further than the log is now (the failed write is
+  // answered with an error instead of the signal).
+  const auto log = std::filesystem::path(database.name() + "-wal");
+  const auto grown = std::filesystem::file_size(log);
+  struct sigaction ignore {}, before {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGXFSZ, &ignore, &before);
+  rlimit limit{}, old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  limit = old;
+  limit.rlim_cur = rlim_t(grown);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const bool refused = [&] {
+    try {
+      writer->execute("INSERT INTO pages VALUES (2, ?)", {std::string(20000, 'x')});
+      return false;
+    } catch (const storage::Error&) {
+      return true;
+    }
+  }();
+  setrlimit(RLIMIT_FSIZE, &old);
+  sigaction(SIGXFSZ, &before, nullptr);
+
+  EXPECT_TRUE(refused) << "a commit whose log could not be written was reported kept";
+  const auto first = [&](const char* sql) { return storage::textAt(reader->query(sql).at(0), 0); };
+  EXPECT_EQ(first("SELECT group_concat(text) FROM pages"), "kept")
+      << "another connection found a commit the log does not hold";
+  writer->execute("INSERT INTO pages VALUES (3, 'after')");
+  EXPECT_TRUE(flush());
+  EXPECT_EQ(first("SELECT group_concat(text) FROM pages"), "kept,after");
+  EXPECT_EQ(first("PRAGMA integrity_check"), "ok");
 }
 
 TEST(StoreServerStart, APortInUseANewerDatabaseOrPlainHttpToOtherHostsIsASentence) {
