@@ -125,6 +125,10 @@ class SqliteConnection final : public Connection {
     std::shared_ptr<LogFlusher> log = LogFlusher::open(sqlite3_filename_wal(database));
     if (!log) return nullptr;
     run("PRAGMA synchronous=NORMAL");
+    // Such a connection commits groups of updates, each in a savepoint whose
+    // journal soon outgrows SQLite's memory threshold: kept in memory, not
+    // in a temporary file written and removed at every large group.
+    run("PRAGMA temp_store=MEMORY");
     return [log] { return log->flush(); };
   }
 
