@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <future>
 #include <random>
 
@@ -99,10 +97,7 @@ std::unique_ptr<Writer> openWriter(storage::Dialect dialect, const ConnectionOpe
 }
 
 GroupWriter::GroupWriter(std::unique_ptr<storage::Connection> db, std::shared_ptr<WriteGroupProbe> probe)
-    : db_(std::move(db)), probe_(std::move(probe)), flushLog_(db_->deferDurability()) {
-  if (flushLog_) flusher_ = std::thread([this] { flushAndTell(); });
-  thread_ = std::thread([this] { run(); });
-}
+    : db_(std::move(db)), probe_(std::move(probe)), thread_([this] { run(); }) {}
 
 GroupWriter::~GroupWriter() { stop(); }
 
@@ -134,12 +129,6 @@ void GroupWriter::stop() {
   }
   wake_.notify_one();
   if (thread_.joinable()) thread_.join();
-  {
-    std::lock_guard lock(flushMutex_);
-    flusherStopping_ = true;
-  }
-  flushWake_.notify_one();
-  if (flusher_.joinable()) flusher_.join();
 }
 
 void GroupWriter::run() {
@@ -177,45 +166,7 @@ void GroupWriter::commitGroup(std::vector<Pending>& group) {
       pending.done(failed(kDatabaseFailed, std::string("the group of updates failed: ") + e.what()));
     return;
   }
-  Told committed;
-  for (std::size_t i = 0; i < group.size(); ++i) committed.emplace_back(std::move(group[i].done), std::move(outcomes[i]));
-  tellOnceOnDisk(std::move(committed));
-}
-
-void GroupWriter::tellOnceOnDisk(Told committed) {
-  if (!flushLog_) {
-    for (auto& [done, outcome] : committed) done(std::move(outcome));
-    return;
-  }
-  {
-    std::lock_guard lock(flushMutex_);
-    for (auto& told : committed) committed_.push_back(std::move(told));
-  }
-  flushWake_.notify_one();
-}
-
-// One sync covers every group committed before it, however many the writer
-// committed meanwhile.
-void GroupWriter::flushAndTell() {
-  for (;;) {
-    Told committed;
-    {
-      std::unique_lock lock(flushMutex_);
-      flushWake_.wait(lock, [this] { return flusherStopping_ || !committed_.empty(); });
-      if (committed_.empty()) return;
-      committed.swap(committed_);
-    }
-    // Others may already have read these commits, and the log may no longer
-    // hold them after a power cut; no one may hear they were kept. The server
-    // stops, as a database server does, to start again from what the disk holds.
-    if (!flushLog_()) {
-      std::fputs("storeserver: the database's log could not be written to disk; stopping before anyone is told "
-                 "that changes not on disk were saved\n",
-                 stderr);
-      std::abort();
-    }
-    for (auto& [done, outcome] : committed) done(std::move(outcome));
-  }
+  for (std::size_t i = 0; i < group.size(); ++i) group[i].done(std::move(outcomes[i]));
 }
 
 // A refused or failed update is undone alone. Should the database have

@@ -1,10 +1,8 @@
 #pragma once
 // Where update queries run. On SQLite one writer thread with a connection of
 // its own takes every update waiting at that moment, runs each in a savepoint
-// of one transaction and commits them together; a flusher thread syncs the
-// log while the writer goes on with the next group, and only then are the
-// group's handhelds answered, so one sync serves many handhelds and no
-// update waits for the disk behind another's. On PostgreSQL each update runs in a
+// of one transaction and commits them together, so one durable commit (one
+// fsync) serves many handhelds. On PostgreSQL each update runs in a
 // serializable transaction of its own on the worker's connection, beside those
 // of the other servers sharing the database, or in a transaction locking the
 // rows it stands on first, and is run again when the database undoes it for a
@@ -18,7 +16,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "server/storage/storage.h"
@@ -74,10 +71,10 @@ class GroupWriter final : public Writer {
 
   // The outcome comes once the group holding the work is committed or undone.
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override;
-  // Returns at once; done gets the outcome on one of the writer's threads
-  // once the group holding the work is undone, or committed and on disk (on
-  // the caller's thread when the writer is stopping). done must be quick and
-  // must not throw: the next outcomes wait for it.
+  // Returns at once; done gets the outcome on the writer's thread once the
+  // group holding the work is committed or undone (on the caller's thread
+  // when the writer is stopping). done must be quick and must not throw: the
+  // next group waits for it.
   void writeThen(WriteWork work, Done done);
   void stop() override;
 
@@ -87,15 +84,10 @@ class GroupWriter final : public Writer {
     Done done;
   };
 
-  using Told = std::vector<std::pair<Done, WriteOutcome>>;
-
   void run();
   std::vector<Pending> takeGroup();  // empty: stopped, nothing left
   void commitGroup(std::vector<Pending>& group);
   WriteOutcome applyInSavepoint(const WriteWork& work);
-  // Outcomes of committed groups go to the flusher; without one, straight to their callers.
-  void tellOnceOnDisk(Told committed);
-  void flushAndTell();  // the flusher thread
 
   std::unique_ptr<storage::Connection> db_;
   std::shared_ptr<WriteGroupProbe> probe_;
@@ -103,12 +95,6 @@ class GroupWriter final : public Writer {
   std::condition_variable wake_;
   std::deque<Pending> queue_;
   bool stopping_ = false;
-  std::function<bool()> flushLog_;  // null: each commit waits for the disk itself
-  std::mutex flushMutex_;
-  std::condition_variable flushWake_;
-  Told committed_;  // not yet on disk
-  bool flusherStopping_ = false;
-  std::thread flusher_;
   std::thread thread_;
 };
 

@@ -1,7 +1,5 @@
 #include "server/storage/faulty_connection.h"
 
-#include <utility>
-
 namespace storeserver::storage {
 
 namespace {
@@ -38,11 +36,6 @@ class FaultyConnection final : public Connection {
     writing_ = false;
   }
   std::uint64_t roundTrips() const noexcept override { return inner_ ? inner_->roundTrips() : 0; }
-  std::function<bool()> deferDurability() override {
-    std::function<bool()> flush = live().deferDurability();
-    if (!flush) return nullptr;
-    return [flush = std::move(flush), faults = faults_] { return faults->onLogFlush() && flush(); };
-  }
 
  private:
   Connection& live() {
@@ -134,25 +127,6 @@ std::optional<Fault> StorageFaults::onCommit() {
   if (commitsLeft_ > 0 && --commitsLeft_ == 0) commitsLeft_ = -1;
   ++met_;
   return commitFault_;
-}
-
-void StorageFaults::holdLogFlushes(bool hold) {
-  {
-    std::lock_guard lock(mutex_);
-    flushesHeld_ = hold;
-  }
-  flushesReleased_.notify_all();
-}
-
-void StorageFaults::failNextLogFlush() {
-  std::lock_guard lock(mutex_);
-  flushFails_ = true;
-}
-
-bool StorageFaults::onLogFlush() {
-  std::unique_lock lock(mutex_);
-  flushesReleased_.wait(lock, [this] { return !flushesHeld_; });
-  return !std::exchange(flushFails_, false);
 }
 
 }  // namespace storeserver::storage

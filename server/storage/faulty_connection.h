@@ -5,7 +5,6 @@
 // conflict, or loses its connection. Only statements inside write
 // transactions count, so a test can aim at an update and not at the reads
 // and token checks around it. The storeserver program never links this.
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -40,17 +39,9 @@ class StorageFaults : public std::enable_shared_from_this<StorageFaults> {
   int writeStatements() const;
   int faultsMet() const;
 
-  // Flushes of a log whose commits do not wait for the disk
-  // (Connection::deferDurability) wait while held.
-  void holdLogFlushes(bool hold);
-  // The next such flush reports that the disk refused it.
-  void failNextLogFlush();
-
   // What the faulty connections ask before a statement or commit of a write transaction.
   std::optional<Fault> onStatement();
   std::optional<Fault> onCommit();
-  // What their log flushes ask first: false for a refusal.
-  bool onLogFlush();
 
  private:
   mutable std::mutex mutex_;
@@ -60,9 +51,6 @@ class StorageFaults : public std::enable_shared_from_this<StorageFaults> {
   Fault statementFault_ = Fault::Fail;
   int commitsLeft_ = -1;  // -1: no commit armed; 0: every commit
   Fault commitFault_ = Fault::Fail;
-  bool flushesHeld_ = false;
-  bool flushFails_ = false;
-  std::condition_variable flushesReleased_;
 };
 
 }  // namespace storeserver::storage

@@ -2,13 +2,9 @@
 
 #include "server/storage/wal_batching_vfs.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <functional>
-#include <memory>
 #include <string_view>
 #include <unordered_map>
 
@@ -17,42 +13,6 @@ namespace storeserver::storage {
 namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
-
-// A connection's log, opened again for flushing it from another thread while
-// the connection writes on: a sync of any descriptor of a file makes every
-// write made to it before the sync durable.
-class LogFlusher {
- public:
-  // nullptr when the log or its folder cannot be opened.
-  static std::shared_ptr<LogFlusher> open(const std::string& log) {
-    const std::size_t slash = log.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : log.substr(0, slash);
-    auto flusher = std::make_shared<LogFlusher>(::open(log.c_str(), O_RDONLY | O_CLOEXEC),
-                                                ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return flusher->log_ >= 0 && flusher->folder_ >= 0 ? flusher : nullptr;
-  }
-  LogFlusher(int log, int folder) : log_(log), folder_(folder) {}
-  ~LogFlusher() {
-    if (log_ >= 0) ::close(log_);
-    if (folder_ >= 0) ::close(folder_);
-  }
-  LogFlusher(const LogFlusher&) = delete;
-  LogFlusher& operator=(const LogFlusher&) = delete;
-
-  bool flush() {
-    struct stat file {};
-    // A log removed since (no connection left open) could never be read again.
-    if (::fdatasync(log_) != 0 || ::fstat(log_, &file) != 0 || file.st_nlink == 0) return false;
-    // Once: the connection may have made the log, whose name must last too.
-    if (!folderSynced_) folderSynced_ = ::fsync(folder_) == 0;
-    return folderSynced_;
-  }
-
- private:
-  int log_;
-  int folder_;
-  bool folderSynced_ = false;
-};
 
 class SqliteConnection final : public Connection {
  public:
@@ -114,24 +74,6 @@ class SqliteConnection final : public Connection {
     sqlite3_reset(rollback_);
   }
 
-  // NORMAL syncs the log only before a checkpoint (and the database after
-  // one), so a commit no longer waits for the disk; the flusher then syncs the log.
-  std::function<bool()> deferDurability() override {
-    const char* database = sqlite3_db_filename(db_, "main");
-    if (!database || !*database) return nullptr;  // in memory: nothing to flush
-    // The log exists once the database has been written in WAL mode.
-    run("BEGIN IMMEDIATE");
-    run("COMMIT");
-    std::shared_ptr<LogFlusher> log = LogFlusher::open(sqlite3_filename_wal(database));
-    if (!log) return nullptr;
-    run("PRAGMA synchronous=NORMAL");
-    // Such a connection commits groups of updates, each in a savepoint whose
-    // journal soon outgrows SQLite's memory threshold: kept in memory, not
-    // in a temporary file written and removed at every large group.
-    run("PRAGMA temp_store=MEMORY");
-    return [log] { return log->flush(); };
-  }
-
   // Connection setup: the only place for SQLite's own statements.
   void configure() {
     // Prepared here, as a rollback must not fail for want of memory.
@@ -143,8 +85,7 @@ class SqliteConnection final : public Connection {
     run("PRAGMA foreign_keys=ON");
     // A sale a handheld was told was saved must survive a power cut: in WAL
     // mode only FULL syncs the log at each commit (NORMAL leaves the last
-    // commits to the next checkpoint). The group writer's connection syncs
-    // its log itself instead, beside its next commits (deferDurability).
+    // commits to the next checkpoint). The group writer shares that sync.
     run("PRAGMA synchronous=FULL");
   }
 

@@ -3,7 +3,6 @@
 // SQL handed to it is portable (SQLite and PostgreSQL) and always parameterised,
 // with '?' marking each parameter in order.
 #include <cstdint>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -91,14 +90,6 @@ class Connection {
   // opened: what an update costs in latency where the database is across a
   // network. SQLite, in the server's own process, waits for none.
   virtual std::uint64_t roundTrips() const noexcept { return 0; }
-
-  // Makes this connection's commits return before the disk holds them, where
-  // the database allows it, and returns what makes every commit before its
-  // call durable: true once they are on disk, false when the disk refused.
-  // It may run on any one thread at a time, while the connection goes on.
-  // Until it has returned true, no one may be told a commit was kept.
-  // Returns nullptr where each commit keeps waiting for the disk itself.
-  virtual std::function<bool()> deferDurability() { return nullptr; }
 };
 
 // Rolls back unless committed.

@@ -2,7 +2,6 @@
 // once; updates sharing one SQLite commit are kept or undone each on its own, none when the commit fails.
 #include <algorithm>
 #include <atomic>
-#include <future>
 #include <optional>
 #include <thread>
 
@@ -273,29 +272,6 @@ TEST_F(GroupCommit, AHandheldsChangeIsSavedWhileEveryWorkerWaits) {
   ASSERT_EQ(both.size(), 2u);
   EXPECT_FALSE(both[0].error || both[1].error) << both[0].text << " / " << both[1].text;
   EXPECT_EQ(texts("SELECT count(*) || '' FROM ticket_lines").at(0), "3");
-}
-
-TEST_F(GroupCommit, AChangeIsAnsweredOnlyOnceTheLogHoldingItIsOnDisk) {
-  faults_->holdLogFlushes(true);
-  auto answer = std::async(std::launch::async,
-                           [&] { return sellin(tokens_[0], line(0, 1, "B0000000").text, wire::kPacketNewItem); });
-  // Committed (another connection finds the line) but not yet on disk.
-  for (int tries = 0; tries < 500 && texts("SELECT count(*) || '' FROM ticket_lines").at(0) != "1"; ++tries)
-    std::this_thread::sleep_for(10ms);
-  ASSERT_EQ(texts("SELECT count(*) || '' FROM ticket_lines").at(0), "1") << "the change was never committed";
-  EXPECT_EQ(answer.wait_for(300ms), std::future_status::timeout) << "the handheld heard before the log was flushed";
-  faults_->holdLogFlushes(false);
-  EXPECT_EQ(answer.get(), "ok");
-}
-
-TEST_F(GroupCommit, ALogTheDiskRefusesStopsTheServerBeforeAnyoneHearsOfItsChanges) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_DEATH(
-      {
-        faults_->failNextLogFlush();
-        sellin(tokens_[0], line(0, 1, "B0000000").text, wire::kPacketNewItem);
-      },
-      "the database's log could not be written to disk");
 }
 
 }  // namespace
