@@ -1,11 +1,15 @@
-// Record arrays cut from replies the way the server writes them, and Adoptra's reply split.
+// Record arrays cut from replies the way the server writes them, Adoptra's reply split, and update identities.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
 #include <QVariant>
 #include <array>
+#include <set>
+#include <thread>
 
 #include "tessel/adoptra_reply.h"
 #include "tessel/data_array.h"
+#include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "wire/framing.h"
 
@@ -135,6 +139,24 @@ TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
     EXPECT_EQ(split.m_strProblems, problems) << reply.toStdString();
     EXPECT_EQ(split.m_bHasProblems, !problems.isEmpty()) << reply.toStdString();
   }
+}
+
+// Every change carries an identity of its own, a UUID whose time comes first,
+// so a later change's identity sorts after an earlier one's.
+TEST(UpdateIdentity, EachChangeHasItsOwnAndLaterChangesSortAfter) {
+  const QRegularExpression identity(R"re("update_id":"([0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12})")re");
+  const auto identityOf = [&](const QString& update) {
+    const auto match = identity.match(update);
+    EXPECT_TRUE(match.hasMatch()) << "no time-ordered UUID in " << update.toStdString();
+    return match.captured(1).toStdString();
+  };
+  std::set<std::string> seen;
+  for (int i = 0; i < 2000; ++i) seen.insert(identityOf(CGlobalUpdateStrings::GetSLTran("00000001")));
+  EXPECT_EQ(seen.size(), 2000u) << "two changes got the same identity";
+  const std::string earlier = identityOf(CGlobalUpdateStrings::GetSLTran("00000001"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  EXPECT_LT(earlier, identityOf(CGlobalUpdateStrings::GetSLItem("00000001", 1, "P", 1002, "B1", 1, "1.00")))
+      << "a later change's identity sorts before an earlier one's";
 }
 
 }  // namespace
