@@ -86,13 +86,18 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
       << "half a failed write was kept";
 }
 
-// The log's writes are gathered until SQLite syncs or names them in its shared index.
-TEST(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnection) {
+// Two connections to a fresh SQLite file with one table: one writes, the other reads.
+class SqliteLog : public ::testing::Test {
+ protected:
+  void SetUp() override { writer->execute("CREATE TABLE pages (n INTEGER PRIMARY KEY, text TEXT NOT NULL)"); }
   const TempDir dir;
-  const TestDatabase database(Backend::Sqlite, dir.path(), TestDatabase::Contents::Empty);
-  auto writer = openDatabase(database.name());
-  auto reader = openDatabase(database.name());
-  writer->execute("CREATE TABLE pages (n INTEGER PRIMARY KEY, text TEXT NOT NULL)");
+  const TestDatabase database{Backend::Sqlite, dir.path(), TestDatabase::Contents::Empty};
+  std::unique_ptr<storage::Connection> writer = openDatabase(database.name());
+  std::unique_ptr<storage::Connection> reader = openDatabase(database.name());
+};
+
+// The log's writes are gathered until SQLite syncs or names them in its shared index.
+TEST_F(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnection) {
   // Far past the page cache, so pages spill to the log before the commit, in
   // slices of whole multiples of 128 KiB among others.
   {
@@ -115,12 +120,7 @@ TEST(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnecti
 
 // Where commits do not wait for the disk (synchronous below FULL), a commit
 // whose log cannot be written fails, and no other connection finds it.
-TEST(SqliteLog, ACommitThatCannotReachTheLogFailsWholeWithoutASyncAtTheCommit) {
-  const TempDir dir;
-  const TestDatabase database(Backend::Sqlite, dir.path(), TestDatabase::Contents::Empty);
-  auto writer = openDatabase(database.name());
-  auto reader = openDatabase(database.name());
-  writer->execute("CREATE TABLE pages (n INTEGER PRIMARY KEY, text TEXT NOT NULL)");
+TEST_F(SqliteLog, ACommitThatCannotReachTheLogFailsWholeWithoutASyncAtTheCommit) {
   writer->execute("PRAGMA synchronous=NORMAL");
   writer->execute("INSERT INTO pages VALUES (1, 'kept')");
 
