@@ -12,8 +12,8 @@ namespace storeserver::storage {
 // A commit's frames reach the log before the shared index names them to
 // other connections, whatever the synchronous setting, and a failed write
 // fails the commit; a log read, synced, resized or closed first writes what
-// waits. Returns nullptr when the layer
-// cannot be registered (SQLite then uses its own).
+// waits. Returns nullptr when the layer cannot be registered (SQLite then
+// uses its own).
 const char* walBatchingVfsName();
 
 }  // namespace storeserver::storage
