@@ -403,23 +403,22 @@ HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input,
                         [&] { return answerQueries(db, *input.request, input, context, clientAddress, record); });
 }
 
-bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
-                         std::string_view clientAddress, ThreadRunner backHere, Responder respond) {
+bool takesUpdateHere(const ExchangeInput& input, const ServiceContext& context) {
   // Only a writer with a thread of its own can take an update nobody waits on.
-  auto* writer = dynamic_cast<GroupWriter*>(&context.writer);
-  if (!writer || !isOneUpdate(input)) return false;
+  return dynamic_cast<GroupWriter*>(&context.writer) && isOneUpdate(input);
+}
+
+void startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
+                         std::string_view clientAddress, ThreadRunner backHere, Responder respond) {
   auto held = std::make_shared<HeldUpdate>(db, std::move(input), context, std::string(clientAddress));
-  if (auto response = held->update.answeredBeforeWriting()) {
-    respond(std::move(*response));
-    return true;
-  }
-  writer->writeThen(held->update.work(), [held, backHere = std::move(backHere),
-                                          respond = std::move(respond)](WriteOutcome outcome) {
-    backHere([held, respond, outcome = std::move(outcome)]() mutable {
-      respond(held->update.answerWritten(outcome));
-    });
-  });
-  return true;
+  if (auto response = held->update.answeredBeforeWriting()) return respond(std::move(*response));
+  static_cast<GroupWriter&>(context.writer)
+      .writeThen(held->update.work(),
+                 [held, backHere = std::move(backHere), respond = std::move(respond)](WriteOutcome outcome) {
+                   backHere([held, respond, outcome = std::move(outcome)]() mutable {
+                     respond(held->update.answerWritten(outcome));
+                   });
+                 });
 }
 
 }  // namespace storeserver

@@ -60,13 +60,15 @@ ExchangeNeeds needs(const ExchangeInput& input);
 HttpResponse handleExchange(storage::Connection& db, const ExchangeInput& input, const ServiceContext& context,
                             std::string_view clientAddress = {});
 
-// On the network thread that received an exchange, with that thread's db:
-// when the exchange is one update and the writer commits on a thread of its
-// own, takes input, hands the update to the writer, answers through respond
-// (the reply made through backHere once the update is committed) and returns
-// true, with nobody waiting meanwhile. Otherwise returns false, leaving input
-// for a worker's handleExchange().
-bool startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
+// Whether startUpdateExchange() takes this exchange: it is one update and
+// the writer commits on a thread of its own. Otherwise a worker's
+// handleExchange() answers it.
+bool takesUpdateHere(const ExchangeInput& input, const ServiceContext& context);
+// On the network thread that received an exchange that takesUpdateHere(),
+// with that thread's db: takes input, hands the update to the writer and
+// answers through respond (the reply made through backHere once the update
+// is committed), with nobody waiting meanwhile.
+void startUpdateExchange(storage::Connection& db, ExchangeInput& input, const ServiceContext& context,
                          std::string_view clientAddress, ThreadRunner backHere, Responder respond);
 
 HttpResponse errorResponse(int status, std::string_view sentence);

@@ -164,16 +164,14 @@ struct StoreServer::Impl {
   // of its own thread and back, with no worker waiting between; false when it
   // is not one or the writer runs updates on the worker's connection.
   bool toWriter(const HttpRequest& request, ExchangeInput& input, const Responder& respond) {
+    if (!takesUpdateHere(input, context)) return false;
     if (!admitted(respond)) return true;
-    const bool taken = startUpdateExchange(
-        *readConnections.at(request.ioThread), input, context, request.remoteAddress,
-        thisIoThread(),
-        [this, respond](HttpResponse response) {
-          --inFlight;
-          respond(std::move(response));
-        });
-    if (!taken) --inFlight;
-    return taken;
+    startUpdateExchange(*readConnections.at(request.ioThread), input, context, request.remoteAddress,
+                        thisIoThread(), [this, respond](HttpResponse response) {
+                          --inFlight;
+                          respond(std::move(response));
+                        });
+    return true;
   }
 
   // Counts a request that waits for the writer against the in-flight cap;
