@@ -197,9 +197,14 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
     return;
   }
   const std::int64_t ticket = integerAt(db->query("SELECT MIN(ticket_id) FROM tickets").at(0), 0);
-  // Past the lines an earlier run on the same database wrote.
-  const std::int64_t first = std::max<std::int64_t>(
-      90000, integerAt(db->query("SELECT COALESCE(MAX(line), 0) + 1 FROM ticket_lines WHERE ticket_id = ?", {ticket}).at(0), 0));
+  // Line numbers end at 99999: an earlier run's raw lines on the same
+  // database are taken away first, so every run has room for its own.
+  const std::int64_t first = 90000;
+  {
+    storeserver::storage::Transaction tx(*db, storeserver::storage::TxMode::Write);
+    db->execute("DELETE FROM ticket_lines WHERE ticket_id = ? AND line >= ?", {ticket, first});
+    tx.commit();
+  }
   std::vector<loadstats::Tally> tally(1);
   std::vector<std::uint32_t>& micros = tally[0].micros;
   const auto start = Clock::now();
