@@ -87,6 +87,11 @@ class SqliteConnection final : public Connection {
     // mode only FULL syncs the log at each commit (NORMAL leaves the last
     // commits to the next checkpoint). The group writer shares that sync.
     run("PRAGMA synchronous=FULL");
+    // A checkpoint holds up the writer while it copies every page changed
+    // since the last one. Every 10,000 log pages (about 40 MB of log) instead
+    // of every 1,000, a page changed by many commits is copied once, and the
+    // hold-ups behind the slowest updates come a tenth as often.
+    run("PRAGMA wal_autocheckpoint=10000");
   }
 
  private:
