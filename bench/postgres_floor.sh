@@ -13,41 +13,18 @@
 #   bench/postgres_floor.sh BUILD [SECONDS] [ROUNDS]
 # Run as root (the cluster runs as the postgres user).
 set -euo pipefail
+. bench/store_server.sh
+. bench/postgres_cluster.sh
 build=$1 seconds=${2:-10} rounds=${3:-3}
-pg_bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -1)
-dir=$(mktemp -d /tmp/postgres-floor-XXXXXX)
-chmod 755 "$dir"
-mkdir "$dir/pg"
-chown postgres: "$dir/pg"
-as_postgres() { runuser -u postgres -- "$@"; }
-as_postgres "$pg_bin/initdb" -D "$dir/pg/data" -U postgres -A trust -E UTF8 --locale=C >/dev/null
-port=$((20000 + RANDOM % 10000))
-as_postgres "$pg_bin/pg_ctl" -D "$dir/pg/data" -w -l "$dir/pg/server.log" \
-  -o "-p $port -c listen_addresses=127.0.0.1 -k $dir/pg" start >/dev/null
-server=""
-trap '[ -n "$server" ] && kill $server 2>/dev/null; as_postgres "$pg_bin/pg_ctl" -D "$dir/pg/data" -m fast stop >/dev/null; rm -rf "$dir"' EXIT
-as_postgres "$pg_bin/createdb" -h 127.0.0.1 -p "$port" -U postgres store
-db="postgresql://postgres@127.0.0.1:$port/store"
+start_postgres_cluster
+db=$(create_store store)
 sql() { psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$port" -U postgres store "$@"; }
 session=1002  # ticket_bench's buying session
 failed=0
 
 through_server() {
-  local log="$dir/server.log" address=""
-  "$build/server/storeserver" --database "$db" --address 127.0.0.1 --port 0 --demo >"$log" 2>&1 &
-  server=$!
-  for _ in $(seq 600); do
-    address=$(sed -n 's/^storeserver listening on //p' "$log")
-    [ -n "$address" ] && break
-    sleep 0.1
-  done
   echo "== through the server, load $(cut -d' ' -f1 /proc/loadavg)"
-  "$build/bench/ticket_bench" --server "http://$address" --database "$db" --handhelds 8 --seconds "$seconds" \
-    >"$dir/out" || failed=1
-  grep -E '^\| (updates|raw)|NOT CLEAN' "$dir/out" || true
-  kill $server
-  wait $server 2>/dev/null || true
-  server=""
+  handhelds_through "$build" "$build" "$db"
 }
 
 # Eight tickets like the handhelds' (made by the first run through the

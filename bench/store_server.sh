@@ -14,12 +14,14 @@ need_build_and_tools() {
 }
 
 # start_store_server BUILD DIR [OPTION...]: starts BUILD's storeserver on a demo
-# store in DIR; sets server_pid and server_address (127.0.0.1:PORT).
+# store in DIR (or on store_database when set); sets server_pid and
+# server_address (127.0.0.1:PORT).
 start_store_server() {
   local build=$1 dir=$2
   shift 2
   : >"$dir/server.log"
-  "$build/server/storeserver" --database "$dir/store.db" --demo --port 0 "$@" >>"$dir/server.log" 2>&1 &
+  "$build/server/storeserver" --database "${store_database:-$dir/store.db}" --demo --port 0 "$@" \
+    >>"$dir/server.log" 2>&1 &
   server_pid=$!
   server_address=
   until server_address=$(sed -n 's/^storeserver listening on //p' "$dir/server.log") && [ -n "$server_address" ]; do
