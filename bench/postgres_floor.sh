@@ -28,7 +28,8 @@ through_server() {
 }
 
 # Eight tickets like the handhelds' (made by the first run through the
-# server), a numbered list of the session's books, and a line numbering.
+# server), a numbered list of the session's books, a line numbering and
+# update identities.
 prepare_pgbench() {
   sql <<SQL
 INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)
@@ -39,6 +40,13 @@ CREATE TABLE floor_books AS
   FROM book_purchasers WHERE session_id = $session;
 CREATE UNIQUE INDEX ON floor_books(n);
 CREATE SEQUENCE floor_line;
+-- Time first, as the handhelds make them, so the identities' index grows at its end.
+CREATE FUNCTION floor_update_id() RETURNS text LANGUAGE sql AS \$\$
+  SELECT substr(h, 1, 8) || '-' || substr(h, 9, 4) || '-' || substr(h, 13, 4) || '-' || substr(h, 17, 4) || '-' ||
+         substr(h, 21, 12)
+  FROM (SELECT lpad(to_hex((extract(epoch FROM clock_timestamp()) * 1000000)::bigint), 16, '0') ||
+               substr(md5(random()::text), 1, 16) AS h) x
+\$\$;
 ANALYZE;
 SQL
   books=$(sql -At -c "SELECT count(*) FROM floor_books")
@@ -46,7 +54,7 @@ SQL
   token=$(sql -At -c "SELECT token_hash FROM session_tokens WHERE user_id = $user LIMIT 1")
   cat >"$dir/update.sql" <<SQL
 \set b random(1, $books)
-SELECT 900000 + :client_id % 8 AS tid, 'F' || lpad((:client_id % 8)::text, 7, '0') AS rc, b.item_id AS item, b.purchaser AS pur, nextval('floor_line') AS line, gen_random_uuid()::text AS upd FROM floor_books b WHERE b.n = :b \gset
+SELECT 900000 + :client_id % 8 AS tid, 'F' || lpad((:client_id % 8)::text, 7, '0') AS rc, b.item_id AS item, b.purchaser AS pur, nextval('floor_line') AS line, floor_update_id() AS upd FROM floor_books b WHERE b.n = :b \gset
 \startpipeline
 BEGIN ISOLATION LEVEL READ COMMITTED;
 SELECT t.app, t.expires_at, u.user_id, u.user_name, u.store_num, u.can_buy, u.active, u.restrict_lookup, x.user_id, x.answer, x.digest FROM session_tokens t JOIN users u ON u.user_id = t.user_id LEFT JOIN ticket_updates x ON x.update_id = :upd WHERE t.token_hash = '$token';
