@@ -21,14 +21,31 @@ import time
 import unittest
 
 from selenium import webdriver
-from selenium.common.exceptions import NoSuchElementException
+from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException, WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support import expected_conditions
 from selenium.webdriver.support.ui import WebDriverWait
 
 DEMO_MANAGER = ("office", "office1")
 STARTUP_SECONDS = 30
+
+
+def replaced(page):
+    """A wait's condition: true once page's element is no longer in the
+    document shown. Asked while the browser swaps documents, Chromium may
+    answer that the node belongs to no document instead of that it is stale;
+    both mean the page was replaced."""
+    def gone(_driver):
+        try:
+            page.is_enabled()
+            return False
+        except StaleElementReferenceException:
+            return True
+        except WebDriverException as e:
+            if "does not belong to the document" in str(e):
+                return True
+            raise
+    return gone
 
 
 def free_port():
@@ -112,7 +129,7 @@ class AdminBrowserTest(unittest.TestCase):
         nothing is read from the page it replaces."""
         page = self.driver.find_element(By.TAG_NAME, "html")
         self.driver.find_element(by, value).click()
-        WebDriverWait(self.driver, STARTUP_SECONDS).until(expected_conditions.staleness_of(page))
+        WebDriverWait(self.driver, STARTUP_SECONDS).until(replaced(page))
 
     def type_into(self, element_id, text):
         field = self.driver.find_element(By.ID, element_id)
