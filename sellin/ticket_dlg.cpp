@@ -249,10 +249,11 @@ bool CTicketDlg::OfferOpenTicket() {
       continue;
     const QString student =
         m_strStudentID.isEmpty() ? QString() : QStringLiteral(" for student %1").arg(m_strStudentID);
-    const QString books =
-        ticket.m_nLines == 1 ? QStringLiteral("1 book") : QStringLiteral("%1 books").arg(ticket.m_nLines);
+    // Lines, not books: a line may buy several copies.
+    const QString lines =
+        ticket.m_nLines == 1 ? QStringLiteral("1 line") : QStringLiteral("%1 lines").arg(ticket.m_nLines);
     const QString question = QStringLiteral("You have an open ticket%1: receipt %2, %3, %4.\nContinue it?")
-                                 .arg(student, CGlobalFunctions::TrimString(ticket.m_strReceipt, false), books,
+                                 .arg(student, CGlobalFunctions::TrimString(ticket.m_strReceipt, false), lines,
                                       DollarText(CentsOf(ticket.m_strTotal)));
     if (platform::messageBox(this, question, SellinCaption(), platform::MessageIcon::Question,
                              platform::MessageButtons::YesNo) != platform::IDYES)

@@ -95,7 +95,7 @@ TEST_F(TicketSyncTest, AnOpenTicketWithBooksIsOfferedAgainAndListedToContinueOrE
     choosePurchaser();
     enterCode(dlg, kCalculus9);
   });
-  const std::string offer = "You have an open ticket: receipt " + first + ", 1 book, $ 12.50.\nContinue it?";
+  const std::string offer = "You have an open ticket: receipt " + first + ", 1 line, $ 12.50.\nContinue it?";
   expectBox(offer, platform::IDYES);
   runTicket([&](CTicketDlg& dlg) { EXPECT_EQ(screen(dlg), first + " $ 12.50 1|12.50|9780001000001"); });
 
