@@ -8,6 +8,7 @@
 
 #include "server/command_line.h"
 #include "server/storage/migrations.h"
+#include "server/storage/sqlite_storage.h"
 #include "server_fixture.h"
 
 namespace servertest {
@@ -116,6 +117,16 @@ TEST_F(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnec
     ASSERT_EQ(rows.size(), 1u) << "row " << n << " committed but not found by another connection";
     EXPECT_EQ(storage::integerAt(rows[0], 0), 3000);
   }
+}
+
+// A write lock held past the busy timeout is told apart from other failures, so that beginning is tried again.
+TEST_F(SqliteLog, AWriteLockHeldPastTheBusyTimeoutIsBusyAndReadsGoOn) {
+  std::string error;
+  const auto impatient = storage::openSqlite(database.name(), error, std::chrono::milliseconds(1));
+  ASSERT_TRUE(impatient) << error;
+  storage::Transaction held(*writer, storage::TxMode::Write);
+  EXPECT_THROW(impatient->begin(storage::TxMode::Write), storage::Busy);
+  EXPECT_TRUE(impatient->query("SELECT n FROM pages").empty());
 }
 
 // Where commits do not wait for the disk (synchronous below FULL), a commit
