@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "server/client_address.h"
 #include "server/http_types.h"
 
 namespace storeserver {
@@ -28,6 +30,14 @@ struct FrontOptions {
   // back office); empty: none.
   std::string largeBodyPath;
   std::size_t maxLargeBodyBytes = 0;
+  // Of maxConnections, open from one address; beyond them its next connection is
+  // answered 503 at once too, so one machine cannot take all. 0: no share.
+  // A trusted balancer's connections count only against maxConnections.
+  std::size_t maxConnectionsPerAddress = 0;
+  // Balancers whose X-Forwarded-For header names the client: a request
+  // through them is the client's (HttpRequest::remoteAddress), any other's
+  // header is ignored.
+  std::vector<AddressRange> trustedBalancers;
 };
 
 class HttpFront {

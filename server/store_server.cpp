@@ -304,10 +304,13 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     impl->loginTriesWriter = std::make_unique<LoginTriesWriter>(impl->loginTries, *impl->writer,
                                                                 std::move(triesConnection), nowMs, impl->log);
     resolved.maxConnections = connectionCap(resolved.maxConnections);
+    if (resolved.maxConnectionsPerAddress == 0)
+      resolved.maxConnectionsPerAddress = std::max<std::size_t>(1, resolved.maxConnections / 4);
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
                        resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
-                       std::string(admin::kUploadPath), resolved.maxUploadBytes};
+                       std::string(admin::kUploadPath), resolved.maxUploadBytes, resolved.maxConnectionsPerAddress,
+                       resolved.trustedBalancers};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

@@ -228,6 +228,7 @@ TEST(CommandLine, MistakesAreNamed) {
       {{"backup", "--database", "store.db"}, "backup needs the file to write the copy to"},
       {{"--port", "80", "backup", "copy.db"}, "Unexpected argument \"backup\"."},
       {{"--tls-cert="}, "\"tls-cert\" must be a certificate file"},
+      {{"--trusted-balancers", "10.0.8.0/24,10.0.9.1/24"}, "(\"10.0.9.1/24\" is none)"},
   };
   for (const auto& [args, expected] : cases) {
     std::string error;
