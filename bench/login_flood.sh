@@ -68,14 +68,18 @@ fi
 
 peak_memory() { sed -n 's/^VmHWM: *//p' "/proc/$server_pid/status"; }
 
+# The handhelds reach the server from an address of their own, as on a store's
+# network, so that the flood's address and its share of the connections are
+# not theirs: every curl of the script connects from 127.0.0.2.
+echo 'interface = 127.0.0.2' >"$dir/.curlrc"
+export CURL_HOME=$dir
+
 start_store_server "$build" "$dir" "$@"
 token=$(log_in "$server_address" clerk clerk1)
 expect_aid_answer "$dir" "$token"
 buyer_token=$(log_in "$server_address" buyer buyer1 0)
 receipt=$(open_ticket "$server_address" "$buyer_token")
-# The handhelds reach the server from an address of their own, as on a store's
-# network, so that the flood's address is not theirs.
-handheld=(interface=127.0.0.2 'max-time = 15' 'write-out = "\n%{http_code} %{time_total}\n"')
+handheld=('max-time = 15' 'write-out = "\n%{http_code} %{time_total}\n"')
 line_updates "$server_address" "$buyer_token" "$receipt" 1 "$changes" "${handheld[@]}" >"$dir/changes.config"
 memory_before=$(peak_memory)
 
