@@ -69,7 +69,6 @@ struct StoreServer::Impl {
                                    toPasswordChecks(respond, std::move(work));
                                  }}) {
     context.itemPageSize = o.itemPageSize;
-    context.printers = o.printers;
     context.clock = o.clock;
   }
 
@@ -82,7 +81,8 @@ struct StoreServer::Impl {
             tls,
             options.passwordCost,
             {options.adminIdleTimeout, options.adminSessionLifetime},
-            options.maxUploadBytes};
+            options.maxUploadBytes,
+            options.printers};
   }
 
   // Runs on an I/O thread. An exchange that only reads is answered here, with

@@ -10,7 +10,7 @@
 
 #include "server/import/csv_reader.h"
 #include "server/queries/item_codes.h"
-#include "server/queries/title_index.h"
+#include "server/storage/title_words.h"
 #include "wire/exchange.h"
 #include "wire/requests.h"
 #include "wire/text.h"
@@ -79,7 +79,7 @@ const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view
 
 // Item matching finds titles by these words, so they follow every change of a title.
 void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
-  queries::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
+  storage::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
                       std::get<std::string>(valueOf(kind, row, "title")));
 }
 

@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "server/queries/title_index.h"
+#include "server/storage/title_words.h"
 
 namespace storeserver::storage {
 
@@ -337,7 +337,7 @@ const std::array<std::vector<Statement>, 13> kMigrations = {{
     // Title words now fold case and accents in every script, not in Latin
     // alone: words kept before would not be found as typed.
     {
-        &queries::reindexAllTitles,
+        &reindexAllTitles,
     },
     // The back office may restrict a user's lookups to the user's own store.
     {
