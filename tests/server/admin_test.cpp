@@ -1,5 +1,6 @@
 // The back office's rules under the real server: who may enter, its cookie,
 // form tokens, the stores a manager may see, escaping, and sessions' ends.
+#include <map>
 #include <regex>
 
 #include "admin_fixture.h"
@@ -8,6 +9,7 @@
 namespace servertest {
 namespace {
 
+using storeserver::storage::textAt;
 using Admin = AdminTest;
 INSTANTIATE_TEST_SUITE_P(Backends, Admin, kBothBackends, backendName);
 
@@ -114,7 +116,7 @@ TEST_P(Admin, AManagerSeesItsOwnStoreOnlyUnlessItManagesTheChain) {
       EXPECT_EQ(a.body.find("Main Campus"), std::string::npos) << page << " " << store;
     }
   EXPECT_EQ(north.get("/admin/users").body.find("clerk"), std::string::npos) << "a user of store 1 shown";
-  const std::string notYours = "That user is not one of your store's; open the Users page again.";
+  const std::string notYours = "That user is not one of your store's.";
   struct Case {
     httplib::Params fields;
     std::string sentence;
@@ -143,6 +145,144 @@ TEST_P(Admin, AManagerSeesItsOwnStoreOnlyUnlessItManagesTheChain) {
   const Answer chain = north.get("/admin/status?store=1");
   EXPECT_EQ(chain.status, 200);
   EXPECT_NE(chain.body.find("Main Campus Bookstore (store 1)"), std::string::npos);
+}
+
+// A user of the rights table: its store, rights and password.
+struct Person {
+  std::string name;
+  std::int64_t store;
+  bool buy, manage, chain;
+  std::string password;
+};
+
+// The form an action on the Users page sends about target: add (a newcomer with target's rights and store),
+// disable, enable, password, roles (a step up: clerk to buyer, buyer to manager, manager to the chain's, and the
+// chain's manager toggles buying) and store (to the other store).
+httplib::Params usersForm(const std::string& action, const Person& target, const std::string& targetId,
+                          std::int64_t pageStore) {
+  httplib::Params form{{"store", std::to_string(pageStore)}, {"action", action == "store" ? "roles" : action}};
+  const auto rights = [&form](bool buy, bool manage, bool chain) {
+    for (const auto& [given, field] : {std::pair{buy, "can_buy"}, {manage, "can_manage"}, {chain, "manages_chain"}})
+      if (given) form.emplace(field, "on");
+  };
+  std::int64_t store = target.store;
+  if (action == "add") {
+    form.insert({{"name", "newcomer"}, {"password", "secret1"}});
+    rights(target.buy, target.manage, target.chain);
+  } else {
+    form.emplace("user_id", targetId);
+  }
+  if (action == "password") form.emplace("password", "newpass1");
+  if (action == "roles" && target.chain) rights(!target.buy, true, true);
+  else if (action == "roles") rights(true, target.buy || target.manage, target.manage);
+  if (action == "store") {
+    rights(target.buy, target.manage, target.chain);
+    store = 3 - target.store;
+  }
+  if (action == "add" || action == "roles" || action == "store") form.emplace("user_store", std::to_string(store));
+  return form;
+}
+
+// Every actor on every user with every change of the Users page. A done change changes the user; a refused one
+// gives its sentence and leaves the user as it was. Store 2 holds a manager of the whole chain: the user through
+// whom a store's manager once took the chain over, by setting its password.
+TEST_P(Admin, EachActorChangesOnlyUsersWhoseRightsItHoldsInItsOwnStore) {
+  const std::vector<Person> people = {
+      {"clerk", 1, false, false, false, "clerk1"},   {"buyer", 1, true, false, false, "buyer1"},
+      {"manager", 2, true, true, false, "manager1"}, {"office", 1, false, true, true, "office1"},
+      {"clerk2", 2, false, false, false, "office1"}, {"buyer2", 2, true, false, false, "office1"},
+      {"boss2", 2, true, true, false, "office1"},     {"boss1", 1, false, true, false, "office1"},
+      {"chain2", 2, false, true, true, "office1"}};
+  auto db = sideConnection();
+  for (std::size_t i = 4; i < people.size(); ++i)
+    db->execute("INSERT INTO users (user_id, user_name, password_hash, store_num, active) SELECT ?, ?, password_hash,"
+                " 1, 1 FROM users WHERE user_name = 'office'",
+                {std::int64_t(100 + i), people[i].name});
+  std::map<std::string, std::string> hashes, ids;
+  for (const auto& r : db->query("SELECT user_name, password_hash, '' || user_id FROM users")) {
+    hashes[textAt(r, 0)] = textAt(r, 1);
+    ids[textAt(r, 0)] = textAt(r, 2);
+  }
+  const auto restore = [&db, &hashes](const Person& p) {
+    db->execute("DELETE FROM users WHERE user_name = 'newcomer'");
+    db->execute("UPDATE users SET store_num = ?, can_buy = ?, can_manage = ?, manages_chain = ?, active = 1,"
+                " password_hash = ? WHERE user_name = ?",
+                {p.store, std::int64_t(p.buy), std::int64_t(p.manage), std::int64_t(p.chain), hashes[p.name], p.name});
+  };
+  const auto stored = [&db](const std::string& name) {
+    const auto rows = db->query("SELECT '' || store_num || can_buy || can_manage || manages_chain || active ||"
+                                " password_hash FROM users WHERE user_name = ? OR user_name = 'newcomer'",
+                                {name});
+    std::string all;
+    for (const auto& r : rows) all += textAt(r, 0) + "\n";
+    return all;
+  };
+  const auto find = [&people](const std::string& name) { return *std::ranges::find(people, name, &Person::name); };
+  for (const Person& p : people) restore(p);
+
+  // + done; L the actor cannot sign in; - not a change; S not its store; R the user's rights pass its own;
+  // C gives the chain's right; G gives another store; D disables itself; O changes its own store.
+  const std::map<char, std::string> refusals = {
+      {'S', "That user is not one of your store's."},
+      {'R', "You may not change chain2, who is manager of the chain: a user is changed only by a manager who holds "
+            "all of its rights."},
+      {'C', "Only a manager of the whole chain may let another manage the whole chain."},
+      {'D', "You cannot disable yourself."},
+      {'O', "You cannot change your own manager's right or store; ask another manager."}};
+  const std::string actions[] = {"add", "disable", "enable", "password", "roles", "store"};
+  const struct {
+    std::string actor, target, cells;  // the cells in the order of actions
+  } table[] = {
+      {"clerk", "clerk2", "LLLLLL"},   {"clerk", "buyer2", "LLLLLL"},   {"clerk", "boss2", "LLLLLL"},
+      {"clerk", "boss1", "LLLLLL"},    {"clerk", "chain2", "LLLLLL"},   {"clerk", "buyer", "LLLLLL"},
+      {"clerk", "clerk", "-L-LLL"},    {"buyer", "clerk2", "LLLLLL"},   {"buyer", "buyer2", "LLLLLL"},
+      {"buyer", "boss2", "LLLLLL"},    {"buyer", "boss1", "LLLLLL"},    {"buyer", "chain2", "LLLLLL"},
+      {"buyer", "clerk", "LLLLLL"},    {"buyer", "buyer", "-L-LLL"},
+      {"manager", "clerk2", "+++++G"}, {"manager", "buyer2", "+++++G"}, {"manager", "boss2", "++++CG"},
+      {"manager", "boss1", "GSSSSS"},  {"manager", "chain2", "CRRRRR"}, {"manager", "clerk", "GSSSSS"},
+      {"manager", "manager", "-D-+CG"},
+      {"office", "clerk2", "++++++"},  {"office", "buyer2", "++++++"},  {"office", "boss2", "++++++"},
+      {"office", "boss1", "++++++"},   {"office", "chain2", "++++++"},  {"office", "clerk", "++++++"},
+      {"office", "office", "-D-++O"},
+  };
+  for (const auto& row : table) {
+    const Person actor = find(row.actor), target = find(row.target);
+    for (std::size_t a = 0; a < std::size(actions); ++a) {
+      const char cell = row.cells[a];
+      if (cell == '-') continue;
+      SCOPED_TRACE(row.actor + " " + actions[a] + " " + row.target + ": " + cell);
+      restore(target);
+      if (actions[a] == "enable") db->execute("UPDATE users SET active = 0 WHERE user_name = ?", {target.name});
+      const std::string before = stored(target.name);
+      AdminBrowser b = browser();
+      b.logIn(actor.name, actor.password);
+      b.get("/admin/users");
+      const httplib::Params form = usersForm(actions[a], target, ids[target.name], actor.store);
+      const Answer answer = b.post("/admin/users", form);
+      const bool changed = stored(target.name) != before;
+      if (cell == '+') {
+        EXPECT_EQ(answer.status, 200) << pageSentence(answer.body);
+        EXPECT_NE(pageSentence(answer.body, "notice"), "");
+        EXPECT_TRUE(changed);
+        continue;
+      }
+      EXPECT_FALSE(changed);
+      if (cell == 'L') {
+        EXPECT_EQ(answer.header("Location"), "/admin/login") << answer.status;
+      } else if (cell == 'G') {
+        EXPECT_EQ(pageSentence(answer.body), "You may not give a user store " + form.find("user_store")->second + ".");
+      } else {
+        EXPECT_EQ(pageSentence(answer.body), refusals.at(cell));
+      }
+    }
+  }
+
+  // A user the manager may not change is shown without the forms that would change it.
+  for (const Person& p : people) restore(p);
+  const std::string page = signedIn("manager", "manager1").get("/admin/users").body;
+  EXPECT_NE(page.find("You may not change chain2, who is manager of the chain"), std::string::npos) << page;
+  EXPECT_EQ(page.find("id=\"password-" + ids["chain2"] + "\""), std::string::npos) << page;
+  EXPECT_NE(page.find("id=\"password-" + ids["boss2"] + "\""), std::string::npos) << page;
 }
 
 // Names come from imports and other systems: whatever they hold shows as text.
