@@ -56,11 +56,15 @@ std::string sizeText(std::size_t bytes) {
 
 std::string_view pathOf(std::string_view target) { return target.substr(0, target.find('?')); }
 
-// A form sent from a page of another site is refused, whatever it carries.
-// Browsers send Origin with every POST; Referer stands in where they do not.
+// A form sent from a page of another site is refused, whatever it carries,
+// and so is one from a page without an origin of its own ("null": a
+// sandboxed frame, a data: address), which may be anyone's. Browsers send
+// Origin with every POST; Referer stands in where they do not.
 bool fromThisSite(const HttpRequest& request) {
-  const std::string_view from = !request.origin.empty() && request.origin != "null" ? request.origin : request.referer;
-  return from.empty() || hostOfUrl(from) == request.host;
+  const std::string_view from = request.origin.empty() ? request.referer : request.origin;
+  if (from.empty()) return true;
+  const std::string_view host = hostOfUrl(from);
+  return !host.empty() && host == request.host;
 }
 
 std::string sessionCookie(std::string_view value, bool tls, bool clear) {

@@ -391,6 +391,39 @@ TEST_P(Admin, FailedLogInsAreLimitedAsOnTheHandhelds) {
   EXPECT_EQ(blocked.header("Set-Cookie"), "");
 }
 
+// A page elsewhere, or one with no origin of its own (a sandboxed frame, a data: address), cannot sign the browser
+// in as another manager, nor send a signed-in manager's forms; Referer stands in only when Origin is missing.
+TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
+  const std::string refused =
+      "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
+      "again and repeat the change.";
+  const std::string self = "http://127.0.0.1:" + std::to_string(port_);
+  struct Case {
+    std::string origin, referer;
+    int status;
+  };
+  for (const Case& c : {Case{"null", "", 403}, Case{"null", self + "/admin/login", 403},
+                        Case{"http://elsewhere.example", self + "/admin/login", 403},
+                        Case{"http://127.0.0.1:1", "", 403},
+                        Case{"", "http://elsewhere.example/page", 403}, Case{"", "null", 403},
+                        Case{self, "", 303}, Case{"", self + "/admin/login", 303}}) {
+    httplib::Headers h;
+    if (!c.origin.empty()) h.emplace("Origin", c.origin);
+    if (!c.referer.empty()) h.emplace("Referer", c.referer);
+    const Answer a = toAnswer(
+        localClient(port_).Post("/admin/login", h, httplib::Params{{"name", "office"}, {"password", "office1"}}));
+    EXPECT_EQ(a.status, c.status) << c.origin << " " << c.referer;
+    EXPECT_EQ(a.header("Set-Cookie").empty(), c.status != 303) << c.origin << " " << c.referer;
+    if (c.status == 403) EXPECT_EQ(pageSentence(a.body), refused) << c.origin << " " << c.referer;
+  }
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer add =
+      office.post("/admin/users", {{"action", "add"}, {"name", "intruder"}, {"password", "secret1"}}, "null");
+  EXPECT_EQ(add.status, 403);
+  EXPECT_EQ(pageSentence(add.body), refused);
+  EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'intruder'").empty());
+}
+
 TEST_P(Admin, AnIdleOrOldSessionIsSentToLogIn) {
   const std::int64_t minute = 60'000;
   for (const char* column : {"last_seen_at", "started_at"}) {
