@@ -1,9 +1,12 @@
 // The back office's rules under the real server: who may enter, its cookie,
 // form tokens, the stores a manager may see, escaping, and sessions' ends.
+#include <future>
 #include <map>
 #include <regex>
 
 #include "admin_fixture.h"
+#include "server/auth_pool.h"
+#include "server/storage/faulty_connection.h"
 #include "tests/support/test_certificates.h"
 
 namespace servertest {
@@ -388,6 +391,8 @@ TEST_P(Admin, FailedLogInsAreLimitedAsOnTheHandhelds) {
   const Answer blocked = b.logIn("office", "office1");
   EXPECT_EQ(blocked.status, 429);
   EXPECT_EQ(pageSentence(blocked.body), "Too many failed log-ins for office; try again in 15 minutes.");
+  const int retryAfter = std::atoi(blocked.header("Retry-After").c_str());
+  EXPECT_TRUE(retryAfter > 14 * 60 && retryAfter <= 15 * 60) << blocked.header("Retry-After");
   EXPECT_EQ(blocked.header("Set-Cookie"), "");
 }
 
@@ -422,6 +427,75 @@ TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
   EXPECT_EQ(add.status, 403);
   EXPECT_EQ(pageSentence(add.body), refused);
   EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'intruder'").empty());
+}
+
+// Password checks the test holds, database statements it fails, and a small limit of a form's body.
+class AdminRefusals : public AdminTest {
+ protected:
+  storeserver::ServerOptions options() const override {
+    storeserver::ServerOptions o = AdminTest::options();
+    o.authQueue = 1;
+    o.authPoolGate = gate_;
+    o.maxBodyBytes = 64 * 1024;
+    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
+    return o;
+  }
+  static auto deadline() { return std::chrono::steady_clock::now() + std::chrono::seconds(10); }
+
+  std::shared_ptr<storeserver::AuthPoolGate> gate_ = std::make_shared<storeserver::AuthPoolGate>();
+  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
+      std::make_shared<storeserver::storage::StorageFaults>();
+};
+INSTANTIATE_TEST_SUITE_P(Backends, AdminRefusals, kBothBackends, backendName);
+
+// The browser reads every refusal as a page: a form too large (whole or sent in chunks), the password checks
+// full, a failure on the server; the handhelds' protocol keeps its JSON.
+TEST_P(AdminRefusals, EveryRefusalReachesTheBrowserAsAPage) {
+  const std::string page = "text/html; charset=utf-8";
+  {
+    std::vector<std::future<Answer>> held;
+    struct Release {
+      storeserver::AuthPoolGate& gate;
+      ~Release() { gate.release(); }
+    } release{*gate_};  // before the futures wait for their answers
+    gate_->hold();
+    for (std::size_t taken = 1; taken <= 3; ++taken) {  // two running, one queued
+      held.push_back(std::async(std::launch::async, [this] { return browser().logIn("office", "office1"); }));
+      ASSERT_TRUE(gate_->waitTaken(taken, deadline())) << "log-in " << taken << " never reached the pool";
+    }
+    const Answer busy = browser().logIn("office", "office1");
+    EXPECT_EQ(std::tuple(busy.status, busy.header("Content-Type"), busy.header("Retry-After"), pageSentence(busy.body)),
+              std::tuple(503, page, std::string("1"),
+                         std::string("The store server is busy checking passwords; try again in a moment.")));
+    gate_->release();
+    for (auto& answer : held) EXPECT_EQ(answer.get().status, 303);
+  }
+
+  const std::string tooLarge =
+      "The form is larger than the 64 KB a page takes; nothing was changed. Shorten what you typed and try again.";
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer large = office.post("/admin/users", {{"action", "add"}, {"name", std::string(100 * 1024, 'n')}});
+  EXPECT_EQ(std::tuple(large.status, large.header("Content-Type"), pageSentence(large.body)),
+            std::tuple(413, page, tooLarge));
+  RawConnection chunked(port_);
+  const std::string chunk(32 * 1024, 'n');
+  std::string request = "POST /admin/users HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + office.cookie() +
+                        "\r\nContent-Type: application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 3; ++i) request += "8000\r\n" + chunk + "\r\n";
+  ASSERT_TRUE(chunked.send(request + "0\r\n\r\n"));
+  const Answer inChunks = chunked.readResponse();
+  EXPECT_EQ(std::tuple(inChunks.status, pageSentence(inChunks.body)), std::tuple(413, tooLarge));
+  const Answer handheld = post(std::string(wire::kExchangePath), std::string(100 * 1024, ' '));
+  EXPECT_EQ(std::tuple(handheld.status, handheld.header("Content-Type"), handheld.sentence()),
+            std::tuple(413, std::string("application/json"),
+                       std::string("The request's body is larger than 65536 bytes.")));
+
+  faults_->armStatement(1, storeserver::storage::Fault::Fail);
+  const Answer failed = office.post("/admin/users", {{"action", "add"}, {"name", "ann"}, {"password", "secret1"}});
+  faults_->disarm();
+  EXPECT_EQ(std::tuple(failed.status, failed.header("Content-Type"), pageSentence(failed.body)),
+            std::tuple(500, page, std::string("The store server failed while answering; try again.")));
+  EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'ann'").empty());
 }
 
 TEST_P(Admin, AnIdleOrOldSessionIsSentToLogIn) {
