@@ -4,8 +4,10 @@
 // in http_front.cpp.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "server/http_types.h"
 
@@ -28,6 +30,10 @@ struct FrontOptions {
   // back office); empty: none.
   std::string largeBodyPath;
   std::size_t maxLargeBodyBytes = 0;
+  // Paths (without the query) whose handler answers a body past the limit
+  // itself, as the back office answers a browser with a page; the large body
+  // path always does. Elsewhere the front answers in JSON.
+  std::function<bool(std::string_view path)> answersTooLargeItself;
 };
 
 class HttpFront {

@@ -36,6 +36,7 @@ struct SiteEnvironment {
   PasswordCost passwordCost;  // of passwords set in the back office
   SessionLimits sessions;
   std::size_t maxUploadBytes = 0;  // of a file to import
+  std::size_t maxBodyBytes = 0;    // of any other form
   std::vector<ReceiptPrinter> printers{};  // for the receipts page
 };
 

@@ -7,11 +7,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <set>
 #include <thread>
 
 #include "server/admin/buying_report.h"
 #include "server/admin/receipt_printers.h"
 #include "server/admin/ticket_office.h"
+#include "server/import/csv_reader.h"
 #include "server/queries/tickets.h"
 #include "admin_fixture.h"
 
@@ -199,6 +201,34 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
   EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
   EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
       << csv;
+}
+
+// A title a spreadsheet would run as a formula reaches the wholesaler's spreadsheet as text: read back, such a field
+// is the title after an apostrophe, and any other title is as it was.
+TEST_P(BackOffice, TheShippingListWritesFormulasAsText) {
+  const std::vector<std::string> formulas = {"=HYPERLINK(\"http://evil.example/x\",\"Click me\")", "+SUM(1+1)",
+                                             "-2+3+cmd|' /C calc'!A0", "@SUM(1+1)", "\tTabbed", "\rReturned"};
+  const std::vector<std::string> items =
+      texts("SELECT item_id FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Ostrand Company'"
+            " ORDER BY item_id");
+  ASSERT_GT(items.size(), formulas.size());
+  db_->execute("UPDATE book_purchasers SET bought_qty = 0 WHERE session_id = 1002");
+  std::multiset<std::string> expected;
+  for (std::size_t i = 0; i <= formulas.size(); ++i) {
+    const std::string title = i < formulas.size() ? formulas[i] : "Plain - Title = 1";
+    db_->execute("UPDATE books SET title = ? WHERE item_id = ?", {title, items[i]});
+    db_->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE session_id = 1002 AND item_id = ?", {items[i]});
+    expected.insert(i < formulas.size() ? "'" + title : title);
+  }
+
+  const std::string csv =
+      signedIn("office", "office1").get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company").body;
+  std::string error;
+  const auto records = storeserver::csv::parse(csv, error);
+  ASSERT_TRUE(records) << error;
+  std::multiset<std::string> titles;
+  for (std::size_t i = 1; i < records->size(); ++i) titles.insert((*records)[i].fields.at(1));
+  EXPECT_EQ(titles, expected) << csv;
 }
 
 // A manager of store 2, by any address, and whatever a title holds.

@@ -161,6 +161,53 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
   EXPECT_TRUE(refusal("catalogue", "isbn\n").starts_with("There is no kind of rows called \"catalogue\"; see"));
 }
 
+// The chain's first manager of the whole chain comes from a users file on the command line; a file sets or takes
+// that right only when its importer holds it, and no file leaves the chain without an active one.
+TEST_P(Import, AUsersFileMakesTheChainsFirstManagerAndKeepsOne) {
+  const std::string withoutChain = "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\n";
+  const std::string withChain = withoutChain.substr(0, withoutChain.size() - 1) + ",manages_chain\n";
+  const auto chainManagers = [this] {
+    std::vector<std::string> names;
+    for (const auto& r : db_->query("SELECT user_name FROM users WHERE manages_chain = 1 AND active = 1"))
+      names.push_back(storage::textAt(r, 0));
+    return names;
+  };
+  load("users", withChain + "head,head pass,1,0,1,0,1,1\nnorth,north pass,2,1,1,0,1,0\n");
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"});
+  load("users", withoutChain + "head,head pass,1,1,1,0,1\nnorth,north pass,2,1,1,0,1\n");
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"}) << "a file without the column changed the right";
+
+  const std::string nothing = "\nNothing of the file was stored.";
+  const std::string lastOne = "That would leave the chain without an active manager of the whole chain; let another "
+                              "user manage the whole chain first." + nothing;
+  const struct {
+    std::string importer;  // empty: the command line
+    std::string file, answer;
+  } cases[] = {
+      {"north", withChain + "clerk3,clerk pass,2,0,1,0,0,0\n", "imported"},
+      {"north", withChain + "boss3,boss3 pass,2,0,1,0,1,1\n",
+       "line 2: Only a manager of the whole chain may let another manage the whole chain." + nothing},
+      {"north", withChain + "head,taken over,1,0,1,0,1,0\n", "line 2: That user is not one of your store's." + nothing},
+      {"north", withChain + "south,south pass,1,0,1,0,1,0\n", "line 2: You may not give a user store 1." + nothing},
+      {"head", withChain + "boss3,boss3 pass,2,0,1,0,1,1\n", "imported"},
+      {"boss3", withChain + "head,head pass,1,0,0,0,1,1\n", "imported"},
+      {"", withChain + "boss3,boss3 pass,2,0,0,0,1,1\n", lastOne},
+      {"", withoutChain + "boss3,boss3 pass,2,0,1,0,0\n", lastOne},
+      {"", withChain + "boss3,boss3 pass,2,0,1,0,0,1\n",
+       "line 2: manages_chain is 1 but can_manage is 0; a manager of the whole chain manages." + nothing},
+      {"", withChain + "boss3,boss3 pass,2,0,1,0,1,0\nhead,head pass,1,0,1,0,1,1\n", "imported"},
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    const bool done = storeserver::importCsv(
+        *db_, "users", c.file, storeserver::PasswordCost::minimum(), message, storeserver::ImportTransaction::Own,
+        c.importer.empty() ? storeserver::commandLine() : *storeserver::findAccountNamed(*db_, c.importer));
+    EXPECT_EQ(done ? "imported" : message, c.answer) << c.importer << ": " << c.file;
+  }
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"});
+  EXPECT_TRUE(storeserver::verifyPassword(storeserver::findUser(*db_, "head")->passwordHash, "head pass"));
+}
+
 const std::string kBooks = "item_id,sku,book_key,isbn,title,author,imprint,edition,copyright,binding,guide\n";
 const std::string kTerms = "session_id,item_id,purchaser,ost_purchaser,no_limit,buy_qty,bought_qty,buy_price,"
                            "alt_price,retail_price,listed_price,status,condition,condition_check\n";
