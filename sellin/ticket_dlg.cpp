@@ -452,15 +452,20 @@ bool CTicketDlg::TranTookEffect(int packetType, const QString& receipt, QString&
     open = m_itemList->topLevelItemCount() > 0;
   }
   if (!open) return true;
-  const bool known = problem.isEmpty();
-  if (!known) why += QLatin1Char('\n') + problem;
-  if (packetType == kTranEnd)
-    why += QStringLiteral("\nReceipt %1 %2 open on the store server, so do not pay the student yet. Press End again "
-                          "to end it.")
-               .arg(receipt, known ? QStringLiteral("is still") : QStringLiteral("may still be"));
-  else
-    why += QStringLiteral("\nReceipt %1 %2 its books on the store server. Press Delete again to delete them.")
-               .arg(receipt, known ? QStringLiteral("still has") : QStringLiteral("may still have"));
+  const bool end = packetType == kTranEnd;
+  if (problem.isEmpty()) {  // what the wait left open is settled
+    why = end ? QStringLiteral("Receipt %1 is still open on the store server: it has not ended, so do not pay the "
+                               "student yet. Press End again to end it.")
+              : QStringLiteral("Receipt %1 still has its books on the store server: they have not been deleted. "
+                               "Press Delete again to delete them.");
+  } else {
+    why += QLatin1Char('\n') + problem + QLatin1Char('\n') +
+           (end ? QStringLiteral("Receipt %1 may still be open on the store server, so do not pay the student yet. "
+                                 "Press End again to end it.")
+                : QStringLiteral("Receipt %1 may still have its books on the store server. Press Delete again to "
+                                 "delete them."));
+  }
+  why = why.arg(receipt);
   return false;
 }
 

@@ -125,7 +125,7 @@ class CTicketDlg : public platform::Dialog {
   // that the ticket is still open.
   bool SendTran(int packetType, const QString& receipt);
   // After an End or delete of the ticket in doubt: true when the server shows
-  // it took effect; otherwise why the ticket counts as open is added to why.
+  // it took effect; otherwise why becomes what the buyer is told of it.
   bool TranTookEffect(int packetType, const QString& receipt, QString& why);
   bool SelectItemDetail(const QString& xref, CSLDetailInfo& detail);
   bool SelectPurchase(const QString& itemId, CSLPurchaseDtlInfo& purchase);
