@@ -2,7 +2,10 @@
 // lines, for a 42-column receipt printer. The total is summed in cents, so it
 // is exactly the sum of quantity times price of the lines printed. The user's
 // own ticket, or with copy any ticket of the store, printed again later and
-// headed as a copy.
+// headed as a copy; a copy's receipt number may be typed without its leading
+// zeros.
+#include <algorithm>
+
 #include "server/log.h"
 #include "server/queries/printout.h"
 #include "server/queries/query.h"
@@ -21,10 +24,18 @@ namespace {
 constexpr std::size_t kIndent = 2;
 constexpr const char* kCopyHeading = "*** COPY ***";
 
+// A receipt number as a buyer types it, with or without its leading zeros
+// ("1" is receipt 00000001); any other text is looked up as it is.
+std::string fullReceipt(const std::string& typed) {
+  const bool digits = !typed.empty() && typed.size() <= wire::requests::kMaxReceiptLength &&
+                      std::all_of(typed.begin(), typed.end(), [](char c) { return c >= '0' && c <= '9'; });
+  return digits ? tickets::receiptOf(std::stoll(typed)) : typed;
+}
+
 // A receipt printed again: any ticket of the store, whoever opened it.
 std::optional<tickets::Ticket> storeTicket(QueryContext& context, const std::string& receipt, std::int64_t store,
                                            std::string& problem) {
-  std::optional<tickets::Ticket> ticket = tickets::find(context.db, receipt);
+  std::optional<tickets::Ticket> ticket = tickets::find(context.db, fullReceipt(receipt));
   const std::string shown = printable(receipt, wire::requests::kMaxReceiptLength);
   if (!ticket) problem = "There is no receipt " + shown + " at this store.";
   else if (ticket->store != store) problem = "Receipt " + shown + " is not a receipt of this store.";

@@ -22,13 +22,6 @@ using storage::textAt;
 
 namespace {
 
-constexpr std::size_t kReceiptDigits = 8;
-
-std::string receiptOf(std::int64_t ticketId) {
-  std::string digits = std::to_string(ticketId);
-  return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
-}
-
 std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
                                             const std::string& studentId) {
   const storage::Rows rows = context.db.query(
@@ -44,7 +37,7 @@ storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std:
                            const std::string& studentId) {
   const std::int64_t next =
       integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
-  const std::string receipt = receiptOf(next);
+  const std::string receipt = tickets::receiptOf(next);
   const std::string opened = tickets::dayOf(context.nowMs);
   context.db.execute(
       "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"

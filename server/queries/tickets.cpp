@@ -15,6 +15,12 @@ Ticket ticketOf(const storage::Row& r) {
                 textAt(r, 4),    textAt(r, 5), textAt(r, 6),    integerAt(r, 7) != 0};
 }
 
+std::string receiptOf(std::int64_t ticketId) {
+  constexpr std::size_t kReceiptDigits = 8;
+  std::string digits = std::to_string(ticketId);
+  return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
+}
+
 std::string dayOf(std::int64_t nowMs) {
   return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
 }

@@ -25,6 +25,9 @@ std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 // A ticket's receipt as the handheld prints it, headed as a copy when printed again.
 std::string receiptPrintout(storage::Connection& db, const Ticket& ticket, bool copy);
 
+// A ticket's receipt number: its id, with leading zeros to eight digits.
+std::string receiptOf(std::int64_t ticketId);
+
 // The day a ticket opened at this time is dated: YYYY-MM-DD, in UTC.
 std::string dayOf(std::int64_t nowMs);
 

@@ -342,6 +342,8 @@ TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
   };
   const std::string clerk = buyingLogin("clerk", "clerk1");
   EXPECT_EQ(printAs(clerk, receipt, 1, true), "*** COPY ***\r\n" + print.text);
+  EXPECT_EQ(printAs(clerk, std::to_string(std::stoll(receipt)), 1, true), "*** COPY ***\r\n" + print.text)
+      << "typed without its leading zeros";
   EXPECT_EQ(printAs(clerk, receipt, 1, false), "This ticket was opened by another user: start a new ticket.");
   EXPECT_EQ(printAs(clerk, "99999999", 1, true), "There is no receipt 99999999 at this store.");
   EXPECT_EQ(printAs(login(wire::kAppSellin, "manager", "manager1"), receipt, 2, true),
