@@ -21,6 +21,8 @@ constexpr const char* kTicketRowSelect =
 std::optional<std::string> reasonProblem(const std::string& reason) {
   if (reason.find_first_not_of(" \t") == std::string::npos) return "Give the reason, for the ticket's audit trail.";
   if (wire::hasControls(reason)) return "The reason must be one line of text.";
+  // It is printed on the ticket's receipt.
+  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
   if (wire::utf16Length(reason) > kMaxReasonLength)
     return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
   return std::nullopt;

@@ -120,6 +120,7 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
   } refusals[] = {
       {office, "1", left, "void", " ", "Give the reason, for the ticket's audit trail."},
       {office, "1", left, "void", std::string(201, 'x'), "The reason has at most 200 characters."},
+      {office, "1", left, "void", "went \u202Ehome", "The reason holds the invisible direction mark U+202E."},
       {office, "1", left, "keep", "left behind", "Choose End or Void for the ticket."},
       {office, "1", "99999999", "void", "left behind", "Store 1 has no ticket 99999999."},
       {office, "1", ended, "void", "left behind", "Ticket " + ended + " has already ended."},

@@ -129,6 +129,8 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
   const std::string clerkForBuyer = buyingLogin("clerk", "clerk1");
   const std::string others = openTicket(clerkForBuyer);
   const auto add = [&](const LineArgs& a) { return itemText(receipt, a); };
+  const std::string blankStudent = openTicket(token_, "S-BLANK");  // opened with blanks by an earlier server
+  sideConnection()->execute("UPDATE tickets SET student_id = '   ' WHERE receipt = ?", {blankStudent});
 
   expectRefused({
       {"quantity 0", token_, add({.line = 2, .qty = 0}), kAdd, "Sellin quantity cannot be 0."},
@@ -148,6 +150,16 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
        "This purchaser does not buy this book in this buying session: choose the purchaser again."},
       {"a session needing a student", token_, add({.line = 2, .session = kStudentSession}), kAdd,
        "This buying session needs a student ID: end this ticket and start one with the student's ID."},
+      {"a session needing a student on a ticket of blanks", token_,
+       itemText(blankStudent, {.session = kStudentSession}), kAdd,
+       "This buying session needs a student ID: end this ticket and start one with the student's ID."},
+      {"a student ID of blanks", token_, ticket("buyer", "   ", 1), wire::kPacketQuery, "Please Enter a Student ID"},
+      {"a direction mark in the student ID", token_, ticket("buyer", "S1\u202E2", 1), wire::kPacketQuery,
+       "The student ID holds the invisible direction mark U+202E. Scan or type it again."},
+      {"a line break in the student ID", token_, ticket("buyer", "S1\u0085", 1), wire::kPacketQuery,
+       "The student ID holds a line break or another control character. Scan or type it again."},
+      {"a direction mark in the buyer's name", token_, ticket("buy\u200Fer", "", 1), wire::kPacketQuery,
+       std::string(storeserver::kUnreadableRequest)},
       {"a line already there", token_, add({.line = 1}), kAdd, "Line 1 is already on this ticket: start the ticket again."},
       {"a change of another book", token_, add({.line = 1, .itemId = "B0000002"}), kChange,
        "Line 1 holds another book or purchaser on the store server: start the ticket again."},
