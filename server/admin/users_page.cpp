@@ -39,11 +39,10 @@ UserAccount targetOf(const PageContext& page) {
 }
 
 void checkName(const std::string& name) {
-  if (name.empty()) throw Refusal("Type the new user's name.");
+  if (wire::isBlank(name)) throw Refusal("Type the new user's name.");
   if (wire::toUtf16(name).size() > kMaxNameCharacters)
     throw Refusal("A user name has at most " + std::to_string(kMaxNameCharacters) + " characters.");
-  for (unsigned char c : name)
-    if (c < 0x20 || c == 0x7f) throw Refusal("A user name cannot hold control characters.");
+  if (auto problem = wire::hiddenCharacterProblem("The user name", name)) throw Refusal(*problem);
 }
 
 void checkPasswordTyped(const PageContext& page) {

@@ -393,7 +393,9 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
   if (text.empty() && column.optional) return storage::Value(text);
   if (text.empty()) return name + " is empty.";
   if (wire::toUtf8(wire::toUtf16(text)) != text) return name + " is not UTF-8 text.";
-  if (wire::hasControls(text)) return name + " holds a line break or another control character.";
+  // Names, IDs and titles reach receipts, handhelds and logs.
+  if (auto problem = wire::hiddenCharacterProblem(name, text)) return *problem;
+  if (column.type == Type::Text && !column.optional && wire::isBlank(text)) return name + " is empty.";
   switch (column.type) {
     case Type::Number:
       if (const auto n = wholeNumber(text); n && *n >= column.least && *n <= column.most) return storage::Value(*n);

@@ -67,8 +67,11 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
   if (buyer->empty()) return errorReply("No buyer user name is set on this handheld.");
-  if (wire::hasControls(*buyer)) return unreadableReply(context, "control characters in the buyer's name");
-  if (wire::hasControls(*studentId)) return errorReply("This student ID cannot be read: scan or type it again.");
+  if (wire::hasHiddenCharacters(*buyer)) return unreadableReply(context, "hidden characters in the buyer's name");
+  // Blanks are what a prompt left empty gives; a session without student IDs sends none.
+  if (!studentId->empty() && wire::isBlank(*studentId)) return errorReply("Please Enter a Student ID");
+  if (auto problem = wire::hiddenCharacterProblem("The student ID", *studentId))
+    return errorReply(*problem + " Scan or type it again.");
   if (auto problem = bookCodeAsStudentProblem(context.db, *studentId)) return errorReply(*problem);
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
   std::string problem;

@@ -320,6 +320,11 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
        "A password has from 6 to 128 characters."},
       {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}}, "problem",
        "A user name has at most 20 characters."},
+      {{{"action", "add"}, {"name", "   "}, {"password", "secret1"}}, "problem", "Type the new user's name."},
+      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}}, "problem",
+       "The user name holds the invisible direction mark U+202E."},
+      {{{"action", "add"}, {"name", "bo\tb"}, {"password", "secret1"}}, "problem",
+       "The user name holds a line break or another control character."},
   };
   for (const Step& step : adds) {
     const Answer a = office.post("/admin/users", step.fields);

@@ -130,6 +130,13 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", locations + "2,10000,GEN,General\n", "line 3: store_num must be a whole number from 1 to 9999"},
       {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
       {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
+      {"stores", "store_num,name\n3,North\u0085Campus\n", "line 2: name holds a line break or another control"},
+      {"users", "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\nma\u202Era,secret1,1,1,1,0,0\n",
+       "line 2: user_name holds the invisible direction mark U+202E."},
+      {"students", "student_id,name\n   ,Nobody\n", "line 2: student_id is empty."},
+      {"students", "student_id,name\nS\u20663,Ada\n", "line 2: student_id holds the invisible direction mark U+2066."},
+      {"course-books", "sku,isbn,title\n42,9780306406157,Cell \u200FBiology\n",
+       "line 2: title holds the invisible direction mark U+200F."},
       {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
       {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
       {"locations", "location_id,store_num,code,name,city\n",
@@ -289,6 +296,10 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
        "line 3: new_price must be an amount from 0 to 99999.99, not \"100000.00\"."},
       {"purchasers", kTerms + "9999,B0000001,Store,0,0,1,0,1,1,1,1,,,0\n",
        "line 2: there is no buying session 9999; import it first."},
+      {"purchasers", kTerms + "1002,B0000001,Ost\u202Drand,0,0,1,0,1,1,1,1,,,0\n",
+       "line 2: purchaser holds the invisible direction mark U+202D."},
+      {"books", book + "X2,9100002,ZYM2,9798000099025,\u2067Zymurgy,,,,,,0\n",
+       "line 3: title holds the invisible direction mark U+2067."},
   };
   const std::string counts = "SELECT (SELECT COUNT(*) FROM books), (SELECT COUNT(*) FROM book_title_words),"
                              " (SELECT new_price_cents FROM book_products WHERE sku = 200002)";
