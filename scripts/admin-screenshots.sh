@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Photographs the back office's pages for the README: the real storeserver,
+# Photographs the back office's pages for docs/back-office.md: the real storeserver,
 # built in build/ (or BUILD_DIR), on a demo store, in headless Chromium.
 #   scripts/admin-screenshots.sh [OUTPUT_DIR]     (default docs/screens)
 # scripts/setup-deps.sh screenshots installs the browser. Run it again

@@ -62,6 +62,12 @@ void showFailure(QWidget* parent, const QString& text) {
   platform::messageBox(parent, text, SellinCaption(), platform::MessageIcon::Stop, platform::MessageButtons::Ok);
 }
 
+bool ListsReceipt(const CDataArray<CSLOpenTicketInfo>& tickets, const QString& receipt) {
+  for (int i = 0; i < tickets.GetSize(); ++i)
+    if (CGlobalFunctions::TrimString(tickets.GetAt(i).m_strReceipt, false) == receipt) return true;
+  return false;
+}
+
 // Clears a flag however the scope is left.
 class CFlagScope {
  public:
@@ -208,19 +214,20 @@ void CTicketDlg::ShowTotal(const QString& text) {
   FitOnOneLine(label(IDC_TOTAL));
 }
 
-bool CTicketDlg::ReloadLines() {
+bool CTicketDlg::ReloadLines(int selectLine, QString& problem) {
   FreeItems();
   QString reply;
   std::vector<std::unique_ptr<CTicketItem>> lines;
-  m_bLinesUnread = !Exchange(wire::kPacketQuery, CGlobalQueryStrings::GetSLLines(m_strReceipt, m_nStoreNum), reply);
+  m_bLinesUnread = !ReadBack(CGlobalQueryStrings::GetSLLines(m_strReceipt, m_nStoreNum), reply);
   if (!m_bLinesUnread && !ReadTicketLines(reply, lines)) {
     m_bLinesUnread = true;
     reply = CSocketMessage::UnreadableText();
   }
   if (m_bLinesUnread) {
+    m_nLineToSelect = selectLine;
     ShowTotal(QStringLiteral("$ ?"));
-    showFailure(this, reply + QStringLiteral("\nThe ticket's books are read again from the store server before "
-                                             "your next step."));
+    problem = reply + QStringLiteral("\nThe ticket's books are read again from the store server before your next "
+                                     "step.");
     return false;
   }
   for (std::unique_ptr<CTicketItem>& line : lines) {
@@ -228,8 +235,29 @@ bool CTicketDlg::ReloadLines() {
         std::tie(m_strReceipt, m_nStoreNum, m_strStudentID);
     InsertItemRow(line.release());
   }
+  // The buyer's next Edit or Delete must hit the line they worked on, or none.
+  SelectLine(selectLine);
   UpdateTotal();
   return true;
+}
+
+bool CTicketDlg::ReloadLines(int selectLine) {
+  QString problem;
+  if (ReloadLines(selectLine, problem)) return true;
+  showFailure(this, problem);
+  return false;
+}
+
+void CTicketDlg::SelectLine(int line) {
+  m_itemList->clearSelection();
+  m_itemList->setCurrentItem(nullptr);
+  for (int row = 0; row < m_itemList->topLevelItemCount(); ++row)
+    if (ItemAt(row)->m_nLine == line) m_itemList->setCurrentItem(m_itemList->topLevelItem(row));
+}
+
+int CTicketDlg::SelectedLine() const {
+  const CTicketItem* item = GetSelectedItem();
+  return item ? item->m_nLine : 0;
 }
 
 void CTicketDlg::ContinueTicket(const CSLOpenTicketInfo& ticket) {
@@ -237,12 +265,13 @@ void CTicketDlg::ContinueTicket(const CSLOpenTicketInfo& ticket) {
   CReceiptInfo receipt;
   receipt.m_strReceipt = ticket.m_strReceipt;
   ShowReceipt(receipt);
-  ReloadLines();
+  ReloadLines(0);
 }
 
 bool CTicketDlg::OfferOpenTicket() {
   CDataArray<CSLOpenTicketInfo> tickets;
-  if (!ReadOpenTickets(tickets, false)) return false;  // the new ticket's query tells what is wrong
+  QString reply;
+  if (!ReadOpenTickets(tickets, reply, false)) return false;  // the new ticket's query tells what is wrong
   for (int i = 0; i < tickets.GetSize(); ++i) {
     const CSLOpenTicketInfo& ticket = tickets.GetAt(i);
     if (CGlobalFunctions::TrimString(ticket.m_strStudentID, false).compare(m_strStudentID, Qt::CaseInsensitive) != 0)
@@ -264,10 +293,9 @@ bool CTicketDlg::OfferOpenTicket() {
   return false;
 }
 
-bool CTicketDlg::ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, bool report) {
-  QString reply;
-  const bool read = report ? RunQuery(CGlobalQueryStrings::GetSLOpenTickets(m_nStoreNum), reply)
-                           : Exchange(wire::kPacketQuery, CGlobalQueryStrings::GetSLOpenTickets(m_nStoreNum), reply);
+bool CTicketDlg::ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, QString& reply, bool readBack) {
+  const QString request = CGlobalQueryStrings::GetSLOpenTickets(m_nStoreNum);
+  const bool read = readBack ? ReadBack(request, reply) : Exchange(wire::kPacketQuery, request, reply);
   if (read && !reply.isEmpty()) tickets.FillFromResponse(reply);
   return read;
 }
@@ -364,6 +392,11 @@ bool CTicketDlg::Exchange(int packetType, const QString& request, QString& respo
   return ok;
 }
 
+bool CTicketDlg::ReadBack(const QString& request, QString& reply) {
+  if (CShellApp* app = CShellApp::Instance()) app->m_socketMsg.ShowNextWait();
+  return Exchange(wire::kPacketQuery, request, reply);
+}
+
 bool CTicketDlg::RunQuery(const QString& request, QString& response) {
   if (Exchange(wire::kPacketQuery, request, response)) return true;
   showFailure(this, response);
@@ -378,19 +411,62 @@ bool CTicketDlg::SendItem(const CTicketItem& item, int packetType) {
                                                            item.m_nSessionID, item.m_strItemID, item.m_nQty,
                                                            item.m_strPrice),
                            response, &unknown);
-  if (!ok) showFailure(this, response);
-  if (unknown) ReloadLines();
-  return ok && !unknown;
+  if (!unknown) {
+    if (!ok) showFailure(this, response);
+    return ok;
+  }
+  // Whatever came of it, the screen shows what the server stored, with one box at most.
+  QString problem;
+  const bool read = ReloadLines(item.m_nLine, problem);
+  if (!ok)
+    showFailure(this, response + QLatin1Char('\n') +
+                          (read ? QStringLiteral("The list shows the ticket's books as the store server has them now.")
+                                : problem));
+  else if (!read)
+    showFailure(this, problem);
+  return false;
 }
 
-// A ticket whose end or removal stayed in doubt is left like an ended one:
-// if it is still open with books, the next ticket for the student offers it.
 bool CTicketDlg::SendTran(int packetType, const QString& receipt) {
   QString response;
   bool unknown = false;
-  const bool ok = Exchange(packetType, CGlobalUpdateStrings::GetSLTran(receipt), response, &unknown);
-  if (!ok) showFailure(this, response);
-  return ok || unknown;
+  if (Exchange(packetType, CGlobalUpdateStrings::GetSLTran(receipt), response, &unknown)) return true;
+  if (unknown && TranTookEffect(packetType, receipt, response)) return true;
+  showFailure(this, response);
+  return false;
+}
+
+// A ticket that cannot be shown ended or emptied counts as open: the student
+// must not be paid, nor the next ticket opened, on a guess.
+bool CTicketDlg::TranTookEffect(int packetType, const QString& receipt, QString& why) {
+  QString problem;
+  bool open = true;
+  if (packetType == kTranEnd) {
+    // An open ticket without books is not listed: there is nothing on it to pay.
+    CDataArray<CSLOpenTicketInfo> tickets;
+    QString reply;
+    const bool read = ReadOpenTickets(tickets, reply, true);
+    if (!read) problem = reply;
+    open = !read || ListsReceipt(tickets, receipt);
+  } else if (ReloadLines(SelectedLine(), problem)) {
+    open = m_itemList->topLevelItemCount() > 0;
+  }
+  if (!open) return true;
+  const bool end = packetType == kTranEnd;
+  if (problem.isEmpty()) {  // what the wait left open is settled
+    why = end ? QStringLiteral("Receipt %1 is still open on the store server: it has not ended, so do not pay the "
+                               "student yet. Press End again to end it.")
+              : QStringLiteral("Receipt %1 still has its books on the store server: they have not been deleted. "
+                               "Press Delete again to delete them.");
+  } else {
+    why += QLatin1Char('\n') + problem + QLatin1Char('\n') +
+           (end ? QStringLiteral("Receipt %1 may still be open on the store server, so do not pay the student yet. "
+                                 "Press End again to end it.")
+                : QStringLiteral("Receipt %1 may still have its books on the store server. Press Delete again to "
+                                 "delete them."));
+  }
+  why = why.arg(receipt);
+  return false;
 }
 
 bool CTicketDlg::SelectItemDetail(const QString& xref, CSLDetailInfo& detail) {
@@ -495,7 +571,11 @@ void CTicketDlg::PrintReceipt(const QString& text) {
 
 void CTicketDlg::OnTickets() {
   CDataArray<CSLOpenTicketInfo> tickets;
-  if (!ReadOpenTickets(tickets, true)) return;
+  QString reply;
+  if (!ReadOpenTickets(tickets, reply, false)) {
+    showFailure(this, reply);
+    return;
+  }
   if (tickets.IsEmpty()) {
     platform::messageBox(this, QStringLiteral("You have no open tickets with books at this store."), SellinCaption(),
                          platform::MessageIcon::Information, platform::MessageButtons::Ok);
@@ -527,9 +607,12 @@ void CTicketDlg::OnReprint() {
 
 void CTicketDlg::RunCommand(void (CTicketDlg::*handler)()) {
   if (m_bInCommand) return;
-  CFlagScope command(m_bInCommand);
-  if (m_bLinesUnread && !ReloadLines()) return;
-  (this->*handler)();
+  {
+    CFlagScope command(m_bInCommand);
+    if (!m_bLinesUnread || ReloadLines(m_nLineToSelect)) (this->*handler)();
+  }
+  // After any box or window of the command, the buyer's next book goes where books are typed.
+  focusControl(IDC_XREF);
 }
 
 // A scan during a prompt (student ID, receipt) goes to the prompt only. Any other scan

@@ -6,6 +6,8 @@
 // lines are read again from the server whatever came of it. If they cannot be
 // read, the list stays empty, the total reads "$ ?" and the next command reads
 // them first: no command works on lines that may differ from the server's.
+// An End or a delete of the ticket in doubt is read back the same way, and the
+// ticket is left only once the server shows it ended or emptied.
 #include <QString>
 
 #include "platform/dialog.h"
@@ -86,32 +88,45 @@ class CTicketDlg : public platform::Dialog {
   void SetRowTexts(int row, const CTicketItem& item);
   CTicketItem* ItemAt(int row) const;
 
-  // The ticket's lines as the server stored them replace those listed; false,
-  // told to the clerk, when they cannot be read.
-  bool ReloadLines();
+  // The ticket's lines as the server stored them replace those listed, with
+  // line selectLine selected (no row when it is not there). When they cannot be
+  // read the list stays empty, the total reads "$ ?", and problem holds the
+  // sentence for the buyer, who is not shown it here.
+  bool ReloadLines(int selectLine, QString& problem);
+  // The same; a failure is shown.
+  bool ReloadLines(int selectLine);
+  void SelectLine(int line);
+  int SelectedLine() const;
   // Shows one of the user's open tickets with its stored lines.
   void ContinueTicket(const CSLOpenTicketInfo& ticket);
   // Offers the user's open ticket for this student (none in a session without
   // student IDs); true when the buyer continues it.
   bool OfferOpenTicket();
-  // The user's open tickets with lines at this store; false when they could
-  // not be read (the clerk is told only when report is set).
-  bool ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, bool report);
+  // The user's open tickets with lines at this store; false, with why in
+  // reply, when they could not be read. readBack: see ReadBack.
+  bool ReadOpenTickets(CDataArray<CSLOpenTicketInfo>& tickets, QString& reply, bool readBack);
   void EndTicket(const CSLOpenTicketInfo& ticket);
   void PrintReceipt(const QString& text);
 
   // One exchange of one request; response holds the reply or the sentence for
   // the clerk, who is not shown it here.
   bool Exchange(int packetType, const QString& request, QString& response, bool* outcomeUnknown = nullptr);
+  // A query whose answer settles what the screen shows: the buyer sees the
+  // wait and may stop it.
+  bool ReadBack(const QString& request, QString& reply);
   // The exchange of a query; on failure the clerk is shown why.
   bool RunQuery(const QString& request, QString& response);
   // True when the server took the line change and the screen may follow it.
   // A refusal is shown; after an outcome in doubt the lines are read again
   // instead, and false is returned.
   bool SendItem(const CTicketItem& item, int packetType);
-  // True when the ticket may have changed: taken by the server, or its outcome
-  // in doubt. A failure is shown.
+  // True when the server ended or emptied the ticket, also when a read after
+  // an outcome in doubt shows it did. Otherwise the buyer is told why, and
+  // that the ticket is still open.
   bool SendTran(int packetType, const QString& receipt);
+  // After an End or delete of the ticket in doubt: true when the server shows
+  // it took effect; otherwise why becomes what the buyer is told of it.
+  bool TranTookEffect(int packetType, const QString& receipt, QString& why);
   bool SelectItemDetail(const QString& xref, CSLDetailInfo& detail);
   bool SelectPurchase(const QString& itemId, CSLPurchaseDtlInfo& purchase);
 
@@ -145,5 +160,6 @@ class CTicketDlg : public platform::Dialog {
   bool m_bScanForStudentID = false;  // a scan prompt is open: the student ID's or a receipt's
   bool m_bInCommand = false;
   bool m_bLinesUnread = false;
+  int m_nLineToSelect = 0;  // once the unread lines are read
   QTreeWidget* m_itemList;
 };

@@ -248,7 +248,8 @@ PostgreSQL database.
 DEST while the server keeps running, checks the copy, and exits.
 "import" loads a CSV file (UTF-8, a header row naming the columns) into that
 database: the whole file or, when any row is wrong, nothing. Kinds and columns:
-)" + kinds + R"(Amounts are written 12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
+)" + kinds + R"(A column in [brackets] may be left out of the header. Amounts are written
+12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
 hashed, never as typed. Import what a row names before the row (stores, terms,
 students, agencies, sections, course books, buying sessions and books first).
 "copy" copies the whole store of that database into DEST, a new SQLite file or

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "server/queries/item_codes.h"
-#include "server/queries/title_index.h"
+#include "server/storage/title_words.h"
 
 namespace storeserver {
 
@@ -177,7 +177,7 @@ void insertBook(storage::Connection& db, const Book& b) {
       " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
       {b.itemId, b.sku, b.bookKey, b.isbn13, b.title, b.author, b.imprint, b.edition, b.copyright, b.binding,
        std::int64_t(b.guide)});
-  queries::indexTitle(db, b.itemId, b.title);
+  storage::indexTitle(db, b.itemId, b.title);
 }
 
 std::int64_t roundedToQuarter(std::int64_t cents) { return cents / 25 * 25; }

@@ -203,14 +203,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     version_ = request.version();
     keepAlive_ = request.keep_alive();
     const std::size_t bodyLimit = bodyLimitFor(request.target());
-    if (parser_->content_length().value_or(0) > bodyLimit) {
-      // The upload path's refusal is the handler's to word, for the person who chose the file.
-      if (takesLargeBody(request.target())) {
-        keepAlive_ = false;
-        return handOver(true);
-      }
-      return onReadError(http::error::body_limit);
-    }
+    if (parser_->content_length().value_or(0) > bodyLimit) return onReadError(http::error::body_limit);
     parser_->body_limit(bodyLimit);
     const auto expect = request[http::field::expect];
     if (!expect.empty()) {
@@ -224,6 +217,11 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
 
   bool takesLargeBody(std::string_view target) const {
     return !options().largeBodyPath.empty() && target.substr(0, target.find('?')) == options().largeBodyPath;
+  }
+  // The refusal is then the handler's to word, for the person who chose the file or filled in the form.
+  bool answersTooLargeItself(std::string_view target) const {
+    const auto& asked = options().answersTooLargeItself;
+    return takesLargeBody(target) || (asked && asked(target.substr(0, target.find('?'))));
   }
   std::size_t bodyLimitFor(std::string_view target) const {
     return takesLargeBody(target) ? options().maxLargeBodyBytes : options().maxBodyBytes;
@@ -251,6 +249,10 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     if (ec == http::error::header_limit)
       return answerAndClose(431, "The request's header is larger than " +
                                      std::to_string(options().maxHeaderBytes) + " bytes.");
+    if (ec == http::error::body_limit && answersTooLargeItself(parser_->get().target())) {
+      keepAlive_ = false;
+      return handOver(true);
+    }
     if (ec == http::error::body_limit)
       return answerAndClose(413, "The request's body is larger than " +
                                      std::to_string(bodyLimitFor(parser_->get().target())) + " bytes.");
@@ -261,7 +263,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     answerAndClose(400, "The request is not valid HTTP.");
   }
 
-  // bodyTooLarge: the body was left unread, as it passed the path's limit.
+  // bodyTooLarge: the body was left unread, or read in part, as it passed the path's limit.
   void handOver(bool bodyTooLarge = false) {
     deadline = std::chrono::steady_clock::time_point::max();
     auto message = parser_->release();
@@ -275,7 +277,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
                         std::string(message[http::field::host]),
                         std::string(message[http::field::origin]),
                         std::string(message[http::field::referer]),
-                        std::move(message.body()),
+                        bodyTooLarge ? std::string() : std::move(message.body()),
                         *client,
                         currentIoThread,
                         bodyTooLarge};

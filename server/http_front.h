@@ -4,8 +4,10 @@
 // in http_front.cpp.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/client_address.h"
@@ -30,6 +32,10 @@ struct FrontOptions {
   // back office); empty: none.
   std::string largeBodyPath;
   std::size_t maxLargeBodyBytes = 0;
+  // Paths (without the query) whose handler answers a body past the limit
+  // itself, as the back office answers a browser with a page; the large body
+  // path always does. Elsewhere the front answers in JSON.
+  std::function<bool(std::string_view path)> answersTooLargeItself;
   // Of maxConnections, open from one address; beyond them its next connection is
   // answered 503 at once too, so one machine cannot take all. 0: no share.
   // A trusted balancer's connections count only against maxConnections.

@@ -3,6 +3,7 @@
 // values, so nothing outside the front needs Beast.
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -21,8 +22,8 @@ struct HttpRequest {
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
   unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
-  // Only on the path that takes a large body: the body was larger still and
-  // was not read; the connection closes after the answer.
+  // Only on paths whose handler answers a too-large body itself: the body
+  // passed the path's limit and was not kept; the connection closes after the answer.
   bool bodyTooLarge = false;
 };
 
@@ -31,6 +32,10 @@ struct HttpResponse {
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;  // besides Content-Type and Content-Length
 };
+
+// Words a refusal the server makes around a request's handler (busy,
+// stopping, failed): JSON for the handhelds, a page for a browser.
+using RefusalWording = HttpResponse (*)(int status, std::string_view sentence);
 
 // Answers one request; callable from any thread, exactly once.
 using Responder = std::function<void(HttpResponse)>;

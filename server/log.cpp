@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 
+#include "wire/text.h"
+
 namespace storeserver {
 
 namespace {
@@ -127,12 +129,7 @@ std::string logTime(std::chrono::system_clock::time_point t) {
 }
 
 std::string printable(std::string_view text, std::size_t maxBytes) {
-  std::string out;
-  out.reserve(std::min(text.size(), maxBytes));
-  for (char c : text) {
-    const auto u = static_cast<unsigned char>(c);
-    out += (u < 0x20 || u == 0x7F) ? ' ' : c;
-  }
+  std::string out = wire::blankHiddenCharacters(text);
   if (out.size() > maxBytes) {
     std::size_t cut = maxBytes;
     while (cut > 0 && (static_cast<unsigned char>(out[cut]) & 0xC0) == 0x80) --cut;

@@ -71,7 +71,8 @@ class ExchangeRate {
 std::string logTime(std::chrono::system_clock::time_point t);
 
 // Text from a client made safe for a log line or a reply sentence: control
-// characters become blanks and the text is cut at maxBytes (on a UTF-8 boundary).
+// characters and invisible direction marks become blanks and the text is cut
+// at maxBytes (on a UTF-8 boundary).
 std::string printable(std::string_view text, std::size_t maxBytes = 64);
 
 // Text from a client as one field of a log line: printable, in double quotes,

@@ -10,7 +10,6 @@
 #include <string>
 #include <string_view>
 
-#include "server/admin/receipt_printers.h"
 #include "server/auth.h"
 #include "server/http_types.h"
 #include "server/log.h"
@@ -33,7 +32,6 @@ struct ServiceContext {
   Logger& log;
   Writer& writer;  // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
-  std::vector<admin::ReceiptPrinter> printers{};  // for the back office's receipts
   Clock clock = std::chrono::system_clock::now;
 
   std::int64_t nowMs() const {

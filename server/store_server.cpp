@@ -64,12 +64,12 @@ struct StoreServer::Impl {
         context{PasswordChecker(o.passwordCost), o.tokenLifetime, loginTries, log, *writer},
         pool(std::move(connections)),
         authPool(std::move(authConnections), o.authQueue, o.authPoolGate),
-        site(siteEnvironment(), {[this](const Responder& respond, Work work) { toWorkers(respond, std::move(work)); },
-                                 [this](const Responder& respond, Work work) {
-                                   toPasswordChecks(respond, std::move(work));
-                                 }}) {
+        site(siteEnvironment(),
+             {[this](const Responder& respond, Work work) { toWorkers(respond, std::move(work), admin::refusalPage); },
+              [this](const Responder& respond, Work work) {
+                toPasswordChecks(respond, std::move(work), admin::refusalPage);
+              }}) {
     context.itemPageSize = o.itemPageSize;
-    context.printers = o.printers;
     context.clock = o.clock;
   }
 
@@ -82,7 +82,9 @@ struct StoreServer::Impl {
             tls,
             options.passwordCost,
             {options.adminIdleTimeout, options.adminSessionLifetime},
-            options.maxUploadBytes};
+            options.maxUploadBytes,
+            options.maxBodyBytes,
+            options.printers};
   }
 
   // Runs on an I/O thread. An exchange that only reads is answered here, with
@@ -135,28 +137,27 @@ struct StoreServer::Impl {
 
   using Work = std::function<HttpResponse(storage::Connection&)>;
 
-  // The work's response, or a plain 500 when it threw.
+  // The work's response, or a 500 in word's words when it threw.
   template <class Handler>
-  HttpResponse answered(const Handler& work, storage::Connection& db) {
+  HttpResponse answered(const Handler& work, storage::Connection& db, RefusalWording word = errorResponse) {
     try {
       return work(db);
     } catch (const std::exception& e) {
       log.write(logTime(context.clock()) + " failed problems=" + quotedText(e.what(), 512));
-      return errorResponse(500, kServerFailed);
+      return word(500, kServerFailed);
     }
   }
 
   // Log-ins and exchanges that check a password run entirely on the password
   // pool, with its connections; when it is full they are refused at once.
-  void toPasswordChecks(const Responder& respond, Work work) {
+  void toPasswordChecks(const Responder& respond, Work work, RefusalWording word = errorResponse) {
     auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
     const AuthPool::Submitted submitted = authPool.submit(WorkerPool::Job{
-        [this, shared](storage::Connection& db) { shared->second(answered(shared->first, db)); },
-        [shared] { shared->second(errorResponse(503, "The store server is stopping.")); }});
-    if (submitted == AuthPool::Submitted::Stopping) return respond(errorResponse(503, "The store server is stopping."));
+        [this, shared, word](storage::Connection& db) { shared->second(answered(shared->first, db, word)); },
+        [shared, word] { shared->second(word(503, "The store server is stopping.")); }});
+    if (submitted == AuthPool::Submitted::Stopping) return respond(word(503, "The store server is stopping."));
     if (submitted == AuthPool::Submitted::Full) {
-      HttpResponse busy =
-          errorResponse(503, "The store server is busy checking passwords; try again in a moment.");
+      HttpResponse busy = word(503, "The store server is busy checking passwords; try again in a moment.");
       busy.headers.emplace_back("Retry-After", "1");
       respond(std::move(busy));
     }
@@ -178,30 +179,30 @@ struct StoreServer::Impl {
 
   // Counts a request that waits for the writer against the in-flight cap;
   // false, answered 503, beyond it.
-  bool admitted(const Responder& respond) {
+  bool admitted(const Responder& respond, RefusalWording word = errorResponse) {
     if (inFlight.fetch_add(1) < options.maxInFlight) return true;
     --inFlight;
-    respond(errorResponse(503, "The store server is busy; try again in a moment."));
+    respond(word(503, "The store server is busy; try again in a moment."));
     return false;
   }
 
   // Exchanges that wait for the writer's commit; the in-flight cap bounds how many.
-  void toWorkers(const Responder& respond, Work work) {
-    if (!admitted(respond)) return;
+  void toWorkers(const Responder& respond, Work work, RefusalWording word = errorResponse) {
+    if (!admitted(respond, word)) return;
     auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
     const bool queued = pool.submit(WorkerPool::Job{
-        [this, shared](storage::Connection& db) {
-          HttpResponse response = answered(shared->first, db);
+        [this, shared, word](storage::Connection& db) {
+          HttpResponse response = answered(shared->first, db, word);
           --inFlight;
           shared->second(std::move(response));
         },
-        [this, shared] {
+        [this, shared, word] {
           --inFlight;
-          shared->second(errorResponse(503, "The store server is stopping."));
+          shared->second(word(503, "The store server is stopping."));
         }});
     if (!queued) {
       --inFlight;
-      respond(errorResponse(503, "The store server is stopping."));
+      respond(word(503, "The store server is stopping."));
     }
   }
 
@@ -309,7 +310,8 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
                        resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
-                       std::string(admin::kUploadPath), resolved.maxUploadBytes, resolved.maxConnectionsPerAddress,
+                       std::string(admin::kUploadPath), resolved.maxUploadBytes,
+                       admin::isAdminPath,      resolved.maxConnectionsPerAddress,
                        resolved.trustedBalancers};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(

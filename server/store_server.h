@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/admin/receipt_printers.h"
 #include "server/auth.h"
 #include "server/auth_pool.h"
 #include "server/client_address.h"

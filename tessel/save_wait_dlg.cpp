@@ -1,5 +1,6 @@
 #include "tessel/save_wait_dlg.h"
 
+#include <QEventLoop>
 #include <QTimer>
 #include <thread>
 
@@ -25,24 +26,32 @@ platform::DialogTemplate saveWaitTemplate() {
 
 }  // namespace
 
-CSaveWaitDlg::CSaveWaitDlg(const QElapsedTimer& waited, std::function<void()> stop, QWidget* parent)
-    : platform::Dialog(saveWaitTemplate(), parent), m_waited(waited), m_stop(std::move(stop)) {
+CSaveWaitDlg::CSaveWaitDlg(const QElapsedTimer& waited, bool saving, std::function<void()> stop, QWidget* parent)
+    : platform::Dialog(saveWaitTemplate(), parent), m_waited(waited), m_bSaving(saving), m_stop(std::move(stop)) {
   onMessage(WM_SENDING_DONE, [this](const QVariant&, const QVariant&) {
-    endDialog(platform::IDOK);
+    m_bSent = true;
+    if (m_pBeforeShowing) m_pBeforeShowing->quit();
+    else endDialog(platform::IDOK);
     return -1;
   });
 }
 
 void CSaveWaitDlg::RunWhileWaiting(const std::function<void()>& send) {
+  QEventLoop beforeShowing;
+  QTimer::singleShot(kShowAfterMs, &beforeShowing, &QEventLoop::quit);
+  m_pBeforeShowing = &beforeShowing;
   std::thread worker([this, &send] {
     send();
-    postMessage(WM_SENDING_DONE);  // queued until the window runs, if it does not yet
+    postMessage(WM_SENDING_DONE);  // queued until a loop runs, if none does yet
   });
-  runModal();
+  beforeShowing.exec(QEventLoop::ExcludeUserInputEvents);
+  m_pBeforeShowing = nullptr;
+  if (!m_bSent) runModal();
   worker.join();
 }
 
 bool CSaveWaitDlg::onInitDialog() {
+  if (!m_bSaving) setControlText(IDC_SAVING, QStringLiteral("Reading from the store server\u2026"));
   ShowWaited();
   auto* tick = new QTimer(this);
   connect(tick, &QTimer::timeout, this, [this] { ShowWaited(); });

@@ -1,23 +1,32 @@
 #pragma once
-// The window a clerk sees while a change is sent again because its answer was
-// lost: the change is being saved (not refused), for how long it has waited,
-// and a button to stop waiting. The sending runs on a worker thread meanwhile.
+// The window a clerk sees while a change is on its way to the store server, or
+// sent again because its answer was lost, and while a read that settles what the
+// screen shows is under way: the change is being saved (not refused), for how
+// long it has waited, and a button to stop waiting. The sending runs on a worker
+// thread meanwhile.
 #include <QElapsedTimer>
 #include <functional>
 
 #include "platform/dialog.h"
+
+class QEventLoop;
 
 class CSaveWaitDlg : public platform::Dialog {
   Q_OBJECT
 
  public:
   enum { IDD = 152, IDC_SAVING = 1001, IDC_WAITED = 1002 };
+  // An exchange answered sooner shows no window.
+  static constexpr int kShowAfterMs = 500;
 
-  // waited: started when the change was first sent. stop: asks the sending to
-  // end; it may be called from the button while a try is in flight.
-  CSaveWaitDlg(const QElapsedTimer& waited, std::function<void()> stop, QWidget* parent = nullptr);
+  // waited: started when the exchange was first sent. saving: it carries a
+  // change (otherwise it reads). stop: asks the sending to end; it may be
+  // called from the button while a try is in flight.
+  CSaveWaitDlg(const QElapsedTimer& waited, bool saving, std::function<void()> stop, QWidget* parent = nullptr);
 
-  // Runs send on a worker thread with this window open until it returns.
+  // Runs send on a worker thread until it returns, with this window open once
+  // it has run kShowAfterMs. Before that the screen is painted, but the clerk's
+  // input waits as it does behind the window.
   void RunWhileWaiting(const std::function<void()>& send);
 
  protected:
@@ -28,6 +37,9 @@ class CSaveWaitDlg : public platform::Dialog {
   void ShowWaited();
 
   QElapsedTimer m_waited;
+  bool m_bSaving;
   std::function<void()> m_stop;
   bool m_bStopped = false;
+  bool m_bSent = false;
+  QEventLoop* m_pBeforeShowing = nullptr;  // runs until the window shows
 };

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "tessel/records.h"
 #include "tessel/save_wait_dlg.h"
@@ -96,6 +97,10 @@ constexpr milliseconds kNoLimit = milliseconds::max();
 
 // httplib's own timeouts only back up the exchange deadline and never come first.
 constexpr int kBackstopSeconds = 60;
+
+QString secondsText(int seconds) {
+  return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
+}
 
 int wholeSeconds(Clock::duration span) {
   return std::max(1, int(std::chrono::duration_cast<std::chrono::seconds>(span).count()));
@@ -243,8 +248,7 @@ QString CSocketMessage::CannotReachText(const QString& address) {
 }
 
 QString CSocketMessage::NoAnswerText(int seconds) {
-  return seconds == 1 ? QStringLiteral("The store server did not answer within 1 second.")
-                      : QStringLiteral("The store server did not answer within %1 seconds.").arg(seconds);
+  return QStringLiteral("The store server did not answer within %1.").arg(secondsText(seconds));
 }
 
 QString CSocketMessage::UnreadableText() {
@@ -304,15 +308,17 @@ QString CSocketMessage::GatewayText(int status) {
 }
 
 QString CSocketMessage::NotConfirmedText(int seconds) {
-  return QStringLiteral("The store server did not confirm the change within %1 seconds, so it may or may not be "
-                        "saved.")
-      .arg(seconds);
+  return QStringLiteral("The store server did not confirm the change within %1, so it may or may not be saved.")
+      .arg(secondsText(seconds));
 }
 
 QString CSocketMessage::StoppedWaitingText(int seconds) {
-  return QStringLiteral("You stopped waiting for the store server after %1 seconds, so the change may or may not be "
-                        "saved.")
-      .arg(seconds);
+  return QStringLiteral("You stopped waiting for the store server after %1, so the change may or may not be saved.")
+      .arg(secondsText(seconds));
+}
+
+QString CSocketMessage::StoppedReadingText(int seconds) {
+  return QStringLiteral("You stopped waiting for the store server after %1.").arg(secondsText(seconds));
 }
 
 CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType), m_canceller(std::make_unique<Canceller>()) {}
@@ -444,48 +450,56 @@ bool CSocketMessage::HoldsUpdate() const {
   });
 }
 
-CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body) {
+CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body, bool showWait) {
+  const bool update = HoldsUpdate();
+  const milliseconds saveTimeout = std::chrono::seconds(CTesselConfig::GetSaveTimeout());
   QElapsedTimer waited;
   waited.start();
-  Attempt attempt = Post(wire::kExchangePath.data(), body, kNoLimit);
-  const bool unknown = attempt.answered ? !isServersOwn(attempt.status, attempt.answer) : attempt.requestOut;
-  if (!unknown || !HoldsUpdate()) return attempt;
-  // The server may have applied the update. The same texts carry the same
-  // update identities, so it answers a resend with its first answer and
-  // applies nothing twice.
-  m_bOutcomeUnknown = true;
-  ResendUntilAnswered(body, waited, attempt);
+  Attempt attempt;
+  m_canceller->Reset();
+  const auto send = [&]() noexcept { SendExchange(body, update, saveTimeout, waited, attempt); };
+  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+  if ((update || showWait) && app && QThread::currentThread() == app->thread())
+    CSaveWaitDlg(waited, update, [this] { m_canceller->Cancel(); }).RunWhileWaiting(send);
+  else
+    send();
+  const bool stopped = m_canceller->Cancelled();
+  m_canceller->Reset();  // or it would break off the next exchange at once
+  if (attempt.answered && (!update || isServersOwn(attempt.status, attempt.answer))) return attempt;
+  if (update ? !m_bOutcomeUnknown : !stopped) return attempt;
+  const int seconds = std::max<int>(1, int(waited.elapsed() / 1000));
+  attempt = Attempt{};
+  attempt.failure = !update ? StoppedReadingText(seconds)
+                    : stopped ? StoppedWaitingText(seconds)
+                              : NotConfirmedText(seconds);
   return attempt;
 }
 
-void CSocketMessage::ResendUntilAnswered(const std::string& body, const QElapsedTimer& waited, Attempt& attempt) {
-  const milliseconds limit = std::chrono::seconds(CTesselConfig::GetSaveTimeout());
-  const auto left = [&] { return limit - milliseconds(waited.elapsed()); };
-  m_canceller->Reset();
-  bool answered = false;
-  const auto resend = [&]() noexcept {
-    try {
-      for (milliseconds pause = kFirstPause; !answered; pause = std::min(pause * 2, kLongestPause)) {
-        if (!m_canceller->Pause(std::min(pause, left())) || left() <= milliseconds(0)) return;
-        qCInfo(lcTransport) << "sending the exchange with an update again";
-        attempt = Post(wire::kExchangePath.data(), body, left());
-        answered = attempt.answered && isServersOwn(attempt.status, attempt.answer);
-      }
-    } catch (...) {
-      m_connection.reset();  // the outcome stays unknown
-    }
-  };
-  auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
-  if (app && QThread::currentThread() == app->thread())
-    CSaveWaitDlg(waited, [this] { m_canceller->Cancel(); }).RunWhileWaiting(resend);
-  else
-    resend();
-  const bool stopped = m_canceller->Cancelled();
-  m_canceller->Reset();  // or it would break off the next exchange at once
-  if (answered) return;
-  const int seconds = std::max<int>(1, int(waited.elapsed() / 1000));
-  attempt = Attempt{};
-  attempt.failure = stopped ? StoppedWaitingText(seconds) : NotConfirmedText(seconds);
+void CSocketMessage::SendExchange(const std::string& body, bool update, milliseconds saveTimeout,
+                                  const QElapsedTimer& waited, Attempt& attempt) {
+  try {
+    attempt = Post(wire::kExchangePath.data(), body, kNoLimit);
+    const bool unknown = attempt.answered ? !isServersOwn(attempt.status, attempt.answer) : attempt.requestOut;
+    if (update && unknown) ResendUntilAnswered(body, saveTimeout, waited, attempt);
+  } catch (...) {
+    m_connection.reset();
+    attempt = Attempt{};
+    attempt.failure = UnreadableText();
+  }
+}
+
+// The server may have applied the update. The same texts carry the same update
+// identities, so it answers a resend with its first answer and applies nothing twice.
+void CSocketMessage::ResendUntilAnswered(const std::string& body, milliseconds saveTimeout,
+                                         const QElapsedTimer& waited, Attempt& attempt) {
+  m_bOutcomeUnknown = true;
+  const auto left = [&] { return saveTimeout - milliseconds(waited.elapsed()); };
+  for (milliseconds pause = kFirstPause; !attempt.answered || !isServersOwn(attempt.status, attempt.answer);
+       pause = std::min(pause * 2, kLongestPause)) {
+    if (!m_canceller->Pause(std::min(pause, left())) || left() <= milliseconds(0)) return;
+    qCInfo(lcTransport) << "sending the exchange with an update again";
+    attempt = Post(wire::kExchangePath.data(), body, left());
+  }
 }
 
 bool CSocketMessage::LogInOnce(QString& text, QString& records) {
@@ -541,6 +555,7 @@ bool CSocketMessage::SendQuery() {
   try {
     m_replies.clear();
     m_bOutcomeUnknown = false;
+    const bool showWait = std::exchange(m_bShowNextWait, false);
     if (m_queries.isEmpty()) {
       FailWith(NoQueryText());
       return false;
@@ -561,7 +576,7 @@ bool CSocketMessage::SendQuery() {
     Attempt sent;
     for (int round = 0;; ++round) {
       request.token = m_token;
-      sent = PostExchange(wire::toJson(request));
+      sent = PostExchange(wire::toJson(request), showWait);
       if (!sent.answered) {
         FailWith(sent.failure);
         return false;

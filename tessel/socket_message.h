@@ -31,6 +31,7 @@ class CSocketMessage {
   static QString GatewayText(int status);                   // 502, 503 or 504 from something in between
   static QString NotConfirmedText(int seconds);             // an update still unanswered after SaveTimeout
   static QString StoppedWaitingText(int seconds);           // the clerk stopped waiting for an update
+  static QString StoppedReadingText(int seconds);           // the clerk stopped waiting for a query
 
   // Largest answer body taken from the server. A real answer is tens of
   // kilobytes; a larger one is refused as it arrives, so it is never held whole.
@@ -82,11 +83,15 @@ class CSocketMessage {
   // server's own, such as a gateway's 502, 503 or 504 page) is sent again with
   // the same texts, so the same update identities, after a short pause each
   // time, until the server's own answer comes or SaveTimeout seconds have
-  // passed since it was first sent. Meanwhile, on the UI thread of a widget
-  // application, CSaveWaitDlg tells the clerk that the change is being saved
-  // and lets them stop waiting (the try in flight is broken off). Without the
-  // server's answer reply 0 says how long it waited, or that the clerk stopped.
+  // passed since it was first sent. On the UI thread of a widget application,
+  // an update that is not answered at once has CSaveWaitDlg tell the clerk
+  // that the change is being saved and let them stop waiting (the try in
+  // flight is broken off). Without the server's answer reply 0 says how long
+  // it waited, or that the clerk stopped.
   bool SendQuery();
+  // The next SendQuery shows the waiting window for queries too, so the clerk
+  // sees, and may stop, a read that settles what the screen shows.
+  void ShowNextWait() { m_bShowNextWait = true; }
   // True when the last SendQuery met an unknown outcome at any point, however
   // it ended: what the server stored may differ from what the caller expects.
   bool WasOutcomeUnknown() const { return m_bOutcomeUnknown; }
@@ -131,10 +136,15 @@ class CSocketMessage {
   // an answer the connection is dropped.
   Attempt Post(const char* path, const std::string& body, std::chrono::milliseconds limit);
   // The exchange's POST; for an update, sent again while its outcome is unknown.
-  Attempt PostExchange(const std::string& body);
+  // With showWait, or for an update, the clerk may see the wait and stop it.
+  Attempt PostExchange(const std::string& body, bool showWait);
+  // The first try, and for an update its resends; on any thread.
+  void SendExchange(const std::string& body, bool update, std::chrono::milliseconds saveTimeout,
+                    const QElapsedTimer& waited, Attempt& attempt);
   bool HoldsUpdate() const;
-  // Sends again until the server's own answer, the end of SaveTimeout, or the clerk's stop.
-  void ResendUntilAnswered(const std::string& body, const QElapsedTimer& waited, Attempt& attempt);
+  // Sends again until the server's own answer, the end of saveTimeout, or the clerk's stop.
+  void ResendUntilAnswered(const std::string& body, std::chrono::milliseconds saveTimeout,
+                           const QElapsedTimer& waited, Attempt& attempt);
   bool LogInOnce(QString& text, QString& records);
   void FailWith(const QString& sentence);
   void ForgetSession();
@@ -152,4 +162,5 @@ class CSocketMessage {
   std::unique_ptr<Canceller> m_canceller;    // outlives the connection, whose watch waits on it
   std::unique_ptr<Connection> m_connection;
   bool m_bOutcomeUnknown = false;
+  bool m_bShowNextWait = false;
 };

@@ -1,5 +1,7 @@
 #include "wire/text.h"
 
+#include <cstdio>
+
 namespace wire {
 namespace {
 
@@ -45,6 +47,22 @@ void appendUtf8(std::string& out, char32_t cp) {
     out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
+}
+
+bool isLineBreakOrControl(char32_t c) {
+  return isControl(c) || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029;
+}
+
+// Marks that set the direction of the text after or around them; they print as nothing.
+bool isDirectionMark(char32_t c) {
+  return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+}
+
+bool isHidden(char32_t c) { return isLineBreakOrControl(c) || isDirectionMark(c); }
+
+bool isSpace(char32_t c) {
+  return c == ' ' || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x202F || c == 0x205F ||
+         c == 0x3000;
 }
 
 bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -116,6 +134,42 @@ bool hasControls(std::string_view utf8) {
   for (const char c : utf8)
     if (isControl(static_cast<unsigned char>(c))) return true;
   return false;
+}
+
+bool isBlank(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();)
+    if (!isSpace(decodeUtf8(utf8, i))) return false;
+  return true;
+}
+
+bool hasHiddenCharacters(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();)
+    if (isHidden(decodeUtf8(utf8, i))) return true;
+  return false;
+}
+
+std::optional<std::string> hiddenCharacterProblem(std::string_view field, std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    const char32_t c = decodeUtf8(utf8, i);
+    if (isLineBreakOrControl(c)) return std::string(field) + " holds a line break or another control character.";
+    if (isDirectionMark(c)) {
+      char code[8];
+      std::snprintf(code, sizeof code, "U+%04X", unsigned(c));
+      return std::string(field) + " holds the invisible direction mark " + code + ".";
+    }
+  }
+  return std::nullopt;
+}
+
+std::string blankHiddenCharacters(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t start = i;
+    if (isHidden(decodeUtf8(utf8, i))) out += ' ';
+    else out.append(utf8.substr(start, i - start));
+  }
+  return out;
 }
 
 }  // namespace wire

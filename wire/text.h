@@ -1,5 +1,6 @@
 #pragma once
 // Text helpers for fixed-width fields whose widths count UTF-16 code units.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,5 +22,20 @@ std::size_t appendUtf8Within(std::string& out, std::string_view utf8, std::size_
 
 // True when the text holds a control character (see appendUtf8Within).
 bool hasControls(std::string_view utf8);
+
+// True when the text is empty or holds blanks only: no ID or name at all.
+bool isBlank(std::string_view utf8);
+
+// What an ID or a name printed on a receipt or written to a log must not
+// hold: a control character (C0, DEL, C1), a line or paragraph separator, or
+// an invisible mark that turns or isolates the direction of the text around
+// it, with which one name could read as another.
+bool hasHiddenCharacters(std::string_view utf8);
+// The sentence naming the field ("The student ID", "user_name") when the text holds one.
+std::optional<std::string> hiddenCharacterProblem(std::string_view field, std::string_view utf8);
+
+// The text with each such character as a blank, for text stored before it
+// was refused.
+std::string blankHiddenCharacters(std::string_view utf8);
 
 }  // namespace wire

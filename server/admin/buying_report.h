@@ -63,7 +63,9 @@ std::vector<std::string> statusesOf(storage::Connection& db, std::int64_t sessio
 // shipment: ISBN, title, quantity, price.
 std::string shippingList(storage::Connection& db, std::int64_t session, const std::string& purchaser);
 
-// One CSV field, quoted when it holds a comma, a quote or a line break.
+// One CSV field, quoted when it holds a comma, a quote or a line break. One
+// a spreadsheet would run as a formula (starting with =, +, -, @, a tab or a
+// carriage return) is written quoted after an apostrophe, so it shows as text.
 std::string csvField(const std::string& text);
 
 }  // namespace storeserver::admin

@@ -37,7 +37,8 @@ std::string importFile(PageContext& page, Audit& audit) {
   const std::string& file = page.form["file"];
   if (file.empty()) throw Refusal("Choose a CSV file to import.");
   std::string message;
-  if (!importCsv(page.db, kind, file, page.site.passwordCost, message, ImportTransaction::Callers))
+  if (!importCsv(page.db, kind, file, page.site.passwordCost, message, ImportTransaction::Callers,
+                 page.manager.account()))
     throw Refusal(message);
   audit.record("import", kind + ": " + message);
   return message;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/admin/forms.h"
+#include "server/admin/receipt_printers.h"
 #include "server/admin/session.h"
 #include "server/admin/templates.h"
 #include "server/auth.h"
@@ -35,6 +36,8 @@ struct SiteEnvironment {
   PasswordCost passwordCost;  // of passwords set in the back office
   SessionLimits sessions;
   std::size_t maxUploadBytes = 0;  // of a file to import
+  std::size_t maxBodyBytes = 0;    // of any other form
+  std::vector<ReceiptPrinter> printers{};  // for the receipts page
 };
 
 // A sentence for the manager: the change is refused and nothing of it is kept.

@@ -25,7 +25,7 @@ std::optional<queries::tickets::Ticket> chosenReceipt(const PageContext& page) {
 View showReceipts(PageContext& page) {
   View view;
   ViewList printers;
-  for (const ReceiptPrinter& p : page.site.services.printers)
+  for (const ReceiptPrinter& p : page.site.printers)
     if (p.store == page.store) printers.push_back(View("name", p.name));
   view.set("noPrinters", printers.empty());
   view.set("printers", printers);
@@ -41,7 +41,7 @@ std::string printReceipt(PageContext& page, Audit& audit) {
   const auto ticket = chosenReceipt(page);
   if (!ticket) throw Refusal("Type the number of the receipt to print.");
   const std::string& name = page.form["printer"];
-  const ReceiptPrinter* printer = findPrinter(page.site.services.printers, page.store, name);
+  const ReceiptPrinter* printer = findPrinter(page.site.printers, page.store, name);
   if (!printer) throw Refusal("Store " + std::to_string(page.store) + " has no printer named " + printable(name) + ".");
   if (auto failed = sendToPrinter(*printer, queries::tickets::receiptPrintout(page.db, *ticket, true)))
     throw Refusal(*failed);

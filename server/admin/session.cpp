@@ -36,6 +36,8 @@ bool Manager::mayManage(std::int64_t store) const {
   return std::ranges::any_of(stores, [store](const Store& s) { return s.number == store; });
 }
 
+UserAccount Manager::account() const { return {userId, name, homeStore, {canBuy, true, chainWide}, true}; }
+
 std::string startSession(storage::Connection& db, std::int64_t userId, std::int64_t nowMs) {
   unsigned char random[32];
   randombytes_buf(random, sizeof random);
@@ -57,8 +59,8 @@ SessionCheck checkSession(storage::Connection& db, std::string_view token, std::
   if (token.empty()) return {};
   const std::string hash = tokenHash(token);
   const storage::Rows rows = db.query(
-      "SELECT s.started_at, s.last_seen_at, u.user_id, u.user_name, u.store_num, u.manages_chain,"
-      " u.active, u.can_manage FROM admin_sessions s JOIN users u ON u.user_id = s.user_id WHERE s.token_hash = ?",
+      "SELECT s.started_at, s.last_seen_at, u.user_id, u.user_name, u.store_num, u.manages_chain, u.active,"
+      " u.can_manage, u.can_buy FROM admin_sessions s JOIN users u ON u.user_id = s.user_id WHERE s.token_hash = ?",
       {hash});
   if (rows.empty()) return {};
   const storage::Row& r = rows[0];
@@ -73,7 +75,7 @@ SessionCheck checkSession(storage::Connection& db, std::string_view token, std::
     db.execute("UPDATE admin_sessions SET last_seen_at = ? WHERE token_hash = ?", {nowMs, hash});
     tx.commit();
   }
-  Manager manager{integerAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5) != 0, {}};
+  Manager manager{integerAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 8) != 0, {}};
   manager.stores = storesOf(db, manager.homeStore, manager.chainWide);
   return {SessionState::SignedIn, std::move(manager)};
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "server/storage/storage.h"
+#include "server/user_rights.h"
 
 namespace storeserver::admin {
 
@@ -24,9 +25,12 @@ struct Manager {
   std::string name;
   std::int64_t homeStore = 0;
   bool chainWide = false;
+  bool canBuy = false;
   std::vector<Store> stores;  // by number
 
   bool mayManage(std::int64_t store) const;
+  // As the rule of who may change which user sees it.
+  UserAccount account() const;
 };
 
 struct SessionLimits {

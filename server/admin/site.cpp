@@ -56,12 +56,18 @@ std::string sizeText(std::size_t bytes) {
 
 std::string_view pathOf(std::string_view target) { return target.substr(0, target.find('?')); }
 
-// A form sent from a page of another site is refused, whatever it carries.
-// Browsers send Origin with every POST; Referer stands in where they do not.
+// A form sent from a page of another site is refused, whatever it carries,
+// and so is one from a page without an origin of its own ("null": a
+// sandboxed frame, a data: address), which may be anyone's. Browsers send
+// Origin with every POST; Referer stands in where they do not.
 bool fromThisSite(const HttpRequest& request) {
-  const std::string_view from = !request.origin.empty() && request.origin != "null" ? request.origin : request.referer;
-  return from.empty() || hostOfUrl(from) == request.host;
+  const std::string_view from = request.origin.empty() ? request.referer : request.origin;
+  if (from.empty()) return true;
+  const std::string_view host = hostOfUrl(from);
+  return !host.empty() && host == request.host;
 }
+
+std::string retryAfterSeconds(std::int64_t waitMs) { return std::to_string((waitMs + 999) / 1000); }
 
 std::string sessionCookie(std::string_view value, bool tls, bool clear) {
   return std::string(kCookie) + "=" + std::string(value) + "; Path=/admin/; HttpOnly; SameSite=Strict" +
@@ -118,6 +124,13 @@ std::string inLayout(std::string_view templateName, View view, std::string_view 
 }  // namespace
 
 bool isAdminPath(std::string_view path) { return path == kPrefix || path.starts_with("/admin/"); }
+
+HttpResponse refusalPage(int status, std::string_view sentence) {
+  View view;
+  view.set("problem", std::string(sentence));
+  const char* title = status == 413 ? "Too large" : status == 503 ? "Busy" : status >= 500 ? "Not done" : "Refused";
+  return htmlResponse(status, inLayout("message", view, title));
+}
 
 // One request of the back office, answered on the thread of the pool it was given to.
 class Answer {
@@ -178,7 +191,10 @@ HttpResponse Answer::logIn() {
   });
   if (check.exceeded) {
     log("login", check.countedName, "throttled");
-    return loginPage(429, triesExceededSentence(*check.exceeded, printable(name), "this network"), name);
+    HttpResponse refused =
+        loginPage(429, triesExceededSentence(*check.exceeded, printable(name), "this network"), name);
+    refused.headers.emplace_back("Retry-After", retryAfterSeconds(check.exceeded->waitMs));
+    return refused;
   }
   if (!check.user) {
     log("login", check.countedName, "refused");
@@ -287,6 +303,14 @@ Site::Site(SiteEnvironment environment, Runners runners)
     : environment_(std::move(environment)), runners_(std::move(runners)) {}
 
 void Site::handle(HttpRequest&& request, Responder respond) {
+  try {
+    route(std::move(request), respond);
+  } catch (const std::exception&) {
+    respond(refusalPage(500, kServerFailed));
+  }
+}
+
+void Site::route(HttpRequest&& request, const Responder& respond) {
   const auto shared = std::make_shared<HttpRequest>(std::move(request));
   const std::string_view path = pathOf(shared->target);
   const bool get = shared->method == "GET";
@@ -298,12 +322,15 @@ void Site::handle(HttpRequest&& request, Responder respond) {
     });
   };
 
-  if (shared->bodyTooLarge) {
+  if (shared->bodyTooLarge && path == kUploadPath) {
     View view;
     view.set("problem", "The file is larger than the " + sizeText(environment_.maxUploadBytes) +
                             " an import takes; nothing was stored. Split it into smaller files and import each.");
     return respond(htmlResponse(413, inLayout("message", view, "Import")));
   }
+  if (shared->bodyTooLarge)
+    return respond(refusalPage(413, "The form is larger than the " + sizeText(environment_.maxBodyBytes) +
+                                        " a page takes; nothing was changed. Shorten what you typed and try again."));
   if (path == kStylePath && get)
     return respond(withPageHeaders({200, std::string(embeddedFile("style.css")), {}}, "text/css; charset=utf-8"));
   if ((path == kPrefix || path == "/admin/") && get)

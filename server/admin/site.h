@@ -16,6 +16,10 @@ inline constexpr std::string_view kUploadPath = "/admin/import";
 
 bool isAdminPath(std::string_view path);
 
+// A refusal made around the pages (busy, stopping, failed) as a page the
+// manager reads, never the handhelds' JSON.
+HttpResponse refusalPage(int status, std::string_view sentence);
+
 class Site {
  public:
   using Work = std::function<HttpResponse(storage::Connection&)>;
@@ -29,6 +33,8 @@ class Site {
   void handle(HttpRequest&& request, Responder respond);
 
  private:
+  void route(HttpRequest&& request, const Responder& respond);
+
   SiteEnvironment environment_;
   Runners runners_;
 };

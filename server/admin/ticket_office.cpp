@@ -16,11 +16,13 @@ namespace {
 
 constexpr const char* kTicketRowSelect =
     "SELECT t.ticket_id, t.receipt, t.store_num, t.buyer, t.student_id, t.opened_on, t.is_open, t.line_count,"
-    " t.total_cents FROM tickets t";
+    " t.total_cents, t.is_voided, t.voided_at, t.voided_by, t.void_reason FROM tickets t";
 
 std::optional<std::string> reasonProblem(const std::string& reason) {
   if (reason.find_first_not_of(" \t") == std::string::npos) return "Give the reason, for the ticket's audit trail.";
   if (wire::hasControls(reason)) return "The reason must be one line of text.";
+  // It is printed on the ticket's receipt.
+  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
   if (wire::utf16Length(reason) > kMaxReasonLength)
     return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
   return std::nullopt;
@@ -33,9 +35,12 @@ std::optional<std::string> applyClosing(queries::QueryContext& context, std::int
   const std::string shown = printable(receipt, wire::requests::kMaxReceiptLength);
   if (!ticket || ticket->store != store) return "Store " + std::to_string(store) + " has no ticket " + shown + ".";
   if (!ticket->open) return "Ticket " + shown + " has already ended.";
-  if (closing == Closing::Void)
+  if (closing == Closing::Void) {
     if (auto refused = queries::ledger::voidLines(context, *ticket, lines)) return refused;
-  context.db.send("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket->id});
+    queries::tickets::endVoided(context, *ticket, reason);
+  } else {
+    context.db.send("UPDATE tickets SET is_open = 0 WHERE ticket_id = ?", {ticket->id});
+  }
   queries::tickets::audit(context, receipt, 0, closing == Closing::Void ? "void" : "end", "open",
                           "ended in the back office: " + reason);
   return std::nullopt;
@@ -48,8 +53,10 @@ KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
 }
 
 TicketRow ticketRowOf(const storage::Row& r) {
-  return {integerAt(r, 0), textAt(r, 1),         integerAt(r, 2), textAt(r, 3), textAt(r, 4),
-          textAt(r, 5),    integerAt(r, 6) != 0, integerAt(r, 7),            integerAt(r, 8)};
+  TicketRow row{integerAt(r, 0), textAt(r, 1),         integerAt(r, 2), textAt(r, 3), textAt(r, 4),
+                textAt(r, 5),    integerAt(r, 6) != 0, integerAt(r, 7), integerAt(r, 8), std::nullopt};
+  if (integerAt(r, 9) != 0) row.voiding = queries::tickets::Voiding{integerAt(r, 10), textAt(r, 11), textAt(r, 12)};
+  return row;
 }
 
 std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& receipt) {
@@ -60,16 +67,21 @@ std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& 
 
 std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day) {
   // One index holds every column read here: a day's tickets, not their lines.
+  // A voided ticket holds no lines, and counts as nothing paid.
   std::vector<BuyerCash> out;
   for (const storage::Row& r : db.query(
-           "SELECT t.buyer, t.is_open, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
-           " WHERE t.store_num = ? AND t.opened_on = ? AND t.line_count > 0"
-           " GROUP BY t.buyer, t.is_open ORDER BY t.buyer, t.is_open",
+           "SELECT t.buyer, t.is_open, t.is_voided, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
+           " WHERE t.store_num = ? AND t.opened_on = ? AND (t.line_count > 0 OR t.is_voided = 1)"
+           " GROUP BY t.buyer, t.is_open, t.is_voided ORDER BY t.buyer, t.is_open, t.is_voided",
            {store, day})) {
     if (out.empty() || out.back().buyer != textAt(r, 0)) out.push_back({textAt(r, 0)});
     BuyerCash& cash = out.back();
-    (integerAt(r, 1) != 0 ? cash.openTickets : cash.endedTickets) = integerAt(r, 2);
-    (integerAt(r, 1) != 0 ? cash.openCents : cash.paidCents) = integerAt(r, 3);
+    if (integerAt(r, 2) != 0) {
+      cash.voidedTickets = integerAt(r, 3);
+      continue;
+    }
+    (integerAt(r, 1) != 0 ? cash.openTickets : cash.endedTickets) = integerAt(r, 3);
+    (integerAt(r, 1) != 0 ? cash.openCents : cash.paidCents) = integerAt(r, 4);
   }
   return out;
 }

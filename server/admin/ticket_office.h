@@ -9,6 +9,7 @@
 
 #include "server/admin/keyset.h"
 #include "server/queries/query.h"
+#include "server/queries/tickets.h"
 #include "server/storage/storage.h"
 
 namespace storeserver::admin {
@@ -23,6 +24,7 @@ struct TicketRow {
   bool open = false;
   std::int64_t lines = 0;
   std::int64_t totalCents = 0;
+  std::optional<queries::tickets::Voiding> voiding;
 };
 
 // The tickets a store opened on a day (YYYY-MM-DD), in the order they opened.
@@ -31,13 +33,14 @@ TicketRow ticketRowOf(const storage::Row& row);
 std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& receipt);
 
 // What one buyer's tickets of a day came to: ended tickets are paid out,
-// open ones not yet.
+// open ones not yet, voided ones paid nothing.
 struct BuyerCash {
   std::string buyer;
   std::int64_t endedTickets = 0;
   std::int64_t paidCents = 0;
   std::int64_t openTickets = 0;
   std::int64_t openCents = 0;
+  std::int64_t voidedTickets = 0;
 };
 std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day);
 

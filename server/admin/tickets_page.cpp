@@ -49,6 +49,8 @@ View ticketView(const TicketRow& t) {
   row.set("lines", std::to_string(t.lines));
   row.set("total", dollars(t.totalCents));
   row.set("open", t.open);
+  row.set("voided", t.voiding.has_value());
+  row.set("state", t.open ? "open" : t.voiding ? queries::tickets::voidedWords(*t.voiding) : "ended");
   return row;
 }
 
@@ -63,6 +65,7 @@ void describeDay(PageContext& page, View& view) {
     row.set("paid", dollars(c.paidCents));
     row.set("open", std::to_string(c.openTickets));
     row.set("unpaid", dollars(c.openCents));
+    row.set("voided", std::to_string(c.voidedTickets));
     cash.push_back(row);
   }
   view.set("noCash", cash.empty());

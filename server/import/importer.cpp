@@ -10,7 +10,7 @@
 
 #include "server/import/csv_reader.h"
 #include "server/queries/item_codes.h"
-#include "server/queries/title_index.h"
+#include "server/storage/title_words.h"
 #include "wire/exchange.h"
 #include "wire/requests.h"
 #include "wire/text.h"
@@ -30,10 +30,16 @@ struct Column {
   std::int64_t least = 0;  // Number: the smallest and largest allowed; Money: the largest in cents
   std::int64_t most = kNoMost;
   bool optional = false;  // Text, Date: may be empty
+  bool mayBeLeftOut = false;  // the header may leave it out; its value is then null
 };
 
 Column optional(Column column) {
   column.optional = true;
+  return column;
+}
+
+Column mayBeLeftOut(Column column) {
+  column.mayBeLeftOut = true;
   return column;
 }
 
@@ -59,6 +65,9 @@ struct Row {
 
 struct Kind;
 using AfterRow = void (*)(storage::Connection& db, const Kind& kind, const Row& row);
+// The reason the importer may not write the row, if any.
+using RowRight = std::optional<std::string> (*)(storage::Connection& db, const Kind& kind, const Row& row,
+                                                const UserAccount& importer);
 
 struct Kind {
   std::string_view name;
@@ -69,6 +78,7 @@ struct Kind {
   std::string_view alsoUnique = {};  // a column that, besides the key, names one row
   std::vector<Conflict> conflicts = {};
   AfterRow afterRow = nullptr;  // keeps what the row implies elsewhere up to date
+  RowRight mayWrite = nullptr;  // null: whoever may import may write every row
 };
 
 const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view column) {
@@ -79,8 +89,35 @@ const storage::Value& valueOf(const Kind& kind, const Row& row, std::string_view
 
 // Item matching finds titles by these words, so they follow every change of a title.
 void indexTitleWords(storage::Connection& db, const Kind& kind, const Row& row) {
-  queries::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
+  storage::indexTitle(db, std::get<std::string>(valueOf(kind, row, "item_id")),
                       std::get<std::string>(valueOf(kind, row, "title")));
+}
+
+bool isLeftOut(const storage::Value& value) { return std::holds_alternative<std::nullptr_t>(value); }
+bool flagOf(const storage::Value& value) { return std::get<std::int64_t>(value) != 0; }
+
+// A user's right over the chain, when the file leaves it out, stays as it
+// was (none for a new user); a user who manages no store manages no chain.
+void setChainRight(storage::Connection& db, const Kind& kind, const Row& row) {
+  db.execute("UPDATE users SET manages_chain = CASE WHEN can_manage = 1 THEN COALESCE(?, manages_chain) ELSE 0 END"
+             " WHERE user_name = ?",
+             {valueOf(kind, row, "manages_chain"), valueOf(kind, row, "user_name")});
+}
+
+// The back office's rule of who may change which user holds for a file too.
+std::optional<std::string> mayWriteUser(storage::Connection& db, const Kind& kind, const Row& row,
+                                        const UserAccount& importer) {
+  const auto existing = findAccountNamed(db, std::get<std::string>(valueOf(kind, row, "user_name")));
+  const storage::Value& chain = valueOf(kind, row, "manages_chain");
+  UserRights rights{flagOf(valueOf(kind, row, "can_buy")), flagOf(valueOf(kind, row, "can_manage")),
+                    isLeftOut(chain) ? existing && existing->rights.managesChain : flagOf(chain)};
+  if (rights.managesChain && !rights.canManage) {
+    if (!isLeftOut(chain)) return "manages_chain is 1 but can_manage is 0; a manager of the whole chain manages.";
+    rights.managesChain = false;
+  }
+  if (existing)
+    if (auto refusal = refusalToChange(importer, *existing)) return refusal;
+  return refusalToGive(importer, rights, std::get<std::int64_t>(valueOf(kind, row, "store_num")));
 }
 
 constexpr std::size_t kNameWidth = 40;
@@ -122,16 +159,21 @@ const std::vector<Kind>& kinds() {
        " name = excluded.name"},
       {"users",
        {{"user_name", Type::Text, 20}, {"password", Type::Password}, kStoreNum,
-        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}, {"can_manage", Type::Flag}},
+        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}, {"can_manage", Type::Flag},
+        mayBeLeftOut({"manages_chain", Type::Flag})},
        {"user_name"},
        {kStore},
        // Keys the files do not give are numbered here, alike on every database;
        // an import runs alone, so no other writer takes the same number meanwhile.
        "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup,"
-       " can_manage) VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?, ?, ?)"
-       " ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
+       " can_manage, manages_chain) VALUES ((SELECT COALESCE(MAX(user_id), 0) + 1 FROM users), ?, ?, ?, ?, ?, ?, ?,"
+       " COALESCE(?, 0)) ON CONFLICT (user_name) DO UPDATE SET password_hash = excluded.password_hash,"
        " store_num = excluded.store_num, can_buy = excluded.can_buy, active = excluded.active,"
-       " restrict_lookup = excluded.restrict_lookup, can_manage = excluded.can_manage"},
+       " restrict_lookup = excluded.restrict_lookup, can_manage = excluded.can_manage",
+       {},
+       {},
+       &setChainRight,
+       &mayWriteUser},
       {"students",
        {{"student_id", Type::Text, 20}, {"name", Type::Text, kNameWidth}},
        {"student_id"},
@@ -351,7 +393,9 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
   if (text.empty() && column.optional) return storage::Value(text);
   if (text.empty()) return name + " is empty.";
   if (wire::toUtf8(wire::toUtf16(text)) != text) return name + " is not UTF-8 text.";
-  if (wire::hasControls(text)) return name + " holds a line break or another control character.";
+  // Names, IDs and titles reach receipts, handhelds and logs.
+  if (auto problem = wire::hiddenCharacterProblem(name, text)) return *problem;
+  if (column.type == Type::Text && !column.optional && wire::isBlank(text)) return name + " is empty.";
   switch (column.type) {
     case Type::Number:
       if (const auto n = wholeNumber(text); n && *n >= column.least && *n <= column.most) return storage::Value(*n);
@@ -400,7 +444,8 @@ std::string valueText(const storage::Value& value) {
 
 class FileCheck {
  public:
-  FileCheck(const Kind& kind, storage::Connection& db, PasswordCost cost) : kind_(kind), db_(db), cost_(cost) {}
+  FileCheck(const Kind& kind, storage::Connection& db, PasswordCost cost, const UserAccount& importer)
+      : kind_(kind), db_(db), cost_(cost), importer_(importer) {}
 
   std::vector<Row> check(const std::vector<csv::Record>& records) {
     if (records.empty()) {
@@ -422,11 +467,13 @@ class FileCheck {
       std::size_t found = header.fields.size();
       for (std::size_t i = 0; i < header.fields.size(); ++i)
         if (header.fields[i] == column.name) found = i;
-      if (found == header.fields.size())
+      if (found == header.fields.size() && !column.mayBeLeftOut)
         reasons_.push_back("line 1: the header lacks the column " + std::string(column.name) + ".");
       positions_.push_back(found);
     }
-    if (header.fields.size() != kind_.columns.size() && reasons_.empty())
+    headerSize_ = header.fields.size();
+    const auto named = std::ranges::count_if(positions_, [&](std::size_t p) { return p != headerSize_; });
+    if (headerSize_ != std::size_t(named) && reasons_.empty())
       reasons_.push_back("line 1: the header names columns that " + std::string(kind_.name) +
                          " do not have: " + unknownColumns(header) + ".");
     return reasons_.empty();
@@ -443,15 +490,19 @@ class FileCheck {
 
   std::optional<Row> checkRecord(const csv::Record& record) {
     const std::string where = "line " + std::to_string(record.line) + ": ";
-    if (record.fields.size() != kind_.columns.size()) {
+    if (record.fields.size() != headerSize_) {
       fail(where + std::to_string(record.fields.size()) + " fields where the header names " +
-           std::to_string(kind_.columns.size()) + ".");
+           std::to_string(headerSize_) + ".");
       return std::nullopt;
     }
     Row row{record.line, {}};
     std::string key, alsoUnique;
     for (std::size_t c = 0; c < kind_.columns.size(); ++c) {
       const Column& column = kind_.columns[c];
+      if (positions_[c] == headerSize_) {
+        row.values.emplace_back(nullptr);
+        continue;
+      }
       const std::string& text = record.fields[positions_[c]];
       auto value = convert(column, text, cost_);
       if (auto* reason = std::get_if<std::string>(&value)) {
@@ -472,6 +523,11 @@ class FileCheck {
       return std::nullopt;
     }
     if (!freeOfConflicts(row, where)) return std::nullopt;
+    if (kind_.mayWrite)
+      if (auto refusal = kind_.mayWrite(db_, kind_, row, importer_)) {
+        fail(where + *refusal);
+        return std::nullopt;
+      }
     return row;
   }
 
@@ -517,7 +573,9 @@ class FileCheck {
   const Kind& kind_;
   storage::Connection& db_;
   PasswordCost cost_;
-  std::vector<std::size_t> positions_;  // per kind column, its place in the file
+  const UserAccount& importer_;
+  std::size_t headerSize_ = 0;
+  std::vector<std::size_t> positions_;  // per kind column, its place in the file; headerSize_ when left out
   std::map<std::string, int> keys_;      // key -> first line
   std::map<std::string, int> alsoUniques_;
   std::vector<std::string> reasons_;
@@ -534,6 +592,8 @@ bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& ro
            std::string& message) {
   const bool own = transaction == ImportTransaction::Own;
   if (own) storage::beginTransaction(db, storage::TxMode::Write);
+  // Only users rows can take it, but two counts a file cost little.
+  const ChainManagerKept kept(db);
   for (const Row& row : rows) {
     try {
       db.execute(kind.upsert, row.values);
@@ -544,6 +604,11 @@ bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& ro
                 ".\nNothing of the file was stored.";
       return false;
     }
+  }
+  if (auto refusal = kept.refusal()) {
+    if (own) db.rollback();
+    message = *refusal + "\nNothing of the file was stored.";
+    return false;
   }
   if (own) db.commit();
   return true;
@@ -556,7 +621,8 @@ std::vector<std::string> importKinds() {
   for (const Kind& kind : kinds()) {
     std::string line(kind.name);
     line += ":";
-    for (const Column& column : kind.columns) line += " " + std::string(column.name);
+    for (const Column& column : kind.columns)
+      line += column.mayBeLeftOut ? " [" + std::string(column.name) + "]" : " " + std::string(column.name);
     lines.push_back(line);
   }
   return lines;
@@ -569,7 +635,7 @@ std::vector<std::string> importKindNames() {
 }
 
 bool importCsv(storage::Connection& db, std::string_view kindName, std::string_view text, PasswordCost cost,
-               std::string& message, ImportTransaction transaction) {
+               std::string& message, ImportTransaction transaction, const UserAccount& importer) {
   const Kind* kind = findKind(kindName);
   if (!kind) {
     message = "There is no kind of rows called \"" + std::string(kindName) + "\"; see storeserver --help.";
@@ -581,7 +647,7 @@ bool importCsv(storage::Connection& db, std::string_view kindName, std::string_v
     message = error + "\nNothing of the file was stored.";
     return false;
   }
-  FileCheck check(*kind, db, cost);
+  FileCheck check(*kind, db, cost, importer);
   const std::vector<Row> rows = check.check(*records);
   if (!check.reasons().empty()) {
     message = joinReasons(check.reasons());

@@ -9,10 +9,12 @@
 
 #include "server/auth.h"
 #include "server/storage/storage.h"
+#include "server/user_rights.h"
 
 namespace storeserver {
 
-// The kinds and their columns, one line each, for the usage text.
+// The kinds and their columns, one line each, for the usage text; a column
+// the header may leave out in brackets.
 std::vector<std::string> importKinds();
 
 // Own: the rows are written in a transaction of the import's own. Callers:
@@ -21,8 +23,10 @@ enum class ImportTransaction { Own, Callers };
 
 // True and "N rows of KIND imported." (or "1 row") in message; false and the reasons
 // ("line N: ...", one a line) when anything is wrong, and nothing is stored.
+// importer: who imports, held to the rule of who may change which user.
 bool importCsv(storage::Connection& db, std::string_view kind, std::string_view text, PasswordCost cost,
-               std::string& message, ImportTransaction transaction = ImportTransaction::Own);
+               std::string& message, ImportTransaction transaction = ImportTransaction::Own,
+               const UserAccount& importer = commandLine());
 
 // The kinds' names, for a list to choose from.
 std::vector<std::string> importKindNames();

@@ -26,10 +26,10 @@ Section sectionFrom(const storage::Row& r) {
 }  // namespace
 
 std::optional<Subject> Subject::forStudent(storage::Connection& db, const std::string& studentId, std::string& error) {
-  if (studentId.empty()) error = "Type or scan a student ID.";
+  if (wire::isBlank(studentId)) error = "Type or scan a student ID.";
   else if (wire::toUtf16(studentId).size() > wire::requests::kMaxStudentIdLength)
     error = tooLongSentence("student ID", wire::requests::kMaxStudentIdLength);
-  else if (wire::hasControls(studentId)) error = "A student ID cannot hold control characters.";
+  else if (auto problem = wire::hiddenCharacterProblem("The student ID", studentId)) error = *problem;
   else if (db.query("SELECT student_id FROM students WHERE student_id = ?", {studentId}).empty())
     error = "No student has the ID " + printable(studentId) + ".";
   if (!error.empty()) return std::nullopt;

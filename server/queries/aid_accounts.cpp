@@ -15,10 +15,10 @@ wire::Reply aidAccounts(QueryContext& context, const nlohmann::json& arguments) 
   wire::JsonReader in(arguments, "aid_accounts request");
   const auto id = in.text("student_id", wire::kMaxQueryTextLength);
   if (!in.ok()) return unreadableReply(context, in.error());
-  if (id->empty()) return errorReply("Enter a student ID.");
+  if (wire::isBlank(*id)) return errorReply("Enter a student ID.");
   if (wire::toUtf16(*id).size() > wire::requests::kMaxStudentIdLength)
     return errorReply(tooLongSentence("student ID", wire::requests::kMaxStudentIdLength));
-  if (wire::hasControls(*id)) return errorReply("A student ID cannot hold control characters.");
+  if (auto problem = wire::hiddenCharacterProblem("The student ID", *id)) return errorReply(*problem);
 
   if (context.db.query("SELECT student_id FROM students WHERE student_id = ?", {*id}).empty())
     return errorReply("No student with ID " + *id + ".");

@@ -30,11 +30,4 @@ bool isIsbn(std::string_view ean13);
 char isbn13CheckDigit(std::string_view twelveDigits);
 char isbn10CheckDigit(std::string_view nineDigits);  // '0'..'9' or 'X'
 
-// Title words as the index keeps them: letter case and accents folded, split
-// at anything that is neither letter nor digit, each distinct word once.
-std::vector<std::string> titleWords(std::string_view title);
-// The first text after every text that begins with prefix: words w with
-// prefix <= w < prefixEnd(prefix) are exactly those beginning with it.
-std::string prefixEnd(std::string_view prefix);
-
 }  // namespace storeserver::queries

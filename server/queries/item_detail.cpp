@@ -8,6 +8,7 @@
 #include "server/queries/item_codes.h"
 #include "server/queries/query.h"
 #include "server/queries/sellin_records.h"
+#include "server/storage/title_words.h"
 #include "wire/framing.h"
 #include "wire/json_reader.h"
 #include "wire/requests.h"
@@ -55,7 +56,7 @@ std::string noBookWithIsbnSentence(const std::string& isbn13, const std::string&
 std::int64_t prefixMatches(storage::Connection& db, const std::string& word) {
   return integerAt(db.query("SELECT COUNT(*) FROM (SELECT item_id FROM book_title_words"
                             " WHERE word >= ? AND word < ? LIMIT 2000) w",
-                            {word, prefixEnd(word)})
+                            {word, storage::prefixEnd(word)})
                        .at(0),
                    0);
 }
@@ -75,7 +76,7 @@ Match keyOrTitleWordMatch(storage::Connection& db, const ItemCode& code, const s
     if (i > 0)
       sql += " AND EXISTS (SELECT 1 FROM book_title_words w WHERE w.item_id = w0.item_id AND w.word >= ? AND w.word < ?)";
     m.params.push_back(words[i].second);
-    m.params.push_back(prefixEnd(words[i].second));
+    m.params.push_back(storage::prefixEnd(words[i].second));
   }
   sql += " AND w0.item_id NOT IN (SELECT item_id FROM books WHERE book_key = ?)";
   m.params.push_back(code.bookKey);

@@ -1,5 +1,7 @@
 #include "server/queries/printout.h"
 
+#include "wire/text.h"
+
 namespace storeserver::queries {
 
 namespace {
@@ -20,12 +22,7 @@ std::size_t bytesFor(std::string_view text, std::size_t columns) {
   return text.size();
 }
 
-std::string withoutControls(std::string_view text) {
-  std::string clean(text);
-  for (char& c : clean)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return clean;
-}
+std::string withoutControls(std::string_view text) { return wire::blankHiddenCharacters(text); }
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 #pragma once
 // Text for a 42-column receipt printer: lines end with CR LF, none is wider
-// than 42 characters (UTF-8 characters, not bytes), control characters become
-// blanks.
+// than 42 characters (UTF-8 characters, not bytes), control characters and
+// invisible direction marks become blanks.
 #include <string>
 #include <string_view>
 

@@ -19,7 +19,7 @@ wire::Reply stolenItems(QueryContext& context, const nlohmann::json& arguments) 
   const auto studentId = in.text("student_id", wire::requests::kMaxStudentIdLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
-  if (wire::hasControls(*studentId)) return errorReply("A student ID cannot hold control characters.");
+  if (auto problem = wire::hiddenCharacterProblem("The student ID", *studentId)) return errorReply(*problem);
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
 
   const storage::Rows rows = context.db.query(

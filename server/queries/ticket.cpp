@@ -22,13 +22,6 @@ using storage::textAt;
 
 namespace {
 
-constexpr std::size_t kReceiptDigits = 8;
-
-std::string receiptOf(std::int64_t ticketId) {
-  std::string digits = std::to_string(ticketId);
-  return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
-}
-
 std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
                                             const std::string& studentId) {
   const storage::Rows rows = context.db.query(
@@ -44,7 +37,7 @@ storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std:
                            const std::string& studentId) {
   const std::int64_t next =
       integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
-  const std::string receipt = receiptOf(next);
+  const std::string receipt = tickets::receiptOf(next);
   const std::string opened = tickets::dayOf(context.nowMs);
   context.db.execute(
       "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"
@@ -74,8 +67,11 @@ wire::Reply ticket(QueryContext& context, const nlohmann::json& arguments) {
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
   if (buyer->empty()) return errorReply("No buyer user name is set on this handheld.");
-  if (wire::hasControls(*buyer)) return unreadableReply(context, "control characters in the buyer's name");
-  if (wire::hasControls(*studentId)) return errorReply("This student ID cannot be read: scan or type it again.");
+  if (wire::hasHiddenCharacters(*buyer)) return unreadableReply(context, "hidden characters in the buyer's name");
+  // Blanks are what a prompt left empty gives; a session without student IDs sends none.
+  if (!studentId->empty() && wire::isBlank(*studentId)) return errorReply("Please Enter a Student ID");
+  if (auto problem = wire::hiddenCharacterProblem("The student ID", *studentId))
+    return errorReply(*problem + " Scan or type it again.");
   if (auto problem = bookCodeAsStudentProblem(context.db, *studentId)) return errorReply(*problem);
   if (auto problem = storeProblem(context.db, *store)) return errorReply(*problem);
   std::string problem;

@@ -25,7 +25,7 @@ std::optional<std::string> sessionProblem(const tickets::Ticket& ticket, const l
   const bool atStore = session && session->store == ticket.store;
   if (auto problem = openSessionProblem(facts.storeKnown, atStore ? std::optional(session->open) : std::nullopt))
     return problem;
-  if (session->studentIdRequired && ticket.studentId.empty())
+  if (session->studentIdRequired && wire::isBlank(ticket.studentId))
     return "This buying session needs a student ID: end this ticket and start one with the student's ID.";
   return std::nullopt;
 }

@@ -43,10 +43,14 @@ std::string remedy(const Move& move, std::string_view forALine) {
   return move.wholeTicket ? "end the ticket instead, or tell the back office." : std::string(forALine);
 }
 
+// An undo returns the purchaser to its count without the line, so only the count's own bound holds it.
 std::optional<std::string> boughtWithinNeed(const Move& move, const Line& line, const Purchase& purchase,
                                             std::int64_t boughtAfter) {
-  const std::int64_t most = purchase.noLimit ? wire::rules::kMaxBought : purchase.buyQty;
+  const std::int64_t most = purchase.noLimit || move.undoes ? wire::rules::kMaxBought : purchase.buyQty;
   if (boughtAfter <= purchase.bought || boughtAfter <= most) return std::nullopt;
+  if (move.undoes)
+    return std::string(move.what) + " would count more than " + std::to_string(most) +
+           " copies of this book bought for " + line.purchaser + ": tell the back office.";
   return std::string(move.what) + " would give " + line.purchaser + " more copies of this book than it buys (" +
          std::to_string(most) + "): " + remedy(move, "lower another line of this book first.");
 }

@@ -1,9 +1,17 @@
 #pragma once
 // What every change of a ticket's lines keeps true, whichever way it comes
-// (add, change, delete, void): a purchaser's bought quantity stays between 0
-// and what it buys, and a ticket holds no more of one book than its session's
-// transaction maximum. A line's quantity counts in its purchaser's bought_qty
-// from the moment it is stored, so the last needed copy is sold once.
+// (add, change, delete, void): a purchaser's bought quantity never goes below
+// 0, an addition never takes it past what the purchaser buys, and a ticket
+// holds no more of one book than its session's transaction maximum. A line's
+// quantity counts in its purchaser's bought_qty from the moment it is stored,
+// so the last needed copy is sold once.
+//
+// Undoing a line (its delete, or the ticket's void) puts back exactly what the
+// line took or gave back, so it is never held to what the purchaser buys: a
+// mistaken return can always be taken off again, even when the purchaser has
+// bought up to its quantity since. Bought may then pass what it buys, by no
+// more than the returns undone put back, and no addition is taken until it is
+// below again.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -85,11 +93,12 @@ std::optional<tickets::Ticket> findWithLines(storage::Connection& db, const std:
 struct Move {
   std::string_view what;     // "Deleting this line"
   bool wholeTicket = false;  // a void: the clerk's way out is to end the ticket
+  bool undoes = false;       // takes lines off: not held to what the purchaser buys
 };
 inline constexpr Move kAdding{"This line"};
 inline constexpr Move kChanging{"This change"};
-inline constexpr Move kDeleting{"Deleting this line"};
-inline constexpr Move kVoiding{"Voiding this ticket", true};
+inline constexpr Move kDeleting{"Deleting this line", false, true};
+inline constexpr Move kVoiding{"Voiding this ticket", true, true};
 
 // One line's quantity going from oldQty to newQty (0: no line there), with
 // the same book's quantity on the ticket's other lines and the session's maximum.

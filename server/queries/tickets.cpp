@@ -15,8 +15,36 @@ Ticket ticketOf(const storage::Row& r) {
                 textAt(r, 4),    textAt(r, 5), textAt(r, 6),    integerAt(r, 7) != 0};
 }
 
+std::string receiptOf(std::int64_t ticketId) {
+  constexpr std::size_t kReceiptDigits = 8;
+  std::string digits = std::to_string(ticketId);
+  return std::string(kReceiptDigits > digits.size() ? kReceiptDigits - digits.size() : 0, '0') + digits;
+}
+
 std::string dayOf(std::int64_t nowMs) {
   return logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(nowMs))).substr(0, 10);
+}
+
+std::string minuteOf(std::int64_t ms) {
+  const std::string time = logTime(std::chrono::system_clock::time_point(std::chrono::milliseconds(ms)));
+  return time.substr(0, 10) + " " + time.substr(11, 5) + " UTC";
+}
+
+std::string voidedWords(const Voiding& voiding) {
+  return "voided " + minuteOf(voiding.atMs) + " by " + voiding.by + ": " + voiding.reason;
+}
+
+std::optional<Voiding> voidingOf(storage::Connection& db, std::int64_t ticketId) {
+  const storage::Rows rows = db.query(
+      "SELECT voided_at, voided_by, void_reason FROM tickets WHERE ticket_id = ? AND is_voided = 1", {ticketId});
+  if (rows.empty()) return std::nullopt;
+  return Voiding{integerAt(rows[0], 0), textAt(rows[0], 1), textAt(rows[0], 2)};
+}
+
+void endVoided(QueryContext& context, const Ticket& ticket, const std::string& reason) {
+  context.db.send(
+      "UPDATE tickets SET is_open = 0, is_voided = 1, voided_at = ?, voided_by = ?, void_reason = ? WHERE ticket_id = ?",
+      {context.nowMs, context.user.name, reason, ticket.id});
 }
 
 namespace {

@@ -25,8 +25,28 @@ std::optional<Ticket> find(storage::Connection& db, const std::string& receipt);
 // A ticket's receipt as the handheld prints it, headed as a copy when printed again.
 std::string receiptPrintout(storage::Connection& db, const Ticket& ticket, bool copy);
 
+// A ticket's receipt number: its id, with leading zeros to eight digits.
+std::string receiptOf(std::int64_t ticketId);
+
 // The day a ticket opened at this time is dated: YYYY-MM-DD, in UTC.
 std::string dayOf(std::int64_t nowMs);
+// The minute of a time as a manager reads it: 2026-05-04 09:31 UTC.
+std::string minuteOf(std::int64_t ms);
+
+// How a ticket was voided: its lines taken back, then ended.
+struct Voiding {
+  std::int64_t atMs = 0;
+  std::string by;
+  std::string reason;
+};
+// What such a ticket reads wherever it is shown: "voided 2026-05-04 09:31 UTC by office: wrong student".
+std::string voidedWords(const Voiding& voiding);
+// The void of a ticket, when it was voided.
+std::optional<Voiding> voidingOf(storage::Connection& db, std::int64_t ticketId);
+// The reason a handheld's Delete of a ticket's data gives its void.
+inline constexpr const char* kHandheldVoidReason = "deleted on the handheld";
+// Ends an open ticket whose lines were all taken back as voided, now, by the context's user.
+void endVoided(QueryContext& context, const Ticket& ticket, const std::string& reason);
 
 // The columns of a Ticket over tickets t, read back by ticketOf.
 extern const char* const kTicketColumns;

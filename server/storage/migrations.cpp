@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "server/queries/title_index.h"
+#include "server/storage/title_words.h"
 
 namespace storeserver::storage {
 
@@ -23,7 +23,7 @@ struct Statement {
 // Append only: a database records how many of these it has taken. Types and
 // syntax stay within what SQLite and PostgreSQL both accept; flags are 0/1
 // integers, money is BIGINT cents, dates are YYYY-MM-DD texts.
-const std::array<std::vector<Statement>, 13> kMigrations = {{
+const std::array<std::vector<Statement>, 14> kMigrations = {{
     {
         "CREATE TABLE stores ("
         " store_num INTEGER NOT NULL PRIMARY KEY,"
@@ -337,7 +337,7 @@ const std::array<std::vector<Statement>, 13> kMigrations = {{
     // Title words now fold case and accents in every script, not in Latin
     // alone: words kept before would not be found as typed.
     {
-        &queries::reindexAllTitles,
+        &reindexAllTitles,
     },
     // The back office may restrict a user's lookups to the user's own store.
     {
@@ -404,6 +404,32 @@ const std::array<std::vector<Statement>, 13> kMigrations = {{
     // of the ticket, so a long ticket made each of its updates slower.
     {
         "CREATE INDEX ticket_lines_by_ticket_and_book ON ticket_lines(ticket_id, lower(item_id))",
+    },
+    // A voided ticket says so wherever it is shown, with when, by whom and
+    // why. Voids made before are read from the audit trail: an ended ticket
+    // without lines whose last change of lines was a void (the back office's
+    // carries its reason; a handheld's left the ticket open, and the buyer
+    // ended it empty afterwards). The day's cash per buyer still reads one
+    // index.
+    {
+        "ALTER TABLE tickets ADD COLUMN is_voided INTEGER NOT NULL DEFAULT 0 CHECK (is_voided IN (0, 1))",
+        "ALTER TABLE tickets ADD COLUMN voided_at BIGINT NOT NULL DEFAULT 0",
+        "ALTER TABLE tickets ADD COLUMN voided_by TEXT NOT NULL DEFAULT ''",
+        "ALTER TABLE tickets ADD COLUMN void_reason TEXT NOT NULL DEFAULT ''",
+        "UPDATE tickets SET is_voided = 1,"
+        " voided_at = (SELECT MAX(a.changed_at) FROM ticket_audit a WHERE a.receipt = tickets.receipt"
+        " AND a.action = 'void'),"
+        " voided_by = (SELECT a.user_name FROM ticket_audit a WHERE a.receipt = tickets.receipt AND a.action = 'void'"
+        " ORDER BY a.audit_id DESC LIMIT 1),"
+        " void_reason = COALESCE((SELECT substr(a.new_values, 27) FROM ticket_audit a WHERE a.receipt = tickets.receipt"
+        " AND a.action = 'void' AND a.line = 0 AND a.new_values LIKE 'ended in the back office: %'"
+        " ORDER BY a.audit_id DESC LIMIT 1), 'deleted on the handheld')"
+        " WHERE is_open = 0 AND line_count = 0 AND EXISTS (SELECT 1 FROM ticket_audit v WHERE v.receipt = tickets.receipt"
+        " AND v.action = 'void' AND NOT EXISTS (SELECT 1 FROM ticket_audit l WHERE l.receipt = v.receipt"
+        " AND l.audit_id > v.audit_id AND l.action IN ('add', 'change', 'delete')))",
+        "DROP INDEX tickets_by_day_and_buyer",
+        "CREATE INDEX tickets_by_day_and_buyer"
+        " ON tickets(store_num, opened_on, buyer, is_open, is_voided, line_count, total_cents)",
     },
 }};
 

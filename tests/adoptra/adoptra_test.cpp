@@ -1,4 +1,6 @@
-// Adoptra's course book lookup dialog on the demo server (clerk, store 1).
+// Adoptra's course book lookup dialog on the demo server (clerk, store 1), and its reply split.
+#include <array>
+
 #include <QComboBox>
 #include <QFile>
 #include <QHeaderView>
@@ -9,6 +11,7 @@
 
 #include "adoptra/adoptra_app.h"
 #include "adoptra/adoptra_dlg.h"
+#include "adoptra/adoptra_reply.h"
 #include "platform/message_box.h"
 #include "platform/profile.h"
 #include "tessel/detail_dlg.h"
@@ -171,6 +174,21 @@ TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
     clickControl(&dlg, Dlg::IDC_PRINT);
     EXPECT_TRUE(MessageBoxScript::shown().empty()) << "an unavailable printer was not silent";
   });
+}
+
+TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
+  const std::vector<std::array<QString, 3>> cases = {
+      {"ADO1\rADO2\r", "ADO1\rADO2\r", ""},               // no marker
+      {"\rPRB1\r", "", "PRB1\r"},                         // marker at 0
+      {"ADO1\rPRB1\rPRB2\r", "ADO1", "PRB1\rPRB2\r"},     // the first marker splits
+      {"ADO PRB\rADO2\r", "ADO PRB\rADO2\r", ""},         // PRB without a carriage return
+  };
+  for (const auto& [reply, courses, problems] : cases) {
+    const CAdoptraReply split = SplitAdoptraReply(reply);
+    EXPECT_EQ(split.m_strCourses, courses) << reply.toStdString();
+    EXPECT_EQ(split.m_strProblems, problems) << reply.toStdString();
+    EXPECT_EQ(split.m_bHasProblems, !problems.isEmpty()) << reply.toStdString();
+  }
 }
 
 }  // namespace

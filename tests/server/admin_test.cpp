@@ -1,13 +1,18 @@
 // The back office's rules under the real server: who may enter, its cookie,
 // form tokens, the stores a manager may see, escaping, and sessions' ends.
+#include <future>
+#include <map>
 #include <regex>
 
 #include "admin_fixture.h"
+#include "server/auth_pool.h"
+#include "server/storage/faulty_connection.h"
 #include "tests/support/test_certificates.h"
 
 namespace servertest {
 namespace {
 
+using storeserver::storage::textAt;
 using Admin = AdminTest;
 INSTANTIATE_TEST_SUITE_P(Backends, Admin, kBothBackends, backendName);
 
@@ -114,7 +119,7 @@ TEST_P(Admin, AManagerSeesItsOwnStoreOnlyUnlessItManagesTheChain) {
       EXPECT_EQ(a.body.find("Main Campus"), std::string::npos) << page << " " << store;
     }
   EXPECT_EQ(north.get("/admin/users").body.find("clerk"), std::string::npos) << "a user of store 1 shown";
-  const std::string notYours = "That user is not one of your store's; open the Users page again.";
+  const std::string notYours = "That user is not one of your store's.";
   struct Case {
     httplib::Params fields;
     std::string sentence;
@@ -143,6 +148,144 @@ TEST_P(Admin, AManagerSeesItsOwnStoreOnlyUnlessItManagesTheChain) {
   const Answer chain = north.get("/admin/status?store=1");
   EXPECT_EQ(chain.status, 200);
   EXPECT_NE(chain.body.find("Main Campus Bookstore (store 1)"), std::string::npos);
+}
+
+// A user of the rights table: its store, rights and password.
+struct Person {
+  std::string name;
+  std::int64_t store;
+  bool buy, manage, chain;
+  std::string password;
+};
+
+// The form an action on the Users page sends about target: add (a newcomer with target's rights and store),
+// disable, enable, password, roles (a step up: clerk to buyer, buyer to manager, manager to the chain's, and the
+// chain's manager toggles buying) and store (to the other store).
+httplib::Params usersForm(const std::string& action, const Person& target, const std::string& targetId,
+                          std::int64_t pageStore) {
+  httplib::Params form{{"store", std::to_string(pageStore)}, {"action", action == "store" ? "roles" : action}};
+  const auto rights = [&form](bool buy, bool manage, bool chain) {
+    for (const auto& [given, field] : {std::pair{buy, "can_buy"}, {manage, "can_manage"}, {chain, "manages_chain"}})
+      if (given) form.emplace(field, "on");
+  };
+  std::int64_t store = target.store;
+  if (action == "add") {
+    form.insert({{"name", "newcomer"}, {"password", "secret1"}});
+    rights(target.buy, target.manage, target.chain);
+  } else {
+    form.emplace("user_id", targetId);
+  }
+  if (action == "password") form.emplace("password", "newpass1");
+  if (action == "roles" && target.chain) rights(!target.buy, true, true);
+  else if (action == "roles") rights(true, target.buy || target.manage, target.manage);
+  if (action == "store") {
+    rights(target.buy, target.manage, target.chain);
+    store = 3 - target.store;
+  }
+  if (action == "add" || action == "roles" || action == "store") form.emplace("user_store", std::to_string(store));
+  return form;
+}
+
+// Every actor on every user with every change of the Users page. A done change changes the user; a refused one
+// gives its sentence and leaves the user as it was. Store 2 holds a manager of the whole chain: the user through
+// whom a store's manager once took the chain over, by setting its password.
+TEST_P(Admin, EachActorChangesOnlyUsersWhoseRightsItHoldsInItsOwnStore) {
+  const std::vector<Person> people = {
+      {"clerk", 1, false, false, false, "clerk1"},   {"buyer", 1, true, false, false, "buyer1"},
+      {"manager", 2, true, true, false, "manager1"}, {"office", 1, false, true, true, "office1"},
+      {"clerk2", 2, false, false, false, "office1"}, {"buyer2", 2, true, false, false, "office1"},
+      {"boss2", 2, true, true, false, "office1"},     {"boss1", 1, false, true, false, "office1"},
+      {"chain2", 2, false, true, true, "office1"}};
+  auto db = sideConnection();
+  for (std::size_t i = 4; i < people.size(); ++i)
+    db->execute("INSERT INTO users (user_id, user_name, password_hash, store_num, active) SELECT ?, ?, password_hash,"
+                " 1, 1 FROM users WHERE user_name = 'office'",
+                {std::int64_t(100 + i), people[i].name});
+  std::map<std::string, std::string> hashes, ids;
+  for (const auto& r : db->query("SELECT user_name, password_hash, '' || user_id FROM users")) {
+    hashes[textAt(r, 0)] = textAt(r, 1);
+    ids[textAt(r, 0)] = textAt(r, 2);
+  }
+  const auto restore = [&db, &hashes](const Person& p) {
+    db->execute("DELETE FROM users WHERE user_name = 'newcomer'");
+    db->execute("UPDATE users SET store_num = ?, can_buy = ?, can_manage = ?, manages_chain = ?, active = 1,"
+                " password_hash = ? WHERE user_name = ?",
+                {p.store, std::int64_t(p.buy), std::int64_t(p.manage), std::int64_t(p.chain), hashes[p.name], p.name});
+  };
+  const auto stored = [&db](const std::string& name) {
+    const auto rows = db->query("SELECT '' || store_num || can_buy || can_manage || manages_chain || active ||"
+                                " password_hash FROM users WHERE user_name = ? OR user_name = 'newcomer'",
+                                {name});
+    std::string all;
+    for (const auto& r : rows) all += textAt(r, 0) + "\n";
+    return all;
+  };
+  const auto find = [&people](const std::string& name) { return *std::ranges::find(people, name, &Person::name); };
+  for (const Person& p : people) restore(p);
+
+  // + done; L the actor cannot sign in; - not a change; S not its store; R the user's rights pass its own;
+  // C gives the chain's right; G gives another store; D disables itself; O changes its own store.
+  const std::map<char, std::string> refusals = {
+      {'S', "That user is not one of your store's."},
+      {'R', "You may not change chain2, who is manager of the chain: a user is changed only by a manager who holds "
+            "all of its rights."},
+      {'C', "Only a manager of the whole chain may let another manage the whole chain."},
+      {'D', "You cannot disable yourself."},
+      {'O', "You cannot change your own manager's right or store; ask another manager."}};
+  const std::string actions[] = {"add", "disable", "enable", "password", "roles", "store"};
+  const struct {
+    std::string actor, target, cells;  // the cells in the order of actions
+  } table[] = {
+      {"clerk", "clerk2", "LLLLLL"},   {"clerk", "buyer2", "LLLLLL"},   {"clerk", "boss2", "LLLLLL"},
+      {"clerk", "boss1", "LLLLLL"},    {"clerk", "chain2", "LLLLLL"},   {"clerk", "buyer", "LLLLLL"},
+      {"clerk", "clerk", "-L-LLL"},    {"buyer", "clerk2", "LLLLLL"},   {"buyer", "buyer2", "LLLLLL"},
+      {"buyer", "boss2", "LLLLLL"},    {"buyer", "boss1", "LLLLLL"},    {"buyer", "chain2", "LLLLLL"},
+      {"buyer", "clerk", "LLLLLL"},    {"buyer", "buyer", "-L-LLL"},
+      {"manager", "clerk2", "+++++G"}, {"manager", "buyer2", "+++++G"}, {"manager", "boss2", "++++CG"},
+      {"manager", "boss1", "GSSSSS"},  {"manager", "chain2", "CRRRRR"}, {"manager", "clerk", "GSSSSS"},
+      {"manager", "manager", "-D-+CG"},
+      {"office", "clerk2", "++++++"},  {"office", "buyer2", "++++++"},  {"office", "boss2", "++++++"},
+      {"office", "boss1", "++++++"},   {"office", "chain2", "++++++"},  {"office", "clerk", "++++++"},
+      {"office", "office", "-D-++O"},
+  };
+  for (const auto& row : table) {
+    const Person actor = find(row.actor), target = find(row.target);
+    for (std::size_t a = 0; a < std::size(actions); ++a) {
+      const char cell = row.cells[a];
+      if (cell == '-') continue;
+      SCOPED_TRACE(row.actor + " " + actions[a] + " " + row.target + ": " + cell);
+      restore(target);
+      if (actions[a] == "enable") db->execute("UPDATE users SET active = 0 WHERE user_name = ?", {target.name});
+      const std::string before = stored(target.name);
+      AdminBrowser b = browser();
+      b.logIn(actor.name, actor.password);
+      b.get("/admin/users");
+      const httplib::Params form = usersForm(actions[a], target, ids[target.name], actor.store);
+      const Answer answer = b.post("/admin/users", form);
+      const bool changed = stored(target.name) != before;
+      if (cell == '+') {
+        EXPECT_EQ(answer.status, 200) << pageSentence(answer.body);
+        EXPECT_NE(pageSentence(answer.body, "notice"), "");
+        EXPECT_TRUE(changed);
+        continue;
+      }
+      EXPECT_FALSE(changed);
+      if (cell == 'L') {
+        EXPECT_EQ(answer.header("Location"), "/admin/login") << answer.status;
+      } else if (cell == 'G') {
+        EXPECT_EQ(pageSentence(answer.body), "You may not give a user store " + form.find("user_store")->second + ".");
+      } else {
+        EXPECT_EQ(pageSentence(answer.body), refusals.at(cell));
+      }
+    }
+  }
+
+  // A user the manager may not change is shown without the forms that would change it.
+  for (const Person& p : people) restore(p);
+  const std::string page = signedIn("manager", "manager1").get("/admin/users").body;
+  EXPECT_NE(page.find("You may not change chain2, who is manager of the chain"), std::string::npos) << page;
+  EXPECT_EQ(page.find("id=\"password-" + ids["chain2"] + "\""), std::string::npos) << page;
+  EXPECT_NE(page.find("id=\"password-" + ids["boss2"] + "\""), std::string::npos) << page;
 }
 
 // Names come from imports and other systems: whatever they hold shows as text.
@@ -177,6 +320,11 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
        "A password has from 6 to 128 characters."},
       {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}}, "problem",
        "A user name has at most 20 characters."},
+      {{{"action", "add"}, {"name", "   "}, {"password", "secret1"}}, "problem", "Type the new user's name."},
+      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}}, "problem",
+       "The user name holds the invisible direction mark U+202E."},
+      {{{"action", "add"}, {"name", "bo\tb"}, {"password", "secret1"}}, "problem",
+       "The user name holds a line break or another control character."},
   };
   for (const Step& step : adds) {
     const Answer a = office.post("/admin/users", step.fields);
@@ -248,7 +396,113 @@ TEST_P(Admin, FailedLogInsAreLimitedAsOnTheHandhelds) {
   const Answer blocked = b.logIn("office", "office1");
   EXPECT_EQ(blocked.status, 429);
   EXPECT_EQ(pageSentence(blocked.body), "Too many failed log-ins for office; try again in 15 minutes.");
+  const int retryAfter = std::atoi(blocked.header("Retry-After").c_str());
+  EXPECT_TRUE(retryAfter > 14 * 60 && retryAfter <= 15 * 60) << blocked.header("Retry-After");
   EXPECT_EQ(blocked.header("Set-Cookie"), "");
+}
+
+// A page elsewhere, or one with no origin of its own (a sandboxed frame, a data: address), cannot sign the browser
+// in as another manager, nor send a signed-in manager's forms; Referer stands in only when Origin is missing.
+TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
+  const std::string refused =
+      "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
+      "again and repeat the change.";
+  const std::string self = "http://127.0.0.1:" + std::to_string(port_);
+  struct Case {
+    std::string origin, referer;
+    int status;
+  };
+  for (const Case& c : {Case{"null", "", 403}, Case{"null", self + "/admin/login", 403},
+                        Case{"http://elsewhere.example", self + "/admin/login", 403},
+                        Case{"http://127.0.0.1:1", "", 403},
+                        Case{"", "http://elsewhere.example/page", 403}, Case{"", "null", 403},
+                        Case{self, "", 303}, Case{"", self + "/admin/login", 303}}) {
+    httplib::Headers h;
+    if (!c.origin.empty()) h.emplace("Origin", c.origin);
+    if (!c.referer.empty()) h.emplace("Referer", c.referer);
+    const Answer a = toAnswer(
+        localClient(port_).Post("/admin/login", h, httplib::Params{{"name", "office"}, {"password", "office1"}}));
+    EXPECT_EQ(a.status, c.status) << c.origin << " " << c.referer;
+    EXPECT_EQ(a.header("Set-Cookie").empty(), c.status != 303) << c.origin << " " << c.referer;
+    if (c.status == 403) {
+      EXPECT_EQ(pageSentence(a.body), refused) << c.origin << " " << c.referer;
+    }
+  }
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer add =
+      office.post("/admin/users", {{"action", "add"}, {"name", "intruder"}, {"password", "secret1"}}, "null");
+  EXPECT_EQ(add.status, 403);
+  EXPECT_EQ(pageSentence(add.body), refused);
+  EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'intruder'").empty());
+}
+
+// Password checks the test holds, database statements it fails, and a small limit of a form's body.
+class AdminRefusals : public AdminTest {
+ protected:
+  storeserver::ServerOptions options() const override {
+    storeserver::ServerOptions o = AdminTest::options();
+    o.authQueue = 1;
+    o.authPoolGate = gate_;
+    o.maxBodyBytes = 64 * 1024;
+    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
+    return o;
+  }
+  static auto deadline() { return std::chrono::steady_clock::now() + std::chrono::seconds(10); }
+
+  std::shared_ptr<storeserver::AuthPoolGate> gate_ = std::make_shared<storeserver::AuthPoolGate>();
+  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
+      std::make_shared<storeserver::storage::StorageFaults>();
+};
+INSTANTIATE_TEST_SUITE_P(Backends, AdminRefusals, kBothBackends, backendName);
+
+// The browser reads every refusal as a page: a form too large (whole or sent in chunks), the password checks
+// full, a failure on the server; the handhelds' protocol keeps its JSON.
+TEST_P(AdminRefusals, EveryRefusalReachesTheBrowserAsAPage) {
+  const std::string page = "text/html; charset=utf-8";
+  {
+    std::vector<std::future<Answer>> held;
+    struct Release {
+      storeserver::AuthPoolGate& gate;
+      ~Release() { gate.release(); }
+    } release{*gate_};  // before the futures wait for their answers
+    gate_->hold();
+    for (std::size_t taken = 1; taken <= 3; ++taken) {  // two running, one queued
+      held.push_back(std::async(std::launch::async, [this] { return browser().logIn("office", "office1"); }));
+      ASSERT_TRUE(gate_->waitTaken(taken, deadline())) << "log-in " << taken << " never reached the pool";
+    }
+    const Answer busy = browser().logIn("office", "office1");
+    EXPECT_EQ(std::tuple(busy.status, busy.header("Content-Type"), busy.header("Retry-After"), pageSentence(busy.body)),
+              std::tuple(503, page, std::string("1"),
+                         std::string("The store server is busy checking passwords; try again in a moment.")));
+    gate_->release();
+    for (auto& answer : held) EXPECT_EQ(answer.get().status, 303);
+  }
+
+  const std::string tooLarge =
+      "The form is larger than the 64 KB a page takes; nothing was changed. Shorten what you typed and try again.";
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer large = office.post("/admin/users", {{"action", "add"}, {"name", std::string(100 * 1024, 'n')}});
+  EXPECT_EQ(std::tuple(large.status, large.header("Content-Type"), pageSentence(large.body)),
+            std::tuple(413, page, tooLarge));
+  RawConnection chunked(port_);
+  const std::string chunk(32 * 1024, 'n');
+  std::string request = "POST /admin/users HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: " + office.cookie() +
+                        "\r\nContent-Type: application/x-www-form-urlencoded\r\nTransfer-Encoding: chunked\r\n\r\n";
+  for (int i = 0; i < 3; ++i) request += "8000\r\n" + chunk + "\r\n";
+  ASSERT_TRUE(chunked.send(request + "0\r\n\r\n"));
+  const Answer inChunks = chunked.readResponse();
+  EXPECT_EQ(std::tuple(inChunks.status, pageSentence(inChunks.body)), std::tuple(413, tooLarge));
+  const Answer handheld = post(std::string(wire::kExchangePath), std::string(100 * 1024, ' '));
+  EXPECT_EQ(std::tuple(handheld.status, handheld.header("Content-Type"), handheld.sentence()),
+            std::tuple(413, std::string("application/json"),
+                       std::string("The request's body is larger than 65536 bytes.")));
+
+  faults_->armStatement(1, storeserver::storage::Fault::Fail);
+  const Answer failed = office.post("/admin/users", {{"action", "add"}, {"name", "ann"}, {"password", "secret1"}});
+  faults_->disarm();
+  EXPECT_EQ(std::tuple(failed.status, failed.header("Content-Type"), pageSentence(failed.body)),
+            std::tuple(500, page, std::string("The store server failed while answering; try again.")));
+  EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'ann'").empty());
 }
 
 TEST_P(Admin, AnIdleOrOldSessionIsSentToLogIn) {

@@ -52,6 +52,8 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {adoptionsByStudent("S100100", 1, false), "Student S100100 has no course books at store 1."},
       {adoptionsByStudent("S999999", 1, false), "No student has the ID S999999."},
+      {adoptionsByStudent("   ", 1, false), "Type or scan a student ID."},
+      {adoptionsByStudent("S100\u2066200", 1, false), "The student ID holds the invisible direction mark U+2066."},
       {adoptionsByStudent("S100300", 3, false), "Student S100300 has no course books at store 3."},
       {adoptionsByItem("10012", 1, false), "No course section at store 1 has adopted the book 9780393310009."},
       {adoptionsByItem("9780134685992", 1, false),

@@ -7,11 +7,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <map>
+#include <set>
 #include <thread>
 
 #include "server/admin/buying_report.h"
 #include "server/admin/receipt_printers.h"
 #include "server/admin/ticket_office.h"
+#include "server/import/csv_reader.h"
 #include "server/queries/tickets.h"
 #include "admin_fixture.h"
 
@@ -120,6 +123,7 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
   } refusals[] = {
       {office, "1", left, "void", " ", "Give the reason, for the ticket's audit trail."},
       {office, "1", left, "void", std::string(201, 'x'), "The reason has at most 200 characters."},
+      {office, "1", left, "void", "went \u202Ehome", "The reason holds the invisible direction mark U+202E."},
       {office, "1", left, "keep", "left behind", "Choose End or Void for the ticket."},
       {office, "1", "99999999", "void", "left behind", "Store 1 has no ticket 99999999."},
       {office, "1", ended, "void", "left behind", "Ticket " + ended + " has already ended."},
@@ -149,6 +153,73 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
   EXPECT_EQ(close(office, "1", kept, "end", "forgot End"), "Ticket " + kept + " ended.");
   EXPECT_EQ(bought(), before) << "an ended ticket's copies stay bought";
   EXPECT_EQ(findTicket(*db_, kept)->lines, 1);
+}
+
+// The rows of a page's table, each its cells' texts without their tags, joined by '|'.
+std::vector<std::string> tableRows(const std::string& body, const std::string& id) {
+  const std::size_t start = body.find("<table id=\"" + id + "\"");
+  if (start == std::string::npos) return {"(no table " + id + ")"};
+  const std::string table = body.substr(start, body.find("</table>", start) - start);
+  const std::regex row("<tr>(.*?)</tr>"), cell("<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  std::vector<std::string> rows;
+  for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) {
+    const std::string cells = (*r)[1];
+    std::string line;
+    for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c)
+      line += (line.empty() ? "" : "|") + std::regex_replace((*c)[1].str(), tag, "");
+    if (!line.empty()) rows.push_back(line);
+  }
+  return rows;
+}
+
+// A ticket voided on a handheld and one voided here say so, with when, by whom and why, on the day's list, the
+// ticket's page, the cash per buyer (paying nothing) and the receipt copy, here and on a handheld's Reprint.
+TEST_P(BackOffice, AVoidedTicketReadsVoidedWithItsReasonWhereverItIsShown) {
+  const std::string onHandheld = openTicket(token_);
+  ASSERT_EQ(item(onHandheld), "ok");
+  ASSERT_EQ(sellin(token_, wire::requests::ticketTran(newUpdateId(), onHandheld), wire::kPacketDelete), "ok");
+  const std::string inOffice = openTicket(token_);
+  ASSERT_EQ(item(inOffice, kUnlimited), "ok");
+  const std::string ended = openTicket(token_);
+  ASSERT_EQ(item(ended, kUnlimited), "ok");
+  ASSERT_EQ(end(ended), "ok");
+  AdminBrowser office = signedIn("office", "office1");
+  const Answer voided = office.post(
+      "/admin/tickets", {{"store", "1"}, {"receipt", inOffice}, {"closing", "void"}, {"reason", "wrong student"}});
+  ASSERT_EQ(pageSentence(voided.body, "notice"), "Ticket " + inOffice + " voided: its lines were taken back.");
+  db_->execute("UPDATE tickets SET voided_at = 1777887060000 WHERE is_voided = 1");  // 2026-05-04 09:31 UTC
+  const std::map<std::string, std::string> words = {
+      {onHandheld, "voided 2026-05-04 09:31 UTC by buyer: deleted on the handheld"},
+      {inOffice, "voided 2026-05-04 09:31 UTC by office: wrong student"}};
+
+  const std::string day = office.get("/admin/tickets?store=1&day=" + today()).body;
+  EXPECT_EQ(tableRows(day, "tickets"),
+            (std::vector<std::string>{onHandheld + "|buyer||0|0.00|" + words.at(onHandheld),
+                                      inOffice + "|buyer||0|0.00|" + words.at(inOffice), ended + "|buyer||1|2.00|ended"}));
+  EXPECT_EQ(tableRows(day, "cash"), std::vector<std::string>{"buyer|1|2.00|0|0.00|2"});
+
+  for (const auto& [receipt, said] : words) {
+    const std::string page = office.get("/admin/tickets?store=1&receipt=" + receipt).body;
+    EXPECT_NE(page.find(" by buyer; " + said + ".\n"), std::string::npos) << page;
+    EXPECT_EQ(tableRows(page, "lines").at(0), "Its books were taken back when it was voided.");
+    EXPECT_EQ(page.find("Void the ticket"), std::string::npos) << "a voided ticket offered to be closed again";
+
+    const wire::Reply reprint =
+        askWith(wire::kAppSellin, token_, query(wire::requests::receiptPrint(receipt, 1, true)));
+    const std::vector<std::string> printed = printLines(reprint.text);
+    ASSERT_EQ(printed.size(), 12u) << reprint.text;
+    EXPECT_TRUE(printed[3].ends_with(" voided")) << printed[3];
+    const std::string by = receipt == onHandheld ? "buyer" : "office";
+    EXPECT_EQ(std::vector(printed.begin() + 6, printed.end()),
+              (std::vector<std::string>{"VOIDED 2026-05-04 09:31 UTC by " + by,
+                                        "Reason: " + said.substr(said.find(": ") + 2),
+                                        "Its books were taken back: nothing was", "paid on this ticket.",
+                                        std::string(42, '-'), "Total" + std::string(32, ' ') + "$0.00"}));
+    const std::string copy = office.get("/admin/receipts?store=1&receipt=" + receipt).body;
+    const std::string printout = "<pre id=\"printout\" class=\"receipt\">";
+    const std::size_t pre = copy.find(printout) + printout.size();
+    EXPECT_EQ(copy.substr(pre, copy.find("</pre>", pre) - pre), reprint.text) << "the back office's copy differs";
+  }
 }
 
 TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
@@ -199,6 +270,34 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
   EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
   EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
       << csv;
+}
+
+// A title a spreadsheet would run as a formula reaches the wholesaler's spreadsheet as text: read back, such a field
+// is the title after an apostrophe, and any other title is as it was.
+TEST_P(BackOffice, TheShippingListWritesFormulasAsText) {
+  const std::vector<std::string> formulas = {"=HYPERLINK(\"http://evil.example/x\",\"Click me\")", "+SUM(1+1)",
+                                             "-2+3+cmd|' /C calc'!A0", "@SUM(1+1)", "\tTabbed", "\rReturned"};
+  const std::vector<std::string> items =
+      texts("SELECT item_id FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Ostrand Company'"
+            " ORDER BY item_id");
+  ASSERT_GT(items.size(), formulas.size());
+  db_->execute("UPDATE book_purchasers SET bought_qty = 0 WHERE session_id = 1002");
+  std::multiset<std::string> expected;
+  for (std::size_t i = 0; i <= formulas.size(); ++i) {
+    const std::string title = i < formulas.size() ? formulas[i] : "Plain - Title = 1";
+    db_->execute("UPDATE books SET title = ? WHERE item_id = ?", {title, items[i]});
+    db_->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE session_id = 1002 AND item_id = ?", {items[i]});
+    expected.insert(i < formulas.size() ? "'" + title : title);
+  }
+
+  const std::string csv =
+      signedIn("office", "office1").get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company").body;
+  std::string error;
+  const auto records = storeserver::csv::parse(csv, error);
+  ASSERT_TRUE(records) << error;
+  std::multiset<std::string> titles;
+  for (std::size_t i = 1; i < records->size(); ++i) titles.insert((*records)[i].fields.at(1));
+  EXPECT_EQ(titles, expected) << csv;
 }
 
 // A manager of store 2, by any address, and whatever a title holds.

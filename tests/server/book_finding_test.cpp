@@ -3,6 +3,7 @@
 
 #include "server/demo_catalogue.h"
 #include "server/queries/item_codes.h"
+#include "server/storage/title_words.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -88,7 +89,7 @@ TEST_F(BookFinding, CodesMatchTheBooksTheyName) {
 }
 
 TEST(TitleWords, CaseAndAccentsFoldedEachWordOnce) {
-  using storeserver::queries::titleWords;
+  using storeserver::storage::titleWords;
   using Words = std::vector<std::string>;
   const std::vector<std::pair<std::string, Words>> cases = {
       {"Éléments d'Histoire de l'Art", {"elements", "d", "histoire", "de", "l", "art"}},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <future>
 #include <optional>
 #include <thread>
 
@@ -142,10 +143,13 @@ TEST_F(DatabaseRestart, NoRequestFailsWhileTheDatabaseRestarts) {
   const std::string receipt = openTicket(buyer);
   const LineArgs line{.itemId = "B0000000", .price = "1.00"};  // bought without limit
   ASSERT_EQ(sellin(buyer, itemText(receipt, line), wire::kPacketNewItem), "ok");
+  constexpr int kBeforeRestart = 5, kAfterRestart = 20;
   std::atomic<bool> restarted{false};
+  std::promise<void> underWay;  // the restart comes once requests are flowing
   int afterRestart = 0, sent = 0;
   std::thread handhelds([&] {
-    for (std::int64_t qty = 2; afterRestart < 20; qty = 3 - qty, ++sent) {
+    for (std::int64_t qty = 2; afterRestart < kAfterRestart; qty = 3 - qty, ++sent) {
+      if (sent == kBeforeRestart) underWay.set_value();
       if (restarted) ++afterRestart;
       const wire::Reply aid = askWith(wire::kAppStipendo, clerk, query(wire::requests::aidAccounts("S100200")));
       EXPECT_FALSE(aid.error) << "aid lookup " << sent << ": " << aid.text;
@@ -154,11 +158,11 @@ TEST_F(DatabaseRestart, NoRequestFailsWhileTheDatabaseRestarts) {
       EXPECT_EQ(sellin(buyer, itemText(receipt, changed), wire::kPacketChange), "ok") << "change " << sent;
     }
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  underWay.get_future().wait();
   cluster_->restart();
   restarted = true;
   handhelds.join();
-  EXPECT_GT(sent, 20) << "too few requests went before the restart to meet it";
+  EXPECT_GE(sent, kBeforeRestart + kAfterRestart);
   EXPECT_EQ(login(wire::kAppStipendo, "clerk", "clerk1").empty(), false);
 }
 

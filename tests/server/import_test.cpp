@@ -130,6 +130,13 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", locations + "2,10000,GEN,General\n", "line 3: store_num must be a whole number from 1 to 9999"},
       {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
       {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
+      {"stores", "store_num,name\n3,North\u0085Campus\n", "line 2: name holds a line break or another control"},
+      {"users", "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\nma\u202Era,secret1,1,1,1,0,0\n",
+       "line 2: user_name holds the invisible direction mark U+202E."},
+      {"students", "student_id,name\n   ,Nobody\n", "line 2: student_id is empty."},
+      {"students", "student_id,name\nS\u20663,Ada\n", "line 2: student_id holds the invisible direction mark U+2066."},
+      {"course-books", "sku,isbn,title\n42,9780306406157,Cell \u200FBiology\n",
+       "line 2: title holds the invisible direction mark U+200F."},
       {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
       {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
       {"locations", "location_id,store_num,code,name,city\n",
@@ -159,6 +166,53 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
         << expected;
   }
   EXPECT_TRUE(refusal("catalogue", "isbn\n").starts_with("There is no kind of rows called \"catalogue\"; see"));
+}
+
+// The chain's first manager of the whole chain comes from a users file on the command line; a file sets or takes
+// that right only when its importer holds it, and no file leaves the chain without an active one.
+TEST_P(Import, AUsersFileMakesTheChainsFirstManagerAndKeepsOne) {
+  const std::string withoutChain = "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\n";
+  const std::string withChain = withoutChain.substr(0, withoutChain.size() - 1) + ",manages_chain\n";
+  const auto chainManagers = [this] {
+    std::vector<std::string> names;
+    for (const auto& r : db_->query("SELECT user_name FROM users WHERE manages_chain = 1 AND active = 1"))
+      names.push_back(storage::textAt(r, 0));
+    return names;
+  };
+  load("users", withChain + "head,head pass,1,0,1,0,1,1\nnorth,north pass,2,1,1,0,1,0\n");
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"});
+  load("users", withoutChain + "head,head pass,1,1,1,0,1\nnorth,north pass,2,1,1,0,1\n");
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"}) << "a file without the column changed the right";
+
+  const std::string nothing = "\nNothing of the file was stored.";
+  const std::string lastOne = "That would leave the chain without an active manager of the whole chain; let another "
+                              "user manage the whole chain first." + nothing;
+  const struct {
+    std::string importer;  // empty: the command line
+    std::string file, answer;
+  } cases[] = {
+      {"north", withChain + "clerk3,clerk pass,2,0,1,0,0,0\n", "imported"},
+      {"north", withChain + "boss3,boss3 pass,2,0,1,0,1,1\n",
+       "line 2: Only a manager of the whole chain may let another manage the whole chain." + nothing},
+      {"north", withChain + "head,taken over,1,0,1,0,1,0\n", "line 2: That user is not one of your store's." + nothing},
+      {"north", withChain + "south,south pass,1,0,1,0,1,0\n", "line 2: You may not give a user store 1." + nothing},
+      {"head", withChain + "boss3,boss3 pass,2,0,1,0,1,1\n", "imported"},
+      {"boss3", withChain + "head,head pass,1,0,0,0,1,1\n", "imported"},
+      {"", withChain + "boss3,boss3 pass,2,0,0,0,1,1\n", lastOne},
+      {"", withoutChain + "boss3,boss3 pass,2,0,1,0,0\n", lastOne},
+      {"", withChain + "boss3,boss3 pass,2,0,1,0,0,1\n",
+       "line 2: manages_chain is 1 but can_manage is 0; a manager of the whole chain manages." + nothing},
+      {"", withChain + "boss3,boss3 pass,2,0,1,0,1,0\nhead,head pass,1,0,1,0,1,1\n", "imported"},
+  };
+  for (const auto& c : cases) {
+    std::string message;
+    const bool done = storeserver::importCsv(
+        *db_, "users", c.file, storeserver::PasswordCost::minimum(), message, storeserver::ImportTransaction::Own,
+        c.importer.empty() ? storeserver::commandLine() : *storeserver::findAccountNamed(*db_, c.importer));
+    EXPECT_EQ(done ? "imported" : message, c.answer) << c.importer << ": " << c.file;
+  }
+  EXPECT_EQ(chainManagers(), std::vector<std::string>{"head"});
+  EXPECT_TRUE(storeserver::verifyPassword(storeserver::findUser(*db_, "head")->passwordHash, "head pass"));
 }
 
 const std::string kBooks = "item_id,sku,book_key,isbn,title,author,imprint,edition,copyright,binding,guide\n";
@@ -242,6 +296,10 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
        "line 3: new_price must be an amount from 0 to 99999.99, not \"100000.00\"."},
       {"purchasers", kTerms + "9999,B0000001,Store,0,0,1,0,1,1,1,1,,,0\n",
        "line 2: there is no buying session 9999; import it first."},
+      {"purchasers", kTerms + "1002,B0000001,Ost\u202Drand,0,0,1,0,1,1,1,1,,,0\n",
+       "line 2: purchaser holds the invisible direction mark U+202D."},
+      {"books", book + "X2,9100002,ZYM2,9798000099025,\u2067Zymurgy,,,,,,0\n",
+       "line 3: title holds the invisible direction mark U+2067."},
   };
   const std::string counts = "SELECT (SELECT COUNT(*) FROM books), (SELECT COUNT(*) FROM book_title_words),"
                              " (SELECT new_price_cents FROM book_products WHERE sku = 200002)";

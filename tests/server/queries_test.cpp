@@ -1,6 +1,10 @@
 // Each query kind against the demo data, read as the programs read records; handhelds asking at once.
+#include <fstream>
+#include <regex>
+#include <set>
 #include <thread>
 
+#include "server/queries/query.h"
 #include "server_fixture.h"
 #include "wire/requests.h"
 
@@ -15,6 +19,20 @@ std::vector<std::string> sessionRows(const wire::Reply& reply) {
   return rows(reply, wire::layouts::session(),
               {"session_id", "description", "student_id_required", "condition_check", "within_percent",
                "tran_warning_qty", "tran_max_qty"});
+}
+
+// Read from the header itself, so a request added to the protocol without its
+// handler fails here rather than on a handheld.
+TEST(QueryKinds, EveryRequestOfTheProtocolIsServedAndNothingElse) {
+  std::ifstream header(REQUESTS_HEADER);
+  const std::string text((std::istreambuf_iterator<char>(header)), std::istreambuf_iterator<char>());
+  const std::regex constant(R"re(inline constexpr std::string_view k\w+ = "(\w+)";)re");
+  std::set<std::string> protocol, served;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), constant); it != std::sregex_iterator(); ++it)
+    protocol.insert((*it)[1]);
+  for (const auto& kind : storeserver::queries::queryKinds()) served.insert(std::string(kind.name));
+  ASSERT_GT(protocol.size(), 10u) << "the request names were not found in " << REQUESTS_HEADER;
+  EXPECT_EQ(protocol, served);
 }
 
 TEST_F(Queries, SessionsAreTheOpenOnesOfTheAskedStore) {

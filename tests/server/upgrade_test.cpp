@@ -2,6 +2,7 @@
 // ticket and update identities kept.
 #include <cstdlib>
 #include <map>
+#include <tuple>
 
 #include "server/storage/migrations.h"
 #include "server_fixture.h"
@@ -67,6 +68,25 @@ class Upgrade : public BackendServerTest {
     auto old = sideConnection();
     old->execute("INSERT INTO books VALUES ('R1', 9100001, 'FIZ', '9798000099018', 'ФИЗИКА', '', '', '', '', '', 0)");
     old->execute("INSERT INTO book_title_words (word, item_id) VALUES ('ФИЗИКА', 'R1')");
+    // Ended tickets without lines, as a later release (with the back office) left them: one voided there, one
+    // whose void was followed by lines taken off one by one.
+    for (const char* receipt : {"00000004", "00000005"})
+      old->execute("INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open)"
+                   " SELECT ?, ?, 1, user_id, 'buyer', '', '2026-01-05', 0 FROM users WHERE user_name = 'buyer'",
+                   {std::int64_t(std::stoi(receipt)), std::string(receipt)});
+    for (const auto& [at, receipt, line, action, after] :
+         std::vector<std::tuple<std::int64_t, std::string, std::int64_t, std::string, std::string>>{
+             {1000, "00000004", 1, "add", "qty=1"},
+             {2000, "00000004", 1, "void", ""},
+             {2000, "00000004", 0, "void", "ended in the back office: wrong student"},
+             {1000, "00000005", 1, "add", "qty=1"},
+             {2000, "00000005", 1, "void", ""},
+             {3000, "00000005", 2, "add", "qty=1"},
+             {4000, "00000005", 2, "delete", ""},
+             {5000, "00000005", 0, "end", "ended"}})
+      old->execute("INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
+                   " VALUES (?, 'office', ?, ?, ?, '', ?)",
+                   {at, receipt, line, action, after});
     before_.emplace(*old);
     storeserver::ServerOptions o = options();
     o.seedDemo = false;
@@ -92,8 +112,16 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   EXPECT_EQ(after.rowsPerTable, expected);
   EXPECT_EQ(after.tickets, before_->tickets);
   EXPECT_EQ(texts("SELECT line_count || '/' || total_cents FROM tickets ORDER BY ticket_id"),
-            (std::vector<std::string>{"1/3600", "0/0", "2/50"}))
+            (std::vector<std::string>{"1/3600", "0/0", "2/50", "0/0", "0/0"}))
       << "each ticket's count of lines and total, from its lines";
+  // Voids read from the audit trail: the back office's with its reason; the handheld's, which left its ticket
+  // open, then ended empty.
+  const std::string handheldVoid =
+      texts("SELECT '' || MAX(changed_at) FROM ticket_audit WHERE receipt = '00000002' AND action = 'void'").at(0);
+  EXPECT_EQ(texts("SELECT receipt || ' ' || is_voided || ' ' || voided_at || ' ' || voided_by || ' ' || void_reason"
+                  " FROM tickets ORDER BY ticket_id"),
+            (std::vector<std::string>{"00000001 0 0  ", "00000002 1 " + handheldVoid + " buyer deleted on the handheld",
+                                      "00000003 0 0  ", "00000004 1 2000 office wrong student", "00000005 0 0  "}));
   EXPECT_EQ(texts("SELECT word FROM book_title_words WHERE item_id = 'R1'"), std::vector<std::string>{"физика"});
   ASSERT_EQ(before_->rowsPerTable.at("ticket_updates"), 10);
 

@@ -12,6 +12,7 @@ namespace {
 constexpr auto kLongestHold = std::chrono::seconds(10);
 
 const char* kBadGatewayPage = "<html><head><title>502 Bad Gateway</title></head><body>502 Bad Gateway</body></html>";
+const char* kUnavailablePage = "<html><body><h1>503 Service Unavailable</h1></body></html>";
 }  // namespace
 
 LoopbackHttp::LoopbackHttp(const Handler& handle) {
@@ -52,6 +53,7 @@ void ForwardingDouble::release() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     frozen_ = false;
+    if (fault_ == Fault::Unavailable) armed_ = false;
   }
   thawed_.notify_all();
 }
@@ -63,7 +65,7 @@ bool ForwardingDouble::played() const {
 
 bool ForwardingDouble::takeFault(const std::string& body, Fault& fault) {
   if (!armed_ || body.find(marker_) == std::string::npos) return false;
-  std::tie(armed_, played_, fault) = std::tuple(false, true, fault_);
+  std::tie(armed_, played_, fault) = std::tuple(fault_ == Fault::Unavailable, true, fault_);
   frozen_ = fault == Fault::Freeze;
   return true;
 }
@@ -79,6 +81,11 @@ void ForwardingDouble::relay(const httplib::Request& request, httplib::Response&
     std::unique_lock<std::mutex> lock(mutex_);
     waitWhileFrozen(lock);
     faulty = takeFault(request.body, fault);
+  }
+  if (faulty && fault == Fault::Unavailable) {
+    response.status = 503;
+    response.set_content(kUnavailablePage, "text/html");
+    return;
   }
   httplib::Client server("127.0.0.1", serverPort_);
   const auto answer = server.Post(request.path, request.body, "application/json");

@@ -28,17 +28,18 @@ class LoopbackHttp {
 
 // Test double of a balancer before the real server: relays all, but the next exchange holding the armed
 // marker, once the server applied it, gets a 502 page (BadGateway), its answer and every later request held
-// until release() or 10 s (Freeze), or the connection closed (Close).
+// until release() or 10 s (Freeze), or the connection closed (Close); or every exchange holding it gets a 503
+// page, unforwarded, until release() (Unavailable).
 class ForwardingDouble {
  public:
-  enum class Fault { BadGateway, Freeze, Close };
+  enum class Fault { BadGateway, Freeze, Close, Unavailable };
 
   explicit ForwardingDouble(int serverPort);
   ~ForwardingDouble();
   QString address() const { return http_.address(); }
 
   void arm(Fault fault, const std::string& requestKind);
-  // Lets held requests and answers go on.
+  // Lets held requests and answers go on; forwards again what was Unavailable.
   void release();
   // True once the armed fault was played.
   bool played() const;

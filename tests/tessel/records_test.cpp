@@ -1,13 +1,11 @@
-// Record arrays cut from replies the way the server writes them, Adoptra's reply split, and update identities.
+// Record arrays cut from replies the way the server writes them, and update identities.
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
 #include <QVariant>
-#include <array>
 #include <set>
 #include <thread>
 
-#include "tessel/adoptra_reply.h"
 #include "tessel/data_array.h"
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
@@ -123,21 +121,6 @@ TEST(FillFromResponse, AnyReplyIsCutIntoABoundedNumberOfRecords) {
     ASSERT_EQ(records.GetSize(), c.count) << c.what;
     EXPECT_EQ(records[0].m_strText, c.first) << c.what;
     EXPECT_EQ(records[c.count - 1].m_strText, c.last) << c.what;
-  }
-}
-
-TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
-  const std::vector<std::array<QString, 3>> cases = {
-      {"ADO1\rADO2\r", "ADO1\rADO2\r", ""},               // no marker
-      {"\rPRB1\r", "", "PRB1\r"},                         // marker at 0
-      {"ADO1\rPRB1\rPRB2\r", "ADO1", "PRB1\rPRB2\r"},     // the first marker splits
-      {"ADO PRB\rADO2\r", "ADO PRB\rADO2\r", ""},         // PRB without a carriage return
-  };
-  for (const auto& [reply, courses, problems] : cases) {
-    const CAdoptraReply split = SplitAdoptraReply(reply);
-    EXPECT_EQ(split.m_strCourses, courses) << reply.toStdString();
-    EXPECT_EQ(split.m_strProblems, problems) << reply.toStdString();
-    EXPECT_EQ(split.m_bHasProblems, !problems.isEmpty()) << reply.toStdString();
   }
 }
 

@@ -95,6 +95,19 @@ TEST(Utf, MalformedBytesBecomeReplacementCharactersAndControlsAreFound) {
   EXPECT_FALSE(wire::hasControls("Müller"));
 }
 
+// What an ID or a name on a receipt or in a log may not hold is found and blanked; letters of any script are kept.
+TEST(Utf, HiddenCharactersAreFoundAndBlankedAndBlanksAreNoText) {
+  for (const char* hidden : {"\r", "\x7F", "\u0085", "\u2028", "\u061C", "\u200E", "\u202A", "\u2069"}) {
+    EXPECT_TRUE(wire::hiddenCharacterProblem("The ID", std::string("S1") + hidden + "x")) << hidden;
+    EXPECT_EQ(wire::blankHiddenCharacters(std::string("S1") + hidden + "x"), "S1 x") << hidden;
+  }
+  EXPECT_EQ(wire::hiddenCharacterProblem("The ID", "S\u200F1"), "The ID holds the invisible direction mark U+200F.");
+  for (const char* kept : {"M\u00FCller", "\u05E9\u05DC\u05D5\u05DD", "a\u200Db", "\u2065\u206A", "\u00A0x"})
+    EXPECT_EQ(wire::hiddenCharacterProblem("The ID", kept), std::nullopt) << kept;
+  for (const char* blank : {"", "   ", "\u00A0 \u3000"}) EXPECT_TRUE(wire::isBlank(blank)) << "[" << blank << "]";
+  for (const char* text : {" S1 ", "\t"}) EXPECT_FALSE(wire::isBlank(text)) << "[" << text << "]";
+}
+
 }  // namespace
 
 TEST(ParseCents, ReadsDollarAmountsExactlyAndRefusesAnythingElse) {

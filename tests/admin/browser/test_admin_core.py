@@ -1,12 +1,14 @@
 """Log-in, users, an import and log-out as a manager does them in the browser."""
+import base64
+import html
 import os
 import tempfile
 import unittest
 
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
-from admin_browser import DEMO_MANAGER, AdminBrowserTest
+from admin_browser import DEMO_MANAGER, STARTUP_SECONDS, AdminBrowserTest
 
 
 class AdminCore(AdminBrowserTest):
@@ -53,6 +55,28 @@ class AdminCore(AdminBrowserTest):
         self.driver.find_element(By.ID, "file").send_keys(good)
         self.follow(By.XPATH, "//button[.='Import the file']")
         self.assertEqual(self.sentence("notice"), "1 row of students imported.")
+
+    def test_a_sandboxed_frame_elsewhere_cannot_sign_the_browser_in_as_another_manager(self):
+        self.log_in("manager", "manager1")
+        self.assertIn("Signed in as manager", self.signed_in())
+        # Another site's page, sending no referrer, whose sandboxed frame (no origin of its own: it sends
+        # "Origin: null") posts the log-in form of another manager for the whole window.
+        form = (f'<form method="post" action="{self.server.base}/admin/login" target="_top">'
+                '<input name="name" value="office"><input name="password" value="office1"></form>'
+                '<script>document.forms[0].submit()</script>')
+        page = ('<meta name="referrer" content="no-referrer">'
+                f'<iframe sandbox="allow-forms allow-scripts allow-top-navigation" srcdoc="{html.escape(form)}">'
+                '</iframe>')
+        self.driver.get("data:text/html;base64," + base64.b64encode(page.encode()).decode())
+        WebDriverWait(self.driver, STARTUP_SECONDS).until(lambda d: d.current_url.startswith(self.server.base))
+        self.assertEqual(self.sentence("problem"),
+                         "This form did not come from this back office, or its page is too old; nothing was "
+                         "changed. Open the page again and repeat the change.")
+        self.open("status")
+        self.assertIn("Signed in as manager", self.signed_in())
+
+    def signed_in(self):
+        return self.driver.find_element(By.CSS_SELECTOR, "header").text
 
     def row_of(self, name):
         return " ".join(self.driver.find_element(By.XPATH, f"//tr[td[1]='{name}']").text.split()[:3])

@@ -79,7 +79,7 @@ class AdminPages(AdminBrowserTest):
         self.handheld.buy(self.handheld.open_ticket(), item="B0000000", price="1.00")
 
         self.open("tickets", "?store=1")
-        self.assertEqual(self.cells("cash", "buyer"), ["buyer", "1", "13.50", "1", "1.00"])
+        self.assertEqual(self.cells("cash", "buyer"), ["buyer", "1", "13.50", "1", "1.00", "0"])
         self.assertEqual(self.cells("tickets", paid)[1:], ["buyer", "", "2", "13.50", "ended"])
 
     def test_a_ticket_left_open_is_voided_and_found_in_its_audit_trail(self):
@@ -93,6 +93,8 @@ class AdminPages(AdminBrowserTest):
         trail = [row.text for row in self.driver.find_elements(By.CSS_SELECTOR, "#trail tbody tr")]
         self.assertIn("office ticket void open ended in the back office: buyer went home", trail[-1])
         self.assertEqual(self.driver.find_elements(By.ID, "reason"), [], "an ended ticket offers no form")
+        self.assertRegex(self.driver.find_element(By.XPATH, "//h2/following-sibling::p[1]").text,
+                         r"; voided \d{4}-\d\d-\d\d \d\d:\d\d UTC by office: buyer went home\.")
 
 
 if __name__ == "__main__":

@@ -1,4 +1,4 @@
-#include "tessel/adoptra_fill.h"
+#include "adoptra/adoptra_fill.h"
 
 bool CAdoptraFill::Fill(const void*) { return true; }
 

@@ -1,4 +1,4 @@
-#include "tessel/adoptra_reply.h"
+#include "adoptra/adoptra_reply.h"
 
 CAdoptraReply SplitAdoptraReply(const QString& reply) {
   const qsizetype marker = reply.indexOf(QStringLiteral("\rPRB"));
