@@ -205,6 +205,7 @@ TEST(Log, EveryLineGivenIsWrittenWholeByTheTimeTheLoggerStops) {
 TEST_F(Hostile, ConnectionsBeyondTheCapAreRefusedAtOnceUntilOneCloses) {
   storeserver::ServerOptions o = options();
   o.maxConnections = 3;
+  o.maxConnectionsPerAddress = 3;
   start(o);
   const std::string health = "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n";
   std::vector<std::unique_ptr<RawConnection>> idle;
