@@ -1,7 +1,5 @@
 #include "wire/item_rules.h"
 
-#include <cmath>
-
 namespace wire::rules {
 
 namespace {
@@ -63,15 +61,6 @@ std::optional<std::string> refusal(const LineFacts& line) {
   const std::vector<Finding> findings = check(line);
   if (!findings.empty() && findings.back().verdict == Verdict::Refuse) return findings.back().sentence;
   return std::nullopt;
-}
-
-std::int64_t centsOf(double dollars) {
-  constexpr double kBound = double(kMaxPriceCents) * 1000;
-  if (std::isnan(dollars)) return 0;
-  const double cents = std::round(dollars * 100);
-  if (cents >= kBound) return std::int64_t(kBound);
-  if (cents <= -kBound) return -std::int64_t(kBound);
-  return std::int64_t(cents);
 }
 
 }  // namespace wire::rules

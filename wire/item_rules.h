@@ -56,8 +56,4 @@ std::vector<Finding> check(const LineFacts& line);
 // The refusal among check's findings, if any: what the server applies.
 std::optional<std::string> refusal(const LineFacts& line);
 
-// Whole cents nearest to a dollar amount, halves away from zero; beyond
-// ±kMaxPriceCents * 1000 it reads as that bound, so it never overflows.
-std::int64_t centsOf(double dollars);
-
 }  // namespace wire::rules

@@ -8,9 +8,9 @@
 #include "server/queries/query.h"
 #include "server/queries/ticket_ledger.h"
 #include "server/queries/tickets.h"
-#include "wire/framing.h"
 #include "wire/item_rules.h"
 #include "wire/json_reader.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 #include "wire/text.h"
 

@@ -62,13 +62,6 @@ TEST(ItemRules, PriceComesFirstAndQuestionsFollowInOrder) {
   EXPECT_EQ(found[2].verdict, Verdict::AskNoValue);
 }
 
-TEST(ItemRules, CentsOfRoundsAndBounds) {
-  EXPECT_EQ(wire::rules::centsOf(12.5), 1250);
-  EXPECT_EQ(wire::rules::centsOf(0.105), 11);  // 10.5 cents, away from zero
-  EXPECT_EQ(wire::rules::centsOf(-3.05), -305);
-  EXPECT_EQ(wire::rules::centsOf(1e300), wire::rules::kMaxPriceCents * 1000);
-}
-
 TEST(UpdateIds, OnlyCanonicalUuidsPass) {
   EXPECT_TRUE(wire::requests::isCanonicalUpdateId("0f8fad5b-d9cb-469f-a165-70867728950e"));
   for (const char* bad : {"0F8FAD5B-D9CB-469F-A165-70867728950E", "0f8fad5b-d9cb-469f-a165-70867728950",
