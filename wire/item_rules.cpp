@@ -1,11 +1,15 @@
 #include "wire/item_rules.h"
 
+#include "wire/money.h"
+
 namespace wire::rules {
 
 namespace {
 
 std::optional<std::string> priceRefusal(const LineFacts& line) {
   if (line.priceCents <= 0) return "Price must be greater than 0.00";
+  if (line.priceCents > kMaxPriceCents)
+    return "Price must be no more than " + formatCents(kMaxPriceCents) + ", the highest price the store takes.";
   if (line.listedCents > 0 && line.priceCents > line.listedCents)
     return "Temporary buy price must be less than the listed buy price.";
   return std::nullopt;

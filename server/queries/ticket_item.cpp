@@ -111,7 +111,7 @@ wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments) {
   const auto price = in.text("price", wire::requests::kMaxPriceLength);
   if (!in.ok()) return unreadableReply(context, in.error());
   const std::optional<std::int64_t> cents = wire::parseCents(*price);
-  if (!cents || *cents > wire::rules::kMaxPriceCents)
+  if (!cents)
     return errorReply("The price \"" + printable(*price, 16) + "\" is not a dollar amount: type it like 12.50.");
 
   const Line line{*number, *session, *itemId, *purchaser, *qty, *cents};

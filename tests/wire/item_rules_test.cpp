@@ -48,6 +48,14 @@ TEST(ItemRules, PriceComesFirstAndQuestionsFollowInOrder) {
   EXPECT_EQ(wire::rules::refusal(line), "Price must be greater than 0.00");
 
   line = facts();
+  line.listedCents = 0;  // no listed price to stop it first
+  line.priceCents = wire::rules::kMaxPriceCents;
+  EXPECT_EQ(wire::rules::refusal(line), std::nullopt);
+  line.priceCents += 1;
+  line.qty = 0;
+  EXPECT_EQ(wire::rules::refusal(line), "Price must be no more than 99999.99, the highest price the store takes.");
+
+  line = facts();
   line.qty = 2;
   line.need = 3;
   line.bought = 7;
