@@ -344,8 +344,6 @@ void CSocketMessage::SetCredentials(const QString& user, const QString& password
   m_strPassword = password;
 }
 
-bool CSocketMessage::HasCredentials() const { return !m_strLoginUser.isEmpty() && !m_strPassword.isEmpty(); }
-
 void CSocketMessage::ClearPassword() {
   // Overwrite before letting go, so the freed buffer does not keep it.
   if (!m_strPassword.isEmpty()) m_strPassword.fill(QLatin1Char(' '));

@@ -43,8 +43,6 @@ class CSocketMessage {
   CSocketMessage(const CSocketMessage&) = delete;
   CSocketMessage& operator=(const CSocketMessage&) = delete;
 
-  int GetAppType() const { return m_nAppType; }
-
   // Server address, "http://host:port" or "host:port". Until set, the
   // configured one (CTesselConfig) is used.
   void SetServer(const QString& address);
@@ -54,8 +52,6 @@ class CSocketMessage {
 
   // Credentials for the log-in. Changing them forgets the session.
   void SetCredentials(const QString& user, const QString& password);
-  bool HasCredentials() const;
-  QString GetCredentialUser() const { return m_strLoginUser; }
   // Forgets the password and the session; the user name stays for the log-in dialog.
   void ClearPassword();
   bool IsLoggedIn() const { return !m_token.empty(); }
