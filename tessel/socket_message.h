@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class QElapsedTimer;
+#include "tessel/transport_clock.h"
 
 class CSocketMessage {
  public:
@@ -49,6 +49,9 @@ class CSocketMessage {
   QString GetServer() const;
   // Drops the connection; the next exchange reads the configuration afresh.
   void Disconnect();
+  // The clock the transport keeps time by: the steady one unless a test gives
+  // one it moves. It must outlive this object.
+  void SetClock(CTransportClock& clock);
 
   // Credentials for the log-in. Changing them forgets the session.
   void SetCredentials(const QString& user, const QString& password);
@@ -136,16 +139,17 @@ class CSocketMessage {
   Attempt PostExchange(const std::string& body, bool showWait);
   // The first try, and for an update its resends; on any thread.
   void SendExchange(const std::string& body, bool update, std::chrono::milliseconds saveTimeout,
-                    const QElapsedTimer& waited, Attempt& attempt);
+                    CTransportClock::TimePoint started, Attempt& attempt);
   bool HoldsUpdate() const;
   // Sends again until the server's own answer, the end of saveTimeout, or the clerk's stop.
   void ResendUntilAnswered(const std::string& body, std::chrono::milliseconds saveTimeout,
-                           const QElapsedTimer& waited, Attempt& attempt);
+                           CTransportClock::TimePoint started, Attempt& attempt);
   bool LogInOnce(QString& text, QString& records);
   void FailWith(const QString& sentence);
   void ForgetSession();
 
   int m_nAppType;
+  CTransportClock* m_pClock;
   QString m_strServer;
   bool m_bServerSet = false;
   QString m_strLoginUser;
