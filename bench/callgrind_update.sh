@@ -18,28 +18,6 @@ cd "$(dirname "$0")/.."
 
 callgrind_options callgrind_update.sh 500 50 "$@"
 
-# exchange TOKEN PACKET TEXT: an exchange of one query or update, TEXT already JSON-escaped.
-exchange() {
-  printf '{"app":0,"token":"%s","queries":[{"packet":%s,"text":"%s","page":-1}]}' "$1" "$2" "$3"
-}
-
-# curl_config FIRST LAST: a curl configuration that adds, changes and deletes
-# lines FIRST to LAST of the ticket, each update with an identity of its own.
-curl_config() {
-  local line packet qty separator=
-  for line in $(seq "$1" "$2"); do
-    for packet in 0 2 1; do
-      qty=$((packet == 0 ? 1 : 2))
-      echo $separator
-      separator=next
-      echo "url = \"http://$server_address/v1/exchange\""
-      echo 'header = "Content-Type: application/json"'
-      printf 'data = "%s"\n' "$(exchange "$token" "$packet" "$(printf '{\\"request\\":\\"sl_item\\",\\"update_id\\":\\"00000000-0000-4000-8000-%012d\\",\\"receipt\\":\\"%s\\",\\"line\\":%d,\\"purchaser\\":\\"Ostrand Company\\",\\"session\\":1002,\\"item_id\\":\\"B0000000\\",\\"qty\\":%d,\\"price\\":\\"12.50\\"}' \
-        "$((line * 3 + packet))" "$receipt" "$line" "$qty")" | sed 's/[\\"]/\\&/g')"
-    done
-  done
-}
-
 # updates CONFIG: sends the updates of a curl configuration; prints the answers.
 updates() { curl -sS -K "$1" || true; }
 
@@ -52,16 +30,12 @@ check_done() {
 
 start_store_server "$build" "$dir" ${server_options[@]+"${server_options[@]}"}
 token=$(log_in "$server_address" buyer buyer1 0)
-opened=$(curl -sS -H 'Content-Type: application/json' -d "$(exchange "$token" 3 \
-  '{\"request\":\"sl_ticket\",\"user\":\"buyer\",\"student_id\":\"S100200\",\"store\":1}')" \
-  "http://$server_address/v1/exchange")
-receipt=$(sed -n 's/.*"text":"RCT[0-9]\{5\}\([0-9A-Z]*\).*/\1/p' <<<"$opened")
-[ -n "$receipt" ] || { echo "opening a ticket answered: $opened" >&2; exit 1; }
+receipt=$(open_ticket "$server_address" "$token")
 stop_store_server
 start_store_server "$dir/bin" "$dir" ${server_options[@]+"${server_options[@]}"}
 
-curl_config 1 "$warmup" >"$dir/warmup.config"
-curl_config "$((warmup + 1))" "$((warmup + count))" >"$dir/update.config"
+line_updates "$server_address" "$token" "$receipt" 1 "$warmup" >"$dir/warmup.config"
+line_updates "$server_address" "$token" "$receipt" "$((warmup + 1))" "$((warmup + count))" >"$dir/update.config"
 updates "$dir/warmup.config" >"$dir/warmup.answers"
 check_done "$dir/warmup.answers" "$warmup"
 total=$(counted_instructions update "$dir" "$keep" updates "$dir/update.config")

@@ -413,6 +413,8 @@ int main(int argc, char** argv) {
     options.ioThreads = o.ioThreads;
     options.workerThreads = o.workers;
     options.maxInFlight = o.maxInFlight;
+    // Every simulated handheld connects from this one machine.
+    options.maxConnectionsPerAddress = options.maxConnections;
     if (!o.serverLog.empty()) {
       serverLog = std::fopen(o.serverLog.c_str(), "a");
       if (!serverLog) {

@@ -62,6 +62,46 @@ expect_aid_answer() {
     { echo "the aid-account exchange answered: $answer" >&2; return 1; }
 }
 
+# exchange TOKEN PACKET TEXT: an exchange of one query or update, TEXT already JSON-escaped.
+exchange() {
+  printf '{"app":0,"token":"%s","queries":[{"packet":%s,"text":"%s","page":-1}]}' "$1" "$2" "$3"
+}
+
+# open_ticket ADDRESS TOKEN: opens a ticket for student S100200 on a buyer's
+# Sellin log-in; prints its receipt, or fails.
+open_ticket() {
+  local opened receipt
+  opened=$(curl -sS -H 'Content-Type: application/json' -d "$(exchange "$2" 3 \
+    '{\"request\":\"sl_ticket\",\"user\":\"buyer\",\"student_id\":\"S100200\",\"store\":1}')" \
+    "http://$1/v1/exchange")
+  receipt=$(sed -n 's/.*"text":"RCT[0-9]\{5\}\([0-9A-Z]*\).*/\1/p' <<<"$opened")
+  [ -n "$receipt" ] || { echo "opening a ticket answered: $opened" >&2; return 1; }
+  echo "$receipt"
+}
+
+# line_updates ADDRESS TOKEN RECEIPT FIRST LAST [CONFIG LINE...]: a curl
+# configuration that adds (quantity 1), changes (quantity 2) and deletes lines
+# FIRST to LAST of the ticket, as Sellin sends them, each update with an
+# identity of its own and the curl config lines given. The book is one its
+# purchaser buys without limit, and a line deleted frees its copies, so no
+# update is refused however many are sent.
+line_updates() {
+  local address=$1 token=$2 receipt=$3 first=$4 last=$5 line packet qty separator=
+  shift 5
+  for line in $(seq "$first" "$last"); do
+    for packet in 0 2 1; do
+      qty=$((packet == 0 ? 1 : 2))
+      echo $separator
+      separator=next
+      echo "url = \"http://$address/v1/exchange\""
+      echo 'header = "Content-Type: application/json"'
+      printf 'data = "%s"\n' "$(exchange "$token" "$packet" "$(printf '{\\"request\\":\\"sl_item\\",\\"update_id\\":\\"00000000-0000-4000-8000-%012d\\",\\"receipt\\":\\"%s\\",\\"line\\":%d,\\"purchaser\\":\\"Ostrand Company\\",\\"session\\":1002,\\"item_id\\":\\"B0000000\\",\\"qty\\":%d,\\"price\\":\\"12.50\\"}' \
+        "$((line * 3 + packet))" "$receipt" "$line" "$qty")" | sed 's/[\\"]/\\&/g')"
+      [ $# -eq 0 ] || printf '%s\n' "$@"
+    done
+  done
+}
+
 # send N URL [BODY_FILE [CONFIG LINE...]]: N requests to URL on one
 # connection, a POST of BODY_FILE or a GET for "", each with the curl config
 # lines given; prints the answers one after another. With send_time_limit set,

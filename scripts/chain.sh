@@ -125,7 +125,8 @@ start_server() {
   # The log exists before the first look at it: the background job may not
   # have opened it yet, and a failed look would end the script (set -e).
   : >"$dir/$name.log"
-  "$server" --database "$database" --address 127.0.0.1 --port 0 "$@" >>"$dir/$name.log" 2>&1 &
+  "$server" --database "$database" --address 127.0.0.1 --port 0 --trusted-balancers 127.0.0.1 "$@" \
+    >>"$dir/$name.log" 2>&1 &
   local pid=$! until=$((SECONDS + 60))
   pids+=("$pid")
   while [ $SECONDS -lt $until ]; do
@@ -173,6 +174,7 @@ $upstreams    keepalive 32;
       proxy_pass http://storeservers;
       proxy_http_version 1.1;
       proxy_set_header Connection "";
+      proxy_set_header X-Forwarded-For \$remote_addr;
       proxy_next_upstream error timeout non_idempotent;
     }
   }

@@ -62,81 +62,6 @@ bool PasswordChecker::matches(const std::optional<User>& user, std::string_view 
   return verifyPassword(user->passwordHash, password);
 }
 
-namespace {
-
-constexpr std::string_view kByName = "user";
-constexpr std::string_view kByAddress = "address";
-
-// Tries of one name or address within its window, this one included.
-struct Tries {
-  std::int64_t count = 0;
-  std::int64_t windowStart = 0;
-};
-
-// Counts a try in one atomic row update, so tries sent at once to any number
-// of servers are each given their own count. A window that has passed starts
-// afresh with this try.
-Tries countTry(storage::Connection& db, std::string_view kind, std::string_view subject, const FailureLimit& limit,
-               std::int64_t nowMs) {
-  const std::int64_t passed = nowMs - limit.window.count();
-  const storage::Rows rows = db.query(
-      "INSERT INTO login_tries (kind, subject, window_start, tries) VALUES (?, ?, ?, 1)"
-      " ON CONFLICT (kind, subject) DO UPDATE SET"
-      " tries = CASE WHEN login_tries.window_start <= ? THEN 1 ELSE login_tries.tries + 1 END,"
-      " window_start = CASE WHEN login_tries.window_start <= ? THEN excluded.window_start"
-      " ELSE login_tries.window_start END"
-      " RETURNING tries, window_start",
-      {std::string(kind), std::string(subject), nowMs, passed, passed});
-  return {integerAt(rows.at(0), 0), integerAt(rows.at(0), 1)};
-}
-
-std::optional<std::int64_t> waitAfter(const Tries& tries, unsigned allowed, const FailureLimit& limit,
-                                      std::int64_t nowMs) {
-  if (allowed == 0 || tries.count <= std::int64_t(allowed)) return std::nullopt;
-  return std::max<std::int64_t>(1, tries.windowStart + limit.window.count() - nowMs);
-}
-
-// Counts the try by name, then by address: every log-in locks the two rows in
-// that order, so concurrent ones cannot deadlock on PostgreSQL. A try its name
-// refuses is not held against its address, so a clerk retrying a blocked name
-// does not block the whole store.
-std::optional<TriesExceeded> countBothTries(storage::Connection& db, const FailureLimit& limit, std::string_view name,
-                                            std::string_view address, std::int64_t nowMs, bool& newWindow) {
-  const Tries byName = countTry(db, kByName, name, limit, nowMs);
-  newWindow = byName.count == 1;
-  if (auto wait = waitAfter(byName, limit.perName, limit, nowMs)) return TriesExceeded{false, *wait};
-  const Tries byAddress = countTry(db, kByAddress, address, limit, nowMs);
-  if (auto wait = waitAfter(byAddress, limit.perAddress, limit, nowMs)) return TriesExceeded{true, *wait};
-  return std::nullopt;
-}
-
-// A name no user has, as it may be kept: hashed with this database's key,
-// so the same name counts as one and no text of it can be read back.
-std::string hiddenName(storage::Connection& db, std::string_view name) {
-  const std::string key = textAt(db.query("SELECT name_key FROM login_name_key").at(0), 0);
-  return "unknown:" + sha256Hex(key + '\n' + std::string(name)).substr(0, 16);
-}
-
-// Rows of passed windows go, or names tried once each would pile up. Alone in
-// its transaction: it may wait for rows other log-ins hold, never the reverse.
-void forgetPassedWindows(storage::Connection& db, const FailureLimit& limit, std::int64_t nowMs) {
-  storage::Transaction tx(db, storage::TxMode::Independent);
-  db.execute("DELETE FROM login_tries WHERE window_start <= ?", {nowMs - limit.window.count()});
-  tx.commit();
-}
-
-// A right password was no failure: its name starts afresh, and its address
-// gives back the try it took.
-void forgetTry(storage::Connection& db, std::string_view name, std::string_view address) {
-  storage::Transaction tx(db, storage::TxMode::Independent);
-  db.execute("DELETE FROM login_tries WHERE kind = ? AND subject = ?", {std::string(kByName), std::string(name)});
-  db.execute("UPDATE login_tries SET tries = tries - 1 WHERE kind = ? AND subject = ? AND tries > 0",
-             {std::string(kByAddress), std::string(address)});
-  tx.commit();
-}
-
-}  // namespace
-
 std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name, std::string_view network) {
   const std::int64_t minutes = (exceeded.waitMs + 59'999) / 60'000;
   const std::string whose =
@@ -145,27 +70,27 @@ std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_vie
          (minutes == 1 ? " minute." : " minutes.");
 }
 
-PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& passwords, const FailureLimit& limit,
+PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& passwords, LoginTries& tries,
                             std::string_view name, std::string_view password, std::string_view address,
                             std::int64_t nowMs) {
-  std::optional<TriesExceeded> exceeded;
+  const std::string client(address);
+  if (auto exceeded = tries.refusesAddress(client, nowMs)) return {std::nullopt, exceeded, "-"};
   std::optional<User> user;
   std::string counted;
-  bool newWindow = false;
+  std::optional<TriesExceeded> exceeded;
   {
-    storage::Transaction tx(db, storage::TxMode::Independent);
+    // Begun, so that a connection a database restart closed is opened again.
+    storage::Transaction read(db, storage::TxMode::Read);
     user = findUser(db, name);
-    counted = user ? std::string(name) : hiddenName(db, name);
-    exceeded = countBothTries(db, limit, counted, address, nowMs, newWindow);
-    tx.commit();
+    counted = tries.countedName(db, name, user.has_value());
+    exceeded = tries.count(db, counted, client, nowMs);
+    read.commit();
   }
-  if (newWindow) forgetPassedWindows(db, limit, nowMs);
-  if (exceeded) return {std::nullopt, exceeded, counted};
-
-  // The hash runs with no transaction open, so it holds no lock.
-  if (!passwords.matches(user, password) || !user->active) return {std::nullopt, std::nullopt, counted};
-  forgetTry(db, name, address);
-  return {std::move(user), std::nullopt, counted};
+  if (exceeded) return {std::nullopt, exceeded, std::move(counted)};
+  // The hash runs with no transaction open.
+  if (!passwords.matches(user, password) || !user->active) return {std::nullopt, std::nullopt, std::move(counted)};
+  tries.forget(counted, client);
+  return {std::move(user), std::nullopt, std::move(counted)};
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "server/login_tries.h"
 #include "server/storage/storage.h"
 
 namespace storeserver {
@@ -53,19 +54,6 @@ class PasswordChecker {
   std::string decoy_;
 };
 
-// Failed password tries allowed within a window, per user name as typed (so
-// unknown names are limited too) and per client address. 0: no limit.
-struct FailureLimit {
-  unsigned perName = 5;
-  unsigned perAddress = 20;
-  std::chrono::milliseconds window = std::chrono::minutes(15);
-};
-
-// A try refused unchecked: whose tries reached the limit, and for how long.
-struct TriesExceeded {
-  bool byAddress = false;
-  std::int64_t waitMs = 0;
-};
 // network: where the tries came from, as the reader knows it.
 std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name,
                                   std::string_view network = "this handheld's network");
@@ -75,17 +63,16 @@ struct PasswordCheck {
   std::optional<User> user;  // the password is right and the user active
   std::optional<TriesExceeded> exceeded;  // refused before its hash ran
   // The name as tries are counted and logged: a user's own name, or for a
-  // name no user has (perhaps a password in the wrong field) a keyed hash.
+  // name no user has (perhaps a password in the wrong field) a keyed hash;
+  // "-" when its address was refused before the name was looked at.
   std::string countedName = {};
 };
 
-// Counts the try against its name and address before the hash runs, so tries
-// sent at once cannot pass the limit, and forgets the name's tries when it is
-// right. A disabled user's right password counts as a wrong one: the answer
-// tells nothing of the account. Opens its own transactions; the hash runs
-// outside them. Every count is one atomic row update, so no lock is shared
-// with other servers.
-PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& passwords, const FailureLimit& limit,
+// Counts the try against its name and address before the hash runs (see
+// LoginTries), and forgets the name's tries when it is right. A disabled
+// user's right password counts as a wrong one: the answer tells nothing of
+// the account. Writes nothing; the hash runs with no transaction open.
+PasswordCheck checkPassword(storage::Connection& db, const PasswordChecker& passwords, LoginTries& tries,
                             std::string_view name, std::string_view password, std::string_view address,
                             std::int64_t nowMs);
 

@@ -78,6 +78,17 @@ std::string apply(CommandLine& line, const std::string& name, const std::string&
     const auto n = number(value, 1, 1'000'000);
     if (!n) return bad("a number from 1 to 1000000");
     o.maxConnections = std::size_t(*n);
+  } else if (name == "max-connections-per-address") {
+    const auto n = number(value, 0, 1'000'000);
+    if (!n) return bad("a number from 0 (a quarter of max-connections) to 1000000");
+    o.maxConnectionsPerAddress = std::size_t(*n);
+  } else if (name == "trusted-balancers") {
+    std::string entry;
+    const auto ranges = AddressRange::parseList(value, entry);
+    if (!ranges || ranges->empty())
+      return bad("IP addresses or ranges such as 10.0.8.0/24, separated by commas" +
+                 (entry.empty() ? std::string() : " (\"" + entry + "\" is none)"));
+    o.trustedBalancers.insert(o.trustedBalancers.end(), ranges->begin(), ranges->end());
   } else if (name == "token-hours") {
     const auto n = number(value, 1, 24 * 365);
     if (!n) return bad("a number of hours from 1 to 8760");
@@ -263,9 +274,17 @@ Options (each also "--name=value"):
   --failed-logins-per-address N
                       wrong passwords and unknown names from one address per 15
                       minutes before its log-ins are refused (default 20; 0: no
-                      limit); behind a balancer all handhelds share its address
+                      limit); behind a trusted balancer, the address it forwards
   --max-connections N open connections before new ones are refused (default 1000,
                       fewer when the process may not open that many files)
+  --max-connections-per-address N
+                      of those, open from one address before its new ones are
+                      refused (default 0: a quarter of --max-connections); a
+                      trusted balancer's count only against --max-connections
+  --trusted-balancers "ADDR, ADDR/BITS, ..."
+                      load balancers (addresses, or ranges such as 10.0.8.0/24)
+                      whose X-Forwarded-For header names the client: its last
+                      entry is the client's address; repeatable
   --token-hours N     lifetime of a log-in (default 12)
   --item-page-size N  books per page of the item chooser (default 10)
   --printer "STORE NAME = HOST:PORT"

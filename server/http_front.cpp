@@ -6,8 +6,10 @@
 #include <atomic>
 #include <concepts>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include <openssl/err.h>
@@ -44,6 +46,8 @@ constexpr auto kDrainTime = std::chrono::seconds(2);
 constexpr auto kAcceptRetry = std::chrono::milliseconds(50);
 constexpr std::string_view kTooManyConnections =
     "The store server has too many connections open; try again in a moment.";
+constexpr std::string_view kTooManyFromAddress =
+    "This address has too many connections open to the store server; try again in a moment.";
 
 // A connection its I/O thread's sweeper closes once it has waited for its
 // client past its deadline.
@@ -60,8 +64,9 @@ class Expiring {
 // go within one period after its deadline.
 class Sweeper {
  public:
-  Sweeper(net::io_context& context, std::chrono::milliseconds idleTimeout)
-      : timer_(context), period_(std::clamp(idleTimeout / 4, kMinSweepPeriod, kMaxSweepPeriod)) {}
+  Sweeper(net::io_context& context, std::chrono::milliseconds idleTimeout,
+          std::function<std::chrono::steady_clock::time_point()> now)
+      : timer_(context), period_(std::clamp(idleTimeout / 4, kMinSweepPeriod, kMaxSweepPeriod)), now_(std::move(now)) {}
 
   // Only from this sweeper's thread.
   void watch(std::weak_ptr<Expiring> connection) { watched_.push_back(std::move(connection)); }
@@ -80,7 +85,7 @@ class Sweeper {
   static constexpr std::chrono::milliseconds kMaxSweepPeriod{1000};
 
   void sweep() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = now_();
     std::erase_if(watched_, [now](const std::weak_ptr<Expiring>& watched) {
       const auto connection = watched.lock();
       if (!connection) return true;
@@ -91,6 +96,7 @@ class Sweeper {
 
   net::steady_timer timer_;
   const std::chrono::milliseconds period_;
+  const std::function<std::chrono::steady_clock::time_point()> now_;
   std::vector<std::weak_ptr<Expiring>> watched_;
 };
 
@@ -101,6 +107,16 @@ struct Shared {
   FrontOptions options;
   RequestHandler handler;
   mutable std::atomic<std::size_t> openConnections{0};  // sessions counted against maxConnections
+  mutable std::mutex addressesMutex{};
+  // Sessions counted against maxConnectionsPerAddress, by address; an address with none is not kept.
+  mutable std::unordered_map<std::string, std::size_t> openFrom{};
+};
+
+// Who is at the other end of a connection.
+struct Peer {
+  std::string address;  // as text, an IPv4 client of an IPv6 socket as IPv4
+  bool trustedBalancer = false;  // its X-Forwarded-For names the client
+  bool counted = false;  // against the address's share of the connections
 };
 
 // The index of the front's I/O thread running here, and its context; each
@@ -108,22 +124,29 @@ struct Shared {
 thread_local unsigned currentIoThread = 0;
 thread_local net::io_context* currentContext = nullptr;
 
-// What a session does once it speaks HTTP (after any TLS handshake).
-enum class Admission { Serve, Refuse };
+// What a session does once it speaks HTTP (after any TLS handshake): serve,
+// or answer that the server, or the share of the peer's address, is full.
+enum class Admission { Serve, RefuseFull, RefuseAddressFull };
 
 // One connection, plain (beast::tcp_stream) or TLS (TlsStream) alike; the
 // socket always belongs to the TCP layer underneath.
 template <class Stream>
 class Session : public Expiring, public std::enable_shared_from_this<Session<Stream>> {
  public:
-  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission)
+  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission, Peer peer)
     requires std::same_as<Stream, beast::tcp_stream>
-      : stream_(std::move(socket)), shared_(std::move(shared)), admission_(admission) {}
-  Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared, Admission admission)
+      : stream_(std::move(socket)), peer_(std::move(peer)), shared_(std::move(shared)), admission_(admission) {}
+  Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared, Admission admission,
+          Peer peer)
     requires std::same_as<Stream, TlsStream>
-      : stream_(std::move(socket), tls), shared_(std::move(shared)), admission_(admission) {}
+      : stream_(std::move(socket), tls), peer_(std::move(peer)), shared_(std::move(shared)), admission_(admission) {}
   ~Session() {
     if (admission_ == Admission::Serve) --shared_->openConnections;
+    if (peer_.counted) {
+      std::lock_guard lock(shared_->addressesMutex);
+      if (const auto it = shared_->openFrom.find(peer_.address); it != shared_->openFrom.end() && --it->second == 0)
+        shared_->openFrom.erase(it);
+    }
   }
 
   void start() {
@@ -145,7 +168,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   }
 
   void awaitClient(std::chrono::steady_clock::duration patience) {
-    deadline = std::chrono::steady_clock::now() + patience;
+    deadline = options().idleClock() + patience;
   }
 
   void handshake() {
@@ -160,7 +183,9 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   void begin() {
     // Answered before its request is read: the refusal costs no parsing, and
     // the lingering close still lets the client send it without a reset.
-    if (admission_ == Admission::Refuse) return answerAndClose(503, std::string(kTooManyConnections));
+    if (admission_ != Admission::Serve)
+      return answerAndClose(503, std::string(admission_ == Admission::RefuseFull ? kTooManyConnections
+                                                                                 : kTooManyFromAddress));
     readHeader();
   }
 
@@ -244,6 +269,9 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   void handOver(bool bodyTooLarge = false) {
     deadline = std::chrono::steady_clock::time_point::max();
     auto message = parser_->release();
+    const std::optional<std::string> client = clientAddress(message);
+    if (!client)
+      return answerAndClose(400, "The balancer's X-Forwarded-For header does not end with the client's IP address.");
     HttpRequest request{std::string(message.method_string()),
                         std::string(message.target()),
                         std::string(message[http::field::content_type]),
@@ -252,7 +280,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
                         std::string(message[http::field::origin]),
                         std::string(message[http::field::referer]),
                         bodyTooLarge ? std::string() : std::move(message.body()),
-                        remoteAddress(),
+                        *client,
                         currentIoThread,
                         bodyTooLarge};
     auto self = shared_from_this();
@@ -268,14 +296,18 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     }
   }
 
-  // Asked once per connection; empty when the peer is already gone.
-  const std::string& remoteAddress() {
-    if (remoteAddress_.empty()) {
-      beast::error_code ec;
-      const auto peer = lowest().socket().remote_endpoint(ec);
-      if (!ec) remoteAddress_ = peer.address().to_string();
-    }
-    return remoteAddress_;
+  // The peer's address, or through a trusted balancer the client's; nullopt
+  // when the balancer named none.
+  std::optional<std::string> clientAddress(const http::request<http::string_body>& message) const {
+    if (!peer_.trustedBalancer) return peer_.address;
+    std::optional<std::string_view> last;
+    const auto [first, end] = message.equal_range("X-Forwarded-For");
+    for (auto line = first; line != end; ++line) last = std::string_view(line->value().data(), line->value().size());
+    // The balancer's own requests, as its health checks, name nobody else.
+    if (!last) return peer_.address;
+    const auto forwarded = forwardedClient(*last);
+    if (!forwarded) return std::nullopt;
+    return forwarded->to_string();
   }
 
   void answerAndClose(int status, const std::string& sentence) {
@@ -326,7 +358,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   }
 
   Stream stream_;
-  std::string remoteAddress_;
+  const Peer peer_;
   std::shared_ptr<const Shared> shared_;
   const Admission admission_;
   beast::flat_buffer buffer_;
@@ -348,7 +380,7 @@ class Front final : public HttpFront {
         retry_(*contexts_[0]) {
     for (auto& context : contexts_) {
       work_.push_back(net::make_work_guard(*context));
-      sweepers_.push_back(std::make_unique<Sweeper>(*context, options.idleTimeout));
+      sweepers_.push_back(std::make_unique<Sweeper>(*context, options.idleTimeout, options.idleClock));
     }
   }
 
@@ -437,13 +469,34 @@ class Front final : public HttpFront {
     }
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);  // or each answer waits for a delayed ACK
-    // Only the accepting thread adds to the count, so it never passes the cap.
-    const bool full = shared_->openConnections.load() >= shared_->options.maxConnections;
-    if (!full) ++shared_->openConnections;
-    const Admission admission = full ? Admission::Refuse : Admission::Serve;
-    if (tls_) std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_, admission)->start();
-    else std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_, admission)->start();
+    beast::error_code gone;
+    const auto endpoint = socket.remote_endpoint(gone);
+    if (gone) return accept();
+    Peer peer{plainAddress(endpoint.address()).to_string(),
+              anyContains(shared_->options.trustedBalancers, endpoint.address())};
+    const Admission admission = admit(peer);
+    if (tls_)
+      std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_, admission, std::move(peer))->start();
+    else
+      std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_, admission, std::move(peer))->start();
     accept();
+  }
+
+  // Counts a new connection against the cap and its address's share, unless
+  // either is full. Only the accepting thread adds to the counts, so they
+  // never pass their limits.
+  Admission admit(Peer& peer) {
+    const FrontOptions& o = shared_->options;
+    if (shared_->openConnections.load() >= o.maxConnections) return Admission::RefuseFull;
+    if (!peer.trustedBalancer && o.maxConnectionsPerAddress > 0) {
+      std::lock_guard lock(shared_->addressesMutex);
+      std::size_t& open = shared_->openFrom[peer.address];
+      if (open >= o.maxConnectionsPerAddress) return Admission::RefuseAddressFull;
+      ++open;
+      peer.counted = true;
+    }
+    ++shared_->openConnections;
+    return Admission::Serve;
   }
 
   bool loadTls(const FrontOptions& o, std::string& error) {

@@ -8,7 +8,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "server/client_address.h"
 #include "server/http_types.h"
 
 namespace storeserver {
@@ -34,6 +36,16 @@ struct FrontOptions {
   // itself, as the back office answers a browser with a page; the large body
   // path always does. Elsewhere the front answers in JSON.
   std::function<bool(std::string_view path)> answersTooLargeItself;
+  // Of maxConnections, open from one address; beyond them its next connection is
+  // answered 503 at once too, so one machine cannot take all. 0: no share.
+  // A trusted balancer's connections count only against maxConnections.
+  std::size_t maxConnectionsPerAddress = 0;
+  // Balancers whose X-Forwarded-For header names the client: a request
+  // through them is the client's (HttpRequest::remoteAddress), any other's
+  // header is ignored.
+  std::vector<AddressRange> trustedBalancers;
+  // Where idle connections are timed: a test moves it instead of waiting.
+  std::function<std::chrono::steady_clock::time_point()> idleClock = std::chrono::steady_clock::now;
 };
 
 class HttpFront {

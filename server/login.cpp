@@ -33,9 +33,34 @@ std::optional<std::string> locationRecords(storage::Connection& db, const User& 
   return records;
 }
 
+void logLogin(const ServiceContext& context, std::string_view who, int app, std::string_view outcome,
+              const Stopwatch& watch, const std::string& problem = {}) {
+  context.log.write(logTime(context.clock()) + " login user=" + quotedText(who) + " app=" + std::to_string(app) +
+                    " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
+                    (problem.empty() ? "" : " problems=" + quotedText(problem, 512)));
+}
+
+HttpResponse tooManyTries(const TriesExceeded& exceeded, std::string_view name) {
+  HttpResponse response = errorResponse(429, triesExceededSentence(exceeded, printable(name)));
+  response.headers.emplace_back("Retry-After", std::to_string((exceeded.waitMs + 999) / 1000));
+  return response;
+}
+
 }  // namespace
 
 HttpResponse errorResponse(int status, std::string_view sentence) { return {status, wire::errorJson(sentence), {}}; }
+
+std::optional<HttpResponse> refuseLoginAtOnce(std::string_view body, std::string_view clientAddress,
+                                              const ServiceContext& context) {
+  const Stopwatch watch;
+  const auto exceeded = context.failures.refusesAddress(std::string(clientAddress), context.nowMs());
+  if (!exceeded) return std::nullopt;
+  std::string problem;
+  const auto request = wire::parseLoginRequest(body, problem);
+  if (!request) return std::nullopt;  // answered as any malformed log-in is
+  logLogin(context, "-", request->app, "throttled", watch);
+  return tooManyTries(*exceeded, request->user);
+}
 
 HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::string_view clientAddress,
                          const ServiceContext& context) {
@@ -44,10 +69,7 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
   int app = -1;
   std::string problem;
   auto finish = [&](HttpResponse response, std::string_view outcome) {
-    context.log.write(logTime(context.clock()) + " login user=" + quotedText(who) + " app=" +
-                      std::to_string(app) + " outcome=" + std::string(outcome) + " ms=" +
-                      std::to_string(watch.milliseconds()) +
-                      (problem.empty() ? "" : " problems=" + quotedText(problem, 512)));
+    logLogin(context, who, app, outcome, watch, problem);
     return response;
   };
 
@@ -66,11 +88,7 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
                                               request->password, clientAddress, now);
     // Never the name as typed: it may be a password typed in the wrong field.
     who = check.countedName;
-    if (check.exceeded) {
-      HttpResponse response = errorResponse(429, triesExceededSentence(*check.exceeded, printable(request->user)));
-      response.headers.emplace_back("Retry-After", std::to_string((check.exceeded->waitMs + 999) / 1000));
-      return finish(std::move(response), "throttled");
-    }
+    if (check.exceeded) return finish(tooManyTries(*check.exceeded, request->user), "throttled");
     // A disabled user's right password is answered as a wrong one.
     if (!check.user) return finish(errorResponse(401, "The user name or password is wrong."), "refused");
     const User& user = *check.user;

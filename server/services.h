@@ -28,7 +28,7 @@ using Clock = std::function<std::chrono::system_clock::time_point()>;
 struct ServiceContext {
   PasswordChecker passwords;
   std::chrono::milliseconds tokenLifetime;
-  FailureLimit failures;
+  LoginTries& failures;  // failed log-ins, counted in this server's memory
   Logger& log;
   Writer& writer;  // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
@@ -42,6 +42,10 @@ struct ServiceContext {
 // clientAddress: where the request came from, for the failed log-in limit.
 HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::string_view clientAddress,
                          const ServiceContext& context);
+// On the network thread, before any password check: the refusal of a log-in
+// from an address whose tries are used up, which needs no database.
+std::optional<HttpResponse> refuseLoginAtOnce(std::string_view body, std::string_view clientAddress,
+                                              const ServiceContext& context);
 
 // An exchange's body read once: the envelope, then each query's text.
 struct ExchangeInput {

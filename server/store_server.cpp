@@ -60,8 +60,8 @@ struct StoreServer::Impl {
       : options(o),
         log(o.logSink),
         writer(std::move(w)),
-        context{PasswordChecker(o.passwordCost), o.tokenLifetime,
-                FailureLimit{o.maxFailedLogins, o.maxFailedLoginsPerAddress, o.failedLoginWindow}, log, *writer},
+        loginTries(FailureLimit{o.maxFailedLogins, o.maxFailedLoginsPerAddress, o.failedLoginWindow}),
+        context{PasswordChecker(o.passwordCost), o.tokenLifetime, loginTries, log, *writer},
         pool(std::move(connections)),
         authPool(std::move(authConnections), o.authQueue, o.authPoolGate),
         site(siteEnvironment(),
@@ -111,6 +111,8 @@ struct StoreServer::Impl {
     if (!isJsonContentType(request.contentType))
       return refuse(415, "The store server reads only JSON requests (Content-Type application/json).");
     if (login) {
+      if (auto refused = refuseLoginAtOnce(request.body, request.remoteAddress, context))
+        return respond(std::move(*refused));
       return toPasswordChecks(respond, [this, body = std::move(request.body),
                                         address = std::move(request.remoteAddress)](storage::Connection& db) {
         return handleLogin(db, body, address, context);
@@ -207,6 +209,7 @@ struct StoreServer::Impl {
   ServerOptions options;
   Logger log;
   std::unique_ptr<Writer> writer;  // outlives the workers, which wait on it
+  LoginTries loginTries;
   ServiceContext context;
   ExchangeRate exchanges;
   std::atomic<std::size_t> inFlight{0};
@@ -214,6 +217,7 @@ struct StoreServer::Impl {
   AuthPool authPool;
   admin::Site site;
   std::vector<std::unique_ptr<storage::Connection>> readConnections;  // one per I/O thread; outlive the front
+  std::unique_ptr<LoginTriesWriter> loginTriesWriter;  // stops before the writer
   std::unique_ptr<HttpFront> front;
 };
 
@@ -225,6 +229,7 @@ StoreServer::~StoreServer() {
   impl_->front->stopAccepting();
   impl_->pool.stop();
   impl_->authPool.stop();
+  impl_->loginTriesWriter->stop();
   impl_->writer->stop();
   impl_->front->stop();
 }
@@ -294,12 +299,20 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
       if (!connection) return nullptr;
       impl->readConnections.push_back(std::move(connection));
     }
+    auto triesConnection = open(error);
+    if (!triesConnection) return nullptr;
+    const auto nowMs = [raw = impl.get()] { return raw->context.nowMs(); };
+    impl->loginTriesWriter = std::make_unique<LoginTriesWriter>(impl->loginTries, *impl->writer,
+                                                                std::move(triesConnection), nowMs, impl->log);
     resolved.maxConnections = connectionCap(resolved.maxConnections);
+    if (resolved.maxConnectionsPerAddress == 0)
+      resolved.maxConnectionsPerAddress = std::max<std::size_t>(1, resolved.maxConnections / 4);
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
                        resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
                        std::string(admin::kUploadPath), resolved.maxUploadBytes,
-                       admin::isAdminPath};
+                       admin::isAdminPath,      resolved.maxConnectionsPerAddress,
+                       resolved.trustedBalancers,  resolved.idleClock};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

@@ -20,6 +20,7 @@
 #include "server/admin/receipt_printers.h"
 #include "server/auth.h"
 #include "server/auth_pool.h"
+#include "server/client_address.h"
 #include "server/services.h"
 #include "server/writer.h"
 
@@ -45,8 +46,8 @@ struct ServerOptions {
 
   std::chrono::milliseconds tokenLifetime = std::chrono::hours(12);
   unsigned maxFailedLogins = 5;  // per user name; 0: no limit
-  // Per client address, whatever the names. Behind a balancer every
-  // handheld has the balancer's address. 0: no limit.
+  // Per client address, whatever the names; behind a trusted balancer the
+  // address it forwards. 0: no limit.
   unsigned maxFailedLoginsPerAddress = 20;
   std::chrono::milliseconds failedLoginWindow = std::chrono::minutes(15);
   PasswordCost passwordCost = PasswordCost::interactive();  // for new hashes: demo users
@@ -63,6 +64,10 @@ struct ServerOptions {
   // Open connections; beyond them a connection is refused at once. Lowered
   // at start when the process may not open that many descriptors.
   std::size_t maxConnections = 1000;
+  // Of those, open from one address other than a trusted balancer's. 0: a quarter of maxConnections.
+  std::size_t maxConnectionsPerAddress = 0;
+  // Load balancers (addresses or ranges) whose X-Forwarded-For header names the client.
+  std::vector<AddressRange> trustedBalancers;
 
   // PEM certificate (chain) and private key; both empty: plain HTTP.
   std::string tlsCertificate;
@@ -75,6 +80,8 @@ struct ServerOptions {
   std::function<void(std::string_view)> logSink;
 
   Clock clock = std::chrono::system_clock::now;
+  // Tests only: where idle connections are timed.
+  std::function<std::chrono::steady_clock::time_point()> idleClock = std::chrono::steady_clock::now;
 
   // Tests only: gathers updates into one group of the SQLite writer.
   std::shared_ptr<WriteGroupProbe> writeGroupProbe;

@@ -578,7 +578,7 @@ std::string joinReasons(const std::vector<std::string>& reasons) {
 bool store(storage::Connection& db, const Kind& kind, const std::vector<Row>& rows, ImportTransaction transaction,
            std::string& message) {
   const bool own = transaction == ImportTransaction::Own;
-  if (own) db.begin(storage::TxMode::Write);
+  if (own) storage::beginTransaction(db, storage::TxMode::Write);
   // Only users rows can take it, but two counts a file cost little.
   const ChainManagerKept kept(db);
   for (const Row& row : rows) {

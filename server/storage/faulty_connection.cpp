@@ -21,6 +21,8 @@ class FaultyConnection final : public Connection {
   }
 
   void begin(TxMode mode) override {
+    if (mode != TxMode::Read && faults_->onBegin())
+      throw Busy("the database could not begin: the database is locked (armed by a test)");
     live().begin(mode);
     writing_ = mode != TxMode::Read;
   }
@@ -97,10 +99,16 @@ void StorageFaults::armCommit(Fault fault, int times) {
   commitFault_ = fault;
 }
 
+void StorageFaults::armBusy(int times) {
+  std::lock_guard lock(mutex_);
+  busyLeft_ = times;
+}
+
 void StorageFaults::disarm() {
   std::lock_guard lock(mutex_);
   statementsLeft_ = 0;
   commitsLeft_ = -1;
+  busyLeft_ = 0;
 }
 
 int StorageFaults::writeStatements() const {
@@ -127,6 +135,14 @@ std::optional<Fault> StorageFaults::onCommit() {
   if (commitsLeft_ > 0 && --commitsLeft_ == 0) commitsLeft_ = -1;
   ++met_;
   return commitFault_;
+}
+
+bool StorageFaults::onBegin() {
+  std::lock_guard lock(mutex_);
+  if (busyLeft_ == 0) return false;
+  --busyLeft_;
+  ++met_;
+  return true;
 }
 
 }  // namespace storeserver::storage

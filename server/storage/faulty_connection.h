@@ -33,6 +33,9 @@ class StorageFaults : public std::enable_shared_from_this<StorageFaults> {
   void armStatement(int nth, Fault fault);
   // The next `times` commits of write transactions; times 0: every one until disarm().
   void armCommit(Fault fault, int times = 1);
+  // The next `times` write transactions fail to begin with Busy, as when
+  // another connection keeps SQLite's write lock past the busy timeout.
+  void armBusy(int times);
   void disarm();
 
   // Statements run inside write transactions so far, and faults met so far.
@@ -42,6 +45,7 @@ class StorageFaults : public std::enable_shared_from_this<StorageFaults> {
   // What the faulty connections ask before a statement or commit of a write transaction.
   std::optional<Fault> onStatement();
   std::optional<Fault> onCommit();
+  bool onBegin();  // true: busy
 
  private:
   mutable std::mutex mutex_;
@@ -51,6 +55,7 @@ class StorageFaults : public std::enable_shared_from_this<StorageFaults> {
   Fault statementFault_ = Fault::Fail;
   int commitsLeft_ = -1;  // -1: no commit armed; 0: every commit
   Fault commitFault_ = Fault::Fail;
+  int busyLeft_ = 0;
 };
 
 }  // namespace storeserver::storage

@@ -12,8 +12,6 @@ namespace storeserver::storage {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 5000;
-
 class SqliteConnection final : public Connection {
  public:
   explicit SqliteConnection(sqlite3* db) : db_(db) {}
@@ -75,10 +73,10 @@ class SqliteConnection final : public Connection {
   }
 
   // Connection setup: the only place for SQLite's own statements.
-  void configure() {
+  void configure(std::chrono::milliseconds busyTimeout) {
     // Prepared here, as a rollback must not fail for want of memory.
     rollback_ = prepare("ROLLBACK");
-    sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db_, int(busyTimeout.count()));
     sqlite3_extended_result_codes(db_, 1);
     const Rows mode = query("PRAGMA journal_mode=WAL", {});
     if (mode.empty() || textAt(mode[0], 0) != "wal") throw Error("the database cannot be put in WAL mode");
@@ -97,8 +95,11 @@ class SqliteConnection final : public Connection {
  private:
   [[noreturn]] void fail(sqlite3_stmt* stmt, const char* doing) {
     std::string reason = sqlite3_errmsg(db_);
+    const bool busy = (sqlite3_extended_errcode(db_) & 0xff) == SQLITE_BUSY;
     if (stmt) sqlite3_reset(stmt);
-    throw Error("the database could not " + std::string(doing) + ": " + reason);
+    reason = "the database could not " + std::string(doing) + ": " + reason;
+    if (busy) throw Busy(reason);
+    throw Error(reason);
   }
 
   // Transaction commands too are prepared once and kept: parsing them again
@@ -178,7 +179,8 @@ class SqliteConnection final : public Connection {
 
 }  // namespace
 
-std::unique_ptr<Connection> openSqlite(const std::string& path, std::string& error) {
+std::unique_ptr<Connection> openSqlite(const std::string& path, std::string& error,
+                                       std::chrono::milliseconds busyTimeout) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
   if (sqlite3_open_v2(path.c_str(), &db, flags, walBatchingVfsName()) != SQLITE_OK) {
@@ -194,7 +196,7 @@ std::unique_ptr<Connection> openSqlite(const std::string& path, std::string& err
   }
   auto connection = std::make_unique<SqliteConnection>(db);
   try {
-    connection->configure();
+    connection->configure(busyTimeout);
   } catch (const Error& e) {
     error = "Cannot use the database file " + path + ": " + e.what() + ".";
     return nullptr;

@@ -23,4 +23,15 @@ const std::string& textAt(const Row& row, std::size_t column) {
   throw Error("column " + std::to_string(column + 1) + " holds no text");
 }
 
+void beginTransaction(Connection& db, TxMode mode) {
+  const auto giveUp = std::chrono::steady_clock::now() + kBusyPatience;
+  for (;;) {
+    try {
+      return db.begin(mode);
+    } catch (const Busy&) {
+      if (std::chrono::steady_clock::now() >= giveUp) throw;
+    }
+  }
+}
+
 }  // namespace storeserver::storage

@@ -2,6 +2,7 @@
 // The storage interface: one database connection, used by one thread at a time.
 // SQL handed to it is portable (SQLite and PostgreSQL) and always parameterised,
 // with '?' marking each parameter in order.
+#include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -36,6 +37,14 @@ class Conflict : public Error {
 class ConnectionLost : public Conflict {
  public:
   using Conflict::Conflict;
+};
+
+// Another connection held the database's write lock for longer than this one
+// waits at a time (SQLite's busy timeout): nothing was begun, and beginning
+// again may pass. beginTransaction() does so.
+class Busy : public Error {
+ public:
+  using Error::Error;
 };
 
 // Runs work, and once more when the database closed the connection under it.
@@ -92,10 +101,17 @@ class Connection {
   virtual std::uint64_t roundTrips() const noexcept { return 0; }
 };
 
+// Begins a transaction, waiting out a database kept busy by another
+// connection (an administrator's tool, a backup, another server on the same
+// file) for up to kBusyPatience, so that a handheld or a manager is answered
+// late rather than told the database is locked. Throws Busy past it.
+inline constexpr std::chrono::seconds kBusyPatience{60};
+void beginTransaction(Connection& db, TxMode mode);
+
 // Rolls back unless committed.
 class Transaction {
  public:
-  Transaction(Connection& db, TxMode mode) : db_(db) { db_.begin(mode); }
+  Transaction(Connection& db, TxMode mode) : db_(db) { beginTransaction(db_, mode); }
   ~Transaction() {
     if (open_) db_.rollback();
   }

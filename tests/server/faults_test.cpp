@@ -2,13 +2,14 @@
 // once; updates sharing one SQLite commit are kept or undone each on its own, none when the commit fails.
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <future>
 #include <optional>
 #include <thread>
 
 #include "server/services.h"
+#include "admin_fixture.h"
 #include "server/storage/faulty_connection.h"
-#include "server_fixture.h"
 #include "wire/requests.h"
 
 namespace servertest {
@@ -183,6 +184,38 @@ TEST_P(Faults, ASessionExpiresAndALogInBlockEndsOnceTheirTimeHasPassed) {
   EXPECT_EQ(blocked.header("Retry-After"), "1");
   clock_->advance(1ms);
   EXPECT_EQ(loginAnswer(wire::kAppSellin, "buyer", "buyer1").status, 200);
+}
+
+// The database stays busy at the start of a write (another program holding SQLite's write lock past the busy
+// timeout): a ticket change and a log-in's token wait it out. A try the limit refuses is decided in memory: with
+// every write of the database failing, each door still answers the limit's refusal.
+TEST_P(Faults, ABusyDatabaseIsWaitedOutAndTheLimitRefusesWithoutAWrite) {
+  startTicket();
+  const std::function<bool()> writes[] = {[&] { return send(addText(1)) == "ok"; },
+                                          [&] { return !login(wire::kAppStipendo, "manager", "manager1").empty(); }};
+  for (const auto& write : writes) {
+    const int met = faults_->faultsMet();
+    faults_->armBusy(3);
+    EXPECT_TRUE(write());
+    EXPECT_EQ(faults_->faultsMet() - met, 3);
+  }
+
+  storeserver::ServerOptions o = options();
+  o.maxFailedLogins = 2;
+  o.maxFailedLoginsPerAddress = 4;
+  start(o);
+  const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");
+  for (const char* name : {"clerk", "clerk", "nobody"}) ASSERT_EQ(loginAnswer(wire::kAppSellin, name, "x").status, 401);
+  faults_->armCommit(Fault::Fail, 0);
+  const Answer byName = loginAnswer(wire::kAppSellin, "clerk", "clerk1");
+  EXPECT_EQ(byName.status, 429) << byName.body;
+  EXPECT_EQ(sellin(clerk, wire::requests::sessions("clerk", "clerk1", 1)),
+            "Too many failed log-ins for clerk; try again in 15 minutes.");
+  ASSERT_EQ(loginAnswer(wire::kAppSellin, "somebody", "x").status, 401) << "the address's last try";
+  const Answer byAddress = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
+  EXPECT_EQ(byAddress.sentence(), "Too many failed log-ins from this handheld's network; try again in 15 minutes.");
+  EXPECT_EQ(AdminBrowser(port_).logIn("manager", "manager1").status, 429);
+  faults_->disarm();
 }
 
 // Updates sent together, as one group of the SQLite writer.

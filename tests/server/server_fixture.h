@@ -309,12 +309,16 @@ class BackendServerTest : public ServerTest, public ::testing::WithParamInterfac
   BackendServerTest() : ServerTest(GetParam()) {}
 };
 
-// A plain TCP connection to 127.0.0.1, for what an HTTP client library will not send.
+// A plain TCP connection to 127.0.0.1, for what an HTTP client library will not send; from another loopback
+// address (127.0.0.N) when asked, as another machine would connect.
 class RawConnection {
  public:
-  explicit RawConnection(int port) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  explicit RawConnection(int port, std::uint8_t fromHost = 1) : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_in from{AF_INET, 0, {htonl(INADDR_LOOPBACK - 1 + fromHost)}, {}};
     sockaddr_in address{AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
-    if (::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) ADD_FAILURE() << "cannot connect";
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+        ::connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      ADD_FAILURE() << "cannot connect";
   }
   ~RawConnection() { ::close(fd_); }
   bool send(std::string_view bytes) {

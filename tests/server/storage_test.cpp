@@ -8,6 +8,7 @@
 
 #include "server/command_line.h"
 #include "server/storage/migrations.h"
+#include "server/storage/sqlite_storage.h"
 #include "server_fixture.h"
 
 namespace servertest {
@@ -118,6 +119,16 @@ TEST_F(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnec
   }
 }
 
+// A write lock held past the busy timeout is told apart from other failures, so that beginning is tried again.
+TEST_F(SqliteLog, AWriteLockHeldPastTheBusyTimeoutIsBusyAndReadsGoOn) {
+  std::string error;
+  const auto impatient = storage::openSqlite(database.name(), error, std::chrono::milliseconds(1));
+  ASSERT_TRUE(impatient) << error;
+  storage::Transaction held(*writer, storage::TxMode::Write);
+  EXPECT_THROW(impatient->begin(storage::TxMode::Write), storage::Busy);
+  EXPECT_TRUE(impatient->query("SELECT n FROM pages").empty());
+}
+
 // Where commits do not wait for the disk (synchronous below FULL), a commit
 // whose log cannot be written fails, and no other connection finds it.
 TEST_F(SqliteLog, ACommitThatCannotReachTheLogFailsWholeWithoutASyncAtTheCommit) {
@@ -217,6 +228,7 @@ TEST(CommandLine, MistakesAreNamed) {
       {{"backup", "--database", "store.db"}, "backup needs the file to write the copy to"},
       {{"--port", "80", "backup", "copy.db"}, "Unexpected argument \"backup\"."},
       {{"--tls-cert="}, "\"tls-cert\" must be a certificate file"},
+      {{"--trusted-balancers", "10.0.8.0/24,10.0.9.1/24"}, "(\"10.0.9.1/24\" is none)"},
   };
   for (const auto& [args, expected] : cases) {
     std::string error;
