@@ -310,7 +310,8 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
                        resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
                        resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
-                       std::string(admin::kUploadPath), resolved.maxUploadBytes,
+                       {std::string(admin::kUploadPath), std::string(admin::kBuyListPath)},
+                       resolved.maxUploadBytes,
                        admin::isAdminPath,      resolved.maxConnectionsPerAddress,
                        resolved.trustedBalancers,  resolved.idleClock};
     Impl* raw = impl.get();
