@@ -201,6 +201,10 @@ TEST_P(PasswordPool, WhenFullLogInsAreRefusedAtOnceAndQueriesStillAnswered) {
   EXPECT_EQ(busy.status, 503) << busy.body;
   EXPECT_EQ(busy.header("Retry-After"), "1");
   EXPECT_EQ(busy.sentence(), "The store server is busy checking passwords; try again in a moment.");
+  const Answer page = AdminBrowser(port_).logIn("office", "office1");
+  EXPECT_EQ(std::tuple(page.status, page.header("Content-Type"), page.header("Retry-After"), pageSentence(page.body)),
+            std::tuple(503, std::string("text/html; charset=utf-8"), std::string("1"), busy.sentence()))
+      << "the back office's log-in, on the same pool, is answered as a page";
   EXPECT_EQ(exchangeAnswer(wire::kAppSellin, sellin, {query(sessions("buyer", "buyer1", 1))}).status, 503)
       << "a buyer's password is checked on the same pool";
   std::string escaped = sessions("buyer", "buyer1", 1);
@@ -227,17 +231,6 @@ TEST_P(PasswordPool, ConcurrentWrongPasswordsGetExactlyTheLimitOfTries) {
   for (int i = 0; i < 40; ++i) answers.push_back(loginLater("clerk", "wrong"));
   EXPECT_EQ(statuses(answers), (std::map<int, int>{{401, 5}, {429, 35}}));
   EXPECT_EQ(loginAnswer(wire::kAppStipendo, "clerk", "clerk1").status, 429) << "the name's limit is reached";
-}
-
-TEST_P(PasswordPool, AnAddressIsLimitedWhateverTheNamesItTries) {
-  storeserver::ServerOptions o = options();
-  o.maxFailedLoginsPerAddress = 3;
-  start(o);
-  for (const char* name : {"nobody1", "nobody2", "nobody3"})
-    ASSERT_EQ(loginAnswer(wire::kAppStipendo, name, "x").status, 401) << name;
-  const Answer refused = loginAnswer(wire::kAppStipendo, "clerk", "clerk1");
-  EXPECT_EQ(refused.status, 429) << refused.body;
-  EXPECT_EQ(refused.sentence(), "Too many failed log-ins from this handheld's network; try again in 15 minutes.");
 }
 
 // A log-in's tries, its token and a proven buyer need not wait for a chain's write lock on PostgreSQL.
