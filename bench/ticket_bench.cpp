@@ -30,16 +30,16 @@
 #include <thread>
 #include <vector>
 
+#include "bench_scratch.h"
 #include "load_stats.h"
 #include "platform/profile.h"
 #include "server/storage/database.h"
-#include "bench_scratch.h"
 #include "server/store_server.h"
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
 #include "wire/exchange.h"
-#include "wire/framing.h"
+#include "wire/money.h"
 
 namespace {
 

@@ -44,8 +44,6 @@ class Dialog : public QDialog {
   // Ends the modal run with the code; onDestroy runs before runModal returns.
   void endDialog(int result);
 
-  const DialogTemplate& dialogTemplate() const { return template_; }
-
   // The control with that ID, or nullptr when the template has none.
   QWidget* control(int id) const;
   // Typed access; nullptr when the ID is unknown or of another kind.

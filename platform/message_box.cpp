@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QMessageBox>
-#include <algorithm>
 #include <deque>
 
 #include "platform/dialog.h"
@@ -145,11 +144,6 @@ bool MessageBoxScript::active() { return script().active; }
 void MessageBoxScript::arm(int answer) { script().armed.push_back(answer); }
 
 const std::vector<MessageBoxScript::ShownBox>& MessageBoxScript::shown() { return script().shown; }
-
-int MessageBoxScript::unansweredCount() {
-  const std::vector<ShownBox>& shown = script().shown;
-  return int(std::count_if(shown.begin(), shown.end(), [](const ShownBox& box) { return !box.answered; }));
-}
 
 int MessageBoxScript::leftoverAnswerCount() { return int(script().armed.size()); }
 

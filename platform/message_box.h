@@ -42,7 +42,6 @@ class MessageBoxScript {
   // Queues the answer of the next box (IDOK, IDCANCEL, IDYES or IDNO).
   static void arm(int answer);
   static const std::vector<ShownBox>& shown();
-  static int unansweredCount();      // boxes that found no armed answer
   static int leftoverAnswerCount();  // armed answers no box took
 };
 

@@ -1,13 +1,12 @@
 #include "sellin/item_rules.h"
 
-#include <QLocale>
-#include <cfloat>
 #include <climits>
 
 #include "platform/message_box.h"
 #include "sellin/ticket_item.h"
 #include "tessel/records.h"
 #include "wire/item_rules.h"
+#include "wire/money.h"
 
 namespace {
 
@@ -27,27 +26,6 @@ qsizetype skipSign(const QString& text, qsizetype at) {
 qsizetype skipBlanks(const QString& text) {
   qsizetype at = 0;
   while (at < text.size() && text.at(at).isSpace()) ++at;
-  return at;
-}
-
-// End of the decimal number starting at `start`, or start when there is none.
-qsizetype decimalEnd(const QString& text, qsizetype start) {
-  const qsizetype digitsFrom = skipSign(text, start);
-  qsizetype at = skipDigits(text, digitsFrom);
-  bool digits = at > digitsFrom;
-  if (at < text.size() && text.at(at) == QLatin1Char('.')) {
-    const qsizetype fraction = skipDigits(text, at + 1);
-    if (fraction > at + 1 || digits) {
-      digits = digits || fraction > at + 1;
-      at = fraction;
-    }
-  }
-  if (!digits) return start;
-  if (at < text.size() && (text.at(at) == QLatin1Char('e') || text.at(at) == QLatin1Char('E'))) {
-    const qsizetype expDigits = skipSign(text, at + 1);
-    const qsizetype expEnd = skipDigits(text, expDigits);
-    if (expEnd > expDigits) at = expEnd;
-  }
   return at;
 }
 
@@ -105,17 +83,6 @@ bool accepted(const wire::rules::Finding& finding, QWidget* parent) {
 
 QString SellinCaption() { return QStringLiteral("Sellin"); }
 
-double LeadingDecimal(const QString& text) {
-  const qsizetype start = skipBlanks(text);
-  const qsizetype end = decimalEnd(text, start);
-  if (end == start) return 0;
-  const QString number = text.mid(start, end - start);
-  bool ok = false;
-  const double value = QLocale::c().toDouble(number, &ok);
-  if (ok) return value;
-  return number.startsWith(QLatin1Char('-')) ? -DBL_MAX : DBL_MAX;
-}
-
 int LeadingInteger(const QString& text) {
   const qsizetype start = skipBlanks(text);
   const qsizetype digitsFrom = skipSign(text, start);
@@ -129,9 +96,9 @@ int LeadingInteger(const QString& text) {
   return value > INT_MAX ? INT_MAX : int(value);
 }
 
-qint64 CentsOf(const QString& dollars) { return wire::rules::centsOf(LeadingDecimal(dollars)); }
+qint64 CentsOf(const QString& dollars) { return wire::readDollarAmount(dollars.toStdString()).value_or(0); }
 
-QString DollarText(qint64 cents) { return QString::asprintf("$ %0.02f", double(cents) / 100); }
+QString DollarText(qint64 cents) { return QStringLiteral("$ ") + QString::fromStdString(wire::formatCents(cents)); }
 
 bool CheckItemRules(const CTicketItem& item, const CSLSessionInfo& session, int others, QWidget* parent) {
   for (const wire::rules::Finding& finding : wire::rules::check(factsOf(item, session, others)))

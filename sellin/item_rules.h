@@ -11,15 +11,13 @@ class QWidget;
 // The caption of Sellin's message boxes.
 QString SellinCaption();
 
-// The longest numeric prefix after leading white space, with an optional sign,
-// a fraction and an exponent ("12.50abc" 12.5, ".5" 0.5); 0 when there is
-// none. Too large for a double reads as the largest double of its sign.
-double LeadingDecimal(const QString& text);
-// The same for an integer ("  -3x" -3, "*3" 0); beyond an int it reads as the
-// int's limit of that sign, so it never wraps.
+// The longest integer prefix after leading white space, with an optional sign
+// ("  -3x" -3, "*3" 0); beyond an int it reads as the int's limit of that
+// sign, so it never wraps.
 int LeadingInteger(const QString& text);
 
-// Exact cents of the leading decimal number of a dollar text ("0012.50" 1250).
+// Exact cents of a dollar text as a record or a typed price holds it
+// ("0012.50" 1250, "-3.00" -300); 0 when it is no amount.
 qint64 CentsOf(const QString& dollars);
 // Cents as the ticket shows an amount: "$ 12.50", "$ -3.00".
 QString DollarText(qint64 cents);

@@ -40,9 +40,7 @@ constexpr int kLabelIds[] = {CPurchasersDlg::IDC_STATUS_LABEL,    CPurchasersDlg
 }  // namespace
 
 CPurchasersDlg::CPurchasersDlg(const QString& query, QWidget* parent)
-    : platform::Dialog(purchasersTemplate(), parent), m_strQuery(query), m_listCtrl(listView(IDC_LIST)) {
-  connect(m_listCtrl, &QTreeWidget::itemSelectionChanged, this, &CPurchasersDlg::ShowSelected);
-}
+    : CChooserDlg(purchasersTemplate(), IDC_LIST, parent), m_strQuery(query) {}
 
 bool CPurchasersDlg::onInitDialog() {
   for (std::size_t i = 0; i < m_labels.size(); ++i) {
@@ -50,9 +48,9 @@ bool CPurchasersDlg::onInitDialog() {
     m_labels[i].SetBold(true);
   }
   SetUpList();
-  if (!RunQuery())
+  if (!QueryRecords(m_strQuery))
     endDialog(platform::IDCANCEL);
-  else if (m_purchases.GetSize() == 1)
+  else if (m_records.GetSize() == 1)
     onOk();
   return true;
 }
@@ -61,29 +59,11 @@ void CPurchasersDlg::SetUpList() {
   SetUpColumns(m_listCtrl, {{QStringLiteral("Purchasers"), m_listCtrl->contentsRect().width()}});
 }
 
-bool CPurchasersDlg::RunQuery() {
-  m_purchases.RemoveAll();
-  const std::optional<CListReply> reply = SendListQuery(this, m_strQuery);
-  if (!reply) return false;
-  m_purchases.FillFromResponse(reply->text);
-  FillList();
-  return true;
+QStringList CPurchasersDlg::RowTexts(const CSLPurchaseDtlInfo& purchase) const {
+  return {CGlobalFunctions::TrimString(purchase.m_strPurchaser, false)};
 }
 
-void CPurchasersDlg::FillList() {
-  m_listCtrl->clear();
-  for (int i = 0; i < m_purchases.GetSize(); ++i)
-    AddListRow(m_listCtrl, {CGlobalFunctions::TrimString(m_purchases.GetAt(i).m_strPurchaser, false)});
-  SelectFirstRow(m_listCtrl);
-  ShowSelected();
-}
-
-int CPurchasersDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_purchases.GetSize()); }
-
-void CPurchasersDlg::ShowSelected() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  const CSLPurchaseDtlInfo& p = m_purchases.GetAt(row);
+void CPurchasersDlg::ShowRecord(const CSLPurchaseDtlInfo& p) {
   setControlText(IDC_STATUS, CGlobalFunctions::TrimString(p.m_strStatus, false));
   setControlText(IDC_BOUGHT, CGlobalFunctions::TrimString(p.m_nBoughtQty));
   setControlText(IDC_NEED, CGlobalFunctions::TrimString(p.m_strNeedQty, true));
@@ -92,10 +72,4 @@ void CPurchasersDlg::ShowSelected() {
   setControlText(IDC_RETAIL, CGlobalFunctions::TrimString(p.m_strRetailPrice, true));
 }
 
-// Without a selected row, OK does nothing.
-void CPurchasersDlg::onOk() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  m_selected = m_purchases.GetAt(row);
-  endDialog(platform::IDOK);
-}
+void CPurchasersDlg::onOk() { Choose(platform::IDOK); }

@@ -3,12 +3,11 @@
 // the selected one. A single purchaser is chosen at once.
 #include <array>
 
-#include "platform/dialog.h"
-#include "tessel/data_array.h"
+#include "sellin/chooser_dlg.h"
 #include "tessel/font_controls.h"
 #include "tessel/records.h"
 
-class CPurchasersDlg : public platform::Dialog {
+class CPurchasersDlg : public CChooserDlg<CSLPurchaseDtlInfo> {
   Q_OBJECT
 
  public:
@@ -32,24 +31,16 @@ class CPurchasersDlg : public platform::Dialog {
   // The purchaser query of the book.
   explicit CPurchasersDlg(const QString& query, QWidget* parent = nullptr);
 
-  // The purchaser chosen; read it only after the dialog ended with IDOK.
-  CSLPurchaseDtlInfo GetSelected() const { return m_selected; }
-  const CDataArray<CSLPurchaseDtlInfo>& GetPurchases() const { return m_purchases; }
-
  protected:
   bool onInitDialog() override;
+  // Without a selected row, OK does nothing.
   void onOk() override;
+  QStringList RowTexts(const CSLPurchaseDtlInfo& purchase) const override;
+  void ShowRecord(const CSLPurchaseDtlInfo& purchase) override;
 
  private:
   void SetUpList();
-  bool RunQuery();
-  void FillList();
-  void ShowSelected();
-  int SelectedRow() const;
 
   QString m_strQuery;
   std::array<CFontStatic, 6> m_labels;
-  CDataArray<CSLPurchaseDtlInfo> m_purchases;
-  CSLPurchaseDtlInfo m_selected;
-  QTreeWidget* m_listCtrl;
 };

@@ -44,10 +44,9 @@ QString yesNo(int flag) { return flag != 0 ? QStringLiteral("Y") : QStringLitera
 }  // namespace
 
 CSelectItemDlg::CSelectItemDlg(const QString& query, QWidget* parent)
-    : platform::Dialog(selectItemTemplate(), parent), m_strQuery(query), m_listCtrl(listView(IDC_LIST)) {
+    : CChooserDlg(selectItemTemplate(), IDC_LIST, parent), m_strQuery(query) {
   connect(button(IDC_NEXT), &QPushButton::clicked, this, &CSelectItemDlg::OnNext);
   connect(button(IDC_PREV), &QPushButton::clicked, this, &CSelectItemDlg::OnPrev);
-  connect(m_listCtrl, &QTreeWidget::itemSelectionChanged, this, &CSelectItemDlg::ShowSelected);
   label(IDC_DESC)->setWordWrap(true);
 }
 
@@ -59,7 +58,7 @@ bool CSelectItemDlg::onInitDialog() {
   SetUpList();
   if (!QueryPage(m_nPage)) {
     endDialog(platform::IDCANCEL);
-  } else if (m_details.GetSize() == 1) {
+  } else if (m_records.GetSize() == 1) {
     onOk();
   }
   return true;
@@ -71,13 +70,10 @@ void CSelectItemDlg::SetUpList() {
 }
 
 bool CSelectItemDlg::QueryPage(int page) {
-  const std::optional<CListReply> reply = SendListQuery(this, m_strQuery, page);
+  const std::optional<CListReply> reply = QueryRecords(m_strQuery, page);
   if (!reply) return false;
-  m_details.RemoveAll();
-  m_details.FillFromResponse(reply->text);
   m_nPage = reply->page;
   ShowPaging(reply->pageCount);
-  FillList();
   return true;
 }
 
@@ -90,23 +86,11 @@ void CSelectItemDlg::ShowPaging(int pageCount) {
     setControlText(IDC_PAGE, QStringLiteral("Page %1 of %2").arg(m_nPage).arg(pageCount));
 }
 
-void CSelectItemDlg::FillList() {
-  m_listCtrl->clear();
-  for (int i = 0; i < m_details.GetSize(); ++i) {
-    const CSLDetailInfo& detail = m_details.GetAt(i);
-    AddListRow(m_listCtrl, {CGlobalFunctions::TrimString(detail.m_strISBN, false),
-                            CGlobalFunctions::TrimSKU(detail.m_nSKU)});
-  }
-  SelectFirstRow(m_listCtrl);
-  ShowSelected();
+QStringList CSelectItemDlg::RowTexts(const CSLDetailInfo& detail) const {
+  return {CGlobalFunctions::TrimString(detail.m_strISBN, false), CGlobalFunctions::TrimSKU(detail.m_nSKU)};
 }
 
-int CSelectItemDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_details.GetSize()); }
-
-void CSelectItemDlg::ShowSelected() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  const CSLDetailInfo& d = m_details.GetAt(row);
+void CSelectItemDlg::ShowRecord(const CSLDetailInfo& d) {
   setControlText(IDC_BOOKKEY, CGlobalFunctions::TrimString(d.m_strBookKey, false));
   setControlText(IDC_IMPRINT, CGlobalFunctions::TrimString(d.m_strImprint, false));
   setControlText(IDC_BINDING, CGlobalFunctions::TrimString(d.m_strBinding, false));
@@ -120,10 +104,4 @@ void CSelectItemDlg::OnNext() { QueryPage(m_nPage + 1); }
 
 void CSelectItemDlg::OnPrev() { QueryPage(m_nPage - 1); }
 
-// Without a selected row that has a record behind it, OK does nothing.
-void CSelectItemDlg::onOk() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  m_selected = m_details.GetAt(row);
-  endDialog(platform::IDOK);
-}
+void CSelectItemDlg::onOk() { Choose(platform::IDOK); }

@@ -4,12 +4,11 @@
 // at once.
 #include <array>
 
-#include "platform/dialog.h"
-#include "tessel/data_array.h"
+#include "sellin/chooser_dlg.h"
 #include "tessel/font_controls.h"
 #include "tessel/records.h"
 
-class CSelectItemDlg : public platform::Dialog {
+class CSelectItemDlg : public CChooserDlg<CSLDetailInfo> {
   Q_OBJECT
 
  public:
@@ -32,12 +31,12 @@ class CSelectItemDlg : public platform::Dialog {
   // The item detail query, sent unchanged for every page.
   explicit CSelectItemDlg(const QString& query, QWidget* parent = nullptr);
 
-  // The book chosen; read it only after the dialog ended with IDOK.
-  CSLDetailInfo GetSelected() const { return m_selected; }
-
  protected:
   bool onInitDialog() override;
+  // Without a selected row that has a record behind it, OK does nothing.
   void onOk() override;
+  QStringList RowTexts(const CSLDetailInfo& detail) const override;
+  void ShowRecord(const CSLDetailInfo& detail) override;
 
  private:
   void SetUpList();
@@ -45,9 +44,6 @@ class CSelectItemDlg : public platform::Dialog {
   // leaves the page shown, its rows and its records as they were.
   bool QueryPage(int page);
   void ShowPaging(int pageCount);
-  void FillList();
-  void ShowSelected();
-  int SelectedRow() const;
 
   void OnNext();
   void OnPrev();
@@ -55,7 +51,4 @@ class CSelectItemDlg : public platform::Dialog {
   std::array<CFontStatic, 6> m_labels;
   QString m_strQuery;
   int m_nPage = -1;  // the page shown (from 1), -1 before the first reply
-  CDataArray<CSLDetailInfo> m_details;
-  CSLDetailInfo m_selected;
-  QTreeWidget* m_listCtrl;
 };

@@ -29,19 +29,21 @@ platform::DialogTemplate selectTicketTemplate() {
 }  // namespace
 
 CSelectTicketDlg::CSelectTicketDlg(const CDataArray<CSLOpenTicketInfo>* pTickets, QWidget* parent)
-    : platform::Dialog(selectTicketTemplate(), parent), m_pTickets(pTickets), m_listCtrl(listView(IDC_TICKETS)) {
+    : CChooserDlg(selectTicketTemplate(), IDC_TICKETS, parent) {
+  m_records = *pTickets;
   connect(m_listCtrl, &QTreeWidget::itemDoubleClicked, this, [this] { onOk(); });
-  connect(button(IDC_END_TICKET), &QPushButton::clicked, this, [this] { Choose(kEnd); });
+  connect(button(IDC_END_TICKET), &QPushButton::clicked, this, [this] { ChooseTicket(kEnd); });
+}
+
+QStringList CSelectTicketDlg::RowTexts(const CSLOpenTicketInfo& ticket) const {
+  return {CGlobalFunctions::TrimString(ticket.m_strReceipt, false),
+          CGlobalFunctions::TrimString(ticket.m_strStudentID, false), CGlobalFunctions::TrimString(ticket.m_nLines),
+          DollarText(CentsOf(ticket.m_strTotal))};
 }
 
 bool CSelectTicketDlg::onInitDialog() {
   QList<QStringList> rows;
-  for (int i = 0; i < m_pTickets->GetSize(); ++i) {
-    const CSLOpenTicketInfo& ticket = m_pTickets->GetAt(i);
-    rows << QStringList{CGlobalFunctions::TrimString(ticket.m_strReceipt, false),
-                        CGlobalFunctions::TrimString(ticket.m_strStudentID, false),
-                        CGlobalFunctions::TrimString(ticket.m_nLines), DollarText(CentsOf(ticket.m_strTotal))};
-  }
+  for (int i = 0; i < m_records.GetSize(); ++i) rows << RowTexts(m_records.GetAt(i));
   const auto widest = [&](int column, const QString& title) {
     QStringList texts = {title};
     for (const QStringList& row : rows) texts << row[column];
@@ -56,15 +58,14 @@ bool CSelectTicketDlg::onInitDialog() {
                             {QStringLiteral("Total"), widest(3, QStringLiteral("Total"))}});
   m_listCtrl->header()->setStretchLastSection(false);
   m_listCtrl->header()->setSectionResizeMode(1, QHeaderView::Stretch);
-  for (const QStringList& row : rows) AddListRow(m_listCtrl, row);
-  SelectFirstRow(m_listCtrl);
+  FillList();
   return true;
 }
 
-void CSelectTicketDlg::onOk() { Choose(kContinue); }
+void CSelectTicketDlg::onOk() { ChooseTicket(kContinue); }
 
 // Only a selected ticket is chosen; without one the chooser stays open.
-void CSelectTicketDlg::Choose(int result) {
-  m_nSelected = SelectedListRow(m_listCtrl, m_pTickets->GetSize());
-  if (m_nSelected >= 0) endDialog(result);
+void CSelectTicketDlg::ChooseTicket(int result) {
+  m_nSelected = SelectedRow();
+  Choose(result);
 }

@@ -1,13 +1,10 @@
 #pragma once
 // The buyer's open tickets at this store, to continue one on the ticket
 // screen or to end it.
-#include "platform/dialog.h"
-#include "tessel/data_array.h"
+#include "sellin/chooser_dlg.h"
 #include "tessel/records.h"
 
-class QTreeWidget;
-
-class CSelectTicketDlg : public platform::Dialog {
+class CSelectTicketDlg : public CChooserDlg<CSLOpenTicketInfo> {
   Q_OBJECT
 
  public:
@@ -15,7 +12,7 @@ class CSelectTicketDlg : public platform::Dialog {
   // runModal's answers besides IDCANCEL.
   enum { kContinue = platform::IDOK, kEnd = IDC_END_TICKET };
 
-  // The tickets stay the caller's; the dialog only reads them.
+  // The dialog lists a copy of the caller's tickets.
   explicit CSelectTicketDlg(const CDataArray<CSLOpenTicketInfo>* pTickets, QWidget* parent = nullptr);
 
   // Index into the tickets of the chosen one; -1 until Continue or End with one selected.
@@ -24,10 +21,8 @@ class CSelectTicketDlg : public platform::Dialog {
  protected:
   bool onInitDialog() override;
   void onOk() override;
+  QStringList RowTexts(const CSLOpenTicketInfo& ticket) const override;
 
  private:
-  void Choose(int result);
-
-  const CDataArray<CSLOpenTicketInfo>* m_pTickets;
-  QTreeWidget* m_listCtrl;
+  void ChooseTicket(int result);
 };

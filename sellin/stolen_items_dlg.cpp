@@ -31,34 +31,23 @@ platform::DialogTemplate stolenItemsTemplate() {
 }  // namespace
 
 CStolenItemsDlg::CStolenItemsDlg(int sku, const QString& studentId, int storeNum, QWidget* parent)
-    : platform::Dialog(stolenItemsTemplate(), parent),
+    : CChooserDlg(stolenItemsTemplate(), IDC_LIST, parent),
       m_nSKU(sku),
       m_strStudentID(studentId),
-      m_nStoreNum(storeNum),
-      m_listCtrl(listView(IDC_LIST)) {
+      m_nStoreNum(storeNum) {
   connect(m_listCtrl, &QTreeWidget::itemDoubleClicked, this, &CStolenItemsDlg::ShowDetail);
   connect(button(IDC_DETAIL), &QPushButton::clicked, this, &CStolenItemsDlg::ShowDetail);
-  connect(m_listCtrl, &QTreeWidget::itemSelectionChanged, this, &CStolenItemsDlg::ShowSelected);
   label(IDC_DESC)->setWordWrap(true);
   label(IDC_COMMENT)->setWordWrap(true);
 }
 
 bool CStolenItemsDlg::onInitDialog() {
-  if (!RunQuery()) {
+  SetUpList();
+  if (!QueryRecords(CGlobalQueryStrings::GetSLStolenItem(m_nSKU, m_strStudentID, m_nStoreNum))) {
     endDialog(platform::IDCANCEL);
     return true;
   }
-  SetUpList();
-  FillList();
-  if (m_items.GetSize() == 1) ShowDetail();
-  return true;
-}
-
-bool CStolenItemsDlg::RunQuery() {
-  const QString query = CGlobalQueryStrings::GetSLStolenItem(m_nSKU, m_strStudentID, m_nStoreNum);
-  const std::optional<CListReply> reply = SendListQuery(this, query);
-  if (!reply) return false;
-  m_items.FillFromResponse(reply->text);
+  if (m_records.GetSize() == 1) ShowDetail();
   return true;
 }
 
@@ -67,29 +56,20 @@ void CStolenItemsDlg::SetUpList() {
   SetUpColumns(m_listCtrl, {{QStringLiteral("ISBN"), int(w * 0.58)}, {QStringLiteral("SKU"), 11 - int(w * -0.25)}});
 }
 
-void CStolenItemsDlg::FillList() {
-  for (int i = 0; i < m_items.GetSize(); ++i) {
-    const CSLStolenItemInfo& item = m_items.GetAt(i);
-    AddListRow(m_listCtrl, {TrimLeading(item.m_strISBN), QString::asprintf("%d", item.m_nSKU)});
-  }
-  SelectFirstRow(m_listCtrl);
-  ShowSelected();
+QStringList CStolenItemsDlg::RowTexts(const CSLStolenItemInfo& item) const {
+  return {TrimLeading(item.m_strISBN), QString::asprintf("%d", item.m_nSKU)};
 }
 
-int CStolenItemsDlg::SelectedRow() const { return SelectedListRow(m_listCtrl, m_items.GetSize()); }
-
-void CStolenItemsDlg::ShowSelected() {
-  const int row = SelectedRow();
-  if (row < 0) return;
-  setControlText(IDC_DESC, m_items.GetAt(row).m_strDesc);
-  setControlText(IDC_COMMENT, m_items.GetAt(row).m_strComment);
+void CStolenItemsDlg::ShowRecord(const CSLStolenItemInfo& item) {
+  setControlText(IDC_DESC, item.m_strDesc);
+  setControlText(IDC_COMMENT, item.m_strComment);
 }
 
 void CStolenItemsDlg::ShowDetail() {
   const int row = SelectedRow();
   if (row < 0) return;
   CStolenItemFill fill;
-  if (!fill.Fill(&m_items.GetAt(row))) return;
+  if (!fill.Fill(&m_records.GetAt(row))) return;
   CGlobalFunctions::DisplayDetailDlg(fill.GetDataArr(), this);
-  if (m_items.GetSize() == 1) endDialog(platform::IDOK);
+  if (m_records.GetSize() == 1) endDialog(platform::IDOK);
 }

@@ -2,11 +2,10 @@
 // The stolen-book reports filed against a book: listed by ISBN and SKU, the
 // title and comment of the selected one, and all its fields on request. A
 // single report opens its details at once.
-#include "platform/dialog.h"
-#include "tessel/data_array.h"
+#include "sellin/chooser_dlg.h"
 #include "tessel/records.h"
 
-class CStolenItemsDlg : public platform::Dialog {
+class CStolenItemsDlg : public CChooserDlg<CSLStolenItemInfo> {
   Q_OBJECT
 
  public:
@@ -14,22 +13,16 @@ class CStolenItemsDlg : public platform::Dialog {
 
   CStolenItemsDlg(int sku, const QString& studentId, int storeNum, QWidget* parent = nullptr);
 
-  const CDataArray<CSLStolenItemInfo>& GetItems() const { return m_items; }
-
  protected:
   bool onInitDialog() override;
+  QStringList RowTexts(const CSLStolenItemInfo& item) const override;
+  void ShowRecord(const CSLStolenItemInfo& item) override;
 
  private:
-  bool RunQuery();
   void SetUpList();
-  void FillList();
-  void ShowSelected();
   void ShowDetail();
-  int SelectedRow() const;
 
-  CDataArray<CSLStolenItemInfo> m_items;
   int m_nSKU;
   QString m_strStudentID;
   int m_nStoreNum;
-  QTreeWidget* m_listCtrl;
 };

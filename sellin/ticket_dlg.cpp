@@ -21,8 +21,8 @@
 #include "tessel/printer.h"
 #include "tessel/query_strings.h"
 #include "wire/exchange.h"
-#include "wire/framing.h"
 #include "wire/item_rules.h"
+#include "wire/money.h"
 
 namespace {
 

@@ -48,7 +48,6 @@ class CTicketDlg : public platform::Dialog {
   ~CTicketDlg() override;
 
   const QString& GetReceipt() const { return m_strReceipt; }
-  const QString& GetStudentID() const { return m_strStudentID; }
 
   // The selected line; nullptr without a selection.
   CTicketItem* GetSelectedItem() const;

@@ -64,8 +64,9 @@ class Expiring {
 // go within one period after its deadline.
 class Sweeper {
  public:
-  Sweeper(net::io_context& context, std::chrono::milliseconds idleTimeout)
-      : timer_(context), period_(std::clamp(idleTimeout / 4, kMinSweepPeriod, kMaxSweepPeriod)) {}
+  Sweeper(net::io_context& context, std::chrono::milliseconds idleTimeout,
+          std::function<std::chrono::steady_clock::time_point()> now)
+      : timer_(context), period_(std::clamp(idleTimeout / 4, kMinSweepPeriod, kMaxSweepPeriod)), now_(std::move(now)) {}
 
   // Only from this sweeper's thread.
   void watch(std::weak_ptr<Expiring> connection) { watched_.push_back(std::move(connection)); }
@@ -84,7 +85,7 @@ class Sweeper {
   static constexpr std::chrono::milliseconds kMaxSweepPeriod{1000};
 
   void sweep() {
-    const auto now = std::chrono::steady_clock::now();
+    const auto now = now_();
     std::erase_if(watched_, [now](const std::weak_ptr<Expiring>& watched) {
       const auto connection = watched.lock();
       if (!connection) return true;
@@ -95,6 +96,7 @@ class Sweeper {
 
   net::steady_timer timer_;
   const std::chrono::milliseconds period_;
+  const std::function<std::chrono::steady_clock::time_point()> now_;
   std::vector<std::weak_ptr<Expiring>> watched_;
 };
 
@@ -166,7 +168,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   }
 
   void awaitClient(std::chrono::steady_clock::duration patience) {
-    deadline = std::chrono::steady_clock::now() + patience;
+    deadline = options().idleClock() + patience;
   }
 
   void handshake() {
@@ -378,7 +380,7 @@ class Front final : public HttpFront {
         retry_(*contexts_[0]) {
     for (auto& context : contexts_) {
       work_.push_back(net::make_work_guard(*context));
-      sweepers_.push_back(std::make_unique<Sweeper>(*context, options.idleTimeout));
+      sweepers_.push_back(std::make_unique<Sweeper>(*context, options.idleTimeout, options.idleClock));
     }
   }
 

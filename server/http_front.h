@@ -44,6 +44,8 @@ struct FrontOptions {
   // through them is the client's (HttpRequest::remoteAddress), any other's
   // header is ignored.
   std::vector<AddressRange> trustedBalancers;
+  // Where idle connections are timed: a test moves it instead of waiting.
+  std::function<std::chrono::steady_clock::time_point()> idleClock = std::chrono::steady_clock::now;
 };
 
 class HttpFront {

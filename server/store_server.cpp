@@ -312,7 +312,7 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
                        resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
                        std::string(admin::kUploadPath), resolved.maxUploadBytes,
                        admin::isAdminPath,      resolved.maxConnectionsPerAddress,
-                       resolved.trustedBalancers};
+                       resolved.trustedBalancers,  resolved.idleClock};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

@@ -80,6 +80,8 @@ struct ServerOptions {
   std::function<void(std::string_view)> logSink;
 
   Clock clock = std::chrono::system_clock::now;
+  // Tests only: where idle connections are timed.
+  std::function<std::chrono::steady_clock::time_point()> idleClock = std::chrono::steady_clock::now;
 
   // Tests only: gathers updates into one group of the SQLite writer.
   std::shared_ptr<WriteGroupProbe> writeGroupProbe;

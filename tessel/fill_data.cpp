@@ -1,6 +1,6 @@
 #include "tessel/fill_data.h"
 
-#include <QRegularExpression>
+#include "wire/money.h"
 
 void CFillDataBase::AddLine(const QString& label, const QString& value, bool money) {
   m_lines.append({label, money ? FormatMoney(value) : value, money});
@@ -13,9 +13,8 @@ void CFillDataBase::AddLine(const QString& label, int value) {
 QString CFillDataBase::GetYesNoValue(int flag) { return flag ? QStringLiteral("Yes") : QStringLiteral("No"); }
 
 QString FormatMoney(const QString& amount) {
-  static const QRegularExpression pattern(QStringLiteral("^\\s*(-?)0*(\\d*)\\.(\\d\\d)\\s*$"));
-  const QRegularExpressionMatch m = pattern.match(amount);
-  if (!m.hasMatch()) return amount;
-  const QString dollars = m.captured(2).isEmpty() ? QStringLiteral("0") : m.captured(2);
-  return m.captured(1) + QLatin1Char('$') + dollars + QLatin1Char('.') + m.captured(3);
+  const std::optional<std::int64_t> cents = wire::readDollarAmount(amount.toStdString());
+  if (!cents) return amount;
+  const std::string dollars = wire::formatCents(*cents < 0 ? -*cents : *cents);
+  return (*cents < 0 ? QStringLiteral("-$") : QStringLiteral("$")) + QString::fromStdString(dollars);
 }

@@ -2,7 +2,6 @@
 
 #include <QComboBox>
 #include <QHash>
-#include <QRegularExpression>
 #include <QWidget>
 
 #include "platform/dialog.h"
@@ -16,6 +15,7 @@
 #include "tessel/socket_message.h"
 #include "tessel/tessel_config.h"
 #include "tessel/trim.h"
+#include "wire/money.h"
 
 namespace {
 
@@ -151,10 +151,5 @@ bool CGlobalFunctions::ShowScanDlg(const QString& prompt, QString& code, CScanne
 }
 
 QString CGlobalFunctions::VerifyDollarAmt(const QString& text) {
-  static const QRegularExpression amount(QStringLiteral("^\\s*\\$?\\s*(-?)(\\d{0,7})(?:\\.(\\d{0,2}))?\\s*$"));
-  const QRegularExpressionMatch m = amount.match(text);
-  if (!m.hasMatch() || (m.captured(2).isEmpty() && m.captured(3).isEmpty())) return QStringLiteral("0.00");
-  const qint64 dollars = m.captured(2).toLongLong();
-  const QString cents = (m.captured(3) + QStringLiteral("00")).left(2);
-  return m.captured(1) + QString::number(dollars) + QLatin1Char('.') + cents;
+  return QString::fromStdString(wire::formatCents(wire::readDollarAmount(text.toStdString()).value_or(0)));
 }

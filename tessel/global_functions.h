@@ -63,8 +63,9 @@ class CGlobalFunctions {
   // A typed price as the stored dollar amount: blanks, a leading "$" and
   // leading zeros go, two decimals are written ("12.5" reads "12.50", ".5"
   // "0.50", "$7" "7.00", "-2" "-2.00"). A text that is not such an amount
-  // (letters, a third decimal, more than 7 digits before the point) reads
-  // "0.00", which no price rule accepts, so junk never becomes a price.
+  // (letters, a third decimal, a minus before the "$") reads "0.00",
+  // which no price rule accepts, so junk never becomes a price; an amount
+  // too high is kept, for the price rules to name the highest price.
   static QString VerifyDollarAmt(const QString& text);
 
   // Shows the item lookup: the product record and the store's inventory

@@ -26,8 +26,13 @@ platform::DialogTemplate saveWaitTemplate() {
 
 }  // namespace
 
-CSaveWaitDlg::CSaveWaitDlg(const QElapsedTimer& waited, bool saving, std::function<void()> stop, QWidget* parent)
-    : platform::Dialog(saveWaitTemplate(), parent), m_waited(waited), m_bSaving(saving), m_stop(std::move(stop)) {
+CSaveWaitDlg::CSaveWaitDlg(CTransportClock& clock, CTransportClock::TimePoint started, bool saving,
+                           std::function<void()> stop, QWidget* parent)
+    : platform::Dialog(saveWaitTemplate(), parent),
+      m_clock(clock),
+      m_started(started),
+      m_bSaving(saving),
+      m_stop(std::move(stop)) {
   onMessage(WM_SENDING_DONE, [this](const QVariant&, const QVariant&) {
     m_bSent = true;
     if (m_pBeforeShowing) m_pBeforeShowing->quit();
@@ -69,5 +74,6 @@ void CSaveWaitDlg::onCancel() {
 }
 
 void CSaveWaitDlg::ShowWaited() {
-  setControlText(IDC_WAITED, QStringLiteral("Waiting for the store server: %1 s").arg(m_waited.elapsed() / 1000));
+  const auto waited = std::chrono::duration_cast<std::chrono::seconds>(m_clock.Now() - m_started);
+  setControlText(IDC_WAITED, QStringLiteral("Waiting for the store server: %1 s").arg(waited.count()));
 }

@@ -4,10 +4,10 @@
 // screen shows is under way: the change is being saved (not refused), for how
 // long it has waited, and a button to stop waiting. The sending runs on a worker
 // thread meanwhile.
-#include <QElapsedTimer>
 #include <functional>
 
 #include "platform/dialog.h"
+#include "tessel/transport_clock.h"
 
 class QEventLoop;
 
@@ -19,10 +19,11 @@ class CSaveWaitDlg : public platform::Dialog {
   // An exchange answered sooner shows no window.
   static constexpr int kShowAfterMs = 500;
 
-  // waited: started when the exchange was first sent. saving: it carries a
+  // started: when the exchange was first sent, by clock. saving: it carries a
   // change (otherwise it reads). stop: asks the sending to end; it may be
   // called from the button while a try is in flight.
-  CSaveWaitDlg(const QElapsedTimer& waited, bool saving, std::function<void()> stop, QWidget* parent = nullptr);
+  CSaveWaitDlg(CTransportClock& clock, CTransportClock::TimePoint started, bool saving, std::function<void()> stop,
+               QWidget* parent = nullptr);
 
   // Runs send on a worker thread until it returns, with this window open once
   // it has run kShowAfterMs. Before that the screen is painted, but the clerk's
@@ -36,7 +37,8 @@ class CSaveWaitDlg : public platform::Dialog {
  private:
   void ShowWaited();
 
-  QElapsedTimer m_waited;
+  CTransportClock& m_clock;
+  CTransportClock::TimePoint m_started;
   bool m_bSaving;
   std::function<void()> m_stop;
   bool m_bStopped = false;

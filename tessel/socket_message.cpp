@@ -1,7 +1,6 @@
 #include "tessel/socket_message.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QThread>
@@ -20,6 +19,7 @@
 #include "tessel/records.h"
 #include "tessel/save_wait_dlg.h"
 #include "tessel/tessel_config.h"
+#include "tessel/transport_clock.h"
 #include "wire/exchange.h"
 
 Q_LOGGING_CATEGORY(lcTransport, "tessel.transport")
@@ -65,7 +65,7 @@ bool isLoopback(const std::string& host) {
 }
 
 using std::chrono::milliseconds;
-using Clock = std::chrono::steady_clock;
+using TimePoint = CTransportClock::TimePoint;
 
 bool isGatewayStatus(int status) { return status == 502 || status == 503 || status == 504; }
 
@@ -102,7 +102,7 @@ QString secondsText(int seconds) {
   return seconds == 1 ? QStringLiteral("1 second") : QStringLiteral("%1 seconds").arg(seconds);
 }
 
-int wholeSeconds(Clock::duration span) {
+int wholeSeconds(TimePoint::duration span) {
   return std::max(1, int(std::chrono::duration_cast<std::chrono::seconds>(span).count()));
 }
 
@@ -125,10 +125,12 @@ class WaitCanceller {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_cancelled;
   }
-  // Waits for span; false when cancelled before or meanwhile.
-  bool Pause(Clock::duration span) {
+  // Waits for span by clock; false when cancelled before or meanwhile.
+  bool Pause(CTransportClock& clock, TimePoint::duration span) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    return !m_changed.wait_for(lock, span, [this] { return m_cancelled; });
+    const TimePoint end = clock.Now() + span;
+    while (!m_cancelled && clock.Now() < end) clock.PauseUntil(m_changed, lock, end);
+    return !m_cancelled;
   }
 
  private:
@@ -149,8 +151,8 @@ class WaitCanceller {
 // clerk's stop, so a quick exchange costs no thread and no wake-up.
 class ExchangeWatch {
  public:
-  ExchangeWatch(httplib::Client& client, WaitCanceller& canceller)
-      : m_client(client), m_canceller(canceller), m_thread([this] { Watch(); }) {}
+  ExchangeWatch(httplib::Client& client, WaitCanceller& canceller, CTransportClock& clock)
+      : m_client(client), m_canceller(canceller), m_clock(clock), m_thread([this] { Watch(); }) {}
   ~ExchangeWatch() {
     {
       std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
@@ -164,7 +166,7 @@ class ExchangeWatch {
     std::lock_guard<std::mutex> lock(m_canceller.m_mutex);
     m_watching = true;
     m_expired = false;
-    m_deadline = Clock::now() + limit;
+    m_deadline = m_clock.Now() + limit;
     if (m_deadline < m_wakeAt || m_canceller.m_cancelled) m_canceller.m_changed.notify_all();
   }
 
@@ -179,25 +181,26 @@ class ExchangeWatch {
   void Watch() {
     std::unique_lock<std::mutex> lock(m_canceller.m_mutex);
     while (!m_quit) {
-      if (m_watching && (m_canceller.m_cancelled || Clock::now() >= m_deadline)) {
+      if (m_watching && (m_canceller.m_cancelled || m_clock.Now() >= m_deadline)) {
         m_watching = false;
         m_expired = true;
         m_client.stop();  // the one call httplib allows from another thread
       }
-      m_wakeAt = m_watching ? m_deadline : Clock::time_point::max();
-      if (m_watching) m_canceller.m_changed.wait_until(lock, m_wakeAt);
+      m_wakeAt = m_watching ? m_deadline : TimePoint::max();
+      if (m_watching) m_clock.WaitUntil(m_canceller.m_changed, lock, m_wakeAt);
       else m_canceller.m_changed.wait(lock);
     }
   }
 
   httplib::Client& m_client;
   WaitCanceller& m_canceller;
+  CTransportClock& m_clock;
   // Guarded by the canceller's mutex:
   bool m_watching = false;  // an exchange is under way
   bool m_expired = false;
   bool m_quit = false;
-  Clock::time_point m_deadline;
-  Clock::time_point m_wakeAt = Clock::time_point::max();  // when the thread looks again unless woken
+  TimePoint m_deadline;
+  TimePoint m_wakeAt = TimePoint::max();  // when the thread looks again unless woken
   std::thread m_thread;  // last: it starts once the members above exist
 };
 
@@ -321,7 +324,8 @@ QString CSocketMessage::StoppedReadingText(int seconds) {
   return QStringLiteral("You stopped waiting for the store server after %1.").arg(secondsText(seconds));
 }
 
-CSocketMessage::CSocketMessage(int eAppType) : m_nAppType(eAppType), m_canceller(std::make_unique<Canceller>()) {}
+CSocketMessage::CSocketMessage(int eAppType)
+    : m_nAppType(eAppType), m_pClock(&CTransportClock::Steady()), m_canceller(std::make_unique<Canceller>()) {}
 
 CSocketMessage::~CSocketMessage() { ClearPassword(); }
 
@@ -338,13 +342,16 @@ QString CSocketMessage::GetServer() const {
 
 void CSocketMessage::Disconnect() { m_connection.reset(); }
 
+void CSocketMessage::SetClock(CTransportClock& clock) {
+  m_connection.reset();  // its watch keeps the time by the clock it was made with
+  m_pClock = &clock;
+}
+
 void CSocketMessage::SetCredentials(const QString& user, const QString& password) {
   if (user != m_strLoginUser || password != m_strPassword) ForgetSession();
   m_strLoginUser = user;
   m_strPassword = password;
 }
-
-bool CSocketMessage::HasCredentials() const { return !m_strLoginUser.isEmpty() && !m_strPassword.isEmpty(); }
 
 void CSocketMessage::ClearPassword() {
   // Overwrite before letting go, so the freed buffer does not keep it.
@@ -414,7 +421,7 @@ bool CSocketMessage::OpenConnection(QString& failure) {
   connection->client->set_connection_timeout(CTesselConfig::GetConnectTimeout());
   connection->client->set_read_timeout(connection->readTimeout + kBackstopSeconds);
   connection->client->set_write_timeout(connection->readTimeout + kBackstopSeconds);
-  connection->watch = std::make_unique<ExchangeWatch>(*connection->client, *m_canceller);
+  connection->watch = std::make_unique<ExchangeWatch>(*connection->client, *m_canceller, *m_pClock);
   m_connection = std::move(connection);
   return true;
 }
@@ -425,7 +432,7 @@ CSocketMessage::Attempt CSocketMessage::Post(const char* path, const std::string
   httplib::Request request = postRequest(path, body, attempt.answer);
   httplib::Response response;
   httplib::Error error = httplib::Error::Success;
-  const auto started = Clock::now();
+  const TimePoint started = m_pClock->Now();
   const milliseconds readTimeout = std::chrono::seconds(m_connection->readTimeout);
   m_connection->watch->Start(std::min(limit, readTimeout));
   attempt.answered = m_connection->client->send(request, response, error);
@@ -436,7 +443,7 @@ CSocketMessage::Attempt CSocketMessage::Post(const char* path, const std::string
   }
 
   attempt.requestOut = requestWentOut(error);
-  attempt.failure = failureText(error, expired, wholeSeconds(Clock::now() - started), m_connection->address.display);
+  attempt.failure = failureText(error, expired, wholeSeconds(m_pClock->Now() - started), m_connection->address.display);
   qCInfo(lcTransport).noquote() << "exchange with" << m_connection->address.display << "failed:"
                                 << QString::fromStdString(httplib::to_string(error)) << (expired ? "(deadline)" : "");
   // A connection that failed mid-exchange may still deliver the late answer; never reuse it.
@@ -453,21 +460,20 @@ bool CSocketMessage::HoldsUpdate() const {
 CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body, bool showWait) {
   const bool update = HoldsUpdate();
   const milliseconds saveTimeout = std::chrono::seconds(CTesselConfig::GetSaveTimeout());
-  QElapsedTimer waited;
-  waited.start();
+  const TimePoint started = m_pClock->Now();
   Attempt attempt;
   m_canceller->Reset();
-  const auto send = [&]() noexcept { SendExchange(body, update, saveTimeout, waited, attempt); };
+  const auto send = [&]() noexcept { SendExchange(body, update, saveTimeout, started, attempt); };
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if ((update || showWait) && app && QThread::currentThread() == app->thread())
-    CSaveWaitDlg(waited, update, [this] { m_canceller->Cancel(); }).RunWhileWaiting(send);
+    CSaveWaitDlg(*m_pClock, started, update, [this] { m_canceller->Cancel(); }).RunWhileWaiting(send);
   else
     send();
   const bool stopped = m_canceller->Cancelled();
   m_canceller->Reset();  // or it would break off the next exchange at once
   if (attempt.answered && (!update || isServersOwn(attempt.status, attempt.answer))) return attempt;
   if (update ? !m_bOutcomeUnknown : !stopped) return attempt;
-  const int seconds = std::max<int>(1, int(waited.elapsed() / 1000));
+  const int seconds = wholeSeconds(m_pClock->Now() - started);
   attempt = Attempt{};
   attempt.failure = !update ? StoppedReadingText(seconds)
                     : stopped ? StoppedWaitingText(seconds)
@@ -476,11 +482,11 @@ CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body, bo
 }
 
 void CSocketMessage::SendExchange(const std::string& body, bool update, milliseconds saveTimeout,
-                                  const QElapsedTimer& waited, Attempt& attempt) {
+                                  CTransportClock::TimePoint started, Attempt& attempt) {
   try {
     attempt = Post(wire::kExchangePath.data(), body, kNoLimit);
     const bool unknown = attempt.answered ? !isServersOwn(attempt.status, attempt.answer) : attempt.requestOut;
-    if (update && unknown) ResendUntilAnswered(body, saveTimeout, waited, attempt);
+    if (update && unknown) ResendUntilAnswered(body, saveTimeout, started, attempt);
   } catch (...) {
     m_connection.reset();
     attempt = Attempt{};
@@ -491,12 +497,14 @@ void CSocketMessage::SendExchange(const std::string& body, bool update, millisec
 // The server may have applied the update. The same texts carry the same update
 // identities, so it answers a resend with its first answer and applies nothing twice.
 void CSocketMessage::ResendUntilAnswered(const std::string& body, milliseconds saveTimeout,
-                                         const QElapsedTimer& waited, Attempt& attempt) {
+                                         CTransportClock::TimePoint started, Attempt& attempt) {
   m_bOutcomeUnknown = true;
-  const auto left = [&] { return saveTimeout - milliseconds(waited.elapsed()); };
+  const auto left = [&] {
+    return saveTimeout - std::chrono::duration_cast<milliseconds>(m_pClock->Now() - started);
+  };
   for (milliseconds pause = kFirstPause; !attempt.answered || !isServersOwn(attempt.status, attempt.answer);
        pause = std::min(pause * 2, kLongestPause)) {
-    if (!m_canceller->Pause(std::min(pause, left())) || left() <= milliseconds(0)) return;
+    if (!m_canceller->Pause(*m_pClock, std::min(pause, left())) || left() <= milliseconds(0)) return;
     qCInfo(lcTransport) << "sending the exchange with an update again";
     attempt = Post(wire::kExchangePath.data(), body, left());
   }

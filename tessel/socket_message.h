@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class QElapsedTimer;
+#include "tessel/transport_clock.h"
 
 class CSocketMessage {
  public:
@@ -43,19 +43,18 @@ class CSocketMessage {
   CSocketMessage(const CSocketMessage&) = delete;
   CSocketMessage& operator=(const CSocketMessage&) = delete;
 
-  int GetAppType() const { return m_nAppType; }
-
   // Server address, "http://host:port" or "host:port". Until set, the
   // configured one (CTesselConfig) is used.
   void SetServer(const QString& address);
   QString GetServer() const;
   // Drops the connection; the next exchange reads the configuration afresh.
   void Disconnect();
+  // The clock the transport keeps time by: the steady one unless a test gives
+  // one it moves. It must outlive this object.
+  void SetClock(CTransportClock& clock);
 
   // Credentials for the log-in. Changing them forgets the session.
   void SetCredentials(const QString& user, const QString& password);
-  bool HasCredentials() const;
-  QString GetCredentialUser() const { return m_strLoginUser; }
   // Forgets the password and the session; the user name stays for the log-in dialog.
   void ClearPassword();
   bool IsLoggedIn() const { return !m_token.empty(); }
@@ -140,16 +139,17 @@ class CSocketMessage {
   Attempt PostExchange(const std::string& body, bool showWait);
   // The first try, and for an update its resends; on any thread.
   void SendExchange(const std::string& body, bool update, std::chrono::milliseconds saveTimeout,
-                    const QElapsedTimer& waited, Attempt& attempt);
+                    CTransportClock::TimePoint started, Attempt& attempt);
   bool HoldsUpdate() const;
   // Sends again until the server's own answer, the end of saveTimeout, or the clerk's stop.
   void ResendUntilAnswered(const std::string& body, std::chrono::milliseconds saveTimeout,
-                           const QElapsedTimer& waited, Attempt& attempt);
+                           CTransportClock::TimePoint started, Attempt& attempt);
   bool LogInOnce(QString& text, QString& records);
   void FailWith(const QString& sentence);
   void ForgetSession();
 
   int m_nAppType;
+  CTransportClock* m_pClock;
   QString m_strServer;
   bool m_bServerSet = false;
   QString m_strLoginUser;

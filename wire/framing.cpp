@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdlib>
 
+#include "wire/money.h"
 #include "wire/text.h"
 
 namespace wire {
@@ -86,16 +87,6 @@ std::optional<std::string> RecordWriter::finish() {
   return record_ + char(kRecordTerminator);
 }
 
-std::string formatCents(std::int64_t cents) {
-  const std::uint64_t magnitude = cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : cents;
-  std::string out = cents < 0 ? "-" : "";
-  out += std::to_string(magnitude / 100);
-  out += '.';
-  out += char('0' + magnitude % 100 / 10);
-  out += char('0' + magnitude % 10);
-  return out;
-}
-
 namespace {
 
 // atoi-like reading shared by the length field and number fields.
@@ -113,23 +104,6 @@ std::int64_t readDecimal(std::u16string_view text) {
 }
 
 }  // namespace
-
-std::optional<std::int64_t> parseCents(std::string_view text, std::size_t maxDollarDigits) {
-  const std::size_t point = text.find('.');
-  const std::string_view dollars = text.substr(0, point);
-  const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-  const auto allDigits = [](std::string_view s) {
-    return std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
-  };
-  if (dollars.size() > maxDollarDigits || fraction.size() > 2 || !allDigits(dollars) || !allDigits(fraction) ||
-      dollars.size() + fraction.size() == 0)
-    return std::nullopt;
-  std::int64_t cents = 0;
-  for (char c : dollars) cents = cents * 10 + (c - '0');
-  cents *= 100;
-  if (!fraction.empty()) cents += (fraction[0] - '0') * 10 + (fraction.size() > 1 ? fraction[1] - '0' : 0);
-  return cents;
-}
 
 std::int64_t recordLengthField(std::u16string_view reply) {
   if (reply.size() <= kTagWidth) return 0;

@@ -39,14 +39,6 @@ class RecordWriter {
   std::string error_;
 };
 
-// Formats an amount of cents as the wire writes money: "12.50", "-3.05".
-std::string formatCents(std::int64_t cents);
-
-// Reads a dollar amount exactly into cents: digits, then at most two after a
-// point ("12", "12.5", "12.50", ".75"); at most maxDollarDigits before it. No
-// sign, blanks or other characters: "12.505", "1e3" and "abc" give nullopt.
-std::optional<std::int64_t> parseCents(std::string_view text, std::size_t maxDollarDigits = 7);
-
 // The record length L written at offset 3 of a reply, read as a decimal integer:
 // leading blanks and a sign allowed, reading stops at the first non-digit, no
 // digits give 0.

@@ -1,6 +1,6 @@
 #include "wire/item_rules.h"
 
-#include <cmath>
+#include "wire/money.h"
 
 namespace wire::rules {
 
@@ -8,6 +8,8 @@ namespace {
 
 std::optional<std::string> priceRefusal(const LineFacts& line) {
   if (line.priceCents <= 0) return "Price must be greater than 0.00";
+  if (line.priceCents > kMaxPriceCents)
+    return "Price must be no more than " + formatCents(kMaxPriceCents) + ", the highest price the store takes.";
   if (line.listedCents > 0 && line.priceCents > line.listedCents)
     return "Temporary buy price must be less than the listed buy price.";
   return std::nullopt;
@@ -63,15 +65,6 @@ std::optional<std::string> refusal(const LineFacts& line) {
   const std::vector<Finding> findings = check(line);
   if (!findings.empty() && findings.back().verdict == Verdict::Refuse) return findings.back().sentence;
   return std::nullopt;
-}
-
-std::int64_t centsOf(double dollars) {
-  constexpr double kBound = double(kMaxPriceCents) * 1000;
-  if (std::isnan(dollars)) return 0;
-  const double cents = std::round(dollars * 100);
-  if (cents >= kBound) return std::int64_t(kBound);
-  if (cents <= -kBound) return -std::int64_t(kBound);
-  return std::int64_t(cents);
 }
 
 }  // namespace wire::rules

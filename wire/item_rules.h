@@ -13,7 +13,7 @@ namespace wire::rules {
 inline constexpr std::int64_t kMinQty = -9999;
 inline constexpr std::int64_t kMaxQty = 99999;
 inline constexpr std::int64_t kUnlimitedNeed = 99999;  // a need of "*": the purchaser takes any number
-inline constexpr std::int64_t kMaxPriceCents = 9999999;
+inline constexpr std::int64_t kMaxPriceCents = 9999999;  // 99999.99, the widest price a record holds
 inline constexpr std::int64_t kMaxBought = 99999;
 
 // What the rules judge a line by.
@@ -55,9 +55,5 @@ std::vector<Finding> check(const LineFacts& line);
 
 // The refusal among check's findings, if any: what the server applies.
 std::optional<std::string> refusal(const LineFacts& line);
-
-// Whole cents nearest to a dollar amount, halves away from zero; beyond
-// ±kMaxPriceCents * 1000 it reads as that bound, so it never overflows.
-std::int64_t centsOf(double dollars);
 
 }  // namespace wire::rules

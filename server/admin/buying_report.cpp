@@ -1,7 +1,7 @@
 #include "server/admin/buying_report.h"
 
 #include "server/queries/sellin_records.h"
-#include "wire/framing.h"
+#include "wire/money.h"
 
 namespace storeserver::admin {
 

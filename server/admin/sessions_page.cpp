@@ -3,7 +3,7 @@
 #include "server/admin/buying_report.h"
 #include "server/admin/key_pager.h"
 #include "server/admin/office_pages.h"
-#include "wire/framing.h"
+#include "wire/money.h"
 
 namespace storeserver::admin {
 

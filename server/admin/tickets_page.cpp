@@ -5,7 +5,7 @@
 #include "server/admin/ticket_office.h"
 #include "server/log.h"
 #include "server/queries/tickets.h"
-#include "wire/framing.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 
 namespace storeserver::admin {

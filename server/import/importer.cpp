@@ -12,6 +12,8 @@
 #include "server/queries/item_codes.h"
 #include "server/storage/title_words.h"
 #include "wire/exchange.h"
+#include "wire/item_rules.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 #include "wire/text.h"
 
@@ -132,13 +134,12 @@ const Reference kBookItem{"item_id", "SELECT 1 FROM books WHERE item_id = ?", "b
 const Reference kSession{"session_id", "SELECT 1 FROM buying_sessions WHERE session_id = ?", "buying session"};
 constexpr std::int64_t kMaxSku = 99'999'999;
 constexpr std::int64_t kMaxSessionId = 99'999'999;
-constexpr std::int64_t kMaxPriceCents = 9'999'999;  // 99999.99, the records' price width
 constexpr std::int64_t kMaxOnHand = 99'999;
 const Column kSku{"sku", Type::Number, 0, 1, kMaxSku};
 // The handhelds ask for stores within this range; a store beyond it could never be looked up.
 const Column kStoreNum{"store_num", Type::Number, 0, 1, wire::requests::kMaxStoreNumber};
 
-Column price(std::string_view name) { return {name, Type::Money, 0, 0, kMaxPriceCents}; }
+Column price(std::string_view name) { return {name, Type::Money, 0, 0, wire::rules::kMaxPriceCents}; }
 Column count(std::string_view name, std::int64_t most = kMaxOnHand) { return {name, Type::Number, 0, 0, most}; }
 
 const std::vector<Kind>& kinds() {
@@ -348,19 +349,6 @@ std::optional<std::int64_t> wholeNumber(std::string_view text) {
   return value;
 }
 
-// "12", "12.5" or "12.50" as cents; negative amounts are refused.
-std::optional<std::int64_t> cents(std::string_view text) {
-  const auto dot = text.find('.');
-  const std::string_view units = text.substr(0, dot);
-  std::string fraction(dot == std::string_view::npos ? "" : text.substr(dot + 1));
-  if (units.empty() || fraction.size() > 2 || (dot != std::string_view::npos && fraction.empty())) return std::nullopt;
-  fraction.resize(2, '0');
-  const auto whole = wholeNumber(units);
-  const auto part = wholeNumber(fraction);
-  if (!whole || !part || *whole < 0 || *part < 0 || units[0] == '+' || *whole > 1'000'000'000) return std::nullopt;
-  return *whole * 100 + *part;
-}
-
 bool isDate(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return false;
   const auto year = wholeNumber(text.substr(0, 4));
@@ -409,10 +397,9 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
         return storage::Value(text);
       return name + " must be an ISBN of 13 digits with its check digit, not \"" + text + "\".";
     case Type::Money:
-      if (const auto c = cents(text); c && *c <= column.most) return storage::Value(*c);
+      if (const auto c = wire::parseCents(text); c && *c <= column.most) return storage::Value(*c);
       if (column.most != kNoMost)
-        return name + " must be an amount from 0 to " + std::to_string(column.most / 100) + "." +
-               std::to_string(column.most % 100 / 10) + std::to_string(column.most % 10) + ", not \"" + text + "\".";
+        return name + " must be an amount from 0 to " + wire::formatCents(column.most) + ", not \"" + text + "\".";
       return name + " must be an amount of 0 or more such as 12.50, not \"" + text + "\".";
     case Type::Date:
       if (isDate(text)) return storage::Value(text);

@@ -4,8 +4,8 @@
 #include "server/log.h"
 #include "server/queries/adoptions.h"
 #include "server/queries/printout.h"
-#include "wire/framing.h"
 #include "wire/json_reader.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 
 namespace storeserver::queries {

@@ -11,8 +11,8 @@
 #include "server/queries/printout.h"
 #include "server/queries/query.h"
 #include "server/queries/tickets.h"
-#include "wire/framing.h"
 #include "wire/json_reader.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 
 namespace storeserver::queries {

@@ -8,9 +8,9 @@
 #include "server/queries/query.h"
 #include "server/queries/ticket_ledger.h"
 #include "server/queries/tickets.h"
-#include "wire/framing.h"
 #include "wire/item_rules.h"
 #include "wire/json_reader.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 #include "wire/text.h"
 
@@ -111,7 +111,7 @@ wire::Reply ticketItem(QueryContext& context, const nlohmann::json& arguments) {
   const auto price = in.text("price", wire::requests::kMaxPriceLength);
   if (!in.ok()) return unreadableReply(context, in.error());
   const std::optional<std::int64_t> cents = wire::parseCents(*price);
-  if (!cents || *cents > wire::rules::kMaxPriceCents)
+  if (!cents)
     return errorReply("The price \"" + printable(*price, 16) + "\" is not a dollar amount: type it like 12.50.");
 
   const Line line{*number, *session, *itemId, *purchaser, *qty, *cents};

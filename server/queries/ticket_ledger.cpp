@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "wire/framing.h"
 #include "wire/item_rules.h"
 #include "wire/json_reader.h"
+#include "wire/money.h"
 #include "wire/requests.h"
 
 namespace storeserver::queries::ledger {

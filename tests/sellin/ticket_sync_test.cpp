@@ -9,6 +9,7 @@
 #include "tessel/scan_dlg.h"
 #include "tests/sellin/sellin_fixture.h"
 #include "tests/support/forwarding_double.h"
+#include "tests/support/transport_clock_double.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ class TicketSyncTest : public TicketTest {
     setTessel("ReadTimeout", "1");
     setTessel("SaveTimeout", "8");
     m_app->m_socketMsg.SetServer(m_balancer.address());
+    m_app->m_socketMsg.SetClock(m_clock);
   }
   // Taken by the next connection the handheld makes.
   void setTessel(const char* name, const char* seconds) {
@@ -39,6 +41,8 @@ class TicketSyncTest : public TicketTest {
   }
 
   testsupport::ForwardingDouble m_balancer{m_server.port()};
+  // Resends follow each other at once, and a read or save time-out passes when a test moves it.
+  testsupport::TransportClockDouble m_clock;
 };
 
 // The saving window: it shows the change is being saved, then the action.
@@ -120,6 +124,7 @@ TEST_F(TicketSyncTest, AClerkWhoStopsWaitingGetsOneBoxAndTheStoredLines) {
     m_balancer.arm(Fault::Freeze, "sl_item");
     choosePurchaser();
     whileSaving(stopWaiting);
+    whileReading([&](QWidget*) { m_clock.advance(std::chrono::seconds(1)); });
     platform::MessageBoxScript::arm(platform::IDOK);
     enterCode(dlg, kCalculus9);
     EXPECT_TRUE(boxEnds(1, "\n" + CSocketMessage::NoAnswerText(1) +
@@ -162,7 +167,8 @@ TEST_F(TicketSyncTest, AnEndOrDeleteInDoubtMovesOnOnlyOnceTheServerShowsIt) {
   int student = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    setTessel("SaveTimeout", c.then == Then::WaitOut ? "1" : "8");
+    // A refused End the buyer stops is tried again in real time, so the saving window comes before the stop.
+    m_app->m_socketMsg.SetClock(c.then == Then::WaitOut ? m_clock : CTransportClock::Steady());
     const std::size_t boxesBefore = platform::MessageBoxScript::shown().size();
     CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
     const QString studentID = QStringLiteral("S7000%1").arg(++student);

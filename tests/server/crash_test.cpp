@@ -21,6 +21,7 @@
 #include "tessel/query_strings.h"
 #include "tessel/records.h"
 #include "tessel/socket_message.h"
+#include "wire/money.h"
 
 namespace servertest {
 namespace {

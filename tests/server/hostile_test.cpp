@@ -2,8 +2,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -226,23 +228,36 @@ TEST_F(Hostile, ConnectionsBeyondTheCapAreRefusedAtOnceUntilOneCloses) {
 }
 
 // A client that stops halfway through its request, or stays silent after its
-// answer, is let go; one that keeps talking is not.
+// answer, is let go; one that keeps talking is not. Time is moved, not waited for.
 TEST_F(Hostile, ConnectionsIdleBeyondTheirTimeAreClosedAndBusyOnesKept) {
+  using namespace std::chrono_literals;
+  using SteadyClock = std::chrono::steady_clock;
+  const auto now = std::make_shared<std::atomic<SteadyClock::rep>>(0);
+  const auto advance = [now](SteadyClock::duration by) { *now += by.count(); };
   storeserver::ServerOptions o = options();
-  o.idleTimeout = std::chrono::milliseconds(300);
+  o.idleTimeout = 60s;
+  // One I/O thread serves the connections' events in order, so the others'
+  // last deadlines are set before busy's first request, however late a
+  // thread runs: none can come after the clock has moved on.
+  o.ioThreads = 1;
+  o.idleClock = [now] { return SteadyClock::time_point(SteadyClock::duration(now->load())); };
   start(o);
   const std::string health = "GET /v1/health HTTP/1.1\r\nHost: x\r\n\r\n";
   RawConnection stalled(port_), silent(port_), busy(port_);
   ASSERT_TRUE(stalled.send("GET /v1/health HTTP/1.1\r\nHo"));
   ASSERT_TRUE(silent.send(health));
   EXPECT_EQ(silent.readResponse().status, 200);
-  for (int i = 0; i < 8; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  // The busy one is used just before each minute runs out; the others wait two.
+  for (int minute = 0; minute < 2; ++minute) {
+    advance(59s);
     ASSERT_TRUE(busy.send(health));
-    ASSERT_EQ(busy.readResponse().status, 200) << "a connection in use was closed after " << i << " requests";
+    ASSERT_EQ(busy.readResponse().status, 200) << "a connection in use was closed in minute " << minute;
   }
+  advance(2s);
   EXPECT_TRUE(stalled.closedByServer()) << "a request cut off halfway kept its connection";
   EXPECT_TRUE(silent.closedByServer()) << "an idle connection was kept";
+  ASSERT_TRUE(busy.send(health));
+  EXPECT_EQ(busy.readResponse().status, 200) << "a connection in use was closed";
 }
 
 }  // namespace

@@ -140,7 +140,7 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"course-books", "sku,isbn,title\n42,9780306406157,Cell Biology\n43,9780306406157,Cells\n",
        "line 3: the same isbn as line 2."},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-30,2025-01-01,0,0\n", "line 2: start_date must be a date"},
-      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-1.00,0\n",
+      {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,-0.50,0\n",  // not 0.50
        "line 2: total_balance must be an amount of 0"},
       {"aid-accounts", accounts + "1,S1,STATE-01,2024-02-01,2025-01-01,0,\"1,000.00\"\n",
        "line 2: credit_limit must be an amount"},  // a thousands comma is not an amount

@@ -138,6 +138,8 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
        "Temporary buy price must be less than the listed buy price."},
       {"three decimals", token_, add({.line = 2, .price = "12.505"}), kAdd,
        "The price \"12.505\" is not a dollar amount: type it like 12.50."},
+      {"above the highest price, and the listed one", token_, add({.line = 2, .price = "100000.00"}), kAdd,
+       "Price must be no more than 99999.99, the highest price the store takes."},
       {"more than the need", token_, add({.line = 2, .qty = 3}), kAdd, "Sellin quantity cannot exceed the need."},
       {"return beyond what was bought", token_, add({.line = 2, .qty = -2}), kAdd,
        "Cannot do negative sellin for more than the bought quantity."},

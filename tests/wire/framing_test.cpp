@@ -109,13 +109,3 @@ TEST(Utf, HiddenCharactersAreFoundAndBlankedAndBlanksAreNoText) {
 }
 
 }  // namespace
-
-TEST(ParseCents, ReadsDollarAmountsExactlyAndRefusesAnythingElse) {
-  const std::vector<std::pair<std::string, std::optional<std::int64_t>>> cases = {
-      {"12.50", 1250}, {"12.5", 1250},      {"12", 1200},          {"12.", 1200},        {".75", 75},
-      {"0.01", 1},     {"00012.50", 1250},  {"9999999.99", 999999999}, {"0", 0},
-      {"12.505", {}},  {"abc", {}},         {"", {}},              {".", {}},            {"-3.00", {}},
-      {" 12.50", {}},  {"12.50abc", {}},    {"1e3", {}},           {"12,50", {}},        {"10000000", {}},
-  };
-  for (const auto& [text, cents] : cases) EXPECT_EQ(wire::parseCents(text), cents) << '"' << text << '"';
-}

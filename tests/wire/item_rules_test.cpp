@@ -48,6 +48,14 @@ TEST(ItemRules, PriceComesFirstAndQuestionsFollowInOrder) {
   EXPECT_EQ(wire::rules::refusal(line), "Price must be greater than 0.00");
 
   line = facts();
+  line.listedCents = 0;  // no listed price to stop it first
+  line.priceCents = wire::rules::kMaxPriceCents;
+  EXPECT_EQ(wire::rules::refusal(line), std::nullopt);
+  line.priceCents += 1;
+  line.qty = 0;
+  EXPECT_EQ(wire::rules::refusal(line), "Price must be no more than 99999.99, the highest price the store takes.");
+
+  line = facts();
   line.qty = 2;
   line.need = 3;
   line.bought = 7;
@@ -60,13 +68,6 @@ TEST(ItemRules, PriceComesFirstAndQuestionsFollowInOrder) {
   EXPECT_EQ(found[0].sentence, "Sellin quantity is within 1 of meeting the Buy quantity.");
   EXPECT_EQ(found[1].verdict, Verdict::AskCondition);
   EXPECT_EQ(found[2].verdict, Verdict::AskNoValue);
-}
-
-TEST(ItemRules, CentsOfRoundsAndBounds) {
-  EXPECT_EQ(wire::rules::centsOf(12.5), 1250);
-  EXPECT_EQ(wire::rules::centsOf(0.105), 11);  // 10.5 cents, away from zero
-  EXPECT_EQ(wire::rules::centsOf(-3.05), -305);
-  EXPECT_EQ(wire::rules::centsOf(1e300), wire::rules::kMaxPriceCents * 1000);
 }
 
 TEST(UpdateIds, OnlyCanonicalUuidsPass) {
