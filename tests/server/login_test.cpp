@@ -26,7 +26,6 @@ TEST_P(Login, RightPasswordsGetFreshTokensWrongOnesOneRefusalAndTheLogNoSecret) 
   EXPECT_EQ(reply->user + " / " + reply->text, "clerk / Logged in as clerk");
   const std::string token = login(wire::kAppSellin, "clerk", "clerk1");
   EXPECT_NE(token, reply->token) << "every log-in must get its own token";
-  EXPECT_FALSE(askWith(wire::kAppSellin, token, query(sessions("buyer", "buyer1", 1))).error);
   for (const auto& row : sideConnection()->query("SELECT password_hash FROM users"))
     EXPECT_TRUE(storeserver::storage::textAt(row, 0).starts_with("$argon2id$")) << "a password kept unhashed";
 
