@@ -76,6 +76,7 @@ TEST(Exchange, EnvelopeReaderAgreesWithATreeOnEveryBody) {
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],1:2})",
       R"({"app":null,"token":null,"queries":null})",
       "", "{", "}", "[]", "\"text\"", "12", "true", "{} {}",
+      std::string("3\0", 2), good + std::string("\0{}", 3),
   };
   std::string why;
   for (const std::string& body : bodies) EXPECT_TRUE(testsupport::envelopeReadersAgree(body, why)) << body << ": " << why;
