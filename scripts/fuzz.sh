@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer in build-fuzz/ and runs each
 # for the given number of seconds, one after another.
-#   scripts/fuzz.sh SECONDS [TARGET...]     (targets: envelope framing json_reader)
+#   scripts/fuzz.sh SECONDS [TARGET...]     (targets: envelope framing json_reader exchange)
 # New corpus entries stay in build-fuzz/corpus/; a crash is written to
 # tests/fuzz/crashes/TARGET/, where the replay test picks it up once committed.
 set -euo pipefail
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:?usage: scripts/fuzz.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(envelope framing json_reader)
+[ ${#targets[@]} -gt 0 ] || targets=(envelope framing json_reader exchange)
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is not installed" >&2; exit 1; }
 
 build=build-fuzz
