@@ -18,6 +18,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "server/auth_pool.h"
 #include "server/demo_data.h"
@@ -240,6 +241,7 @@ class Store {
   // Every ticket gone and every bought quantity as seeded, with a later clock.
   void freshTickets() {
     now_ += kFailureWindow;
+    if (!changedSince(freshVersion_)) return;
     storage::Transaction tx(*db_, storage::TxMode::Write);
     for (const storage::Row& r : db_->query("SELECT session_id, item_id, purchaser FROM fuzz_moved"))
       db_->execute("UPDATE book_purchasers SET bought_qty = ? WHERE session_id = ? AND item_id = ? AND purchaser = ?",
@@ -249,6 +251,12 @@ class Store {
                             "UPDATE session_tokens SET buyer_user_id = 0, buyer_store = 0 WHERE buyer_user_id <> 0"})
       db_->execute(sql);
     tx.commit();
+  }
+
+  // Whether another connection committed a change since the version seen last.
+  bool changedSince(std::int64_t& seen) {
+    const std::int64_t version = integerAt(db_->query("PRAGMA data_version").at(0), 0);
+    return std::exchange(seen, version) != version;
   }
 
   std::int64_t seededBought(const Purchaser& p) const {
@@ -314,6 +322,7 @@ class Store {
   StoreValues values_;
   std::vector<Token> tokens_;
   std::map<Purchaser, std::int64_t> seeded_;
+  std::int64_t freshVersion_ = -1;  // the data's version when its tickets were last made fresh
   Logger log_{[](std::string_view) {}};  // lines are built, then dropped: the disk is not what is tested
   std::string writerError_;
   std::unique_ptr<Writer> writer_;
@@ -369,6 +378,8 @@ class Ledger {
 
   std::string problem(const Steps& steps) {
     storage::Connection& db = store_.db();
+    // Unchanged since the last check, which passed, the store passes again.
+    if (!store_.changedSince(checkedVersion_)) return {};
     storage::Transaction tx(db, storage::TxMode::Read);
     if (auto p = boughtProblem(db, steps); !p.empty()) return p;
     if (auto p = totalsProblem(db); !p.empty()) return p;
@@ -451,6 +462,7 @@ class Ledger {
   std::map<std::int64_t, std::int64_t> tranMax_;
   std::map<Purchaser, std::int64_t> bought_;  // after the last exchange, for those that moved
   std::map<std::pair<std::string, std::string>, std::int64_t> onTickets_;
+  std::int64_t checkedVersion_ = -1;
 };
 
 const wire::RecordLayout* layoutTagged(std::u16string_view tag) {
@@ -519,13 +531,15 @@ bool expectedStatus(int status) {
   return false;
 }
 
-// What a handheld could not take in the answer; steps gets the updates it applied.
-std::string answerProblem(const ExchangeInput& asked, const HttpResponse& response, Steps& steps) {
+// What a handheld could not take in the answer; reply gets the answer read
+// as the handheld reads it, steps the updates it applied.
+std::string answerProblem(const ExchangeInput& asked, const HttpResponse& response,
+                          std::optional<wire::ExchangeReply>& reply, Steps& steps) {
   if (!expectedStatus(response.status)) return "status " + std::to_string(response.status);
   if (response.status != 200) return wire::parseErrorBody(response.body) ? "" : "a refusal without its sentence";
   if (!asked.request) return "an unreadable exchange answered";
   std::string error;
-  const std::optional<wire::ExchangeReply> reply = wire::parseExchangeReply(response.body, error);
+  reply = wire::parseExchangeReply(response.body, error);
   if (!reply) return "an answer the handheld cannot read: " + error;
   if (reply->replies.size() != asked.request->queries.size()) return "not one reply per query";
   for (std::size_t i = 0; i < reply->replies.size(); ++i) {
@@ -539,14 +553,11 @@ std::string answerProblem(const ExchangeInput& asked, const HttpResponse& respon
 }
 
 // The receipts of tickets an answer opened, for the queries that follow.
-void learnReceipts(const ExchangeInput& asked, const HttpResponse& response, ExchangeWriter& writer) {
-  std::string error;
-  const auto reply = response.status == 200 ? wire::parseExchangeReply(response.body, error) : std::nullopt;
-  if (!reply) return;
+void learnReceipts(const ExchangeInput& asked, const wire::ExchangeReply& reply, ExchangeWriter& writer) {
   const wire::RecordLayout& layout = wire::layouts::receipt();
-  for (std::size_t i = 0; i < reply->replies.size(); ++i)
-    if (!reply->replies[i].error && asked.texts[i]->kind == wire::requests::kTicket)
-      writer.opened(wire::toUtf8(wire::fieldText(wire::toUtf16(reply->replies[i].text), layout, 0)));
+  for (std::size_t i = 0; i < reply.replies.size(); ++i)
+    if (!reply.replies[i].error && asked.texts[i]->kind == wire::requests::kTicket)
+      writer.opened(wire::toUtf8(wire::fieldText(wire::toUtf16(reply.replies[i].text), layout, 0)));
 }
 
 }  // namespace
@@ -573,11 +584,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       finding(std::string("the exchange handler threw: ") + e.what(), body, nullptr);
     }
     if (trace) std::fprintf(stderr, "%s\n  %d %s\n", body.c_str(), response.status, response.body.c_str());
+    std::optional<wire::ExchangeReply> reply;
     Steps steps;
-    std::string problem = answerProblem(asked, response, steps);
+    std::string problem = answerProblem(asked, response, reply, steps);
     if (problem.empty()) problem = ledger.problem(steps);
     if (!problem.empty()) finding(problem, body, &response);
-    learnReceipts(asked, response, writer);
+    if (reply) learnReceipts(asked, *reply, writer);
   }
   return 0;
 }
