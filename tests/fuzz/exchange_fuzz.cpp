@@ -5,7 +5,6 @@
 // ticket state; after every exchange the answer and the ticket's invariants
 // are checked, and any failure stops the run.
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <cstdint>
@@ -50,16 +49,25 @@ constexpr std::string_view kClientAddress = "192.0.2.7";
 constexpr std::chrono::minutes kFailureWindow{1};
 constexpr std::int64_t kMostExchanges = 8;
 
+// The store's folder, gone before an abort too: it lies in memory.
+std::filesystem::path storeFolderMade;
+
+[[noreturn]] void abortRun() {
+  std::error_code ignored;
+  if (!storeFolderMade.empty()) std::filesystem::remove_all(storeFolderMade, ignored);
+  std::abort();
+}
+
 [[noreturn]] void stop(const std::string& why) {
   std::fprintf(stderr, "exchange fuzz: %s\n", why.c_str());
-  std::abort();
+  abortRun();
 }
 
 // A finding: what broke, and the exchange that broke it.
 [[noreturn]] void finding(const std::string& what, std::string_view body, const HttpResponse* response) {
   std::fprintf(stderr, "exchange fuzz: %s\nrequest: %.*s\n", what.c_str(), int(body.size()), body.data());
   if (response) std::fprintf(stderr, "answer %d: %s\n", response->status, response->body.c_str());
-  std::abort();
+  abortRun();
 }
 
 // A purchaser's terms for a book in a session, as book_purchasers keys them.
@@ -121,6 +129,7 @@ std::string storeFolder() {
       std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : std::filesystem::temp_directory_path();
   std::string pattern = (base / "exchange-fuzz-XXXXXX").string();
   if (!mkdtemp(pattern.data())) stop("cannot make a folder for the store");
+  storeFolderMade = pattern;
   return pattern;
 }
 
