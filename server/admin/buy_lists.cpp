@@ -16,8 +16,8 @@ using storage::textAt;
 namespace {
 
 BuyTerms termsAt(const storage::Row& r, std::size_t first) {
-  return {integerAt(r, first) != 0 ? kNoLimit : integerAt(r, first + 1), integerAt(r, first + 2),
-          textAt(r, first + 3), textAt(r, first + 4)};
+  return {integerAt(r, first) != 0 ? kNoLimit : integerAt(r, first + 1), integerAt(r, first + 2), textAt(r, first + 3),
+          textAt(r, first + 4)};
 }
 constexpr const char* kTermsColumns = "p.no_limit, p.buy_qty, p.buy_price_cents, p.status, p.condition_text";
 
@@ -45,13 +45,13 @@ bool boughtAgainst(storage::Connection& db, std::int64_t session, const std::str
 
 // The row goes to the book of the ISBN the purchaser already buys, else to the first.
 PlannedRow rowFor(storage::Connection& db, const BuyListLine& line, const std::map<std::string, Existing>& existing) {
-  const storage::Rows books = db.query("SELECT item_id, title FROM books WHERE isbn13 = ? ORDER BY item_id", {line.isbn});
+  const storage::Rows books =
+      db.query("SELECT item_id, title FROM books WHERE isbn13 = ? ORDER BY item_id", {line.isbn});
   const storage::Row* chosen = &books.at(0);
   for (const storage::Row& b : books)
     if (existing.contains(textAt(b, 0))) chosen = &b;
   const auto found = existing.find(textAt(*chosen, 0));
-  const std::optional<BuyTerms> before =
-      found == existing.end() ? std::nullopt : std::optional(found->second.terms);
+  const std::optional<BuyTerms> before = found == existing.end() ? std::nullopt : std::optional(found->second.terms);
   // A column the file leaves out leaves the row's text as it was.
   const BuyTerms terms{line.qty, line.priceCents, line.status.value_or(before ? before->status : ""),
                        line.condition.value_or(before ? before->condition : "")};
@@ -83,12 +83,13 @@ std::string ListPlan::summary() const {
   return text;
 }
 
-ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser,
-                     std::string_view file, ListMerge merge) {
+ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, std::string_view file,
+                     ListMerge merge) {
   std::string problems;
   const auto lines = readBuyList(db, file, problems);
   if (!lines) throw Refusal(problems);
-  if (lines->empty()) throw Refusal("The file holds no books; its first line names the columns, a book each line after.");
+  if (lines->empty())
+    throw Refusal("The file holds no books; its first line names the columns, a book each line after.");
   const std::map<std::string, Existing> existing = rowsOf(db, session, purchaser);
   ListPlan plan;
   std::set<std::string> listed;
@@ -125,11 +126,10 @@ void lockPurchaserRows(storage::Connection& db, std::int64_t session, const std:
 
 std::optional<BuyRow> findBuyRow(storage::Connection& db, std::int64_t session, const std::string& itemId,
                                  const std::string& purchaser) {
-  const storage::Rows rows =
-      db.query(std::string("SELECT b.isbn13, b.title, p.bought_qty, ") + kTermsColumns +
-                   " FROM book_purchasers p JOIN books b ON b.item_id = p.item_id"
-                   " WHERE p.session_id = ? AND p.item_id = ? AND p.purchaser = ?",
-               {session, itemId, purchaser});
+  const storage::Rows rows = db.query(std::string("SELECT b.isbn13, b.title, p.bought_qty, ") + kTermsColumns +
+                                          " FROM book_purchasers p JOIN books b ON b.item_id = p.item_id"
+                                          " WHERE p.session_id = ? AND p.item_id = ? AND p.purchaser = ?",
+                                      {session, itemId, purchaser});
   if (rows.empty()) return std::nullopt;
   return BuyRow{textAt(rows[0], 0), textAt(rows[0], 1), termsAt(rows[0], 3), integerAt(rows[0], 2)};
 }
@@ -151,8 +151,8 @@ BuyTerms termsFromForm(const std::string& quantity, const std::string& price, co
 // A new row's other prices come from the book; a buyer may offer the price
 // or less, so the listed price follows it and an alternative above it falls
 // to it.
-void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId,
-                 const std::string& purchaser, const BuyTerms& t) {
+void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId, const std::string& purchaser,
+                 const BuyTerms& t) {
   const bool noLimit = t.qty == kNoLimit;
   db.execute(
       "INSERT INTO book_purchasers (session_id, item_id, purchaser, ost_purchaser, no_limit, buy_qty, bought_qty,"

@@ -41,8 +41,8 @@ struct PlannedRow {
 };
 
 struct ListPlan {
-  std::vector<PlannedRow> rows;  // in the file's order
-  std::vector<std::string> keptItems;  // Replace: left out of the list, but bought against
+  std::vector<PlannedRow> rows;           // in the file's order
+  std::vector<std::string> keptItems;     // Replace: left out of the list, but bought against
   std::vector<std::string> removedItems;  // Replace: left out of the list, never bought against
 
   // "3 new rows, 2 changed, 1 as it was; 1 row bought against buys no more, 4 removed"
@@ -51,8 +51,8 @@ struct ListPlan {
 
 // What storing the file would do. Throws Refusal naming every wrong line
 // when the file cannot be stored whole.
-ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser,
-                     std::string_view file, ListMerge merge);
+ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, std::string_view file,
+                     ListMerge merge);
 // In the caller's write transaction, planned after lockPurchaserRows.
 void storeBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, const ListPlan& plan);
 
@@ -80,7 +80,7 @@ std::optional<BuyRow> findBuyRow(storage::Connection& db, std::int64_t session, 
 BuyTerms termsFromForm(const std::string& quantity, const std::string& price, const std::string& status,
                        const std::string& condition);
 // Changes the row's terms; its bought count stays.
-void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId,
-                 const std::string& purchaser, const BuyTerms& terms);
+void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId, const std::string& purchaser,
+                 const BuyTerms& terms);
 
 }  // namespace storeserver::admin

@@ -24,10 +24,11 @@ SessionForm sessionForm(const PageContext& page) {
   const auto number = [&](const char* column, const char* label) {
     return std::get<std::int64_t>(formValue("buying-sessions", column, label, page.form[column]));
   };
-  return {std::get<std::string>(formValue("buying-sessions", "description", "The description", page.form["description"])),
-          {page.form.has("student_id_required"), page.form.has("condition_check"),
-           number("within_percent", "The nearly-met percentage"), number("tran_warning_qty", "The per-ticket warning"),
-           number("tran_max_qty", "The per-ticket maximum")}};
+  return {
+      std::get<std::string>(formValue("buying-sessions", "description", "The description", page.form["description"])),
+      {page.form.has("student_id_required"), page.form.has("condition_check"),
+       number("within_percent", "The nearly-met percentage"), number("tran_warning_qty", "The per-ticket warning"),
+       number("tran_max_qty", "The per-ticket maximum")}};
 }
 
 std::string named(const SessionRow& session) {
@@ -36,8 +37,9 @@ std::string named(const SessionRow& session) {
 
 std::string addSession(PageContext& page, Audit& audit) {
   const SessionForm form = sessionForm(page);
-  const SessionRow session{integerAt(page.db.query("SELECT COALESCE(MAX(session_id), 0) + 1 FROM buying_sessions")[0], 0),
-                           page.store, form.description, false, form.rules};
+  const SessionRow session{
+      integerAt(page.db.query("SELECT COALESCE(MAX(session_id), 0) + 1 FROM buying_sessions")[0], 0), page.store,
+      form.description, false, form.rules};
   if (session.id > wire::requests::kMaxSessionId)
     throw Refusal("No session number is left for a new session; ask the store's IT person.");
   const SessionRules& r = session.rules;
@@ -58,10 +60,10 @@ std::string changeRules(PageContext& page, Audit& audit) {
   const SessionRules& r = form.rules;
   page.db.execute("UPDATE buying_sessions SET description = ?, student_id_required = ?, condition_check = ?,"
                   " within_percent = ?, tran_warning_qty = ?, tran_max_qty = ? WHERE session_id = ?",
-                  {form.description, std::int64_t(r.studentIdRequired), std::int64_t(r.conditionCheck),
-                   r.withinPercent, r.tranWarning, r.tranMax, session.id});
-  audit.record("change session", named(session) + ": was " + rulesText(session.rules) + "; now \"" +
-                                     form.description + "\": " + rulesText(r));
+                  {form.description, std::int64_t(r.studentIdRequired), std::int64_t(r.conditionCheck), r.withinPercent,
+                   r.tranWarning, r.tranMax, session.id});
+  audit.record("change session", named(session) + ": was " + rulesText(session.rules) + "; now \"" + form.description +
+                                     "\": " + rulesText(r));
   return "Session " + std::to_string(session.id) +
          " changed; handhelds apply it from when their buyer next chooses a session.";
 }
@@ -110,8 +112,8 @@ std::string bringInList(PageContext& page, Audit& audit) {
   lockPurchaserRows(page.db, session.id, purchaser);
   const ListPlan plan = planBuyList(page.db, session.id, purchaser, page.form["file"], merge);
   storeBuyList(page.db, session.id, purchaser, plan);
-  audit.record("buy list", named(session) + ", " + purchaser + (merge == ListMerge::Replace ? ", replaced: " : ", merged: ") +
-                               plan.summary());
+  audit.record("buy list", named(session) + ", " + purchaser +
+                               (merge == ListMerge::Replace ? ", replaced: " : ", merged: ") + plan.summary());
   return "The buy list of " + purchaser + " is stored in session " + std::to_string(session.id) + ": " +
          plan.summary() + ".";
 }
@@ -129,8 +131,8 @@ std::string changeRow(PageContext& page, Audit& audit) {
       termsFromForm(page.form["quantity"], page.form["price"], page.form["status"], row->terms.condition);
   if (terms == row->terms) throw Refusal("The form holds the row as it is; nothing was changed.");
   setBuyTerms(page.db, session.id, itemId, purchaser, terms);
-  audit.record("change buy row", named(session) + ", ISBN " + row->isbn + " (" + itemId + ") for " + purchaser +
-                                     ": " + termsText(row->terms) + " -> " + termsText(terms));
+  audit.record("change buy row", named(session) + ", ISBN " + row->isbn + " (" + itemId + ") for " + purchaser + ": " +
+                                     termsText(row->terms) + " -> " + termsText(terms));
   return purchaser + " now buys ISBN " + row->isbn + ": " + termsText(terms) + "; bought so far " +
          std::to_string(row->bought) + ".";
 }

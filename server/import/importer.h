@@ -37,7 +37,7 @@ std::vector<std::string> importKindNames();
 // value to store, or the reason, naming the value by label ("The description
 // is empty."). Kinds are those above and "buy-lists".
 std::variant<storage::Value, std::string> checkedValue(std::string_view kind, std::string_view column,
-                                                      const std::string& label, const std::string& text);
+                                                       const std::string& label, const std::string& text);
 
 // A purchaser's buy list for a buying session, as the back office takes it
 // (kind "buy-lists"): per line the ISBN of a book, the quantity bought

@@ -22,12 +22,12 @@ class BuyingSessions : public AdminTest {
   static Answer act(AdminBrowser& browser, httplib::Params fields, const std::string& store = "1") {
     fields.emplace("store", store);
     const auto session = fields.find("session");
-    return browser.post("/admin/sessions?store=" + store + (session == fields.end() ? "" : "&session=" + session->second),
-                        fields);
+    return browser.post(
+        "/admin/sessions?store=" + store + (session == fields.end() ? "" : "&session=" + session->second), fields);
   }
   Answer bringIn(const std::string& file, const std::string& merge = "merge", bool preview = false) {
-    httplib::Params fields{{"action", "list"}, {"session", "1002"}, {"purchaser", kWholesaler}, {"merge", merge},
-                           {"file", file}};
+    httplib::Params fields{
+        {"action", "list"}, {"session", "1002"}, {"purchaser", kWholesaler}, {"merge", merge}, {"file", file}};
     if (preview) fields.emplace("preview", "1");
     return act(office_, fields);
   }
@@ -52,16 +52,25 @@ class BuyingSessions : public AdminTest {
 INSTANTIATE_TEST_SUITE_P(Backends, BuyingSessions, kBothBackends, backendName);
 
 TEST_P(BuyingSessions, ASessionAddedAndChangedIsWhatTheHandheldsNextSessionListOffers) {
-  const httplib::Params rules{{"description", "Fall 2027"}, {"student_id_required", "1"}, {"within_percent", "80"},
-                              {"tran_warning_qty", "3"}, {"tran_max_qty", "6"}};
+  const httplib::Params rules{{"description", "Fall 2027"},
+                              {"student_id_required", "1"},
+                              {"within_percent", "80"},
+                              {"tran_warning_qty", "3"},
+                              {"tran_max_qty", "6"}};
   const struct {
     httplib::Params fields;
     std::string sentence;
   } refused[] = {
-      {{{"action", "add"}, {"description", " "}, {"within_percent", "0"}, {"tran_warning_qty", "0"},
+      {{{"action", "add"},
+        {"description", " "},
+        {"within_percent", "0"},
+        {"tran_warning_qty", "0"},
         {"tran_max_qty", "0"}},
        "The description is empty."},
-      {{{"action", "add"}, {"description", "Fall"}, {"within_percent", "150"}, {"tran_warning_qty", "0"},
+      {{{"action", "add"},
+        {"description", "Fall"},
+        {"within_percent", "150"},
+        {"tran_warning_qty", "0"},
         {"tran_max_qty", "0"}},
        "The nearly-met percentage must be a whole number from 0 to 100, not \"150\"."},
       {{{"action", "open"}, {"session", "1001"}}, "Session 1001 is open already."},
@@ -82,8 +91,13 @@ TEST_P(BuyingSessions, ASessionAddedAndChangedIsWhatTheHandheldsNextSessionListO
   EXPECT_EQ(offeredNew(), "not offered");
   EXPECT_EQ(pageSentence(act(office_, {{"action", "open"}, {"session", "3002"}}).body), "");
   EXPECT_EQ(offeredNew(), "3002|Fall 2027|1|0|80|3|6");
-  act(office_, {{"action", "rules"}, {"session", "3002"}, {"description", "Fall 2027 North"}, {"condition_check", "1"},
-                {"within_percent", "50"}, {"tran_warning_qty", "0"}, {"tran_max_qty", "8"}});
+  act(office_, {{"action", "rules"},
+                {"session", "3002"},
+                {"description", "Fall 2027 North"},
+                {"condition_check", "1"},
+                {"within_percent", "50"},
+                {"tran_warning_qty", "0"},
+                {"tran_max_qty", "8"}});
   EXPECT_EQ(offeredNew(), "3002|Fall 2027 North|0|1|50|0|8");
   act(office_, {{"action", "close"}, {"session", "3002"}});
   EXPECT_EQ(offeredNew(), "not offered");
@@ -166,8 +180,12 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
   };
   const std::string before = row(), bought = texts("SELECT '' || bought_qty" + where).at(0);
   const auto change = [&](const std::string& quantity, const std::string& price, const std::string& status) {
-    return act(office_, {{"action", "row"}, {"session", "1002"}, {"item", "B0000001"},
-                         {"purchaser", "Ostrand Company"}, {"quantity", quantity}, {"price", price},
+    return act(office_, {{"action", "row"},
+                         {"session", "1002"},
+                         {"item", "B0000001"},
+                         {"purchaser", "Ostrand Company"},
+                         {"quantity", quantity},
+                         {"price", price},
                          {"status", status}});
   };
   EXPECT_EQ(pageSentence(change("-1", "4.00", "").body),
@@ -195,7 +213,10 @@ TEST_P(BuyingSessions, AStoresManagerChangesNoOtherStoresSession) {
   const std::string file = "isbn,quantity,price\n" + isbnOf("B0000000") + ",5,12.50\n";
   const httplib::Params asks[] = {
       {{"action", "close"}},
-      {{"action", "rules"}, {"description", "Mine"}, {"within_percent", "1"}, {"tran_warning_qty", "0"},
+      {{"action", "rules"},
+       {"description", "Mine"},
+       {"within_percent", "1"},
+       {"tran_warning_qty", "0"},
        {"tran_max_qty", "0"}},
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"merge", "replace"}, {"file", file}},
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"file", file}, {"preview", "1"}},
