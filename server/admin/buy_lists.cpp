@@ -149,8 +149,10 @@ BuyTerms termsFromForm(const std::string& quantity, const std::string& price, co
 }
 
 // A new row's other prices come from the book; a buyer may offer the price
-// or less, so the listed price follows it and an alternative above it falls
-// to it.
+// or less, so a new price becomes the listed one and an alternative above it
+// falls to it. What the terms do not change (the listed price and the
+// alternative with the same price, the condition flag with the same text)
+// stays as the import or an earlier change left it.
 void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId, const std::string& purchaser,
                  const BuyTerms& t) {
   const bool noLimit = t.qty == kNoLimit;
@@ -164,11 +166,14 @@ void setBuyTerms(storage::Connection& db, std::int64_t session, const std::strin
       " ?, ?, ?, ?)"
       " ON CONFLICT (session_id, item_id, purchaser) DO UPDATE SET no_limit = excluded.no_limit,"
       " buy_qty = excluded.buy_qty, buy_price_cents = excluded.buy_price_cents,"
-      " listed_price_cents = excluded.listed_price_cents,"
-      " alt_price_cents = CASE WHEN book_purchasers.alt_price_cents < excluded.buy_price_cents"
+      " listed_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
+      " THEN book_purchasers.listed_price_cents ELSE excluded.listed_price_cents END,"
+      " alt_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
+      " OR book_purchasers.alt_price_cents < excluded.buy_price_cents"
       " THEN book_purchasers.alt_price_cents ELSE excluded.buy_price_cents END,"
       " status = excluded.status, condition_text = excluded.condition_text,"
-      " condition_check = excluded.condition_check",
+      " condition_check = CASE WHEN book_purchasers.condition_text = excluded.condition_text"
+      " THEN book_purchasers.condition_check ELSE excluded.condition_check END",
       {session, itemId, purchaser, session, purchaser, std::int64_t(noLimit), noLimit ? 0 : t.qty, t.priceCents,
        t.priceCents, itemId, t.priceCents, t.status, t.condition, std::int64_t(!t.condition.empty())});
 }

@@ -4,6 +4,7 @@
 // replacing, beside what handhelds bought; one row changed; and what a
 // manager of another store may do to them.
 #include "server/queries/item_codes.h"
+#include "wire/money.h"
 #include "admin_fixture.h"
 
 namespace servertest {
@@ -31,7 +32,7 @@ class BuyingSessions : public AdminTest {
     if (preview) fields.emplace("preview", "1");
     return act(office_, fields);
   }
-  // What a buyer at store 1 is offered when choosing a session: number, description and rules.
+  // What a buyer at store 1 is offered when choosing a session: number, description and rules, as the wire pads them.
   std::vector<std::string> offered() const {
     return rows(ask(wire::requests::sessions("buyer", "buyer1", 1), wire::kAppSellin), wire::layouts::session(),
                 {"session_id", "description", "student_id_required", "condition_check", "within_percent",
@@ -84,13 +85,12 @@ TEST_P(BuyingSessions, ASessionAddedAndChangedIsWhatTheHandheldsNextSessionListO
             "Session 3002 added, closed: bring in its buy lists, then open it.");
   const auto offeredNew = [&] {
     for (const std::string& row : offered())
-      if (row.starts_with("3002|")) return row;
-    for (const std::string& row : offered()) std::cerr << row << "\n";
+      if (row.starts_with("00003002|")) return row;
     return std::string("not offered");
   };
   EXPECT_EQ(offeredNew(), "not offered");
   EXPECT_EQ(pageSentence(act(office_, {{"action", "open"}, {"session", "3002"}}).body), "");
-  EXPECT_EQ(offeredNew(), "3002|Fall 2027|1|0|80|3|6");
+  EXPECT_EQ(offeredNew(), "00003002|Fall 2027|1|0|080|0003|0006");
   act(office_, {{"action", "rules"},
                 {"session", "3002"},
                 {"description", "Fall 2027 North"},
@@ -98,7 +98,7 @@ TEST_P(BuyingSessions, ASessionAddedAndChangedIsWhatTheHandheldsNextSessionListO
                 {"within_percent", "50"},
                 {"tran_warning_qty", "0"},
                 {"tran_max_qty", "8"}});
-  EXPECT_EQ(offeredNew(), "3002|Fall 2027 North|0|1|50|0|8");
+  EXPECT_EQ(offeredNew(), "00003002|Fall 2027 North|0|1|050|0000|0008");
   act(office_, {{"action", "close"}, {"session", "3002"}});
   EXPECT_EQ(offeredNew(), "not offered");
   EXPECT_EQ(audited(), (std::vector<std::string>{"add session", "open session", "change session", "close session"}));
@@ -195,12 +195,22 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
   EXPECT_EQ(pageSentence(change("3", "4.00", std::string(21, 's')).body), "The status has more than 20 characters.");
   EXPECT_EQ(row(), before);
 
+  // The listed price, the alternative and the condition flag stay while price and condition text do.
+  const auto kept = [&] {
+    return texts("SELECT '' || listed_price_cents || '|' || alt_price_cents || '|' || condition_check" + where).at(0);
+  };
+  const std::string keptBefore = kept();
+  const std::string price = wire::formatCents(std::stoll(texts("SELECT '' || buy_price_cents" + where).at(0)));
+  ASSERT_NE(price, "4.00");
+  change("7", price, "Wanted");
+  EXPECT_EQ(kept(), keptBefore);
   EXPECT_EQ(pageSentence(change("No limit", "4.00", "Wanted").body, "notice"),
             "Ostrand Company now buys ISBN " + isbnOf("B0000001") + ": no limit at 4.00, Wanted; bought so far " +
                 bought + ".");
   EXPECT_EQ(row(), "1|0|400|Wanted");
+  EXPECT_TRUE(kept().starts_with("400|")) << kept();
   EXPECT_EQ(texts("SELECT '' || bought_qty" + where).at(0), bought);
-  EXPECT_EQ(audited(), std::vector<std::string>{"change buy row"});
+  EXPECT_EQ(audited(), (std::vector<std::string>{"change buy row", "change buy row"}));
 }
 
 // A store's manager asks, as its own store's, for store 1's session 1001.
