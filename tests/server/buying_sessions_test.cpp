@@ -1,8 +1,6 @@
-// Buying sessions prepared in the back office, on SQLite and PostgreSQL: a
-// session added, changed, opened and closed as the handhelds' session list
-// then shows it; a purchaser's buy list brought in from a file, merged or
-// replacing, beside what handhelds bought; one row changed; and what a
-// manager of another store may do to them.
+// Buying sessions prepared in the back office as the handhelds then see them:
+// sessions added, changed, opened and closed; purchasers' buy lists brought in
+// beside what handhelds bought; one row changed; another store's manager refused.
 #include "server/queries/item_codes.h"
 #include "wire/money.h"
 #include "admin_fixture.h"
@@ -26,17 +24,31 @@ class BuyingSessions : public AdminTest {
     return browser.post(
         "/admin/sessions?store=" + store + (session == fields.end() ? "" : "&session=" + session->second), fields);
   }
+  // A session's form: its description and numbers, and the fields of others given (its flags, its session).
+  static httplib::Params sessionForm(const std::string& action, const std::string& description,
+                                     const std::string& within, const std::string& warning, const std::string& most,
+                                     httplib::Params others = {}) {
+    others.insert({{"action", action},
+                   {"description", description},
+                   {"within_percent", within},
+                   {"tran_warning_qty", warning},
+                   {"tran_max_qty", most}});
+    return others;
+  }
   Answer bringIn(const std::string& file, const std::string& merge = "merge", bool preview = false) {
     httplib::Params fields{
         {"action", "list"}, {"session", "1002"}, {"purchaser", kWholesaler}, {"merge", merge}, {"file", file}};
     if (preview) fields.emplace("preview", "1");
     return act(office_, fields);
   }
-  // What a buyer at store 1 is offered when choosing a session: number, description and rules, as the wire pads them.
-  std::vector<std::string> offered() const {
-    return rows(ask(wire::requests::sessions("buyer", "buyer1", 1), wire::kAppSellin), wire::layouts::session(),
-                {"session_id", "description", "student_id_required", "condition_check", "within_percent",
-                 "tran_warning_qty", "tran_max_qty"});
+  // What a buyer at store 1 is offered of session 3002: number, description and rules, as the wire pads them.
+  std::string offered() const {
+    for (const std::string& row :
+         rows(ask(wire::requests::sessions("buyer", "buyer1", 1), wire::kAppSellin), wire::layouts::session(),
+              {"session_id", "description", "student_id_required", "condition_check", "within_percent",
+               "tran_warning_qty", "tran_max_qty"}))
+      if (row.starts_with("00003002|")) return row;
+    return "not offered";
   }
   // The wholesaler's rows of session 1002: item, no limit, quantity, bought, price in cents.
   std::vector<std::string> wholesalerRows() const {
@@ -53,54 +65,30 @@ class BuyingSessions : public AdminTest {
 INSTANTIATE_TEST_SUITE_P(Backends, BuyingSessions, kBothBackends, backendName);
 
 TEST_P(BuyingSessions, ASessionAddedAndChangedIsWhatTheHandheldsNextSessionListOffers) {
-  const httplib::Params rules{{"description", "Fall 2027"},
-                              {"student_id_required", "1"},
-                              {"within_percent", "80"},
-                              {"tran_warning_qty", "3"},
-                              {"tran_max_qty", "6"}};
   const struct {
     httplib::Params fields;
     std::string sentence;
   } refused[] = {
-      {{{"action", "add"},
-        {"description", " "},
-        {"within_percent", "0"},
-        {"tran_warning_qty", "0"},
-        {"tran_max_qty", "0"}},
-       "The description is empty."},
-      {{{"action", "add"},
-        {"description", "Fall"},
-        {"within_percent", "150"},
-        {"tran_warning_qty", "0"},
-        {"tran_max_qty", "0"}},
+      {sessionForm("add", " ", "0", "0", "0"), "The description is empty."},
+      {sessionForm("add", "Fall", "150", "0", "0"),
        "The nearly-met percentage must be a whole number from 0 to 100, not \"150\"."},
       {{{"action", "open"}, {"session", "1001"}}, "Session 1001 is open already."},
   };
   for (const auto& r : refused) EXPECT_EQ(pageSentence(act(office_, r.fields).body), r.sentence);
   EXPECT_TRUE(audited().empty());
 
-  httplib::Params add = rules;
-  add.emplace("action", "add");
-  EXPECT_EQ(pageSentence(act(office_, add).body, "notice"),
-            "Session 3002 added, closed: bring in its buy lists, then open it.");
-  const auto offeredNew = [&] {
-    for (const std::string& row : offered())
-      if (row.starts_with("00003002|")) return row;
-    return std::string("not offered");
-  };
-  EXPECT_EQ(offeredNew(), "not offered");
+  EXPECT_EQ(
+      pageSentence(act(office_, sessionForm("add", "Fall 2027", "80", "3", "6", {{"student_id_required", "1"}})).body,
+                   "notice"),
+      "Session 3002 added, closed: bring in its buy lists, then open it.");
+  EXPECT_EQ(offered(), "not offered");
   EXPECT_EQ(pageSentence(act(office_, {{"action", "open"}, {"session", "3002"}}).body), "");
-  EXPECT_EQ(offeredNew(), "00003002|Fall 2027|1|0|080|0003|0006");
-  act(office_, {{"action", "rules"},
-                {"session", "3002"},
-                {"description", "Fall 2027 North"},
-                {"condition_check", "1"},
-                {"within_percent", "50"},
-                {"tran_warning_qty", "0"},
-                {"tran_max_qty", "8"}});
-  EXPECT_EQ(offeredNew(), "00003002|Fall 2027 North|0|1|050|0000|0008");
+  EXPECT_EQ(offered(), "00003002|Fall 2027|1|0|080|0003|0006");
+  act(office_,
+      sessionForm("rules", "Fall 2027 North", "50", "0", "8", {{"session", "3002"}, {"condition_check", "1"}}));
+  EXPECT_EQ(offered(), "00003002|Fall 2027 North|0|1|050|0000|0008");
   act(office_, {{"action", "close"}, {"session", "3002"}});
-  EXPECT_EQ(offeredNew(), "not offered");
+  EXPECT_EQ(offered(), "not offered");
   EXPECT_EQ(audited(), (std::vector<std::string>{"add session", "open session", "change session", "close session"}));
 }
 
@@ -175,10 +163,11 @@ TEST_P(BuyingSessions, AListMergedOrReplacingKeepsWhatHandheldsBought) {
 TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) {
   const std::string where =
       " FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000001' AND purchaser = 'Ostrand Company'";
-  const auto row = [&] {
-    return texts("SELECT '' || no_limit || '|' || buy_qty || '|' || buy_price_cents || '|' || status" + where).at(0);
-  };
-  const std::string before = row(), bought = texts("SELECT '' || bought_qty" + where).at(0);
+  const auto of = [&](const std::string& columns) { return texts("SELECT '' || " + columns + where).at(0); };
+  const std::string terms = "no_limit || '|' || buy_qty || '|' || buy_price_cents || '|' || status";
+  const std::string kept =
+      "listed_price_cents || '|' || alt_price_cents || '|' || condition_check || '|' || bought_qty";
+  const std::string before = of(terms), keptBefore = of(kept), bought = of("bought_qty");
   const auto change = [&](const std::string& quantity, const std::string& price, const std::string& status) {
     return act(office_, {{"action", "row"},
                          {"session", "1002"},
@@ -193,23 +182,18 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
   EXPECT_EQ(pageSentence(change("3", "1.234", "").body),
             "The price must be an amount from 0 to 99999.99, not \"1.234\".");
   EXPECT_EQ(pageSentence(change("3", "4.00", std::string(21, 's')).body), "The status has more than 20 characters.");
-  EXPECT_EQ(row(), before);
+  EXPECT_EQ(of(terms), before);
 
   // The listed price, the alternative and the condition flag stay while price and condition text do.
-  const auto kept = [&] {
-    return texts("SELECT '' || listed_price_cents || '|' || alt_price_cents || '|' || condition_check" + where).at(0);
-  };
-  const std::string keptBefore = kept();
-  const std::string price = wire::formatCents(std::stoll(texts("SELECT '' || buy_price_cents" + where).at(0)));
+  const std::string price = wire::formatCents(std::stoll(of("buy_price_cents")));
   ASSERT_NE(price, "4.00");
   change("7", price, "Wanted");
-  EXPECT_EQ(kept(), keptBefore);
+  EXPECT_EQ(of(kept), keptBefore);
   EXPECT_EQ(pageSentence(change("No limit", "4.00", "Wanted").body, "notice"),
             "Ostrand Company now buys ISBN " + isbnOf("B0000001") + ": no limit at 4.00, Wanted; bought so far " +
                 bought + ".");
-  EXPECT_EQ(row(), "1|0|400|Wanted");
-  EXPECT_TRUE(kept().starts_with("400|")) << kept();
-  EXPECT_EQ(texts("SELECT '' || bought_qty" + where).at(0), bought);
+  EXPECT_EQ(of(terms), "1|0|400|Wanted");
+  EXPECT_EQ(of("listed_price_cents || '|' || bought_qty"), "400|" + bought);
   EXPECT_EQ(audited(), (std::vector<std::string>{"change buy row", "change buy row"}));
 }
 
@@ -223,11 +207,7 @@ TEST_P(BuyingSessions, AStoresManagerChangesNoOtherStoresSession) {
   const std::string file = "isbn,quantity,price\n" + isbnOf("B0000000") + ",5,12.50\n";
   const httplib::Params asks[] = {
       {{"action", "close"}},
-      {{"action", "rules"},
-       {"description", "Mine"},
-       {"within_percent", "1"},
-       {"tran_warning_qty", "0"},
-       {"tran_max_qty", "0"}},
+      sessionForm("rules", "Mine", "1", "0", "0"),
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"merge", "replace"}, {"file", file}},
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"file", file}, {"preview", "1"}},
       {{"action", "row"}, {"item", "B0000001"}, {"purchaser", "Ostrand Company"}, {"quantity", "1"}, {"price", "1"}},
