@@ -216,7 +216,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
   }
 
   bool takesLargeBody(std::string_view target) const {
-    return !options().largeBodyPath.empty() && target.substr(0, target.find('?')) == options().largeBodyPath;
+    return std::ranges::find(options().largeBodyPaths, target.substr(0, target.find('?'))) !=
+           options().largeBodyPaths.end();
   }
   // The refusal is then the handler's to word, for the person who chose the file or filled in the form.
   bool answersTooLargeItself(std::string_view target) const {

@@ -28,9 +28,9 @@ struct FrontOptions {
   // PEM files; both set: every connection speaks TLS, neither: plain HTTP.
   std::string tlsCertificate;  // the server's certificate, then any intermediates
   std::string tlsKey;
-  // One path whose requests may carry a larger body (a file uploaded to the
-  // back office); empty: none.
-  std::string largeBodyPath;
+  // Paths whose requests may carry a larger body (a file uploaded to the
+  // back office).
+  std::vector<std::string> largeBodyPaths;
   std::size_t maxLargeBodyBytes = 0;
   // Paths (without the query) whose handler answers a body past the limit
   // itself, as the back office answers a browser with a page; the large body

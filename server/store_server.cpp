@@ -315,7 +315,7 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
                        resolved.maxConnections,
                        resolved.tlsCertificate,
                        resolved.tlsKey,
-                       std::string(admin::kUploadPath),
+                       {std::string(admin::kUploadPath), std::string(admin::kBuyListPath)},
                        resolved.maxUploadBytes,
                        admin::isAdminPath,
                        resolved.maxConnectionsPerAddress,

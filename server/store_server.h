@@ -56,7 +56,7 @@ struct ServerOptions {
 
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;
-  std::size_t maxUploadBytes = 16 * 1024 * 1024;  // a CSV file imported in the back office
+  std::size_t maxUploadBytes = 16 * 1024 * 1024;  // a CSV file imported or a buy list, in the back office
   // A back-office session ends when unused this long, or this long after its log-in.
   std::chrono::milliseconds adminIdleTimeout = std::chrono::minutes(30);
   std::chrono::milliseconds adminSessionLifetime = std::chrono::hours(12);

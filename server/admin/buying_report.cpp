@@ -11,10 +11,16 @@ using storage::textAt;
 namespace {
 
 SessionRow sessionOf(const storage::Row& r) {
-  return {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), integerAt(r, 3) != 0};
+  return {integerAt(r, 0),
+          integerAt(r, 1),
+          textAt(r, 2),
+          integerAt(r, 3) != 0,
+          {integerAt(r, 4) != 0, integerAt(r, 5) != 0, integerAt(r, 6), integerAt(r, 7), integerAt(r, 8)}};
 }
 
-constexpr const char* kSessionColumns = "session_id, store_num, description, is_open";
+constexpr const char* kSessionColumns =
+    "session_id, store_num, description, is_open, student_id_required, condition_check, within_percent,"
+    " tran_warning_qty, tran_max_qty";
 
 // " AND ..." for each filter given, its values appended to params.
 std::string filterSql(const PurchaseFilter& filter, std::vector<storage::Value>& params) {
@@ -42,6 +48,15 @@ std::vector<std::string> distinctTexts(storage::Connection& db, const std::strin
 }
 
 }  // namespace
+
+std::string rulesText(const SessionRules& rules) {
+  std::string text = rules.studentIdRequired ? "student ID required" : "no student ID needed";
+  text += rules.conditionCheck ? ", condition check" : ", no condition check";
+  text += ", nearly met at " + std::to_string(rules.withinPercent) + " %";
+  text += rules.tranWarning > 0 ? ", warning above " + std::to_string(rules.tranWarning) : ", no warning";
+  text += rules.tranMax > 0 ? ", at most " + std::to_string(rules.tranMax) + " a ticket" : ", no maximum";
+  return text;
+}
 
 std::vector<SessionRow> sessionsOf(storage::Connection& db, std::int64_t store) {
   std::vector<SessionRow> out;

@@ -12,11 +12,25 @@
 
 namespace storeserver::admin {
 
+// What a session asks of its tickets, as the handhelds apply it.
+struct SessionRules {
+  bool studentIdRequired = false;
+  bool conditionCheck = false;
+  std::int64_t withinPercent = 0;  // of a purchaser's quantity, from which the buyer hears it is nearly met
+  std::int64_t tranWarning = 0;    // copies of a book per ticket above which the buyer confirms; 0: none
+  std::int64_t tranMax = 0;        // copies of a book per ticket never exceeded; 0: none
+
+  bool operator==(const SessionRules&) const = default;
+};
+// "student ID required, condition check, nearly met at 10 %, warning above 5, at most 10 a ticket"
+std::string rulesText(const SessionRules& rules);
+
 struct SessionRow {
   std::int64_t id = 0;
   std::int64_t store = 0;
   std::string description;
   bool open = false;
+  SessionRules rules;
 };
 
 // A store's sessions, open ones first.

@@ -4,14 +4,25 @@
 #include <optional>
 #include <string>
 
+#include "server/admin/buying_report.h"
 #include "server/admin/page.h"
 
 namespace storeserver::admin {
 
 // A store's sessions; with session=ID its books and purchasers, filtered by
-// purchaser and status. With shipping=PURCHASER the purchaser's shipping list.
+// purchaser and status, and with edit_item and edit_purchaser one row's form.
+// A buy list sent with preview is shown as it would be stored. With
+// shipping=PURCHASER the purchaser's shipping list.
 View showSessions(PageContext& page);
 std::optional<Download> shippingListFile(PageContext& page);
+// Adds a session; changes a session's description and rules, opens or
+// closes it; brings in a purchaser's buy list; changes one of its rows.
+std::string changeSessions(PageContext& page, Audit& audit);
+
+// The session fields name (session=ID) when it is one of the page's store.
+SessionRow sessionOfStore(const PageContext& page, const Fields& fields);
+// Throws Refusal unless name may name a purchaser, as the import has it.
+void checkPurchaserName(const std::string& name);
 
 // A day's tickets (day=YYYY-MM-DD, today by default) and each buyer's cash;
 // with receipt=R one ticket's lines and audit trail, and its form.

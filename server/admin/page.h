@@ -6,6 +6,10 @@
 //
 //   View showStatus(PageContext& page);                     // GET
 //   std::string addUser(PageContext& page, Audit& audit);   // POST; throws Refusal
+//
+// A form sent with a field named preview changes nothing: the page is shown
+// with the form (PageContext::form), so that it can show what the change
+// would do before the manager sends it without.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -35,10 +39,12 @@ struct SiteEnvironment {
   bool tls = false;
   PasswordCost passwordCost;  // of passwords set in the back office
   SessionLimits sessions;
-  std::size_t maxUploadBytes = 0;          // of a file to import
+  std::size_t maxUploadBytes = 0;          // of a file to import or a buy list
   std::size_t maxBodyBytes = 0;            // of any other form
   std::vector<ReceiptPrinter> printers{};  // for the receipts page
 };
+
+inline constexpr std::string_view kPreviewField = "preview";
 
 // A sentence for the manager: the change is refused and nothing of it is kept.
 class Refusal : public std::runtime_error {

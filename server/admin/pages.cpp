@@ -10,7 +10,7 @@ namespace storeserver::admin {
 
 const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
-      {"sessions", "Buying sessions", showSessions, nullptr, RunsOn::Workers, shippingListFile},
+      {"sessions", "Buying sessions", showSessions, changeSessions, RunsOn::Workers, shippingListFile},
       {"tickets", "Tickets", showTickets, closeTicket},
       {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},

@@ -1,22 +1,22 @@
 #include <cctype>
 
+#include "server/admin/buy_lists.h"
 #include "server/admin/buying_report.h"
 #include "server/admin/key_pager.h"
 #include "server/admin/office_pages.h"
+#include "server/import/importer.h"
 #include "wire/money.h"
 
 namespace storeserver::admin {
 
 namespace {
 
-// The session the URL names, when it is one of the page's store.
+constexpr std::size_t kPreviewRows = 100;
+
+// The session the URL names, when it names one.
 std::optional<SessionRow> chosenSession(const PageContext& page) {
   if (!page.query.has("session")) return std::nullopt;
-  const auto id = page.query.number("session");
-  std::optional<SessionRow> session = id ? findSession(page.db, *id) : std::nullopt;
-  if (!session || session->store != page.store)
-    throw Refusal("Store " + std::to_string(page.store) + " has no buying session " + page.query["session"] + ".");
-  return session;
+  return sessionOfStore(page, page.query);
 }
 
 ViewList choices(const std::vector<std::string>& names, const std::string& chosen) {
@@ -31,17 +31,95 @@ ViewList choices(const std::vector<std::string>& names, const std::string& chose
   return list;
 }
 
+std::string quantityText(std::int64_t qty) { return qty == kNoLimit ? "no limit" : std::to_string(qty); }
+
 View purchaseRow(const PurchaseRow& p) {
   View row;
   row.set("isbn", p.isbn);
   row.set("title", p.title);
   row.set("purchaser", p.purchaser);
   row.set("status", p.status);
-  row.set("buys", p.noLimit ? std::string("no limit") : std::to_string(p.buyQty));
+  row.set("buys", quantityText(p.noLimit ? kNoLimit : p.buyQty));
   row.set("bought", std::to_string(p.bought));
   row.set("need", p.need());
   row.set("price", wire::formatCents(p.buyPriceCents));
+  row.set("editQuery", "&edit_item=" + urlEncoded(p.itemId) + "&edit_purchaser=" + urlEncoded(p.purchaser));
   return row;
+}
+
+// A session's description and rules as their form (session_rules.html) shows them.
+View rulesForm(const std::string& prefix, const std::string& description, const SessionRules& rules) {
+  View form;
+  form.set("prefix", prefix);
+  form.set("description", description);
+  form.set("studentIdRequired", rules.studentIdRequired);
+  form.set("conditionCheck", rules.conditionCheck);
+  form.set("withinPercent", std::to_string(rules.withinPercent));
+  form.set("tranWarning", std::to_string(rules.tranWarning));
+  form.set("tranMax", std::to_string(rules.tranMax));
+  return form;
+}
+
+// What the form for a new session offers: the nearly-met notice from 90 % of
+// a purchaser's quantity, neither warning nor maximum.
+const SessionRules kNewSessionRules{true, false, 90, 0, 0};
+
+// The row the URL asks to edit.
+void describeEdit(PageContext& page, const SessionRow& session, View& view) {
+  const std::string& itemId = page.query["edit_item"];
+  const std::string& purchaser = page.query["edit_purchaser"];
+  const auto row = findBuyRow(page.db, session.id, itemId, purchaser);
+  if (!row) return;
+  View edit;
+  edit.set("item", itemId);
+  edit.set("purchaser", purchaser);
+  edit.set("isbn", row->isbn);
+  edit.set("title", row->title);
+  edit.set("bought", std::to_string(row->bought));
+  edit.set("quantity", quantityText(row->terms.qty));
+  edit.set("price", wire::formatCents(row->terms.priceCents));
+  edit.set("status", row->terms.status);
+  edit.set("editQuery", "&edit_item=" + urlEncoded(itemId) + "&edit_purchaser=" + urlEncoded(purchaser));
+  view.set("edit", edit);
+}
+
+View plannedRow(const PlannedRow& r) {
+  View row;
+  row.set("line", std::to_string(r.line));
+  row.set("isbn", r.isbn);
+  row.set("title", r.title);
+  row.set("item", r.itemId);
+  row.set("terms", termsText(r.terms));
+  row.set("was", !r.before ? "new" : *r.before == r.terms ? "as it was" : "was " + termsText(*r.before));
+  if (r.otherBooks > 0)
+    row.set("otherBooks", std::to_string(r.otherBooks) + (r.otherBooks == 1 ? " other book has" : " other books have") +
+                              " this ISBN too; the row goes to this one only.");
+  return row;
+}
+
+// A file sent with preview: what storing it would do, or why it cannot be.
+void describePreview(PageContext& page, const SessionRow& session, View& view) {
+  const std::string& purchaser = page.form["purchaser"];
+  const ListMerge merge = page.form["merge"] == "replace" ? ListMerge::Replace : ListMerge::Merge;
+  View preview;
+  preview.set("purchaser", purchaser);
+  preview.set("replace", merge == ListMerge::Replace);
+  try {
+    checkPurchaserName(purchaser);
+    const ListPlan plan = planBuyList(page.db, session.id, purchaser, page.form["file"], merge);
+    ViewList rows;
+    for (std::size_t i = 0; i < plan.rows.size() && i < kPreviewRows; ++i) rows.push_back(plannedRow(plan.rows[i]));
+    preview.set("rows", rows);
+    if (plan.rows.size() > kPreviewRows)
+      preview.set("more", "and " + std::to_string(plan.rows.size() - kPreviewRows) + " more rows.");
+    preview.set("summary", plan.summary() + ".");
+    preview.set("file", page.form["file"]);
+    view.set("preview", preview);
+  } catch (const Refusal& refusal) {
+    view.set("problem", std::string(refusal.what()));
+    view.set("listAgain", true);
+    view.set("listPurchaser", purchaser);
+  }
 }
 
 void describeSession(PageContext& page, const SessionRow& session, View& view) {
@@ -50,6 +128,8 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("session", std::to_string(session.id));
   view.set("description", session.description);
   view.set("open", session.open);
+  view.set("rules", rulesText(session.rules));
+  view.set("rulesForm", rulesForm("", session.description, session.rules));
   view.set("purchasers", choices(purchasersOf(page.db, session.id), filter.purchaser));
   view.set("statuses", choices(statusesOf(page.db, session.id), filter.status));
   const PurchaseTotals totals = totalsOf(page.db, session.id, filter);
@@ -57,6 +137,8 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("buyTotal", std::to_string(totals.buyQty));
   view.set("boughtTotal", std::to_string(totals.bought));
   view.set("worth", wire::formatCents(totals.boughtCents));
+  if (page.query.has("edit_item")) describeEdit(page, session, view);
+  if (page.form.has("preview")) describePreview(page, session, view);
 
   const std::string base = "/admin/sessions?store=" + std::to_string(page.store) +
                            "&session=" + std::to_string(session.id) + "&purchaser=" + urlEncoded(filter.purchaser) +
@@ -77,6 +159,15 @@ std::string fileNamePart(const std::string& name) {
 
 }  // namespace
 
+SessionRow sessionOfStore(const PageContext& page, const Fields& fields) {
+  const auto id = fields.number("session");
+  std::optional<SessionRow> session = id ? findSession(page.db, *id) : std::nullopt;
+  if (!session || session->store != page.store)
+    throw Refusal("Store " + std::to_string(page.store) + " has no buying session " + printable(fields["session"], 12) +
+                  ".");
+  return *session;
+}
+
 View showSessions(PageContext& page) {
   View view;
   ViewList sessions;
@@ -85,10 +176,12 @@ View showSessions(PageContext& page) {
     row.set("id", std::to_string(s.id));
     row.set("description", s.description);
     row.set("open", s.open);
+    row.set("rules", rulesText(s.rules));
     sessions.push_back(row);
   }
   view.set("noSessions", sessions.empty());
   view.set("sessions", sessions);
+  view.set("newSession", rulesForm("new-", "", kNewSessionRules));
   if (const auto session = chosenSession(page)) describeSession(page, *session, view);
   return view;
 }

@@ -263,7 +263,7 @@ HttpResponse Answer::page(const Page& page) {
   if (post) {
     if (!page.change) return message(405, page.title, "This page takes no form.");
     try {
-      view.set("notice", runChange(context, page.change));
+      if (!form.has(kPreviewField)) view.set("notice", runChange(context, page.change));
       log(page.path, manager_->name, "ok");
     } catch (const Refusal& refusal) {
       view.set("problem", std::string(refusal.what()));
@@ -323,11 +323,14 @@ void Site::route(HttpRequest&& request, const Responder& respond) {
     });
   };
 
-  if (shared->bodyTooLarge && path == kUploadPath) {
+  if (shared->bodyTooLarge && (path == kUploadPath || path == kBuyListPath)) {
     View view;
+    const bool import = path == kUploadPath;
     view.set("problem", "The file is larger than the " + sizeText(environment_.maxUploadBytes) +
-                            " an import takes; nothing was stored. Split it into smaller files and import each.");
-    return respond(htmlResponse(413, inLayout("message", view, "Import")));
+                            (import ? " an import takes" : " a buy list takes") +
+                            "; nothing was stored. Split it into smaller files and " +
+                            (import ? "import each." : "bring in each."));
+    return respond(htmlResponse(413, inLayout("message", view, import ? "Import" : "Buying sessions")));
   }
   if (shared->bodyTooLarge)
     return respond(refusalPage(413, "The form is larger than the " + sizeText(environment_.maxBodyBytes) +

@@ -11,8 +11,9 @@
 namespace storeserver::admin {
 
 inline constexpr std::string_view kPrefix = "/admin";
-// The one path that takes a large body: a file to import.
+// The paths that take a large body: a file to import, a buy list.
 inline constexpr std::string_view kUploadPath = "/admin/import";
+inline constexpr std::string_view kBuyListPath = "/admin/sessions";
 
 bool isAdminPath(std::string_view path);
 

@@ -1,6 +1,7 @@
 #include "server/import/importer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <limits>
 #include <map>
@@ -21,7 +22,7 @@ namespace storeserver {
 
 namespace {
 
-enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13, BookKey };
+enum class Type { Number, Text, Money, Date, Flag, Password, Isbn13, BookKey, BuyQuantity };
 
 constexpr std::int64_t kNoMost = std::numeric_limits<std::int64_t>::max();
 
@@ -29,7 +30,7 @@ struct Column {
   std::string_view name;
   Type type;
   std::size_t width = 0;   // Text, BookKey: most UTF-16 code units, as the records carry them
-  std::int64_t least = 0;  // Number: the smallest and largest allowed; Money: the largest in cents
+  std::int64_t least = 0;  // Number, BuyQuantity: the smallest and largest allowed; Money: the largest in cents
   std::int64_t most = kNoMost;
   bool optional = false;      // Text, Date: may be empty
   bool mayBeLeftOut = false;  // the header may leave it out; its value is then null
@@ -141,6 +142,8 @@ const Column kStoreNum{"store_num", Type::Number, 0, 1, wire::requests::kMaxStor
 
 Column price(std::string_view name) { return {name, Type::Money, 0, 0, wire::rules::kMaxPriceCents}; }
 Column count(std::string_view name, std::int64_t most = kMaxOnHand) { return {name, Type::Number, 0, 0, most}; }
+const Column kPurchaseStatus = optional({"status", Type::Text, 20});
+const Column kPurchaseCondition = optional({"condition", Type::Text, 60});
 
 const std::vector<Kind>& kinds() {
   static const std::vector<Kind> all = {
@@ -347,8 +350,8 @@ const std::vector<Kind>& kinds() {
         price("alt_price"),
         price("retail_price"),
         price("listed_price"),
-        optional({"status", Type::Text, 20}),
-        optional({"condition", Type::Text, 60}),
+        kPurchaseStatus,
+        kPurchaseCondition,
         {"condition_check", Type::Flag}},
        {"session_id", "item_id", "purchaser"},
        {kSession, kBookItem},
@@ -377,6 +380,20 @@ const std::vector<Kind>& kinds() {
        " comment_text = excluded.comment_text"},
   };
   return all;
+}
+
+// Checked as a kind is, but stored by the back office into one session for one purchaser.
+const Kind& buyListKind() {
+  static const Kind kind{"buy-lists",
+                         {{"isbn", Type::Isbn13},
+                          {"quantity", Type::BuyQuantity, 0, 0, kMaxOnHand},
+                          price("price"),
+                          mayBeLeftOut(kPurchaseStatus),
+                          mayBeLeftOut(kPurchaseCondition)},
+                         {"isbn"},
+                         {{"isbn", "SELECT 1 FROM books WHERE isbn13 = ?", "book with ISBN"}},
+                         ""};
+  return kind;
 }
 
 const Kind* findKind(std::string_view name) {
@@ -434,6 +451,14 @@ std::variant<storage::Value, std::string> convert(const Column& column, const st
         return name + " must be a whole number from " + std::to_string(column.least) + " to " +
                std::to_string(column.most) + ", not \"" + text + "\".";
       return name + " must be a whole number of 0 or more, not \"" + text + "\".";
+    case Type::BuyQuantity:
+      if (text.size() == 8 && std::equal(text.begin(), text.end(), "no limit", [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+          }))
+        return storage::Value(kNoLimit);
+      if (const auto n = wholeNumber(text); n && *n >= column.least && *n <= column.most) return storage::Value(*n);
+      return name + " must be a whole number from " + std::to_string(column.least) + " to " +
+             std::to_string(column.most) + " or \"no limit\", not \"" + text + "\".";
     case Type::Isbn13:
       if (text.size() == 13 && text.find_first_not_of("0123456789") == std::string::npos &&
           queries::isbn13CheckDigit(text.substr(0, 12)) == text[12])
@@ -687,6 +712,48 @@ bool importCsv(storage::Connection& db, std::string_view kindName, std::string_v
   message = std::to_string(rows.size()) + (rows.size() == 1 ? " row of " : " rows of ") + std::string(kind->name) +
             " imported.";
   return true;
+}
+
+std::variant<storage::Value, std::string> checkedValue(std::string_view kindName, std::string_view columnName,
+                                                       const std::string& label, const std::string& text) {
+  const Kind* kind = kindName == buyListKind().name ? &buyListKind() : findKind(kindName);
+  for (const Column& column : kind ? kind->columns : std::vector<Column>{})
+    if (column.name == columnName && column.type != Type::Password) {
+      Column named = column;
+      named.name = label;
+      return convert(named, text, PasswordCost{});
+    }
+  throw std::logic_error("no column " + std::string(columnName) + " of " + std::string(kindName));
+}
+
+std::optional<std::vector<BuyListLine>> readBuyList(storage::Connection& db, std::string_view text,
+                                                    std::string& problems) {
+  std::string error;
+  const auto records = csv::parse(text, error);
+  if (!records) {
+    problems = error + "\nNothing of the file was stored.";
+    return std::nullopt;
+  }
+  const Kind& kind = buyListKind();
+  const UserAccount importer = commandLine();
+  FileCheck check(kind, db, PasswordCost{}, importer);
+  const std::vector<Row> rows = check.check(*records);
+  if (!check.reasons().empty()) {
+    problems = joinReasons(check.reasons());
+    return std::nullopt;
+  }
+  const auto textOrNone = [&](const Row& row, std::string_view column) -> std::optional<std::string> {
+    const storage::Value& value = valueOf(kind, row, column);
+    if (isLeftOut(value)) return std::nullopt;
+    return std::get<std::string>(value);
+  };
+  std::vector<BuyListLine> lines;
+  for (const Row& row : rows)
+    lines.push_back({row.line, std::get<std::string>(valueOf(kind, row, "isbn")),
+                     std::get<std::int64_t>(valueOf(kind, row, "quantity")),
+                     std::get<std::int64_t>(valueOf(kind, row, "price")), textOrNone(row, "status"),
+                     textOrNone(row, "condition")});
+  return lines;
 }
 
 }  // namespace storeserver

@@ -1,6 +1,8 @@
 """Buying sessions, tickets and receipts as a manager follows them in the
 browser while a Sellin handheld buys through the exchange."""
 import json
+import os
+import tempfile
 import unittest
 import urllib.request
 import uuid
@@ -70,6 +72,23 @@ class AdminPages(AdminBrowserTest):
         self.driver.refresh()
         after = self.cells("purchases", isbn)
         self.assertEqual(int(after[5]), int(before[5]) + 1, "bought")
+
+    def test_a_buy_list_is_previewed_then_stored_as_previewed(self):
+        self.open("sessions", "?store=1&session=1002")
+        isbns = sorted({cell.text for cell in self.driver.find_elements(By.CSS_SELECTOR, "#purchases td:first-child")})
+        with tempfile.NamedTemporaryFile("w", suffix=".csv", newline="", delete=False) as file:
+            file.write("isbn,quantity,price\r\n" + f"{isbns[0]},no limit,2.00\r\n" + f"{isbns[1]},3,4.50\r\n")
+        self.addCleanup(os.remove, file.name)
+        self.driver.find_element(By.XPATH, "//summary[.=\"Bring in a purchaser's buy list\"]").click()
+        self.type_into("list-purchaser", "Campus Wholesale")
+        self.driver.find_element(By.ID, "list-file").send_keys(file.name)
+        self.follow(By.XPATH, "//button[.='Preview']")
+        self.assertEqual(self.driver.find_element(By.ID, "preview-summary").text, "2 new rows, 0 changed, 0 as it was.")
+
+        self.follow(By.XPATH, "//button[.='Store the list']")
+        self.assertEqual(self.sentence("notice"), "The buy list of Campus Wholesale is stored in session 1002: "
+                                                  "2 new rows, 0 changed, 0 as it was.")
+        self.assertEqual(self.driver.find_elements(By.ID, "preview-summary"), [], "stored, nothing is previewed")
 
     def test_a_days_cash_per_buyer_counts_ended_and_open_tickets(self):
         paid = self.handheld.open_ticket()
