@@ -263,8 +263,9 @@ HttpResponse Answer::page(const Page& page) {
   if (post) {
     if (!page.change) return message(405, page.title, "This page takes no form.");
     try {
-      if (!form.has(kPreviewField)) view.set("notice", runChange(context, page.change));
-      log(page.path, manager_->name, "ok");
+      const bool preview = form.has(kPreviewField);
+      if (!preview) view.set("notice", runChange(context, page.change));
+      log(page.path, manager_->name, preview ? "previewed" : "ok");
     } catch (const Refusal& refusal) {
       view.set("problem", std::string(refusal.what()));
       log(page.path, manager_->name, "refused");
