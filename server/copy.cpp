@@ -67,7 +67,8 @@ const std::vector<std::string>& storeTables() {
       "aid_accounts", "adoption_terms", "adoption_sections", "adoption_books", "adoption_section_books",
       "adoption_stock", "adoption_enrollments", "adoption_problems", "books", "book_title_words",
       "book_purchasers", "book_products", "book_inventory", "stolen_book_reports", "tickets", "ticket_lines",
-      "ticket_updates", "ticket_audit", "login_tries", "admin_sessions", "admin_audit"};
+      "ticket_updates", "ticket_audit", "login_tries", "admin_sessions", "admin_audit", "cash_drawers",
+      "cash_drawer_moves"};
   return tables;
 }
 

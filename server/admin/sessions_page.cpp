@@ -40,7 +40,7 @@ View purchaseRow(const PurchaseRow& p) {
   row.set("buys", p.noLimit ? std::string("no limit") : std::to_string(p.buyQty));
   row.set("bought", std::to_string(p.bought));
   row.set("need", p.need());
-  row.set("price", wire::formatCents(p.buyPriceCents));
+  row.set("price", wire::formatMoney(p.buyPriceCents));
   return row;
 }
 
@@ -56,7 +56,7 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("rowCount", std::to_string(totals.rows));
   view.set("buyTotal", std::to_string(totals.buyQty));
   view.set("boughtTotal", std::to_string(totals.bought));
-  view.set("worth", wire::formatCents(totals.boughtCents));
+  view.set("worth", wire::formatMoney(totals.boughtCents));
 
   const std::string base = "/admin/sessions?store=" + std::to_string(page.store) + "&session=" +
                            std::to_string(session.id) + "&purchaser=" + urlEncoded(filter.purchaser) +

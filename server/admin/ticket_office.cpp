@@ -18,16 +18,6 @@ constexpr const char* kTicketRowSelect =
     "SELECT t.ticket_id, t.receipt, t.store_num, t.buyer, t.student_id, t.opened_on, t.is_open, t.line_count,"
     " t.total_cents, t.is_voided, t.voided_at, t.voided_by, t.void_reason FROM tickets t";
 
-std::optional<std::string> reasonProblem(const std::string& reason) {
-  if (reason.find_first_not_of(" \t") == std::string::npos) return "Give the reason, for the ticket's audit trail.";
-  if (wire::hasControls(reason)) return "The reason must be one line of text.";
-  // It is printed on the ticket's receipt.
-  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
-  if (wire::utf16Length(reason) > kMaxReasonLength)
-    return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
-  return std::nullopt;
-}
-
 std::optional<std::string> applyClosing(queries::QueryContext& context, std::int64_t store, const std::string& receipt,
                                         Closing closing, const std::string& reason) {
   std::vector<queries::ledger::LineWithTerms> lines;
@@ -47,6 +37,16 @@ std::optional<std::string> applyClosing(queries::QueryContext& context, std::int
 }
 
 }  // namespace
+
+std::optional<std::string> reasonProblem(const std::string& reason, std::string_view whenBlank) {
+  if (reason.find_first_not_of(" \t") == std::string::npos) return std::string(whenBlank);
+  if (wire::hasControls(reason)) return "The reason must be one line of text.";
+  // It is printed on receipts and read in the audit trails.
+  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
+  if (wire::utf16Length(reason) > kMaxReasonLength)
+    return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
+  return std::nullopt;
+}
 
 KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
   return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?", {store, day}, {"t.ticket_id"}, true};
@@ -111,7 +111,7 @@ AuditRow auditRowOf(const storage::Row& r) {
 
 std::optional<std::string> closeLeftTicket(queries::QueryContext& context, std::int64_t store,
                                            const std::string& receipt, Closing closing, const std::string& reason) {
-  if (auto problem = reasonProblem(reason)) return problem;
+  if (auto problem = reasonProblem(reason, "Give the reason, for the ticket's audit trail.")) return problem;
   // The same rows in the same order as a handheld's void locks them, so the two wait, never deadlock.
   if (context.db.dialect() == storage::Dialect::Postgres)
     queries::ledger::lockTranRows(context.db, {{"receipt", receipt}}, wire::kPacketDelete);

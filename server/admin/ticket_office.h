@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/admin/keyset.h"
@@ -73,6 +74,9 @@ enum class Closing {
   Void,  // as the buyer's Delete, taking back what its lines bought, then ended
 };
 inline constexpr std::size_t kMaxReasonLength = 200;
+// What is wrong with a reason a manager gave, as a sentence: whenBlank when
+// none was given.
+std::optional<std::string> reasonProblem(const std::string& reason, std::string_view whenBlank);
 
 // Ends or voids an open ticket of the store under the rules a handheld's
 // change meets, written to its audit trail in the name of the context's user

@@ -12,21 +12,12 @@ namespace storeserver::admin {
 
 namespace {
 
-std::string dollars(std::int64_t cents) { return wire::formatCents(cents); }
-
 bool isDay(const std::string& text) {
   static constexpr std::string_view kShape = "0000-00-00";
   if (text.size() != kShape.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i)
     if ((kShape[i] == '0') != (std::isdigit(static_cast<unsigned char>(text[i])) != 0)) return false;
   return true;
-}
-
-std::string chosenDay(const PageContext& page) {
-  const std::string& day = page.query["day"];
-  if (day.empty()) return queries::tickets::dayOf(page.nowMs);
-  if (!isDay(day)) throw Refusal("A day is written YYYY-MM-DD, such as 2026-05-04.");
-  return day;
 }
 
 // The ticket a URL or form names, when it is one of the page's store.
@@ -47,7 +38,7 @@ View ticketView(const TicketRow& t) {
   row.set("hasStudent", !t.studentId.empty());
   row.set("openedOn", t.openedOn);
   row.set("lines", std::to_string(t.lines));
-  row.set("total", dollars(t.totalCents));
+  row.set("total", wire::formatMoney(t.totalCents));
   row.set("open", t.open);
   row.set("voided", t.voiding.has_value());
   row.set("state", t.open ? "open" : t.voiding ? queries::tickets::voidedWords(*t.voiding) : "ended");
@@ -55,16 +46,16 @@ View ticketView(const TicketRow& t) {
 }
 
 void describeDay(PageContext& page, View& view) {
-  const std::string day = chosenDay(page);
+  const std::string day = chosenDay(page, page.query["day"]);
   view.set("day", day);
   ViewList cash;
   for (const BuyerCash& c : cashPerBuyer(page.db, page.store, day)) {
     View row;
     row.set("buyer", c.buyer);
     row.set("ended", std::to_string(c.endedTickets));
-    row.set("paid", dollars(c.paidCents));
+    row.set("paid", wire::formatMoney(c.paidCents));
     row.set("open", std::to_string(c.openTickets));
-    row.set("unpaid", dollars(c.openCents));
+    row.set("unpaid", wire::formatMoney(c.openCents));
     row.set("voided", std::to_string(c.voidedTickets));
     cash.push_back(row);
   }
@@ -88,7 +79,7 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
     row.set("title", l.title);
     row.set("purchaser", l.purchaser);
     row.set("qty", std::to_string(l.qty));
-    row.set("price", dollars(l.priceCents));
+    row.set("price", wire::formatMoney(l.priceCents));
     lines.push_back(row);
   }
   view.set("noLines", lines.empty());
@@ -110,6 +101,12 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
 }
 
 }  // namespace
+
+std::string chosenDay(const PageContext& page, const std::string& named) {
+  if (named.empty()) return queries::tickets::dayOf(page.nowMs);
+  if (!isDay(named)) throw Refusal("A day is written YYYY-MM-DD, such as 2026-05-04.");
+  return named;
+}
 
 View showTickets(PageContext& page) {
   View view;

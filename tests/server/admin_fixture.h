@@ -64,6 +64,25 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   return text;
 }
 
+// The rows of a page's table, each its cells' texts without their tags, joined by '|'; with headings, the rows
+// of headings too (a total's, a group's) and their heading cells.
+inline std::vector<std::string> tableRows(const std::string& body, const std::string& id, bool headings = false) {
+  const std::size_t start = body.find("<table id=\"" + id + "\"");
+  if (start == std::string::npos) return {"(no table " + id + ")"};
+  const std::string table = body.substr(start, body.find("</table>", start) - start);
+  const std::regex row(headings ? "<tr[^>]*>(.*?)</tr>" : "<tr>(.*?)</tr>"),
+      cell(headings ? "<t[dh][^>]*>(.*?)</t[dh]>" : "<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  std::vector<std::string> rows;
+  for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) {
+    const std::string cells = (*r)[1];
+    std::string line;
+    for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c)
+      line += (line.empty() ? "" : "|") + std::regex_replace((*c)[1].str(), tag, "");
+    if (!line.empty()) rows.push_back(line);
+  }
+  return rows;
+}
+
 class AdminTest : public BackendServerTest {
  protected:
   AdminBrowser browser() const { return AdminBrowser(port_); }
