@@ -56,6 +56,12 @@ JsonReader::JsonReader(std::string_view body, std::string_view what) : json_(&pa
     fail(sentence::tooDeep(what_));
     return;
   }
+  // JSON never holds a raw NUL, but nlohmann's reader takes one for the end of
+  // the text and would accept whatever follows it unread.
+  if (body.find('\0') != std::string_view::npos) {
+    fail(sentence::notJson(what_));
+    return;
+  }
   parsed_ = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
   if (parsed_.is_discarded()) fail(sentence::notJson(what_));
   else if (!parsed_.is_object()) fail(sentence::notObject(what_));

@@ -1,6 +1,9 @@
 #include "wire/json_text.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdint>
+#include <system_error>
 
 namespace wire {
 namespace {
@@ -233,6 +236,42 @@ bool JsonCursor::escape(std::string& out) {
   return true;
 }
 
+namespace {
+
+// The power of ten of a number's first significant digit: 2 for 123.4, -3 for 0.00123.
+std::int64_t leadingPower(std::string_view number) {
+  const std::size_t e = number.find_first_of("eE");
+  const std::string_view mantissa = number.substr(0, e);
+  std::int64_t exponent = 0;
+  if (e != std::string_view::npos) {
+    std::string_view digits = number.substr(e + 1);
+    const bool negative = digits.front() == '-';
+    if (digits.front() == '-' || digits.front() == '+') digits.remove_prefix(1);
+    for (char c : digits) exponent = std::min<std::int64_t>(exponent * 10 + (c - '0'), 1'000'000'000);
+    if (negative) exponent = -exponent;
+  }
+  const std::int64_t integerDigits =
+      std::int64_t(std::min(mantissa.find('.'), mantissa.size())) - (mantissa.front() == '-' ? 1 : 0);
+  std::int64_t zeros = 0;
+  for (char c : mantissa) {
+    if (c == '-' || c == '.' || c == '0') zeros += c == '0';
+    else break;
+  }
+  return integerDigits - 1 - zeros + exponent;
+}
+
+// The request texts' reader (nlohmann) refuses a number beyond a double's
+// range as no JSON, and reads one too small as 0; this reader does the same,
+// so that every part of an exchange holds to one grammar.
+bool withinDoubleRange(std::string_view number) {
+  double value = 0;
+  if (std::from_chars(number.data(), number.data() + number.size(), value).ec != std::errc::result_out_of_range)
+    return true;
+  return leadingPower(number) < 0;
+}
+
+}  // namespace
+
 bool JsonCursor::number(Number& out) {
   out = {};
   const Type type = peek();
@@ -259,12 +298,13 @@ bool JsonCursor::number(Number& out) {
     while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
     fraction = true;
   }
-  if (fraction) return true;
+  const std::string_view token = text_.substr(start, at_ - start);
+  if (fraction) return withinDoubleRange(token) || fail();
   // Accumulated as a negative number, whose range holds INT64_MIN.
   std::uint64_t magnitude = 0;
   for (std::size_t k = start + (negative ? 1 : 0); k < integerEnd; ++k) {
     const unsigned digit = unsigned(text_[k] - '0');
-    if (magnitude > (UINT64_MAX - digit) / 10) return true;  // beyond 64 bits: no whole number
+    if (magnitude > (UINT64_MAX - digit) / 10) return withinDoubleRange(token) || fail();  // no whole number
     magnitude = magnitude * 10 + digit;
   }
   if (negative) {

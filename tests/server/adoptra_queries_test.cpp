@@ -59,9 +59,6 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
       {adoptionsByItem("9780134685992", 1, false),
        "The ISBN 9780134685992 has a wrong check digit: check the code or type it again."},
       {adoptionsByItem("99999", 1, false), "No course book has the SKU 99999."},
-      {adoptionsByItem("013468599:", 1, false),
-       "The code 013468599: is not an ISBN: an ISBN has only digits, but for an X at the end of 10. Check the code "
-       "or type it again."},
       {adoptionsByItem("K1000", 1, false), "K1000 is not a SKU or an ISBN. Check the code and try again."},
       {adoptionsByItem("", 1, false), "Type or scan a SKU or an ISBN."},
       {adoptionsByStudent("S100200", 42, false), "There is no store 42."},

@@ -11,7 +11,7 @@
 namespace servertest {
 namespace {
 
-// Runs from a configuration file that the command line overrides.
+// Runs from a configuration file that the command line overrides; under TLS the back office's cookie is Secure.
 TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
   TempDir dir;
   const testsupport::TestCertificates store(dir.path(), "store-ca");
@@ -42,6 +42,10 @@ TEST(Binary, ServesOverTlsIsBackedUpWhileItRunsAndStopsOnSigterm) {
             "0 storeserver: backed up " + database + " to " + copy + "\n");
   EXPECT_EQ(openDatabase(copy)->query("SELECT user_name FROM session_tokens JOIN users USING (user_id)").size(), 1u)
       << "the log-in before the backup is not in it";
+  const auto office = c.Post("/admin/login", httplib::Params{{"name", "office"}, {"password", "office1"}});
+  ASSERT_TRUE(office) << httplib::to_string(office.error());
+  EXPECT_TRUE(office->get_header_value("Set-Cookie").ends_with("; HttpOnly; SameSite=Strict; Secure"))
+      << "a back office session's cookie under TLS: " << office->get_header_value("Set-Cookie");
 
   EXPECT_EQ(child.stop(SIGTERM), 0) << child.output();
   EXPECT_NE(child.output().find("login user=\"clerk\" app=2 outcome=ok"), std::string::npos) << child.output();

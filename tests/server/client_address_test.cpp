@@ -1,5 +1,7 @@
 // Whose request it is behind a load balancer: the balancers the settings name, the client address they forward,
 // and each address's share of the connections.
+#include <map>
+
 #include "server/client_address.h"
 #include "server_fixture.h"
 
@@ -73,15 +75,20 @@ class BehindABalancer : public ServerTest {
     o.maxConnectionsPerAddress = 2;
     return o;
   }
-  // A wrong password sent from 127.0.0.fromHost, with the header when forwardedFor is not empty.
-  Answer wrongPassword(std::uint8_t fromHost, const std::string& forwardedFor) const {
-    RawConnection c(port_, fromHost);
+  // A wrong password sent from 127.0.0.fromHost, with the header when forwardedFor is not empty. Each host keeps
+  // one connection, as a balancer does for all it forwards: a new one could meet the host's share of the
+  // connections before the server has seen the last one close.
+  Answer wrongPassword(std::uint8_t fromHost, const std::string& forwardedFor) {
+    std::unique_ptr<RawConnection>& c = connections_[fromHost];
+    if (!c) c = std::make_unique<RawConnection>(port_, fromHost);
     const std::string body = wire::toJson(wire::LoginRequest{wire::kAppStipendo, "clerk", "wrong"});
-    c.send("POST /v1/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
-           (forwardedFor.empty() ? "" : "X-Forwarded-For: " + forwardedFor + "\r\n") +
-           "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
-    return c.readResponse();
+    c->send("POST /v1/login HTTP/1.1\r\nHost: x\r\nContent-Type: application/json\r\n" +
+            (forwardedFor.empty() ? "" : "X-Forwarded-For: " + forwardedFor + "\r\n") +
+            "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body);
+    return c->readResponse();
   }
+
+  std::map<std::uint8_t, std::unique_ptr<RawConnection>> connections_;
 };
 
 TEST_F(BehindABalancer, TheForwardedAddressCountsOnlyFromANamedBalancer) {

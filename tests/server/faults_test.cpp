@@ -214,7 +214,10 @@ TEST_P(Faults, ABusyDatabaseIsWaitedOutAndTheLimitRefusesWithoutAWrite) {
   ASSERT_EQ(loginAnswer(wire::kAppSellin, "somebody", "x").status, 401) << "the address's last try";
   const Answer byAddress = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
   EXPECT_EQ(byAddress.sentence(), "Too many failed log-ins from this handheld's network; try again in 15 minutes.");
-  EXPECT_EQ(AdminBrowser(port_).logIn("manager", "manager1").status, 429);
+  const Answer page = AdminBrowser(port_).logIn("manager", "manager1");
+  EXPECT_EQ(std::tuple(page.status, page.header("Retry-After"), page.header("Set-Cookie"), pageSentence(page.body)),
+            std::tuple(429, std::string("900"), std::string(),
+                       std::string("Too many failed log-ins from this network; try again in 15 minutes.")));
   faults_->disarm();
 }
 

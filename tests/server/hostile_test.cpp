@@ -77,13 +77,10 @@ TEST_F(Hostile, EachBadQueryGetsASentenceForTheClerkAndTheOthersAreAnswered) {
        "The store server does not know this request; it may be older than the program. Tell the back office."},
       {wire::kAppStipendo, query(R"({"request":"aid_accounts","student_id":100200})"), kUnreadable},
       {wire::kAppStipendo, query(aidAccounts(std::string(21, '1'))), "A student ID has at most 20 characters."},
-      {wire::kAppStipendo, query(aidAccounts("")), "Enter a student ID."},
       {wire::kAppStipendo, query(aidAccounts("   ")), "Enter a student ID."},
-      {wire::kAppStipendo, query(aidAccounts("' OR '1'='1")), "No student with ID ' OR '1'='1."},  // SQL is data
       {wire::kAppStipendo, query(aidAccounts("1';DROP TABLE users")), "No student with ID 1';DROP TABLE users."},
       {wire::kAppStipendo, query(aidAccounts("S100\r200")),
        "The student ID holds a line break or another control character."},
-      {wire::kAppStipendo, query(aidAccounts("S100\u202E200")), "The student ID holds the invisible direction mark U+202E."},
       {wire::kAppStipendo, query(aidAccounts("S100200"), wire::kPacketNewItem), kUnreadable},
       {wire::kAppStipendo, query(sessions("buyer", "buyer1", 1)), onlySellin},
       {wire::kAppStipendo, query(wire::requests::ticket("buyer", "", 1)), onlySellin},

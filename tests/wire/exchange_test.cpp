@@ -76,6 +76,16 @@ TEST(Exchange, EnvelopeReaderAgreesWithATreeOnEveryBody) {
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],1:2})",
       R"({"app":null,"token":null,"queries":null})",
       "", "{", "}", "[]", "\"text\"", "12", "true", "{} {}",
+      std::string("3\0", 2), good + std::string("\0{}", 3),
+      // Numbers beyond a double's range are no JSON to either reader; those too small read as 0.
+      "111E00000000000000386987000", "-1.5e400", "1" + std::string(400, '0'), "[1E400]",
+      R"({"app":1E400,"token":"t","queries":[{"packet":3,"text":"x"}]})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":1.8e308})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":0.000179769e312})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":-1.7976931348623157e308})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":1e-400})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":-0.0000e-99999999999999999999})",
+      R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":)" + std::string(320, '9') + "}",
   };
   std::string why;
   for (const std::string& body : bodies) EXPECT_TRUE(testsupport::envelopeReadersAgree(body, why)) << body << ": " << why;
