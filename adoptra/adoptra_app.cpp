@@ -39,6 +39,4 @@ void CAdoptraApp::LoadLocations(const QString& reply) {
   }
 }
 
-std::unique_ptr<CStartBehaviour> CAdoptraApp::CreateStartBehaviour() {
-  return std::make_unique<CAdoptraStart>(*this);
-}
+std::unique_ptr<CStartBehaviour> CAdoptraApp::CreateStartBehaviour() { return std::make_unique<CAdoptraStart>(*this); }

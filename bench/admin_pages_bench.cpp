@@ -74,8 +74,12 @@ void generateTickets(storage::Connection& db, const Options& o) {
   db.execute(numbers(o.tickets) +
              "INSERT INTO tickets (ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open,"
              " line_count, total_cents)"
-             " SELECT " + first + " + i, " + receipt + ", 1, 1, CASE i % 4 WHEN 0 THEN 'buyer' WHEN 1 THEN 'ana'"
-             " WHEN 2 THEN 'ben' ELSE 'carla' END, '', '" + kDay + "', CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END,"
+             " SELECT " +
+             first + " + i, " + receipt +
+             ", 1, 1, CASE i % 4 WHEN 0 THEN 'buyer' WHEN 1 THEN 'ana'"
+             " WHEN 2 THEN 'ben' ELSE 'carla' END, '', '" +
+             kDay +
+             "', CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END,"
              " 3, 3 * (500 + (i % 7) * 25) FROM n");
   const std::string item = db.dialect() == storage::Dialect::Sqlite
                                ? "printf('B%07d', (i * 3 + k.line) % 300)"
@@ -83,11 +87,16 @@ void generateTickets(storage::Connection& db, const Options& o) {
   const std::string lines = "(SELECT 1 AS line UNION ALL SELECT 2 UNION ALL SELECT 3) k";
   db.execute(numbers(o.tickets) +
              "INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
-             " SELECT " + first + " + i, k.line, 1001, " + item + ", 'Ostrand Company', 1, 500 + (i % 7) * 25"
-             " FROM n CROSS JOIN " + lines);
+             " SELECT " +
+             first + " + i, k.line, 1001, " + item +
+             ", 'Ostrand Company', 1, 500 + (i % 7) * 25"
+             " FROM n CROSS JOIN " +
+             lines);
   db.execute(numbers(o.tickets) +
              "INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
-             " SELECT i * 1000 + k.line, 'buyer', " + receipt + ", CASE WHEN k.line > 3 THEN 0 ELSE k.line END,"
+             " SELECT i * 1000 + k.line, 'buyer', " +
+             receipt +
+             ", CASE WHEN k.line > 3 THEN 0 ELSE k.line END,"
              " CASE k.line WHEN 0 THEN 'open' WHEN 4 THEN 'end' ELSE 'add' END, '', 'qty=1' FROM n CROSS JOIN"
              " (SELECT 0 AS line UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) k");
   // The changed ticket: the first one, its line changed again and again.
@@ -132,7 +141,8 @@ std::string rowsProblem(const admin::KeyedPage& page, std::size_t expected) {
 }
 
 // First, middle (after the key of the row at the middle) and last page of a list.
-void addPaged(std::vector<PageKind>& kinds, const std::string& name, const admin::KeyedList& list, storage::Row middle) {
+void addPaged(std::vector<PageKind>& kinds, const std::string& name, const admin::KeyedList& list,
+              storage::Row middle) {
   auto page = [list](admin::PageAsk ask) {
     return [list, ask](storage::Connection& db) { return rowsProblem(admin::fetchPage(db, list, ask), kPageSize); };
   };
@@ -148,9 +158,8 @@ storage::Row middleKey(storage::Connection& db, const admin::KeyedList& list) {
   for (const std::string& c : list.keyColumns) keys += (keys.empty() ? "" : ", ") + c;
   const std::string rest = list.select.substr(list.select.find(" FROM "));
   const std::int64_t rows = storage::integerAt(db.query("SELECT COUNT(*)" + rest, list.params).at(0), 0);
-  const storage::Rows found =
-      db.query("SELECT " + keys + rest + " ORDER BY " + keys + " LIMIT 1 OFFSET " + std::to_string(rows / 2),
-               list.params);
+  const storage::Rows found = db.query(
+      "SELECT " + keys + rest + " ORDER BY " + keys + " LIMIT 1 OFFSET " + std::to_string(rows / 2), list.params);
   return found.at(0);
 }
 
@@ -168,7 +177,8 @@ std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
   addPaged(kinds, "a session's books of one purchaser", own, middleKey(db, own));
   kinds.push_back({"a session's totals and filter choices", [ostrand](storage::Connection& c) {
                      const bool ok = admin::totalsOf(c, kSession, ostrand).rows > 0 &&
-                                     !admin::purchasersOf(c, kSession).empty() && !admin::statusesOf(c, kSession).empty();
+                                     !admin::purchasersOf(c, kSession).empty() &&
+                                     !admin::statusesOf(c, kSession).empty();
                      return ok ? "" : std::string("no totals or filter choices");
                    }});
   const admin::KeyedList trail = admin::auditOf("G0000001");
@@ -177,7 +187,8 @@ std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
                      const auto ticket = storeserver::queries::tickets::find(c, "G0000002");
                      if (!ticket || admin::linesOf(c, ticket->id).size() != 3) return std::string("no ticket G0000002");
                      return storeserver::queries::tickets::receiptPrintout(c, *ticket, true).empty()
-                                ? std::string("an empty receipt") : std::string();
+                                ? std::string("an empty receipt")
+                                : std::string();
                    }});
   return kinds;
 }
@@ -257,8 +268,8 @@ int main(int argc, char** argv) {
       }
       std::ranges::sort(ms);
       std::ranges::sort(cpu);
-      std::printf("%-50s %10.2f %10.2f %10.2f%s\n", kind.name.c_str(), ms[ms.size() / 2], ms.back(), cpu[cpu.size() / 2],
-                  problem.empty() ? "" : ("  WRONG: " + problem).c_str());
+      std::printf("%-50s %10.2f %10.2f %10.2f%s\n", kind.name.c_str(), ms[ms.size() / 2], ms.back(),
+                  cpu[cpu.size() / 2], problem.empty() ? "" : ("  WRONG: " + problem).c_str());
       failures += problem.empty() ? 0 : 1;
     }
     std::printf("load average after: %s\n", loadAverage().c_str());

@@ -82,7 +82,8 @@ std::string books(CSocketMessage& msg, CDataArray<CSLDetailInfo>& found) {
 }
 
 // Empty when every book found passes the check; otherwise the first that does not.
-std::string everyBook(CSocketMessage& msg, const QString& asked, const std::function<bool(const CSLDetailInfo&)>& fits) {
+std::string everyBook(CSocketMessage& msg, const QString& asked,
+                      const std::function<bool(const CSLDetailInfo&)>& fits) {
   CDataArray<CSLDetailInfo> found;
   if (std::string problem = books(msg, found); !problem.empty()) return asked.toStdString() + ": " + problem;
   for (int i = 0; i < found.GetSize(); ++i)
@@ -151,7 +152,8 @@ std::vector<Mode> modes(std::int64_t books) {
 bool fillCatalogue(const std::string& path, std::int64_t books, std::string& error) {
   auto db = storeserver::storage::openSqlite(path, error);
   if (!db) return false;
-  std::int64_t have = storeserver::storage::integerAt(db->query("SELECT COUNT(*) FROM books WHERE sku < 50000000").at(0), 0);
+  std::int64_t have =
+      storeserver::storage::integerAt(db->query("SELECT COUNT(*) FROM books WHERE sku < 50000000").at(0), 0);
   const auto started = Clock::now();
   constexpr std::int64_t kBatch = 20000;
   while (have < books) {
@@ -165,7 +167,6 @@ bool fillCatalogue(const std::string& path, std::int64_t books, std::string& err
   std::fprintf(stderr, "\ncatalogue ready in %.0f s\n", std::chrono::duration<double>(Clock::now() - started).count());
   return true;
 }
-
 
 // Returns how many answers were errors or wrong.
 std::size_t runMode(const Mode& mode, int handhelds, double seconds, const QString& address) {

@@ -80,7 +80,8 @@ BENCHMARK(BM_FillStipendo)->Arg(kReplySizes[0])->Arg(kReplySizes[1]);
 int main(int argc, char** argv) {
   for (int records : kReplySizes)
     if (!cutsRight(records)) {
-      std::fprintf(stderr, "fill_bench: a reply of %d records did not cut into the records it was built from\n", records);
+      std::fprintf(stderr, "fill_bench: a reply of %d records did not cut into the records it was built from\n",
+                   records);
       return 1;
     }
   benchmark::Initialize(&argc, argv);

@@ -279,7 +279,8 @@ Run runLoad(const char* mode, const Options& o, const QString& address, const st
         now = Clock::now();
         if (outcome.ok) {
           ++tally.ok;
-          tally.micros.push_back(std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(now - sent).count()));
+          tally.micros.push_back(
+              std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(now - sent).count()));
         } else {
           ++tally.errors;
           if (outcome.busy) ++tally.busy;
@@ -356,9 +357,9 @@ void printRun(const Run& r) {
     slowest += std::to_string(c);
   }
   auto cpu = [](double micros) { return micros < 0 ? std::string("-") : std::to_string(int(micros + 0.5)); };
-  std::printf("%-8s %9d %9zu %7.2f %10.0f %8.3f %8.3f %8.3f  %14s / %-7zu %6zu %6zu %7s %7s %7s\n", r.mode,
-              r.handhelds, r.requests, r.seconds, r.perSecond, r.p50, r.p99, r.max, slowest.c_str(), r.spread.median,
-              r.errors, r.busy, cpu(r.clientCpu).c_str(), cpu(r.serverCpu).c_str(),
+  std::printf("%-8s %9d %9zu %7.2f %10.0f %8.3f %8.3f %8.3f  %14s / %-7zu %6zu %6zu %7s %7s %7s\n", r.mode, r.handhelds,
+              r.requests, r.seconds, r.perSecond, r.p50, r.p99, r.max, slowest.c_str(), r.spread.median, r.errors,
+              r.busy, cpu(r.clientCpu).c_str(), cpu(r.serverCpu).c_str(),
               r.othersPercent < 0 ? "-" : (std::to_string(int(r.othersPercent + 0.5)) + "%").c_str());
   if (r.unprepared) std::printf("         %zu handhelds could not start\n", r.unprepared);
   if (!r.firstError.empty()) std::printf("         first error: %s\n", r.firstError.c_str());
@@ -371,7 +372,8 @@ bool raiseDescriptorLimit(int handhelds, bool inProcess, std::string& error) {
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return true;
   const rlim_t needed = rlim_t(handhelds) * (inProcess ? 2 : 1) + 256;
   if (limit.rlim_cur >= needed) return true;
-  const rlim_t wanted = limit.rlim_max == RLIM_INFINITY ? needed : std::min(limit.rlim_max, std::max(needed, limit.rlim_cur));
+  const rlim_t wanted =
+      limit.rlim_max == RLIM_INFINITY ? needed : std::min(limit.rlim_max, std::max(needed, limit.rlim_cur));
   limit.rlim_cur = wanted;
   if (setrlimit(RLIMIT_NOFILE, &limit) != 0 || wanted < needed) {
     error = std::to_string(handhelds) + " handhelds need " + std::to_string(needed) +
@@ -448,8 +450,8 @@ int main(int argc, char** argv) {
               "          since CSocketMessage only POSTs exchanges; same threads, same connection settings\n");
   std::printf("cores: %u   load average at start: %s   %.2f s per run\n\n", std::thread::hardware_concurrency(),
               loadAverage().c_str(), o.seconds);
-  std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s %15s %7s\n", "", "", "", "", "", "", "", "", "", "",
-              "", "CPU us/request", "machine");
+  std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s %15s %7s\n", "", "", "", "", "", "", "", "", "", "", "",
+              "CPU us/request", "machine");
   std::printf("%-8s %9s %9s %7s %10s %8s %8s %8s  %24s %6s %6s %7s %7s %7s\n", "mode", "handhelds", "requests",
               "seconds", "req/s", "p50 ms", "p99 ms", "max ms", "slowest 3 / median", "errors", "503s", "client",
               "server", "others");
@@ -467,12 +469,11 @@ int main(int argc, char** argv) {
     runs.emplace_back(std::move(exchange), std::move(floor));
   }
 
-  std::printf("\n%9s %14s %12s %8s %14s %11s\n", "handhelds", "exchange req/s", "floor req/s", "ratio",
-              "exchange p99", "floor p99");
+  std::printf("\n%9s %14s %12s %8s %14s %11s\n", "handhelds", "exchange req/s", "floor req/s", "ratio", "exchange p99",
+              "floor p99");
   for (const auto& [exchange, floor] : runs)
-    std::printf("%9d %14.0f %12.0f %8.2f %11.3f ms %8.3f ms\n", exchange.handhelds, exchange.perSecond,
-                floor.perSecond, floor.perSecond > 0 ? exchange.perSecond / floor.perSecond : 0.0, exchange.p99,
-                floor.p99);
+    std::printf("%9d %14.0f %12.0f %8.2f %11.3f ms %8.3f ms\n", exchange.handhelds, exchange.perSecond, floor.perSecond,
+                floor.perSecond > 0 ? exchange.perSecond / floor.perSecond : 0.0, exchange.p99, floor.p99);
   std::printf("\nload average at end: %s\n", loadAverage().c_str());
   if (!clean) std::printf("NOT CLEAN: a run had errors or a handheld that was never served\n");
 

@@ -53,7 +53,6 @@ struct Book {
   QString itemId, purchaser, price;
 };
 
-
 // Every purchaser of the session buys without limit and the session has no
 // transaction maximum, so a long run is never refused; the books to sell.
 std::vector<Book> prepare(storeserver::storage::Connection& db) {
@@ -99,14 +98,13 @@ bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tal
   if (ok)
     tally.micros.push_back(
         std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count()));
-  else if (tally.errors++ == 0)
-    tally.firstError = msg.GetResponse(0).toStdString();
+  else if (tally.errors++ == 0) tally.firstError = msg.GetResponse(0).toStdString();
   return ok;
 }
 
 // One handheld: its own ticket (a student ID of its own), then new line and change until the deadline.
-void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first,
-          std::latch& ready, std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally, Sale& sale) {
+void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first, std::latch& ready,
+          std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally, Sale& sale) {
   CSocketMessage msg(wire::kAppSellin);
   msg.SetServer(address);
   msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -220,8 +218,7 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
         db->execute("INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
                     " VALUES (?, ?, ?, ?, ?, 1, 100)",
                     {ticket, line, key[0], key[1], key[2]});
-      else
-        db->execute("UPDATE ticket_lines SET qty = 2 WHERE ticket_id = ? AND line = ?", {ticket, line});
+      else db->execute("UPDATE ticket_lines SET qty = 2 WHERE ticket_id = ? AND line = ?", {ticket, line});
       db->execute("UPDATE book_purchasers SET bought_qty = bought_qty + 1"
                   " WHERE session_id = ? AND item_id = ? AND purchaser = ?",
                   key);
@@ -287,7 +284,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "ticket_bench: %s\n", error.c_str());
     return 1;
   }
-  std::printf("| what                       | handhelds |  updates | per s    |  p50 ms |  p99 ms |   max ms | errors |\n");
+  std::printf(
+      "| what                       | handhelds |  updates | per s    |  p50 ms |  p99 ms |   max ms | errors |\n");
   std::printf("|---|---|---|---|---|---|---|---|\n");
   int run = 0;
   std::size_t errors = 0;
@@ -295,6 +293,7 @@ int main(int argc, char** argv) {
   runRaw(database, books, o->seconds);
   server.reset();
   std::filesystem::remove_all(*scratch);
-  if (errors) std::printf("NOT CLEAN: %zu failed updates, or tickets not holding what their handhelds were told\n", errors);
+  if (errors)
+    std::printf("NOT CLEAN: %zu failed updates, or tickets not holding what their handhelds were told\n", errors);
   return errors == 0 ? 0 : 1;
 }

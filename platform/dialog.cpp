@@ -63,10 +63,8 @@ int sortedRow(int count, const QString& text, TextAt textAt) {
   int high = count;
   while (low < high) {
     const int mid = (low + high) / 2;
-    if (QString::compare(textAt(mid), text, Qt::CaseInsensitive) <= 0)
-      low = mid + 1;
-    else
-      high = mid;
+    if (QString::compare(textAt(mid), text, Qt::CaseInsensitive) <= 0) low = mid + 1;
+    else high = mid;
   }
   return low;
 }
@@ -74,9 +72,9 @@ int sortedRow(int count, const QString& text, TextAt textAt) {
 }  // namespace
 
 QFont templateFont(const QString& family, int pointSize) {
-  static const QStringList classicDialogFonts = {
-      QStringLiteral("MS Shell Dlg"), QStringLiteral("MS Shell Dlg 2"), QStringLiteral("MS Sans Serif"),
-      QStringLiteral("Tahoma"), QStringLiteral("System")};
+  static const QStringList classicDialogFonts = {QStringLiteral("MS Shell Dlg"), QStringLiteral("MS Shell Dlg 2"),
+                                                 QStringLiteral("MS Sans Serif"), QStringLiteral("Tahoma"),
+                                                 QStringLiteral("System")};
   QFont font;
   if (family.isEmpty() || classicDialogFonts.contains(family, Qt::CaseInsensitive)) {
     font.setFamily(QStringLiteral("Sans Serif"));
@@ -171,8 +169,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
         edit->setReadOnly(style & ReadOnly);
         edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        edit->setVerticalScrollBarPolicy((style & VerticalScroll) ? Qt::ScrollBarAlwaysOn
-                                                                    : Qt::ScrollBarAlwaysOff);
+        edit->setVerticalScrollBarPolicy((style & VerticalScroll) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         if (!border) edit->setFrameShape(QFrame::NoFrame);
         return edit;
       }
@@ -190,8 +187,7 @@ QWidget* Dialog::createControl(const ControlSpec& spec) {
       if (!border) list->setFrameShape(QFrame::NoFrame);
       return list;
     }
-    case ControlKind::CheckBox:
-      return scaledIndicator(new QCheckBox(spec.text, this), QStringLiteral("QCheckBox"));
+    case ControlKind::CheckBox: return scaledIndicator(new QCheckBox(spec.text, this), QStringLiteral("QCheckBox"));
     case ControlKind::RadioButton:
       return scaledIndicator(new QRadioButton(spec.text, this), QStringLiteral("QRadioButton"));
     case ControlKind::ComboBox: {
@@ -262,10 +258,8 @@ void Dialog::setControlText(int id, const QString& text) {
   } else if (auto* edit = qobject_cast<QPlainTextEdit*>(widget)) {
     edit->setPlainText(text);
   } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-    if (combo->isEditable())
-      combo->setEditText(text);
-    else
-      combo->setCurrentIndex(combo->findText(text, Qt::MatchFixedString));
+    if (combo->isEditable()) combo->setEditText(text);
+    else combo->setCurrentIndex(combo->findText(text, Qt::MatchFixedString));
   }
 }
 
@@ -393,15 +387,11 @@ void Dialog::closeEvent(QCloseEvent* event) {
     return;
   }
   QPointer<Dialog> self(this);
-  if (template_.captionOk)
-    onOk();
-  else
-    onCancel();
+  if (template_.captionOk) onOk();
+  else onCancel();
   // The handler may refuse to end the dialog (a check failed); then it stays.
-  if (self && isVisible())
-    event->ignore();
-  else
-    event->accept();
+  if (self && isVisible()) event->ignore();
+  else event->accept();
 }
 
 void Dialog::accept() { onOk(); }

@@ -22,22 +22,22 @@ enum class ControlKind {
 // Style flags; combine with |.
 enum ControlStyle : unsigned {
   NoStyle = 0,
-  AlignCenter = 1u << 0,   // Label, single-line Edit: centred text
-  AlignRight = 1u << 1,    // Label, single-line Edit: right-aligned text
-  MultiLine = 1u << 2,     // Edit: several lines, wrapped (QPlainTextEdit)
-  ReadOnly = 1u << 3,      // Edit
+  AlignCenter = 1u << 0,     // Label, single-line Edit: centred text
+  AlignRight = 1u << 1,      // Label, single-line Edit: right-aligned text
+  MultiLine = 1u << 2,       // Edit: several lines, wrapped (QPlainTextEdit)
+  ReadOnly = 1u << 3,        // Edit
   VerticalScroll = 1u << 4,  // MultiLine Edit: scroll bar always shown (list boxes scroll as needed anyway)
   // ListBox, ComboBox: entries added with addListEntry() land at their
   // alphabetical position, case-insensitive (Qt's own insert/add do not sort).
   Sorted = 1u << 5,
-  Hidden = 1u << 6,        // created hidden
-  Password = 1u << 7,      // Edit: echo as dots
+  Hidden = 1u << 6,    // created hidden
+  Password = 1u << 7,  // Edit: echo as dots
   // Edit, ListBox, ListView: framed only with Border, as on the handheld.
   // Label: a thin box around the text.
   Border = 1u << 8,
   Disabled = 1u << 9,
-  NoHeader = 1u << 10,     // ListView: no column header row
-  Editable = 1u << 11,     // ComboBox: drop-down with an edit field instead of a drop-down list
+  NoHeader = 1u << 10,  // ListView: no column header row
+  Editable = 1u << 11,  // ComboBox: drop-down with an edit field instead of a drop-down list
 };
 
 struct ControlSpec {

@@ -24,14 +24,10 @@ ScriptState& script() {
 
 bool offers(MessageButtons buttons, int answer) {
   switch (buttons) {
-    case MessageButtons::Ok:
-      return answer == IDOK;
-    case MessageButtons::OkCancel:
-      return answer == IDOK || answer == IDCANCEL;
-    case MessageButtons::YesNo:
-      return answer == IDYES || answer == IDNO;
-    case MessageButtons::YesNoCancel:
-      return answer == IDYES || answer == IDNO || answer == IDCANCEL;
+    case MessageButtons::Ok: return answer == IDOK;
+    case MessageButtons::OkCancel: return answer == IDOK || answer == IDCANCEL;
+    case MessageButtons::YesNo: return answer == IDYES || answer == IDNO;
+    case MessageButtons::YesNoCancel: return answer == IDYES || answer == IDNO || answer == IDCANCEL;
   }
   return false;
 }
@@ -41,16 +37,11 @@ int dismissAnswer(MessageButtons buttons) { return buttons == MessageButtons::Ye
 
 QMessageBox::Icon qtIcon(MessageIcon icon) {
   switch (icon) {
-    case MessageIcon::None:
-      return QMessageBox::NoIcon;
-    case MessageIcon::Stop:
-      return QMessageBox::Critical;
-    case MessageIcon::Information:
-      return QMessageBox::Information;
-    case MessageIcon::Question:
-      return QMessageBox::Question;
-    case MessageIcon::Warning:
-      return QMessageBox::Warning;
+    case MessageIcon::None: return QMessageBox::NoIcon;
+    case MessageIcon::Stop: return QMessageBox::Critical;
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Warning: return QMessageBox::Warning;
   }
   return QMessageBox::NoIcon;
 }
@@ -63,12 +54,9 @@ struct QtButtons {
 
 QtButtons qtButtons(MessageButtons buttons) {
   switch (buttons) {
-    case MessageButtons::Ok:
-      return {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok};
-    case MessageButtons::OkCancel:
-      return {QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, QMessageBox::Cancel};
-    case MessageButtons::YesNo:
-      return {QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No};
+    case MessageButtons::Ok: return {QMessageBox::Ok, QMessageBox::Ok, QMessageBox::Ok};
+    case MessageButtons::OkCancel: return {QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok, QMessageBox::Cancel};
+    case MessageButtons::YesNo: return {QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No};
     case MessageButtons::YesNoCancel:
       return {QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, QMessageBox::Yes, QMessageBox::Cancel};
   }
@@ -83,7 +71,8 @@ void followUiScale(QMessageBox& box) {
   font.setPointSizeF(font.pointSizeF() * scale);
   box.setFont(font);
   const QPixmap icon = box.iconPixmap();
-  if (!icon.isNull()) box.setIconPixmap(icon.scaled(icon.size() * scale, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+  if (!icon.isNull())
+    box.setIconPixmap(icon.scaled(icon.size() * scale, Qt::KeepAspectRatio, Qt::SmoothTransformation));
 }
 
 int scriptedAnswer(const QString& text, const QString& caption, MessageIcon icon, MessageButtons buttons) {
@@ -103,8 +92,7 @@ int scriptedAnswer(const QString& text, const QString& caption, MessageIcon icon
 
 }  // namespace
 
-int messageBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
-               MessageButtons buttons) {
+int messageBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon, MessageButtons buttons) {
   if (script().active) return scriptedAnswer(text, caption, icon, buttons);
 
   const QtButtons qt = qtButtons(buttons);
@@ -117,16 +105,11 @@ int messageBox(QWidget* parent, const QString& text, const QString& caption, Mes
   box.setEscapeButton(qt.escape);
   box.exec();
   switch (box.standardButton(box.clickedButton())) {
-    case QMessageBox::Ok:
-      return IDOK;
-    case QMessageBox::Cancel:
-      return IDCANCEL;
-    case QMessageBox::Yes:
-      return IDYES;
-    case QMessageBox::No:
-      return IDNO;
-    default:
-      return dismissAnswer(buttons);
+    case QMessageBox::Ok: return IDOK;
+    case QMessageBox::Cancel: return IDCANCEL;
+    case QMessageBox::Yes: return IDYES;
+    case QMessageBox::No: return IDNO;
+    default: return dismissAnswer(buttons);
   }
 }
 

@@ -14,8 +14,7 @@ enum class MessageIcon { None, Stop, Information, Question, Warning };
 enum class MessageButtons { Ok, OkCancel, YesNo, YesNoCancel };
 
 // Shows a modal message box and returns IDOK, IDCANCEL, IDYES or IDNO.
-int messageBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
-               MessageButtons buttons);
+int messageBox(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon, MessageButtons buttons);
 
 // A checked queue of armed answers for tests. While active, messageBox shows
 // nothing: it records the box and returns the next armed answer. A box with no

@@ -46,9 +46,7 @@ QString asText(const QVariant& value) {
 
 }  // namespace
 
-void Profile::setRegistryKey(const QString& key, const QString& profileName) {
-  profileKey() = {key, profileName};
-}
+void Profile::setRegistryKey(const QString& key, const QString& profileName) { profileKey() = {key, profileName}; }
 
 void Profile::useDirectory(const QString& dir) { QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir); }
 

@@ -133,10 +133,8 @@ bool CEditItemDlg::FilterQtyKey(int key) {
   if (key == Qt::Key_Minus) {
     QString qty = controlText(IDC_QTY);
     if (!qty.isEmpty()) {
-      if (qty.startsWith(QLatin1Char('-')))
-        qty.remove(0, 1);
-      else
-        qty.prepend(QLatin1Char('-'));
+      if (qty.startsWith(QLatin1Char('-'))) qty.remove(0, 1);
+      else qty.prepend(QLatin1Char('-'));
       setControlText(IDC_QTY, qty);
     }
   }

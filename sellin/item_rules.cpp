@@ -63,9 +63,7 @@ bool accepted(const wire::rules::Finding& finding, QWidget* parent) {
     return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::YesNo) == platform::IDYES;
   };
   switch (finding.verdict) {
-    case Verdict::Refuse:
-      box(parent, finding.sentence, MessageIcon::Information, MessageButtons::Ok);
-      return false;
+    case Verdict::Refuse: box(parent, finding.sentence, MessageIcon::Information, MessageButtons::Ok); return false;
     case Verdict::AskNearlyMet:
       return box(parent, finding.sentence, MessageIcon::Question, MessageButtons::OkCancel) != platform::IDCANCEL;
     case Verdict::AskCondition:
@@ -73,8 +71,7 @@ bool accepted(const wire::rules::Finding& finding, QWidget* parent) {
       while (!askYes()) box(parent, wire::rules::kCheckCondition, MessageIcon::Warning, MessageButtons::Ok);
       return true;
     case Verdict::AskWarning:
-    case Verdict::AskNoValue:
-      return askYes();
+    case Verdict::AskNoValue: return askYes();
   }
   return false;
 }

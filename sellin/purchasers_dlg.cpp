@@ -48,10 +48,8 @@ bool CPurchasersDlg::onInitDialog() {
     m_labels[i].SetBold(true);
   }
   SetUpList();
-  if (!QueryRecords(m_strQuery))
-    endDialog(platform::IDCANCEL);
-  else if (m_records.GetSize() == 1)
-    onOk();
+  if (!QueryRecords(m_strQuery)) endDialog(platform::IDCANCEL);
+  else if (m_records.GetSize() == 1) onOk();
   return true;
 }
 

@@ -80,10 +80,8 @@ bool CSelectItemDlg::QueryPage(int page) {
 void CSelectItemDlg::ShowPaging(int pageCount) {
   setControlVisible(IDC_PREV, m_nPage >= 2);
   setControlVisible(IDC_NEXT, pageCount != -1 && pageCount != m_nPage);
-  if (m_nPage == -1)
-    setControlVisible(IDC_PAGE, false);
-  else
-    setControlText(IDC_PAGE, QStringLiteral("Page %1 of %2").arg(m_nPage).arg(pageCount));
+  if (m_nPage == -1) setControlVisible(IDC_PAGE, false);
+  else setControlText(IDC_PAGE, QStringLiteral("Page %1 of %2").arg(m_nPage).arg(pageCount));
 }
 
 QStringList CSelectItemDlg::RowTexts(const CSLDetailInfo& detail) const {

@@ -406,11 +406,11 @@ bool CTicketDlg::RunQuery(const QString& request, QString& response) {
 bool CTicketDlg::SendItem(const CTicketItem& item, int packetType) {
   QString response;
   bool unknown = false;
-  const bool ok = Exchange(packetType,
-                           CGlobalUpdateStrings::GetSLItem(item.m_strReceipt, item.m_nLine, item.m_strPurchaser,
-                                                           item.m_nSessionID, item.m_strItemID, item.m_nQty,
-                                                           item.m_strPrice),
-                           response, &unknown);
+  const bool ok =
+      Exchange(packetType,
+               CGlobalUpdateStrings::GetSLItem(item.m_strReceipt, item.m_nLine, item.m_strPurchaser, item.m_nSessionID,
+                                               item.m_strItemID, item.m_nQty, item.m_strPrice),
+               response, &unknown);
   if (!unknown) {
     if (!ok) showFailure(this, response);
     return ok;
@@ -422,8 +422,7 @@ bool CTicketDlg::SendItem(const CTicketItem& item, int packetType) {
     showFailure(this, response + QLatin1Char('\n') +
                           (read ? QStringLiteral("The list shows the ticket's books as the store server has them now.")
                                 : problem));
-  else if (!read)
-    showFailure(this, problem);
+  else if (!read) showFailure(this, problem);
   return false;
 }
 

@@ -33,15 +33,16 @@ bool verifyPassword(const std::string& hash, std::string_view password) {
 namespace {
 
 std::optional<User> userWhere(storage::Connection& db, std::string_view condition, storage::Value key) {
-  const storage::Rows rows = db.query(
-      "SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup, can_manage,"
-      " manages_chain FROM users WHERE " +
-          std::string(condition),
-      {std::move(key)});
+  const storage::Rows rows =
+      db.query("SELECT user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup, can_manage,"
+               " manages_chain FROM users WHERE " +
+                   std::string(condition),
+               {std::move(key)});
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
-  return User{integerAt(r, 0),       textAt(r, 1),         textAt(r, 2),         integerAt(r, 3), integerAt(r, 4) != 0,
-              integerAt(r, 5) != 0, integerAt(r, 6) != 0, integerAt(r, 7) != 0, integerAt(r, 8) != 0};
+  return User{integerAt(r, 0),      textAt(r, 1),         textAt(r, 2),
+              integerAt(r, 3),      integerAt(r, 4) != 0, integerAt(r, 5) != 0,
+              integerAt(r, 6) != 0, integerAt(r, 7) != 0, integerAt(r, 8) != 0};
 }
 
 }  // namespace
@@ -64,8 +65,7 @@ bool PasswordChecker::matches(const std::optional<User>& user, std::string_view 
 
 std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_view name, std::string_view network) {
   const std::int64_t minutes = (exceeded.waitMs + 59'999) / 60'000;
-  const std::string whose =
-      exceeded.byAddress ? "from " + std::string(network) : "for " + std::string(name);
+  const std::string whose = exceeded.byAddress ? "from " + std::string(network) : "for " + std::string(name);
   return "Too many failed log-ins " + whose + "; try again in " + std::to_string(minutes) +
          (minutes == 1 ? " minute." : " minutes.");
 }
@@ -120,9 +120,8 @@ std::string issueToken(storage::Connection& db, const User& user, int app, std::
   // Expired tokens stay a day, so their holders are told "expired" rather than "not known".
   constexpr std::int64_t kKeepExpiredMs = 24 * 60 * 60 * 1000;
   db.execute("DELETE FROM session_tokens WHERE expires_at <= ?", {nowMs - kKeepExpiredMs});
-  db.execute(
-      "INSERT INTO session_tokens (token_hash, user_id, app, issued_at, expires_at) VALUES (?, ?, ?, ?, ?)",
-      {tokenHash(token), user.id, std::int64_t(app), nowMs, nowMs + lifetime.count()});
+  db.execute("INSERT INTO session_tokens (token_hash, user_id, app, issued_at, expires_at) VALUES (?, ?, ?, ?, ?)",
+             {tokenHash(token), user.id, std::int64_t(app), nowMs, nowMs + lifetime.count()});
   return token;
 }
 
@@ -130,14 +129,20 @@ TokenCheck checkToken(storage::Connection& db, std::string_view token, int app, 
   if (token.empty()) return {TokenStatus::Missing, {}};
   std::string hash = tokenHash(token);
   const storage::Rows rows = db.query(
-      "SELECT " + std::string(kTokenColumns) + " FROM " + std::string(kTokenTables) + " WHERE t.token_hash = ?", {hash});
+      "SELECT " + std::string(kTokenColumns) + " FROM " + std::string(kTokenTables) + " WHERE t.token_hash = ?",
+      {hash});
   if (rows.empty()) return {TokenStatus::Unknown, {}};
   return tokenCheckOf(rows[0], std::move(hash), app, nowMs);
 }
 
 TokenCheck tokenCheckOf(const storage::Row& r, std::string hash, int app, std::int64_t nowMs) {
   TokenCheck check{TokenStatus::Valid,
-                   User{integerAt(r, 2), textAt(r, 3), {}, integerAt(r, 4), integerAt(r, 5) != 0, integerAt(r, 6) != 0,
+                   User{integerAt(r, 2),
+                        textAt(r, 3),
+                        {},
+                        integerAt(r, 4),
+                        integerAt(r, 5) != 0,
+                        integerAt(r, 6) != 0,
                         integerAt(r, 7) != 0},
                    std::move(hash)};
   if (integerAt(r, 1) <= nowMs) check.status = TokenStatus::Expired;

@@ -36,8 +36,8 @@ struct User {
   bool canBuy = false;
   bool active = false;
   bool restrictLookup = false;  // the back office allows lookups at the user's own store only
-  bool canManage = false;  // may use the back office for the user's own store
-  bool managesChain = false;  // with canManage: for every store of the chain
+  bool canManage = false;       // may use the back office for the user's own store
+  bool managesChain = false;    // with canManage: for every store of the chain
 };
 
 std::optional<User> findUser(storage::Connection& db, std::string_view name);
@@ -60,7 +60,7 @@ std::string triesExceededSentence(const TriesExceeded& exceeded, std::string_vie
 
 // What one password try came to.
 struct PasswordCheck {
-  std::optional<User> user;  // the password is right and the user active
+  std::optional<User> user;               // the password is right and the user active
   std::optional<TriesExceeded> exceeded;  // refused before its hash ran
   // The name as tries are counted and logged: a user's own name, or for a
   // name no user has (perhaps a password in the wrong field) a keyed hash;
@@ -84,7 +84,7 @@ enum class TokenStatus { Valid, Missing, Unknown, Expired, OtherProgram, UserDis
 
 struct TokenCheck {
   TokenStatus status = TokenStatus::Unknown;
-  User user;  // filled when the token is known
+  User user;                   // filled when the token is known
   std::string tokenHash = {};  // the token's key in session_tokens
 };
 

@@ -64,17 +64,16 @@ AuthPool::Submitted AuthPool::submit(WorkerPool::Job job) {
     --jobs_;
     return Submitted::Full;
   }
-  const bool queued = workers_.submit(WorkerPool::Job{
-      [this, run = std::move(job.run)](storage::Connection& db) {
-        authPoolThread = true;
-        if (gate_) gate_->pass();
-        run(db);
-        leave();
-      },
-      [this, cancel = std::move(job.cancel)] {
-        leave();
-        if (cancel) cancel();
-      }});
+  const bool queued = workers_.submit(WorkerPool::Job{[this, run = std::move(job.run)](storage::Connection& db) {
+                                                        authPoolThread = true;
+                                                        if (gate_) gate_->pass();
+                                                        run(db);
+                                                        leave();
+                                                      },
+                                                      [this, cancel = std::move(job.cancel)] {
+                                                        leave();
+                                                        if (cancel) cancel();
+                                                      }});
   if (!queued) {
     --jobs_;
     return Submitted::Stopping;

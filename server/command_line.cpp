@@ -26,16 +26,16 @@ std::optional<bool> yesNo(const std::string& text) {
 // Options that are on when named without a value.
 bool isSwitch(const std::string& name) { return name == "demo" || name == "allow-plain-http"; }
 
-bool takesValue(const std::string& name) {
-  return !isSwitch(name) && name != "help" && name != "version";
-}
+bool takesValue(const std::string& name) { return !isSwitch(name) && name != "help" && name != "version"; }
 
 std::string unknownOption(const std::string& name) { return "Unknown option \"" + name + "\"."; }
 
 // Applies one setting; a sentence naming what is wrong, or empty.
 std::string apply(CommandLine& line, const std::string& name, const std::string& value) {
   ServerOptions& o = line.options;
-  auto bad = [&](const std::string& expected) { return "\"" + name + "\" must be " + expected + ", not \"" + value + "\"."; };
+  auto bad = [&](const std::string& expected) {
+    return "\"" + name + "\" must be " + expected + ", not \"" + value + "\".";
+  };
   if (name == "address") {
     if (value.empty()) return bad("an IP address");
     o.address = value;
@@ -248,7 +248,8 @@ PostgreSQL database.
 DEST while the server keeps running, checks the copy, and exits.
 "import" loads a CSV file (UTF-8, a header row naming the columns) into that
 database: the whole file or, when any row is wrong, nothing. Kinds and columns:
-)" + kinds + R"(A column in [brackets] may be left out of the header. Amounts are written
+)" + kinds +
+         R"(A column in [brackets] may be left out of the header. Amounts are written
 12.50, dates YYYY-MM-DD, flags 1 or 0; passwords are stored
 hashed, never as typed. Import what a row names before the row (stores, terms,
 students, agencies, sections, course books, buying sessions and books first).

@@ -62,13 +62,36 @@ void moveIdentitiesPast(storage::Connection& db) {
 
 // Not login_name_key: each database hashes the names tried at log-in with a key of its own.
 const std::vector<std::string>& storeTables() {
-  static const std::vector<std::string> tables = {
-      "stores", "locations", "users", "session_tokens", "buying_sessions", "students", "aid_agencies",
-      "aid_accounts", "adoption_terms", "adoption_sections", "adoption_books", "adoption_section_books",
-      "adoption_stock", "adoption_enrollments", "adoption_problems", "books", "book_title_words",
-      "book_purchasers", "book_products", "book_inventory", "stolen_book_reports", "tickets", "ticket_lines",
-      "ticket_updates", "ticket_audit", "login_tries", "admin_sessions", "admin_audit", "cash_drawers",
-      "cash_drawer_moves"};
+  static const std::vector<std::string> tables = {"stores",
+                                                  "locations",
+                                                  "users",
+                                                  "session_tokens",
+                                                  "buying_sessions",
+                                                  "students",
+                                                  "aid_agencies",
+                                                  "aid_accounts",
+                                                  "adoption_terms",
+                                                  "adoption_sections",
+                                                  "adoption_books",
+                                                  "adoption_section_books",
+                                                  "adoption_stock",
+                                                  "adoption_enrollments",
+                                                  "adoption_problems",
+                                                  "books",
+                                                  "book_title_words",
+                                                  "book_purchasers",
+                                                  "book_products",
+                                                  "book_inventory",
+                                                  "stolen_book_reports",
+                                                  "tickets",
+                                                  "ticket_lines",
+                                                  "ticket_updates",
+                                                  "ticket_audit",
+                                                  "login_tries",
+                                                  "admin_sessions",
+                                                  "admin_audit",
+                                                  "cash_drawers",
+                                                  "cash_drawer_moves"};
   return tables;
 }
 
@@ -108,8 +131,7 @@ bool copyStore(storage::Connection& from, storage::Connection& to, std::vector<T
       const storage::Rows rows = to.query("SELECT * FROM " + source.table);
       if (std::int64_t(rows.size()) != source.rows || digestOf(rows) != source.digest) {
         error = "The copy of the table " + source.table + " does not read back as the original (" +
-                std::to_string(rows.size()) + " rows of " + std::to_string(source.rows) +
-                "); nothing was copied.";
+                std::to_string(rows.size()) + " rows of " + std::to_string(source.rows) + "); nothing was copied.";
         return false;
       }
     }

@@ -30,9 +30,7 @@ void insertAll(storage::Connection& db, std::string_view sql, std::initializer_l
 
 void seedDemoAdoptions(storage::Connection& db) {
   insertAll(db, "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)",
-            {V{"SPRING 2026", "2026-01-12", 0},
-             V{"  SUMMER 26", "2026-06-01", 0},
-             V{"FALL 2026", "2026-08-24", 1},
+            {V{"SPRING 2026", "2026-01-12", 0}, V{"  SUMMER 26", "2026-06-01", 0}, V{"FALL 2026", "2026-08-24", 1},
              V{"SPRING 2027", "2027-01-11", 1}});
 
   // section, store, campus, term, department, course, section
@@ -51,32 +49,26 @@ void seedDemoAdoptions(storage::Connection& db) {
              V{10, 2, "North Campus", "SPRING 2026", "CS", "210", "N1"},
              V{11, 1, "Main Campus", "SPRING 2027", "ART", "110", "01"}});
 
-  insertAll(db, "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)",
-            {V{10001, "9780134685991", "Effective Java, Third Edition"},
-             V{10002, "9780321573513", "Algorithms, Fourth Edition"},
-             V{10003, "9781260256888", "Biology: Concepts and Investigations"},
-             V{10004, "9780134666815", "Campbell Lab Manual for Introductory Biology"},
-             V{10005, "9780078021305", "Chemistry: The Molecular Nature of Matter & Change, 8th Ed."},
-             V{10006, "9781133947646", "Calculus: Early Transcendentals"},
-             V{10007, "9780199535569", "Pride and Prejudice (Oxford World's Classics)"},
-             V{10008, "9781593275846", "Eloquent JavaScript"},
-             V{10009, "9780312404611", "A History of Western Society, Volume 2"},
-             V{10010, "9780062315007", "The Alchemist"},
-             V{10011, "9781603094009", "Reading Primary Sources in History"},
-             V{10012, "9780393310009", "The Elements of Style"}});
+  insertAll(
+      db, "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)",
+      {V{10001, "9780134685991", "Effective Java, Third Edition"},
+       V{10002, "9780321573513", "Algorithms, Fourth Edition"},
+       V{10003, "9781260256888", "Biology: Concepts and Investigations"},
+       V{10004, "9780134666815", "Campbell Lab Manual for Introductory Biology"},
+       V{10005, "9780078021305", "Chemistry: The Molecular Nature of Matter & Change, 8th Ed."},
+       V{10006, "9781133947646", "Calculus: Early Transcendentals"},
+       V{10007, "9780199535569", "Pride and Prejudice (Oxford World's Classics)"},
+       V{10008, "9781593275846", "Eloquent JavaScript"},
+       V{10009, "9780312404611", "A History of Western Society, Volume 2"}, V{10010, "9780062315007", "The Alchemist"},
+       V{10011, "9781603094009", "Reading Primary Sources in History"},
+       V{10012, "9780393310009", "The Elements of Style"}});
 
   // section, SKU, request type (1 required, 2 recommended, 3 optional)
   insertAll(db, "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)",
-            {V{1, 10003, 1}, V{1, 10004, 2}, V{1, 10001, 3},
-             V{2, 10003, 1}, V{2, 10004, 1},
-             V{3, 10005, 1}, V{3, 10001, 3},
-             V{4, 10009, 1}, V{4, 10011, 2},
-             V{5, 10006, 1}, V{5, 10002, 2}, V{5, 10001, 3},
-             V{6, 10007, 1}, V{6, 10010, 3},
-             V{7, 10003, 1},
-             V{8, 10008, 1}, V{8, 10001, 2}, V{8, 10002, 3},
-             V{9, 10003, 1}, V{9, 10001, 3},
-             V{10, 10002, 1}});
+            {V{1, 10003, 1}, V{1, 10004, 2}, V{1, 10001, 3}, V{2, 10003, 1}, V{2, 10004, 1}, V{3, 10005, 1},
+             V{3, 10001, 3}, V{4, 10009, 1}, V{4, 10011, 2}, V{5, 10006, 1}, V{5, 10002, 2}, V{5, 10001, 3},
+             V{6, 10007, 1}, V{6, 10010, 3}, V{7, 10003, 1}, V{8, 10008, 1}, V{8, 10001, 2}, V{8, 10002, 3},
+             V{9, 10003, 1}, V{9, 10001, 3}, V{10, 10002, 1}});
 
   // store, SKU, new and used price (cents), new and used on hand
   insertAll(db,
@@ -89,19 +81,17 @@ void seedDemoAdoptions(storage::Connection& db) {
              V{2, 10001, 5599, 4199, 2, 1}, V{2, 10002, 9150, 6865, 1, 1}, V{2, 10003, 21450, 16088, 7, 0}});
 
   insertAll(db, "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)",
-            {V{"S100200", 1}, V{"S100200", 3}, V{"S100200", 4}, V{"S100200", 5}, V{"S100200", 6},
-             V{"S100200", 7}, V{"S100200", 8}, V{"S100200", 9}, V{"S100200", 11},
-             V{"S100300", 2}, V{"S100300", 10}});
+            {V{"S100200", 1}, V{"S100200", 3}, V{"S100200", 4}, V{"S100200", 5}, V{"S100200", 6}, V{"S100200", 7},
+             V{"S100200", 8}, V{"S100200", 9}, V{"S100200", 11}, V{"S100300", 2}, V{"S100300", 10}});
 
-  insertAll(db,
-            "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
-            " VALUES (?, ?, ?, ?, ?, ?)",
-            {V{1, 1, "FALL 2026", 10003, "Late shipment",
-               "New edition ships 9/15; until then used copies only."},
-             V{2, 1, "FALL 2026", 10001, "Wrong edition ordered",
-               "Instructor wants the 3rd edition; 2nd editions go back."},
-             V{3, 1, "SPRING 2027", 10006, "Price increase", "Publisher raised the list price by 8%."},
-             V{4, 2, "FALL 2026", 10003, "Out of stock", "Reorder placed with the distributor."}});
+  insertAll(
+      db,
+      "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
+      " VALUES (?, ?, ?, ?, ?, ?)",
+      {V{1, 1, "FALL 2026", 10003, "Late shipment", "New edition ships 9/15; until then used copies only."},
+       V{2, 1, "FALL 2026", 10001, "Wrong edition ordered", "Instructor wants the 3rd edition; 2nd editions go back."},
+       V{3, 1, "SPRING 2027", 10006, "Price increase", "Publisher raised the list price by 8%."},
+       V{4, 2, "FALL 2026", 10003, "Out of stock", "Reorder placed with the distributor."}});
 }
 
 }  // namespace storeserver

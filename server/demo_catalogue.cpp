@@ -41,21 +41,23 @@ constexpr int familyBooks() {
 }
 
 constexpr const char* kSubjects[] = {
-    "Microeconomics", "Macroeconomics", "Organic Chemistry", "General Chemistry", "Biology", "Cell Biology",
-    "Genetics", "Psychology", "Sociology", "Anthropology", "World History", "American Government",
-    "Statistics", "Physics", "Astronomy", "Geology", "Accounting", "Marketing",
-    "Management", "Nursing", "Philosophy", "Ethics", "Music Theory", "Linguistics",
+    "Microeconomics", "Macroeconomics", "Organic Chemistry", "General Chemistry",
+    "Biology",        "Cell Biology",   "Genetics",          "Psychology",
+    "Sociology",      "Anthropology",   "World History",     "American Government",
+    "Statistics",     "Physics",        "Astronomy",         "Geology",
+    "Accounting",     "Marketing",      "Management",        "Nursing",
+    "Philosophy",     "Ethics",         "Music Theory",      "Linguistics",
 };
 constexpr const char* kForms[] = {
-    "Principles of %", "Introduction to %", "Essentials of %", "%: A Modern Approach", "Foundations of %",
+    "Principles of %",   "Introduction to %", "Essentials of %", "%: A Modern Approach", "Foundations of %",
     "Study Guide for %",  // the one form of guide books
 };
 constexpr std::size_t kGuideForm = std::size(kForms) - 1;
 constexpr std::int64_t kRevisions = 12;
-constexpr const char* kAuthors[] = {"Adams, R.", "Baker, L.", "Chen, W.", "Dubois, M.", "Evans, T.", "Fischer, H.",
-                                    "García, I.", "Hughes, D.", "Ito, K.", "Jensen, P.", "Kowalski, Z.", "Lopez, N."};
-constexpr const char* kImprints[] = {"Northfield Press", "Lakeside Academic", "Summit Learning",
-                                     "Harbor & Vine",   "Redwood University Press", "Meridian Books"};
+constexpr const char* kAuthors[] = {"Adams, R.",  "Baker, L.",  "Chen, W.", "Dubois, M.", "Evans, T.",    "Fischer, H.",
+                                    "García, I.", "Hughes, D.", "Ito, K.",  "Jensen, P.", "Kowalski, Z.", "Lopez, N."};
+constexpr const char* kImprints[] = {"Northfield Press", "Lakeside Academic",        "Summit Learning",
+                                     "Harbor & Vine",    "Redwood University Press", "Meridian Books"};
 constexpr const char* kBindings[] = {"Hardcover", "Paperback", "Loose-leaf", "Spiral"};
 constexpr const char* kLocations[] = {"Textbooks A-3", "Textbooks B-1", "Trade C-2", "Backroom", "Annex shelf 4"};
 

@@ -52,11 +52,10 @@ constexpr DemoUser kUsers[] = {
 // database made by an earlier version gets them too. The back office's
 // manager is the last user.
 void insertUser(storage::Connection& db, const DemoUser& u, const std::string& hash) {
-  db.execute(
-      "INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup,"
-      " can_manage, manages_chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {u.id, u.name, hash, u.store, std::int64_t(u.canBuy), std::int64_t(u.active), std::int64_t(u.restrictLookup),
-       std::int64_t(u.canManage), std::int64_t(u.managesChain)});
+  db.execute("INSERT INTO users (user_id, user_name, password_hash, store_num, can_buy, active, restrict_lookup,"
+             " can_manage, manages_chain) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+             {u.id, u.name, hash, u.store, std::int64_t(u.canBuy), std::int64_t(u.active),
+              std::int64_t(u.restrictLookup), std::int64_t(u.canManage), std::int64_t(u.managesChain)});
 }
 
 void seedMissingParts(storage::Connection& db, PasswordCost cost) {
@@ -93,12 +92,8 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
       {V{1, "Main Campus Bookstore"}, V{2, "North Campus Bookstore"}, V{3, "Downtown Annex"}});
 
   run("INSERT INTO locations (location_id, store_num, code, name) VALUES (?, ?, ?, ?)",
-      {V{101, 1, "MAIN", "Main Floor"},
-       V{102, 1, "ANNEX", "  Annex"},
-       V{103, 1, "TEXT2", "Textbooks, Second Floor"},
-       V{104, 1, "WHSE", " Warehouse"},
-       V{201, 2, "NORTH", "North Store"},
-       V{202, 2, "KIOSK", "  Library Kiosk"},
+      {V{101, 1, "MAIN", "Main Floor"}, V{102, 1, "ANNEX", "  Annex"}, V{103, 1, "TEXT2", "Textbooks, Second Floor"},
+       V{104, 1, "WHSE", " Warehouse"}, V{201, 2, "NORTH", "North Store"}, V{202, 2, "KIOSK", "  Library Kiosk"},
        V{301, 3, "DOWN", "Downtown Counter"}});
 
   for (std::size_t i = 0; i < hashes.size(); ++i) insertUser(db, kUsers[i], hashes[i]);
@@ -106,16 +101,11 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
   // session, store, description, student ID required, condition check, within %, warning qty, max qty, open
   run("INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
       " within_percent, tran_warning_qty, tran_max_qty, is_open) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-      {V{1001, 1, "Spring Buyback", 1, 1, 10, 5, 10, 1},
-       V{1002, 1, "  Walk-in Buyback", 0, 0, 0, 3, 6, 1},
-       V{1003, 1, "Wholesale Only", 0, 1, 25, 20, 50, 1},
-       V{1004, 1, "Wholesale Only", 1, 0, 5, 10, 20, 1},
-       V{1005, 1, "Fall Buyback 2023", 1, 1, 10, 5, 10, 0},
-       V{1006, 1, "  Summer Session", 0, 0, 0, 2, 4, 0},
-       V{2001, 2, "North Campus Buyback", 1, 1, 15, 4, 8, 1},
-       V{2002, 2, "  Finals Week", 0, 0, 100, 10, 9999, 1},
-       V{2003, 2, "Winter Break", 0, 1, 10, 5, 10, 0},
-       V{3001, 3, "Downtown Spring", 1, 0, 10, 5, 10, 0}});
+      {V{1001, 1, "Spring Buyback", 1, 1, 10, 5, 10, 1}, V{1002, 1, "  Walk-in Buyback", 0, 0, 0, 3, 6, 1},
+       V{1003, 1, "Wholesale Only", 0, 1, 25, 20, 50, 1}, V{1004, 1, "Wholesale Only", 1, 0, 5, 10, 20, 1},
+       V{1005, 1, "Fall Buyback 2023", 1, 1, 10, 5, 10, 0}, V{1006, 1, "  Summer Session", 0, 0, 0, 2, 4, 0},
+       V{2001, 2, "North Campus Buyback", 1, 1, 15, 4, 8, 1}, V{2002, 2, "  Finals Week", 0, 0, 100, 10, 9999, 1},
+       V{2003, 2, "Winter Break", 0, 1, 10, 5, 10, 0}, V{3001, 3, "Downtown Spring", 1, 0, 10, 5, 10, 0}});
 
   run("INSERT INTO students (student_id, name) VALUES (?, ?)",
       {V{"S100100", "Ana Alves"}, V{"S100200", "Ben Brooks"}, V{"s100200", "Carla Castro"},
@@ -123,8 +113,7 @@ bool seedDemoData(storage::Connection& db, PasswordCost cost) {
 
   run("INSERT INTO aid_agencies (agency_id, agency_number, name) VALUES (?, ?, ?)",
       {V{1, "VA-0001", "Veterans Administration Education Benefits"},
-       V{2, "BR-SP-2024", "Fundação Estudantil São Paulo — Bolsas"},
-       V{3, "ST-PELL", "State Grant Office"},
+       V{2, "BR-SP-2024", "Fundação Estudantil São Paulo — Bolsas"}, V{3, "ST-PELL", "State Grant Office"},
        V{4, "TRIBAL-77", "Tribal Education Fund"},
        // 39 characters, then a character outside the BMP across the field's end
        V{5, "GLTF-5", "Greenfield Library and Textbook Fund — \U0001F4DA Program"}});

@@ -74,15 +74,14 @@ WriteOutcome applyUpdate(const queries::QueryContext& asked, storage::Connection
                          const nlohmann::json& arguments, const std::optional<Identity>& identity,
                          UncheckedToken* unchecked) {
   if (kind.lockRows && db.dialect() == storage::Dialect::Postgres) kind.lockRows(db, arguments, asked.packet);
-  const UpdateStart start =
-      startUpdate(db, unchecked ? std::optional(unchecked->token) : std::nullopt, asked.app, asked.nowMs,
-                  identity ? identity->updateId : "");
+  const UpdateStart start = startUpdate(db, unchecked ? std::optional(unchecked->token) : std::nullopt, asked.app,
+                                        asked.nowMs, identity ? identity->updateId : "");
   if (unchecked) unchecked->check = start.token;
   // Undone unanswered: the exchange is refused as a whole for its token.
   if (start.token && start.token->status != TokenStatus::Valid) return {queries::errorReply(""), {}};
   std::optional<storage::Transaction> noReadTransaction;
-  queries::QueryContext context{db, start.token ? start.token->user : asked.user, asked.services, asked.nowMs,
-                                noReadTransaction, {}};
+  queries::QueryContext context{
+      db, start.token ? start.token->user : asked.user, asked.services, asked.nowMs, noReadTransaction, {}};
   context.page = asked.page;
   context.packet = asked.packet;
   context.app = asked.app;
@@ -203,10 +202,9 @@ struct ExchangeRecord {
   std::vector<std::string> problems;
 
   HttpResponse finish(const ServiceContext& context, HttpResponse response, std::string_view outcome) const {
-    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" +
-                      std::to_string(app) + " requests=" + (kinds.empty() ? "-" : kinds) +
-                      " outcome=" + std::string(outcome) + " ms=" + std::to_string(watch.milliseconds()) +
-                      problemsField(problems));
+    context.log.write(logTime(context.clock()) + " exchange user=" + quotedText(who) + " app=" + std::to_string(app) +
+                      " requests=" + (kinds.empty() ? "-" : kinds) + " outcome=" + std::string(outcome) +
+                      " ms=" + std::to_string(watch.milliseconds()) + problemsField(problems));
     return response;
   }
   HttpResponse unauthorised(const ServiceContext& context, const TokenCheck& check) {

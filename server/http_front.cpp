@@ -114,9 +114,9 @@ struct Shared {
 
 // Who is at the other end of a connection.
 struct Peer {
-  std::string address;  // as text, an IPv4 client of an IPv6 socket as IPv4
+  std::string address;           // as text, an IPv4 client of an IPv6 socket as IPv4
   bool trustedBalancer = false;  // its X-Forwarded-For names the client
-  bool counted = false;  // against the address's share of the connections
+  bool counted = false;          // against the address's share of the connections
 };
 
 // The index of the front's I/O thread running here, and its context; each
@@ -133,12 +133,11 @@ enum class Admission { Serve, RefuseFull, RefuseAddressFull };
 template <class Stream>
 class Session : public Expiring, public std::enable_shared_from_this<Session<Stream>> {
  public:
-  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission, Peer peer)
-    requires std::same_as<Stream, beast::tcp_stream>
+  Session(tcp::socket&& socket, std::shared_ptr<const Shared> shared, Admission admission,
+          Peer peer) requires std::same_as<Stream, beast::tcp_stream>
       : stream_(std::move(socket)), peer_(std::move(peer)), shared_(std::move(shared)), admission_(admission) {}
   Session(tcp::socket&& socket, ssl::context& tls, std::shared_ptr<const Shared> shared, Admission admission,
-          Peer peer)
-    requires std::same_as<Stream, TlsStream>
+          Peer peer) requires std::same_as<Stream, TlsStream>
       : stream_(std::move(socket), tls), peer_(std::move(peer)), shared_(std::move(shared)), admission_(admission) {}
   ~Session() {
     if (admission_ == Admission::Serve) --shared_->openConnections;
@@ -167,9 +166,7 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     close();  // its pending operation ends with an error, which ends the session
   }
 
-  void awaitClient(std::chrono::steady_clock::duration patience) {
-    deadline = options().idleClock() + patience;
-  }
+  void awaitClient(std::chrono::steady_clock::duration patience) { deadline = options().idleClock() + patience; }
 
   void handshake() {
     awaitClient(options().idleTimeout);
@@ -184,8 +181,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     // Answered before its request is read: the refusal costs no parsing, and
     // the lingering close still lets the client send it without a reset.
     if (admission_ != Admission::Serve)
-      return answerAndClose(503, std::string(admission_ == Admission::RefuseFull ? kTooManyConnections
-                                                                                 : kTooManyFromAddress));
+      return answerAndClose(
+          503, std::string(admission_ == Admission::RefuseFull ? kTooManyConnections : kTooManyFromAddress));
     readHeader();
   }
 
@@ -196,7 +193,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     // No limit while the header is read: the path's own applies once the path is known.
     parser_->body_limit(std::numeric_limits<std::uint64_t>::max());
     awaitClient(options().idleTimeout);
-    http::async_read_header(stream_, buffer_, *parser_, beast::bind_front_handler(&Session::onHeader, shared_from_this()));
+    http::async_read_header(stream_, buffer_, *parser_,
+                            beast::bind_front_handler(&Session::onHeader, shared_from_this()));
   }
 
   void onHeader(beast::error_code ec, std::size_t) {
@@ -249,8 +247,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
 
   void onReadError(beast::error_code ec) {
     if (ec == http::error::header_limit)
-      return answerAndClose(431, "The request's header is larger than " +
-                                     std::to_string(options().maxHeaderBytes) + " bytes.");
+      return answerAndClose(
+          431, "The request's header is larger than " + std::to_string(options().maxHeaderBytes) + " bytes.");
     if (ec == http::error::body_limit && answersTooLargeItself(parser_->get().target())) {
       keepAlive_ = false;
       return handOver(true);
@@ -259,8 +257,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
       return answerAndClose(413, "The request's body is larger than " +
                                      std::to_string(bodyLimitFor(parser_->get().target())) + " bytes.");
     // Gone, idle or cut off: nobody is waiting for an answer.
-    if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
-        ec == net::error::operation_aborted || ec == net::error::eof || ec == net::error::connection_reset)
+    if (ec == http::error::end_of_stream || ec == http::error::partial_message || ec == net::error::operation_aborted ||
+        ec == net::error::eof || ec == net::error::connection_reset)
       return close();
     answerAndClose(400, "The request is not valid HTTP.");
   }
@@ -285,9 +283,8 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
                         bodyTooLarge};
     auto self = shared_from_this();
     Responder respond = [self](HttpResponse response) {
-      net::dispatch(self->stream_.get_executor(), [self, response = std::move(response)]() mutable {
-        self->write(std::move(response));
-      });
+      net::dispatch(self->stream_.get_executor(),
+                    [self, response = std::move(response)]() mutable { self->write(std::move(response)); });
     };
     try {
       shared_->handler(std::move(request), std::move(respond));
@@ -345,10 +342,10 @@ class Session : public Expiring, public std::enable_shared_from_this<Session<Str
     // Raw bytes from under TLS: only the end of the stream matters here.
     lowest().async_read_some(net::buffer(drainBuffer_),
                              [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-      self->drained_ += n;
-      if (ec || self->drained_ > kMaxDrainBytes) return self->close();
-      self->drain();
-    });
+                               self->drained_ += n;
+                               if (ec || self->drained_ > kMaxDrainBytes) return self->close();
+                               self->drain();
+                             });
   }
 
   void close() {
@@ -477,8 +474,7 @@ class Front final : public HttpFront {
     const Admission admission = admit(peer);
     if (tls_)
       std::make_shared<Session<TlsStream>>(std::move(socket), *tls_, shared_, admission, std::move(peer))->start();
-    else
-      std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_, admission, std::move(peer))->start();
+    else std::make_shared<Session<beast::tcp_stream>>(std::move(socket), shared_, admission, std::move(peer))->start();
     accept();
   }
 
@@ -530,7 +526,7 @@ class Front final : public HttpFront {
   std::vector<std::unique_ptr<net::io_context>> contexts_;  // one per I/O thread; the first also accepts
   std::vector<net::executor_work_guard<net::io_context::executor_type>> work_;
   std::vector<std::unique_ptr<Sweeper>> sweepers_;  // one per I/O thread, beside its context
-  std::size_t nextContext_ = 0;  // only the accepting thread deals connections out
+  std::size_t nextContext_ = 0;                     // only the accepting thread deals connections out
   tcp::acceptor acceptor_;
   net::steady_timer retry_;
   std::optional<ssl::context> tls_;  // set when the front speaks TLS

@@ -21,7 +21,7 @@ struct HttpRequest {
   std::string referer;
   std::string body;
   std::string remoteAddress;  // the client's IP address, as text
-  unsigned ioThread = 0;  // which of the front's I/O threads received it, from 0
+  unsigned ioThread = 0;      // which of the front's I/O threads received it, from 0
   // Only on paths whose handler answers a too-large body itself: the body
   // passed the path's limit and was not kept; the connection closes after the answer.
   bool bodyTooLarge = false;

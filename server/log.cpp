@@ -65,8 +65,7 @@ void Logger::writeGathered() {
   auto gather = std::chrono::milliseconds(kGatherTime);
   std::unique_lock lock(mutex_);
   while (!stopping_ || !pending_.empty()) {
-    linesWaiting_.wait_for(lock, gather,
-                           [this] { return stopping_ || pending_.size() >= kMaxPendingBytes; });
+    linesWaiting_.wait_for(lock, gather, [this] { return stopping_ || pending_.size() >= kMaxPendingBytes; });
     gather = pending_.empty() ? std::min(gather * 2, kLongestGather) : kGatherTime;
     batch.swap(pending_);
     roomFreed_.notify_all();

@@ -15,10 +15,10 @@ namespace {
 // own store's when the back office restricts the user. nullopt and the
 // reason when one cannot be sent whole.
 std::optional<std::string> locationRecords(storage::Connection& db, const User& user, std::string& problem) {
-  const storage::Rows rows = db.query(
-      "SELECT store_num, location_id, code, name FROM locations WHERE ? = 0 OR store_num = ?"
-      " ORDER BY store_num, location_id",
-      {std::int64_t(user.restrictLookup), user.store});
+  const storage::Rows rows =
+      db.query("SELECT store_num, location_id, code, name FROM locations WHERE ? = 0 OR store_num = ?"
+               " ORDER BY store_num, location_id",
+               {std::int64_t(user.restrictLookup), user.store});
   std::string records;
   for (const storage::Row& r : rows) {
     wire::RecordWriter record(wire::layouts::location());
@@ -84,8 +84,8 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
   // Run again on a fresh connection when a restart of the database closed the one it ran on.
   const auto attempt = [&]() -> HttpResponse {
     const std::int64_t now = context.nowMs();
-    const PasswordCheck check = checkPassword(db, context.passwords, context.failures, request->user,
-                                              request->password, clientAddress, now);
+    const PasswordCheck check =
+        checkPassword(db, context.passwords, context.failures, request->user, request->password, clientAddress, now);
     // Never the name as typed: it may be a password typed in the wrong field.
     who = check.countedName;
     if (check.exceeded) return finish(tooManyTries(*check.exceeded, request->user), "throttled");

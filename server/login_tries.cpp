@@ -16,13 +16,15 @@ namespace {
 constexpr std::string_view kByName = "user";
 constexpr std::string_view kByAddress = "address";
 
-std::int64_t waitUntil(std::int64_t windowEnd, std::int64_t nowMs) { return std::max<std::int64_t>(1, windowEnd - nowMs); }
+std::int64_t waitUntil(std::int64_t windowEnd, std::int64_t nowMs) {
+  return std::max<std::int64_t>(1, windowEnd - nowMs);
+}
 
 // The row of one name or address as stored, nullopt when there is none in its window.
 std::optional<LoginTries::Tries> storedTries(storage::Connection& db, const std::string& kind,
                                              const std::string& subject, std::int64_t passed) {
-  const storage::Rows rows = db.query("SELECT tries, window_start FROM login_tries WHERE kind = ? AND subject = ?",
-                                      {kind, subject});
+  const storage::Rows rows =
+      db.query("SELECT tries, window_start FROM login_tries WHERE kind = ? AND subject = ?", {kind, subject});
   if (rows.empty() || integerAt(rows[0], 1) <= passed) return std::nullopt;
   return LoginTries::Tries{integerAt(rows[0], 0), integerAt(rows[0], 1)};
 }
@@ -31,16 +33,16 @@ std::optional<LoginTries::Tries> storedTries(storage::Connection& db, const std:
 // writes of every server sharing the database add up; a window that has
 // passed starts afresh with them. Gives the total.
 LoginTries::Tries addTries(storage::Connection& db, const LoginTries::Change& change, std::int64_t passed) {
-  const storage::Rows rows = db.query(
-      "INSERT INTO login_tries (kind, subject, window_start, tries) VALUES (?, ?, ?, ?)"
-      " ON CONFLICT (kind, subject) DO UPDATE SET"
-      " tries = CASE WHEN login_tries.window_start <= ? THEN excluded.tries"
-      " WHEN login_tries.tries + ? < 0 THEN 0 ELSE login_tries.tries + ? END,"
-      " window_start = CASE WHEN login_tries.window_start <= ? THEN excluded.window_start"
-      " ELSE login_tries.window_start END"
-      " RETURNING tries, window_start",
-      {change.kind, change.subject, change.windowStart, std::max<std::int64_t>(change.tries, 0), passed, change.tries,
-       change.tries, passed});
+  const storage::Rows rows =
+      db.query("INSERT INTO login_tries (kind, subject, window_start, tries) VALUES (?, ?, ?, ?)"
+               " ON CONFLICT (kind, subject) DO UPDATE SET"
+               " tries = CASE WHEN login_tries.window_start <= ? THEN excluded.tries"
+               " WHEN login_tries.tries + ? < 0 THEN 0 ELSE login_tries.tries + ? END,"
+               " window_start = CASE WHEN login_tries.window_start <= ? THEN excluded.window_start"
+               " ELSE login_tries.window_start END"
+               " RETURNING tries, window_start",
+               {change.kind, change.subject, change.windowStart, std::max<std::int64_t>(change.tries, 0), passed,
+                change.tries, change.tries, passed});
   return {integerAt(rows.at(0), 0), integerAt(rows.at(0), 1)};
 }
 
@@ -152,8 +154,8 @@ std::vector<LoginTries::Change> LoginTries::takeChanges() {
   std::vector<Change> changes;
   for (auto& [key, entry] : entries_) {
     if (entry.unwritten == 0 && !entry.forgetFirst) continue;
-    changes.push_back({key.kind, key.subject, entry.tries.windowStart, entry.unwritten, entry.forgetFirst,
-                       entry.generation});
+    changes.push_back(
+        {key.kind, key.subject, entry.tries.windowStart, entry.unwritten, entry.forgetFirst, entry.generation});
     entry.stored = entry.stored || entry.unwritten != 0;  // from now on, whatever becomes of the write
     entry.unwritten = 0;
     entry.forgetFirst = false;
@@ -223,8 +225,9 @@ bool writeLoginTries(LoginTries& tries, Writer& writer, storage::Connection& db,
 
 LoginTriesWriter::LoginTriesWriter(LoginTries& tries, Writer& writer, std::unique_ptr<storage::Connection> db,
                                    std::function<std::int64_t()> nowMs, Logger& log)
-    : tries_(tries), writer_(writer), db_(std::move(db)), nowMs_(std::move(nowMs)), log_(log),
-      thread_([this] { run(); }) {}
+    : tries_(tries), writer_(writer), db_(std::move(db)), nowMs_(std::move(nowMs)), log_(log), thread_([this] {
+        run();
+      }) {}
 
 LoginTriesWriter::~LoginTriesWriter() { stop(); }
 

@@ -92,8 +92,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (line->command == storeserver::Command::Backup) return backup(line->options, line->operands[0]);
-  if (line->command == storeserver::Command::Import)
-    return import(line->options, line->operands[0], line->operands[1]);
+  if (line->command == storeserver::Command::Import) return import(line->options, line->operands[0], line->operands[1]);
   if (line->command == storeserver::Command::Copy) return copy(line->options, line->operands[0]);
 
   // Blocked before any thread starts, so every thread inherits the mask and
@@ -112,8 +111,8 @@ int main(int argc, char** argv) {
   }
   const std::string& address = server->address();
   const bool v6 = address.find(':') != std::string::npos;
-  std::cout << "storeserver listening on " << (v6 ? "[" : "") << address << (v6 ? "]" : "") << ":"
-            << server->port() << std::endl;
+  std::cout << "storeserver listening on " << (v6 ? "[" : "") << address << (v6 ? "]" : "") << ":" << server->port()
+            << std::endl;
   if (storeserver::servesPlainHttpBeyondLoopback(line->options))
     std::cerr << "storeserver: plain HTTP on " << address
               << " (allow-plain-http): passwords cross the network unencrypted; keep a TLS proxy or a closed "

@@ -30,7 +30,7 @@ struct ServiceContext {
   std::chrono::milliseconds tokenLifetime;
   LoginTries& failures;  // failed log-ins, counted in this server's memory
   Logger& log;
-  Writer& writer;  // runs the update queries
+  Writer& writer;         // runs the update queries
   int itemPageSize = 10;  // books per page of the item chooser
   Clock clock = std::chrono::system_clock::now;
 

@@ -35,8 +35,8 @@ constexpr std::size_t kReservedDescriptors = 64;
 std::size_t connectionCap(std::size_t asked) {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return asked;
-  const std::size_t allowed = limit.rlim_cur > 2 * kReservedDescriptors ? limit.rlim_cur - kReservedDescriptors
-                                                                         : kReservedDescriptors;
+  const std::size_t allowed =
+      limit.rlim_cur > 2 * kReservedDescriptors ? limit.rlim_cur - kReservedDescriptors : kReservedDescriptors;
   return std::min(asked, allowed);
 }
 
@@ -113,19 +113,18 @@ struct StoreServer::Impl {
     if (login) {
       if (auto refused = refuseLoginAtOnce(request.body, request.remoteAddress, context))
         return respond(std::move(*refused));
-      return toPasswordChecks(respond, [this, body = std::move(request.body),
-                                        address = std::move(request.remoteAddress)](storage::Connection& db) {
-        return handleLogin(db, body, address, context);
-      });
+      return toPasswordChecks(respond,
+                              [this, body = std::move(request.body), address = std::move(request.remoteAddress)](
+                                  storage::Connection& db) { return handleLogin(db, body, address, context); });
     }
     exchanges.count(context.clock());
     ExchangeInput input = readExchange(request.body);
     const ExchangeNeeds need = needs(input);
     if (need == ExchangeNeeds::ReadsOnly) {
       // Nothing is handed on, so nothing is copied to the heap for it.
-      return respond(answered(
-          [&](storage::Connection& db) { return handleExchange(db, input, context, request.remoteAddress); },
-          *readConnections.at(request.ioThread)));
+      return respond(
+          answered([&](storage::Connection& db) { return handleExchange(db, input, context, request.remoteAddress); },
+                   *readConnections.at(request.ioThread)));
     }
     if (need == ExchangeNeeds::Commit && toWriter(request, input, respond)) return;
     Work work = [this, input = std::move(input), address = std::move(request.remoteAddress)](storage::Connection& db) {
@@ -169,8 +168,8 @@ struct StoreServer::Impl {
   bool toWriter(const HttpRequest& request, ExchangeInput& input, const Responder& respond) {
     if (!takesUpdateHere(input, context)) return false;
     if (!admitted(respond)) return true;
-    startUpdateExchange(*readConnections.at(request.ioThread), input, context, request.remoteAddress,
-                        thisIoThread(), [this, respond](HttpResponse response) {
+    startUpdateExchange(*readConnections.at(request.ioThread), input, context, request.remoteAddress, thisIoThread(),
+                        [this, respond](HttpResponse response) {
                           --inFlight;
                           respond(std::move(response));
                         });
@@ -190,16 +189,15 @@ struct StoreServer::Impl {
   void toWorkers(const Responder& respond, Work work, RefusalWording word = errorResponse) {
     if (!admitted(respond, word)) return;
     auto shared = std::make_shared<std::pair<Work, Responder>>(std::move(work), respond);
-    const bool queued = pool.submit(WorkerPool::Job{
-        [this, shared, word](storage::Connection& db) {
-          HttpResponse response = answered(shared->first, db, word);
-          --inFlight;
-          shared->second(std::move(response));
-        },
-        [this, shared, word] {
-          --inFlight;
-          shared->second(word(503, "The store server is stopping."));
-        }});
+    const bool queued = pool.submit(WorkerPool::Job{[this, shared, word](storage::Connection& db) {
+                                                      HttpResponse response = answered(shared->first, db, word);
+                                                      --inFlight;
+                                                      shared->second(std::move(response));
+                                                    },
+                                                    [this, shared, word] {
+                                                      --inFlight;
+                                                      shared->second(word(503, "The store server is stopping."));
+                                                    }});
     if (!queued) {
       --inFlight;
       respond(word(503, "The store server is stopping."));
@@ -217,7 +215,7 @@ struct StoreServer::Impl {
   AuthPool authPool;
   admin::Site site;
   std::vector<std::unique_ptr<storage::Connection>> readConnections;  // one per I/O thread; outlive the front
-  std::unique_ptr<LoginTriesWriter> loginTriesWriter;  // stops before the writer
+  std::unique_ptr<LoginTriesWriter> loginTriesWriter;                 // stops before the writer
   std::unique_ptr<HttpFront> front;
 };
 
@@ -274,7 +272,8 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
           storage::migrate(*connection);
           if (options.seedDemo) seedDemoData(*connection, options.passwordCost);
         } catch (const storage::Error& e) {
-          error = "Cannot prepare the database " + storage::describeDatabase(options.databasePath) + ": " + e.what() + ".";
+          error =
+              "Cannot prepare the database " + storage::describeDatabase(options.databasePath) + ": " + e.what() + ".";
           return nullptr;
         }
       }
@@ -307,12 +306,21 @@ std::unique_ptr<StoreServer> StoreServer::start(const ServerOptions& options, st
     resolved.maxConnections = connectionCap(resolved.maxConnections);
     if (resolved.maxConnectionsPerAddress == 0)
       resolved.maxConnectionsPerAddress = std::max<std::size_t>(1, resolved.maxConnections / 4);
-    FrontOptions front{resolved.address,      resolved.port,           resolved.ioThreads,
-                       resolved.maxHeaderBytes, resolved.maxBodyBytes, resolved.idleTimeout,
-                       resolved.maxConnections, resolved.tlsCertificate, resolved.tlsKey,
-                       std::string(admin::kUploadPath), resolved.maxUploadBytes,
-                       admin::isAdminPath,      resolved.maxConnectionsPerAddress,
-                       resolved.trustedBalancers,  resolved.idleClock};
+    FrontOptions front{resolved.address,
+                       resolved.port,
+                       resolved.ioThreads,
+                       resolved.maxHeaderBytes,
+                       resolved.maxBodyBytes,
+                       resolved.idleTimeout,
+                       resolved.maxConnections,
+                       resolved.tlsCertificate,
+                       resolved.tlsKey,
+                       std::string(admin::kUploadPath),
+                       resolved.maxUploadBytes,
+                       admin::isAdminPath,
+                       resolved.maxConnectionsPerAddress,
+                       resolved.trustedBalancers,
+                       resolved.idleClock};
     Impl* raw = impl.get();
     impl->front = HttpFront::start(
         front, [raw](HttpRequest&& request, Responder respond) { raw->handle(std::move(request), std::move(respond)); },

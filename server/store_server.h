@@ -32,7 +32,7 @@ struct ServerOptions {
   std::string databasePath = "storeserver.db";
   bool seedDemo = false;  // seed the demo store when the database holds none
 
-  unsigned ioThreads = 0;      // 0: one per core
+  unsigned ioThreads = 0;  // 0: one per core
   // Database workers, one connection each. A worker waits while the writer
   // commits its update, so they bound how many updates share one commit.
   unsigned workerThreads = 8;
@@ -51,8 +51,8 @@ struct ServerOptions {
   unsigned maxFailedLoginsPerAddress = 20;
   std::chrono::milliseconds failedLoginWindow = std::chrono::minutes(15);
   PasswordCost passwordCost = PasswordCost::interactive();  // for new hashes: demo users
-  int itemPageSize = 10;  // books per page of the item chooser
-  std::vector<admin::ReceiptPrinter> printers;  // for the back office's receipts
+  int itemPageSize = 10;                                    // books per page of the item chooser
+  std::vector<admin::ReceiptPrinter> printers;              // for the back office's receipts
 
   std::size_t maxHeaderBytes = 8 * 1024;
   std::size_t maxBodyBytes = 512 * 1024;

@@ -15,8 +15,11 @@ std::optional<UserAccount> accountWhere(storage::Connection& db, const std::stri
   if (rows.empty()) return std::nullopt;
   const storage::Row& r = rows[0];
   const bool canManage = integerAt(r, 4) != 0;
-  return UserAccount{integerAt(r, 0), textAt(r, 1), integerAt(r, 2),
-                     {integerAt(r, 3) != 0, canManage, canManage && integerAt(r, 5) != 0}, integerAt(r, 6) != 0};
+  return UserAccount{integerAt(r, 0),
+                     textAt(r, 1),
+                     integerAt(r, 2),
+                     {integerAt(r, 3) != 0, canManage, canManage && integerAt(r, 5) != 0},
+                     integerAt(r, 6) != 0};
 }
 
 // Managing a store includes running its buying, so a manager need not buy
@@ -40,7 +43,8 @@ std::int64_t activeChainManagers(storage::Connection& db) {
 }  // namespace
 
 std::string rolesText(const UserRights& r) {
-  if (r.canManage) return std::string(r.canBuy ? "buyer, " : "") + (r.managesChain ? "manager of the chain" : "manager");
+  if (r.canManage)
+    return std::string(r.canBuy ? "buyer, " : "") + (r.managesChain ? "manager of the chain" : "manager");
   return r.canBuy ? "buyer" : "clerk";
 }
 

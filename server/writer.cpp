@@ -54,7 +54,7 @@ class OwnTransactionWriter final : public Writer {
   WriteOutcome write(storage::Connection& callerDb, const WriteWork& work, bool rowLocked) override {
     for (int run = 1;; ++run) {
       try {
-        const storage::TxMode mode = rowLocked            ? storage::TxMode::RowLocked
+        const storage::TxMode mode = rowLocked           ? storage::TxMode::RowLocked
                                      : run > kRunsBeside ? storage::TxMode::RetryableAlone
                                                          : storage::TxMode::Retryable;
         WriteOutcome outcome = runOnce(callerDb, work, mode);
@@ -62,8 +62,10 @@ class OwnTransactionWriter final : public Writer {
         return outcome;
       } catch (const storage::Conflict& e) {
         if (run == kMaxRuns)
-          return failed(kDatabaseFailed, "update given up after " + std::to_string(run) + " runs, each undone by a "
-                                         "conflict; the last: " + e.what());
+          return failed(kDatabaseFailed, "update given up after " + std::to_string(run) +
+                                             " runs, each undone by a "
+                                             "conflict; the last: " +
+                                             e.what());
         backOff(run);
       } catch (const std::exception& e) {
         return failedBy(e);

@@ -11,8 +11,7 @@ namespace {
 CShellApp* s_instance = nullptr;
 }  // namespace
 
-CShellApp::CShellApp(const CProgramConstants& constants)
-    : m_socketMsg(constants.appType), m_constants(constants) {
+CShellApp::CShellApp(const CProgramConstants& constants) : m_socketMsg(constants.appType), m_constants(constants) {
   s_instance = this;
 }
 

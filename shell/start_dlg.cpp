@@ -22,7 +22,9 @@ platform::DialogTemplate startTemplate(const CProgramConstants& c) {
   t.size = {160, 165};
   t.captionOk = true;
   t.controls = {
-      {CStartDlg::IDC_CONFIGURE, ControlKind::PushButton, QStringLiteral("Configure"),
+      {CStartDlg::IDC_CONFIGURE,
+       ControlKind::PushButton,
+       QStringLiteral("Configure"),
        {c.buttonX, 65, c.buttonWidth, 14}},
       {CStartDlg::IDC_FEATURE, ControlKind::PushButton, c.featureCaption, {c.buttonX, 85, c.buttonWidth, 14}},
       // Room for a server's sentence of several lines: the clerk reads it whole.
@@ -54,8 +56,7 @@ CStartDlg::CStartDlg(const CProgramConstants& constants, CStartBehaviour& behavi
   setWindowIcon(programIcon());
   connect(button(IDC_CONFIGURE), &QPushButton::clicked, this, &CStartDlg::OnConfigure);
   connect(button(IDC_FEATURE), &QPushButton::clicked, this, &CStartDlg::OnOpenFeature);
-  onMessage(platform::WM_AUTOCONNECT,
-            [this](const QVariant& w, const QVariant& l) { return OnAutoConnect(w, l); });
+  onMessage(platform::WM_AUTOCONNECT, [this](const QVariant& w, const QVariant& l) { return OnAutoConnect(w, l); });
 }
 
 CStartDlg::~CStartDlg() { CGlobalFunctions::CleanPassword(m_constants.appType); }
@@ -75,10 +76,8 @@ bool CStartDlg::onInitDialog() {
     move(screen->availableGeometry().center() - rect().center());
   m_companyLabel.Attach(control(m_constants.companyLabelId));
   m_companyLabel.ChangeSize(2);
-  if (CGlobalFunctions::IsPasswordSet(m_constants.appType))
-    postMessage(platform::WM_AUTOCONNECT, 0, 0);
-  else
-    SetStatus(QStringLiteral("Enter Password"));
+  if (CGlobalFunctions::IsPasswordSet(m_constants.appType)) postMessage(platform::WM_AUTOCONNECT, 0, 0);
+  else SetStatus(QStringLiteral("Enter Password"));
   return true;
 }
 

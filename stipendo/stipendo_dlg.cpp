@@ -29,7 +29,10 @@ platform::DialogTemplate stipendoTemplate() {
       {CStipendoDlg::IDC_ID_LABEL, ControlKind::Label, QStringLiteral("Student ID:"), {7, 10, 42, 8}},
       {CStipendoDlg::IDC_STUDENT_ID, ControlKind::Edit, {}, {49, 7, 104, 14}, Border},
       {CStipendoDlg::IDC_ENTER, ControlKind::DefaultPushButton, kEnter, {123, 143, 30, 15}},
-      {CStipendoDlg::IDC_LIST_AREA, ControlKind::Edit, {}, {7, 24, 146, 113},
+      {CStipendoDlg::IDC_LIST_AREA,
+       ControlKind::Edit,
+       {},
+       {7, 24, 146, 113},
        MultiLine | ReadOnly | VerticalScroll | Border},
       {CStipendoDlg::IDC_PROMPT, ControlKind::Label, QStringLiteral("Static"), {13, 30, 110, 24}},
   };

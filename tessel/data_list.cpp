@@ -45,7 +45,8 @@ bool CDataList::Create(const QRect& rect, QWidget* parent, int id) {
   m_pList->setTextElideMode(Qt::ElideNone);
   m_pList->setItemDelegate(new WrappedValueDelegate(m_pList));
   // Row heights follow the value column's width, which settles only once the list shows.
-  QObject::connect(m_pList->header(), &QHeaderView::sectionResized, m_pList, [list = m_pList] { list->doItemsLayout(); });
+  QObject::connect(m_pList->header(), &QHeaderView::sectionResized, m_pList,
+                   [list = m_pList] { list->doItemsLayout(); });
   m_pList->setGeometry(rect);
   return true;
 }

@@ -6,9 +6,7 @@ void CFillDataBase::AddLine(const QString& label, const QString& value, bool mon
   m_lines.append({label, money ? FormatMoney(value) : value, money});
 }
 
-void CFillDataBase::AddLine(const QString& label, int value) {
-  m_lines.append({label, QString::number(value), false});
-}
+void CFillDataBase::AddLine(const QString& label, int value) { m_lines.append({label, QString::number(value), false}); }
 
 QString CFillDataBase::GetYesNoValue(int flag) { return flag ? QStringLiteral("Yes") : QStringLiteral("No"); }
 

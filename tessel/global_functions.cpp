@@ -59,10 +59,8 @@ bool CGlobalFunctions::DoOnLogIn(int appType, QWidget* parent) {
 
   platform::Profile::writeString(section, kUserName, dlg.m_strUser);
   platform::Profile::writeInt(section, kKeepPassword, dlg.m_bRemember ? 1 : 0);
-  if (dlg.m_bRemember)
-    platform::Profile::writeString(section, kPassword, dlg.m_strPassword);
-  else
-    platform::Profile::remove(section, kPassword);
+  if (dlg.m_bRemember) platform::Profile::writeString(section, kPassword, dlg.m_strPassword);
+  else platform::Profile::remove(section, kPassword);
   sessionPasswords().insert(appType, dlg.m_strPassword);
   return true;
 }
@@ -131,7 +129,8 @@ QString CGlobalFunctions::TrimString(int value) { return QString::number(value);
 
 QString CGlobalFunctions::TrimSKU(int sku) { return sku > 0 ? QString::number(sku) : QString(); }
 
-void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum, const CDataArray<CProductInfo>& products,
+void CGlobalFunctions::DoOnItemLookupDlg(CSocketMessage* /*msg*/, int storeNum,
+                                         const CDataArray<CProductInfo>& products,
                                          const CDataArray<CInventoryInfo>& inventory, QWidget* parent) {
   CItemLookupFill fill;
   fill.Fill(storeNum, products, inventory);

@@ -9,8 +9,8 @@ namespace {
 
 platform::DialogTemplate logInTemplate(const QString& appName, const QString& serverAddress) {
   using namespace platform;
-  const QString server = serverAddress.isEmpty() ? QStringLiteral("Server: not configured")
-                                                 : QStringLiteral("Server: ") + serverAddress;
+  const QString server =
+      serverAddress.isEmpty() ? QStringLiteral("Server: not configured") : QStringLiteral("Server: ") + serverAddress;
   DialogTemplate t;
   t.id = CLogInDlg::IDD;
   t.title = appName + QStringLiteral(" Log In");
@@ -20,7 +20,9 @@ platform::DialogTemplate logInTemplate(const QString& appName, const QString& se
       {CLogInDlg::IDC_USER, ControlKind::Edit, {}, {50, 7, 103, 14}, Border},
       {101, ControlKind::Label, QStringLiteral("Password:"), {7, 28, 40, 8}},
       {CLogInDlg::IDC_PASSWORD, ControlKind::Edit, {}, {50, 25, 103, 14}, Border | Password},
-      {CLogInDlg::IDC_REMEMBER, ControlKind::CheckBox, QStringLiteral("Keep password on this handheld"),
+      {CLogInDlg::IDC_REMEMBER,
+       ControlKind::CheckBox,
+       QStringLiteral("Keep password on this handheld"),
        {7, 45, 146, 10}},
       {CLogInDlg::IDC_SERVER, ControlKind::Label, server, {7, 62, 146, 20}},
       {IDOK, ControlKind::DefaultPushButton, QStringLiteral("OK"), {66, 144, 40, 14}},

@@ -48,8 +48,8 @@ int connectTcp(const QString& destination) {
       pollfd p{fd, POLLOUT, 0};
       int error = 0;
       socklen_t length = sizeof error;
-      connected = ::poll(&p, 1, timeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-                  error == 0;
+      connected =
+          ::poll(&p, 1, timeoutMs) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
     }
     if (!connected) {
       ::close(fd);

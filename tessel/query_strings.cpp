@@ -46,7 +46,7 @@ QString CGlobalQueryStrings::GetAdoptraItem(const QString& itemCode, int storeNu
 QString CGlobalQueryStrings::GetAdoptraDetail(const QString& term, const QString& department, const QString& course,
                                               const QString& section, int storeNum) {
   return QString::fromStdString(wire::requests::adoptionDetail(term.toStdString(), department.toStdString(),
-                                                                course.toStdString(), section.toStdString(), storeNum));
+                                                               course.toStdString(), section.toStdString(), storeNum));
 }
 
 QString CGlobalQueryStrings::GetAdoptraPrint(const QString& code, int storeNum, bool student) {

@@ -16,7 +16,9 @@ platform::DialogTemplate saveWaitTemplate() {
   t.title = QStringLiteral("Saving");
   t.size = {160, 60};
   t.controls = {
-      {CSaveWaitDlg::IDC_SAVING, ControlKind::Label, QStringLiteral("Saving the change on the store server\u2026"),
+      {CSaveWaitDlg::IDC_SAVING,
+       ControlKind::Label,
+       QStringLiteral("Saving the change on the store server\u2026"),
        {7, 7, 146, 8}},
       {CSaveWaitDlg::IDC_WAITED, ControlKind::Label, QString(), {7, 19, 146, 8}},
       {IDCANCEL, ControlKind::PushButton, QStringLiteral("Stop waiting"), {103, 40, 50, 14}},

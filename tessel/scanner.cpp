@@ -109,7 +109,8 @@ void CScanner::OnReadable() {
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
     // End of file or an error: the device went away. Stop watching it rather
     // than be woken for it again and again.
-    qCInfo(lcScanner) << "scanner stopped delivering:" << (got == 0 ? QStringLiteral("end of input") : qt_error_string(errno));
+    qCInfo(lcScanner) << "scanner stopped delivering:"
+                      << (got == 0 ? QStringLiteral("end of input") : qt_error_string(errno));
     if (m_notifier) m_notifier->setEnabled(false);
     return;
   }
@@ -125,10 +126,8 @@ void CScanner::TakeBytes(const char* data, qsizetype size) {
       EndLine();
       continue;
     }
-    if (m_line.size() < kMaxCodeBytes)
-      m_line.append(c);
-    else
-      m_bOverLong = true;
+    if (m_line.size() < kMaxCodeBytes) m_line.append(c);
+    else m_bOverLong = true;
   }
 }
 

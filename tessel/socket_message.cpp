@@ -49,7 +49,8 @@ ServerAddress parseAddress(const QString& configured) {
   address.port = url.port(address.tls ? 443 : 80);
   if (address.port <= 0) return address;
   address.host = url.host().toStdString();
-  const QString host = url.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + url.host() + QLatin1Char(']') : url.host();
+  const QString host =
+      url.host().contains(QLatin1Char(':')) ? QLatin1Char('[') + url.host() + QLatin1Char(']') : url.host();
   address.display = host + QLatin1Char(':') + QString::number(address.port);
   address.valid = true;
   return address;
@@ -201,7 +202,7 @@ class ExchangeWatch {
   bool m_quit = false;
   TimePoint m_deadline;
   TimePoint m_wakeAt = TimePoint::max();  // when the thread looks again unless woken
-  std::thread m_thread;  // last: it starts once the members above exist
+  std::thread m_thread;                   // last: it starts once the members above exist
 };
 
 // A failure after which the server may have the whole request.
@@ -226,8 +227,7 @@ httplib::Request postRequest(const char* path, const std::string& body, std::str
   request.body = body;
   request.content_receiver = [&answer](const char* data, std::size_t length, std::uint64_t, std::uint64_t total) {
     // Refusing the rest ends the exchange, so a huge answer is never held whole.
-    if (total > CSocketMessage::kMaxReplyBytes || answer.size() + length > CSocketMessage::kMaxReplyBytes)
-      return false;
+    if (total > CSocketMessage::kMaxReplyBytes || answer.size() + length > CSocketMessage::kMaxReplyBytes) return false;
     answer.append(data, length);
     return true;
   };
@@ -444,8 +444,9 @@ CSocketMessage::Attempt CSocketMessage::Post(const char* path, const std::string
 
   attempt.requestOut = requestWentOut(error);
   attempt.failure = failureText(error, expired, wholeSeconds(m_pClock->Now() - started), m_connection->address.display);
-  qCInfo(lcTransport).noquote() << "exchange with" << m_connection->address.display << "failed:"
-                                << QString::fromStdString(httplib::to_string(error)) << (expired ? "(deadline)" : "");
+  qCInfo(lcTransport).noquote() << "exchange with" << m_connection->address.display
+                                << "failed:" << QString::fromStdString(httplib::to_string(error))
+                                << (expired ? "(deadline)" : "");
   // A connection that failed mid-exchange may still deliver the late answer; never reuse it.
   m_connection.reset();
   return attempt;
@@ -467,15 +468,14 @@ CSocketMessage::Attempt CSocketMessage::PostExchange(const std::string& body, bo
   auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
   if ((update || showWait) && app && QThread::currentThread() == app->thread())
     CSaveWaitDlg(*m_pClock, started, update, [this] { m_canceller->Cancel(); }).RunWhileWaiting(send);
-  else
-    send();
+  else send();
   const bool stopped = m_canceller->Cancelled();
   m_canceller->Reset();  // or it would break off the next exchange at once
   if (attempt.answered && (!update || isServersOwn(attempt.status, attempt.answer))) return attempt;
   if (update ? !m_bOutcomeUnknown : !stopped) return attempt;
   const int seconds = wholeSeconds(m_pClock->Now() - started);
   attempt = Attempt{};
-  attempt.failure = !update ? StoppedReadingText(seconds)
+  attempt.failure = !update   ? StoppedReadingText(seconds)
                     : stopped ? StoppedWaitingText(seconds)
                               : NotConfirmedText(seconds);
   return attempt;
@@ -499,9 +499,7 @@ void CSocketMessage::SendExchange(const std::string& body, bool update, millisec
 void CSocketMessage::ResendUntilAnswered(const std::string& body, milliseconds saveTimeout,
                                          CTransportClock::TimePoint started, Attempt& attempt) {
   m_bOutcomeUnknown = true;
-  const auto left = [&] {
-    return saveTimeout - std::chrono::duration_cast<milliseconds>(m_pClock->Now() - started);
-  };
+  const auto left = [&] { return saveTimeout - std::chrono::duration_cast<milliseconds>(m_pClock->Now() - started); };
   for (milliseconds pause = kFirstPause; !attempt.answered || !isServersOwn(attempt.status, attempt.answer);
        pause = std::min(pause * 2, kLongestPause)) {
     if (!m_canceller->Pause(*m_pClock, std::min(pause, left())) || left() <= milliseconds(0)) return;
@@ -616,8 +614,8 @@ bool CSocketMessage::SendQuery() {
       const QString received = QString::fromStdString(r.text);
       // Refused here, where the clerk gets a sentence, rather than built into a list nobody can use.
       const bool oversized = !r.error && IsOversizedRecordList(received);
-      m_replies.push_back({r.error || oversized, oversized ? TooManyRecordsText() : received, r.page > 0 ? r.page : -1,
-                           r.pageCount});
+      m_replies.push_back(
+          {r.error || oversized, oversized ? TooManyRecordsText() : received, r.page > 0 ? r.page : -1, r.pageCount});
     }
     return true;
   } catch (...) {
@@ -634,10 +632,6 @@ QString CSocketMessage::GetResponse(int n) const {
   return m_replies[n].text;
 }
 
-int CSocketMessage::GetCurrentPage(int n) const {
-  return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].page;
-}
+int CSocketMessage::GetCurrentPage(int n) const { return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].page; }
 
-int CSocketMessage::GetPageCount(int n) const {
-  return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].pageCount;
-}
+int CSocketMessage::GetPageCount(int n) const { return n < 0 || n >= m_replies.size() ? -1 : m_replies[n].pageCount; }

@@ -14,15 +14,15 @@
 class CSocketMessage {
  public:
   // Sentences a failed exchange leaves in reply 0 (besides the server's own).
-  static QString CannotReachText(const QString& address);  // refused, unresolvable, connect timeout
+  static QString CannotReachText(const QString& address);   // refused, unresolvable, connect timeout
   static QString NoAnswerText(int seconds);                 // read timeout, after that many seconds
   static QString UnreadableText();                          // not JSON, wrong shape, wrong reply count
   static QString ClosedText();                              // connection closed before the answer
-  static QString BadAddressText(const QString& address);   // the address cannot be parsed
+  static QString BadAddressText(const QString& address);    // the address cannot be parsed
   static QString UntrustedText(const QString& address);     // https: the certificate is not trusted
   static QString NoSecureLinkText(const QString& address);  // https: TLS could not be set up
   static QString NoCAFileText(const QString& path);         // the CAFile setting names no readable file
-  static QString PlainHttpText(const QString& address);    // http:// to another machine, not allowed
+  static QString PlainHttpText(const QString& address);     // http:// to another machine, not allowed
   static QString NoServerText();                            // no address configured
   static QString NoQueryText();                             // SendQuery with nothing queued
   static QString NoReplyText(int n);                        // a reply number that does not exist
@@ -159,7 +159,7 @@ class CSocketMessage {
   QVector<QueuedQuery> m_queries;
   std::map<int, int> m_nextPages;
   QVector<ReplyData> m_replies;
-  std::unique_ptr<Canceller> m_canceller;    // outlives the connection, whose watch waits on it
+  std::unique_ptr<Canceller> m_canceller;  // outlives the connection, whose watch waits on it
   std::unique_ptr<Connection> m_connection;
   bool m_bOutcomeUnknown = false;
   bool m_bShowNextWait = false;

@@ -34,9 +34,7 @@ void CTesselConfig::Override(const ProgramOptions& options) {
 
 void CTesselConfig::ClearOverrides() { overrides() = {}; }
 
-QString CTesselConfig::GetServer() {
-  return overrides().server ? *overrides().server : profileText("Server");
-}
+QString CTesselConfig::GetServer() { return overrides().server ? *overrides().server : profileText("Server"); }
 
 int CTesselConfig::GetConnectTimeout() { return positiveSeconds("ConnectTimeout", kDefaultConnectTimeout); }
 
@@ -50,10 +48,6 @@ bool CTesselConfig::GetAllowPlainHttp() {
   return platform::Profile::readInt(SectionName(), QStringLiteral("AllowPlainHttp"), 0) != 0;
 }
 
-QString CTesselConfig::GetScanner() {
-  return overrides().scanner ? *overrides().scanner : profileText("Scanner");
-}
+QString CTesselConfig::GetScanner() { return overrides().scanner ? *overrides().scanner : profileText("Scanner"); }
 
-QString CTesselConfig::GetPrinter() {
-  return overrides().printer ? *overrides().printer : profileText("Printer");
-}
+QString CTesselConfig::GetPrinter() { return overrides().printer ? *overrides().printer : profileText("Printer"); }

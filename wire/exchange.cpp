@@ -60,9 +60,7 @@ class ObjectWriter {
 };
 }  // namespace
 
-bool isKnownApp(int app) {
-  return app == kAppSellin || app == kAppAdoptra || app == kAppStipendo;
-}
+bool isKnownApp(int app) { return app == kAppSellin || app == kAppAdoptra || app == kAppStipendo; }
 
 std::string toJson(const LoginRequest& r) {
   std::string out;
@@ -94,8 +92,10 @@ std::string toJson(const ExchangeReply& r) {
   ObjectWriter(out)
       .list("replies", r.replies,
             [](ObjectWriter& reply, const Reply& p) {
-              reply.flag("error", p.error).text("text", p.text).integer("page", p.page).integer("page_count",
-                                                                                              p.pageCount);
+              reply.flag("error", p.error)
+                  .text("text", p.text)
+                  .integer("page", p.page)
+                  .integer("page_count", p.pageCount);
             })
       .close();
   return out;
@@ -114,7 +114,10 @@ std::optional<LoginRequest> parseLoginRequest(std::string_view body, std::string
   auto user = in.text("user", kMaxQueryTextLength);
   auto password = in.text("password", kMaxQueryTextLength);
   if (in.ok() && !isKnownApp(int(*app))) in.fail("The log-in request names an unknown program.");
-  if (!in.ok()) { error = in.error(); return std::nullopt; }
+  if (!in.ok()) {
+    error = in.error();
+    return std::nullopt;
+  }
   return LoginRequest{int(*app), std::move(*user), std::move(*password)};
 }
 
@@ -124,7 +127,10 @@ std::optional<LoginReply> parseLoginReply(std::string_view body, std::string& er
   auto user = in.text("user", kMaxUserLength);
   auto text = in.text("text", kMaxQueryTextLength);
   auto reply = in.text("reply", kMaxReplyLength);
-  if (!in.ok()) { error = in.error(); return std::nullopt; }
+  if (!in.ok()) {
+    error = in.error();
+    return std::nullopt;
+  }
   return LoginReply{std::move(*token), std::move(*user), std::move(*text), std::move(*reply)};
 }
 
@@ -202,7 +208,10 @@ bool readQuery(JsonCursor& in, QueryFound& query) {
   query.object = in.enterObject();
   std::string name;
   while (in.nextMember(name)) {
-    Found* member = name == "packet" ? &query.packet : name == "text" ? &query.text : name == "page" ? &query.page : nullptr;
+    Found* member = name == "packet" ? &query.packet
+                    : name == "text" ? &query.text
+                    : name == "page" ? &query.page
+                                     : nullptr;
     if (!(member ? read(in, *member) : in.skip())) return false;
   }
   return in.ok();
@@ -282,7 +291,10 @@ std::optional<ExchangeRequest> parseExchangeRequest(std::string_view body, std::
 std::optional<ExchangeReply> parseExchangeReply(std::string_view body, std::string& error) {
   JsonReader in(body, "server's answer");
   const json* replies = in.array("replies", kMaxQueriesPerExchange);
-  if (!in.ok()) { error = in.error(); return std::nullopt; }
+  if (!in.ok()) {
+    error = in.error();
+    return std::nullopt;
+  }
   ExchangeReply reply;
   for (const json& r : *replies) {
     JsonReader item(r, "server's answer");
@@ -290,7 +302,10 @@ std::optional<ExchangeReply> parseExchangeReply(std::string_view body, std::stri
     auto text = item.text("text", kMaxReplyLength);
     const auto page = item.integerOr("page", 0, 0, INT_MAX);
     const auto pageCount = item.integerOr("page_count", -1, -1, INT_MAX);
-    if (!item.ok()) { error = item.error(); return std::nullopt; }
+    if (!item.ok()) {
+      error = item.error();
+      return std::nullopt;
+    }
     reply.replies.push_back({*isError, std::move(*text), int(*page), int(*pageCount)});
   }
   return reply;

@@ -37,12 +37,9 @@ RecordWriter& RecordWriter::text(std::string_view utf8) {
   const std::size_t units = utf16Length(utf8);
   const bool fits = units <= spec->width;
   if (spec->overflow == Overflow::Refuse) {
-    if (!fits)
-      error_ = "value of field " + std::string(spec->name) + " is longer than " + std::to_string(spec->width);
-    else if (hasControls(utf8))
-      error_ = "value of field " + std::string(spec->name) + " holds control characters";
-    else
-      record_.append(spec->width - appendUtf8Within(record_, utf8, units), ' ');
+    if (!fits) error_ = "value of field " + std::string(spec->name) + " is longer than " + std::to_string(spec->width);
+    else if (hasControls(utf8)) error_ = "value of field " + std::string(spec->name) + " holds control characters";
+    else record_.append(spec->width - appendUtf8Within(record_, utf8, units), ' ');
     return *this;
   }
   // Too long to show whole: what fits before an ellipsis, so a reader sees it was shortened.

@@ -46,8 +46,7 @@ std::vector<Finding> check(const LineFacts& line) {
     if (sentence) findings.push_back({Verdict::Refuse, *sentence});
     return sentence.has_value();
   };
-  if (refused(priceRefusal(line)) || refused(quantityRefusal(line)) || refused(maximumRefusal(line)))
-    return findings;
+  if (refused(priceRefusal(line)) || refused(quantityRefusal(line)) || refused(maximumRefusal(line))) return findings;
   if (line.tranWarning > 0 && line.others + line.qty > line.tranWarning)
     findings.push_back({Verdict::AskWarning, "Sellin quantity exceeds the transaction warning of " +
                                                  std::to_string(line.tranWarning) + ".  Accept it anyway?"});

@@ -12,7 +12,7 @@ namespace wire::rules {
 
 inline constexpr std::int64_t kMinQty = -9999;
 inline constexpr std::int64_t kMaxQty = 99999;
-inline constexpr std::int64_t kUnlimitedNeed = 99999;  // a need of "*": the purchaser takes any number
+inline constexpr std::int64_t kUnlimitedNeed = 99999;    // a need of "*": the purchaser takes any number
 inline constexpr std::int64_t kMaxPriceCents = 9999999;  // 99999.99, the widest price a record holds
 inline constexpr std::int64_t kMaxBought = 99999;
 

@@ -46,8 +46,8 @@ std::string outside(std::string_view what, std::string_view name, std::int64_t m
 }
 std::string notList(std::string_view what, std::string_view name) { return member(what, name, "must be a list."); }
 std::string tooMany(std::string_view what, std::string_view name, std::size_t maxItems) {
-  return "The " + std::string(what) + " holds more than " + std::to_string(maxItems) + " entries in " +
-         quoted(name) + ".";
+  return "The " + std::string(what) + " holds more than " + std::to_string(maxItems) + " entries in " + quoted(name) +
+         ".";
 }
 }  // namespace sentence
 
@@ -117,8 +117,8 @@ std::optional<std::int64_t> JsonReader::integer(std::string_view name, std::int6
   return n;
 }
 
-std::optional<std::int64_t> JsonReader::integerOr(std::string_view name, std::int64_t fallback,
-                                                  std::int64_t min, std::int64_t max) {
+std::optional<std::int64_t> JsonReader::integerOr(std::string_view name, std::int64_t fallback, std::int64_t min,
+                                                  std::int64_t max) {
   if (ok() && !json_->contains(name)) return fallback;
   return integer(name, min, max);
 }

@@ -85,7 +85,10 @@ void appendJsonString(std::string& out, std::string_view text) {
       case '\n': out += "\\n"; break;
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
-      default: out += "\\u00"; out += kHex[c >> 4]; out += kHex[c & 0xF];
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
     }
     ++i;
   }
@@ -282,7 +285,8 @@ bool JsonCursor::number(Number& out) {
   if (negative) ++at_;
   if (at_ == text_.size() || !isDigit(text_[at_])) return fail();
   if (text_[at_] == '0') ++at_;
-  else while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
+  else
+    while (at_ < text_.size() && isDigit(text_[at_])) ++at_;
   const std::size_t integerEnd = at_;
   bool fraction = false;
   if (at_ < text_.size() && text_[at_] == '.') {

@@ -58,12 +58,12 @@ class RecordLayout {
 };
 
 namespace layouts {
-const RecordLayout& session();   // a buying session (Sellin)
-const RecordLayout& location();  // a store location (Adoptra)
-const RecordLayout& aidAccount();  // a student's aid charge account (Stipendo)
-const RecordLayout& adoption();        // a course section that adopted books (Adoptra)
-const RecordLayout& adoptionDetail();  // one book adopted for a course section (Adoptra)
-const RecordLayout& adoptionProblem(); // a problem report on an adopted book (Adoptra)
+const RecordLayout& session();          // a buying session (Sellin)
+const RecordLayout& location();         // a store location (Adoptra)
+const RecordLayout& aidAccount();       // a student's aid charge account (Stipendo)
+const RecordLayout& adoption();         // a course section that adopted books (Adoptra)
+const RecordLayout& adoptionDetail();   // one book adopted for a course section (Adoptra)
+const RecordLayout& adoptionProblem();  // a problem report on an adopted book (Adoptra)
 // Sellin's book finding. item_id, sku and isbn are keys the program sends back;
 // the schema keeps them within these widths.
 const RecordLayout& slDetail();      // a book the store sells: a row of the item chooser

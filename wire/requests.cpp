@@ -5,9 +5,7 @@
 namespace wire::requests {
 
 namespace {
-std::string dump(const nlohmann::json& j) {
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
+std::string dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
 constexpr std::size_t kMaxKindLength = 64;
 }  // namespace
 
@@ -20,8 +18,8 @@ std::string aidAccounts(std::string_view studentId) {
 }
 
 std::string adoptionsByStudent(std::string_view studentId, std::int64_t storeNumber, bool restrict) {
-  return dump({{"request", kAdoptionsByStudent}, {"student_id", studentId}, {"store", storeNumber},
-               {"restrict", restrict}});
+  return dump(
+      {{"request", kAdoptionsByStudent}, {"student_id", studentId}, {"store", storeNumber}, {"restrict", restrict}});
 }
 
 std::string adoptionsByItem(std::string_view itemCode, std::int64_t storeNumber, bool restrict) {
@@ -74,9 +72,7 @@ std::string ticketLines(std::string_view receipt, std::int64_t storeNumber) {
   return dump({{"request", kTicketLines}, {"receipt", receipt}, {"store", storeNumber}});
 }
 
-std::string openTickets(std::int64_t storeNumber) {
-  return dump({{"request", kOpenTickets}, {"store", storeNumber}});
-}
+std::string openTickets(std::int64_t storeNumber) { return dump({{"request", kOpenTickets}, {"store", storeNumber}}); }
 
 std::string ticketItem(std::string_view updateId, std::string_view receipt, std::int64_t line,
                        std::string_view purchaser, std::int64_t sessionId, std::string_view itemId, std::int64_t qty,

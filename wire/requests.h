@@ -35,15 +35,15 @@ inline constexpr std::string_view kOpenTickets = "sl_open_tickets";
 
 inline constexpr std::size_t kMaxStudentIdLength = 20;
 inline constexpr std::int64_t kMaxStoreNumber = 9999;
-inline constexpr std::size_t kMaxItemCodeLength = 64;   // a code or title words as scanned or typed
-inline constexpr std::size_t kMaxItemIdLength = 12;     // the width of item_id in its record
+inline constexpr std::size_t kMaxItemCodeLength = 64;  // a code or title words as scanned or typed
+inline constexpr std::size_t kMaxItemIdLength = 12;    // the width of item_id in its record
 inline constexpr std::int64_t kMaxSessionId = 99999999;
 inline constexpr std::int64_t kMaxSku = 99999999;
 inline constexpr std::size_t kMaxReceiptLength = 10;    // the width of receipt in its record
 inline constexpr std::size_t kMaxPurchaserLength = 30;  // the width of purchaser in its record
 inline constexpr std::size_t kMaxPriceLength = 16;      // a price as typed, "12.50"
 inline constexpr std::int64_t kMaxLineNumber = 99999;
-inline constexpr std::size_t kUpdateIdLength = 36;      // a UUID in its text form
+inline constexpr std::size_t kUpdateIdLength = 36;  // a UUID in its text form
 
 // Sellin's buying sessions of a store, for a buyer checked by user and password.
 std::string sessions(std::string_view buyerUser, std::string_view buyerPassword, std::int64_t storeNumber);

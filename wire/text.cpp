@@ -15,14 +15,32 @@ char32_t decodeUtf8(std::string_view s, std::size_t& i) {
   const unsigned char b0 = byte(i);
   int extra = 0;
   char32_t cp = 0;
-  if (b0 < 0x80) { ++i; return b0; }
-  if ((b0 & 0xE0) == 0xC0) { extra = 1; cp = b0 & 0x1F; }
-  else if ((b0 & 0xF0) == 0xE0) { extra = 2; cp = b0 & 0x0F; }
-  else if ((b0 & 0xF8) == 0xF0) { extra = 3; cp = b0 & 0x07; }
-  else { ++i; return kReplacement; }
-  if (i + extra >= s.size()) { ++i; return kReplacement; }
+  if (b0 < 0x80) {
+    ++i;
+    return b0;
+  }
+  if ((b0 & 0xE0) == 0xC0) {
+    extra = 1;
+    cp = b0 & 0x1F;
+  } else if ((b0 & 0xF0) == 0xE0) {
+    extra = 2;
+    cp = b0 & 0x0F;
+  } else if ((b0 & 0xF8) == 0xF0) {
+    extra = 3;
+    cp = b0 & 0x07;
+  } else {
+    ++i;
+    return kReplacement;
+  }
+  if (i + extra >= s.size()) {
+    ++i;
+    return kReplacement;
+  }
   for (int k = 1; k <= extra; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) { ++i; return kReplacement; }
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      ++i;
+      return kReplacement;
+    }
     cp = (cp << 6) | (byte(i + k) & 0x3F);
   }
   const char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
@@ -49,9 +67,7 @@ void appendUtf8(std::string& out, char32_t cp) {
   }
 }
 
-bool isLineBreakOrControl(char32_t c) {
-  return isControl(c) || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029;
-}
+bool isLineBreakOrControl(char32_t c) { return isControl(c) || (c >= 0x80 && c <= 0x9F) || c == 0x2028 || c == 0x2029; }
 
 // Marks that set the direction of the text after or around them; they print as nothing.
 bool isDirectionMark(char32_t c) {

@@ -32,8 +32,11 @@ std::string filterSql(const PurchaseFilter& filter, std::vector<storage::Value>&
 
 std::vector<std::string> distinctTexts(storage::Connection& db, const std::string& column, std::int64_t session) {
   std::vector<std::string> out;
-  for (const storage::Row& r : db.query("SELECT DISTINCT " + column + " FROM book_purchasers WHERE session_id = ?"
-                                        " ORDER BY " + column, {session}))
+  for (const storage::Row& r : db.query("SELECT DISTINCT " + column +
+                                            " FROM book_purchasers WHERE session_id = ?"
+                                            " ORDER BY " +
+                                            column,
+                                        {session}))
     out.push_back(textAt(r, 0));
   return out;
 }
@@ -42,9 +45,10 @@ std::vector<std::string> distinctTexts(storage::Connection& db, const std::strin
 
 std::vector<SessionRow> sessionsOf(storage::Connection& db, std::int64_t store) {
   std::vector<SessionRow> out;
-  for (const storage::Row& r : db.query(std::string("SELECT ") + kSessionColumns +
-                                            " FROM buying_sessions WHERE store_num = ? ORDER BY is_open DESC, session_id",
-                                        {store}))
+  for (const storage::Row& r :
+       db.query(std::string("SELECT ") + kSessionColumns +
+                    " FROM buying_sessions WHERE store_num = ? ORDER BY is_open DESC, session_id",
+                {store}))
     out.push_back(sessionOf(r));
   return out;
 }
@@ -70,19 +74,20 @@ KeyedList purchaseList(std::int64_t session, const PurchaseFilter& filter) {
 }
 
 PurchaseRow purchaseOf(const storage::Row& r) {
-  return {textAt(r, 0),  textAt(r, 1),         textAt(r, 2),    textAt(r, 3),   textAt(r, 4),
+  return {textAt(r, 0),         textAt(r, 1),    textAt(r, 2),    textAt(r, 3),   textAt(r, 4),
           integerAt(r, 5) != 0, integerAt(r, 6), integerAt(r, 7), integerAt(r, 8)};
 }
 
 PurchaseTotals totalsOf(storage::Connection& db, std::int64_t session, const PurchaseFilter& filter) {
   std::vector<storage::Value> params{session};
   const std::string where = filterSql(filter, params);
-  const storage::Rows rows = db.query(
-      "SELECT COUNT(*), CAST(COALESCE(SUM(CASE WHEN p.no_limit = 0 THEN p.buy_qty ELSE 0 END), 0) AS BIGINT),"
-      " CAST(COALESCE(SUM(p.bought_qty), 0) AS BIGINT),"
-      " CAST(COALESCE(SUM(p.bought_qty * p.buy_price_cents), 0) AS BIGINT)"
-      " FROM book_purchasers p WHERE p.session_id = ?" + where,
-      params);
+  const storage::Rows rows =
+      db.query("SELECT COUNT(*), CAST(COALESCE(SUM(CASE WHEN p.no_limit = 0 THEN p.buy_qty ELSE 0 END), 0) AS BIGINT),"
+               " CAST(COALESCE(SUM(p.bought_qty), 0) AS BIGINT),"
+               " CAST(COALESCE(SUM(p.bought_qty * p.buy_price_cents), 0) AS BIGINT)"
+               " FROM book_purchasers p WHERE p.session_id = ?" +
+                   where,
+               params);
   return {integerAt(rows[0], 0), integerAt(rows[0], 1), integerAt(rows[0], 2), integerAt(rows[0], 3)};
 }
 

@@ -190,10 +190,9 @@ std::string moveCash(PageContext& page, Audit& audit) {
   if (auto problem =
           reasonProblem(reason, "Give the reason the cash was " + std::string(adding ? "added." : "taken out.")))
     throw Refusal(*problem);
-  page.db.execute(
-      "INSERT INTO cash_drawer_moves (drawer_id, moved_at, user_name, amount_cents, reason)"
-      " VALUES (?, ?, ?, ?, ?)",
-      {drawer.id, page.nowMs, page.manager.name, adding ? amount : -amount, reason});
+  page.db.execute("INSERT INTO cash_drawer_moves (drawer_id, moved_at, user_name, amount_cents, reason)"
+                  " VALUES (?, ?, ?, ?, ?)",
+                  {drawer.id, page.nowMs, page.manager.name, adding ? amount : -amount, reason});
   page.db.execute(adding ? "UPDATE cash_drawers SET added_cents = added_cents + ? WHERE drawer_id = ?"
                          : "UPDATE cash_drawers SET taken_cents = taken_cents + ? WHERE drawer_id = ?",
                   {amount, drawer.id});
@@ -239,10 +238,8 @@ View showDrawers(PageContext& page) {
   const bool wholeChain = page.query["sheet"] == "chain";
   if (wholeChain && !page.manager.chainWide)
     throw Refusal("Only a manager of the whole chain sees the chain's cash drawers.");
-  if (!wholeChain && !chosen(page, "drawer").empty())
-    describeDrawer(page, chosenDrawer(page), view);
-  else
-    describeSheet(page, view, wholeChain);
+  if (!wholeChain && !chosen(page, "drawer").empty()) describeDrawer(page, chosenDrawer(page), view);
+  else describeSheet(page, view, wholeChain);
   return view;
 }
 

@@ -37,7 +37,8 @@ PageAsk pageAskOf(const Fields& query, const KeyedList& list) {
   return ask;
 }
 
-KeyedPage readPage(storage::Connection& db, const KeyedList& list, const Fields& query, View& view, const std::string& base) {
+KeyedPage readPage(storage::Connection& db, const KeyedList& list, const Fields& query, View& view,
+                   const std::string& base) {
   const KeyedPage page = fetchPage(db, list, pageAskOf(query, list));
   View pager;
   if (page.earlier) {

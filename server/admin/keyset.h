@@ -20,7 +20,7 @@ struct PageAsk {
 };
 
 struct KeyedPage {
-  storage::Rows rows;  // in key order
+  storage::Rows rows;    // in key order
   bool earlier = false;  // rows come before the page
   bool later = false;    // rows come after it
 };

@@ -35,8 +35,8 @@ struct SiteEnvironment {
   bool tls = false;
   PasswordCost passwordCost;  // of passwords set in the back office
   SessionLimits sessions;
-  std::size_t maxUploadBytes = 0;  // of a file to import
-  std::size_t maxBodyBytes = 0;    // of any other form
+  std::size_t maxUploadBytes = 0;          // of a file to import
+  std::size_t maxBodyBytes = 0;            // of any other form
   std::vector<ReceiptPrinter> printers{};  // for the receipts page
 };
 
@@ -50,7 +50,7 @@ struct PageContext {
   storage::Connection& db;
   const SiteEnvironment& site;
   const Manager& manager;
-  std::int64_t store;  // the store the page is about; always one the manager may see
+  std::int64_t store;   // the store the page is about; always one the manager may see
   const Fields& query;  // the URL's
   const Fields& form;   // a POST's; empty on GET
   std::int64_t nowMs;

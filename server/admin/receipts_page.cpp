@@ -12,8 +12,8 @@ namespace {
 std::optional<queries::tickets::Ticket> chosenReceipt(const PageContext& page) {
   const std::string& receipt = page.form.has("receipt") ? page.form["receipt"] : page.query["receipt"];
   if (receipt.empty()) return std::nullopt;
-  auto ticket = receipt.size() <= wire::requests::kMaxReceiptLength ? queries::tickets::find(page.db, receipt)
-                                                                     : std::nullopt;
+  auto ticket =
+      receipt.size() <= wire::requests::kMaxReceiptLength ? queries::tickets::find(page.db, receipt) : std::nullopt;
   if (!ticket || ticket->store != page.store)
     throw Refusal("Store " + std::to_string(page.store) + " has no receipt " +
                   printable(receipt, wire::requests::kMaxReceiptLength) + ".");

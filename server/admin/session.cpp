@@ -17,8 +17,9 @@ namespace {
 constexpr std::int64_t kTouchEveryMs = 60'000;
 
 std::vector<Store> storesOf(storage::Connection& db, std::int64_t homeStore, bool chainWide) {
-  const storage::Rows rows = db.query("SELECT store_num, name FROM stores WHERE ? = 1 OR store_num = ? ORDER BY store_num",
-                                      {std::int64_t(chainWide), homeStore});
+  const storage::Rows rows =
+      db.query("SELECT store_num, name FROM stores WHERE ? = 1 OR store_num = ? ORDER BY store_num",
+               {std::int64_t(chainWide), homeStore});
   std::vector<Store> stores;
   for (const storage::Row& r : rows) stores.push_back({integerAt(r, 0), textAt(r, 1)});
   return stores;

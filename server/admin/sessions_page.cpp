@@ -58,8 +58,8 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("boughtTotal", std::to_string(totals.bought));
   view.set("worth", wire::formatMoney(totals.boughtCents));
 
-  const std::string base = "/admin/sessions?store=" + std::to_string(page.store) + "&session=" +
-                           std::to_string(session.id) + "&purchaser=" + urlEncoded(filter.purchaser) +
+  const std::string base = "/admin/sessions?store=" + std::to_string(page.store) +
+                           "&session=" + std::to_string(session.id) + "&purchaser=" + urlEncoded(filter.purchaser) +
                            "&status=" + urlEncoded(filter.status);
   ViewList rows;
   for (const storage::Row& r : readPage(page.db, purchaseList(session.id, filter), page.query, view, base).rows)

@@ -158,8 +158,8 @@ class Answer {
 };
 
 void Answer::log(std::string_view what, std::string_view who, std::string_view outcome, const std::string& problem) {
-  site_.services.log.write(logTime(site_.services.clock()) + " admin " + std::string(what) + " user=" +
-                           quotedText(who) + " outcome=" + std::string(outcome) +
+  site_.services.log.write(logTime(site_.services.clock()) + " admin " + std::string(what) +
+                           " user=" + quotedText(who) + " outcome=" + std::string(outcome) +
                            " ms=" + std::to_string(watch_.milliseconds()) +
                            (problem.empty() ? "" : " problems=" + quotedText(problem, 512)));
 }
@@ -184,7 +184,8 @@ HttpResponse Answer::logIn() {
   const std::string name = form ? (*form)["name"] : std::string();
   const std::string password = form ? (*form)["password"] : std::string();
   if (name.size() > kMaxNameLength) return loginPage(400, tooLongSentence("user name", kMaxNameLength), {});
-  if (password.size() > kMaxPasswordLength) return loginPage(400, tooLongSentence("password", kMaxPasswordLength), name);
+  if (password.size() > kMaxPasswordLength)
+    return loginPage(400, tooLongSentence("password", kMaxPasswordLength), name);
   const ServiceContext& services = site_.services;
   const PasswordCheck check = storage::againIfConnectionLost([&] {
     return checkPassword(db_, services.passwords, services.failures, name, password, request_.remoteAddress, nowMs_);

@@ -49,11 +49,14 @@ std::optional<std::string> reasonProblem(const std::string& reason, std::string_
 }
 
 KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
-  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?", {store, day}, {"t.ticket_id"}, true};
+  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?",
+          {store, day},
+          {"t.ticket_id"},
+          true};
 }
 
 TicketRow ticketRowOf(const storage::Row& r) {
-  TicketRow row{integerAt(r, 0), textAt(r, 1),         integerAt(r, 2), textAt(r, 3), textAt(r, 4),
+  TicketRow row{integerAt(r, 0), textAt(r, 1),         integerAt(r, 2), textAt(r, 3),    textAt(r, 4),
                 textAt(r, 5),    integerAt(r, 6) != 0, integerAt(r, 7), integerAt(r, 8), std::nullopt};
   if (integerAt(r, 9) != 0) row.voiding = queries::tickets::Voiding{integerAt(r, 10), textAt(r, 11), textAt(r, 12)};
   return row;
@@ -69,11 +72,11 @@ std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store,
   // One index holds every column read here: a day's tickets, not their lines.
   // A voided ticket holds no lines, and counts as nothing paid.
   std::vector<BuyerCash> out;
-  for (const storage::Row& r : db.query(
-           "SELECT t.buyer, t.is_open, t.is_voided, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
-           " WHERE t.store_num = ? AND t.opened_on = ? AND (t.line_count > 0 OR t.is_voided = 1)"
-           " GROUP BY t.buyer, t.is_open, t.is_voided ORDER BY t.buyer, t.is_open, t.is_voided",
-           {store, day})) {
+  for (const storage::Row& r :
+       db.query("SELECT t.buyer, t.is_open, t.is_voided, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
+                " WHERE t.store_num = ? AND t.opened_on = ? AND (t.line_count > 0 OR t.is_voided = 1)"
+                " GROUP BY t.buyer, t.is_open, t.is_voided ORDER BY t.buyer, t.is_open, t.is_voided",
+                {store, day})) {
     if (out.empty() || out.back().buyer != textAt(r, 0)) out.push_back({textAt(r, 0)});
     BuyerCash& cash = out.back();
     if (integerAt(r, 2) != 0) {
@@ -92,8 +95,8 @@ std::vector<TicketLineRow> linesOf(storage::Connection& db, std::int64_t ticketI
        db.query("SELECT l.line, l.session_id, b.isbn13, b.title, l.purchaser, l.qty, l.price_cents"
                 " FROM ticket_lines l JOIN books b ON b.item_id = l.item_id WHERE l.ticket_id = ? ORDER BY l.line",
                 {ticketId}))
-    out.push_back({integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), textAt(r, 4), integerAt(r, 5),
-                   integerAt(r, 6)});
+    out.push_back(
+        {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), textAt(r, 4), integerAt(r, 5), integerAt(r, 6)});
   return out;
 }
 

@@ -91,8 +91,8 @@ std::string setRights(PageContext& page, Audit& audit) {
   const UserAccount user = targetOf(page);
   const Placement p = placementFrom(page, user.store);
   const UserRights& r = p.rights;
-  if (user.id == page.manager.userId && (!r.canManage || p.store != page.manager.homeStore ||
-                                         r.managesChain != page.manager.chainWide))
+  if (user.id == page.manager.userId &&
+      (!r.canManage || p.store != page.manager.homeStore || r.managesChain != page.manager.chainWide))
     throw Refusal("You cannot change your own manager's right or store; ask another manager.");
   page.db.execute("UPDATE users SET can_buy = ?, can_manage = ?, manages_chain = ?, store_num = ? WHERE user_id = ?",
                   {std::int64_t(r.canBuy), std::int64_t(r.canManage), std::int64_t(r.managesChain), p.store, user.id});

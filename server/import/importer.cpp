@@ -28,10 +28,10 @@ constexpr std::int64_t kNoMost = std::numeric_limits<std::int64_t>::max();
 struct Column {
   std::string_view name;
   Type type;
-  std::size_t width = 0;  // Text, BookKey: most UTF-16 code units, as the records carry them
+  std::size_t width = 0;   // Text, BookKey: most UTF-16 code units, as the records carry them
   std::int64_t least = 0;  // Number: the smallest and largest allowed; Money: the largest in cents
   std::int64_t most = kNoMost;
-  bool optional = false;  // Text, Date: may be empty
+  bool optional = false;      // Text, Date: may be empty
   bool mayBeLeftOut = false;  // the header may leave it out; its value is then null
 };
 
@@ -76,7 +76,7 @@ struct Kind {
   std::vector<Column> columns;
   std::vector<std::string_view> key;
   std::vector<Reference> references;
-  std::string_view upsert;  // parameters: the columns in order
+  std::string_view upsert;           // parameters: the columns in order
   std::string_view alsoUnique = {};  // a column that, besides the key, names one row
   std::vector<Conflict> conflicts = {};
   AfterRow afterRow = nullptr;  // keeps what the row implies elsewhere up to date
@@ -151,16 +151,20 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO stores (store_num, name) VALUES (?, ?)"
        " ON CONFLICT (store_num) DO UPDATE SET name = excluded.name"},
       {"locations",
-       {{"location_id", Type::Number}, kStoreNum, {"code", Type::Text, 8},
-        {"name", Type::Text, kNameWidth}},
+       {{"location_id", Type::Number}, kStoreNum, {"code", Type::Text, 8}, {"name", Type::Text, kNameWidth}},
        {"location_id"},
        {kStore},
        "INSERT INTO locations (location_id, store_num, code, name) VALUES (?, ?, ?, ?)"
        " ON CONFLICT (location_id) DO UPDATE SET store_num = excluded.store_num, code = excluded.code,"
        " name = excluded.name"},
       {"users",
-       {{"user_name", Type::Text, 20}, {"password", Type::Password}, kStoreNum,
-        {"can_buy", Type::Flag}, {"active", Type::Flag}, {"restrict_lookup", Type::Flag}, {"can_manage", Type::Flag},
+       {{"user_name", Type::Text, 20},
+        {"password", Type::Password},
+        kStoreNum,
+        {"can_buy", Type::Flag},
+        {"active", Type::Flag},
+        {"restrict_lookup", Type::Flag},
+        {"can_manage", Type::Flag},
         mayBeLeftOut({"manages_chain", Type::Flag})},
        {"user_name"},
        {kStore},
@@ -189,8 +193,12 @@ const std::vector<Kind>& kinds() {
        " VALUES ((SELECT COALESCE(MAX(agency_id), 0) + 1 FROM aid_agencies), ?, ?)"
        " ON CONFLICT (agency_number) DO UPDATE SET name = excluded.name"},
       {"aid-accounts",
-       {{"account_id", Type::Number}, {"student_id", Type::Text, 20}, {"agency_number", Type::Text, 12},
-        {"start_date", Type::Date}, {"expire_date", Type::Date}, {"total_balance", Type::Money},
+       {{"account_id", Type::Number},
+        {"student_id", Type::Text, 20},
+        {"agency_number", Type::Text, 12},
+        {"start_date", Type::Date},
+        {"expire_date", Type::Date},
+        {"total_balance", Type::Money},
         {"credit_limit", Type::Money}},
        {"account_id"},
        {kStudent, {"agency_number", "SELECT 1 FROM aid_agencies WHERE agency_number = ?", "aid agency"}},
@@ -207,8 +215,12 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)"
        " ON CONFLICT (term) DO UPDATE SET starts_on = excluded.starts_on, is_open = excluded.is_open"},
       {"sections",
-       {{"section_id", Type::Number}, kStoreNum, {"campus", Type::Text, kNameWidth},
-        {"term", Type::Text, 12}, {"department", Type::Text, 8}, {"course", Type::Text, 8},
+       {{"section_id", Type::Number},
+        kStoreNum,
+        {"campus", Type::Text, kNameWidth},
+        {"term", Type::Text, 12},
+        {"department", Type::Text, 8},
+        {"course", Type::Text, 8},
         {"section", Type::Text, 6}},
        {"section_id"},
        {kStore, kTerm},
@@ -224,12 +236,11 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)"
        " ON CONFLICT (sku) DO UPDATE SET isbn = excluded.isbn, title = excluded.title",
        "isbn",
-       {{"SELECT 1 FROM adoption_books WHERE isbn = ? AND sku <> ?", {"isbn", "sku"},
+       {{"SELECT 1 FROM adoption_books WHERE isbn = ? AND sku <> ?",
+         {"isbn", "sku"},
          "another course book has the ISBN {}."}}},
       {"adoptions",
-       {{"section_id", Type::Number},
-        {"sku", Type::Number, 0, 1, kMaxSku},
-        {"request_type", Type::Number, 0, 1, 3}},
+       {{"section_id", Type::Number}, {"sku", Type::Number, 0, 1, kMaxSku}, {"request_type", Type::Number, 0, 1, 3}},
        {"section_id", "sku"},
        {kSection, kAdoptionBook},
        "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)"
@@ -241,8 +252,7 @@ const std::vector<Kind>& kinds() {
        "INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)"
        " ON CONFLICT (student_id, section_id) DO NOTHING"},
       {"course-stock",
-       {kStoreNum, kSku, price("new_price"), price("used_price"), count("new_on_hand"),
-        count("used_on_hand")},
+       {kStoreNum, kSku, price("new_price"), price("used_price"), count("new_on_hand"), count("used_on_hand")},
        {"store_num", "sku"},
        {kStore, kAdoptionBook},
        "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
@@ -251,17 +261,27 @@ const std::vector<Kind>& kinds() {
        " used_price_cents = excluded.used_price_cents, new_on_hand = excluded.new_on_hand,"
        " used_on_hand = excluded.used_on_hand"},
       {"course-problems",
-       {{"problem_id", Type::Number}, kStoreNum, {"term", Type::Text, 12}, kSku,
-        {"reason", Type::Text, 30}, optional({"comment", Type::Text, 60})},
+       {{"problem_id", Type::Number},
+        kStoreNum,
+        {"term", Type::Text, 12},
+        kSku,
+        {"reason", Type::Text, 30},
+        optional({"comment", Type::Text, 60})},
        {"problem_id"},
        {kStore, kTerm, kAdoptionBook},
        "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment) VALUES (?, ?, ?, ?, ?, ?)"
        " ON CONFLICT (problem_id) DO UPDATE SET store_num = excluded.store_num, term = excluded.term,"
        " sku = excluded.sku, reason = excluded.reason, comment = excluded.comment"},
       {"buying-sessions",
-       {{"session_id", Type::Number, 0, 1, kMaxSessionId}, kStoreNum, {"description", Type::Text, kNameWidth},
-        {"student_id_required", Type::Flag}, {"condition_check", Type::Flag}, count("within_percent", 100),
-        count("tran_warning_qty", 9999), count("tran_max_qty", 9999), {"is_open", Type::Flag}},
+       {{"session_id", Type::Number, 0, 1, kMaxSessionId},
+        kStoreNum,
+        {"description", Type::Text, kNameWidth},
+        {"student_id_required", Type::Flag},
+        {"condition_check", Type::Flag},
+        count("within_percent", 100),
+        count("tran_warning_qty", 9999),
+        count("tran_max_qty", 9999),
+        {"is_open", Type::Flag}},
        {"session_id"},
        {kStore},
        "INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
@@ -271,10 +291,17 @@ const std::vector<Kind>& kinds() {
        " within_percent = excluded.within_percent, tran_warning_qty = excluded.tran_warning_qty,"
        " tran_max_qty = excluded.tran_max_qty, is_open = excluded.is_open"},
       {"books",
-       {{"item_id", Type::Text, 12}, kSku, {"book_key", Type::BookKey, 12}, {"isbn", Type::Isbn13},
-        {"title", Type::Text, 60}, optional({"author", Type::Text, kNameWidth}),
-        optional({"imprint", Type::Text, 30}), optional({"edition", Type::Text, 4}),
-        optional({"copyright", Type::Text, 4}), optional({"binding", Type::Text, 12}), {"guide", Type::Flag}},
+       {{"item_id", Type::Text, 12},
+        kSku,
+        {"book_key", Type::BookKey, 12},
+        {"isbn", Type::Isbn13},
+        {"title", Type::Text, 60},
+        optional({"author", Type::Text, kNameWidth}),
+        optional({"imprint", Type::Text, 30}),
+        optional({"edition", Type::Text, 4}),
+        optional({"copyright", Type::Text, 4}),
+        optional({"binding", Type::Text, 12}),
+        {"guide", Type::Flag}},
        {"item_id"},
        {},
        "INSERT INTO books (item_id, sku, book_key, isbn13, title, author, imprint, edition, copyright, binding, guide)"
@@ -285,7 +312,8 @@ const std::vector<Kind>& kinds() {
        "sku",
        // Prices, stock and reports hang on the SKU, so a book keeps its own.
        {{"SELECT 1 FROM books WHERE sku = ? AND item_id <> ?", {"sku", "item_id"}, "another book has the SKU {}."},
-        {"SELECT 1 FROM books WHERE item_id = ? AND sku <> ?", {"item_id", "sku"},
+        {"SELECT 1 FROM books WHERE item_id = ? AND sku <> ?",
+         {"item_id", "sku"},
          "the book {} has another SKU; a book keeps its SKU."}},
        &indexTitleWords},
       {"book-prices",
@@ -296,8 +324,8 @@ const std::vector<Kind>& kinds() {
        " ON CONFLICT (sku) DO UPDATE SET new_price_cents = excluded.new_price_cents,"
        " used_price_cents = excluded.used_price_cents"},
       {"inventory",
-       {kStoreNum, kSku, count("new_on_hand", 999'999), count("used_on_hand", 999'999),
-        count("on_order", 999'999), optional({"location", Type::Text, 20}), optional({"last_received", Type::Date})},
+       {kStoreNum, kSku, count("new_on_hand", 999'999), count("used_on_hand", 999'999), count("on_order", 999'999),
+        optional({"location", Type::Text, 20}), optional({"last_received", Type::Date})},
        {"store_num", "sku"},
        {kStore, kBookSku},
        "INSERT INTO book_inventory (store_num, sku, new_on_hand, used_on_hand, on_order, location, last_received)"
@@ -308,10 +336,20 @@ const std::vector<Kind>& kinds() {
       // bought_qty is taken only for new terms: afterwards the server counts
       // what its tickets buy, and a file exported earlier must not undo that.
       {"purchasers",
-       {{"session_id", Type::Number}, {"item_id", Type::Text, 12}, {"purchaser", Type::Text, 30},
-        {"ost_purchaser", Type::Flag}, {"no_limit", Type::Flag}, count("buy_qty"), count("bought_qty"),
-        price("buy_price"), price("alt_price"), price("retail_price"), price("listed_price"),
-        optional({"status", Type::Text, 20}), optional({"condition", Type::Text, 60}), {"condition_check", Type::Flag}},
+       {{"session_id", Type::Number},
+        {"item_id", Type::Text, 12},
+        {"purchaser", Type::Text, 30},
+        {"ost_purchaser", Type::Flag},
+        {"no_limit", Type::Flag},
+        count("buy_qty"),
+        count("bought_qty"),
+        price("buy_price"),
+        price("alt_price"),
+        price("retail_price"),
+        price("listed_price"),
+        optional({"status", Type::Text, 20}),
+        optional({"condition", Type::Text, 60}),
+        {"condition_check", Type::Flag}},
        {"session_id", "item_id", "purchaser"},
        {kSession, kBookItem},
        "INSERT INTO book_purchasers (session_id, item_id, purchaser, ost_purchaser, no_limit, buy_qty, bought_qty,"
@@ -323,8 +361,13 @@ const std::vector<Kind>& kinds() {
        " listed_price_cents = excluded.listed_price_cents, status = excluded.status,"
        " condition_text = excluded.condition_text, condition_check = excluded.condition_check"},
       {"stolen-reports",
-       {{"report_id", Type::Number}, kStoreNum, kSku, {"student_id", Type::Text, 20},
-        {"reported_on", Type::Date}, {"stolen", Type::Text, kNameWidth}, optional({"comment", Type::Text, 60})},
+       {{"report_id", Type::Number},
+        kStoreNum,
+        kSku,
+        {"student_id", Type::Text, 20},
+        {"reported_on", Type::Date},
+        {"stolen", Type::Text, kNameWidth},
+        optional({"comment", Type::Text, 60})},
        {"report_id"},
        {kStore, kBookSku},
        "INSERT INTO stolen_book_reports (report_id, store_num, sku, student_id, reported_on, stolen, comment_text)"
@@ -563,7 +606,7 @@ class FileCheck {
   const UserAccount& importer_;
   std::size_t headerSize_ = 0;
   std::vector<std::size_t> positions_;  // per kind column, its place in the file; headerSize_ when left out
-  std::map<std::string, int> keys_;      // key -> first line
+  std::map<std::string, int> keys_;     // key -> first line
   std::map<std::string, int> alsoUniques_;
   std::vector<std::string> reasons_;
 };

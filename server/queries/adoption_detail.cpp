@@ -50,12 +50,12 @@ wire::Reply adoptionDetail(QueryContext& context, const nlohmann::json& argument
   if (auto refusal = adoptions::storeOutOfReach(context.user, *store, false)) return errorReply(*refusal);
   if (auto refusal = adoptions::unknownStore(context.db, *store)) return errorReply(*refusal);
 
-  const storage::Rows rows = context.db.query(
-      "SELECT section_id FROM adoption_sections"
-      " WHERE store_num = ? AND term = ? AND department = ? AND course = ? AND section = ?",
-      {*store, *term, *department, *course, *sectionName});
-  const std::string named = printable(*department) + " " + printable(*course) + " section " +
-                            printable(*sectionName) + " of " + printable(*term);
+  const storage::Rows rows =
+      context.db.query("SELECT section_id FROM adoption_sections"
+                       " WHERE store_num = ? AND term = ? AND department = ? AND course = ? AND section = ?",
+                       {*store, *term, *department, *course, *sectionName});
+  const std::string named = printable(*department) + " " + printable(*course) + " section " + printable(*sectionName) +
+                            " of " + printable(*term);
   if (rows.empty()) return errorReply("Store " + std::to_string(*store) + " has no course " + named + ".");
   Section section;
   section.id = storage::integerAt(rows[0], 0);

@@ -17,8 +17,13 @@ using adoptions::Subject;
 
 std::optional<std::string> sectionRecord(const Section& s, Unsendable& why) {
   wire::RecordWriter record(wire::layouts::adoption());
-  record.integer(s.store).text(s.campus).text(s.term).text(s.department).text(s.course).text(s.section).integer(
-      s.termOpen ? 1 : 0);
+  record.integer(s.store)
+      .text(s.campus)
+      .text(s.term)
+      .text(s.department)
+      .text(s.course)
+      .text(s.section)
+      .integer(s.termOpen ? 1 : 0);
   auto text = record.finish();
   if (!text) why = {"The course section " + s.department + " " + s.course + " " + s.section, record.error()};
   return text;
@@ -39,12 +44,12 @@ wire::Reply lookUp(QueryContext& context, wire::JsonReader& in, bool byStudent) 
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   const auto restrict = in.flag("restrict");
   if (!in.ok()) return unreadableReply(context, in.error());
-  if (auto refusal = adoptions::storeOutOfReach(context.user, *store, *restrict)) return errorReply(*refusal);
+  if (auto refusal = adoptions::storeOutOfReach(context.user, *store, * restrict)) return errorReply(*refusal);
   if (auto refusal = adoptions::unknownStore(context.db, *store)) return errorReply(*refusal);
 
   std::string error;
-  const auto subject = byStudent ? Subject::forStudent(context.db, *code, error)
-                                 : Subject::forItem(context.db, *code, error);
+  const auto subject =
+      byStudent ? Subject::forStudent(context.db, *code, error) : Subject::forItem(context.db, *code, error);
   if (!subject) return errorReply(error);
   const auto sections = subject->sections(context.db, *store, error);
   if (!sections) return errorReply(error);

@@ -19,8 +19,8 @@ constexpr const char* kSectionOrder =
     " ORDER BY ltrim(s.department), ltrim(s.course), ltrim(s.section), t.starts_on DESC, s.section_id";
 
 Section sectionFrom(const storage::Row& r) {
-  return {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3), textAt(r, 4), textAt(r, 5), textAt(r, 6),
-          integerAt(r, 7) != 0};
+  return {integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3),
+          textAt(r, 4),    textAt(r, 5),    textAt(r, 6), integerAt(r, 7) != 0};
 }
 
 }  // namespace
@@ -111,15 +111,15 @@ std::vector<Problem> Subject::problems(storage::Connection& db, std::int64_t sto
 }
 
 std::vector<Book> books(storage::Connection& db, const Section& section) {
-  const storage::Rows rows = db.query(
-      "SELECT b.sku, b.isbn, b.title, COALESCE(k.new_price_cents, 0), COALESCE(k.used_price_cents, 0),"
-      " COALESCE(k.new_on_hand, 0), COALESCE(k.used_on_hand, 0), sb.request_type,"
-      " CASE WHEN EXISTS (SELECT 1 FROM adoption_problems p"
-      "  WHERE p.store_num = ? AND p.term = ? AND p.sku = b.sku) THEN 1 ELSE 0 END"
-      " FROM adoption_section_books sb JOIN adoption_books b ON b.sku = sb.sku"
-      " LEFT JOIN adoption_stock k ON k.store_num = ? AND k.sku = b.sku"
-      " WHERE sb.section_id = ? ORDER BY sb.request_type, b.sku",
-      {section.store, section.term, section.store, section.id});
+  const storage::Rows rows =
+      db.query("SELECT b.sku, b.isbn, b.title, COALESCE(k.new_price_cents, 0), COALESCE(k.used_price_cents, 0),"
+               " COALESCE(k.new_on_hand, 0), COALESCE(k.used_on_hand, 0), sb.request_type,"
+               " CASE WHEN EXISTS (SELECT 1 FROM adoption_problems p"
+               "  WHERE p.store_num = ? AND p.term = ? AND p.sku = b.sku) THEN 1 ELSE 0 END"
+               " FROM adoption_section_books sb JOIN adoption_books b ON b.sku = sb.sku"
+               " LEFT JOIN adoption_stock k ON k.store_num = ? AND k.sku = b.sku"
+               " WHERE sb.section_id = ? ORDER BY sb.request_type, b.sku",
+               {section.store, section.term, section.store, section.id});
   std::vector<Book> found;
   for (const storage::Row& r : rows)
     found.push_back({integerAt(r, 0), textAt(r, 1), textAt(r, 2), integerAt(r, 3), integerAt(r, 4), integerAt(r, 5),

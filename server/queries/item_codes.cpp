@@ -90,12 +90,13 @@ ItemCode readItemCode(std::string_view text) {
   for (char c : text)
     if (c != ' ' && c != '-') compact += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (compact.empty()) return invalid("Scan a code, or type a code or words of the title.");
-  const std::string typed(text.substr(text.find_first_not_of(" "), text.find_last_not_of(" ") -
-                                                                       text.find_first_not_of(" ") + 1));
+  const std::string typed(
+      text.substr(text.find_first_not_of(" "), text.find_last_not_of(" ") - text.find_first_not_of(" ") + 1));
   if (allDigits(compact)) return fromDigits(compact, typed);
   if (compact.size() == 10 && allDigits(compact.substr(0, 9)) && compact[9] == 'X') return fromIsbn10(compact, typed);
   if (looksLikeMistypedIsbn(compact))
-    return invalid("The code " + typed + " is not an ISBN: an ISBN has only digits, but for an X at the end of "
+    return invalid("The code " + typed +
+                   " is not an ISBN: an ISBN has only digits, but for an X at the end of "
                    "10. Check the code or type it again.");
 
   ItemCode code;

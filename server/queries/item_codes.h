@@ -14,11 +14,11 @@ inline constexpr std::size_t kMaxTitleWords = 8;
 struct ItemCode {
   enum class Kind { Isbn, Sku, Words, Invalid };
   Kind kind = Kind::Invalid;
-  std::string isbn13;               // Isbn: 13 digits
-  std::int64_t sku = 0;             // Sku
-  std::string bookKey;              // Words: the text as a book key (upper case, no blanks or hyphens)
-  std::vector<std::string> words;   // Words: folded prefixes, each to begin a word of the title
-  std::string problem;              // Invalid: a sentence for the clerk
+  std::string isbn13;              // Isbn: 13 digits
+  std::int64_t sku = 0;            // Sku
+  std::string bookKey;             // Words: the text as a book key (upper case, no blanks or hyphens)
+  std::vector<std::string> words;  // Words: folded prefixes, each to begin a word of the title
+  std::string problem;             // Invalid: a sentence for the clerk
 };
 
 ItemCode readItemCode(std::string_view text);

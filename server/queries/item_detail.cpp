@@ -69,12 +69,14 @@ Match keyOrTitleWordMatch(storage::Connection& db, const ItemCode& code, const s
   for (const std::string& word : code.words) words.emplace_back(prefixMatches(db, word), word);
   std::sort(words.begin(), words.end());
   Match m;
-  std::string sql = "SELECT item_id, 0 AS key_rank FROM books WHERE book_key = ?"
-                    " UNION ALL SELECT DISTINCT w0.item_id, 1 FROM book_title_words w0 WHERE w0.word >= ? AND w0.word < ?";
+  std::string sql =
+      "SELECT item_id, 0 AS key_rank FROM books WHERE book_key = ?"
+      " UNION ALL SELECT DISTINCT w0.item_id, 1 FROM book_title_words w0 WHERE w0.word >= ? AND w0.word < ?";
   m.params.push_back(code.bookKey);
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (i > 0)
-      sql += " AND EXISTS (SELECT 1 FROM book_title_words w WHERE w.item_id = w0.item_id AND w.word >= ? AND w.word < ?)";
+      sql +=
+          " AND EXISTS (SELECT 1 FROM book_title_words w WHERE w.item_id = w0.item_id AND w.word >= ? AND w.word < ?)";
     m.params.push_back(words[i].second);
     m.params.push_back(storage::prefixEnd(words[i].second));
   }
@@ -93,10 +95,8 @@ Match matchFor(storage::Connection& db, const ItemCode& code, const std::string&
   switch (code.kind) {
     case ItemCode::Kind::Isbn:
       return columnMatch("b.isbn13 = ?", code.isbn13, noBookWithIsbnSentence(code.isbn13, typed));
-    case ItemCode::Kind::Sku:
-      return columnMatch("b.sku = ?", code.sku, "No book has the SKU " + typed + ".");
-    default:
-      return keyOrTitleWordMatch(db, code, typed);
+    case ItemCode::Kind::Sku: return columnMatch("b.sku = ?", code.sku, "No book has the SKU " + typed + ".");
+    default: return keyOrTitleWordMatch(db, code, typed);
   }
 }
 
@@ -143,10 +143,9 @@ wire::Reply itemDetail(QueryContext& context, const nlohmann::json& arguments) {
   params.insert(params.end(), match.params.begin(), match.params.end());
   params.emplace_back(std::in_place_type<std::int64_t>, pageSize);
   params.emplace_back(std::in_place_type<std::int64_t>, (page - 1) * pageSize);
-  const storage::Rows rows = context.db.query(
-      "SELECT " + kBookRecordColumns + " FROM " + match.from + " WHERE " + match.where +
-          " ORDER BY " + match.order + " LIMIT ? OFFSET ?",
-      params);
+  const storage::Rows rows = context.db.query("SELECT " + kBookRecordColumns + " FROM " + match.from + " WHERE " +
+                                                  match.where + " ORDER BY " + match.order + " LIMIT ? OFFSET ?",
+                                              params);
 
   std::string records;
   for (const storage::Row& r : rows) {

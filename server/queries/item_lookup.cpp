@@ -23,8 +23,8 @@ struct LookupArguments {
 };
 
 // The SKU the code names (digits, blanks around them allowed), or the refusal.
-std::optional<LookupArguments> readLookup(QueryContext& context, const nlohmann::json& arguments,
-                                          std::string_view what, wire::Reply& refusal) {
+std::optional<LookupArguments> readLookup(QueryContext& context, const nlohmann::json& arguments, std::string_view what,
+                                          wire::Reply& refusal) {
   wire::JsonReader in(arguments, what);
   const auto code = in.text("code", wire::kMaxQueryTextLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
@@ -33,7 +33,8 @@ std::optional<LookupArguments> readLookup(QueryContext& context, const nlohmann:
     return std::nullopt;
   }
   const auto first = code->find_first_not_of(' ');
-  const std::string digits = first == std::string::npos ? "" : code->substr(first, code->find_last_not_of(' ') - first + 1);
+  const std::string digits =
+      first == std::string::npos ? "" : code->substr(first, code->find_last_not_of(' ') - first + 1);
   const bool valid = !digits.empty() && digits.size() <= 8 &&
                      digits.find_first_not_of("0123456789") == std::string::npos && std::stoll(digits) > 0;
   if (!valid) {
@@ -60,10 +61,10 @@ wire::Reply product(QueryContext& context, const nlohmann::json& arguments) {
   if (!lookup) return refusal;
   if (auto storeProblemText = storeProblem(context.db, lookup->store)) return errorReply(*storeProblemText);
 
-  const storage::Rows rows = context.db.query(
-      "SELECT b.sku, b.isbn13, b.title, b.author, b.imprint, b.edition, b.binding, p.new_price_cents,"
-      " p.used_price_cents FROM book_products p JOIN books b ON b.sku = p.sku WHERE p.sku = ?",
-      {lookup->sku});
+  const storage::Rows rows =
+      context.db.query("SELECT b.sku, b.isbn13, b.title, b.author, b.imprint, b.edition, b.binding, p.new_price_cents,"
+                       " p.used_price_cents FROM book_products p JOIN books b ON b.sku = p.sku WHERE p.sku = ?",
+                       {lookup->sku});
   if (rows.empty()) return errorReply("There is no product record for this book.");
   return oneRecord(context, rows[0], wire::layouts::product(), [](wire::RecordWriter& w, const storage::Row& r) {
     w.integer(integerAt(r, 0)).text(textAt(r, 1)).text(textAt(r, 2)).text(textAt(r, 3)).text(textAt(r, 4));
@@ -77,10 +78,10 @@ wire::Reply inventory(QueryContext& context, const nlohmann::json& arguments) {
   if (!lookup) return refusal;
   if (auto storeProblemText = storeProblem(context.db, lookup->store)) return errorReply(*storeProblemText);
 
-  const storage::Rows rows = context.db.query(
-      "SELECT store_num, sku, new_on_hand, used_on_hand, on_order, location, last_received"
-      " FROM book_inventory WHERE store_num = ? AND sku = ?",
-      {lookup->store, lookup->sku});
+  const storage::Rows rows =
+      context.db.query("SELECT store_num, sku, new_on_hand, used_on_hand, on_order, location, last_received"
+                       " FROM book_inventory WHERE store_num = ? AND sku = ?",
+                       {lookup->store, lookup->sku});
   if (rows.empty()) return errorReply("501 The store keeps no inventory record of this book.");
   return oneRecord(context, rows[0], wire::layouts::inventory(), [](wire::RecordWriter& w, const storage::Row& r) {
     w.integer(integerAt(r, 0)).integer(integerAt(r, 1)).integer(integerAt(r, 2)).integer(integerAt(r, 3));

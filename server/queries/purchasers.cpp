@@ -18,7 +18,8 @@ wire::Reply purchasers(QueryContext& context, const nlohmann::json& arguments) {
   const auto itemId = in.text("item_id", wire::requests::kMaxItemIdLength);
   const auto store = in.integer("store", 1, wire::requests::kMaxStoreNumber);
   if (!in.ok()) return unreadableReply(context, in.error());
-  if (itemId->empty() || wire::hasControls(*itemId)) return errorReply("Choose the book again: its item key is not valid.");
+  if (itemId->empty() || wire::hasControls(*itemId))
+    return errorReply("Choose the book again: its item key is not valid.");
   if (auto problem = openSessionProblem(context.db, *session, *store)) return errorReply(*problem);
   if (context.db.query("SELECT item_id FROM books WHERE item_id = ?", {*itemId}).empty())
     return errorReply("This book is no longer in the store's catalogue: scan it again.");

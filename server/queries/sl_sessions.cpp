@@ -63,11 +63,11 @@ wire::Reply sessions(QueryContext& context, const nlohmann::json& arguments) {
   if (user.store != *store)
     return errorReply("The user " + user.name + " may not buy at store " + std::to_string(*store) + ".");
 
-  const storage::Rows rows = context.db.query(
-      "SELECT session_id, description, student_id_required, condition_check, within_percent,"
-      " tran_warning_qty, tran_max_qty FROM buying_sessions"
-      " WHERE store_num = ? AND is_open = 1 ORDER BY session_id",
-      {*store});
+  const storage::Rows rows =
+      context.db.query("SELECT session_id, description, student_id_required, condition_check, within_percent,"
+                       " tran_warning_qty, tran_max_qty FROM buying_sessions"
+                       " WHERE store_num = ? AND is_open = 1 ORDER BY session_id",
+                       {*store});
   if (rows.empty()) return errorReply("No buying sessions are open at store " + std::to_string(*store) + ".");
 
   std::string records;

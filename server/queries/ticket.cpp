@@ -35,8 +35,7 @@ std::optional<storage::Row> emptyOpenTicket(QueryContext& context, std::int64_t 
 
 storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std::string& buyer,
                            const std::string& studentId) {
-  const std::int64_t next =
-      integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
+  const std::int64_t next = integerAt(context.db.query("SELECT COALESCE(MAX(ticket_id), 0) + 1 FROM tickets")[0], 0);
   const std::string receipt = tickets::receiptOf(next);
   const std::string opened = tickets::dayOf(context.nowMs);
   context.db.execute(
@@ -51,7 +50,8 @@ storage::Row openNewTicket(QueryContext& context, std::int64_t store, const std:
 // student's, unless the store's students hold one such ID.
 std::optional<std::string> bookCodeAsStudentProblem(storage::Connection& db, const std::string& studentId) {
   const ItemCode code = readItemCode(studentId);
-  const auto codeLength = std::count_if(studentId.begin(), studentId.end(), [](char c) { return c != ' ' && c != '-'; });
+  const auto codeLength =
+      std::count_if(studentId.begin(), studentId.end(), [](char c) { return c != ' ' && c != '-'; });
   if (code.kind != ItemCode::Kind::Isbn || codeLength < 13 || !isIsbn(code.isbn13)) return std::nullopt;
   if (!db.query("SELECT 1 FROM students WHERE student_id = ?", {studentId}).empty()) return std::nullopt;
   return studentId + " is a book's ISBN, not a student ID: scan the barcode of the student's ID card, or type the "

@@ -78,10 +78,9 @@ wire::Reply addLine(QueryContext& context, const tickets::Ticket& ticket, const 
   if (facts.stored)
     return errorReply("Line " + std::to_string(line.number) + " is already on this ticket: start the ticket again.");
   if (auto problem = countLine(context, ticket, line, facts, ledger::kAdding, 0)) return errorReply(*problem);
-  context.db.send(
-      "INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
-      " VALUES (?, ?, ?, ?, ?, ?, ?)",
-      {ticket.id, line.number, line.session, line.itemId, line.purchaser, line.qty, line.cents});
+  context.db.send("INSERT INTO ticket_lines (ticket_id, line, session_id, item_id, purchaser, qty, price_cents)"
+                  " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                  {ticket.id, line.number, line.session, line.itemId, line.purchaser, line.qty, line.cents});
   ledger::moveTicketTotal(context.db, ticket.id, 1, line.qty * line.cents);
   tickets::audit(context, ticket.receipt, line.number, "add", "", line.values());
   return doneReply();

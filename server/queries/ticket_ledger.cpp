@@ -28,15 +28,15 @@ bool isNull(const storage::Row& r, std::size_t column) { return std::holds_alter
 // The columns of kLineColumns from first on; nullopt when the join found no line.
 std::optional<Line> lineAt(const storage::Row& r, std::size_t first) {
   if (isNull(r, first)) return std::nullopt;
-  return Line{integerAt(r, first),     integerAt(r, first + 1), textAt(r, first + 2),
-              textAt(r, first + 3),    integerAt(r, first + 4), integerAt(r, first + 5)};
+  return Line{integerAt(r, first),  integerAt(r, first + 1), textAt(r, first + 2),
+              textAt(r, first + 3), integerAt(r, first + 4), integerAt(r, first + 5)};
 }
 
 // The columns of kPurchaseColumns from first on.
 std::optional<Purchase> purchaseAt(const storage::Row& r, std::size_t first) {
   if (isNull(r, first)) return std::nullopt;
-  return Purchase{integerAt(r, first) != 0,     integerAt(r, first + 1), integerAt(r, first + 2),
-                  integerAt(r, first + 3),      integerAt(r, first + 4), integerAt(r, first + 5) != 0};
+  return Purchase{integerAt(r, first) != 0, integerAt(r, first + 1), integerAt(r, first + 2),
+                  integerAt(r, first + 3),  integerAt(r, first + 4), integerAt(r, first + 5) != 0};
 }
 
 std::string remedy(const Move& move, std::string_view forALine) {
@@ -123,24 +123,24 @@ void lockTranRows(storage::Connection& db, const nlohmann::json& arguments, int 
 
 std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std::string& receipt, const Line& line,
                                                LineFacts& facts, std::string& problem) {
-  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kStore = kLine + kLineColumnCount,
-                        kOthers = kStore + 1, kSession = kOthers + 1, kPurchase = kSession + 7;
+  constexpr std::size_t kLine = tickets::kOwnTicketColumnCount, kStore = kLine + kLineColumnCount, kOthers = kStore + 1,
+                        kSession = kOthers + 1, kPurchase = kSession + 7;
   std::vector<storage::Value> values = tickets::ownTicketValues(context);
   values.insert(values.end(), {line.number, line.itemId, line.number, line.session, line.session, line.itemId,
                                line.purchaser, receipt});
-  const storage::Rows rows = context.db.query(
-      "SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns +
-          ", (SELECT COUNT(*) FROM stores WHERE store_num = t.store_num),"
-          " (SELECT COALESCE(SUM(o.qty), 0) FROM ticket_lines o"
-          " WHERE o.ticket_id = t.ticket_id AND o.line <> ? AND lower(o.item_id) = lower(?)),"
-          " s.store_num, s.is_open, s.student_id_required, s.condition_check, s.within_percent,"
-          " s.tran_warning_qty, s.tran_max_qty, " +
-          kPurchaseColumns +
-          " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id AND l.line = ?"
-          " LEFT JOIN buying_sessions s ON s.session_id = ?"
-          " LEFT JOIN book_purchasers p ON p.session_id = ? AND p.item_id = ? AND p.purchaser = ?"
-          " WHERE t.receipt = ?",
-      values);
+  const storage::Rows rows =
+      context.db.query("SELECT " + tickets::kOwnTicketColumns + ", " + kLineColumns +
+                           ", (SELECT COUNT(*) FROM stores WHERE store_num = t.store_num),"
+                           " (SELECT COALESCE(SUM(o.qty), 0) FROM ticket_lines o"
+                           " WHERE o.ticket_id = t.ticket_id AND o.line <> ? AND lower(o.item_id) = lower(?)),"
+                           " s.store_num, s.is_open, s.student_id_required, s.condition_check, s.within_percent,"
+                           " s.tran_warning_qty, s.tran_max_qty, " +
+                           kPurchaseColumns +
+                           " FROM tickets t LEFT JOIN ticket_lines l ON l.ticket_id = t.ticket_id AND l.line = ?"
+                           " LEFT JOIN buying_sessions s ON s.session_id = ?"
+                           " LEFT JOIN book_purchasers p ON p.session_id = ? AND p.item_id = ? AND p.purchaser = ?"
+                           " WHERE t.receipt = ?",
+                       values);
   std::optional<tickets::Ticket> ticket = tickets::ownTicketOf(context, rows, problem);
   if (!ticket) return std::nullopt;
   const storage::Row& r = rows[0];
@@ -148,10 +148,10 @@ std::optional<tickets::Ticket> findOwnWithLine(QueryContext& context, const std:
   facts.storeKnown = integerAt(r, kStore) > 0;
   facts.others = integerAt(r, kOthers);
   if (!isNull(r, kSession))
-    facts.session = SessionTerms{integerAt(r, kSession),         integerAt(r, kSession + 1) != 0,
-                                 integerAt(r, kSession + 2) != 0, integerAt(r, kSession + 3) != 0,
-                                 integerAt(r, kSession + 4),      integerAt(r, kSession + 5),
-                                 integerAt(r, kSession + 6)};
+    facts.session =
+        SessionTerms{integerAt(r, kSession),          integerAt(r, kSession + 1) != 0, integerAt(r, kSession + 2) != 0,
+                     integerAt(r, kSession + 3) != 0, integerAt(r, kSession + 4),      integerAt(r, kSession + 5),
+                     integerAt(r, kSession + 6)};
   facts.purchase = purchaseAt(r, kPurchase);
   return ticket;
 }

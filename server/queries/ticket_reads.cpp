@@ -81,8 +81,8 @@ wire::Reply ticketLines(QueryContext& context, const nlohmann::json& arguments) 
   std::string records;
   for (const storage::Row& line : lines) {
     std::string error;
-    for (const auto& record : {lineRecord(line, error), bookOf(context.db, line, *store, error),
-                               termsOf(context.db, line, error)}) {
+    for (const auto& record :
+         {lineRecord(line, error), bookOf(context.db, line, *store, error), termsOf(context.db, line, error)}) {
       if (!record)
         return unsendableReply(context, "Line " + std::to_string(integerAt(line, 0)) + " of this ticket", error);
       records += *record;

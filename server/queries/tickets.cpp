@@ -42,9 +42,9 @@ std::optional<Voiding> voidingOf(storage::Connection& db, std::int64_t ticketId)
 }
 
 void endVoided(QueryContext& context, const Ticket& ticket, const std::string& reason) {
-  context.db.send(
-      "UPDATE tickets SET is_open = 0, is_voided = 1, voided_at = ?, voided_by = ?, void_reason = ? WHERE ticket_id = ?",
-      {context.nowMs, context.user.name, reason, ticket.id});
+  context.db.send("UPDATE tickets SET is_open = 0, is_voided = 1, voided_at = ?, voided_by = ?, void_reason = ? WHERE "
+                  "ticket_id = ?",
+                  {context.nowMs, context.user.name, reason, ticket.id});
 }
 
 namespace {
@@ -61,7 +61,8 @@ void noBuyerProven(QueryContext& context, std::int64_t store, std::string& probl
 // provenBuyer judges them: the user, or the buyer the token checked there.
 // Two EXISTS rather than "user_id = ? OR user_id = (SELECT ...)", which SQLite
 // runs as an IN list built in a temporary table on every ticket update.
-const std::string kOwnTicketColumns = std::string(kTicketColumns) +
+const std::string kOwnTicketColumns =
+    std::string(kTicketColumns) +
     ", (EXISTS (SELECT 1 FROM users b WHERE b.user_id = ? AND b.store_num = t.store_num AND b.active = 1"
     " AND b.can_buy = 1) OR EXISTS (SELECT 1 FROM session_tokens k JOIN users b ON b.user_id = k.buyer_user_id"
     " WHERE k.token_hash = ? AND k.buyer_store = t.store_num AND b.store_num = t.store_num AND b.active = 1"
@@ -99,7 +100,8 @@ std::optional<User> buyerAt(QueryContext& context, std::int64_t store, std::stri
 std::optional<Ticket> findOwn(QueryContext& context, const std::string& receipt, std::string& problem) {
   std::vector<storage::Value> values = ownTicketValues(context);
   values.push_back(receipt);
-  return ownTicketOf(context, context.db.query("SELECT " + kOwnTicketColumns + " FROM tickets t WHERE t.receipt = ?", values),
+  return ownTicketOf(context,
+                     context.db.query("SELECT " + kOwnTicketColumns + " FROM tickets t WHERE t.receipt = ?", values),
                      problem);
 }
 
@@ -113,10 +115,9 @@ std::optional<Ticket> findOwnAt(QueryContext& context, const std::string& receip
 
 void audit(QueryContext& context, const std::string& receipt, std::int64_t line, std::string_view action,
            const std::string& oldValues, const std::string& newValues) {
-  context.db.send(
-      "INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
-      " VALUES (?, ?, ?, ?, ?, ?, ?)",
-      {context.nowMs, context.user.name, receipt, line, std::string(action), oldValues, newValues});
+  context.db.send("INSERT INTO ticket_audit (changed_at, user_name, receipt, line, action, old_values, new_values)"
+                  " VALUES (?, ?, ?, ?, ?, ?, ?)",
+                  {context.nowMs, context.user.name, receipt, line, std::string(action), oldValues, newValues});
 }
 
 }  // namespace storeserver::queries::tickets

@@ -122,7 +122,8 @@ const std::array<std::vector<Statement>, 15> kMigrations = {{
         {"CREATE TRIGGER aid_accounts_width_on_insert BEFORE INSERT ON aid_accounts"
          " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
          " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
-         "ALTER TABLE aid_accounts ADD CONSTRAINT aid_accounts_width CHECK (length(start_date) <= 10 AND length(expire_date) <= 10)"},
+         "ALTER TABLE aid_accounts ADD CONSTRAINT aid_accounts_width CHECK (length(start_date) <= 10 AND "
+         "length(expire_date) <= 10)"},
         {"CREATE TRIGGER aid_accounts_width_on_update BEFORE UPDATE ON aid_accounts"
          " WHEN length(NEW.start_date) > 10 OR length(NEW.expire_date) > 10"
          " BEGIN SELECT RAISE(ABORT, 'a date has at most 10 characters'); END",
@@ -395,7 +396,8 @@ const std::array<std::vector<Statement>, 15> kMigrations = {{
         " line_count = (SELECT COUNT(*) FROM ticket_lines l WHERE l.ticket_id = tickets.ticket_id),"
         " total_cents = (SELECT COALESCE(SUM(l.qty * l.price_cents), 0) FROM ticket_lines l"
         " WHERE l.ticket_id = tickets.ticket_id)",
-        "CREATE INDEX tickets_by_day_and_buyer ON tickets(store_num, opened_on, buyer, is_open, line_count, total_cents)",
+        "CREATE INDEX tickets_by_day_and_buyer ON tickets(store_num, opened_on, buyer, is_open, line_count, "
+        "total_cents)",
         "CREATE INDEX book_purchasers_by_purchaser ON book_purchasers(session_id, purchaser, item_id)",
         "CREATE INDEX book_purchasers_by_status ON book_purchasers(session_id, status, item_id, purchaser)",
     },
@@ -424,7 +426,8 @@ const std::array<std::vector<Statement>, 15> kMigrations = {{
         " void_reason = COALESCE((SELECT substr(a.new_values, 27) FROM ticket_audit a WHERE a.receipt = tickets.receipt"
         " AND a.action = 'void' AND a.line = 0 AND a.new_values LIKE 'ended in the back office: %'"
         " ORDER BY a.audit_id DESC LIMIT 1), 'deleted on the handheld')"
-        " WHERE is_open = 0 AND line_count = 0 AND EXISTS (SELECT 1 FROM ticket_audit v WHERE v.receipt = tickets.receipt"
+        " WHERE is_open = 0 AND line_count = 0 AND EXISTS (SELECT 1 FROM ticket_audit v WHERE v.receipt = "
+        "tickets.receipt"
         " AND v.action = 'void' AND NOT EXISTS (SELECT 1 FROM ticket_audit l WHERE l.receipt = v.receipt"
         " AND l.audit_id > v.audit_id AND l.action IN ('add', 'change', 'delete')))",
         "DROP INDEX tickets_by_day_and_buyer",

@@ -306,11 +306,11 @@ class PostgresConnection final : public Connection {
   PGconn* db_;
   int queued_ = 0;  // statements sent whose answers are not read yet
   std::uint64_t roundTrips_ = 0;
-  TxMode mode_ = TxMode::Read;  // of the transaction begun last
+  TxMode mode_ = TxMode::Read;                                      // of the transaction begun last
   std::optional<std::chrono::steady_clock::time_point> lostSince_;  // while the connection is lost
   std::unordered_map<std::string, std::string> statements_;
   std::vector<std::string> unconfirmed_;  // keys of statements_ prepared since the last answer
-  std::uint64_t prepared_ = 0;  // names are never reused, not even after a refused statement
+  std::uint64_t prepared_ = 0;            // names are never reused, not even after a refused statement
 };
 
 }  // namespace
@@ -372,7 +372,8 @@ std::unique_ptr<Connection> openPostgres(const std::string& uri, std::string& er
     return nullptr;
   }
   // Notices (such as "already exists, skipping") are no news to the clerk.
-  PQsetNoticeProcessor(db, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      db, [](void*, const char*) {}, nullptr);
   // Statements are sent without waiting for each answer, and a round trip
   // waits for all of them at once.
   if (!PQenterPipelineMode(db)) {

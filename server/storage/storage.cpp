@@ -5,8 +5,8 @@ namespace storeserver::storage {
 namespace {
 const Value& at(const Row& row, std::size_t column) {
   if (column >= row.size())
-    throw Error("the database answered " + std::to_string(row.size()) + " columns where " +
-                std::to_string(column + 1) + " were expected");
+    throw Error("the database answered " + std::to_string(row.size()) + " columns where " + std::to_string(column + 1) +
+                " were expected");
   return row[column];
 }
 }  // namespace

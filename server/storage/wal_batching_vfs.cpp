@@ -24,7 +24,7 @@ struct File {
   bool gathers = false;
   sqlite3_int64 gatheredAt = 0;
   std::string gathered;
-  int failedWrite = SQLITE_OK;  // of gathered frames written at a barrier, for the next call
+  int failedWrite = SQLITE_OK;      // of gathered frames written at a barrier, for the next call
   sqlite3_int64 commitPageAt = -1;  // where the page of the commit frame being written goes
   // A database file and its log, while both are open: the log's frames are
   // written before the database's shared index may name them.
@@ -223,9 +223,25 @@ int unfetch(sqlite3_file* file, sqlite3_int64 offset, void* at) {
 }
 
 const sqlite3_io_methods kMethods = {
-    3,        close,    read,         write,     truncate, sync,    fileSize, lock,    unlock,
-    checkReservedLock,  fileControl,  sectorSize, deviceCharacteristics,   shmMap,   shmLock, shmBarrier,
-    shmUnmap, fetch,    unfetch,
+    3,
+    close,
+    read,
+    write,
+    truncate,
+    sync,
+    fileSize,
+    lock,
+    unlock,
+    checkReservedLock,
+    fileControl,
+    sectorSize,
+    deviceCharacteristics,
+    shmMap,
+    shmLock,
+    shmBarrier,
+    shmUnmap,
+    fetch,
+    unfetch,
 };
 
 // Undoes an open that fails: SQLite closes nothing it was not given.
@@ -275,9 +291,7 @@ void (*dlSym(sqlite3_vfs* vfs, void* library, const char* symbol))(void) {
   return systemVfs(vfs)->xDlSym(systemVfs(vfs), library, symbol);
 }
 void dlClose(sqlite3_vfs* vfs, void* library) { systemVfs(vfs)->xDlClose(systemVfs(vfs), library); }
-int randomness(sqlite3_vfs* vfs, int size, char* out) {
-  return systemVfs(vfs)->xRandomness(systemVfs(vfs), size, out);
-}
+int randomness(sqlite3_vfs* vfs, int size, char* out) { return systemVfs(vfs)->xRandomness(systemVfs(vfs), size, out); }
 int sleep(sqlite3_vfs* vfs, int microseconds) { return systemVfs(vfs)->xSleep(systemVfs(vfs), microseconds); }
 int currentTime(sqlite3_vfs* vfs, double* out) { return systemVfs(vfs)->xCurrentTime(systemVfs(vfs), out); }
 int lastError(sqlite3_vfs* vfs, int size, char* out) {

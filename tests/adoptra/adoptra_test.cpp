@@ -26,7 +26,9 @@ using testsupport::ModalDriver;
 using testsupport::replaceText;
 
 // The result rows as course columns and record index.
-std::vector<std::string> rows(const QWidget* dialog) { return testsupport::listRows(dialog, Dlg::IDC_RESULTS, 3, true); }
+std::vector<std::string> rows(const QWidget* dialog) {
+  return testsupport::listRows(dialog, Dlg::IDC_RESULTS, 3, true);
+}
 
 class AdoptraDlgTest : public testsupport::AppFixture<CAdoptraApp, Dlg> {
  protected:
@@ -94,8 +96,8 @@ TEST_F(AdoptraDlgTest, ClosedTermsAreHiddenAndDetailsQueryTheRowsRecord) {
   platform::Profile::writeInt("Adoptra", "ItemBtn", 0);
   runDialog([&](Dlg& dlg) {
     lookUp(dlg, "S100200");
-    EXPECT_EQ(rows(&dlg), (std::vector<std::string>{"BIO|101|01|1", "CHEM|110|01|2", "ENG|102|03|4",
-                                                   "HIST|205|A|5", "MATH|220|01|6"}));
+    EXPECT_EQ(rows(&dlg), (std::vector<std::string>{"BIO|101|01|1", "CHEM|110|01|2", "ENG|102|03|4", "HIST|205|A|5",
+                                                    "MATH|220|01|6"}));
     EXPECT_EQ(dlg.controlText(Dlg::IDC_TERM), "FALL 2026");
     detailsShow([](const auto& lines) {
       EXPECT_EQ(lines.size(), 6u + 3 * 11);
@@ -178,10 +180,10 @@ TEST_F(AdoptraDlgTest, PrintSendsTheModeAndIsSilentWithoutAPrinter) {
 
 TEST(SplitAdoptraReply, SplitsAtTheFirstCarriageReturnBeforePRB) {
   const std::vector<std::array<QString, 3>> cases = {
-      {"ADO1\rADO2\r", "ADO1\rADO2\r", ""},               // no marker
-      {"\rPRB1\r", "", "PRB1\r"},                         // marker at 0
-      {"ADO1\rPRB1\rPRB2\r", "ADO1", "PRB1\rPRB2\r"},     // the first marker splits
-      {"ADO PRB\rADO2\r", "ADO PRB\rADO2\r", ""},         // PRB without a carriage return
+      {"ADO1\rADO2\r", "ADO1\rADO2\r", ""},            // no marker
+      {"\rPRB1\r", "", "PRB1\r"},                      // marker at 0
+      {"ADO1\rPRB1\rPRB2\r", "ADO1", "PRB1\rPRB2\r"},  // the first marker splits
+      {"ADO PRB\rADO2\r", "ADO PRB\rADO2\r", ""},      // PRB without a carriage return
   };
   for (const auto& [reply, courses, problems] : cases) {
     const CAdoptraReply split = SplitAdoptraReply(reply);

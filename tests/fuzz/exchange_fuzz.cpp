@@ -157,12 +157,14 @@ std::vector<std::string> texts(storage::Connection& db, std::string_view sql) {
 StoreValues storeValues(storage::Connection& db) {
   StoreValues v;
   constexpr std::string_view kBooks = "SELECT item_id FROM books WHERE item_id NOT LIKE '%U' ORDER BY item_id LIMIT 12";
-  for (const storage::Row& r : db.query(
-           "SELECT p.session_id, s.store_num, p.item_id, p.purchaser, p.buy_price_cents, p.listed_price_cents"
-           " FROM book_purchasers p JOIN buying_sessions s ON s.session_id = p.session_id"
-           " WHERE p.item_id IN (" + std::string(kBooks) + ")"
-           " OR p.item_id = (SELECT MIN(item_id) FROM book_purchasers WHERE item_id LIKE '%U')"
-           " ORDER BY p.session_id, p.item_id, p.purchaser"))
+  for (const storage::Row& r :
+       db.query("SELECT p.session_id, s.store_num, p.item_id, p.purchaser, p.buy_price_cents, p.listed_price_cents"
+                " FROM book_purchasers p JOIN buying_sessions s ON s.session_id = p.session_id"
+                " WHERE p.item_id IN (" +
+                std::string(kBooks) +
+                ")"
+                " OR p.item_id = (SELECT MIN(item_id) FROM book_purchasers WHERE item_id LIKE '%U')"
+                " ORDER BY p.session_id, p.item_id, p.purchaser"))
     v.purchases.push_back({integerAt(r, 0), integerAt(r, 1), textAt(r, 2), textAt(r, 3),
                            integerAt(r, 4) > 0 ? integerAt(r, 4) : integerAt(r, 5)});
   for (const storage::Row& r : db.query("SELECT sku FROM books ORDER BY item_id LIMIT 24"))
@@ -178,7 +180,7 @@ StoreValues storeValues(storage::Connection& db) {
        db.query("SELECT term, department, course, section FROM adoption_sections ORDER BY section_id LIMIT 8"))
     v.sections.push_back({textAt(r, 0), textAt(r, 1), textAt(r, 2), textAt(r, 3)});
   // The demo users' passwords (server/demo_data.cpp), the buyer first, and names and passwords no one has.
-  v.logins = {{"buyer", "buyer1"}, {"clerk", "clerk1"},   {"manager", "manager1"}, {"former", "former1"},
+  v.logins = {{"buyer", "buyer1"},   {"clerk", "clerk1"},   {"manager", "manager1"}, {"former", "former1"},
               {"office", "office1"}, {"nobody", "nobody1"}, {"buyer", "wrong"}};
   if (v.purchases.empty() || v.skus.empty() || v.students.empty() || v.sections.empty())
     stop("the demo store lacks what the queries are made of");
@@ -225,11 +227,10 @@ class Store {
         values_(storeValues(*db_)),
         tokens_(issueTokens(*db_, millisecondsOf(now_))),
         seeded_(boughtQuantities(*db_)),
-        writer_(openWriter(storage::Dialect::Sqlite, [this](std::string& error) {
-          return storage::openDatabase(path_, error);
-        }, nullptr, writerError_)),
-        context_{PasswordChecker(PasswordCost::minimum()), std::chrono::hours(12),
-                 tries_, log_, writerOrStop()},
+        writer_(openWriter(
+            storage::Dialect::Sqlite, [this](std::string& error) { return storage::openDatabase(path_, error); },
+            nullptr, writerError_)),
+        context_{PasswordChecker(PasswordCost::minimum()), std::chrono::hours(12), tries_, log_, writerOrStop()},
         io_(open(path_)),
         worker_(open(path_)),
         passwordPool_(passwordConnections(), 4, nullptr) {
@@ -311,15 +312,15 @@ class Store {
     // Shared: the pool's thread may still be inside set_value when this one wakes.
     auto answered = std::make_shared<std::promise<HttpResponse>>();
     std::future<HttpResponse> answer = answered->get_future();
-    const AuthPool::Submitted submitted = passwordPool_.submit(WorkerPool::Job{
-        [this, answered, &input](storage::Connection& db) {
-          try {
-            answered->set_value(handleExchange(db, input, context_, kClientAddress));
-          } catch (...) {
-            answered->set_exception(std::current_exception());
-          }
-        },
-        [answered] { answered->set_value(errorResponse(503, "The store server is stopping.")); }});
+    const AuthPool::Submitted submitted = passwordPool_.submit(
+        WorkerPool::Job{[this, answered, &input](storage::Connection& db) {
+                          try {
+                            answered->set_value(handleExchange(db, input, context_, kClientAddress));
+                          } catch (...) {
+                            answered->set_exception(std::current_exception());
+                          }
+                        },
+                        [answered] { answered->set_value(errorResponse(503, "The store server is stopping.")); }});
     if (submitted != AuthPool::Submitted::Taken) stop("the password pool refused a lone exchange");
     return answer.get();
   }
@@ -331,7 +332,7 @@ class Store {
   StoreValues values_;
   std::vector<Token> tokens_;
   std::map<Purchaser, std::int64_t> seeded_;
-  std::int64_t freshVersion_ = -1;  // the data's version when its tickets were last made fresh
+  std::int64_t freshVersion_ = -1;       // the data's version when its tickets were last made fresh
   Logger log_{[](std::string_view) {}};  // lines are built, then dropped: the disk is not what is tested
   std::string writerError_;
   std::unique_ptr<Writer> writer_;
@@ -347,7 +348,7 @@ struct Steps {
   std::set<Purchaser> raisedBy;  // purchasers of lines added or changed
   std::set<Purchaser> deleted;   // purchasers of lines deleted
   std::map<std::pair<std::string, std::string>, std::vector<std::int64_t>> booksRaised;  // (receipt, book): sessions
-  std::set<std::string> voided, deletedOn;  // receipts
+  std::set<std::string> voided, deletedOn;                                               // receipts
 };
 
 void noteStep(const wire::Query& query, const wire::requests::Request& text, Steps& steps) {
@@ -401,13 +402,13 @@ class Ledger {
   // never below 0; one raised by an addition stays within what it buys.
   std::string boughtProblem(storage::Connection& db, const Steps& steps) {
     std::map<Purchaser, std::int64_t> moved;  // by folded item id: bought's move, less the lines
-    for (const storage::Row& r : db.query(
-             "SELECT session_id, lower(item_id), purchaser, SUM(qty) FROM ticket_lines GROUP BY 1, 2, 3"))
+    for (const storage::Row& r :
+         db.query("SELECT session_id, lower(item_id), purchaser, SUM(qty) FROM ticket_lines GROUP BY 1, 2, 3"))
       moved[purchaserAt(r, 0)] -= integerAt(r, 3);
-    for (const storage::Row& r : db.query(
-             "SELECT p.session_id, p.item_id, p.purchaser, p.bought_qty, p.buy_qty, p.no_limit FROM fuzz_moved m"
-             " JOIN book_purchasers p ON p.session_id = m.session_id AND p.item_id = m.item_id"
-             " AND p.purchaser = m.purchaser")) {
+    for (const storage::Row& r :
+         db.query("SELECT p.session_id, p.item_id, p.purchaser, p.bought_qty, p.buy_qty, p.no_limit FROM fuzz_moved m"
+                  " JOIN book_purchasers p ON p.session_id = m.session_id AND p.item_id = m.item_id"
+                  " AND p.purchaser = m.purchaser")) {
       const Purchaser p = purchaserAt(r, 0);
       const std::int64_t bought = integerAt(r, 3), buy = integerAt(r, 4);
       const std::int64_t before = bought_.contains(p) ? bought_[p] : store_.seededBought(p);
@@ -434,8 +435,8 @@ class Ledger {
              " GROUP BY t.ticket_id, t.receipt, t.line_count, t.total_cents"))
       if (integerAt(r, 1) != integerAt(r, 3) || integerAt(r, 2) != integerAt(r, 4))
         return "ticket " + textAt(r, 0) + " keeps " + std::to_string(integerAt(r, 1)) + " lines and " +
-               std::to_string(integerAt(r, 2)) + " cents, its lines are " + std::to_string(integerAt(r, 3)) +
-               " and " + std::to_string(integerAt(r, 4));
+               std::to_string(integerAt(r, 2)) + " cents, its lines are " + std::to_string(integerAt(r, 3)) + " and " +
+               std::to_string(integerAt(r, 4));
     return {};
   }
 
@@ -443,9 +444,9 @@ class Ledger {
   // largest maximum of their sessions.
   std::string maximumProblem(storage::Connection& db, const Steps& steps) {
     std::map<std::pair<std::string, std::string>, std::int64_t> now;
-    for (const storage::Row& r : db.query(
-             "SELECT t.receipt, lower(l.item_id), SUM(l.qty) FROM ticket_lines l"
-             " JOIN tickets t ON t.ticket_id = l.ticket_id GROUP BY t.receipt, lower(l.item_id)"))
+    for (const storage::Row& r :
+         db.query("SELECT t.receipt, lower(l.item_id), SUM(l.qty) FROM ticket_lines l"
+                  " JOIN tickets t ON t.ticket_id = l.ticket_id GROUP BY t.receipt, lower(l.item_id)"))
       now[{textAt(r, 0), textAt(r, 1)}] = integerAt(r, 2);
     std::string problem;
     for (const auto& [book, qty] : now) {
@@ -507,7 +508,8 @@ std::string printoutProblem(std::string_view text) {
     const std::size_t end = text.find("\r\n");
     if (end == std::string_view::npos) return "a printout not ending in CR LF";
     const std::u16string line = wire::toUtf16(text.substr(0, end));
-    const auto characters = std::count_if(line.begin(), line.end(), [](char16_t c) { return c < 0xdc00 || c > 0xdfff; });
+    const auto characters =
+        std::count_if(line.begin(), line.end(), [](char16_t c) { return c < 0xdc00 || c > 0xdfff; });
     if (characters > 42) return "a printout line wider than 42 characters";
     if (std::any_of(line.begin(), line.end(), isControl)) return "a control character inside a printout line";
     text.remove_prefix(end + 2);
@@ -556,7 +558,8 @@ std::string answerProblem(const ExchangeInput& asked, const HttpResponse& respon
     if (auto problem = replyProblem(reply->replies[i], asked.texts[i]); !problem.empty())
       return problem + " (query " + std::to_string(i + 1) + ")";
     const std::optional<wire::requests::Request>& text = asked.texts[i];
-    if (!reply->replies[i].error && (text->kind == wire::requests::kTicketItem || text->kind == wire::requests::kTicketTran))
+    if (!reply->replies[i].error &&
+        (text->kind == wire::requests::kTicketItem || text->kind == wire::requests::kTicketTran))
       noteStep(asked.request->queries[i], *text, steps);
   }
   return {};

@@ -18,8 +18,25 @@ using nlohmann::json;
 
 // What a query's member holds, so its value comes from the right pool.
 enum class Field {
-  Store, StudentId, Flag, Code, Term, Department, Course, Section, Session, ItemId, Sku, Receipt, BuyerUser,
-  Password, Purchaser, Line, Qty, Price, UpdateId,
+  Store,
+  StudentId,
+  Flag,
+  Code,
+  Term,
+  Department,
+  Course,
+  Section,
+  Session,
+  ItemId,
+  Sku,
+  Receipt,
+  BuyerUser,
+  Password,
+  Purchaser,
+  Line,
+  Qty,
+  Price,
+  UpdateId,
 };
 
 struct Member {
@@ -42,7 +59,10 @@ const std::vector<KindMembers>& kindMembers() {
       {r::kAdoptionsByStudent, {{"student_id", F::StudentId}, {"store", F::Store}, {"restrict", F::Flag}}},
       {r::kAdoptionsByItem, {{"code", F::Code}, {"store", F::Store}, {"restrict", F::Flag}}},
       {r::kAdoptionDetail,
-       {{"term", F::Term}, {"department", F::Department}, {"course", F::Course}, {"section", F::Section},
+       {{"term", F::Term},
+        {"department", F::Department},
+        {"course", F::Course},
+        {"section", F::Section},
         {"store", F::Store}}},
       {r::kAdoptionPrint, {{"code", F::Code}, {"store", F::Store}, {"student", F::Flag}}},
       {r::kItemDetail, {{"session", F::Session}, {"code", F::Code}, {"store", F::Store}}},
@@ -53,8 +73,14 @@ const std::vector<KindMembers>& kindMembers() {
       {r::kTicket, {{"user", F::BuyerUser}, {"student_id", F::StudentId}, {"store", F::Store}}},
       {r::kReceiptPrint, {{"receipt", F::Receipt}, {"store", F::Store}, {"copy", F::Flag}}},
       {r::kTicketItem,
-       {{"update_id", F::UpdateId}, {"receipt", F::Receipt}, {"line", F::Line}, {"purchaser", F::Purchaser},
-        {"session", F::Session}, {"item_id", F::ItemId}, {"qty", F::Qty}, {"price", F::Price}}},
+       {{"update_id", F::UpdateId},
+        {"receipt", F::Receipt},
+        {"line", F::Line},
+        {"purchaser", F::Purchaser},
+        {"session", F::Session},
+        {"item_id", F::ItemId},
+        {"qty", F::Qty},
+        {"price", F::Price}}},
       {r::kTicketTran, {{"update_id", F::UpdateId}, {"receipt", F::Receipt}}},
       {r::kTicketLines, {{"receipt", F::Receipt}, {"store", F::Store}}},
       {r::kOpenTickets, {{"store", F::Store}}},
@@ -136,11 +162,15 @@ std::optional<json> edge(std::size_t which, Field field, const json& natural) {
     case 11: return INT64_MIN;
     case 12: return UINT64_MAX;
     case 13: return text ? json(12345) : json(natural.dump());
-    case 14: return "a\x01" "b\r\nc";
+    case 14:
+      return "a\x01"
+             "b\r\nc";
     case 15: return std::string("a\0b", 3);
     case 16: return "Ñandú Ω";
     case 17: return "\U0001F4DA\U0001F4DA";
-    case 18: return "\u202e" "ABC";
+    case 18:
+      return "\u202e"
+             "ABC";
     case 19: return text ? json(std::string(std::size_t(most), 'A')) : json(most);
     case 20: return text ? json(std::string(std::size_t(most) + 1, 'A')) : json(most + 1);
     case 21: return text ? json(repeated("é", most)) : json(std::to_string(most));
@@ -149,7 +179,9 @@ std::optional<json> edge(std::size_t which, Field field, const json& natural) {
     case 24: return text ? json(" " + natural.get<std::string>()) : json(double(natural.get<std::int64_t>()));
     case 25: return std::string(5000, 'x');  // beyond any query text
     case 26: return "\xff\xfe";
-    default: return "\u200b" "\u2028";
+    default:
+      return "\u200b"
+             "\u2028";
   }
 }
 
@@ -297,9 +329,14 @@ std::string ExchangeWriter::query(Bytes& in, wire::Query& q) {
 
   const bool ticketItem = kind.name == wire::requests::kTicketItem;
   if (ticketItem && q.packet == wire::kPacketNewItem) ++ticketItems_;
-  Subject s{pick(values_.purchases, subject), pick(values_.sections, subject), pick(values_.students, subject),
-            pick(values_.itemCodes, subject), pick(values_.skus, subject), nullptr,
-            receipts_.empty() ? "00000001" : receipts_.back(), std::max(1, ticketItems_),
+  Subject s{pick(values_.purchases, subject),
+            pick(values_.sections, subject),
+            pick(values_.students, subject),
+            pick(values_.itemCodes, subject),
+            pick(values_.skus, subject),
+            nullptr,
+            receipts_.empty() ? "00000001" : receipts_.back(),
+            std::max(1, ticketItems_),
             updateId("00000000-0000-4000-8000-", ++updates_)};
   json object = {{"request", kind.name}};
   for (const Member& member : membersOf(kind.name))
@@ -312,12 +349,13 @@ std::string ExchangeWriter::next(Bytes& in) {
   const std::uint8_t app = in.next(), count = in.next();
   wire::ExchangeRequest request;
   request.token = token.text;
-  request.app = app < 0xC0 ? token.app
+  request.app = app < 0xC0   ? token.app
                 : app < 0xF8 ? (token.app + 1 + app % 2) % 3  // a token of another program
                              : kOddApps[app % std::size(kOddApps)];
   if (count >= 0xFE) return std::string(in.take(in.next()));  // a raw body
-  const std::size_t queries = count == 0xFC ? 0 : count == 0xFD ? wire::kMaxQueriesPerExchange + 1
-                                                                : 1 + count % kMostQueries;
+  const std::size_t queries = count == 0xFC   ? 0
+                              : count == 0xFD ? wire::kMaxQueriesPerExchange + 1
+                                              : 1 + count % kMostQueries;
   for (std::size_t i = 0; i < queries; ++i) {
     wire::Query q;
     // Too many queries: the same one again, cheaply.

@@ -70,8 +70,8 @@ class ExchangeWriter {
   const StoreValues& values_;
   const std::vector<Token>& tokens_;
   std::vector<std::string> receipts_;
-  int updates_ = 0;     // update identities made so far
-  int ticketItems_ = 0; // sl_item queries written so far
+  int updates_ = 0;      // update identities made so far
+  int ticketItems_ = 0;  // sl_item queries written so far
 };
 
 }  // namespace exchangefuzz

@@ -42,8 +42,10 @@ DialogTemplate sampleTemplate(bool withDefault = true, bool captionOk = false, i
       {kPlainList, ControlKind::ListBox, {}, {8, 112, 68, 24}},
       {kCombo, ControlKind::ComboBox, {}, {84, 80, 68, 64}, Sorted},
       {kKeep, ControlKind::CheckBox, QStringLiteral("Keep"), {84, 130, 68, 10}},
-      {withDefault ? kGo : kLookup, withDefault ? ControlKind::DefaultPushButton : ControlKind::PushButton,
-       QStringLiteral("First"), {8, 144, 40, 16}},
+      {withDefault ? kGo : kLookup,
+       withDefault ? ControlKind::DefaultPushButton : ControlKind::PushButton,
+       QStringLiteral("First"),
+       {8, 144, 40, 16}},
       {withDefault ? IDCANCEL : IDOK, ControlKind::PushButton, QStringLiteral("Second"), {112, 144, 40, 16}},
   };
   return t;
@@ -241,8 +243,10 @@ TEST_F(DialogTest, WithoutAScriptARealBoxShowsAtTheDialogScaleAndAnswers) {
     QMessageBox::StandardButton press;  // NoButton: Escape
     int expected;
   } cases[] = {
-      {MessageButtons::OkCancel, QMessageBox::Cancel, IDCANCEL}, {MessageButtons::YesNo, QMessageBox::Yes, IDYES},
-      {MessageButtons::YesNo, QMessageBox::NoButton, IDNO},      {MessageButtons::YesNoCancel, QMessageBox::No, IDNO},
+      {MessageButtons::OkCancel, QMessageBox::Cancel, IDCANCEL},
+      {MessageButtons::YesNo, QMessageBox::Yes, IDYES},
+      {MessageButtons::YesNo, QMessageBox::NoButton, IDNO},
+      {MessageButtons::YesNoCancel, QMessageBox::No, IDNO},
       {MessageButtons::Ok, QMessageBox::Ok, IDOK},
   };
   const double saved = uiScale();
@@ -328,7 +332,8 @@ TEST_F(ProfileStore, TheIniFileIsWrittenAtOnceForItsOwnerOnlyAndHandEditsAreRead
   file.setPermissions(ownerOnly | QFileDevice::ReadGroup | QFileDevice::ReadOther);
   EXPECT_EQ(platform::Profile::readString("Tessel", "Server"), QStringLiteral("http://127.0.0.1:8080"));
   EXPECT_EQ(platform::Profile::readInt("Tessel", "ConnectTimeout", 5), 7);
-  EXPECT_EQ(platform::Profile::readString("Tessel", "Printer"), QStringLiteral("tcp://a,b")) << "a comma split the value";
+  EXPECT_EQ(platform::Profile::readString("Tessel", "Printer"), QStringLiteral("tcp://a,b"))
+      << "a comma split the value";
   platform::Profile::writeInt("Stipendo", "KeepPassword", 1);
   EXPECT_EQ(rights(), ownerOnly) << "wider rights kept";
 }

@@ -258,7 +258,7 @@ TEST_F(TicketTest, TheStudentIDPromptTakesScansAndOtherWindowsOfTheTicketIgnoreT
   m_session.m_nStudentIDRequired = 1;
   CTicketDlg dlg(QStringLiteral("buyer"), &m_session, 1);
   expectBox(std::string(kCalculus9) + " is a book's ISBN, not a student ID: scan the barcode of the student's ID "
-            "card, or type the student's ID.");
+                                      "card, or type the student's ID.");
   constexpr const char* kLongestStudentID = "S1002003004005006007";
   for (const char* scanned : {kCalculus9, kLongestStudentID})
     ModalDriver::whenModal([&dlg, scanned](QWidget* prompt) {

@@ -19,9 +19,9 @@ using SellinEndToEnd = testsupport::QtFixture;
 TEST_F(SellinEndToEnd, LogInBuyTwoBooksPrintTheReceiptAndEndTheTicket) {
   const std::string dir = profileDirectory().toStdString();
   const int port = servertest::quietPort();
-  servertest::ServerProcess server({"--port", std::to_string(port), "--database", dir + "/store.db", "--demo",
-                                    "--address", "127.0.0.1"},
-                                   dir + "/storeserver.log");
+  servertest::ServerProcess server(
+      {"--port", std::to_string(port), "--database", dir + "/store.db", "--demo", "--address", "127.0.0.1"},
+      dir + "/storeserver.log");
   ASSERT_TRUE(server.start() && server.waitUntilAccepting(port)) << server.output();
   const QString printerFile = profileDirectory() + "/printer.txt", url = QStringLiteral("127.0.0.1:%1").arg(port);
   CTesselConfig::ClearOverrides();

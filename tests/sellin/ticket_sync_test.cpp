@@ -195,8 +195,7 @@ TEST_F(TicketSyncTest, AnEndOrDeleteInDoubtMovesOnOnlyOnceTheServerShowsIt) {
           nextStudent = prompt->windowTitle() == "Scan";
           prompt->close();  // which ends the ticket window
         });
-      else
-        platform::MessageBoxScript::arm(platform::IDOK);
+      else platform::MessageBoxScript::arm(platform::IDOK);
       testsupport::clickControl(&dlg, c.button);
       if (c.sentence.empty()) return;
       EXPECT_EQ(screen(dlg), receipt + " $ 12.50 1|12.50|9780001000001");

@@ -10,7 +10,8 @@ namespace servertest {
 // A browser's view of the back office: its session cookie and the last page's form token.
 class AdminBrowser {
  public:
-  AdminBrowser(int port, std::string scheme = "http") : port_(port), origin_(scheme + "://127.0.0.1:" + std::to_string(port)) {}
+  AdminBrowser(int port, std::string scheme = "http")
+      : port_(port), origin_(scheme + "://127.0.0.1:" + std::to_string(port)) {}
 
   // Posts the log-in form; keeps the cookie the answer sets.
   Answer logIn(const std::string& name, const std::string& password) {
@@ -44,7 +45,9 @@ class AdminBrowser {
   const std::string& csrf() const { return csrf_; }
 
  private:
-  httplib::Headers headers() const { return cookie_.empty() ? httplib::Headers{} : httplib::Headers{{"Cookie", cookie_}}; }
+  httplib::Headers headers() const {
+    return cookie_.empty() ? httplib::Headers{} : httplib::Headers{{"Cookie", cookie_}};
+  }
   httplib::Client client() const { return localClient(port_); }
 
   int port_;
@@ -58,8 +61,8 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   std::smatch found;
   if (!std::regex_search(body, found, std::regex("<p class=\"" + kind + "\"[^>]*>([^<]*)</p>"))) return "";
   std::string text = found[1];
-  for (const auto& [entity, character] : {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"},
-                                          {"&amp;", "&"}})
+  for (const auto& [entity, character] :
+       {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
     text = std::regex_replace(text, std::regex(entity), character);
   return text;
 }

@@ -26,9 +26,9 @@ TEST_P(Admin, OnlyAManagerEntersAndItsCookieIsHttpOnlyAndStrict) {
     int status;
     std::string sentence;
   };
-  for (const Case& c : {Case{"clerk", "clerk1", 403, notManager}, Case{"buyer", "buyer1", 403, notManager},
-                        Case{"office", "wrong", 401, wrong}, Case{"gone", "office1", 401, wrong},
-                        Case{"nobody", "x", 401, wrong}}) {
+  for (const Case& c :
+       {Case{"clerk", "clerk1", 403, notManager}, Case{"buyer", "buyer1", 403, notManager},
+        Case{"office", "wrong", 401, wrong}, Case{"gone", "office1", 401, wrong}, Case{"nobody", "x", 401, wrong}}) {
     AdminBrowser b = browser();
     const Answer a = b.logIn(c.name, c.password);
     EXPECT_EQ(a.status, c.status) << c.name;
@@ -142,7 +142,7 @@ TEST_P(Admin, EachActorChangesOnlyUsersWhoseRightsItHoldsInItsOwnStore) {
       {"clerk", 1, false, false, false, "clerk1"},   {"buyer", 1, true, false, false, "buyer1"},
       {"manager", 2, true, true, false, "manager1"}, {"office", 1, false, true, true, "office1"},
       {"clerk2", 2, false, false, false, "office1"}, {"buyer2", 2, true, false, false, "office1"},
-      {"boss2", 2, true, true, false, "office1"},     {"boss1", 1, false, true, false, "office1"},
+      {"boss2", 2, true, true, false, "office1"},    {"boss1", 1, false, true, false, "office1"},
       {"chain2", 2, false, true, true, "office1"}};
   auto db = sideConnection();
   for (std::size_t i = 4; i < people.size(); ++i)
@@ -184,12 +184,11 @@ TEST_P(Admin, EachActorChangesOnlyUsersWhoseRightsItHoldsInItsOwnStore) {
   const struct {
     std::string actor, target, cells;  // the cells in the order of actions
   } table[] = {
-      {"manager", "clerk2", "+++++G"}, {"manager", "buyer2", "+++++G"}, {"manager", "boss2", "++++CG"},
-      {"manager", "boss1", "GSSSSS"},  {"manager", "chain2", "CRRRRR"}, {"manager", "clerk", "GSSSSS"},
-      {"manager", "manager", "-D-+CG"},
-      {"office", "clerk2", "++++++"},  {"office", "buyer2", "++++++"},  {"office", "boss2", "++++++"},
-      {"office", "boss1", "++++++"},   {"office", "chain2", "++++++"},  {"office", "clerk", "++++++"},
-      {"office", "office", "-D-++O"},
+      {"manager", "clerk2", "+++++G"},  {"manager", "buyer2", "+++++G"}, {"manager", "boss2", "++++CG"},
+      {"manager", "boss1", "GSSSSS"},   {"manager", "chain2", "CRRRRR"}, {"manager", "clerk", "GSSSSS"},
+      {"manager", "manager", "-D-+CG"}, {"office", "clerk2", "++++++"},  {"office", "buyer2", "++++++"},
+      {"office", "boss2", "++++++"},    {"office", "boss1", "++++++"},   {"office", "chain2", "++++++"},
+      {"office", "clerk", "++++++"},    {"office", "office", "-D-++O"},
   };
   for (const auto& row : table) {
     const Person actor = find(row.actor), target = find(row.target);
@@ -257,12 +256,15 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
   const std::vector<Step> adds = {
       {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}, {"can_buy", "on"}}, "notice", "User ann added."},
       {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}}, "problem", "A user named ann exists already."},
-      {{{"action", "add"}, {"name", "bob"}, {"password", "short"}}, "problem",
+      {{{"action", "add"}, {"name", "bob"}, {"password", "short"}},
+       "problem",
        "A password has from 6 to 128 characters."},
-      {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}}, "problem",
+      {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}},
+       "problem",
        "A user name has at most 20 characters."},
       {{{"action", "add"}, {"name", "   "}, {"password", "secret1"}}, "problem", "Type the new user's name."},
-      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}}, "problem",
+      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}},
+       "problem",
        "The user name holds the invisible direction mark U+202E."},
   };
   for (const Step& step : adds) {
@@ -341,9 +343,8 @@ TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
   };
   for (const Case& c : {Case{"null", "", 403}, Case{"null", self + "/admin/login", 403},
                         Case{"http://elsewhere.example", self + "/admin/login", 403},
-                        Case{"http://127.0.0.1:1", "", 403},
-                        Case{"", "http://elsewhere.example/page", 403}, Case{"", "null", 403},
-                        Case{self, "", 303}, Case{"", self + "/admin/login", 303}}) {
+                        Case{"http://127.0.0.1:1", "", 403}, Case{"", "http://elsewhere.example/page", 403},
+                        Case{"", "null", 403}, Case{self, "", 303}, Case{"", self + "/admin/login", 303}}) {
     httplib::Headers h;
     if (!c.origin.empty()) h.emplace("Origin", c.origin);
     if (!c.referer.empty()) h.emplace("Referer", c.referer);

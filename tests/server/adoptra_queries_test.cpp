@@ -23,13 +23,13 @@ std::pair<std::vector<std::string>, std::vector<std::string>> sectionsAndProblem
 
 TEST_F(Adoptra, LookUpsListTheSectionsByTrimmedNamesThenTheirProblems) {
   const auto [sections, problems] = sectionsAndProblems(askAdoptra(adoptionsByStudent("S100200", 1, false)));
-  EXPECT_EQ(sections, (std::vector<std::string>{"SPRING 2026|BIO|100|01|0", "FALL 2026|BIO|101|01|1",
-                                                "FALL 2026| CHEM|110|01|1", "  SUMMER 26|CS|150|S1|0",
-                                                "SPRING 2027|  ENG|102|03|1", "FALL 2026|HIST| 205|  A|1",
-                                                "SPRING 2027|MATH|220|01|1"}));
-  EXPECT_EQ(problems, (std::vector<std::string>{"FALL 2026|00010001|Wrong edition ordered",
-                                                "FALL 2026|00010003|Late shipment",
-                                                "SPRING 2027|00010006|Price increase"}));
+  EXPECT_EQ(sections,
+            (std::vector<std::string>{"SPRING 2026|BIO|100|01|0", "FALL 2026|BIO|101|01|1", "FALL 2026| CHEM|110|01|1",
+                                      "  SUMMER 26|CS|150|S1|0", "SPRING 2027|  ENG|102|03|1",
+                                      "FALL 2026|HIST| 205|  A|1", "SPRING 2027|MATH|220|01|1"}));
+  EXPECT_EQ(problems,
+            (std::vector<std::string>{"FALL 2026|00010001|Wrong edition ordered", "FALL 2026|00010003|Late shipment",
+                                      "SPRING 2027|00010006|Price increase"}));
   // ISBN-10 with X, SKU and ISBN-13 with hyphens name the same kind of answer.
   for (const std::string code : {"032157351X", "10002", "978-0-321-57351-3"}) {
     const auto [byItem, itemProblems] = sectionsAndProblems(askAdoptra(adoptionsByItem(code, 1, false)));
@@ -41,7 +41,8 @@ TEST_F(Adoptra, LookUpsListTheSectionsByTrimmedNamesThenTheirProblems) {
             (std::vector<std::string>{"FALL 2026|BIO|101|N1|1"}));
   EXPECT_EQ(sectionsAndProblems(askAdoptra(adoptionsByItem("10002", 1, true))).first.size(), 2u);
   // A carriage return stored inside a field must not start a problem list.
-  sideConnection()->execute("UPDATE adoption_sections SET campus = 'North' || char(13) || 'PRB00117' WHERE section_id = 8");
+  sideConnection()->execute(
+      "UPDATE adoption_sections SET campus = 'North' || char(13) || 'PRB00117' WHERE section_id = 8");
   const wire::Reply marked = askAdoptra(adoptionsByItem("10002", 1, false));
   EXPECT_EQ(marked.text.find("\rPRB"), std::string::npos) << marked.text;
   EXPECT_EQ(sectionsAndProblems(marked).first.size(), 2u);
@@ -80,23 +81,26 @@ TEST_F(Adoptra, NothingFoundIsASentence) {
 }
 
 TEST_F(Adoptra, DetailMatchesTheSectionTextsAsSentWithThisStoresStockAndThePrintoutFits42Columns) {
-  EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "HIST", " 205", "  A", 1)),
-                 wire::layouts::adoptionDetail(),
+  EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "HIST", " 205", "  A", 1)), wire::layouts::adoptionDetail(),
                  {"sku", "cat_isbn", "new_price", "used_price", "new_on_hand", "used_on_hand", "request_type",
                   "problem", "store_num"}),
             (std::vector<std::string>{"00010009|9780312404611|00119.00|00089.25|00009|00004|1|0|0001",
                                       "00010011|9781603094009|00045.50|00034.15|00000|00000|2|0|0001"}));
-  EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "BIO", "101", "N1", 2)),
-                 wire::layouts::adoptionDetail(), {"sku", "new_on_hand", "problem", "store_num"}),
+  EXPECT_EQ(rows(askAdoptra(adoptionDetail("FALL 2026", "BIO", "101", "N1", 2)), wire::layouts::adoptionDetail(),
+                 {"sku", "new_on_hand", "problem", "store_num"}),
             (std::vector<std::string>{"00010003|00007|1|0002", "00010001|00002|0|0002"}));
   // Deployed handhelds read the detail records as they were first laid out, cut at the reply's own length.
   using wire::FieldKind;
-  const wire::RecordLayout firstLayout(
-      "ADD", {{"sku", 8, FieldKind::Integer}, {"cat_isbn", 13, FieldKind::Text}, {"description", 40, FieldKind::Text},
-              {"new_price", 8, FieldKind::Money}, {"used_price", 8, FieldKind::Money},
-              {"new_on_hand", 5, FieldKind::Integer}, {"used_on_hand", 5, FieldKind::Integer},
-              {"request_type", 1, FieldKind::Integer}, {"problem", 1, FieldKind::Integer},
-              {"store_num", 4, FieldKind::Integer}});
+  const wire::RecordLayout firstLayout("ADD", {{"sku", 8, FieldKind::Integer},
+                                               {"cat_isbn", 13, FieldKind::Text},
+                                               {"description", 40, FieldKind::Text},
+                                               {"new_price", 8, FieldKind::Money},
+                                               {"used_price", 8, FieldKind::Money},
+                                               {"new_on_hand", 5, FieldKind::Integer},
+                                               {"used_on_hand", 5, FieldKind::Integer},
+                                               {"request_type", 1, FieldKind::Integer},
+                                               {"problem", 1, FieldKind::Integer},
+                                               {"store_num", 4, FieldKind::Integer}});
   const wire::Reply chemistry = askAdoptra(adoptionDetail("FALL 2026", " CHEM", "110", "01", 1));
   const std::u16string text = wire::toUtf16(chemistry.text);
   std::vector<std::string> firstLayoutRows;

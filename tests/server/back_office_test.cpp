@@ -132,12 +132,14 @@ TEST_P(BackOffice, ALeftTicketIsEndedOrVoidedUnderTheHandheldsRulesInTheManagers
     EXPECT_EQ(close(r.browser, r.store, r.receipt, r.closing, r.reason), r.sentence) << r.receipt;
   EXPECT_EQ(stored(), unchanged);
 
-  EXPECT_EQ(close(office, "1", left, "void", "buyer went home"), "Ticket " + left + " voided: its lines were taken back.");
+  EXPECT_EQ(close(office, "1", left, "void", "buyer went home"),
+            "Ticket " + left + " voided: its lines were taken back.");
   EXPECT_EQ(std::stoi(bought()), std::stoi(before) - 1) << "the void takes back what its line bought";
   const auto voided = *findTicket(*db_, left);
   EXPECT_EQ(std::tuple(voided.open, voided.lines, voided.totalCents), std::tuple(false, 0, 0));
   EXPECT_EQ(texts("SELECT user_name || ' ' || line || ' ' || action || ' ' || new_values FROM ticket_audit"
-                  " WHERE receipt = '" + left + "' AND user_name = 'office' ORDER BY audit_id"),
+                  " WHERE receipt = '" +
+                  left + "' AND user_name = 'office' ORDER BY audit_id"),
             (std::vector<std::string>{"office 1 void ", "office 0 void ended in the back office: buyer went home"}));
   EXPECT_EQ(texts("SELECT user_name || ' ' || action || ' ' || details FROM admin_audit"),
             std::vector<std::string>{"office void ticket " + left + ": buyer went home"});
@@ -170,10 +172,9 @@ TEST_P(BackOffice, AVoidedTicketReadsVoidedWithItsReasonWhereverItIsShown) {
       {inOffice, "voided 2026-05-04 09:31 UTC by office: wrong student"}};
 
   const std::string day = office.get("/admin/tickets?store=1&day=" + today()).body;
-  EXPECT_EQ(tableRows(day, "tickets"),
-            (std::vector<std::string>{onHandheld + "|buyer||0|$0.00|" + words.at(onHandheld),
-                                      inOffice + "|buyer||0|$0.00|" + words.at(inOffice),
-                                      ended + "|buyer||1|$2.00|ended"}));
+  EXPECT_EQ(tableRows(day, "tickets"), (std::vector<std::string>{onHandheld + "|buyer||0|$0.00|" + words.at(onHandheld),
+                                                                 inOffice + "|buyer||0|$0.00|" + words.at(inOffice),
+                                                                 ended + "|buyer||1|$2.00|ended"}));
   EXPECT_EQ(tableRows(day, "cash"), std::vector<std::string>{"buyer|1|$2.00|0|$0.00|2"});
 
   for (const auto& [receipt, said] : words) {
@@ -188,11 +189,11 @@ TEST_P(BackOffice, AVoidedTicketReadsVoidedWithItsReasonWhereverItIsShown) {
     ASSERT_EQ(printed.size(), 12u) << reprint.text;
     EXPECT_TRUE(printed[3].ends_with(" voided")) << printed[3];
     const std::string by = receipt == onHandheld ? "buyer" : "office";
-    EXPECT_EQ(std::vector(printed.begin() + 6, printed.end()),
-              (std::vector<std::string>{"VOIDED 2026-05-04 09:31 UTC by " + by,
-                                        "Reason: " + said.substr(said.find(": ") + 2),
-                                        "Its books were taken back: nothing was", "paid on this ticket.",
-                                        std::string(42, '-'), "Total" + std::string(32, ' ') + "$0.00"}));
+    EXPECT_EQ(
+        std::vector(printed.begin() + 6, printed.end()),
+        (std::vector<std::string>{"VOIDED 2026-05-04 09:31 UTC by " + by, "Reason: " + said.substr(said.find(": ") + 2),
+                                  "Its books were taken back: nothing was", "paid on this ticket.",
+                                  std::string(42, '-'), "Total" + std::string(32, ' ') + "$0.00"}));
     const std::string copy = office.get("/admin/receipts?store=1&receipt=" + receipt).body;
     const std::string printout = "<pre id=\"printout\" class=\"receipt\">";
     const std::size_t pre = copy.find(printout) + printout.size();
@@ -236,7 +237,8 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
   const PurchaseTotals totals = totalsOf(*db_, 1002, ostrand);
   EXPECT_EQ(std::to_string(totals.bought),
             texts("SELECT '' || SUM(bought_qty) FROM book_purchasers WHERE session_id = 1002"
-                  " AND purchaser = 'Ostrand Company'").at(0));
+                  " AND purchaser = 'Ostrand Company'")
+                .at(0));
   EXPECT_EQ(totalsOf(*db_, 1002, {"Ostrand Company", "Wholesale"}).rows, 0);
 
   AdminBrowser office = signedIn("office", "office1");
@@ -253,8 +255,12 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
 // A title a spreadsheet would run as a formula reaches the wholesaler's spreadsheet as text: read back, such a field
 // is the title after an apostrophe, and any other title is as it was.
 TEST_P(BackOffice, TheShippingListWritesFormulasAsText) {
-  const std::vector<std::string> formulas = {"=HYPERLINK(\"http://evil.example/x\",\"Click me\")", "+SUM(1+1)",
-                                             "-2+3+cmd|' /C calc'!A0", "@SUM(1+1)", "\tTabbed", "\rReturned"};
+  const std::vector<std::string> formulas = {"=HYPERLINK(\"http://evil.example/x\",\"Click me\")",
+                                             "+SUM(1+1)",
+                                             "-2+3+cmd|' /C calc'!A0",
+                                             "@SUM(1+1)",
+                                             "\tTabbed",
+                                             "\rReturned"};
   const std::vector<std::string> items =
       texts("SELECT item_id FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Ostrand Company'"
             " ORDER BY item_id");
@@ -285,8 +291,9 @@ TEST_P(BackOffice, AnotherStoresManagerSeesNothingOfItAndTitlesShowAsText) {
   ASSERT_EQ(item(receipt), "ok");
 
   AdminBrowser office = signedIn("office", "office1");
-  for (const std::string& page : std::vector<std::string>{"sessions?store=1&session=1002&purchaser=Ostrand%20Company",
-                                 "tickets?store=1&receipt=" + receipt, "receipts?store=1&receipt=" + receipt}) {
+  for (const std::string& page :
+       std::vector<std::string>{"sessions?store=1&session=1002&purchaser=Ostrand%20Company",
+                                "tickets?store=1&receipt=" + receipt, "receipts?store=1&receipt=" + receipt}) {
     const Answer a = office.get("/admin/" + page);
     EXPECT_EQ(a.status, 200) << page;
     EXPECT_EQ(a.body.find("<script>"), std::string::npos) << page;
@@ -357,8 +364,9 @@ TEST_P(BackOffice, AReceiptGoesToTheStoresPrinterAsTheHandheldPrintsIt) {
   storeserver::ServerOptions o = options();
   o.seedDemo = false;
   std::string error;
-  for (const std::string& setting : std::vector<std::string>{"1 Front counter = 127.0.0.1:" + std::to_string(port.port()),
-                                    "1 Gone = 127.0.0.1:1", "2 North = 127.0.0.1:" + std::to_string(port.port())})
+  for (const std::string& setting :
+       std::vector<std::string>{"1 Front counter = 127.0.0.1:" + std::to_string(port.port()), "1 Gone = 127.0.0.1:1",
+                                "2 North = 127.0.0.1:" + std::to_string(port.port())})
     o.printers.push_back(*readPrinter(setting, error));
   start(o);
   AdminBrowser office = signedIn("office", "office1");
@@ -395,8 +403,7 @@ TEST(ReceiptPrinters, ASettingNamesStorePrinterAndAddress) {
   for (const auto& c : cases) {
     std::string error;
     const auto p = readPrinter(c.setting, error);
-    EXPECT_EQ(p ? std::to_string(p->store) + "|" + p->name + "|" + p->host + "|" + std::to_string(p->port) : "",
-              c.read)
+    EXPECT_EQ(p ? std::to_string(p->store) + "|" + p->name + "|" + p->host + "|" + std::to_string(p->port) : "", c.read)
         << c.setting;
     EXPECT_EQ(error.empty(), p.has_value()) << c.setting;
   }

@@ -63,8 +63,9 @@ TEST(Binary, ImportsAFileOrNamesTheLineItRefusesAndExitsWithAMessageWhenTheDatab
   std::ofstream(file) << "store_num,name\r\n7,Downtown\r\n";
   EXPECT_EQ(runToEnd(dir.path(), import), "0 storeserver: " + file + ": 1 row of stores imported.\n");
   std::ofstream(file) << "store_num,name\n8,Uptown\n-9,Nowhere\n";
-  EXPECT_EQ(runToEnd(dir.path(), import), "1 storeserver: " + file + ":\nline 3: store_num must be a whole number from 1 "
-                                          "to 9999, not \"-9\".\nNothing of the file was stored.\n");
+  EXPECT_EQ(runToEnd(dir.path(), import), "1 storeserver: " + file +
+                                              ":\nline 3: store_num must be a whole number from 1 "
+                                              "to 9999, not \"-9\".\nNothing of the file was stored.\n");
 }
 
 std::int64_t sessions(const std::string& database) {

@@ -20,7 +20,8 @@ class BookFinding : public ServerTest {
     std::vector<wire::Reply> replies;
     for (std::size_t first = 0; first < queries.size(); first += wire::kMaxQueriesPerExchange) {
       const std::size_t last = std::min(queries.size(), first + wire::kMaxQueriesPerExchange);
-      const auto part = exchange(wire::kAppSellin, token, {queries.begin() + long(first), queries.begin() + long(last)});
+      const auto part =
+          exchange(wire::kAppSellin, token, {queries.begin() + long(first), queries.begin() + long(last)});
       replies.insert(replies.end(), part.begin(), part.end());
     }
     return replies;
@@ -54,17 +55,19 @@ TEST_F(BookFinding, CodesMatchTheBooksTheyName) {
       {"9791000000107", "1 on page 1 of 1, first SKU 00200011"},
       {"978000100000151999", "1 on page 1 of 1, first SKU 00200001"},  // EAN and a 5-digit price add-on
       {"978000100000107", "1 on page 1 of 1, first SKU 00200001"},     // EAN and a 2-digit add-on
-      {"978000100000251999", "error: The ISBN 978000100000251999 has a wrong check digit: check the code or type it again."},
+      {"978000100000251999",
+       "error: The ISBN 978000100000251999 has a wrong check digit: check the code or type it again."},
       {"4006381333931", "error: 4006381333931 is not an ISBN but the barcode of another product: scan the book's "
                         "ISBN, which begins with 978 or 979."},
       {"3-598-21507-A", "error: The code 3-598-21507-A is not an ISBN: an ISBN has only digits, but for an X at the "
                         "end of 10. Check the code or type it again."},
       {"4006381333932", "error: The EAN 4006381333932 has a wrong check digit: check the code or type it again."},
-      {"978000100000", "error: The code 978000100000 is neither an ISBN, an EAN nor a SKU: check the code or type it again."},
+      {"978000100000",
+       "error: The code 978000100000 is neither an ISBN, an EAN nor a SKU: check the code or type it again."},
       {"200001", "1 on page 1 of 1, first SKU 00200001"},
       {"99999999", "error: No book has the SKU 99999999."},
       {storeserver::demoIsbn13(43), "2 on page 1 of 1, first SKU 00200044"},  // new and used copy of one ISBN
-      {"k1000", "9 on page 1 of 1, first SKU 00200001"},                // the book key of nine editions
+      {"k1000", "9 on page 1 of 1, first SKU 00200001"},                      // the book key of nine editions
       {"calculus", "10 on page 1 of 3, first SKU 00200001"},
       {"CALC early", "8 on page 1 of 1, first SKU 00200010"},
       {"algebra", "6 on page 1 of 1, first SKU 00200035"},  // Linear Algebra and Álgebra Lineal
@@ -137,7 +140,8 @@ TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
     std::string product, inventory;
   };
   const std::string noSku = "error: The lookup needs the book's SKU number.";
-  const std::string noStore = "error: This handheld is set to a store the server does not know: check its store number.";
+  const std::string noStore =
+      "error: This handheld is set to a store the server does not know: check its store number.";
   const std::vector<Case> cases = {
       {"200001", 1, "00200001|9780001000001|Calculus", "0001|00200001"},
       {"200008", 1, "00200008|9780001002593|Calculus", "error: 501 The store keeps no inventory record of this book."},
@@ -183,7 +187,8 @@ TEST_F(BookFinding, PurchasersWithTheirNeedAndStolenReportsOfABook) {
     if (replies[i].error) return Rows{"error: " + replies[i].text};
     return i < 6 ? rows(replies[i], wire::layouts::slPurchase(),
                         {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"})
-                 : rows(replies[i], wire::layouts::slStolenItem(), {"student_id", "student_name", "stolen", "sku", "isbn"});
+                 : rows(replies[i], wire::layouts::slStolenItem(),
+                        {"student_id", "student_name", "stolen", "sku", "isbn"});
   };
   const Rows nobody = {"error: Nobody buys this book in this buying session."};
   const Rows expected[] = {

@@ -77,8 +77,9 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   EXPECT_EQ(tableRows(sheet, "sheet-table", true).back(),
             "Total|$150.00|$20.00|$50.00|$14.50|$105.50|$100.25|$5.25 short|$2.00|");
 
-  EXPECT_EQ(change(office, with({{"action", "close"}})),
-            "Ticket " + open + " of buyer is still open: end or void it on the Tickets page before closing the drawer.");
+  EXPECT_EQ(
+      change(office, with({{"action", "close"}})),
+      "Ticket " + open + " of buyer is still open: end or void it on the Tickets page before closing the drawer.");
   const Answer voiding = office.post(
       "/admin/tickets", {{"store", "1"}, {"receipt", open}, {"closing", "void"}, {"reason", "student left"}});
   ASSERT_EQ(pageSentence(voiding.body, "notice"), "Ticket " + open + " voided: its lines were taken back.");
@@ -89,10 +90,12 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   const std::string late = openTicket(token_);
   ASSERT_EQ(item(late), "ok");
   ASSERT_EQ(close(late), "ok");
-  const std::vector<std::string> closed = tableRows(office.get("/admin/drawers?store=1&day=" + day).body, "sheet-table");
+  const std::vector<std::string> closed =
+      tableRows(office.get("/admin/drawers?store=1&day=" + day).body, "sheet-table");
   ASSERT_EQ(closed.size(), 1u);
   EXPECT_TRUE(closed[0].starts_with("buyer|$150.00|$20.00|$50.00|$14.50|$105.50|$100.25|$5.25 short|$0.00|"
-                                    "closed by office, " + day + " "))
+                                    "closed by office, " +
+                                    day + " "))
       << closed[0];
   EXPECT_NE(office.get("/admin/drawers?store=1&drawer=" + id).body.find("$14.50 (as at closing; $27.00 now)"),
             std::string::npos);
@@ -100,11 +103,11 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   const std::string of = "buyer " + day + ": ";
   EXPECT_EQ(texts("SELECT user_name || ' ' || store_num || ' ' || action || ': ' || details FROM admin_audit"
                   " WHERE action <> 'void ticket' ORDER BY audit_id"),
-            (std::vector<std::string>{"office 1 open drawer: " + of + "starting cash $150.00",
-                                      "office 1 add cash: " + of + "$20.00, coins",
-                                      "office 1 take cash: " + of + "$50.00, safe",
-                                      "office 1 count drawer: " + of + "counted $100.25, expected $105.50, $5.25 short",
-                                      "office 1 close drawer: " + of + "expected $105.50, counted $100.25, $5.25 short"}));
+            (std::vector<std::string>{
+                "office 1 open drawer: " + of + "starting cash $150.00", "office 1 add cash: " + of + "$20.00, coins",
+                "office 1 take cash: " + of + "$50.00, safe",
+                "office 1 count drawer: " + of + "counted $100.25, expected $105.50, $5.25 short",
+                "office 1 close drawer: " + of + "expected $105.50, counted $100.25, $5.25 short"}));
 }
 
 TEST_P(CashDrawers, WrongFormsChangeNothingAndAClosedDrawerRefusesEveryChange) {

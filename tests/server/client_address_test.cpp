@@ -97,9 +97,14 @@ TEST_F(BehindABalancer, TheForwardedAddressCountsOnlyFromANamedBalancer) {
     const char* forwardedFor;
     int status;
   } tries[] = {
-      {1, "10.0.0.1", 401}, {1, "10.0.0.2", 401}, {1, "10.0.0.3", 429},  // a machine's own tries, whatever it writes
-      {2, "203.0.113.9, 10.0.0.1", 401}, {3, "10.0.0.1", 401}, {2, "10.0.0.1", 429},  // one handheld's
-      {2, "10.0.0.2", 401}, {2, "", 401},  // another handheld's, and the balancer's own
+      {1, "10.0.0.1", 401},
+      {1, "10.0.0.2", 401},
+      {1, "10.0.0.3", 429},  // a machine's own tries, whatever it writes
+      {2, "203.0.113.9, 10.0.0.1", 401},
+      {3, "10.0.0.1", 401},
+      {2, "10.0.0.1", 429},  // one handheld's
+      {2, "10.0.0.2", 401},
+      {2, "", 401},  // another handheld's, and the balancer's own
       {2, "10.0.0.1:8080", 400},
   };
   for (const auto& t : tries) {

@@ -50,14 +50,15 @@ std::vector<Book> seedStore(const std::string& database) {
   storeserver::seedDemoData(db, storeserver::PasswordCost::minimum());
   db.execute("UPDATE book_purchasers SET bought_qty = 0 WHERE session_id = ?", {std::int64_t(kSession)});
   std::vector<Book> books;
-  const storage::Rows rows = db.query(
-      "SELECT item_id, purchaser, buy_price_cents FROM book_purchasers WHERE session_id = ?"
-      " ORDER BY item_id, purchaser LIMIT 24",
-      {std::int64_t(kSession)});
+  const storage::Rows rows =
+      db.query("SELECT item_id, purchaser, buy_price_cents FROM book_purchasers WHERE session_id = ?"
+               " ORDER BY item_id, purchaser LIMIT 24",
+               {std::int64_t(kSession)});
   for (const storage::Row& r : rows) {
     const bool scarce = books.size() % 3 == 0;
-    db.execute("UPDATE book_purchasers SET no_limit = ?, buy_qty = 4 WHERE session_id = ? AND item_id = ? AND purchaser = ?",
-               {std::int64_t(!scarce), std::int64_t(kSession), r[0], r[1]});
+    db.execute(
+        "UPDATE book_purchasers SET no_limit = ?, buy_qty = 4 WHERE session_id = ? AND item_id = ? AND purchaser = ?",
+        {std::int64_t(!scarce), std::int64_t(kSession), r[0], r[1]});
     books.push_back({QString::fromStdString(storage::textAt(r, 0)), QString::fromStdString(storage::textAt(r, 1)),
                      QString::fromStdString(wire::formatCents(storage::integerAt(r, 2)))});
   }
@@ -67,11 +68,21 @@ std::vector<Book> seedStore(const std::string& database) {
 // Whether the server serves (test to handhelds) and how far the handhelds have got (handhelds to test).
 class Floor {
  public:
-  void serverDown() { set([this] { up_ = false; }); }
-  void serverUp() { set([this] { up_ = true; }); }
-  void abandon() { set([this] { abandoned_ = true; }); }
-  void answered() { set([this] { ++answers_; }); }
-  void finished() { set([this] { ++finished_; }); }
+  void serverDown() {
+    set([this] { up_ = false; });
+  }
+  void serverUp() {
+    set([this] { up_ = true; });
+  }
+  void abandon() {
+    set([this] { abandoned_ = true; });
+  }
+  void answered() {
+    set([this] { ++answers_; });
+  }
+  void finished() {
+    set([this] { ++finished_; });
+  }
   // False when the test gave the server up, or it was not back within a minute.
   bool waitUntilServing() {
     std::unique_lock lock(mutex_);
@@ -110,7 +121,10 @@ std::string lineText(const std::string& itemId, const std::string& purchaser, st
 class Handheld {
  public:
   Handheld(const QString& address, const std::vector<Book>& books, Floor& floor, int number)
-      : books_(books), floor_(floor), rng_(unsigned(number) + 1), msg_(wire::kAppSellin),
+      : books_(books),
+        floor_(floor),
+        rng_(unsigned(number) + 1),
+        msg_(wire::kAppSellin),
         student_(QStringLiteral("CRASH-%1").arg(number)) {
     msg_.SetServer(address);
     msg_.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -206,15 +220,17 @@ void checkTicket(storage::Connection& db, const Handheld& h, const std::vector<B
                  Verdict& v) {
   const std::string receipt = h.receipt.toStdString();
   std::map<int, std::string> stored;
-  for (const storage::Row& r : db.query("SELECT l.line, l.item_id, l.purchaser, l.qty, l.price_cents FROM ticket_lines l"
-                                        " JOIN tickets t ON t.ticket_id = l.ticket_id WHERE t.receipt = ?", {receipt}))
-    stored[int(storage::integerAt(r, 0))] = lineText(storage::textAt(r, 1), storage::textAt(r, 2),
-                                                     storage::integerAt(r, 3), storage::integerAt(r, 4));
+  for (const storage::Row& r :
+       db.query("SELECT l.line, l.item_id, l.purchaser, l.qty, l.price_cents FROM ticket_lines l"
+                " JOIN tickets t ON t.ticket_id = l.ticket_id WHERE t.receipt = ?",
+                {receipt}))
+    stored[int(storage::integerAt(r, 0))] =
+        lineText(storage::textAt(r, 1), storage::textAt(r, 2), storage::integerAt(r, 3), storage::integerAt(r, 4));
   for (const auto& [line, told] : h.saved) {
     const Book& b = books[told.book];
     const auto cents = wire::parseCents(b.price.toStdString()).value_or(-1);
-    if (!stored.count(line) || stored.at(line) != lineText(b.itemId.toStdString(), b.purchaser.toStdString(),
-                                                           told.qty, cents))
+    if (!stored.count(line) ||
+        stored.at(line) != lineText(b.itemId.toStdString(), b.purchaser.toStdString(), told.qty, cents))
       v.note(who + " line " + std::to_string(line) + " is not stored as told saved");
   }
   for (const auto& [line, qty] : stored)

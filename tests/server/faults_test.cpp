@@ -222,7 +222,10 @@ TEST_P(Faults, ABusyDatabaseIsWaitedOutAndTheLimitRefusesWithoutAWrite) {
 }
 
 // Updates sent together, as one group of the SQLite writer.
-struct Update { std::string token, text; int packet = wire::kPacketNewItem; };
+struct Update {
+  std::string token, text;
+  int packet = wire::kPacketNewItem;
+};
 struct Case {
   const char* what;
   std::vector<Update> group;
@@ -265,8 +268,9 @@ class GroupCommit : public ServerTest {
   }
   // The number of ticket lines, then Ostrand's bought quantity of B0000001 and B0000002.
   std::string stored() const {
-    return texts("SELECT (SELECT count(*) FROM ticket_lines) || ' ' || group_concat(bought_qty, ' ') FROM book_purchasers"
-                 " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")
+    return texts(
+               "SELECT (SELECT count(*) FROM ticket_lines) || ' ' || group_concat(bought_qty, ' ') FROM book_purchasers"
+               " WHERE item_id IN ('B0000001', 'B0000002') AND session_id = 1002 AND purchaser = 'Ostrand Company'")
         .at(0);
   }
   std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
@@ -282,11 +286,16 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   const Update voidIt{tokens_[1], wire::requests::ticketTran(newUpdateId(), receipts_[1]), wire::kPacketDelete};
   const Update repeated = line(0, 3, "B0000000"), other = line(1, 4, "B0000000");
   const Case cases[] = {
-      {"a void refused whole, and a new line", {voidIt, line(0, 1, "B0000000")},
+      {"a void refused whole, and a new line",
+       {voidIt, line(0, 1, "B0000000")},
        {"Voiding this ticket would take back copies of this book that were already returned on another ticket: "
-        "end the ticket instead, or tell the back office.", "ok"}, "3 2 1"},
-      {"two handhelds for the last copy", {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
-       {"Can only do a negative buy for this purchaser.", "ok"}, "4 3 1"},
+        "end the ticket instead, or tell the back office.",
+        "ok"},
+       "3 2 1"},
+      {"two handhelds for the last copy",
+       {line(0, 2, "B0000001"), line(1, 3, "B0000001")},
+       {"Can only do a negative buy for this purchaser.", "ok"},
+       "4 3 1"},
       {"a commit that fails", {repeated, other}, {kFailed, kFailed}, "4 3 1", true},
       {"the same update twice, retried", {repeated, repeated}, {"ok", "ok"}, "5 3 1"},
   };

@@ -155,7 +155,7 @@ int countOutsideQuotes(const std::string& line, const std::string& part) {
 TEST_F(Hostile, ClientTextsInTheLogCannotForgeAField) {
   EXPECT_EQ(loginAnswer(wire::kAppStipendo, "clerk app=0 outcome=ok \"ms=-1 \\", "x").status, 401);
   const std::string line = lastLogLine();
-  const std::pair<std::string, int> loginParts[] = {{" user=", 1}, {" app=", 1},        {" outcome=", 1},
+  const std::pair<std::string, int> loginParts[] = {{" user=", 1}, {" app=", 1},       {" outcome=", 1},
                                                     {" ms=", 1},   {" outcome=ok", 0}, {" ms=-1", 0}};
   for (const auto& [part, times] : loginParts)
     EXPECT_EQ(countOutsideQuotes(line, part), times) << part << " in " << line;
@@ -164,7 +164,8 @@ TEST_F(Hostile, ClientTextsInTheLogCannotForgeAField) {
            {query(nlohmann::json{{"request", "x outcome=ok user=\"boss\""}}.dump())});
   const std::string exchanged = lastLogLine();
   EXPECT_NE(exchanged.find(R"( user="clerk" )"), std::string::npos) << exchanged;
-  EXPECT_NE(exchanged.find(R"( problems="unknown request x outcome=ok user=\"boss\"")"), std::string::npos) << exchanged;
+  EXPECT_NE(exchanged.find(R"( problems="unknown request x outcome=ok user=\"boss\"")"), std::string::npos)
+      << exchanged;
   const std::pair<std::string, int> exchangeParts[] = {{" user=", 1}, {" outcome=1-of-1-failed ", 1}, {" outcome=", 1}};
   for (const auto& [part, times] : exchangeParts)
     EXPECT_EQ(countOutsideQuotes(exchanged, part), times) << part << " in " << exchanged;
@@ -181,7 +182,8 @@ TEST(Log, EveryLineGivenIsWrittenWholeByTheTimeTheLoggerStops) {
   {
     storeserver::Logger log(nullptr, fd);
     const auto writeLines = [&log](int t, int lines) {
-      for (int i = 0; i < lines; ++i) log.write(std::to_string(t) + " " + std::to_string(i) + " " + std::string(100, '='));
+      for (int i = 0; i < lines; ++i)
+        log.write(std::to_string(t) + " " + std::to_string(i) + " " + std::string(100, '='));
     };
     std::vector<std::jthread> threads;
     for (int t = 1; t < kThreads; ++t) threads.emplace_back(writeLines, t, kLines);

@@ -28,7 +28,9 @@ TEST(CsvReader, QuotesCommasLineEndsAndAByteOrderMark) {
   const std::pair<std::string, std::string> cases[] = {
       {"a,b\n1,2\n", "1:a|b 2:1|2"},
       {"a,b\r\n1,2", "1:a|b 2:1|2"},
-      {"\xEF\xBB\xBF" "a\n1\n", "1:a 2:1"},
+      {"\xEF\xBB\xBF"
+       "a\n1\n",
+       "1:a 2:1"},
       {"a,b\n\"x, y\",\"say \"\"hi\"\"\"\n", "1:a|b 2:x, y|say \"hi\""},
       {"a,b\r\n\"two\r\nlines\",2\r\n3,4\r\n", "1:a|b 2:two\r\nlines|2 4:3|4"},
       {"a,b\n\"one\rline\",2\n3,4\n", "1:a|b 2:one\rline|2 3:3|4"},
@@ -74,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(Backends, Import, kBothBackends, backendName);
 // sections and books.
 TEST_P(Import, EachKindLoadsAndLoadingItAgainLeavesTheSameData) {
   const std::string accounts =
-      "\xEF\xBB\xBF" "credit_limit,account_id,student_id,agency_number,start_date,expire_date,total_balance\r\n"
+      "\xEF\xBB\xBF"
+      "credit_limit,account_id,student_id,agency_number,start_date,expire_date,total_balance\r\n"
       "500,7,S1,STATE-01,2024-08-01,2025-05-31,120.5\r\n"
       "1000.00,8,S2,STATE-01,2024-08-01,2024-02-29,0\r\n";
   for (int time = 0; time < 2; ++time) {
@@ -126,10 +129,14 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
       {"locations", locations + "2,10000,GEN,General\n", "line 3: store_num must be a whole number from 1 to 9999"},
       {"locations", locations + "2,1,,General\n", "line 3: code is empty."},
       {"locations", locations + "2,1,GEN,\"Gen\neral\"\n", "line 3: name holds a line break"},
-      {"users", "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\nma\u202Era,secret1,1,1,1,0,0\n",
+      {"users",
+       "user_name,password,store_num,can_buy,active,restrict_lookup,can_manage\nma\u202Era,secret1,1,1,1,0,0\n",
        "line 2: user_name holds the invisible direction mark U+202E."},
       {"students", "student_id,name\n   ,Nobody\n", "line 2: student_id is empty."},
-      {"locations", locations + "2,1,GEN,Gen\xFF" "eral\n", "line 3: name is not UTF-8 text."},
+      {"locations",
+       locations + "2,1,GEN,Gen\xFF"
+                   "eral\n",
+       "line 3: name is not UTF-8 text."},
       {"locations", "location_id,store_num,name\n", "line 1: the header lacks the column code."},
       {"locations", "location_id,store_num,code,name,city\n",
        "line 1: the header names columns that locations do not have: \"city\"."},
@@ -151,7 +158,8 @@ TEST_P(Import, ABadRowIsNamedByItsLineAndNothingOfTheFileIsStored) {
     const std::string message = refusal(kind.c_str(), text);
     EXPECT_TRUE(message.starts_with(expected) && message.ends_with("Nothing of the file was stored.")) << message;
     EXPECT_TRUE(db_->query("SELECT 1 FROM locations UNION ALL SELECT 1 FROM aid_accounts UNION ALL"
-                           " SELECT 1 FROM adoption_books").empty())
+                           " SELECT 1 FROM adoption_books")
+                    .empty())
         << expected;
   }
   EXPECT_TRUE(refusal("catalogue", "isbn\n").starts_with("There is no kind of rows called \"catalogue\"; see"));
@@ -175,7 +183,8 @@ TEST_P(Import, AUsersFileMakesTheChainsFirstManagerAndKeepsOne) {
 
   const std::string nothing = "\nNothing of the file was stored.";
   const std::string lastOne = "That would leave the chain without an active manager of the whole chain; let another "
-                              "user manage the whole chain first." + nothing;
+                              "user manage the whole chain first." +
+                              nothing;
   const struct {
     std::string importer;  // empty: the command line
     std::string file, answer;
@@ -275,8 +284,9 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
        "line 3: book_key must be written in capitals without blanks or hyphens, not \"zym-2\"."},
       {"books", book + "X2,9100002,7777777,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: book_key \"7777777\" would be read as a SKU at the counter, and the book never found by it;"},
-      {"books", book + "X2,9100002,000100235X,9798000099025,Zymurgy,,,,,,0\n", "line 3: book_key \"000100235X\" "
-                                                                                "would be read as an ISBN"},
+      {"books", book + "X2,9100002,000100235X,9798000099025,Zymurgy,,,,,,0\n",
+       "line 3: book_key \"000100235X\" "
+       "would be read as an ISBN"},
       {"books", book + "X2,200002,ZYM2,9798000099025,Zymurgy,,,,,,0\n", "line 3: another book has the SKU 200002."},
       {"books", book + "B0000001,9100002,ZYM2,9798000099025,Zymurgy,,,,,,0\n",
        "line 3: the book B0000001 has another SKU; a book keeps its SKU."},
@@ -292,7 +302,6 @@ TEST_P(ImportCatalogue, ABadRowIsRefusedAndNothingOfTheFileIsStored) {
     EXPECT_EQ(db_->query(counts), before) << expected;
   }
 }
-
 
 // A store moved from SQLite to PostgreSQL and back holds the same rows, table by table; a database
 // that holds a store already is never written.

@@ -86,9 +86,9 @@ TEST_P(Login, AServerSharingTheDatabaseRefusesANameTheLimitLocked) {
   std::string error;
   const auto other = storeserver::StoreServer::start(options(), error);
   ASSERT_TRUE(other) << error;
-  const auto refused = post(std::string(wire::kLoginPath),
-                            wire::toJson(wire::LoginRequest{wire::kAppStipendo, "clerk", "clerk1"}),
-                            "application/json", other->port());
+  const auto refused =
+      post(std::string(wire::kLoginPath), wire::toJson(wire::LoginRequest{wire::kAppStipendo, "clerk", "clerk1"}),
+           "application/json", other->port());
   EXPECT_EQ(refused.status, 429) << refused.body;
 }
 
@@ -110,8 +110,8 @@ TEST_P(Login, AFloodOfLogInsBesideTicketChangesFailsNothingWhileTheDatabaseIsLoc
   };
   std::thread buyer([&] {
     for (std::int64_t line = 1; line <= 4; ++line)
-      for (const auto& [packet, qty] : {std::pair{wire::kPacketNewItem, 1}, {wire::kPacketChange, 2},
-                                        {wire::kPacketDelete, 2}})
+      for (const auto& [packet, qty] :
+           {std::pair{wire::kPacketNewItem, 1}, {wire::kPacketChange, 2}, {wire::kPacketDelete, 2}})
         if (std::string r = sellin(token, itemText(receipt, {.line = line, .qty = qty}), packet); r != "ok")
           failed("line " + std::to_string(line) + ": " + r);
   });

@@ -78,7 +78,8 @@ std::unique_ptr<storeserver::storage::Connection> openDatabase(const std::string
 }
 
 std::string PostgresCluster::unavailable() {
-  if (!std::filesystem::exists(kBin / "initdb")) return "PostgreSQL 15's server programs are not installed in " + kBin.string();
+  if (!std::filesystem::exists(kBin / "initdb"))
+    return "PostgreSQL 15's server programs are not installed in " + kBin.string();
   if (asRoot() && !::getpwnam("postgres")) return "there is no postgres user to run PostgreSQL as";
   return {};
 }
@@ -130,8 +131,8 @@ void PostgresCluster::start() {
   run((kBin / "initdb").string() + " -D " + data + " -U postgres -A trust -E UTF8 --locale=C --no-sync >" +
       (dir_ / "initdb.log").string() + " 2>&1");
   // Durability is not under test here; fsync off keeps the cluster quick.
-  run((kBin / "pg_ctl").string() + " -D " + data + " -w -t 60 -l " + (dir_ / "server.log").string() +
-      " -o '-p " + std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + dir_.string() +
+  run((kBin / "pg_ctl").string() + " -D " + data + " -w -t 60 -l " + (dir_ / "server.log").string() + " -o '-p " +
+      std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + dir_.string() +
       " -c fsync=off -c max_connections=40' start >/dev/null");
 }
 

@@ -37,10 +37,9 @@ TEST(QueryKinds, EveryRequestOfTheProtocolIsServedAndNothingElse) {
 
 TEST_F(Queries, SessionsAreTheOpenOnesOfTheAskedStore) {
   EXPECT_EQ(sessionRows(ask(sessions("buyer", "buyer1", 1), wire::kAppSellin)),
-            (std::vector<std::string>{"00001001|Spring Buyback|1|1|010|0005|0010",
-                                      "00001002|  Walk-in Buyback|0|0|000|0003|0006",
-                                      "00001003|Wholesale Only|0|1|025|0020|0050",
-                                      "00001004|Wholesale Only|1|0|005|0010|0020"}));
+            (std::vector<std::string>{
+                "00001001|Spring Buyback|1|1|010|0005|0010", "00001002|  Walk-in Buyback|0|0|000|0003|0006",
+                "00001003|Wholesale Only|0|1|025|0020|0050", "00001004|Wholesale Only|1|0|005|0010|0020"}));
   EXPECT_EQ(sessionRows(ask(sessions("manager", "manager1", 2), wire::kAppSellin)),
             (std::vector<std::string>{"00002001|North Campus Buyback|1|1|015|0004|0008",
                                       "00002002|  Finals Week|0|0|100|0010|9999"}));
@@ -62,17 +61,16 @@ TEST_F(Queries, NamesAreShortenedVisiblyIdentifiersTooLongAndNumbersTooWideRefus
                storeserver::storage::Error);
   db->execute("DROP TRIGGER aid_agencies_width_on_update");  // as a hand-edited database might be
   db->execute("UPDATE aid_agencies SET agency_number = 'ST-PELL-2024X' WHERE agency_id = 3");
-  db->execute(
-      "INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
-      " within_percent, tran_warning_qty, tran_max_qty, is_open) VALUES (2004, 2, 'Odd', 0, 0, 1000, 1, 1, 1)");
+  db->execute("INSERT INTO buying_sessions (session_id, store_num, description, student_id_required, condition_check,"
+              " within_percent, tran_warning_qty, tran_max_qty, is_open) VALUES (2004, 2, 'Odd', 0, 0, 1000, 1, 1, 1)");
 
   EXPECT_EQ(ask(aidAccounts("S100200")).text,
             "An aid account of student S100200 (agency ST-PELL-2024X) cannot be shown on a handheld; tell the back "
             "office.");
   EXPECT_EQ(ask(sessions("manager", "manager1", 2), wire::kAppSellin).text,
             "Buying session 2004 cannot be shown on a handheld; tell the back office.");
-  for (const char* reason : {"value of field agency_number is longer than 12",
-                             "value of field within_percent does not fit its width"})
+  for (const char* reason :
+       {"value of field agency_number is longer than 12", "value of field within_percent does not fit its width"})
     EXPECT_TRUE(logged(reason)) << reason;
 }
 

@@ -51,8 +51,8 @@ inline std::vector<std::string> rows(const wire::Reply& reply, const wire::Recor
   EXPECT_FALSE(reply.error) << reply.text;
   const std::u16string text = wire::toUtf16(reply.text);
   std::vector<std::string> out;
-  for (const wire::RecordSpan& span : text.empty() ? std::vector<wire::RecordSpan>{}
-                                                   : wire::cutRecords(text, layout.dataSize())) {
+  for (const wire::RecordSpan& span :
+       text.empty() ? std::vector<wire::RecordSpan>{} : wire::cutRecords(text, layout.dataSize())) {
     const std::u16string_view record = std::u16string_view(text).substr(span.offset, span.length);
     EXPECT_TRUE(record.size() == layout.dataSize() && record.ends_with(u"\r")) << "a broken record: " << reply.text;
     out.push_back(fieldsOf(record, layout, fields));
@@ -265,9 +265,7 @@ class ServerTest : public ::testing::Test {
   }
 
   // A connection of our own to the server's database, as an administrator's.
-  std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
-    return openDatabase(database_->name());
-  }
+  std::unique_ptr<storeserver::storage::Connection> sideConnection() const { return openDatabase(database_->name()); }
   // The first column of each row, which the query gives as text.
   std::vector<std::string> texts(const std::string& sql) const {
     std::vector<std::string> out;

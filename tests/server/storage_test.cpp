@@ -78,8 +78,7 @@ TEST_P(PostgresStorage, AFailedStartOrStatementLeavesNoTransactionToCommit) {
   storage::migrate(*db);
   storage::Transaction broken(*db, storage::TxMode::Write);
   db->execute("INSERT INTO stores (store_num, name) VALUES (2, 'Two')");
-  EXPECT_THROW(db->execute("INSERT INTO students (student_id, name) VALUES (?, 'Too long')",
-                           {std::string(21, '7')}),
+  EXPECT_THROW(db->execute("INSERT INTO students (student_id, name) VALUES (?, 'Too long')", {std::string(21, '7')}),
                storage::Error)
       << "a student ID wider than its record";
   EXPECT_THROW(broken.commit(), storage::Error);
@@ -103,11 +102,11 @@ TEST_F(SqliteLog, ALargeTransactionAndACommitWithoutSyncAreWholeForAnotherConnec
   // slices of whole multiples of 128 KiB among others.
   {
     storage::Transaction tx(*writer, storage::TxMode::Write);
-    for (std::int64_t n = 0; n < 20000; ++n) writer->execute("INSERT INTO pages VALUES (?, ?)", {n, std::string(900, 'p')});
+    for (std::int64_t n = 0; n < 20000; ++n)
+      writer->execute("INSERT INTO pages VALUES (?, ?)", {n, std::string(900, 'p')});
     tx.commit();
   }
-  EXPECT_EQ(storage::integerAt(reader->query("SELECT COUNT(*), SUM(length(text)) FROM pages").at(0), 1),
-            20000 * 900);
+  EXPECT_EQ(storage::integerAt(reader->query("SELECT COUNT(*), SUM(length(text)) FROM pages").at(0), 1), 20000 * 900);
   // Without a sync at the commit, the frames must still be in the log before
   // another connection can find them.
   writer->execute("PRAGMA synchronous=OFF");
@@ -138,7 +137,8 @@ TEST_F(SqliteLog, ACommitThatCannotReachTheLogFailsWholeWithoutASyncAtTheCommit)
   // A file may grow no further than the log is now (the failed write is
   // answered with an error instead of the signal).
   const auto grown = std::filesystem::file_size(database.name() + "-wal");
-  struct sigaction ignore {}, before {};
+  struct sigaction ignore {
+  }, before{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGXFSZ, &ignore, &before);
   rlimit limit{}, old{};

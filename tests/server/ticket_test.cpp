@@ -25,8 +25,8 @@ constexpr std::int64_t kStudentSession = 1001;  // needs a student ID
 constexpr int kAdd = wire::kPacketNewItem, kChange = wire::kPacketChange, kDelete = wire::kPacketDelete;
 
 const LineArgs kUnlimited{.itemId = "B0000000", .price = "1.00"};  // Ostrand buys it without limit
-const LineArgs kReturn{.line = 2, .purchaser = "Midwest Book Wholesale", .itemId = "B0000003", .qty = -1,
-                       .price = "3.00"};
+const LineArgs kReturn{
+    .line = 2, .purchaser = "Midwest Book Wholesale", .itemId = "B0000003", .qty = -1, .price = "3.00"};
 
 std::string onlyBuyerOf(int store) {
   return "Only a buyer of store " + std::to_string(store) +
@@ -124,7 +124,7 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
   const std::string ended = openTicket(token_, "S-ENDED");
   ASSERT_EQ(item(ended, kAdd, kUnlimited), "ok");
   ASSERT_EQ(tran(ended, kChange), "ok");
-  const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");  // may not buy
+  const std::string clerk = login(wire::kAppSellin, "clerk", "clerk1");        // may not buy
   const std::string manager = login(wire::kAppSellin, "manager", "manager1");  // may buy at store 2
   const std::string clerkForBuyer = buyingLogin("clerk", "clerk1");
   const std::string others = openTicket(clerkForBuyer);
@@ -160,7 +160,8 @@ TEST_P(Ticket, RefusedRequestsChangeNothing) {
        "The student ID holds the invisible direction mark U+202E. Scan or type it again."},
       {"a direction mark in the buyer's name", token_, ticket("buy\u200Fer", "", 1), wire::kPacketQuery,
        std::string(storeserver::kUnreadableRequest)},
-      {"a line already there", token_, add({.line = 1}), kAdd, "Line 1 is already on this ticket: start the ticket again."},
+      {"a line already there", token_, add({.line = 1}), kAdd,
+       "Line 1 is already on this ticket: start the ticket again."},
       {"a change of another book", token_, add({.line = 1, .itemId = "B0000002"}), kChange,
        "Line 1 holds another book or purchaser on the store server: start the ticket again."},
       {"an ended ticket", token_, itemText(ended), kAdd, "This ticket has already ended: start a new ticket."},
@@ -277,33 +278,55 @@ TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
   };
   const std::string more = " more copies of this book than it buys (3): ";
   const std::vector<Case> cases = {
-      {"a return deleted after the need was met again", 3,
-       {{kAdd, ostrand(1, -1)}, {kAdd, ostrand(2, 1)}, {kDelete, ostrand(1, -1)}}, "ok", {"4", "3"}},
-      {"an add after that", 3,
+      {"a return deleted after the need was met again",
+       3,
+       {{kAdd, ostrand(1, -1)}, {kAdd, ostrand(2, 1)}, {kDelete, ostrand(1, -1)}},
+       "ok",
+       {"4", "3"}},
+      {"an add after that",
+       3,
        {{kAdd, ostrand(1, -1)}, {kAdd, ostrand(2, 1)}, {kDelete, ostrand(1, -1)}, {kAdd, ostrand(3, 1)}},
-       "Can only do a negative buy for this purchaser.", {"4", "3"}},
-      {"a return deleted past the count's bound", 3, {{kAdd, ostrand(1, -1)}, {kDelete, ostrand(1, -1)}},
+       "Can only do a negative buy for this purchaser.",
+       {"4", "3"}},
+      {"a return deleted past the count's bound",
+       3,
+       {{kAdd, ostrand(1, -1)}, {kDelete, ostrand(1, -1)}},
        "Deleting this line would count more than 99999 copies of this book bought for Ostrand Company: tell the back "
        "office.",
-       {"99999", "3"}, "bought_qty = 99999"},
-      {"a return deleted past the maximum", 2,
+       {"99999", "3"},
+       "bought_qty = 99999"},
+      {"a return deleted past the maximum",
+       2,
        {{kAdd, midwest(1, 6)}, {kAdd, midwest(2, -1)}, {kAdd, midwest(3, 1)}, {kDelete, midwest(2, -1)}},
        "Deleting this line would put 7 copies of this book on the ticket, above the transaction maximum of 6: "
        "lower another line of this book first.",
        {"2", "9"}},
-      {"a return lowered past the need", 3,
+      {"a return lowered past the need",
+       3,
        {{kAdd, ostrand(1, -2)}, {kAdd, ostrand(2, 2)}, {kChange, ostrand(1, -1)}},
-       "This change would give Ostrand Company" + more + "lower another line of this book first.", {"3", "3"}},
-      {"a line lowered after an import lowered the need", 1, {{kAdd, ostrand(1, 2)}, {kChange, ostrand(1, 1)}}, "ok",
-       {"2", "3"}, "buy_qty = 1"},
+       "This change would give Ostrand Company" + more + "lower another line of this book first.",
+       {"3", "3"}},
+      {"a line lowered after an import lowered the need",
+       1,
+       {{kAdd, ostrand(1, 2)}, {kChange, ostrand(1, 1)}},
+       "ok",
+       {"2", "3"},
+       "buy_qty = 1"},
       {"a line deleted down to none bought", 0, {{kAdd, ostrand(1, 1)}, {kDelete, ostrand(1, 1)}}, "ok", {"0", "3"}},
-      {"a line deleted after its copy was returned elsewhere", 0, {{kAdd, ostrand(1, 1)}, {kDelete, ostrand(1, 1)}},
+      {"a line deleted after its copy was returned elsewhere",
+       0,
+       {{kAdd, ostrand(1, 1)}, {kDelete, ostrand(1, 1)}},
        "Deleting this line would take back copies of this book that were already returned on another ticket: "
        "keep the line as it is, or tell the back office.",
-       {"0", "3"}, "bought_qty = 0"},
+       {"0", "3"},
+       "bought_qty = 0"},
       {"a void of +1 then -2", 1, {{kAdd, ostrand(1, 1)}, {kAdd, ostrand(2, -2)}, {kVoid, {}}}, "ok", {"1", "3"}},
-      {"a void whose return was bought again since", 3, {{kAdd, midwest(1, 1)}, {kAdd, ostrand(2, -1)}, {kVoid, {}}},
-       "ok", {"4", "3"}, "bought_qty = 3"},
+      {"a void whose return was bought again since",
+       3,
+       {{kAdd, midwest(1, 1)}, {kAdd, ostrand(2, -1)}, {kVoid, {}}},
+       "ok",
+       {"4", "3"},
+       "bought_qty = 3"},
   };
   const auto setOstrand = [&](const std::string& terms) {
     sideConnection()->execute("UPDATE book_purchasers SET " + terms + " WHERE item_id = 'B0000001'");
@@ -333,8 +356,9 @@ TEST_P(Ticket, NoSequenceOfMovesBreaksTheNeedTheMaximumOrZero) {
 }
 
 TEST_P(Ticket, LinesChangePrintAndAreVoidedWithTheirBoughtQuantity) {
-  sideConnection()->execute("UPDATE books SET title = ? WHERE item_id = ?",
-                            {std::string("A Title Long Enough To Need Two Lines On A Receipt Printer"), std::string(kBook)});
+  sideConnection()->execute(
+      "UPDATE books SET title = ? WHERE item_id = ?",
+      {std::string("A Title Long Enough To Need Two Lines On A Receipt Printer"), std::string(kBook)});
   const std::string receipt = openTicket(token_);
   ASSERT_EQ(item(receipt, kAdd, {.line = 1}), "ok");
   ASSERT_EQ(item(receipt, kAdd, {.line = 2, .qty = -2, .price = "3.00"}), "ok");

@@ -45,11 +45,11 @@ struct Contents {
       const std::string table = storage::textAt(r, 0);
       rowsPerTable[table] = storage::integerAt(db.query("SELECT COUNT(*) FROM " + table).at(0), 0);
     }
-    for (const char* sql : {"SELECT ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open"
-                            " FROM tickets ORDER BY ticket_id",
-                            "SELECT * FROM ticket_lines ORDER BY ticket_id, line",
-                            "SELECT * FROM ticket_audit ORDER BY audit_id",
-                            "SELECT update_id, user_id, answer, applied_at FROM ticket_updates ORDER BY update_id"})
+    for (const char* sql :
+         {"SELECT ticket_id, receipt, store_num, user_id, buyer, student_id, opened_on, is_open"
+          " FROM tickets ORDER BY ticket_id",
+          "SELECT * FROM ticket_lines ORDER BY ticket_id, line", "SELECT * FROM ticket_audit ORDER BY audit_id",
+          "SELECT update_id, user_id, answer, applied_at FROM ticket_updates ORDER BY update_id"})
       for (std::string& row : joinedRows(db, sql)) tickets.push_back(std::move(row));
   }
 };
@@ -138,7 +138,9 @@ TEST_P(Upgrade, KeepsEveryRowAndTheOpenTicketStillServes) {
   // Line 2's add, sent again under its identity, stored before digests were kept.
   const std::string lineTwo = storage::textAt(
       db->query("SELECT u.update_id FROM ticket_updates u JOIN ticket_audit a ON a.changed_at = u.applied_at"
-                " WHERE a.receipt = '00000003' AND a.line = 2 AND a.action = 'add'").at(0), 0);
+                " WHERE a.receipt = '00000003' AND a.line = 2 AND a.action = 'add'")
+          .at(0),
+      0);
   const wire::Reply repeat = item(wire::kPacketNewItem, lineTwo, 2, 1002, -1, "12.00");
   EXPECT_FALSE(repeat.error) << repeat.text;
   EXPECT_EQ(Contents(*db).tickets, before_->tickets) << "a repeat of an old update was applied again";

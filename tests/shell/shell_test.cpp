@@ -55,8 +55,8 @@ void cancel(QWidget* dialog) { testsupport::clickControl(dialog, platform::IDCAN
 // Wrapped in its label, the status text needs no more room than the label has.
 bool statusShownWhole(const CStartDlg& dlg) {
   const QLabel* status = testsupport::findControl<QLabel>(&dlg, CStartDlg::IDC_STATUS);
-  const QRect needed = QFontMetrics(status->font())
-                           .boundingRect(QRect(0, 0, status->width(), 10000), Qt::TextWordWrap, status->text());
+  const QRect needed =
+      QFontMetrics(status->font()).boundingRect(QRect(0, 0, status->width(), 10000), Qt::TextWordWrap, status->text());
   return needed.height() <= status->height() && needed.width() <= status->width();
 }
 
@@ -192,7 +192,7 @@ TEST_F(ShellTest, AdoptraLoadsTheLocationsItsUserMayLookUpTrimmedAndASecondLogIn
   ModalDriver::whenModal([](QWidget* logInDialog) { logIn(logInDialog, "manager", "manager1"); });
   app.InitInstance();
   EXPECT_EQ(firstNames, (QStringList{"Main Floor", "Annex", "Textbooks, Second Floor", "Warehouse", "North Store",
-                                      "Library Kiosk", "Downtown Counter"}));
+                                     "Library Kiosk", "Downtown Counter"}));
   EXPECT_EQ(secondNames, (QStringList{"North Store", "Library Kiosk"}));
   EXPECT_EQ(app.m_locations.GetSize(), 0) << "the location list outlived the start dialog";
 }

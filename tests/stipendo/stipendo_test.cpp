@@ -169,7 +169,8 @@ TEST_F(StipendoTest, ACodeFromStorescanIsLookedUp) {
   QTemporaryDir dir;
   const QString pipe = dir.filePath("scanner.pipe");
   ASSERT_EQ(::mkfifo(pipe.toLocal8Bit().constData(), 0600), 0);
-  ASSERT_EQ(ApplyCommandLine({"stipendo", "--server", m_server.url(), "--scanner=" + pipe}, "stipendo"), CommandLine::Run);
+  ASSERT_EQ(ApplyCommandLine({"stipendo", "--server", m_server.url(), "--scanner=" + pipe}, "stipendo"),
+            CommandLine::Run);
   runDialog([&](CStipendoDlg& dlg) {
     // Only now is the pipe read; storescan refuses one nobody reads.
     QProcess storescan;

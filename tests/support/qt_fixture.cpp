@@ -67,9 +67,9 @@ class Driver : public QObject {
     modal->installEventFilter(this);
     openFor_.start();
     QMetaObject::invokeMethod(
-        this, [this, target = QPointer<QWidget>(modal), next = std::move(next)] {
-          if (target)
-            next.action(target);
+        this,
+        [this, target = QPointer<QWidget>(modal), next = std::move(next)] {
+          if (target) next.action(target);
           else
             problems_ << QStringLiteral("the dialog for the action queued at %1 was gone before it ran")
                              .arg(describe(next.where));
@@ -89,21 +89,19 @@ class Driver : public QObject {
   void fallBack(QWidget* modal) {
     if (closeAttempts_ == 0)
       problems_ << QStringLiteral("%1 was %2 for %3 ms; the driver closed it")
-                       .arg(describe(modal),
-                            modal->property(kActed).toBool() ? QStringLiteral("still open after its action")
-                                                             : QStringLiteral("left open with no action"))
+                       .arg(describe(modal), modal->property(kActed).toBool()
+                                                 ? QStringLiteral("still open after its action")
+                                                 : QStringLiteral("left open with no action"))
                        .arg(fallbackMs_);
     const int attempt = closeAttempts_++;
     openFor_.start();
     QMetaObject::invokeMethod(
-        this, [target = QPointer<QWidget>(modal), attempt] {
+        this,
+        [target = QPointer<QWidget>(modal), attempt] {
           auto* dialog = qobject_cast<QDialog*>(target.data());
-          if (dialog && attempt == 0)
-            dialog->reject();
-          else if (dialog && attempt == 1)
-            dialog->done(platform::IDCANCEL);
-          else if (target)
-            target->hide();
+          if (dialog && attempt == 0) dialog->reject();
+          else if (dialog && attempt == 1) dialog->done(platform::IDCANCEL);
+          else if (target) target->hide();
         },
         Qt::QueuedConnection);
   }

@@ -47,7 +47,12 @@ TEST_F(TesselConfigTest, OverridesWinAreNotWrittenBackAndBadTimeoutsFallBack) {
 // A window that hands WM_SCANNER to its scanner and keeps every WM_SCAN_DATA.
 class ScanWindow : public platform::Dialog {
  public:
-  ScanWindow() : platform::Dialog([] { platform::DialogTemplate t; t.size = {120, 80}; return t; }()) {
+  ScanWindow()
+      : platform::Dialog([] {
+          platform::DialogTemplate t;
+          t.size = {120, 80};
+          return t;
+        }()) {
     onMessage(platform::WM_SCANNER,
               [this](const QVariant& w, const QVariant& l) { return m_scanner.OnScannerMsg(w, l); });
     onMessage(platform::WM_SCAN_DATA, [this](const QVariant& w, const QVariant&) -> qintptr {
@@ -104,12 +109,14 @@ TEST_F(ScannerTest, EachLineBecomesOneCodeWhateverItsEndAndHoweverItArrives) {
     QStringList codes;
   } steps[] = {
       {"CRLF, CR, LF and UTF-8 in one write; blanks around a code and empty or blank lines are no code",
-       "9780131103627\r\n B2 \t\rC3\n\n  \r\nCaf\xc3\xa9\n", {"9780131103627", "B2", "C3", QString::fromUtf8("Café")}},
+       "9780131103627\r\n B2 \t\rC3\n\n  \r\nCaf\xc3\xa9\n",
+       {"9780131103627", "B2", "C3", QString::fromUtf8("Café")}},
       {"a partial line waits for its end", "97801", {}},
       {"the rest of it, ending in CR", "31103627\r", {"9780131103627"}},
       {"the LF of that CRLF in the next read makes no empty code", "\nNEXT\n", {"NEXT"}},
       {"an over-long line is cut, its rest dropped", std::string(300, 'A') + "\nNEXT\n", {QString(max, 'A'), "NEXT"}},
-      {"a character the cut splits is dropped whole", std::string(max - 1, 'B') + "\xc3\xa9tail\n",
+      {"a character the cut splits is dropped whole",
+       std::string(max - 1, 'B') + "\xc3\xa9tail\n",
        {QString(max - 1, 'B')}},
   };
   for (const auto& step : steps) {

@@ -28,7 +28,12 @@ QString fields(std::initializer_list<QVariant> values) {
 
 QString sessionRecord(int id, const char* description, int studentIdRequired) {
   return written(wire::RecordWriter(wire::layouts::session())
-                     .integer(id).text(description).integer(studentIdRequired).integer(1).integer(15).integer(8)
+                     .integer(id)
+                     .text(description)
+                     .integer(studentIdRequired)
+                     .integer(1)
+                     .integer(15)
+                     .integer(8)
                      .integer(12));
 }
 
@@ -46,15 +51,21 @@ TEST(FillFromResponse, EachRecordClassReadsWhatTheServerWritesAndRepliesAppend) 
   sessions.FillFromResponse(sessionRecord(12, "Été — rachat", 0).repeated(2));
   ASSERT_EQ(sessions.GetSize(), 3) << "a second reply must append";
   const CSLSessionInfo& s = sessions[0];
-  EXPECT_EQ(fields({s.m_nSessionID, s.m_strDescription, s.m_nStudentIDRequired, s.m_nConditionCheck,
-                    s.m_nWithinPercent, s.m_nTranWarningQty, s.m_nTranMaxQty}),
+  EXPECT_EQ(fields({s.m_nSessionID, s.m_strDescription, s.m_nStudentIDRequired, s.m_nConditionCheck, s.m_nWithinPercent,
+                    s.m_nTranWarningQty, s.m_nTranMaxQty}),
             "7|  Fall Buyback|1|1|15|8|12");
   EXPECT_EQ(sessions[2].m_strDescription, QStringLiteral("Été — rachat"));
 
   CDataArray<CStipendoInfo> accounts;
   accounts.FillFromResponse(written(wire::RecordWriter(wire::layouts::aidAccount())
-                                        .text("s100200").text("Fundação").text("AG-0042").text("2026-08-01")
-                                        .text("2027-05-31").money(1250).money(100000).money(98750)));
+                                        .text("s100200")
+                                        .text("Fundação")
+                                        .text("AG-0042")
+                                        .text("2026-08-01")
+                                        .text("2027-05-31")
+                                        .money(1250)
+                                        .money(100000)
+                                        .money(98750)));
   accounts.FillFromResponse(QStringLiteral("AID00142S100"));  // short: the missing fields stay empty
   ASSERT_EQ(accounts.GetSize(), 2);
   const CStipendoInfo& a = accounts[0];
@@ -127,7 +138,8 @@ TEST(FillFromResponse, AnyReplyIsCutIntoABoundedNumberOfRecords) {
 // Every change carries an identity of its own, a UUID whose time comes first,
 // so a later change's identity sorts after an earlier one's.
 TEST(UpdateIdentity, EachChangeHasItsOwnAndLaterChangesSortAfter) {
-  const QRegularExpression identity(R"re("update_id":"([0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12})")re");
+  const QRegularExpression identity(
+      R"re("update_id":"([0-9a-f]{8}-[0-9a-f]{4}-7[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12})")re");
   const auto identityOf = [&](const QString& update) {
     const auto match = identity.match(update);
     EXPECT_TRUE(match.hasMatch()) << "no time-ordered UUID in " << update.toStdString();

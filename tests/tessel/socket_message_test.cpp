@@ -132,20 +132,32 @@ TEST_F(TransportTest, EveryAnswerTheProgramsCannotUseGivesASentence) {
       {"no replies member", kLoggedIn, {{200, R"({"answers":[]})"}}, unreadable},
       {"fewer replies than queries", kLoggedIn, {{200, R"({"replies":[]})"}}, unreadable},
       {"a reply of the wrong shape", kLoggedIn, {{200, R"({"replies":[{"error":"no","text":1}]})"}}, unreadable},
-      {"a refusal with the server's sentence", kLoggedIn, {{503, wire::errorJson("The store server is busy.")}},
+      {"a refusal with the server's sentence",
+       kLoggedIn,
+       {{503, wire::errorJson("The store server is busy.")}},
        "The store server is busy."},
       {"a refusal without one", kLoggedIn, {{500, "Internal error"}}, unreadable},
-      {"a balancer's page", kLoggedIn, {{502, "<html>Bad Gateway</html>"}},
+      {"a balancer's page",
+       kLoggedIn,
+       {{502, "<html>Bad Gateway</html>"}},
        CSocketMessage::GatewayText(502).toStdString()},
       {"a log-in answer that is not one", {200, R"({"token":5})"}, {}, unreadable},
-      {"an answer over the size cap", kLoggedIn,
+      {"an answer over the size cap",
+       kLoggedIn,
        {{200, exchangeReply(std::string(CSocketMessage::kMaxReplyBytes, 'x'))}},
        CSocketMessage::TooLargeText().toStdString()},
       {"a log-in with too many records", {200, loggedIn(recordList(kMaxReplyRecords + 1))}, {}, tooMany},
-      {"a reply with too many records", kLoggedIn, {{200, exchangeReply(recordList(kMaxReplyRecords + 1))}}, tooMany,
+      {"a reply with too many records",
+       kLoggedIn,
+       {{200, exchangeReply(recordList(kMaxReplyRecords + 1))}},
+       tooMany,
        true},
-      {"a reply with the most records", kLoggedIn, {{200, exchangeReply(recordList(kMaxReplyRecords))}},
-       recordList(kMaxReplyRecords), true, false},
+      {"a reply with the most records",
+       kLoggedIn,
+       {{200, exchangeReply(recordList(kMaxReplyRecords))}},
+       recordList(kMaxReplyRecords),
+       true,
+       false},
       {"a long text to print", kLoggedIn, {{200, exchangeReply(printText)}}, printText, true, false},
       {"a session expired once", kLoggedIn, {expired, {200, exchangeReply("AID")}}, "AID", true, false, true},
       {"a session expired for ever", kLoggedIn, {expired}, expiredText, false, true, true},
@@ -254,8 +266,7 @@ TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
     setTessel("CAFile", QString::fromStdString(c.caFile));
     auto msg = aidMessage(server.url());
     EXPECT_EQ(msg->SendQuery(), c.trusted) << c.what << ": " << msg->GetResponse(0).toStdString();
-    if (c.trusted)
-      EXPECT_TRUE(msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
+    if (c.trusted) EXPECT_TRUE(msg->GetResponse(0).startsWith("AID")) << msg->GetResponse(0).toStdString();
     else
       EXPECT_EQ(msg->GetResponse(0), c.caFile == missing ? CSocketMessage::NoCAFileText(path("none.pem"))
                                                          : CSocketMessage::UntrustedText(server.url().mid(8)))
@@ -302,9 +313,9 @@ TEST_F(TransportTest, AResendIsCutAtTheSaveTimeoutThoughTheExchangeBeforeMightWa
   msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
   EXPECT_FALSE(msg.SendQuery());
   EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NotConfirmedText(2));
-  EXPECT_GE(std::ranges::count(balancer.requests(), std::string("/v1/exchange"),
-                               &std::pair<std::string, std::string>::first),
-            2)
+  EXPECT_GE(
+      std::ranges::count(balancer.requests(), std::string("/v1/exchange"), &std::pair<std::string, std::string>::first),
+      2)
       << "the held resend was never sent";
 }
 

@@ -75,10 +75,21 @@ TEST(Exchange, EnvelopeReaderAgreesWithATreeOnEveryBody) {
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":1.})",
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],1:2})",
       R"({"app":null,"token":null,"queries":null})",
-      "", "{", "}", "[]", "\"text\"", "12", "true", "{} {}",
-      std::string("3\0", 2), good + std::string("\0{}", 3),
+      "",
+      "{",
+      "}",
+      "[]",
+      "\"text\"",
+      "12",
+      "true",
+      "{} {}",
+      std::string("3\0", 2),
+      good + std::string("\0{}", 3),
       // Numbers beyond a double's range are no JSON to either reader; those too small read as 0.
-      "111E00000000000000386987000", "-1.5e400", "1" + std::string(400, '0'), "[1E400]",
+      "111E00000000000000386987000",
+      "-1.5e400",
+      "1" + std::string(400, '0'),
+      "[1E400]",
       R"({"app":1E400,"token":"t","queries":[{"packet":3,"text":"x"}]})",
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":1.8e308})",
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":0.000179769e312})",
@@ -88,10 +99,12 @@ TEST(Exchange, EnvelopeReaderAgreesWithATreeOnEveryBody) {
       R"({"app":2,"token":"t","queries":[{"packet":3,"text":"x"}],"n":)" + std::string(320, '9') + "}",
   };
   std::string why;
-  for (const std::string& body : bodies) EXPECT_TRUE(testsupport::envelopeReadersAgree(body, why)) << body << ": " << why;
+  for (const std::string& body : bodies)
+    EXPECT_TRUE(testsupport::envelopeReadersAgree(body, why)) << body << ": " << why;
 
   std::string many = R"({"app":0,"token":"t","queries":[)";
-  for (int i = 0; i < 17; ++i) many += std::string(i ? "," : "") + R"({"packet":0,"text":"\u0078","page":)" + std::to_string(i) + "}";
+  for (int i = 0; i < 17; ++i)
+    many += std::string(i ? "," : "") + R"({"packet":0,"text":"\u0078","page":)" + std::to_string(i) + "}";
   std::mt19937 random(20261207);
   const char kSpice[] = "{}[]\",:\\u0e9.-+ \x80\xC3\xFF";
   for (const std::string& seed : {good, bodies[3], bodies[23], many + "]}"}) {
@@ -118,7 +131,10 @@ TEST(Exchange, WrittenTextsReadBackWhateverTheyHold) {
       {"\"quoted\" \\ / back", "\"quoted\" \\ / back"},
       {std::string("\0\x01\x1f\x7f\b\f\n\r\t", 9), std::string("\0\x01\x1f\x7f\b\f\n\r\t", 9)},
       {"\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80", "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"},
-      {"a\xFF" "b\xC3", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD"},
+      {"a\xFF"
+       "b\xC3",
+       "a\xEF\xBF\xBD"
+       "b\xEF\xBF\xBD"},
       {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& [text, expected] : cases) {
@@ -145,10 +161,14 @@ TEST(Exchange, LimitsAreEnforcedAndInvalidUtf8IsReplacedNotThrown) {
   wire::LoginRequest login{wire::kAppSellin, std::string(wire::kMaxQueryTextLength + 1, 'u'), "p"};
   EXPECT_FALSE(wire::parseLoginRequest(wire::toJson(login), error));
   EXPECT_NE(error.find("longer than"), std::string::npos) << error;
-  login = {wire::kAppAdoptra, "cl\xFF" "erk", "pw"};
+  login = {wire::kAppAdoptra,
+           "cl\xFF"
+           "erk",
+           "pw"};
   const auto parsed = wire::parseLoginRequest(wire::toJson(login), error);
   ASSERT_TRUE(parsed) << error;
-  EXPECT_EQ(parsed->user, "cl\xEF\xBF\xBD" "erk");
+  EXPECT_EQ(parsed->user, "cl\xEF\xBF\xBD"
+                          "erk");
 }
 
 // A body nested a few hundred thousand deep once overflowed the stack of

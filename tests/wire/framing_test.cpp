@@ -32,7 +32,10 @@ TEST(RecordWriter, DisplayTextsAreShortenedVisiblyIdentifiersAreRefused) {
       // the 39th and 40th units are a pair: the pair goes, not half of it
       {"MAIN", std::string(38, 'a') + book + "b", u"MAIN", std::u16string(38, u'a') + u"…", ""},
       {"MAIN", std::string(39, 'a') + book, u"MAIN", std::u16string(39, u'a') + u"…", ""},
-      {"MAIN", "A\rB\x7F" "C", u"MAIN", u"A B C", ""},
+      {"MAIN",
+       "A\rB\x7F"
+       "C",
+       u"MAIN", u"A B C", ""},
       // widths count UTF-16 units, not bytes; a bad byte is one unit, U+FFFD
       {"Müller12", "x\xFF" + std::string(38, 'y'), u"Müller12", u"x\uFFFD" + std::u16string(38, u'y'), ""},
       {"MAIN-BIG1", "x", u"", u"", "value of field code is longer than 8"},
@@ -59,7 +62,7 @@ TEST(CutRecords, EachRecordStartsAtIStepsOfLPlusOneCutToDataSizeAndTheReply) {
       {u"", 100, {{0, 0}}},
       {u"ABCxxxxxQR", 100, {{0, 1}, {1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1}, {9, 1}}},
       {u"ABC00009X\rABC00009Y\r", 4, {{0, 4}, {10, 4}}},  // a smaller data size keeps the step
-      {u"ABC00009X\rABC0", 100, {{0, 10}, {10, 4}}},       // a short last record ends with the reply
+      {u"ABC00009X\rABC0", 100, {{0, 10}, {10, 4}}},      // a short last record ends with the reply
       {u"ABC   12zzABC+0012", 100, {{0, 13}, {13, 5}}},   // the length read like a number
       {u"ABC-0001xxxxxxxxx", 6, {{0, 6}}},                // a negative length: one record
       {u"ABC-9999yy", 6, {{0, 6}}},
@@ -86,7 +89,9 @@ TEST(FieldText, ShortRecordGivesShortOrEmptyFieldsAndNumbersReadLikeTheClientExp
 
 // Well-formed texts round-trip through the record tests; here what a peer may spoil.
 TEST(Utf, MalformedBytesBecomeReplacementCharactersAndControlsAreFound) {
-  EXPECT_EQ(wire::toUtf16("a\xFF" "b"), u"a\uFFFDb");
+  EXPECT_EQ(wire::toUtf16("a\xFF"
+                          "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(wire::toUtf16("\xE2\x82"), u"\uFFFD\uFFFD");  // cut short at the end
   EXPECT_EQ(wire::toUtf16("\xC0\xAF"), u"\uFFFD");        // overlong '/'
   EXPECT_EQ(wire::toUtf8(u"\xD800x"), "\xEF\xBF\xBDx");   // lone surrogate

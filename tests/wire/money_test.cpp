@@ -9,7 +9,7 @@ namespace {
 
 struct AmountCase {
   const char* text;
-  std::optional<std::int64_t> onTheWire;  // parseCents: a request's price, an import's amount
+  std::optional<std::int64_t> onTheWire;      // parseCents: a request's price, an import's amount
   std::optional<std::int64_t> typedOrRecord;  // readDollarAmount: a typed price, a record's money field
 };
 
@@ -21,20 +21,20 @@ TEST(DollarAmounts, AreReadExactlyOnBothSidesAndAnythingElseIsNoAmount) {
       {"12.5", 1250, 1250},
       {"12.", 1200, 1200},
       {".75", 75, 75},
-      {"00012.50", 1250, 1250},        // a record's field; leading zeros are no digits of the amount
-      {"-0003.05", {}, -305},          // a negative total; the server reads no sign in a price
-      {" $7 ", {}, 700},               // was 7.00 typed, 0 for the rules
+      {"00012.50", 1250, 1250},  // a record's field; leading zeros are no digits of the amount
+      {"-0003.05", {}, -305},    // a negative total; the server reads no sign in a price
+      {" $7 ", {}, 700},         // was 7.00 typed, 0 for the rules
       {"$ -2", {}, -200},
       {"12345678", 1234567800, 1234567800},  // was 0.00 typed: the price rules now name the highest
       {"9999999999999999.99", 999999999999999999, 999999999999999999},
-      {"12.505", {}, {}},              // was 12.50 for the rules
-      {"12.50abc", {}, {}},            // was 12.50 for the rules
-      {"1e3", {}, {}},                 // was 1000.00 for the rules
-      {"+7", {}, {}},                  // was 7.00 for the rules
+      {"12.505", {}, {}},    // was 12.50 for the rules
+      {"12.50abc", {}, {}},  // was 12.50 for the rules
+      {"1e3", {}, {}},       // was 1000.00 for the rules
+      {"+7", {}, {}},        // was 7.00 for the rules
       {"-$7", {}, {}},
       {"12,50", {}, {}},
       {"\xEF\xBC\x91\xEF\xBC\x92", {}, {}},  // full-width digits
-      {"10000000000000000", {}, {}},   // 17 digits: its cents would not fit
+      {"10000000000000000", {}, {}},         // 17 digits: its cents would not fit
       {"", {}, {}},
       {".", {}, {}},
       {"-", {}, {}},

@@ -15,14 +15,20 @@ inline std::optional<wire::ExchangeRequest> parseEnvelopeAsTree(std::string_view
   const nlohmann::json* queries = in.array("queries", wire::kMaxQueriesPerExchange);
   if (in.ok() && !wire::isKnownApp(int(*app))) in.fail("The exchange request names an unknown program.");
   if (in.ok() && queries->empty()) in.fail("The exchange request holds no query.");
-  if (!in.ok()) { error = in.error(); return std::nullopt; }
+  if (!in.ok()) {
+    error = in.error();
+    return std::nullopt;
+  }
   wire::ExchangeRequest request{int(*app), std::move(*token), {}};
   for (const nlohmann::json& q : *queries) {
     wire::JsonReader item(q, "query");
     const auto packet = item.integer("packet", wire::kPacketNewItem, wire::kPacketQuery);
     auto text = item.text("text", wire::kMaxQueryTextLength);
     const auto page = item.integerOr("page", -1, -1, INT_MAX);
-    if (!item.ok()) { error = item.error(); return std::nullopt; }
+    if (!item.ok()) {
+      error = item.error();
+      return std::nullopt;
+    }
     request.queries.push_back({int(*packet), std::move(*text), int(*page)});
   }
   return request;

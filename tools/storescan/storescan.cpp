@@ -55,8 +55,7 @@ int main(int argc, char** argv) {
     } else if (!optionsDone && argument.size() > 1 && argument[0] == '-' && argument[1] == '-') {
       return usage(("unknown option " + argument).c_str());
     } else {
-      if (argument.find_first_of("\r\n") != std::string::npos)
-        return usage("a code cannot hold a line end");
+      if (argument.find_first_of("\r\n") != std::string::npos) return usage("a code cannot hold a line end");
       codes.push_back(argument);
     }
   }
@@ -74,10 +73,8 @@ int main(int argc, char** argv) {
   // Non-blocking open: with no program reading the pipe, say so instead of waiting for one.
   const int fd = ::open(device.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
-    if (errno == ENXIO)
-      std::cerr << "storescan: no program is reading " << device << "\n";
-    else
-      std::cerr << "storescan: cannot open " << device << ": " << std::strerror(errno) << "\n";
+    if (errno == ENXIO) std::cerr << "storescan: no program is reading " << device << "\n";
+    else std::cerr << "storescan: cannot open " << device << ": " << std::strerror(errno) << "\n";
     return 1;
   }
   // A reader that goes away mid-write should give an error message, not a silent SIGPIPE death.
