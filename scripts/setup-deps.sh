@@ -15,10 +15,11 @@ demo=(
   libkainjow-mustache-dev
 )
 # The tests: GoogleTest; the openssl command for their certificates; cpack's
-# helpers for the package check; Google Benchmark, as the test build builds
-# bench/ and smoke-runs its programs; a real browser for the back office's tests.
+# helpers for the package check; clang-format for the style check; Google
+# Benchmark, as the test build builds bench/ and smoke-runs its programs; a
+# real browser for the back office's tests.
 browser=(chromium chromium-driver python3-selenium)
-tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev "${browser[@]}")
+tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev clang-format "${browser[@]}")
 # Only PostgreSQL's programs: the tests and chain.sh run throwaway clusters of
 # their own (see install_postgresql_programs).
 postgresql=(postgresql-15)
