@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "server/admin/buying_report.h"
 #include "server/admin/cash_drawers.h"
 #include "server/admin/office_pages.h"
 #include "server/log.h"
@@ -78,30 +79,68 @@ View storeSheetView(std::int64_t store, const DaySheet& sheet) {
   return v;
 }
 
+// Whether the URL asks for every store's sheet, which only a manager of the whole chain sees.
+bool wholeChainAsked(const PageContext& page) {
+  if (page.query["sheet"] != "chain") return false;
+  if (!page.manager.chainWide) throw Refusal("Only a manager of the whole chain sees the chain's cash drawers.");
+  return true;
+}
+
+using StoreSheets = std::vector<std::pair<Store, DaySheet>>;
+
+// The page's store's sheet of the day, or every store's.
+StoreSheets sheetsOf(PageContext& page, const std::string& day, bool wholeChain) {
+  StoreSheets sheets;
+  for (const Store& s : page.manager.stores)
+    if (wholeChain || s.number == page.store) sheets.emplace_back(s, daySheet(page.db, s.number, day));
+  return sheets;
+}
+
 void describeSheet(PageContext& page, View& view, bool wholeChain) {
   const std::string day = chosenDay(page, chosen(page, "day"));
   view.set("day", day);
   view.set("chainWide", page.manager.chainWide);
   view.set("wholeChain", wholeChain);
+  const StoreSheets sheets = sheetsOf(page, day, wholeChain);
   DrawerFigures total;
   ViewList stores;
-  for (const Store& s : page.manager.stores) {
-    if (!wholeChain && s.number != page.store) continue;
-    const DaySheet sheet = daySheet(page.db, s.number, day);
+  for (const auto& [store, sheet] : sheets) {
     total += sheet.totals;
-    View group = storeSheetView(s.number, sheet);
-    group.set("name", s.name);
+    View group = storeSheetView(store.number, sheet);
+    group.set("name", store.name);
     group.set("grouped", wholeChain);
     stores.push_back(group);
-    if (wholeChain) continue;
-    ViewList buyers;
-    for (const std::string& name : buyersWithoutDrawer(page.db, page.store, sheet))
-      buyers.push_back(View("name", name));
-    view.set("mayOpen", !buyers.empty());
-    view.set("buyers", buyers);
   }
   view.set("sheetStores", stores);
   view.set("total", figuresView(total));
+  if (wholeChain || sheets.empty()) return;
+  ViewList buyers;
+  for (const std::string& name : buyersWithoutDrawer(page.db, page.store, sheets.front().second))
+    buyers.push_back(View("name", name));
+  view.set("mayOpen", !buyers.empty());
+  view.set("buyers", buyers);
+}
+
+// Amounts as plain numbers for a spreadsheet; a buyer who paid out without a drawer has a line of what was paid.
+std::string sheetCsv(const std::string& day, const StoreSheets& sheets) {
+  using wire::formatCents;
+  std::string csv =
+      "Store,Day,Buyer,Start,Added,Taken out,Paid out,Expected,Counted,Over/short,Not yet paid,Closed by\r\n";
+  for (const auto& [store, sheet] : sheets) {
+    const std::string storeAndDay = std::to_string(store.number) + "," + day + ",";
+    for (const DrawerLine& line : sheet.drawers) {
+      const DrawerFigures& f = line.figures;
+      csv += storeAndDay + csvField(line.drawer.buyer) + "," + formatCents(f.startCents) + "," +
+             formatCents(f.addedCents) + "," + formatCents(f.takenCents) + "," + formatCents(f.paidCents) + "," +
+             formatCents(f.expectedCents()) + "," +
+             (f.counted != 0 ? formatCents(f.countedCents) + "," + formatCents(f.overShortCents) : ",") + "," +
+             formatCents(f.unpaidCents) + "," + csvField(line.drawer.closedBy) + "\r\n";
+    }
+    for (const BuyerCash& c : sheet.withoutDrawer)
+      csv += storeAndDay + csvField(c.buyer) + ",,,," + formatCents(c.paidCents) + ",,,," + formatCents(c.openCents) +
+             ",\r\n";
+  }
+  return csv;
 }
 
 // The drawer the form or URL names, when it is one of the page's store.
@@ -235,12 +274,19 @@ std::string closeDrawer(PageContext& page, Audit& audit) {
 
 View showDrawers(PageContext& page) {
   View view;
-  const bool wholeChain = page.query["sheet"] == "chain";
-  if (wholeChain && !page.manager.chainWide)
-    throw Refusal("Only a manager of the whole chain sees the chain's cash drawers.");
+  const bool wholeChain = wholeChainAsked(page);
   if (!wholeChain && !chosen(page, "drawer").empty()) describeDrawer(page, chosenDrawer(page), view);
   else describeSheet(page, view, wholeChain);
   return view;
+}
+
+std::optional<Download> daySheetFile(PageContext& page) {
+  if (page.query["file"] != "csv") return std::nullopt;
+  const bool wholeChain = wholeChainAsked(page);
+  const std::string day = chosenDay(page, page.query["day"]);
+  return Download{
+      "cash-" + (wholeChain ? std::string("chain") : "store-" + std::to_string(page.store)) + "-" + day + ".csv",
+      "text/csv; charset=utf-8", sheetCsv(day, sheetsOf(page, day, wholeChain))};
 }
 
 std::string changeDrawer(PageContext& page, Audit& audit) {

@@ -1,6 +1,7 @@
 #pragma once
 // The buyers' cash drawers: a store's day on one sheet, one drawer with its
 // cash moves, and for a manager of the whole chain every store's day.
+#include <optional>
 #include <string>
 
 #include "server/admin/page.h"
@@ -13,5 +14,7 @@ View showDrawers(PageContext& page);
 // action=open (buyer, start), move (drawer, direction add or take, amount,
 // reason), count (drawer, counted) or close (drawer).
 std::string changeDrawer(PageContext& page, Audit& audit);
+// file=csv: the sheet the page shows, as CSV.
+std::optional<Download> daySheetFile(PageContext& page);
 
 }  // namespace storeserver::admin

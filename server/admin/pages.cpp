@@ -13,7 +13,7 @@ const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
       {"sessions", "Buying sessions", showSessions, nullptr, RunsOn::Workers, shippingListFile},
       {"tickets", "Tickets", showTickets, closeTicket},
-      {"drawers", "Cash drawers", showDrawers, changeDrawer},
+      {"drawers", "Cash drawers", showDrawers, changeDrawer, RunsOn::Workers, daySheetFile},
       {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},
       {"import", "Import", showImport, importFile, RunsOn::PasswordChecks},

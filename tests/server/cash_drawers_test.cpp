@@ -99,6 +99,12 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
       << closed[0];
   EXPECT_NE(office.get("/admin/drawers?store=1&drawer=" + id).body.find("$14.50 (as at closing; $27.00 now)"),
             std::string::npos);
+  const Answer csv = office.get("/admin/drawers?store=1&file=csv&day=" + day);
+  EXPECT_EQ(csv.header("Content-Disposition"), "attachment; filename=\"cash-store-1-" + day + ".csv\"");
+  EXPECT_EQ(csv.body,
+            "Store,Day,Buyer,Start,Added,Taken out,Paid out,Expected,Counted,Over/short,Not yet paid,Closed by\r\n"
+            "1," +
+                day + ",buyer,150.00,20.00,50.00,14.50,105.50,100.25,-5.25,0.00,office\r\n");
 
   const std::string of = "buyer " + day + ": ";
   EXPECT_EQ(texts("SELECT user_name || ' ' || store_num || ' ' || action || ': ' || details FROM admin_audit"
@@ -177,7 +183,8 @@ TEST_P(CashDrawers, AStoresManagerSeesNoOtherStoresDrawersAndTheChainSeesThemAll
   for (const auto& [page, sentence] : std::vector<std::pair<std::string, std::string>>{
            {"drawers?drawer=" + theirs, "Store 2 has no cash drawer " + theirs + "."},
            {"drawers?store=1" + day, "You may not see store 1 in the back office."},
-           {"drawers?sheet=chain" + day, "Only a manager of the whole chain sees the chain's cash drawers."}})
+           {"drawers?sheet=chain" + day, "Only a manager of the whole chain sees the chain's cash drawers."},
+           {"drawers?sheet=chain&file=csv" + day, "Only a manager of the whole chain sees the chain's cash drawers."}})
     EXPECT_EQ(pageSentence(north.get("/admin/" + page).body), sentence) << page;
   EXPECT_EQ(change(north, {{"store", "2"}, {"drawer", theirs}, {"action", "count"}, {"counted", "1"}}),
             "Store 2 has no cash drawer " + theirs + ".");
@@ -200,6 +207,11 @@ TEST_P(CashDrawers, AStoresManagerSeesNoOtherStoresDrawersAndTheChainSeesThemAll
   EXPECT_EQ(startOf("Store 1"), "Store 1|$150.00");
   EXPECT_EQ(startOf("Store 2"), "Store 2|$10.00");
   EXPECT_EQ(startOf("Total"), "Total|$160.00");
+  EXPECT_EQ(office.get("/admin/drawers?sheet=chain&file=csv" + day).body,
+            std::string("Store,Day,Buyer,Start,Added,Taken out,Paid out,Expected,Counted,Over/short,Not yet paid,"
+                        "Closed by\r\n1,") +
+                kDay + ",buyer,150.00,0.00,0.00,0.00,150.00,,,0.00,\r\n2," + kDay +
+                ",manager,10.00,0.00,0.00,0.00,10.00,,,0.00,\r\n");
 }
 
 }  // namespace
