@@ -55,7 +55,7 @@ DrawerFigures figuresOf(const Drawer& drawer, const BuyerCash& tickets) {
 
 DrawerLine lineOf(storage::Connection& db, const Drawer& drawer) {
   DrawerLine line{drawer, {drawer.buyer}, {}};
-  for (const BuyerCash& c : cashPerBuyer(db, drawer.store, drawer.day))
+  for (const BuyerCash& c : cashPerBuyer(db, drawer.store, drawer.day, drawer.day))
     if (c.buyer == drawer.buyer) line.tickets = c;
   line.figures = figuresOf(drawer, line.tickets);
   return line;
@@ -64,7 +64,7 @@ DrawerLine lineOf(storage::Connection& db, const Drawer& drawer) {
 DaySheet daySheet(storage::Connection& db, std::int64_t store, const std::string& day) {
   // What each buyer paid out is read once, from the tickets' own index, as the Tickets page reads it.
   std::map<std::string, BuyerCash> cash;
-  for (BuyerCash& c : cashPerBuyer(db, store, day)) cash.emplace(c.buyer, std::move(c));
+  for (BuyerCash& c : cashPerBuyer(db, store, day, day)) cash.emplace(c.buyer, std::move(c));
   DaySheet sheet;
   for (const storage::Row& r :
        db.query(std::string(kDrawerSelect) + " WHERE store_num = ? AND day = ? ORDER BY buyer", {store, day})) {

@@ -48,11 +48,26 @@ std::optional<std::string> reasonProblem(const std::string& reason, std::string_
   return std::nullopt;
 }
 
-KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
-  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?",
-          {store, day},
-          {"t.ticket_id"},
-          true};
+KeyedList ticketsFound(std::int64_t store, const TicketSearch& search) {
+  KeyedList list{std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on BETWEEN ? AND ?",
+                 {store, search.from, search.to},
+                 {"t.ticket_id"},
+                 true};
+  const auto matching = [&](const char* condition, const std::string& value) {
+    if (value.empty()) return;
+    list.select += condition;
+    list.params.emplace_back(value);
+  };
+  matching(" AND t.buyer = ?", search.buyer);
+  matching(" AND t.student_id = ?", search.studentId);
+  matching(" AND EXISTS (SELECT 1 FROM ticket_lines l JOIN books b ON b.item_id = l.item_id"
+           " WHERE l.ticket_id = t.ticket_id AND b.isbn13 = ?)",
+           search.isbn13);
+  // A voided ticket is ended too, as the handheld's Delete ends it.
+  if (search.state == TicketState::Open) list.select += " AND t.is_open = 1";
+  if (search.state == TicketState::Ended) list.select += " AND t.is_open = 0 AND t.is_voided = 0";
+  if (search.state == TicketState::Voided) list.select += " AND t.is_voided = 1";
+  return list;
 }
 
 TicketRow ticketRowOf(const storage::Row& r) {
@@ -68,15 +83,16 @@ std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& 
   return ticketRowOf(rows[0]);
 }
 
-std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day) {
+std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& from,
+                                    const std::string& to) {
   // One index holds every column read here: a day's tickets, not their lines.
   // A voided ticket holds no lines, and counts as nothing paid.
   std::vector<BuyerCash> out;
   for (const storage::Row& r :
        db.query("SELECT t.buyer, t.is_open, t.is_voided, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
-                " WHERE t.store_num = ? AND t.opened_on = ? AND (t.line_count > 0 OR t.is_voided = 1)"
+                " WHERE t.store_num = ? AND t.opened_on BETWEEN ? AND ? AND (t.line_count > 0 OR t.is_voided = 1)"
                 " GROUP BY t.buyer, t.is_open, t.is_voided ORDER BY t.buyer, t.is_open, t.is_voided",
-                {store, day})) {
+                {store, from, to})) {
     if (out.empty() || out.back().buyer != textAt(r, 0)) out.push_back({textAt(r, 0)});
     BuyerCash& cash = out.back();
     if (integerAt(r, 2) != 0) {
