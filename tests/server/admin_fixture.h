@@ -99,4 +99,23 @@ class AdminTest : public BackendServerTest {
   }
 };
 
+// The back office beside store 1's buyer, who buys on Sellin through the exchange.
+class BuyerAdminTest : public AdminTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+  }
+  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
+    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
+  }
+  // Ends the ticket as the handheld's End does, or with kPacketDelete voids it.
+  std::string end(const std::string& receipt, int packet = wire::kPacketChange) const {
+    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), packet);
+  }
+
+  std::string token_;
+};
+
 }  // namespace servertest

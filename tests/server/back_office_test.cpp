@@ -24,22 +24,14 @@ namespace {
 using namespace storeserver::admin;
 using storeserver::storage::textAt;
 
-constexpr int kEnd = wire::kPacketChange;
 const LineArgs kUnlimited{.itemId = "B0000000", .qty = 2, .price = "1.00"};  // Ostrand buys it without limit
 
-class BackOffice : public AdminTest {
+class BackOffice : public BuyerAdminTest {
  protected:
   void SetUp() override {
-    ServerTest::SetUp();
+    BuyerAdminTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    token_ = login(wire::kAppSellin, "buyer", "buyer1");
     db_ = sideConnection();
-  }
-  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
-    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
-  }
-  std::string end(const std::string& receipt) const {
-    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), kEnd);
   }
   // The day of the test's tickets, as the server dated them.
   std::string today() const { return texts("SELECT MIN(opened_on) FROM tickets").at(0); }
@@ -66,7 +58,6 @@ class BackOffice : public AdminTest {
   }
   storeserver::User manager() const { return *storeserver::findUser(*db_, "manager"); }
 
-  std::string token_;
   std::unique_ptr<storeserver::storage::Connection> db_;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, BackOffice, kBothBackends, backendName);
@@ -163,7 +154,7 @@ TEST_P(BackOffice, TicketsAreFoundByEachKeyAndBySeveralTogether) {
   ASSERT_EQ(item(open, kUnlimited), "ok");
   const std::string voided = openTicket(token_, "S1001");
   ASSERT_EQ(item(voided), "ok");
-  ASSERT_EQ(sellin(token_, wire::requests::ticketTran(newUpdateId(), voided), wire::kPacketDelete), "ok");
+  ASSERT_EQ(end(voided, wire::kPacketDelete), "ok");
   const std::string day = today(), days = "&from=" + day + "&to=" + day;
   const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
 

@@ -10,19 +10,8 @@ namespace {
 
 constexpr const char* kDay = "2026-05-04";
 
-class CashDrawers : public AdminTest {
+class CashDrawers : public BuyerAdminTest {
  protected:
-  void SetUp() override {
-    ServerTest::SetUp();
-    if (IsSkipped() || HasFatalFailure()) return;
-    token_ = login(wire::kAppSellin, "buyer", "buyer1");
-  }
-  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
-    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
-  }
-  std::string close(const std::string& receipt, int packet = wire::kPacketChange) const {
-    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), packet);
-  }
   // The sentence the page answers a drawer's form with.
   static std::string change(AdminBrowser& b, const httplib::Params& fields) {
     const Answer a = b.post("/admin/drawers", fields);
@@ -38,8 +27,6 @@ class CashDrawers : public AdminTest {
                  " (SELECT COUNT(*) FROM cash_drawer_moves) || ' ' || (SELECT COUNT(*) FROM admin_audit)"
                  " FROM cash_drawers ORDER BY drawer_id");
   }
-
-  std::string token_;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, CashDrawers, kBothBackends, backendName);
 
@@ -47,10 +34,10 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   const std::string ended = openTicket(token_);
   ASSERT_EQ(item(ended), "ok");  // 1 x 12.50
   ASSERT_EQ(item(ended, {.line = 2, .itemId = "B0000000", .qty = 2, .price = "1.00"}), "ok");
-  ASSERT_EQ(close(ended), "ok");  // paid out 14.50
+  ASSERT_EQ(end(ended), "ok");  // paid out 14.50
   const std::string voided = openTicket(token_);
   ASSERT_EQ(item(voided), "ok");
-  ASSERT_EQ(close(voided, wire::kPacketDelete), "ok");  // pays nothing
+  ASSERT_EQ(end(voided, wire::kPacketDelete), "ok");  // pays nothing
   const std::string open = openTicket(token_);
   ASSERT_EQ(item(open, {.itemId = "B0000000", .qty = 2, .price = "1.00"}), "ok");  // 2.00, not paid yet
   const std::string day = texts("SELECT MIN(opened_on) FROM tickets").at(0);
@@ -89,7 +76,7 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   // A ticket ended after the closing leaves the signed figures as signed, and the drawer's page says what changed.
   const std::string late = openTicket(token_);
   ASSERT_EQ(item(late), "ok");
-  ASSERT_EQ(close(late), "ok");
+  ASSERT_EQ(end(late), "ok");
   const std::vector<std::string> closed =
       tableRows(office.get("/admin/drawers?store=1&day=" + day).body, "sheet-table");
   ASSERT_EQ(closed.size(), 1u);
