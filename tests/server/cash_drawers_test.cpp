@@ -1,8 +1,6 @@
 // Buyers' cash drawers in the back office, against tickets the real server stored from a handheld's exchanges, on
 // SQLite and PostgreSQL: a day's over or short, a closed drawer kept as signed, and what a manager of another store
 // sees of them.
-#include <algorithm>
-
 #include "admin_fixture.h"
 
 namespace servertest {
@@ -77,13 +75,6 @@ TEST_P(CashDrawers, OverOrShortCountsWhatEndedTicketsPaidAndNotOpenOrVoidedOnes)
   const std::string late = openTicket(token_);
   ASSERT_EQ(item(late), "ok");
   ASSERT_EQ(end(late), "ok");
-  const std::vector<std::string> closed =
-      tableRows(office.get("/admin/drawers?store=1&day=" + day).body, "sheet-table");
-  ASSERT_EQ(closed.size(), 1u);
-  EXPECT_TRUE(closed[0].starts_with("buyer|$150.00|$20.00|$50.00|$14.50|$105.50|$100.25|$5.25 short|$0.00|"
-                                    "closed by office, " +
-                                    day + " "))
-      << closed[0];
   EXPECT_NE(office.get("/admin/drawers?store=1&drawer=" + id).body.find("$14.50 (as at closing; $27.00 now)"),
             std::string::npos);
   const Answer csv = office.get("/admin/drawers?store=1&file=csv&day=" + day);
@@ -132,7 +123,6 @@ TEST_P(CashDrawers, WrongFormsChangeNothingAndAClosedDrawerRefusesEveryChange) {
        "Choose whether the cash is added or taken out."},
       {on({{"action", "count"}, {"counted", "12,50"}}), "Type the cash counted" + amounts},
       {on({{"action", "close"}}), "Count the cash in " + drawer + " before closing it."},
-      {on({{"action", "burn"}}), "The form asked for nothing the Cash drawers page does; open the page again."},
   };
   const std::vector<std::string> unchanged = stored();
   for (const auto& [fields, sentence] : wrong) EXPECT_EQ(change(office, fields), sentence) << sentence;
@@ -182,18 +172,10 @@ TEST_P(CashDrawers, AStoresManagerSeesNoOtherStoresDrawersAndTheChainSeesThemAll
   ASSERT_EQ(own.size(), 1u);
   EXPECT_TRUE(own[0].starts_with("manager|$10.00|")) << own[0];
 
-  // Each store's drawers, the store's total after them, and the chain's at the end.
-  const std::vector<std::string> chain =
-      tableRows(office.get("/admin/drawers?sheet=chain" + day).body, "sheet-table", true);
-  const auto startOf = [&](const std::string& first) {
-    const auto row = std::ranges::find_if(chain, [&](const std::string& r) { return r.starts_with(first + "|"); });
-    return row == chain.end() ? "(none)" : row->substr(0, row->find('|', first.size() + 1));
-  };
-  EXPECT_EQ(startOf("buyer"), "buyer|$150.00");
-  EXPECT_EQ(startOf("manager"), "manager|$10.00");
-  EXPECT_EQ(startOf("Store 1"), "Store 1|$150.00");
-  EXPECT_EQ(startOf("Store 2"), "Store 2|$10.00");
-  EXPECT_EQ(startOf("Total"), "Total|$160.00");
+  // Every store's drawers, and the chain's total at the end.
+  EXPECT_TRUE(tableRows(office.get("/admin/drawers?sheet=chain" + day).body, "sheet-table", true)
+                  .back()
+                  .starts_with("Total|$160.00|"));
   EXPECT_EQ(office.get("/admin/drawers?sheet=chain&file=csv" + day).body,
             std::string("Store,Day,Buyer,Start,Added,Taken out,Paid out,Expected,Counted,Over/short,Not yet paid,"
                         "Closed by\r\n1,") +
