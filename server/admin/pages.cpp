@@ -1,6 +1,7 @@
 // The back office's pages, in the navigation's order. A page is added here,
 // with its handler and its template (templates/<path>.html), and nowhere else.
 #include "server/admin/page.h"
+#include "server/admin/drawers_page.h"
 #include "server/admin/import_page.h"
 #include "server/admin/office_pages.h"
 #include "server/admin/status_page.h"
@@ -12,6 +13,7 @@ const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
       {"sessions", "Buying sessions", showSessions, changeSessions, RunsOn::Workers, shippingListFile},
       {"tickets", "Tickets", showTickets, closeTicket},
+      {"drawers", "Cash drawers", showDrawers, changeDrawer, RunsOn::Workers, daySheetFile},
       {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},
       {"import", "Import", showImport, importFile, RunsOn::PasswordChecks},

@@ -67,6 +67,25 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   return text;
 }
 
+// The rows of a page's table, each its cells' texts without their tags, joined by '|'; with headings, the rows
+// of headings too (a total's, a group's) and their heading cells.
+inline std::vector<std::string> tableRows(const std::string& body, const std::string& id, bool headings = false) {
+  const std::size_t start = body.find("<table id=\"" + id + "\"");
+  if (start == std::string::npos) return {"(no table " + id + ")"};
+  const std::string table = body.substr(start, body.find("</table>", start) - start);
+  const std::regex row(headings ? "<tr[^>]*>(.*?)</tr>" : "<tr>(.*?)</tr>"),
+      cell(headings ? "<t[dh][^>]*>(.*?)</t[dh]>" : "<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  std::vector<std::string> rows;
+  for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) {
+    const std::string cells = (*r)[1];
+    std::string line;
+    for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c)
+      line += (line.empty() ? "" : "|") + std::regex_replace((*c)[1].str(), tag, "");
+    if (!line.empty()) rows.push_back(line);
+  }
+  return rows;
+}
+
 class AdminTest : public BackendServerTest {
  protected:
   AdminBrowser browser() const { return AdminBrowser(port_); }
@@ -78,6 +97,25 @@ class AdminTest : public BackendServerTest {
     EXPECT_EQ(b.get("/admin/status").status, 200);
     return b;
   }
+};
+
+// The back office beside store 1's buyer, who buys on Sellin through the exchange.
+class BuyerAdminTest : public AdminTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+  }
+  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
+    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
+  }
+  // Ends the ticket as the handheld's End does, or with kPacketDelete voids it.
+  std::string end(const std::string& receipt, int packet = wire::kPacketChange) const {
+    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), packet);
+  }
+
+  std::string token_;
 };
 
 }  // namespace servertest
