@@ -198,7 +198,7 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
 }
 
 // A term's adoptions at store 1 whose list is worked out by hand below, with
-// sections of another store and another term that must not count.
+// sections of another store (and its book G) and another term that must not count.
 class AdoptionList : public BuyingSessions {
  protected:
   static std::string unknownIsbn() {
@@ -219,14 +219,15 @@ class AdoptionList : public BuyingSessions {
             " (90002, '" +
             isbnOf("B0000001") + "', 'Adopted B'), (90003, '" + isbnOf("B0000003") + "', 'Adopted C'), (90004, '" +
             isbnOf("B0000002") + "', 'Adopted D'), (90005, '" + isbnOf("B0000004") + "', 'Adopted E'), (90006, '" +
-            unknown + "', 'Adopted F')",
+            unknown + "', 'Adopted F'), (90007, '" + isbnOf("B0000005") + "', 'Adopted G')",
         // 901 has 10 students, 902 6, 903 4, 904 5, 905 5.
         "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (901, 90001, 1), (902, 90001, 2),"
         " (903, 90001, 3), (904, 90001, 1), (905, 90001, 1), (901, 90002, 2), (902, 90002, 3), (902, 90003, 1),"
-        " (903, 90004, 1), (901, 90005, 1), (901, 90006, 1)",
+        " (903, 90004, 1), (901, 90005, 1), (901, 90006, 1), (904, 90007, 1)",
         "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
         " VALUES (1, 90001, 9999, 7000, 0, 2), (1, 90002, 2525, 1800, 0, 0), (1, 90003, 4000, 3000, 0, 9),"
-        " (1, 90005, 3000, 2000, 0, 1), (1, 90006, 1500, 1000, 0, 0), (2, 90001, 100, 50, 0, 50)",
+        " (1, 90005, 3000, 2000, 0, 1), (1, 90006, 1500, 1000, 0, 0), (1, 90007, 1000, 500, 0, 0),"
+        " (2, 90001, 100, 50, 0, 50)",
         "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment) VALUES"
         " (901, 1, 'FALL 2028', 90005, 'Edition change', ''), (902, 2, 'FALL 2028', 90001, 'Out of stock', '')",
     };
