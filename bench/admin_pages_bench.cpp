@@ -1,7 +1,8 @@
 // The back office's list pages on a generated store, timed on the server's
 // side (the queries a page runs): a day of N tickets at store 1, each with
 // three lines and five audit rows; a buying session of B more books and their
-// purchasers; one ticket changed A times. Each kind of page is read first,
+// purchasers; one ticket changed A times; a term of 2,000 course sections
+// with 100,000 enrolments, whose store's own list is built. Each kind of page is read first,
 // in the middle (by key) and last, R times; the table gives the median and
 // the slowest in milliseconds of wall time, and the median of the processor
 // time this process spent.
@@ -23,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "server/admin/adoption_list.h"
 #include "server/admin/buying_report.h"
 #include "server/admin/ticket_office.h"
 #include "server/auth.h"
@@ -129,6 +131,60 @@ void generate(storage::Connection& db, const Options& o) {
   std::fprintf(stderr, "\nstore generated in %.0f s\n", std::chrono::duration<double>(Clock::now() - started).count());
 }
 
+constexpr const char* kTerm = "BENCH 2027";
+constexpr std::int64_t kSections = 2'000;
+
+// Sections each adopting three of the generated books (required, recommended,
+// optional), 20,000 students in five sections each, the books' stock, a problem
+// reported for one book in a hundred.
+void generateAdoptions(storage::Connection& db, const Options& o) {
+  if (count(db, std::string("SELECT COUNT(*) FROM adoption_terms WHERE term = '") + kTerm + "'") > 0) return;
+  storage::Transaction tx(db, storage::TxMode::Write);
+  const std::string term = std::string("'") + kTerm + "'";
+  const std::string firstSku = std::to_string(storeserver::demoSku(kDemoBooks));
+  const std::string adopted = std::to_string(std::min<std::int64_t>(o.books, 3'000));
+  db.execute("INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (" + term + ", '2027-08-23', 1)");
+  db.execute(numbers(kSections) +
+             "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section)"
+             " SELECT 100000 + i, 1, 'Main', " +
+             term + ", 'D' || (i % 50), 'C' || i, '01' FROM n");
+  db.execute("INSERT INTO adoption_books (sku, isbn, title) SELECT 1000000 + sku, isbn13, title FROM books"
+             " WHERE sku >= " +
+             firstSku + " AND sku < " + firstSku + " + " + adopted);
+  db.execute(numbers(kSections) +
+             "INSERT INTO adoption_section_books (section_id, sku, request_type)"
+             " SELECT 100000 + i, 1000000 + " +
+             firstSku + " + (i * 3 + k.t) % " + adopted +
+             ", k.t FROM n CROSS JOIN (SELECT 1 AS t UNION ALL SELECT 2 UNION ALL SELECT 3) k");
+  db.execute(numbers(20'000) + "INSERT INTO students (student_id, name) SELECT 'BS' || i, 'Student' FROM n");
+  db.execute(numbers(20'000) +
+             "INSERT INTO adoption_enrollments (student_id, section_id)"
+             " SELECT 'BS' || i, 100001 + (i * 5 + k.m) % " +
+             std::to_string(kSections) +
+             " FROM n CROSS JOIN (SELECT 0 AS m UNION ALL SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3"
+             " UNION ALL SELECT 4) k");
+  db.execute("INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
+             " SELECT 1, sku, 1000 + (sku % 50) * 100, 500, 0, sku % 7 FROM adoption_books WHERE sku > 1000000");
+  db.execute("INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
+             " SELECT sku, 1, " +
+             term + ", sku, 'Edition change', '' FROM adoption_books WHERE sku > 1000000 AND sku % 100 = 0");
+  tx.commit();
+  db.execute("ANALYZE");
+}
+
+// What the store's own list's preview reads: the term's books, their lines, and what storing them would do.
+std::string buildOwnList(storage::Connection& db, std::size_t expected) {
+  std::vector<storeserver::BuyListLine> lines;
+  for (const admin::AdoptedBook& book : admin::adoptedBooks(db, 1, kTerm)) {
+    const admin::AdoptionLine line = admin::adoptionLine(book, {});
+    if (line.apart.empty())
+      lines.push_back({int(lines.size()) + 1, book.isbn, line.quantity, line.priceCents, std::nullopt, std::nullopt});
+  }
+  const admin::ListPlan plan = admin::planBuyLines(db, kSession, "Ostrand Company", lines, admin::ListMerge::Merge);
+  if (plan.rows.size() == expected) return {};
+  return std::to_string(plan.rows.size()) + " books bought, expected " + std::to_string(expected);
+}
+
 // One kind of page: reads it, and says what is wrong with it (empty when right).
 struct PageKind {
   std::string name;
@@ -192,6 +248,10 @@ std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
                                 ? std::string("an empty receipt")
                                 : std::string();
                    }});
+  const auto bought =
+      std::size_t(count(db, "SELECT COUNT(*) FROM adoption_books WHERE sku > 1000000 AND sku % 100 <> 0"));
+  kinds.push_back({"the store's own list of a 2,000-section term",
+                   [bought](storage::Connection& c) { return buildOwnList(c, bought); }});
   return kinds;
 }
 
@@ -252,6 +312,7 @@ int main(int argc, char** argv) {
     const auto db = storage::openDatabase(o->database, error);
     if (!db) throw std::runtime_error(error);
     generate(*db, *o);
+    generateAdoptions(*db, *o);
     std::printf("%s, %lld tickets, %lld more books, a trail of %lld changes; load average %s\n",
                 storage::describeDatabase(o->database).c_str(), static_cast<long long>(o->tickets),
                 static_cast<long long>(o->books), static_cast<long long>(o->trail), loadAverage().c_str());

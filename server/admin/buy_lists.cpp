@@ -90,10 +90,15 @@ ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::s
   if (!lines) throw Refusal(problems);
   if (lines->empty())
     throw Refusal("The file holds no books; its first line names the columns, a book each line after.");
+  return planBuyLines(db, session, purchaser, *lines, merge);
+}
+
+ListPlan planBuyLines(storage::Connection& db, std::int64_t session, const std::string& purchaser,
+                      const std::vector<BuyListLine>& lines, ListMerge merge) {
   const std::map<std::string, Existing> existing = rowsOf(db, session, purchaser);
   ListPlan plan;
   std::set<std::string> listed;
-  for (const BuyListLine& line : *lines) {
+  for (const BuyListLine& line : lines) {
     plan.rows.push_back(rowFor(db, line, existing));
     listed.insert(plan.rows.back().itemId);
   }

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "server/import/importer.h"
 #include "server/storage/storage.h"
 
 namespace storeserver::admin {
@@ -53,6 +54,9 @@ struct ListPlan {
 // when the file cannot be stored whole.
 ListPlan planBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, std::string_view file,
                      ListMerge merge);
+// The same for lines checked already, each of an ISBN among the store's books.
+ListPlan planBuyLines(storage::Connection& db, std::int64_t session, const std::string& purchaser,
+                      const std::vector<BuyListLine>& lines, ListMerge merge);
 // In the caller's write transaction, planned after lockPurchaserRows.
 void storeBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, const ListPlan& plan);
 

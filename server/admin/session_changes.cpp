@@ -1,6 +1,9 @@
 // The Buying sessions page's changes. The handhelds read a store's open
 // sessions, with their rules, each time a buyer chooses one, so a change
 // reaches them then.
+#include <algorithm>
+
+#include "server/admin/adoption_list.h"
 #include "server/admin/buy_lists.h"
 #include "server/admin/office_pages.h"
 #include "server/import/importer.h"
@@ -118,6 +121,25 @@ std::string bringInList(PageContext& page, Audit& audit) {
          plan.summary() + ".";
 }
 
+// The store's own rows are marked so, which the handhelds show as the store's.
+std::string storeOwnList(PageContext& page, Audit& audit) {
+  const SessionRow session = sessionOfStore(page, page.form);
+  lockPurchaserRows(page.db, session.id, page.form["purchaser"]);
+  const AdoptionBuild build = adoptionBuild(page, session.id);
+  // A replacing list without a book would only take the store's rows away.
+  if (std::ranges::none_of(build.lines, [](const AdoptionLine& line) { return line.apart.empty(); }))
+    throw Refusal("No book of the term \"" + build.term +
+                  "\" can be bought: each is listed apart. Nothing was stored.");
+  storeBuyList(page.db, session.id, build.purchaser, build.plan);
+  page.db.execute("UPDATE book_purchasers SET ost_purchaser = 1 WHERE session_id = ? AND purchaser = ?",
+                  {session.id, build.purchaser});
+  const std::string done = (build.merge == ListMerge::Replace ? "replaced: " : "merged: ") + build.plan.summary();
+  audit.record("adoption list", named(session) + ", " + build.purchaser + ", term " + build.term + " (" +
+                                    settingsText(build.settings) + "), " + done);
+  return "The store's own list of " + build.term + " is stored in session " + std::to_string(session.id) + " for " +
+         build.purchaser + ", " + done + ".";
+}
+
 std::string changeRow(PageContext& page, Audit& audit) {
   const SessionRow session = sessionOfStore(page, page.form);
   const std::string& itemId = page.form["item"];
@@ -149,6 +171,7 @@ std::string changeSessions(PageContext& page, Audit& audit) {
   if (action == "close") return setOpen(page, audit, false);
   if (action == "list") return bringInList(page, audit);
   if (action == "row") return changeRow(page, audit);
+  if (action == "adoptions") return storeOwnList(page, audit);
   throw Refusal("The form asked for nothing the Buying sessions page does; open the page again.");
 }
 

@@ -1,5 +1,7 @@
 #include <cctype>
+#include <map>
 
+#include "server/admin/adoption_list.h"
 #include "server/admin/buy_lists.h"
 #include "server/admin/buying_report.h"
 #include "server/admin/key_pager.h"
@@ -83,6 +85,10 @@ void describeEdit(PageContext& page, const SessionRow& session, View& view) {
   view.set("edit", edit);
 }
 
+std::string changeText(const PlannedRow& r) {
+  return !r.before ? "new" : *r.before == r.terms ? "as it was" : "was " + termsText(*r.before);
+}
+
 View plannedRow(const PlannedRow& r) {
   View row;
   row.set("line", std::to_string(r.line));
@@ -90,7 +96,7 @@ View plannedRow(const PlannedRow& r) {
   row.set("title", r.title);
   row.set("item", r.itemId);
   row.set("terms", termsText(r.terms));
-  row.set("was", !r.before ? "new" : *r.before == r.terms ? "as it was" : "was " + termsText(*r.before));
+  row.set("was", changeText(r));
   if (r.otherBooks > 0)
     row.set("otherBooks", std::to_string(r.otherBooks) + (r.otherBooks == 1 ? " other book has" : " other books have") +
                               " this ISBN too; the row goes to this one only.");
@@ -122,6 +128,81 @@ void describePreview(PageContext& page, const SessionRow& session, View& view) {
   }
 }
 
+// The form building the store's own list: as the manager sent it, else the defaults.
+View adoptionForm(const PageContext& page, const SessionRow& session) {
+  const bool sent = page.form["action"] == "adoptions";
+  const std::vector<std::string> terms = adoptionTermsOf(page.db, page.store);
+  View form;
+  form.set("terms", choices(terms, sent ? page.form["term"] : terms.empty() ? "" : terms.front()));
+  form.set("noTerms", terms.empty());
+  const AdoptionSettings defaults;
+  const auto percent = [&](const char* field, std::int64_t byDefault) {
+    form.set(field, sent ? page.form[field] : std::to_string(byDefault));
+  };
+  percent("recommended_percent", defaults.recommendedPercent);
+  percent("optional_percent", defaults.optionalPercent);
+  percent("used_percent", defaults.usedPercent);
+  percent("price_percent", defaults.pricePercent);
+  form.set("purchaser", sent ? page.form["purchaser"] : storesOwnPurchaser(page.db, page.store, session.id));
+  form.set("replace", sent && page.form["merge"] == "replace");
+  return form;
+}
+
+// What a planned row does to the purchaser's row of its book, by the line it came from.
+std::map<int, std::string> plannedChanges(const ListPlan& plan) {
+  std::map<int, std::string> changes;
+  for (const PlannedRow& r : plan.rows) changes[r.line] = changeText(r);
+  return changes;
+}
+
+View adoptionRow(const AdoptionLine& line, const std::string& change) {
+  const AdoptedBook& b = line.book;
+  View row;
+  row.set("sku", std::to_string(b.sku));
+  row.set("isbn", b.isbn);
+  row.set("title", b.title);
+  row.set("required", std::to_string(b.required));
+  row.set("recommended", std::to_string(b.recommended));
+  row.set("optional", std::to_string(b.optional));
+  row.set("demand", hundredthsText(line.demandHundredths));
+  row.set("expectedUsed", std::to_string(line.expectedUsed));
+  row.set("onHand", std::to_string(b.usedOnHand));
+  row.set("quantity", quantityText(line.quantity));
+  row.set("newPrice", b.newPriceCents == 0 ? "none" : wire::formatMoney(b.newPriceCents));
+  row.set("price", wire::formatCents(line.priceCents));
+  row.set("apart", line.apart);
+  row.set("now", change.empty() ? "none to buy: not stored" : change);
+  return row;
+}
+
+// The store's own list as it would be stored, each number with its parts, or why it cannot be built.
+void describeAdoptionPreview(PageContext& page, const SessionRow& session, View& view) {
+  try {
+    const AdoptionBuild build = adoptionBuild(page, session.id);
+    const std::map<int, std::string> changes = plannedChanges(build.plan);
+    ViewList bought, apart;
+    for (std::size_t i = 0; i < build.lines.size(); ++i) {
+      const auto change = changes.find(int(i) + 1);
+      (build.lines[i].apart.empty() ? bought : apart)
+          .push_back(adoptionRow(build.lines[i], change == changes.end() ? "" : change->second));
+    }
+    View preview = adoptionForm(page, session);
+    preview.set("term", build.term);
+    preview.set("settings", settingsText(build.settings));
+    preview.set("usedPercent", std::to_string(build.settings.usedPercent));
+    preview.set("pricePercent", std::to_string(build.settings.pricePercent));
+    preview.set("rows", bought);
+    preview.set("apart", apart);
+    preview.set("hasApart", !apart.empty());
+    preview.set("summary", build.plan.summary() + "; " + std::to_string(apart.size()) +
+                               (apart.size() == 1 ? " book" : " books") + " listed apart, not bought.");
+    view.set("adoptionPreview", preview);
+  } catch (const Refusal& refusal) {
+    view.set("problem", std::string(refusal.what()));
+    view.set("adoptionsAgain", true);
+  }
+}
+
 void describeSession(PageContext& page, const SessionRow& session, View& view) {
   const PurchaseFilter filter{page.query["purchaser"], page.query["status"]};
   view.set("showBooks", true);
@@ -138,7 +219,9 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("boughtTotal", std::to_string(totals.bought));
   view.set("worth", wire::formatMoney(totals.boughtCents));
   if (page.query.has("edit_item")) describeEdit(page, session, view);
-  if (page.form.has("preview")) describePreview(page, session, view);
+  view.set("adoptionForm", adoptionForm(page, session));
+  if (page.form.has("preview"))
+    (page.form["action"] == "adoptions" ? describeAdoptionPreview : describePreview)(page, session, view);
 
   const std::string base = "/admin/sessions?store=" + std::to_string(page.store) +
                            "&session=" + std::to_string(session.id) + "&purchaser=" + urlEncoded(filter.purchaser) +

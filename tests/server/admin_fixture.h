@@ -56,11 +56,8 @@ class AdminBrowser {
   std::string csrf_;
 };
 
-// The text of a page's problem or notice paragraph as a browser shows it; empty when none.
-inline std::string pageSentence(const std::string& body, const std::string& kind = "problem") {
-  std::smatch found;
-  if (!std::regex_search(body, found, std::regex("<p class=\"" + kind + "\"[^>]*>([^<]*)</p>"))) return "";
-  std::string text = found[1];
+// Text of a page as a browser shows it, its entities read.
+inline std::string htmlText(std::string text) {
   for (const auto& [entity, character] :
        {std::pair{"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&apos;", "'"}, {"&amp;", "&"}})
     text = std::regex_replace(text, std::regex(entity), character);
@@ -84,6 +81,13 @@ inline std::vector<std::string> tableRows(const std::string& body, const std::st
     if (!line.empty()) rows.push_back(line);
   }
   return rows;
+}
+
+// The text of a page's problem or notice paragraph as a browser shows it; empty when none.
+inline std::string pageSentence(const std::string& body, const std::string& kind = "problem") {
+  std::smatch found;
+  if (!std::regex_search(body, found, std::regex("<p class=\"" + kind + "\"[^>]*>([^<]*)</p>"))) return "";
+  return htmlText(found[1]);
 }
 
 class AdminTest : public BackendServerTest {

@@ -197,6 +197,156 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
   EXPECT_EQ(audited(), (std::vector<std::string>{"change buy row", "change buy row"}));
 }
 
+// A term's adoptions at store 1 whose list is worked out by hand below, with
+// sections of another store (and its book G) and another term that must not count.
+class AdoptionList : public BuyingSessions {
+ protected:
+  static std::string unknownIsbn() {
+    return "979000000000" + std::string(1, storeserver::queries::isbn13CheckDigit("979000000000"));
+  }
+  void SetUp() override {
+    BuyingSessions::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const auto db = sideConnection();
+    const std::string isbns[] = {isbnOf("B0000000"), isbnOf("B0000001"), isbnOf("B0000003"), isbnOf("B0000002"),
+                                 isbnOf("B0000004"), unknownIsbn(),      isbnOf("B0000005")};
+    for (int i = 0; i < 7; ++i)
+      db->execute("INSERT INTO adoption_books (sku, isbn, title) VALUES (" + std::to_string(90001 + i) + ", '" +
+                  isbns[i] + "', 'Adopted " + char('A' + i) + "')");
+    for (const char* statement :
+         {"INSERT INTO adoption_terms (term, starts_on, is_open) VALUES ('FALL 2028', '2028-08-21', 1)",
+          "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section) VALUES"
+          " (901, 1, 'Main', 'FALL 2028', 'BIO', '201', '01'), (902, 1, 'Main', 'FALL 2028', 'BIO', '201', '02'),"
+          " (903, 1, 'Main', 'FALL 2028', 'CHEM', '301', '01'), (904, 2, 'North', 'FALL 2028', 'BIO', '201', 'N1'),"
+          " (905, 1, 'Main', 'FALL 2026', 'BIO', '999', '01')",
+          // 901 has 10 students, 902 6, 903 4, 904 5, 905 5.
+          "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (901, 90001, 1),"
+          " (902, 90001, 2), (903, 90001, 3), (904, 90001, 1), (905, 90001, 1), (901, 90002, 2), (902, 90002, 3),"
+          " (902, 90003, 1), (903, 90004, 1), (901, 90005, 1), (901, 90006, 1), (904, 90007, 1)",
+          "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
+          " VALUES (1, 90001, 9999, 7000, 0, 2), (1, 90002, 2525, 1800, 0, 0), (1, 90003, 4000, 3000, 0, 9),"
+          " (1, 90005, 3000, 2000, 0, 1), (1, 90006, 1500, 1000, 0, 0), (1, 90007, 1000, 500, 0, 0),"
+          " (2, 90001, 100, 50, 0, 50)",
+          "INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment) VALUES"
+          " (901, 1, 'FALL 2028', 90005, 'Edition change', ''), (902, 2, 'FALL 2028', 90001, 'Out of stock', '')"})
+      db->execute(statement);
+    const std::pair<int, int> sections[] = {{901, 10}, {902, 6}, {903, 4}, {904, 5}, {905, 5}};
+    int student = 0;
+    for (const auto& [section, students] : sections)
+      for (int i = 0; i < students; ++i) {
+        const std::string id = "'T" + std::to_string(++student) + "'";
+        db->execute("INSERT INTO students (student_id, name) VALUES (" + id + ", 'Student')");
+        db->execute("INSERT INTO adoption_enrollments (student_id, section_id) VALUES (" + id + ", " +
+                    std::to_string(section) + ")");
+      }
+  }
+  // The adoption form with the page's defaults, but for the fields given.
+  Answer build(const std::string& session, httplib::Params fields) {
+    const httplib::Params form = {
+        {"action", "adoptions"},    {"session", session},   {"term", "FALL 2028"},   {"recommended_percent", "50"},
+        {"optional_percent", "25"}, {"used_percent", "40"}, {"price_percent", "50"}, {"purchaser", "Ostrand Company"}};
+    for (const auto& [name, value] : form)
+      if (!fields.count(name)) fields.emplace(name, value);
+    return act(office_, fields);
+  }
+  // The store's own rows of a session: item, no limit, quantity, bought, price in cents, marked the store's.
+  std::vector<std::string> ownRows(const std::string& session) const {
+    return texts("SELECT item_id || '|' || no_limit || '|' || buy_qty || '|' || bought_qty || '|' || buy_price_cents"
+                 " || '|' || ost_purchaser FROM book_purchasers WHERE session_id = " +
+                 session +
+                 " AND purchaser = 'Ostrand Company' AND item_id IN ('B0000000', 'B0000001', 'B0000003')"
+                 " ORDER BY item_id");
+  }
+};
+INSTANTIATE_TEST_SUITE_P(Backends, AdoptionList, kBothBackends, backendName);
+
+// A table's body rows, a cell's text or its input's value each, joined by |.
+std::vector<std::string> tableRows(const std::string& body, const std::string& id) {
+  const std::size_t start = body.find("<table id=\"" + id + "\"");
+  std::string table = start == std::string::npos ? "" : body.substr(start, body.find("</table>", start) - start);
+  table = std::regex_replace(table, std::regex("<input[^>]*value=\"([^\"]*)\"[^>]*>"), "$1");
+  table = std::regex_replace(table, std::regex("</td>\\s*<td[^>]*>"), "|");
+  const std::regex row("<tr><td[^>]*>([^<]*)</td></tr>");
+  std::vector<std::string> rows;
+  for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) rows.push_back(htmlText((*r)[1]));
+  return rows;
+}
+
+TEST_P(AdoptionList, APreviewShowsEachNumbersPartsAndTheStoredListKeepsBoughtCounts) {
+  const std::string a = isbnOf("B0000000"), b = isbnOf("B0000001"), c = isbnOf("B0000003");
+  const std::vector<std::string> before = ownRows("1002");
+  const Answer preview = build("1002", {{"preview", "1"}});
+  ASSERT_EQ(preview.status, 200) << pageSentence(preview.body);
+  EXPECT_EQ(ownRows("1002"), before) << "a preview stores nothing";
+  // Demand: required + 50 % of recommending + 25 % of optional; used: 40 % of it, down; less used on hand, not below
+  // 0. A: 10 + 3 + 1 = 14, 5.6 -> 5, less 2 -> 3; B: 5 + 1.5 = 6.5, 2.6 -> 2; C: 6, 2.4 -> 2, less 9 -> 0.
+  // Price: 50 % of new, half a cent up: 49.995 -> 50.00, 12.625 -> 12.63.
+  std::vector<std::string> rows = tableRows(preview.body, "adoption-rows");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2], c + "|Adopted C|6|0|0|6|2|9|0|$40.00|20.00|none to buy: not stored");
+  for (std::string& row : rows) row.erase(row.rfind('|'));
+  EXPECT_EQ(rows, (std::vector<std::string>{a + "|Adopted A|10|6|4|14|5|2|3|$99.99|50.00",
+                                            b + "|Adopted B|0|10|6|6.5|2|0|2|$25.25|12.63",
+                                            c + "|Adopted C|6|0|0|6|2|9|0|$40.00|20.00"}));
+  EXPECT_EQ(tableRows(preview.body, "adoption-apart"),
+            (std::vector<std::string>{isbnOf("B0000002") + "|Adopted D|no new price",
+                                      isbnOf("B0000004") + "|Adopted E|problem reported: Edition change",
+                                      unknownIsbn() + "|Adopted F|not among the store's books"}));
+  EXPECT_NE(preview.body.find("0 new rows, 2 changed, 0 as it was; 3 books listed apart, not bought."),
+            std::string::npos);
+
+  // B0000001 was bought once in session 1002; B's line is edited to 4 at 12.00.
+  const Answer stored = build("1002", {{"quantity_90001", "3"},
+                                       {"price_90001", "50.00"},
+                                       {"quantity_90002", "4"},
+                                       {"price_90002", "12.00"},
+                                       {"quantity_90003", "0"},
+                                       {"price_90003", "20.00"}});
+  EXPECT_EQ(pageSentence(stored.body, "notice"),
+            "The store's own list of FALL 2028 is stored in session 1002 for Ostrand Company, merged: 0 new rows, "
+            "2 changed, 0 as it was.");
+  EXPECT_EQ(ownRows("1002"), (std::vector<std::string>{"B0000000|0|3|0|5000|1", "B0000001|0|4|1|1200|1"}));
+
+  // A new session has no purchaser of the store's: the form offers the one of the store's latest session.
+  act(office_, sessionForm("add", "Fall 2028", "90", "0", "0"));
+  const Answer page = office_.get("/admin/sessions?store=1&session=3002");
+  std::smatch offered;
+  ASSERT_TRUE(
+      std::regex_search(page.body, offered, std::regex("name=\"purchaser\" maxlength=\"30\" value=\"([^\"]*)\"")));
+  EXPECT_EQ(offered[1], "Ostrand Company");
+  build("3002", {{"merge", "replace"}});
+  EXPECT_EQ(ownRows("3002"), (std::vector<std::string>{"B0000000|0|3|0|5000|1", "B0000001|0|2|0|1263|1"}));
+  EXPECT_EQ(audited(), (std::vector<std::string>{"adoption list", "add session", "adoption list"}));
+}
+
+TEST_P(AdoptionList, AWrongSettingOrPurchaserStoresNothing) {
+  const struct {
+    httplib::Params fields;
+    std::string sentence;
+  } refused[] = {
+      {{{"used_percent", "150"}}, "The share buying used must be a whole number from 0 to 100, not \"150\"."},
+      {{{"term", "WINTER"}}, "Store 1 has no course sections in the term \"WINTER\"; choose one of the list."},
+      {{{"quantity_90002", "-2"}, {"price_90002", "1.00"}},
+       "The quantity of ISBN " + isbnOf("B0000001") +
+           " must be a whole number from 0 to 99999 or \"no limit\", not "
+           "\"-2\"."},
+      {{{"purchaser", "Midwest Book Wholesale"}},
+       "Midwest Book Wholesale buys in session 1002 for itself, not as the store; the store's own list goes under the "
+       "store's name."},
+      {{{"purchaser", "Campus Store"}},
+       "The store buys in session 1002 as Ostrand Company; build its own list under that name."},
+  };
+  const std::vector<std::string> before = ownRows("1002");
+  for (const auto& r : refused)
+    for (bool preview : {true, false}) {
+      httplib::Params fields = r.fields;
+      if (preview) fields.emplace("preview", "1");
+      EXPECT_EQ(pageSentence(build("1002", fields).body), r.sentence) << preview;
+    }
+  EXPECT_EQ(ownRows("1002"), before);
+  EXPECT_TRUE(audited().empty());
+}
+
 // A store's manager asks, as its own store's, for store 1's session 1001.
 TEST_P(BuyingSessions, AStoresManagerChangesNoOtherStoresSession) {
   AdminBrowser north = signedIn("manager", "manager1");
@@ -211,6 +361,13 @@ TEST_P(BuyingSessions, AStoresManagerChangesNoOtherStoresSession) {
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"merge", "replace"}, {"file", file}},
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"file", file}, {"preview", "1"}},
       {{"action", "row"}, {"item", "B0000001"}, {"purchaser", "Ostrand Company"}, {"quantity", "1"}, {"price", "1"}},
+      {{"action", "adoptions"},
+       {"term", "FALL 2026"},
+       {"purchaser", "Ostrand Company"},
+       {"recommended_percent", "50"},
+       {"optional_percent", "25"},
+       {"used_percent", "40"},
+       {"price_percent", "50"}},
   };
   for (httplib::Params fields : asks) {
     fields.emplace("session", "1001");
