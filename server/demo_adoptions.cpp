@@ -14,7 +14,16 @@
 // four sections at store 1 and one at store 2; ISBN-10 032157351X is SKU
 // 10002. SKU 10012 is adopted by nobody. Problem reports on SKUs 10001, 10003
 // and 10006.
+//
+// FALL 2027 at store 1 is next term's buy list in the making: four sections
+// of generated students (S2xxxxx) adopting books of the demo catalogue, so the
+// back office can build the store's own list from it; one book has a problem
+// reported, one no new price.
 #include "server/demo_adoptions.h"
+
+#include <string>
+
+#include "server/demo_catalogue.h"
 
 namespace storeserver {
 
@@ -27,6 +36,43 @@ void insertAll(storage::Connection& db, std::string_view sql, std::initializer_l
 }
 
 }  // namespace
+
+void seedDemoNextTerm(storage::Connection& db) {
+  db.execute("INSERT INTO adoption_terms (term, starts_on, is_open) VALUES ('FALL 2027', '2027-08-23', 1)");
+  insertAll(
+      db,
+      "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section)"
+      " VALUES (?, 1, 'Main Campus', 'FALL 2027', ?, ?, ?)",
+      {V{12, "MATH", "120", "01"}, V{13, "MATH", "120", "02"}, V{14, "ECON", "101", "01"}, V{15, "CHEM", "210", "01"}});
+  // catalogue book, SKU; new and used price (cents, 0: none), used on hand
+  struct Adopted {
+    std::int64_t book, sku, newCents, usedOnHand;
+  };
+  constexpr Adopted kBooks[] = {{9, 10013, 11900, 6},  {17, 10014, 9875, 0}, {37, 10015, 14250, 3},
+                                {38, 10016, 4595, 25}, {41, 10017, 0, 0},    {44, 10018, 8650, 2}};
+  for (const Adopted& b : kBooks) {
+    db.execute("INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)",
+               {b.sku, demoIsbn13(b.book), demoTitle(b.book)});
+    db.execute(
+        "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
+        " VALUES (1, ?, ?, ?, 10, ?)",
+        {b.sku, b.newCents, b.newCents * 3 / 4, b.usedOnHand});
+  }
+  // section, SKU, request type (1 required, 2 recommended, 3 optional)
+  insertAll(db, "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)",
+            {V{12, 10013, 1}, V{12, 10014, 2}, V{13, 10013, 1}, V{13, 10014, 3}, V{14, 10015, 1}, V{14, 10016, 2},
+             V{14, 10017, 1}, V{15, 10018, 1}, V{15, 10016, 3}});
+  db.execute("INSERT INTO adoption_problems (problem_id, store_num, term, sku, reason, comment)"
+             " VALUES (5, 1, 'FALL 2027', 10018, 'Edition change', 'The 5th edition replaces the 4th.')");
+  constexpr std::int64_t kStudents[] = {42, 37, 65, 28};  // of sections 12 to 15
+  std::int64_t student = 200001;
+  for (std::int64_t section = 12; section <= 15; ++section)
+    for (std::int64_t i = 0; i < kStudents[section - 12]; ++i, ++student) {
+      const std::string id = "S" + std::to_string(student);
+      db.execute("INSERT INTO students (student_id, name) VALUES (?, ?)", {id, "Student " + std::to_string(student)});
+      db.execute("INSERT INTO adoption_enrollments (student_id, section_id) VALUES (?, ?)", {id, section});
+    }
+}
 
 void seedDemoAdoptions(storage::Connection& db) {
   insertAll(db, "INSERT INTO adoption_terms (term, starts_on, is_open) VALUES (?, ?, ?)",
@@ -92,6 +138,7 @@ void seedDemoAdoptions(storage::Connection& db) {
        V{2, 1, "FALL 2026", 10001, "Wrong edition ordered", "Instructor wants the 3rd edition; 2nd editions go back."},
        V{3, 1, "SPRING 2027", 10006, "Price increase", "Publisher raised the list price by 8%."},
        V{4, 2, "FALL 2026", 10003, "Out of stock", "Reorder placed with the distributor."}});
+  seedDemoNextTerm(db);
 }
 
 }  // namespace storeserver

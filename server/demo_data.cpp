@@ -60,6 +60,7 @@ void insertUser(storage::Connection& db, const DemoUser& u, const std::string& h
 
 void seedMissingParts(storage::Connection& db, PasswordCost cost) {
   if (db.query("SELECT term FROM adoption_terms LIMIT 1").empty()) seedDemoAdoptions(db);
+  if (db.query("SELECT term FROM adoption_terms WHERE term = 'FALL 2027'").empty()) seedDemoNextTerm(db);
   if (db.query("SELECT item_id FROM books LIMIT 1").empty()) seedDemoCatalogue(db);
   const DemoUser& office = kUsers[std::size(kUsers) - 1];
   if (db.query("SELECT user_id FROM users WHERE user_id = ? OR user_name = ?", {office.id, office.name}).empty())
