@@ -3,6 +3,7 @@
 #include "server/admin/page.h"
 #include "server/admin/import_page.h"
 #include "server/admin/office_pages.h"
+#include "server/admin/shipping_page.h"
 #include "server/admin/status_page.h"
 #include "server/admin/users_page.h"
 
@@ -10,7 +11,8 @@ namespace storeserver::admin {
 
 const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
-      {"sessions", "Buying sessions", showSessions, changeSessions, RunsOn::Workers, shippingListFile},
+      {"sessions", "Buying sessions", showSessions, changeSessions},
+      {"shipping", "Shipping", showShipping, nullptr, RunsOn::Workers, packingListFile},
       {"tickets", "Tickets", showTickets, closeTicket},
       {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},

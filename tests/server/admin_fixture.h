@@ -67,6 +67,23 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   return text;
 }
 
+// The rows of a page's table, each its cells' texts without their tags, joined by '|'.
+inline std::vector<std::string> tableRows(const std::string& body, const std::string& id) {
+  const std::size_t start = body.find("<table id=\"" + id + "\"");
+  if (start == std::string::npos) return {"(no table " + id + ")"};
+  const std::string table = body.substr(start, body.find("</table>", start) - start);
+  const std::regex row("<tr>(.*?)</tr>"), cell("<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  std::vector<std::string> rows;
+  for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) {
+    const std::string cells = (*r)[1];
+    std::string line;
+    for (std::sregex_iterator c(cells.begin(), cells.end(), cell); c != end; ++c)
+      line += (line.empty() ? "" : "|") + std::regex_replace((*c)[1].str(), tag, "");
+    if (!line.empty()) rows.push_back(line);
+  }
+  return rows;
+}
+
 class AdminTest : public BackendServerTest {
  protected:
   AdminBrowser browser() const { return AdminBrowser(port_); }
@@ -78,6 +95,21 @@ class AdminTest : public BackendServerTest {
     EXPECT_EQ(b.get("/admin/status").status, 200);
     return b;
   }
+};
+
+// The back office beside a buyer signed in on a handheld, whose tickets its pages show, and a connection of the
+// test's own to the database.
+class AdminWithBuyerTest : public AdminTest {
+ protected:
+  void SetUp() override {
+    ServerTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    token_ = login(wire::kAppSellin, "buyer", "buyer1");
+    db_ = sideConnection();
+  }
+
+  std::string token_;
+  std::unique_ptr<storeserver::storage::Connection> db_;
 };
 
 }  // namespace servertest
