@@ -165,10 +165,12 @@ storage::Row middleKey(storage::Connection& db, const admin::KeyedList& list) {
 
 std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
   std::vector<PageKind> kinds;
-  const admin::KeyedList day = admin::ticketsOfDay(1, kDay);
+  admin::TicketSearch ofDay;
+  ofDay.from = ofDay.to = kDay;
+  const admin::KeyedList day = admin::ticketsFound(1, ofDay);
   addPaged(kinds, "a day's tickets", day, {kFirstTicket + o.tickets / 2});
   kinds.push_back({"a day's cash per buyer", [](storage::Connection& c) {
-                     return admin::cashPerBuyer(c, 1, kDay).size() == 4 ? "" : std::string("not four buyers");
+                     return admin::cashPerBuyer(c, 1, kDay, kDay).size() == 4 ? "" : std::string("not four buyers");
                    }});
   const admin::KeyedList books = admin::purchaseList(kSession, {});
   addPaged(kinds, "a session's books", books, middleKey(db, books));

@@ -60,6 +60,18 @@ try:
     driver.get(f"{server.base}/admin/receipts?store=1&receipt={ended}")
     shoot("receipts")
 
+    # The buyer's drawer of the day, counted and closed, and the day's sheet.
+    driver.get(f"{server.base}/admin/drawers?store=1")
+    Select(driver.find_element(By.ID, "buyer")).select_by_value("buyer")
+    driver.find_element(By.ID, "start").send_keys("1500")
+    driver.find_element(By.XPATH, "//button[.='Open the drawer']").click()
+    driver.find_element(By.LINK_TEXT, "buyer").click()
+    driver.find_element(By.ID, "counted").send_keys("1482.50")
+    driver.find_element(By.XPATH, "//button[.='Enter the count']").click()
+    shoot("drawer")
+    driver.find_element(By.PARTIAL_LINK_TEXT, "The sheet of").click()
+    shoot("day-sheet")
+
     driver.get(f"{server.base}/admin/users?store=1")
     shoot("users")
 

@@ -89,7 +89,9 @@ const std::vector<std::string>& storeTables() {
                                                   "ticket_audit",
                                                   "login_tries",
                                                   "admin_sessions",
-                                                  "admin_audit"};
+                                                  "admin_audit",
+                                                  "cash_drawers",
+                                                  "cash_drawer_moves"};
   return tables;
 }
 

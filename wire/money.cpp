@@ -30,6 +30,14 @@ std::string formatCents(std::int64_t cents) {
   return out;
 }
 
+std::string formatMoney(std::int64_t cents) {
+  const std::string plain = formatCents(cents);
+  const std::size_t digitsStart = cents < 0 ? 1 : 0;
+  std::string dollars = plain.substr(digitsStart, plain.size() - 3 - digitsStart);
+  for (auto comma = std::ptrdiff_t(dollars.size()) - 3; comma > 0; comma -= 3) dollars.insert(std::size_t(comma), ",");
+  return (cents < 0 ? "-$" : "$") + dollars + plain.substr(plain.size() - 3);
+}
+
 std::optional<std::int64_t> parseCents(std::string_view text) {
   const std::size_t point = text.find('.');
   std::string_view dollars = text.substr(0, point);

@@ -16,6 +16,10 @@ inline constexpr std::size_t kMaxDollarDigits = 16;
 // Formats an amount of cents as the wire writes money: "12.50", "-3.05".
 std::string formatCents(std::int64_t cents);
 
+// Formats an amount of cents for a person to read: the dollar sign, and a
+// comma between each three dollar digits ("$431,249.25", "-$3.50").
+std::string formatMoney(std::int64_t cents);
+
 // An amount as the wire carries it, exactly into cents: digits, then at most
 // two after a point ("12", "12.5", "12.50", "12.", ".75", "0012.50"). No sign,
 // blanks or other characters: "12.505", "1e3", "-3", " 12" and "abc" give

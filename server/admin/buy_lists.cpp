@@ -66,7 +66,7 @@ std::string counted(std::size_t n, const char* one, const char* many) {
 
 std::string termsText(const BuyTerms& terms) {
   return (terms.qty == kNoLimit ? std::string("no limit") : std::to_string(terms.qty)) + " at " +
-         wire::formatCents(terms.priceCents) + (terms.status.empty() ? "" : ", " + terms.status);
+         wire::formatMoney(terms.priceCents) + (terms.status.empty() ? "" : ", " + terms.status);
 }
 
 std::string ListPlan::summary() const {

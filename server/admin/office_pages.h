@@ -27,6 +27,8 @@ void checkPurchaserName(const std::string& name);
 View showTickets(PageContext& page);
 // Ends or voids a ticket left open (closing=end or void, with a reason).
 std::string closeTicket(PageContext& page, Audit& audit);
+// The day a page is about: named as YYYY-MM-DD, or today when named is empty.
+std::string chosenDay(const PageContext& page, const std::string& named);
 
 // A receipt as printed (receipt=R), and the store's printers.
 View showReceipts(PageContext& page);

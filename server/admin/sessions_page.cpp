@@ -40,7 +40,7 @@ View purchaseRow(const PurchaseRow& p) {
   row.set("buys", quantityText(p.noLimit ? kNoLimit : p.buyQty));
   row.set("bought", std::to_string(p.bought));
   row.set("need", p.need());
-  row.set("price", wire::formatCents(p.buyPriceCents));
+  row.set("price", wire::formatMoney(p.buyPriceCents));
   row.set("editQuery", "&edit_item=" + urlEncoded(p.itemId) + "&edit_purchaser=" + urlEncoded(p.purchaser));
   return row;
 }
@@ -134,7 +134,7 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("rowCount", std::to_string(totals.rows));
   view.set("buyTotal", std::to_string(totals.buyQty));
   view.set("boughtTotal", std::to_string(totals.bought));
-  view.set("worth", wire::formatCents(totals.boughtCents));
+  view.set("worth", wire::formatMoney(totals.boughtCents));
   if (page.query.has("edit_item")) describeEdit(page, session, view);
   if (page.form.has("preview")) describePreview(page, session, view);
 

@@ -34,14 +34,14 @@ void describePacking(const std::vector<BoughtLine>& lines, View& view) {
     row.set("isbn", r.isbn);
     row.set("title", r.title);
     row.set("copies", std::to_string(r.copies));
-    row.set("price", wire::formatCents(r.priceCents));
-    row.set("total", wire::formatCents(r.totalCents()));
+    row.set("price", wire::formatMoney(r.priceCents));
+    row.set("total", wire::formatMoney(r.totalCents()));
     rows.push_back(row);
   }
   view.set("packingShown", true);
   view.set("packing", rows);
   view.set("copies", std::to_string(list.copies));
-  view.set("total", wire::formatCents(list.totalCents));
+  view.set("total", wire::formatMoney(list.totalCents));
 }
 
 void describeLabels(const std::vector<BoughtLine>& lines, View& view) {

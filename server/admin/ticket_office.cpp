@@ -18,16 +18,6 @@ constexpr const char* kTicketRowSelect =
     "SELECT t.ticket_id, t.receipt, t.store_num, t.buyer, t.student_id, t.opened_on, t.is_open, t.line_count,"
     " t.total_cents, t.is_voided, t.voided_at, t.voided_by, t.void_reason FROM tickets t";
 
-std::optional<std::string> reasonProblem(const std::string& reason) {
-  if (reason.find_first_not_of(" \t") == std::string::npos) return "Give the reason, for the ticket's audit trail.";
-  if (wire::hasControls(reason)) return "The reason must be one line of text.";
-  // It is printed on the ticket's receipt.
-  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
-  if (wire::utf16Length(reason) > kMaxReasonLength)
-    return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
-  return std::nullopt;
-}
-
 std::optional<std::string> applyClosing(queries::QueryContext& context, std::int64_t store, const std::string& receipt,
                                         Closing closing, const std::string& reason) {
   std::vector<queries::ledger::LineWithTerms> lines;
@@ -48,11 +38,36 @@ std::optional<std::string> applyClosing(queries::QueryContext& context, std::int
 
 }  // namespace
 
-KeyedList ticketsOfDay(std::int64_t store, const std::string& day) {
-  return {std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on = ?",
-          {store, day},
-          {"t.ticket_id"},
-          true};
+std::optional<std::string> reasonProblem(const std::string& reason, std::string_view whenBlank) {
+  if (reason.find_first_not_of(" \t") == std::string::npos) return std::string(whenBlank);
+  if (wire::hasControls(reason)) return "The reason must be one line of text.";
+  // It is printed on receipts and read in the audit trails.
+  if (auto problem = wire::hiddenCharacterProblem("The reason", reason)) return problem;
+  if (wire::utf16Length(reason) > kMaxReasonLength)
+    return "The reason has at most " + std::to_string(kMaxReasonLength) + " characters.";
+  return std::nullopt;
+}
+
+KeyedList ticketsFound(std::int64_t store, const TicketSearch& search) {
+  KeyedList list{std::string(kTicketRowSelect) + " WHERE t.store_num = ? AND t.opened_on BETWEEN ? AND ?",
+                 {store, search.from, search.to},
+                 {"t.ticket_id"},
+                 true};
+  const auto matching = [&](const char* condition, const std::string& value) {
+    if (value.empty()) return;
+    list.select += condition;
+    list.params.emplace_back(value);
+  };
+  matching(" AND t.buyer = ?", search.buyer);
+  matching(" AND t.student_id = ?", search.studentId);
+  matching(" AND EXISTS (SELECT 1 FROM ticket_lines l JOIN books b ON b.item_id = l.item_id"
+           " WHERE l.ticket_id = t.ticket_id AND b.isbn13 = ?)",
+           search.isbn13);
+  // A voided ticket is ended too, as the handheld's Delete ends it.
+  if (search.state == TicketState::Open) list.select += " AND t.is_open = 1";
+  if (search.state == TicketState::Ended) list.select += " AND t.is_open = 0 AND t.is_voided = 0";
+  if (search.state == TicketState::Voided) list.select += " AND t.is_voided = 1";
+  return list;
 }
 
 TicketRow ticketRowOf(const storage::Row& r) {
@@ -68,15 +83,16 @@ std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& 
   return ticketRowOf(rows[0]);
 }
 
-std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day) {
+std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& from,
+                                    const std::string& to) {
   // One index holds every column read here: a day's tickets, not their lines.
   // A voided ticket holds no lines, and counts as nothing paid.
   std::vector<BuyerCash> out;
   for (const storage::Row& r :
        db.query("SELECT t.buyer, t.is_open, t.is_voided, COUNT(*), CAST(SUM(t.total_cents) AS BIGINT) FROM tickets t"
-                " WHERE t.store_num = ? AND t.opened_on = ? AND (t.line_count > 0 OR t.is_voided = 1)"
+                " WHERE t.store_num = ? AND t.opened_on BETWEEN ? AND ? AND (t.line_count > 0 OR t.is_voided = 1)"
                 " GROUP BY t.buyer, t.is_open, t.is_voided ORDER BY t.buyer, t.is_open, t.is_voided",
-                {store, day})) {
+                {store, from, to})) {
     if (out.empty() || out.back().buyer != textAt(r, 0)) out.push_back({textAt(r, 0)});
     BuyerCash& cash = out.back();
     if (integerAt(r, 2) != 0) {
@@ -114,7 +130,7 @@ AuditRow auditRowOf(const storage::Row& r) {
 
 std::optional<std::string> closeLeftTicket(queries::QueryContext& context, std::int64_t store,
                                            const std::string& receipt, Closing closing, const std::string& reason) {
-  if (auto problem = reasonProblem(reason)) return problem;
+  if (auto problem = reasonProblem(reason, "Give the reason, for the ticket's audit trail.")) return problem;
   // The same rows in the same order as a handheld's void locks them, so the two wait, never deadlock.
   if (context.db.dialect() == storage::Dialect::Postgres)
     queries::ledger::lockTranRows(context.db, {{"receipt", receipt}}, wire::kPacketDelete);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "server/admin/keyset.h"
@@ -27,13 +28,23 @@ struct TicketRow {
   std::optional<queries::tickets::Voiding> voiding;
 };
 
-// The tickets a store opened on a day (YYYY-MM-DD), in the order they opened.
-KeyedList ticketsOfDay(std::int64_t store, const std::string& day);
+enum class TicketState { Open, Ended, Voided };
+
+// What a manager looks for among a store's tickets; an empty field matches any.
+struct TicketSearch {
+  std::string from, to;  // the days they opened, YYYY-MM-DD, both included
+  std::string buyer;
+  std::string studentId;
+  std::string isbn13;  // of a book on one of its lines
+  std::optional<TicketState> state;
+};
+// The store's tickets the search finds, in the order they opened.
+KeyedList ticketsFound(std::int64_t store, const TicketSearch& search);
 TicketRow ticketRowOf(const storage::Row& row);
 std::optional<TicketRow> findTicket(storage::Connection& db, const std::string& receipt);
 
-// What one buyer's tickets of a day came to: ended tickets are paid out,
-// open ones not yet, voided ones paid nothing.
+// What one buyer's tickets of the days from and to (both included) came to:
+// ended tickets are paid out, open ones not yet, voided ones paid nothing.
 struct BuyerCash {
   std::string buyer;
   std::int64_t endedTickets = 0;
@@ -42,7 +53,8 @@ struct BuyerCash {
   std::int64_t openCents = 0;
   std::int64_t voidedTickets = 0;
 };
-std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& day);
+std::vector<BuyerCash> cashPerBuyer(storage::Connection& db, std::int64_t store, const std::string& from,
+                                    const std::string& to);
 
 struct TicketLineRow {
   std::int64_t line = 0;
@@ -73,6 +85,9 @@ enum class Closing {
   Void,  // as the buyer's Delete, taking back what its lines bought, then ended
 };
 inline constexpr std::size_t kMaxReasonLength = 200;
+// What is wrong with a reason a manager gave, as a sentence: whenBlank when
+// none was given.
+std::optional<std::string> reasonProblem(const std::string& reason, std::string_view whenBlank);
 
 // Ends or voids an open ticket of the store under the rules a handheld's
 // change meets, written to its audit trail in the name of the context's user

@@ -4,6 +4,7 @@
 #include "server/admin/office_pages.h"
 #include "server/admin/ticket_office.h"
 #include "server/log.h"
+#include "server/queries/item_codes.h"
 #include "server/queries/tickets.h"
 #include "wire/money.h"
 #include "wire/requests.h"
@@ -12,21 +13,12 @@ namespace storeserver::admin {
 
 namespace {
 
-std::string dollars(std::int64_t cents) { return wire::formatCents(cents); }
-
 bool isDay(const std::string& text) {
   static constexpr std::string_view kShape = "0000-00-00";
   if (text.size() != kShape.size()) return false;
   for (std::size_t i = 0; i < text.size(); ++i)
     if ((kShape[i] == '0') != (std::isdigit(static_cast<unsigned char>(text[i])) != 0)) return false;
   return true;
-}
-
-std::string chosenDay(const PageContext& page) {
-  const std::string& day = page.query["day"];
-  if (day.empty()) return queries::tickets::dayOf(page.nowMs);
-  if (!isDay(day)) throw Refusal("A day is written YYYY-MM-DD, such as 2026-05-04.");
-  return day;
 }
 
 // The ticket a URL or form names, when it is one of the page's store.
@@ -47,32 +39,79 @@ View ticketView(const TicketRow& t) {
   row.set("hasStudent", !t.studentId.empty());
   row.set("openedOn", t.openedOn);
   row.set("lines", std::to_string(t.lines));
-  row.set("total", dollars(t.totalCents));
+  row.set("total", wire::formatMoney(t.totalCents));
   row.set("open", t.open);
   row.set("voided", t.voiding.has_value());
   row.set("state", t.open ? "open" : t.voiding ? queries::tickets::voidedWords(*t.voiding) : "ended");
   return row;
 }
 
-void describeDay(PageContext& page, View& view) {
-  const std::string day = chosenDay(page);
-  view.set("day", day);
+constexpr std::pair<std::string_view, TicketState> kStates[] = {
+    {"open", TicketState::Open}, {"ended", TicketState::Ended}, {"voided", TicketState::Voided}};
+
+std::string isbnOf(const std::string& typed) {
+  const queries::ItemCode code = queries::readItemCode(typed);
+  if (code.kind == queries::ItemCode::Kind::Isbn) return code.isbn13;
+  if (code.kind == queries::ItemCode::Kind::Invalid && !code.problem.empty()) throw Refusal(code.problem);
+  throw Refusal("Type the book's ISBN, 13 or 10 digits, such as 978-0-13-468599-1.");
+}
+
+// The search the URL asks for; without one, the day's tickets (day=, today unless named).
+TicketSearch searchOf(const PageContext& page) {
+  TicketSearch search;
+  search.from = chosenDay(page, page.query.has("from") ? page.query["from"] : page.query["day"]);
+  search.to = page.query["to"].empty() ? search.from : chosenDay(page, page.query["to"]);
+  if (search.to < search.from)
+    throw Refusal("The last day, " + search.to + ", comes before the first, " + search.from + ".");
+  search.buyer = page.query["buyer"];
+  search.studentId = page.query["student"];
+  if (!page.query["isbn"].empty()) search.isbn13 = isbnOf(page.query["isbn"]);
+  const std::string& state = page.query["state"];
+  for (const auto& [name, value] : kStates)
+    if (state == name) search.state = value;
+  if (!state.empty() && !search.state) throw Refusal("Choose open, ended, voided or every state.");
+  return search;
+}
+
+// The search's form as filled in, and its fields for the pages' links.
+std::string describeSearch(const PageContext& page, const TicketSearch& search, View& view) {
+  view.set("from", search.from);
+  view.set("to", search.to);
+  view.set("days", search.from == search.to ? "of " + search.from : "from " + search.from + " to " + search.to);
+  std::string fields = "&from=" + search.from + "&to=" + search.to;
+  for (const char* field : {"buyer", "student", "isbn", "state"}) {
+    view.set(field, page.query[field]);
+    if (!page.query[field].empty()) fields += "&" + std::string(field) + "=" + urlEncoded(page.query[field]);
+  }
+  ViewList states;
+  for (const auto& [name, value] : kStates) {
+    View option("name", std::string(name));
+    option.set("chosen", search.state == value);
+    states.push_back(option);
+  }
+  view.set("states", states);
+  return fields;
+}
+
+void describeDays(PageContext& page, View& view) {
+  const TicketSearch search = searchOf(page);
+  const std::string fields = describeSearch(page, search, view);
   ViewList cash;
-  for (const BuyerCash& c : cashPerBuyer(page.db, page.store, day)) {
+  for (const BuyerCash& c : cashPerBuyer(page.db, page.store, search.from, search.to)) {
     View row;
     row.set("buyer", c.buyer);
     row.set("ended", std::to_string(c.endedTickets));
-    row.set("paid", dollars(c.paidCents));
+    row.set("paid", wire::formatMoney(c.paidCents));
     row.set("open", std::to_string(c.openTickets));
-    row.set("unpaid", dollars(c.openCents));
+    row.set("unpaid", wire::formatMoney(c.openCents));
     row.set("voided", std::to_string(c.voidedTickets));
     cash.push_back(row);
   }
   view.set("noCash", cash.empty());
   view.set("cash", cash);
-  const std::string base = "/admin/tickets?store=" + std::to_string(page.store) + "&day=" + day;
+  const std::string base = "/admin/tickets?store=" + std::to_string(page.store) + fields;
   ViewList tickets;
-  for (const storage::Row& r : readPage(page.db, ticketsOfDay(page.store, day), page.query, view, base).rows)
+  for (const storage::Row& r : readPage(page.db, ticketsFound(page.store, search), page.query, view, base).rows)
     tickets.push_back(ticketView(ticketRowOf(r)));
   view.set("noTickets", tickets.empty());
   view.set("tickets", tickets);
@@ -88,7 +127,7 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
     row.set("title", l.title);
     row.set("purchaser", l.purchaser);
     row.set("qty", std::to_string(l.qty));
-    row.set("price", dollars(l.priceCents));
+    row.set("price", wire::formatMoney(l.priceCents));
     lines.push_back(row);
   }
   view.set("noLines", lines.empty());
@@ -111,10 +150,16 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
 
 }  // namespace
 
+std::string chosenDay(const PageContext& page, const std::string& named) {
+  if (named.empty()) return queries::tickets::dayOf(page.nowMs);
+  if (!isDay(named)) throw Refusal("A day is written YYYY-MM-DD, such as 2026-05-04.");
+  return named;
+}
+
 View showTickets(PageContext& page) {
   View view;
   const std::string& receipt = page.form.has("receipt") ? page.form["receipt"] : page.query["receipt"];
-  if (receipt.empty()) describeDay(page, view);
+  if (receipt.empty()) describeDays(page, view);
   else describeTicket(page, ticketOf(page, receipt), view);
   return view;
 }

@@ -67,12 +67,14 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   return text;
 }
 
-// The rows of a page's table, each its cells' texts without their tags, joined by '|'.
-inline std::vector<std::string> tableRows(const std::string& body, const std::string& id) {
+// The rows of a page's table, each its cells' texts without their tags, joined by '|'; with headings, the rows
+// of headings too (a total's, a group's) and their heading cells.
+inline std::vector<std::string> tableRows(const std::string& body, const std::string& id, bool headings = false) {
   const std::size_t start = body.find("<table id=\"" + id + "\"");
   if (start == std::string::npos) return {"(no table " + id + ")"};
   const std::string table = body.substr(start, body.find("</table>", start) - start);
-  const std::regex row("<tr>(.*?)</tr>"), cell("<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
+  const std::regex row(headings ? "<tr[^>]*>(.*?)</tr>" : "<tr>(.*?)</tr>"),
+      cell(headings ? "<t[dh][^>]*>(.*?)</t[dh]>" : "<td[^>]*>(.*?)</td>"), tag("<[^>]*>");
   std::vector<std::string> rows;
   for (std::sregex_iterator r(table.begin(), table.end(), row), end; r != end; ++r) {
     const std::string cells = (*r)[1];
@@ -97,19 +99,23 @@ class AdminTest : public BackendServerTest {
   }
 };
 
-// The back office beside a buyer signed in on a handheld, whose tickets its pages show, and a connection of the
-// test's own to the database.
-class AdminWithBuyerTest : public AdminTest {
+// The back office beside store 1's buyer, who buys on Sellin through the exchange.
+class BuyerAdminTest : public AdminTest {
  protected:
   void SetUp() override {
     ServerTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
     token_ = login(wire::kAppSellin, "buyer", "buyer1");
-    db_ = sideConnection();
+  }
+  std::string item(const std::string& receipt, const LineArgs& a = {}) const {
+    return sellin(token_, itemText(receipt, a), wire::kPacketNewItem);
+  }
+  // Ends the ticket as the handheld's End does, or with kPacketDelete voids it.
+  std::string end(const std::string& receipt, int packet = wire::kPacketChange) const {
+    return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), packet);
   }
 
   std::string token_;
-  std::unique_ptr<storeserver::storage::Connection> db_;
 };
 
 }  // namespace servertest

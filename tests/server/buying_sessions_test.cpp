@@ -190,7 +190,7 @@ TEST_P(BuyingSessions, ARowIsChangedUnderTheImportsRulesAndKeepsItsBoughtCount) 
   change("7", price, "Wanted");
   EXPECT_EQ(of(kept), keptBefore);
   EXPECT_EQ(pageSentence(change("No limit", "4.00", "Wanted").body, "notice"),
-            "Ostrand Company now buys ISBN " + isbnOf("B0000001") + ": no limit at 4.00, Wanted; bought so far " +
+            "Ostrand Company now buys ISBN " + isbnOf("B0000001") + ": no limit at $4.00, Wanted; bought so far " +
                 bought + ".");
   EXPECT_EQ(of(terms), "1|0|400|Wanted");
   EXPECT_EQ(of("listed_price_cents || '|' || bought_qty"), "400|" + bought);

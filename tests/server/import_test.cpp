@@ -319,6 +319,11 @@ TEST_P(Copy, AStoreGoesToPostgresAndBackWithTheSameRows) {
                             " new_values) VALUES (1, 'buyer', 'R1', 1, 'add', '', 'qty=1')";
   sqlite->execute(audit);
   sqlite->execute(audit);
+  const std::string drawer =
+      "INSERT INTO cash_drawers (store_num, day, buyer, start_cents) VALUES (1, ?, 'buyer', 15000)";
+  sqlite->execute(drawer, {std::string("2026-05-04")});
+  sqlite->execute("INSERT INTO cash_drawer_moves (drawer_id, moved_at, user_name, amount_cents, reason)"
+                  " VALUES (1, 1, 'office', -500, 'to the safe')");
   const TestDatabase postgresDatabase(GetParam(), dir.path(), TestDatabase::Contents::Empty);
   auto postgres = openDatabase(postgresDatabase.name());
   auto again = openDatabase((dir.path() / "again.db").string());
@@ -335,9 +340,11 @@ TEST_P(Copy, AStoreGoesToPostgresAndBackWithTheSameRows) {
   EXPECT_EQ(shown(back), shown(there));
   EXPECT_EQ(shown(storeserver::readContents(*postgres)), shown(there));
   EXPECT_EQ(shown(storeserver::readContents(*sqlite)), shown(there));
-  for (const char* table : {"users", "books", "book_purchasers", "aid_accounts", "adoption_sections", "ticket_audit"})
+  for (const char* table : {"users", "books", "book_purchasers", "aid_accounts", "adoption_sections", "ticket_audit",
+                            "cash_drawers", "cash_drawer_moves"})
     EXPECT_GT(std::ranges::find(there, std::string(table), &storeserver::TableContents::table)->rows, 0) << table;
   EXPECT_NO_THROW(postgres->execute(audit)) << "the next audit row is numbered after the copied ones";
+  EXPECT_NO_THROW(postgres->execute(drawer, {std::string("2026-05-05")})) << "the next drawer too";
 
   EXPECT_FALSE(storeserver::copyStore(*sqlite, *again, back, error));
   EXPECT_TRUE(error.starts_with("The database to copy into already holds a store")) << error;

@@ -12,11 +12,12 @@ namespace {
 
 const std::string kOstrand = "/admin/shipping?store=1&session=1002&purchaser=Ostrand%20Company";
 
-class Shipping : public AdminWithBuyerTest {
+class Shipping : public BuyerAdminTest {
  protected:
   void SetUp() override {
-    AdminWithBuyerTest::SetUp();
+    BuyerAdminTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
+    db_ = sideConnection();
     // Ostrand takes any number of each of its books, at up to 12.50.
     db_->execute("UPDATE book_purchasers SET no_limit = 1, bought_qty = 0, buy_price_cents = 1250,"
                  " listed_price_cents = 1250 WHERE session_id = 1002 AND purchaser = 'Ostrand Company'");
@@ -27,10 +28,10 @@ class Shipping : public AdminWithBuyerTest {
     const std::string receipt = openTicket(token_);
     for (std::size_t i = 0; i < lines.size(); ++i) {
       lines[i].line = static_cast<std::int64_t>(i) + 1;
-      EXPECT_EQ(sellin(token_, itemText(receipt, lines[i]), wire::kPacketNewItem), "ok") << lines[i].itemId;
+      EXPECT_EQ(item(receipt, lines[i]), "ok") << lines[i].itemId;
     }
     if (closing != 0) {
-      EXPECT_EQ(sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), closing), "ok") << receipt;
+      EXPECT_EQ(end(receipt, closing), "ok") << receipt;
     }
     return receipt;
   }
@@ -42,6 +43,8 @@ class Shipping : public AdminWithBuyerTest {
                  "' AND purchaser = 'Ostrand Company'")
         .at(0);
   }
+
+  std::unique_ptr<storeserver::storage::Connection> db_;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, Shipping, kBothBackends, backendName);
 
@@ -107,7 +110,7 @@ TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
                                       economicsOf + a + " · session 1002"}));
 
   // Once no ticket is open, the list, the labels and the bought counts agree copy for copy.
-  ASSERT_EQ(sellin(token_, wire::requests::ticketTran(newUpdateId(), open), kEnd), "ok");
+  ASSERT_EQ(end(open), "ok");
   EXPECT_EQ(tableRows(office.get(kOstrand).body, "packing").back(), economics + "|2|$12.50|$25.00");
   const std::vector<std::string> sheet = labels(office.get(kOstrand + "&sheet=labels").body);
   EXPECT_EQ(std::to_string(sheet.size()),

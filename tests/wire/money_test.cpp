@@ -1,6 +1,8 @@
 // Dollar amounts read once for the handhelds and the server, exactly in cents.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "wire/money.h"
 
 namespace {
@@ -43,6 +45,21 @@ TEST(DollarAmounts, AreReadExactlyOnBothSidesAndAnythingElseIsNoAmount) {
   }
   for (const std::int64_t cents : {0LL, 5LL, 1250LL, -305LL, 999999999999999999LL})
     EXPECT_EQ(wire::readDollarAmount(wire::formatCents(cents)), cents) << cents;
+}
+
+TEST(DollarAmounts, ReadByAPersonWithTheSignAndThousandsSeparators) {
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {0, "$0.00"},
+      {5, "$0.05"},
+      {-350, "-$3.50"},
+      {99999, "$999.99"},
+      {100000, "$1,000.00"},
+      {-100000, "-$1,000.00"},
+      {43124925, "$431,249.25"},
+      {123456789, "$1,234,567.89"},
+      {std::numeric_limits<std::int64_t>::min(), "-$92,233,720,368,547,758.08"},
+  };
+  for (const auto& [cents, shown] : cases) EXPECT_EQ(wire::formatMoney(cents), shown) << cents;
 }
 
 }  // namespace

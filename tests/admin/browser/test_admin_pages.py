@@ -1,13 +1,16 @@
 """Buying sessions, tickets and receipts as a manager follows them in the
 browser while a Sellin handheld buys through the exchange."""
+import base64
 import json
 import os
+import re
 import tempfile
 import unittest
 import urllib.request
 import uuid
 
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import Select
 
 from admin_browser import DEMO_MANAGER, AdminBrowserTest
 
@@ -98,8 +101,8 @@ class AdminPages(AdminBrowserTest):
         self.handheld.buy(self.handheld.open_ticket(), item="B0000000", price="1.00")
 
         self.open("tickets", "?store=1")
-        self.assertEqual(self.cells("cash", "buyer"), ["buyer", "1", "13.50", "1", "1.00", "0"])
-        self.assertEqual(self.cells("tickets", paid)[1:], ["buyer", "", "2", "13.50", "ended"])
+        self.assertEqual(self.cells("cash", "buyer"), ["buyer", "1", "$13.50", "1", "$1.00", "0"])
+        self.assertEqual(self.cells("tickets", paid)[1:], ["buyer", "", "2", "$13.50", "ended"])
 
     def test_a_ticket_left_open_is_voided_and_found_in_its_audit_trail(self):
         left = self.handheld.open_ticket()
@@ -115,6 +118,43 @@ class AdminPages(AdminBrowserTest):
         self.assertRegex(self.driver.find_element(By.XPATH, "//h2/following-sibling::p[1]").text,
                          r"; voided \d{4}-\d\d-\d\d \d\d:\d\d UTC by office: buyer went home\.")
 
+    def test_a_drawer_is_counted_and_closed_and_its_day_prints_on_one_page_without_the_navigation(self):
+        paid = self.handheld.open_ticket()
+        self.handheld.buy(paid)
+        self.handheld.end(paid)
+        self.open("drawers", "?store=1")
+        Select(self.driver.find_element(By.ID, "buyer")).select_by_value("buyer")
+        self.type_into("start", "1500")
+        self.follow(By.XPATH, "//button[.='Open the drawer']")
+        self.follow(By.LINK_TEXT, "buyer")
+        self.type_into("counted", "1487.50")
+        self.follow(By.XPATH, "//button[.='Enter the count']")
+        self.follow(By.XPATH, "//button[.='Close and sign the drawer']")
+        self.assertRegex(self.sentence("notice"), r"^The drawer of buyer for \d{4}-\d\d-\d\d is closed, signed by office\.$")
+        self.follow(By.PARTIAL_LINK_TEXT, "The sheet of")
+        self.assertEqual(self.cells("sheet-table", "buyer")[1:9],
+                         ["$1,500.00", "$0.00", "$0.00", "$12.50", "$1,487.50", "$1,487.50", "even", "$0.00"])
+
+        pdf = base64.b64decode(self.driver.print_page())
+        self.assertEqual(len(re.findall(rb"/Type\s*/Page\b", pdf)), 1, "the day's sheet printed on more than one page")
+        self.driver.execute_cdp_cmd("Emulation.setEmulatedMedia", {"media": "print"})
+        for shown in self.driver.find_elements(By.CSS_SELECTOR, "header, nav, form"):
+            self.assertFalse(shown.is_displayed(), shown.tag_name + " printed")
+
+    def overflowing(self, selector):
+        """The page itself and its elements of selector that scroll sideways."""
+        return self.driver.execute_script(
+            "return [document.documentElement, ...document.querySelectorAll(arguments[0])]"
+            ".filter(e => e.scrollWidth > e.clientWidth).map(e => e.tagName + '.' + e.className)", selector)
+
+    def test_every_page_fits_a_phone_390_pixels_wide(self):
+        self.driver.set_window_size(390, 844)
+        for page in ("sessions?store=1&session=1002", "tickets?store=1", "drawers?store=1", "receipts?store=1",
+                     "import?store=1", "status?store=1"):
+            self.open(page)
+            self.assertEqual(self.overflowing("header form, .facts, table.stacked"), [], page)
+        self.open("users", "?store=1")
+        self.assertEqual(self.overflowing(".table-wrap"), [], "the users' table scrolls sideways")
 
 if __name__ == "__main__":
     unittest.main()
