@@ -17,10 +17,9 @@ class Shipping : public BuyerAdminTest {
   void SetUp() override {
     BuyerAdminTest::SetUp();
     if (IsSkipped() || HasFatalFailure()) return;
-    db_ = sideConnection();
     // Ostrand takes any number of each of its books, at up to 12.50.
-    db_->execute("UPDATE book_purchasers SET no_limit = 1, bought_qty = 0, buy_price_cents = 1250,"
-                 " listed_price_cents = 1250 WHERE session_id = 1002 AND purchaser = 'Ostrand Company'");
+    sideConnection()->execute("UPDATE book_purchasers SET no_limit = 1, bought_qty = 0, buy_price_cents = 1250,"
+                              " listed_price_cents = 1250 WHERE session_id = 1002 AND purchaser = 'Ostrand Company'");
   }
   // A ticket of these lines (for Ostrand in session 1002), then ended (wire::kPacketChange), voided
   // (wire::kPacketDelete) or left open (0).
@@ -43,8 +42,6 @@ class Shipping : public BuyerAdminTest {
                  "' AND purchaser = 'Ostrand Company'")
         .at(0);
   }
-
-  std::unique_ptr<storeserver::storage::Connection> db_;
 };
 INSTANTIATE_TEST_SUITE_P(Backends, Shipping, kBothBackends, backendName);
 
@@ -66,8 +63,9 @@ std::vector<std::string> labels(const std::string& body) {
 // 2 Algebra. Shipped: 3 Algebra (3.00), 1 Economics at 10.00 and 1 at 12.50 (c took back the second of a's): 5
 // copies, 25.50.
 TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
-  db_->execute("UPDATE books SET title = 'Algebra' WHERE item_id = 'B0000000'");
-  db_->execute("UPDATE books SET title = ? WHERE item_id = 'B0000001'", {std::string("Economics, \"Revised\"")});
+  sideConnection()->execute("UPDATE books SET title = 'Algebra' WHERE item_id = 'B0000000'");
+  sideConnection()->execute("UPDATE books SET title = ? WHERE item_id = 'B0000001'",
+                            {std::string("Economics, \"Revised\"")});
   const std::string alg = isbn("B0000000"), eco = isbn("B0000001");
   const std::string third = texts("SELECT MIN(item_id) FROM book_purchasers WHERE session_id = 1002"
                                   " AND purchaser = 'Ostrand Company' AND item_id > 'B0000001'")
@@ -121,7 +119,7 @@ TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
 }
 
 TEST_P(Shipping, AnOpenTicketShipsNothingAndAnotherStoresManagerSeesNothing) {
-  db_->execute("UPDATE books SET title = 'Algebra' WHERE item_id = 'B0000000'");
+  sideConnection()->execute("UPDATE books SET title = 'Algebra' WHERE item_id = 'B0000000'");
   ticket({{.itemId = "B0000000", .qty = 2, .price = "1.00"}}, kLeftOpen);
   const std::string sheet = kOstrand + "&sheet=labels";
   AdminBrowser office = signedIn("office", "office1");
@@ -176,7 +174,7 @@ TEST_P(Shipping, TheCsvWritesFormulasAsText) {
   std::vector<LineArgs> lines;
   for (std::size_t i = 0; i <= formulas.size(); ++i) {
     const std::string title = i < formulas.size() ? formulas[i] : "Plain - Title = 1";
-    db_->execute("UPDATE books SET title = ? WHERE item_id = ?", {title, items[i]});
+    sideConnection()->execute("UPDATE books SET title = ? WHERE item_id = ?", {title, items[i]});
     lines.push_back({.itemId = items[i], .qty = 1, .price = "1.00"});
     expected.insert(i < formulas.size() ? "'" + title : title);
   }
