@@ -1,7 +1,6 @@
 #include "server/admin/buying_report.h"
 
 #include "server/queries/sellin_records.h"
-#include "wire/money.h"
 
 namespace storeserver::admin {
 
@@ -120,18 +119,6 @@ std::string csvField(const std::string& text) {
   std::string quoted = formula ? "\"'" : "\"";
   for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";
-}
-
-std::string shippingList(storage::Connection& db, std::int64_t session, const std::string& purchaser) {
-  std::string csv = "ISBN,Title,Quantity,Price\r\n";
-  for (const storage::Row& r :
-       db.query("SELECT b.isbn13, b.title, p.bought_qty, p.buy_price_cents FROM book_purchasers p"
-                " JOIN books b ON b.item_id = p.item_id"
-                " WHERE p.session_id = ? AND p.purchaser = ? AND p.bought_qty > 0 ORDER BY b.title, b.isbn13",
-                {session, purchaser}))
-    csv += csvField(textAt(r, 0)) + "," + csvField(textAt(r, 1)) + "," + std::to_string(integerAt(r, 2)) + "," +
-           wire::formatCents(integerAt(r, 3)) + "\r\n";
-  return csv;
 }
 
 }  // namespace storeserver::admin

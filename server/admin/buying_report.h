@@ -1,7 +1,6 @@
 #pragma once
 // What a store's buying sessions have bought: per book and purchaser the
-// quantity it buys, what was bought and its price, and per purchaser the
-// shipping list of what goes to it.
+// quantity it buys, what was bought and its price.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -72,10 +71,6 @@ PurchaseTotals totalsOf(storage::Connection& db, std::int64_t session, const Pur
 // What the filters offer: the session's purchasers and statuses, sorted.
 std::vector<std::string> purchasersOf(storage::Connection& db, std::int64_t session);
 std::vector<std::string> statusesOf(storage::Connection& db, std::int64_t session);
-
-// The books a purchaser bought in a session, as a CSV file for its
-// shipment: ISBN, title, quantity, price.
-std::string shippingList(storage::Connection& db, std::int64_t session, const std::string& purchaser);
 
 // One CSV field, quoted when it holds a comma, a quote or a line break. One
 // a spreadsheet would run as a formula (starting with =, +, -, @, a tab or a

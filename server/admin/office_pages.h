@@ -11,10 +11,8 @@ namespace storeserver::admin {
 
 // A store's sessions; with session=ID its books and purchasers, filtered by
 // purchaser and status, and with edit_item and edit_purchaser one row's form.
-// A buy list sent with preview is shown as it would be stored. With
-// shipping=PURCHASER the purchaser's shipping list.
+// A buy list sent with preview is shown as it would be stored.
 View showSessions(PageContext& page);
-std::optional<Download> shippingListFile(PageContext& page);
 // Adds a session; changes a session's description and rules, opens or
 // closes it; brings in a purchaser's buy list; changes one of its rows.
 std::string changeSessions(PageContext& page, Audit& audit);

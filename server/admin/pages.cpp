@@ -4,6 +4,7 @@
 #include "server/admin/drawers_page.h"
 #include "server/admin/import_page.h"
 #include "server/admin/office_pages.h"
+#include "server/admin/shipping_page.h"
 #include "server/admin/status_page.h"
 #include "server/admin/users_page.h"
 
@@ -11,7 +12,8 @@ namespace storeserver::admin {
 
 const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
-      {"sessions", "Buying sessions", showSessions, changeSessions, RunsOn::Workers, shippingListFile},
+      {"sessions", "Buying sessions", showSessions, changeSessions},
+      {"shipping", "Shipping", showShipping, nullptr, RunsOn::Workers, packingListFile},
       {"tickets", "Tickets", showTickets, closeTicket},
       {"drawers", "Cash drawers", showDrawers, changeDrawer, RunsOn::Workers, daySheetFile},
       {"receipts", "Receipts", showReceipts, printReceipt},

@@ -232,14 +232,6 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("rows", rows);
 }
 
-// A name as part of a file's name: letters and digits kept, anything else a dash.
-std::string fileNamePart(const std::string& name) {
-  std::string part = name;
-  for (char& c : part)
-    if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
-  return part;
-}
-
 }  // namespace
 
 SessionRow sessionOfStore(const PageContext& page, const Fields& fields) {
@@ -267,15 +259,6 @@ View showSessions(PageContext& page) {
   view.set("newSession", rulesForm("new-", "", kNewSessionRules));
   if (const auto session = chosenSession(page)) describeSession(page, *session, view);
   return view;
-}
-
-std::optional<Download> shippingListFile(PageContext& page) {
-  if (!page.query.has("shipping")) return std::nullopt;
-  const auto session = chosenSession(page);
-  if (!session) throw Refusal("Choose the buying session of the shipping list.");
-  const std::string& purchaser = page.query["shipping"];
-  return Download{"shipping-" + std::to_string(session->id) + "-" + fileNamePart(purchaser) + ".csv",
-                  "text/csv; charset=utf-8", shippingList(page.db, session->id, purchaser)};
 }
 
 }  // namespace storeserver::admin

@@ -1,20 +1,18 @@
 // The back office's buying sessions, tickets and receipts, on tickets and
 // purchases the real server stored from handhelds' exchanges, on SQLite and
 // PostgreSQL: pages of long lists, a day's cash per buyer, closing a ticket a
-// buyer left open, the shipping list, receipts sent to a printer over TCP, and
-// what a manager of another store sees of them.
+// buyer left open, receipts sent to a printer over TCP, and what a manager of
+// another store sees of them.
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <map>
-#include <set>
 #include <thread>
 
 #include "server/admin/buying_report.h"
 #include "server/admin/receipt_printers.h"
 #include "server/admin/ticket_office.h"
-#include "server/import/csv_reader.h"
 #include "server/queries/tickets.h"
 #include "admin_fixture.h"
 
@@ -241,7 +239,7 @@ TEST_P(BackOffice, AVoidedTicketReadsVoidedWithItsReasonWhereverItIsShown) {
   }
 }
 
-TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
+TEST_P(BackOffice, ASessionsPurchasesPageWholeAndFilteredByPurchaser) {
   const KeyedList all = purchaseList(1002, {});
   std::vector<std::string> expected = texts(
       "SELECT item_id || '/' || purchaser FROM book_purchasers WHERE session_id = 1002 ORDER BY item_id, purchaser");
@@ -267,8 +265,6 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
   EXPECT_EQ(forward, expected);
   EXPECT_EQ(backward, expected);
 
-  db_->execute("UPDATE books SET title = ? WHERE item_id = 'B0000001'", {std::string("Economics, \"Revised\"")});
-  db_->execute("UPDATE book_purchasers SET buy_price_cents = 1250 WHERE session_id = 1002 AND item_id = 'B0000001'");
   const std::string receipt = openTicket(token_);
   ASSERT_EQ(item(receipt), "ok");
   const PurchaseFilter ostrand{"Ostrand Company", ""};
@@ -280,48 +276,6 @@ TEST_P(BackOffice, ASessionsPurchasesPageWholeAndTheShippingListIsQuotedCsv) {
                   " AND purchaser = 'Ostrand Company'")
                 .at(0));
   EXPECT_EQ(totalsOf(*db_, 1002, {"Ostrand Company", "Wholesale"}).rows, 0);
-
-  AdminBrowser office = signedIn("office", "office1");
-  const Answer file = office.get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company");
-  EXPECT_EQ(file.header("Content-Type"), "text/csv; charset=utf-8");
-  EXPECT_EQ(file.header("Content-Disposition"), "attachment; filename=\"shipping-1002-Ostrand-Company.csv\"");
-  const std::string& csv = file.body;
-  const std::string isbn = texts("SELECT isbn13 FROM books WHERE item_id = 'B0000001'").at(0);
-  EXPECT_TRUE(csv.starts_with("ISBN,Title,Quantity,Price\r\n")) << csv;
-  EXPECT_NE(csv.find("\r\n" + isbn + ",\"Economics, \"\"Revised\"\"\"," + bought() + ",12.50\r\n"), std::string::npos)
-      << csv;
-}
-
-// A title a spreadsheet would run as a formula reaches the wholesaler's spreadsheet as text: read back, such a field
-// is the title after an apostrophe, and any other title is as it was.
-TEST_P(BackOffice, TheShippingListWritesFormulasAsText) {
-  const std::vector<std::string> formulas = {"=HYPERLINK(\"http://evil.example/x\",\"Click me\")",
-                                             "+SUM(1+1)",
-                                             "-2+3+cmd|' /C calc'!A0",
-                                             "@SUM(1+1)",
-                                             "\tTabbed",
-                                             "\rReturned"};
-  const std::vector<std::string> items =
-      texts("SELECT item_id FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Ostrand Company'"
-            " ORDER BY item_id");
-  ASSERT_GT(items.size(), formulas.size());
-  db_->execute("UPDATE book_purchasers SET bought_qty = 0 WHERE session_id = 1002");
-  std::multiset<std::string> expected;
-  for (std::size_t i = 0; i <= formulas.size(); ++i) {
-    const std::string title = i < formulas.size() ? formulas[i] : "Plain - Title = 1";
-    db_->execute("UPDATE books SET title = ? WHERE item_id = ?", {title, items[i]});
-    db_->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE session_id = 1002 AND item_id = ?", {items[i]});
-    expected.insert(i < formulas.size() ? "'" + title : title);
-  }
-
-  const std::string csv =
-      signedIn("office", "office1").get("/admin/sessions?store=1&session=1002&shipping=Ostrand%20Company").body;
-  std::string error;
-  const auto records = storeserver::csv::parse(csv, error);
-  ASSERT_TRUE(records) << error;
-  std::multiset<std::string> titles;
-  for (std::size_t i = 1; i < records->size(); ++i) titles.insert((*records)[i].fields.at(1));
-  EXPECT_EQ(titles, expected) << csv;
 }
 
 // A manager of store 2, by any address, and whatever a title holds.
@@ -345,7 +299,6 @@ TEST_P(BackOffice, AnotherStoresManagerSeesNothingOfItAndTitlesShowAsText) {
     std::string page, sentence;
   } refused[] = {
       {"sessions?session=1002", "Store 2 has no buying session 1002."},
-      {"sessions?session=1002&shipping=Ostrand%20Company", "Store 2 has no buying session 1002."},
       {"tickets?receipt=" + receipt, "Store 2 has no ticket " + receipt + "."},
       {"receipts?receipt=" + receipt, "Store 2 has no receipt " + receipt + "."},
   };
