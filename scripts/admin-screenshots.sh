@@ -21,7 +21,7 @@ sys.path.insert(0, "tests/admin/browser")
 from admin_browser import DEMO_MANAGER, DemoServer, start_browser
 from test_admin_pages import Handheld
 from selenium.webdriver.common.by import By
-from selenium.webdriver.support.ui import Select
+from selenium.webdriver.support.ui import Select, WebDriverWait
 
 out = sys.argv[1]
 server = DemoServer()
@@ -53,6 +53,17 @@ try:
 
     driver.get(f"{server.base}/admin/sessions?store=1&session=1002&purchaser=Ostrand%20Company")
     shoot("sessions")
+    # The store's own list of next term, previewed from the adoptions.
+    driver.get(f"{server.base}/admin/sessions?store=1&session=1001")
+    driver.find_element(By.XPATH, "//summary[contains(., 'adoptions')]").click()
+    Select(driver.find_element(By.ID, "adoption-term")).select_by_value("FALL 2027")
+    driver.find_element(By.XPATH, "//form[.//select[@id='adoption-term']]//button[.='Preview']").click()
+    WebDriverWait(driver, 30).until(lambda d: d.find_elements(By.ID, "adoption-preview"))
+    shoot("adoption-list")
+    driver.get(f"{server.base}/admin/shipping?store=1&session=1002&purchaser=Ostrand%20Company")
+    shoot("packing-list")
+    driver.get(f"{server.base}/admin/shipping?store=1&session=1002&purchaser=Ostrand%20Company&sheet=labels")
+    shoot("labels")
     driver.get(f"{server.base}/admin/tickets?store=1")
     shoot("tickets")
     driver.get(f"{server.base}/admin/tickets?store=1&receipt={left}")
