@@ -42,8 +42,10 @@ void backOff(int run) {
 }
 
 // PostgreSQL: each update is a serializable transaction of its own, beside
-// those of every other worker and server; one that loses to a concurrent one
-// is undone by the database and run again here from its start.
+// those of every other worker and server; one that loses to a concurrent one,
+// or whose connection the database ended, is undone by the database and run
+// again here from its start (its identity holds it once, should the lost
+// answer have been a commit's).
 class OwnTransactionWriter final : public Writer {
  public:
   static constexpr int kMaxRuns = 10;
@@ -62,10 +64,9 @@ class OwnTransactionWriter final : public Writer {
         return outcome;
       } catch (const storage::Conflict& e) {
         if (run == kMaxRuns)
-          return failed(kDatabaseFailed, "update given up after " + std::to_string(run) +
-                                             " runs, each undone by a "
-                                             "conflict; the last: " +
-                                             e.what());
+          return failed(kDatabaseFailed,
+                        "update given up after " + std::to_string(run) +
+                            " runs, each undone by a conflict or a lost connection; the last: " + e.what());
         backOff(run);
       } catch (const std::exception& e) {
         return failedBy(e);
@@ -76,8 +77,8 @@ class OwnTransactionWriter final : public Writer {
  private:
   // For the log: how often the database undid an update before it held.
   static std::string undoneBefore(int run) {
-    return "update undone by a conflict " + std::to_string(run - 1) + (run == 2 ? " time" : " times") +
-           ", then run again";
+    return "update undone by a conflict or a lost connection " + std::to_string(run - 1) +
+           (run == 2 ? " time" : " times") + ", then run again";
   }
 
   static WriteOutcome runOnce(storage::Connection& db, const WriteWork& work, storage::TxMode mode) {

@@ -47,6 +47,21 @@ constexpr std::string_view kSerializationFailure = "40001";
 constexpr std::string_view kDeadlockDetected = "40P01";
 constexpr std::string_view kUniqueViolation = "23505";
 
+// Whether a failure leaves the session unfit for another transaction: the
+// database ends it (a shutdown, a crash of another backend, a start not yet
+// done, the connection exception class), it takes only reads (a standby, as
+// after a failover), or the failure never came from the database (libpq's
+// own, which gives no SQLSTATE) so the session's state is unknown.
+bool endsSession(const PGresult* result) {
+  const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  if (!state) return true;
+  const std::string_view code = state;
+  const char* severity = PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED);
+  const std::string_view level = severity ? severity : "";
+  return code.starts_with("08") || code == "57P01" || code == "57P02" || code == "57P03" || code == "25006" ||
+         level == "FATAL" || level == "PANIC";
+}
+
 using Result = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 // The statement with each '?' outside quotes replaced by $1, $2, ...; count
@@ -176,9 +191,9 @@ class PostgresConnection final : public Connection {
       ++queued_;
       return;
     }
-    const std::string reason = "the database could not be sent a statement: " + lastError();
-    if (PQstatus(db_) == CONNECTION_BAD) throw ConnectionLost(reason);
-    throw Error(reason);
+    // libpq's own failure: the session's state is unknown.
+    lost_ = true;
+    throw ConnectionLost("the database could not be sent a statement: " + lastError());
   }
 
   std::string lastError() const {
@@ -217,21 +232,25 @@ class PostgresConnection final : public Connection {
     std::string reason = primary ? primary : lastError();
     while (!reason.empty() && reason.back() == '\n') reason.pop_back();
     reason = "the database could not " + std::string(doing) + ": " + reason;
-    if (PQstatus(db_) == CONNECTION_BAD) throw ConnectionLost(reason);
-    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    if (PQstatus(db_) == CONNECTION_BAD || endsSession(result)) {
+      lost_ = true;
+      throw ConnectionLost(reason);
+    }
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const bool lost = state && (state == kSerializationFailure || state == kDeadlockDetected ||
                                 (state == kUniqueViolation && mode_ == TxMode::RowLocked));
     if (lost) throw Conflict(reason);
     throw Error(reason);
   }
 
-  // A server restarted under a live connection: start afresh between
-  // transactions; its prepared statements are gone with the old session.
-  // For a while after the connection is found lost, a restarting database
-  // is waited for rather than the request failed; after that, each
+  // A server restarted under a live connection, or a session it ended or
+  // answered read-only: start afresh between transactions; its prepared
+  // statements are gone with the old session. For a while after the
+  // connection is found lost, a restarting database (or a standby being
+  // promoted) is waited for rather than the request failed; after that, each
   // transaction tries once, so a database that stays down fails fast.
   void reconnectIfLost() {
-    if (PQstatus(db_) == CONNECTION_OK) return;
+    if (!lost_ && PQstatus(db_) == CONNECTION_OK) return;
     statements_.clear();
     unconfirmed_.clear();
     queued_ = 0;
@@ -239,14 +258,25 @@ class PostgresConnection final : public Connection {
     if (!lostSince_) lostSince_ = now;
     for (auto wait = std::chrono::milliseconds(50);; wait = std::min(wait * 2, std::chrono::milliseconds(800))) {
       PQreset(db_);
-      if (PQstatus(db_) == CONNECTION_OK && PQenterPipelineMode(db_)) {
+      // A read-only session still serves what runs outside a transaction.
+      const bool connected = PQstatus(db_) == CONNECTION_OK && PQenterPipelineMode(db_);
+      if (connected && !readOnly()) {
+        lost_ = false;
         lostSince_.reset();
         return;
       }
       if (std::chrono::steady_clock::now() + wait > *lostSince_ + kRestartWait)
-        throw ConnectionLost("the database cannot be reached");
+        throw ConnectionLost(connected ? "the database takes only reads" : "the database cannot be reached");
       std::this_thread::sleep_for(wait);
     }
+  }
+
+  // As the session's start reported it (PostgreSQL 14 and later; earlier
+  // ones report neither, and are taken as writable).
+  bool readOnly() const {
+    for (const char* setting : {"in_hot_standby", "default_transaction_read_only"})
+      if (const char* value = PQparameterStatus(db_, setting); value && std::string_view(value) == "on") return true;
+    return false;
   }
 
   static Oid typeOf(const Value& v) {
@@ -306,7 +336,8 @@ class PostgresConnection final : public Connection {
   PGconn* db_;
   int queued_ = 0;  // statements sent whose answers are not read yet
   std::uint64_t roundTrips_ = 0;
-  TxMode mode_ = TxMode::Read;                                      // of the transaction begun last
+  TxMode mode_ = TxMode::Read;  // of the transaction begun last
+  bool lost_ = false;           // made unfit by a failure, though libpq may still hold it open
   std::optional<std::chrono::steady_clock::time_point> lostSince_;  // while the connection is lost
   std::unordered_map<std::string, std::string> statements_;
   std::vector<std::string> unconfirmed_;  // keys of statements_ prepared since the last answer

@@ -30,10 +30,11 @@ class Conflict : public Error {
   using Error::Error;
 };
 
-// The database closed the connection under a transaction, as a restart of
-// the database does: nothing of it was committed, or at its commit perhaps
-// all of it (which an update's identity makes safe to send again). The next
-// transaction begins on a fresh connection.
+// The database closed or ended the session under a transaction, as a
+// restart, a crash or a failover does, or answered that it takes only reads:
+// nothing of it was committed, or at its commit perhaps all of it (which an
+// update's identity makes safe to send again). The next transaction begins on
+// a fresh connection.
 class ConnectionLost : public Conflict {
  public:
   using Conflict::Conflict;

@@ -166,6 +166,100 @@ TEST_F(DatabaseRestart, NoRequestFailsWhileTheDatabaseRestarts) {
   EXPECT_EQ(login(wire::kAppStipendo, "clerk", "clerk1").empty(), false);
 }
 
+// The database ends the server's sessions as a shutdown, a crash or a failover does; the test holds its
+// own sessions: one to hold a lock, one to watch and end the others.
+class LostConnection : public ServerTest {
+ protected:
+  LostConnection() : ServerTest(Backend::Postgres) {}
+  // One worker, so that the update after a loss runs on the connection that met it.
+  storeserver::ServerOptions options() const override {
+    auto o = ServerTest::options();
+    o.workerThreads = 1;
+    return o;
+  }
+  void SetUp() override {
+    ServerTest::SetUp();
+    token_ = buyingLogin("buyer", "buyer1");
+    receipt_ = openTicket(token_);
+    start_ = added();
+  }
+  std::string addText(const std::string& updateId, int line) const {
+    return wire::requests::ticketItem(updateId, receipt_, line, "Ostrand Company", 1002, "B0000002", 1, "1.00");
+  }
+  // Ends every session of the server's database but the test's own (57P01).
+  void endServerSessions(const std::string& spared) const {
+    EXPECT_NE(texts("SELECT count(pg_terminate_backend(pid)) || '' FROM pg_stat_activity"
+                    " WHERE datname = current_database() AND pid <> pg_backend_pid() AND pid <> " +
+                    spared)
+                  .at(0),
+              "0");
+  }
+  // As a standby answers: every new session of the server's database takes only reads.
+  void setReadOnly(bool on) const {
+    auto db = sideConnection();
+    db->execute("SET default_transaction_read_only = off");
+    db->execute("ALTER DATABASE \"" + texts("SELECT current_database()").at(0) + "\" " +
+                (on ? "SET default_transaction_read_only = on" : "RESET default_transaction_read_only"));
+  }
+  // Lines, applied update identities and Ostrand's bought quantity of B0000002, each less what the test began with.
+  std::vector<std::int64_t> added() const {
+    const auto row = sideConnection()
+                         ->query("SELECT (SELECT count(*) FROM ticket_lines), (SELECT count(*) FROM ticket_updates),"
+                                 " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
+                                 " AND purchaser = 'Ostrand Company'")
+                         .at(0);
+    std::vector<std::int64_t> counts;
+    for (std::size_t i = 0; i < row.size(); ++i) counts.push_back(storeserver::storage::integerAt(row, i) - start_[i]);
+    return counts;
+  }
+  std::string send(const std::string& text) const { return sellin(token_, text, wire::kPacketNewItem); }
+
+  std::string token_, receipt_;
+  std::vector<std::int64_t> start_{0, 0, 0};
+};
+
+// The update waits, with its lines written and its commit sent, for an identity the test inserted and holds
+// uncommitted; its session is ended there, and the lock released: it runs again and holds once.
+TEST_F(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOnce) {
+  const std::string id = newUpdateId(), text = addText(id, 1);
+  auto holder = sideConnection();
+  std::optional<storeserver::storage::Transaction> held(std::in_place, *holder,
+                                                        storeserver::storage::TxMode::Independent);
+  holder->execute("INSERT INTO ticket_updates (update_id, user_id, answer, applied_at)"
+                  " SELECT ?, min(user_id), '', 0 FROM users",
+                  {id});
+  const std::string holderPid = storeserver::storage::textAt(holder->query("SELECT pg_backend_pid() || ''").at(0), 0);
+  std::future<std::string> answer = std::async(std::launch::async, [&] { return send(text); });
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (texts("SELECT count(*) || '' FROM pg_stat_activity WHERE wait_event_type = 'Lock'"
+               " AND datname = current_database() AND query LIKE 'INSERT INTO ticket_updates%'")
+             .at(0) == "0") {
+    ASSERT_EQ(answer.wait_for(10ms), std::future_status::timeout) << "answered without waiting: " << answer.get();
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the update never waited for the identity";
+  }
+  endServerSessions(holderPid);
+  held.reset();
+  EXPECT_EQ(answer.get(), "ok");
+  EXPECT_TRUE(logged("then run again")) << lastLogLine();
+  EXPECT_EQ(added(), (std::vector<std::int64_t>{1, 1, 1}));
+  EXPECT_EQ(send(text), "ok") << "a repeat of the update";
+  EXPECT_EQ(send(addText(newUpdateId(), 2)), "ok");
+  EXPECT_EQ(added(), (std::vector<std::int64_t>{2, 2, 2}));
+}
+
+// A failover's read-only answer (25006) is waited out as a lost connection; once the database takes writes
+// again, a fresh session does.
+TEST_F(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItIsWritable) {
+  const std::string text = addText(newUpdateId(), 1);
+  setReadOnly(true);
+  endServerSessions("0");
+  EXPECT_EQ(send(text), kFailed);
+  EXPECT_EQ(added(), (std::vector<std::int64_t>{0, 0, 0}));
+  setReadOnly(false);
+  EXPECT_EQ(send(text), "ok");
+  EXPECT_EQ(added(), (std::vector<std::int64_t>{1, 1, 1}));
+}
+
 TEST_P(Faults, ASessionExpiresAndALogInBlockEndsOnceTheirTimeHasPassed) {
   const std::string token = login(wire::kAppStipendo, "clerk", "clerk1");
   const std::vector<wire::Query> lookup = {query(wire::requests::aidAccounts("S100200"))};
