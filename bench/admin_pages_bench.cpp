@@ -1,11 +1,13 @@
 // The back office's list pages on a generated store, timed on the server's
-// side (the queries a page runs): a day of N tickets at store 1, each with
-// three lines and five audit rows; a buying session of B more books and their
-// purchasers; one ticket changed A times; a term of 2,000 course sections
-// with 100,000 enrolments, whose store's own list is built. Each kind of page is read first,
-// in the middle (by key) and last, R times; the table gives the median and
-// the slowest in milliseconds of wall time, and the median of the processor
-// time this process spent.
+// side (the queries a page runs): N tickets at store 1, two in three on one
+// day and the rest over the six days before, each sold by one of 20,000
+// students, with three lines and five audit rows; the four buyers' cash
+// drawers of the day; a buying session of B more books and their purchasers;
+// one ticket changed A times; a term of 2,000 course sections with 100,000
+// enrolments, whose store's own list is built. Each list is read first, in
+// the middle (by key) and last, and each search over the week, R times; the
+// table gives the median and the slowest in milliseconds of wall time, and
+// the median of the processor time this process spent.
 //
 //   admin_pages_bench [--tickets N] [--books B] [--trail A] [--repeat R] [--database FILE|URI]
 //
@@ -26,6 +28,8 @@
 
 #include "server/admin/adoption_list.h"
 #include "server/admin/buying_report.h"
+#include "server/admin/cash_drawers.h"
+#include "server/admin/shipping.h"
 #include "server/admin/ticket_office.h"
 #include "server/auth.h"
 #include "server/demo_catalogue.h"
@@ -68,8 +72,38 @@ std::int64_t count(storage::Connection& db, const std::string& sql) {
   return storage::integerAt(db.query(sql).at(0), 0);
 }
 
-// Tickets of four buyers, one in fifty left open, their lines on the demo
-// books, and the audit rows their opening, lines and end leave.
+constexpr std::int64_t kStudents = 20'000;  // the term's enrolled students, who sell to the buyers too
+constexpr const char* kWeekBefore[] = {"2026-04-28", "2026-04-29", "2026-04-30",
+                                       "2026-05-01", "2026-05-02", "2026-05-03"};
+
+// Two tickets in three on the day, the others over the six days before it.
+std::string dayOfTicket() {
+  std::string day = std::string("CASE WHEN i % 3 <> 0 THEN '") + kDay + "' ELSE CASE (i / 3) % 6";
+  for (std::size_t d = 0; d < std::size(kWeekBefore); ++d)
+    day += " WHEN " + std::to_string(d) + " THEN '" + kWeekBefore[d] + "'";
+  return day + " END END";
+}
+
+// The four buyers' drawers of the day, with cash added and taken out; ana's
+// counted and closed.
+void generateDrawers(storage::Connection& db) {
+  db.execute(std::string("INSERT INTO cash_drawers (store_num, day, buyer, start_cents, added_cents, taken_cents)"
+                         " SELECT 1, '") +
+             kDay +
+             "', b.buyer, 50000, 20000, 15000 FROM (SELECT 'buyer' AS buyer UNION ALL SELECT 'ana'"
+             " UNION ALL SELECT 'ben' UNION ALL SELECT 'carla') b");
+  db.execute("INSERT INTO cash_drawer_moves (drawer_id, moved_at, user_name, amount_cents, reason)"
+             " SELECT drawer_id, 1777900000000, 'manager', 20000, 'Change from the safe' FROM cash_drawers"
+             " UNION ALL SELECT drawer_id, 1777910000000, 'manager', -15000, 'To the safe' FROM cash_drawers");
+  db.execute(std::string("UPDATE cash_drawers SET counted_cents = 55000, closed_by = 'manager',"
+                         " closed_at = 1777920000000, paid_cents = (SELECT COALESCE(SUM(total_cents), 0) FROM tickets"
+                         " WHERE store_num = 1 AND opened_on = '") +
+             kDay + "' AND buyer = 'ana' AND is_open = 0) WHERE buyer = 'ana'");
+}
+
+// Tickets of four buyers, one in fifty left open, each sold by one of the
+// term's students, their lines on the demo books, and the audit rows their
+// opening, lines and end leave.
 void generateTickets(storage::Connection& db, const Options& o) {
   const std::string first = std::to_string(kFirstTicket);
   const std::string receipt = receiptSql(db.dialect(), "i");
@@ -79,9 +113,9 @@ void generateTickets(storage::Connection& db, const Options& o) {
              " SELECT " +
              first + " + i, " + receipt +
              ", 1, 1, CASE i % 4 WHEN 0 THEN 'buyer' WHEN 1 THEN 'ana'"
-             " WHEN 2 THEN 'ben' ELSE 'carla' END, '', '" +
-             kDay +
-             "', CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END,"
+             " WHEN 2 THEN 'ben' ELSE 'carla' END, 'BS' || (1 + i % " +
+             std::to_string(kStudents) + "), " + dayOfTicket() +
+             ", CASE WHEN i % 50 = 0 THEN 1 ELSE 0 END,"
              " 3, 3 * (500 + (i % 7) * 25) FROM n");
   const std::string item = db.dialect() == storage::Dialect::Sqlite
                                ? "printf('B%07d', (i * 3 + k.line) % 300)"
@@ -126,6 +160,7 @@ void generate(storage::Connection& db, const Options& o) {
   }
   storage::Transaction tx(db, storage::TxMode::Write);
   generateTickets(db, o);
+  generateDrawers(db);
   tx.commit();
   db.execute("ANALYZE");  // as a live database's statistics would stand
   std::fprintf(stderr, "\nstore generated in %.0f s\n", std::chrono::duration<double>(Clock::now() - started).count());
@@ -156,8 +191,8 @@ void generateAdoptions(storage::Connection& db, const Options& o) {
              " SELECT 100000 + i, 1000000 + " +
              firstSku + " + (i * 3 + k.t) % " + adopted +
              ", k.t FROM n CROSS JOIN (SELECT 1 AS t UNION ALL SELECT 2 UNION ALL SELECT 3) k");
-  db.execute(numbers(20'000) + "INSERT INTO students (student_id, name) SELECT 'BS' || i, 'Student' FROM n");
-  db.execute(numbers(20'000) +
+  db.execute(numbers(kStudents) + "INSERT INTO students (student_id, name) SELECT 'BS' || i, 'Student' FROM n");
+  db.execute(numbers(kStudents) +
              "INSERT INTO adoption_enrollments (student_id, section_id)"
              " SELECT 'BS' || i, 100001 + (i * 5 + k.m) % " +
              std::to_string(kSections) +
@@ -219,6 +254,128 @@ storage::Row middleKey(storage::Connection& db, const admin::KeyedList& list) {
   return found.at(0);
 }
 
+std::string sizeProblem(std::size_t size, std::int64_t expected, const char* what) {
+  if (std::int64_t(size) == expected) return {};
+  return std::to_string(size) + " " + what + ", expected " + std::to_string(expected);
+}
+
+// The day's sheet of the store as its page reads it: four drawers, ana's
+// closed, and every buyer who paid out having one.
+std::string readDaySheet(storage::Connection& db) {
+  const admin::DaySheet sheet = admin::daySheet(db, 1, kDay);
+  const std::vector<std::string> mayOpen = admin::buyersWithoutDrawer(db, 1, sheet);
+  if (sheet.drawers.size() != 4 || !sheet.withoutDrawer.empty() || sheet.totals.counted != 1)
+    return std::to_string(sheet.drawers.size()) + " drawers, " + std::to_string(sheet.totals.counted) +
+           " counted, expected 4 and 1";
+  return std::ranges::find(mayOpen, "buyer") == mayOpen.end() ? "" : std::string("buyer may open a second drawer");
+}
+
+// One drawer's page: its figures beside its buyer's tickets, the tickets left open, its moves.
+std::string readDrawer(storage::Connection& db, std::int64_t drawerId, std::int64_t openTickets) {
+  const std::optional<admin::Drawer> drawer = admin::findDrawer(db, drawerId);
+  if (!drawer) return "no drawer " + std::to_string(drawerId);
+  const admin::DrawerLine line = admin::lineOf(db, *drawer);
+  if (line.tickets.openTickets != openTickets)
+    return sizeProblem(std::size_t(line.tickets.openTickets), openTickets, "open on the sheet");
+  if (auto problem = sizeProblem(admin::openTicketsOf(db, *drawer).size(), openTickets, "open tickets listed");
+      !problem.empty())
+    return problem;
+  return sizeProblem(admin::movesOf(db, drawerId).size(), 2, "moves");
+}
+
+// The drawers' pages: the day's sheet and the drawer of the buyer with tickets left open.
+void addDrawers(std::vector<PageKind>& kinds, storage::Connection& db) {
+  kinds.push_back({"the day's cash drawers of a store", readDaySheet});
+  const std::int64_t drawer =
+      count(db, std::string("SELECT drawer_id FROM cash_drawers WHERE day = '") + kDay + "' AND buyer = 'buyer'");
+  const std::int64_t open = count(db, std::string("SELECT COUNT(*) FROM tickets WHERE opened_on = '") + kDay +
+                                          "' AND buyer = 'buyer' AND is_open = 1 AND line_count > 0");
+  kinds.push_back({"a drawer's figures, open tickets and moves",
+                   [drawer, open](storage::Connection& c) { return readDrawer(c, drawer, open); }});
+}
+
+// A search over the week up to the day, one page from the first or the last,
+// expecting the page full or, with fewer tickets found, all of them.
+void addSearch(std::vector<PageKind>& kinds, const std::string& name, admin::TicketSearch search, admin::PageFrom from,
+               std::int64_t found) {
+  search.from = kWeekBefore[0];
+  search.to = kDay;
+  const admin::KeyedList list = admin::ticketsFound(1, search);
+  const std::int64_t expected = std::min<std::int64_t>(found, kPageSize);
+  kinds.push_back({"tickets of a week, " + name, [list, from, expected](storage::Connection& c) {
+                     return rowsProblem(admin::fetchPage(c, list, {from, {}, kPageSize}), std::size_t(expected));
+                   }});
+}
+
+std::string isbnOfItem(storage::Connection& db, const std::string& condition) {
+  return storage::textAt(db.query("SELECT isbn13 FROM books WHERE " + condition).at(0), 0);
+}
+
+void addSearches(std::vector<PageKind>& kinds, storage::Connection& db) {
+  admin::TicketSearch student;
+  student.studentId = "BS7";
+  addSearch(kinds, "by student ID", student, admin::PageFrom::First,
+            count(db, "SELECT COUNT(*) FROM tickets WHERE student_id = 'BS7'"));
+  admin::TicketSearch sold;
+  sold.isbn13 = isbnOfItem(db, "item_id = 'B0000007'");
+  const std::int64_t soldOn =
+      count(db, "SELECT COUNT(DISTINCT ticket_id) FROM ticket_lines WHERE item_id = 'B0000007'");
+  addSearch(kinds, "by ISBN, first page", sold, admin::PageFrom::First, soldOn);
+  addSearch(kinds, "by ISBN, last page", sold, admin::PageFrom::Last, soldOn);
+  admin::TicketSearch unsold;  // every ticket of the week is read, as no line has it
+  unsold.isbn13 = isbnOfItem(db, "sku = " + std::to_string(storeserver::demoSku(kDemoBooks)));
+  addSearch(kinds, "by an ISBN on no ticket", unsold, admin::PageFrom::First, 0);
+  admin::TicketSearch leftOpen;
+  leftOpen.buyer = "buyer";
+  leftOpen.state = admin::TicketState::Open;
+  const std::int64_t open = count(db, "SELECT COUNT(*) FROM tickets WHERE buyer = 'buyer' AND is_open = 1");
+  addSearch(kinds, "by buyer and state, first page", leftOpen, admin::PageFrom::First, open);
+  addSearch(kinds, "by buyer and state, last page", leftOpen, admin::PageFrom::Last, open);
+}
+
+// What the busiest purchaser's ended tickets bought: its lines, copies and books at a price.
+struct Bought {
+  std::string purchaser;
+  std::int64_t copies = 0;
+  std::int64_t rows = 0;
+};
+
+Bought boughtByBusiest(storage::Connection& db) {
+  Bought b;
+  b.purchaser = storage::textAt(db.query("SELECT purchaser FROM ticket_lines WHERE session_id = ?"
+                                         " GROUP BY purchaser ORDER BY COUNT(*) DESC LIMIT 1",
+                                         {kSession})
+                                    .at(0),
+                                0);
+  const std::string ended = " FROM ticket_lines l JOIN tickets t ON t.ticket_id = l.ticket_id"
+                            " JOIN book_purchasers p ON p.session_id = l.session_id AND p.item_id = l.item_id"
+                            " AND p.purchaser = l.purchaser"
+                            " WHERE l.session_id = ? AND l.purchaser = ? AND t.is_open = 0 AND t.is_voided = 0";
+  b.copies = storage::integerAt(db.query("SELECT SUM(l.qty)" + ended, {kSession, b.purchaser}).at(0), 0);
+  b.rows = storage::integerAt(db.query("SELECT COUNT(*) FROM (SELECT DISTINCT l.item_id, l.price_cents" + ended + ") d",
+                                       {kSession, b.purchaser})
+                                  .at(0),
+                              0);
+  return b;
+}
+
+// The shipping page's packing list and its labels, read as the page reads them.
+void addShipping(std::vector<PageKind>& kinds, storage::Connection& db) {
+  const Bought b = boughtByBusiest(db);
+  const auto lines = [purchaser = b.purchaser](storage::Connection& c) {
+    admin::purchasersOf(c, kSession);
+    return admin::boughtLines(c, kSession, purchaser);
+  };
+  kinds.push_back({"a purchaser's packing list", [lines, b](storage::Connection& c) {
+                     const admin::PackingList list = admin::packingListOf(lines(c));
+                     if (list.copies != b.copies) return sizeProblem(std::size_t(list.copies), b.copies, "copies");
+                     return sizeProblem(list.rows.size(), b.rows, "books at a price");
+                   }});
+  kinds.push_back({"a purchaser's labels", [lines, b](storage::Connection& c) {
+                     return sizeProblem(admin::labelsOf(lines(c)).size(), b.copies, "labels");
+                   }});
+}
+
 std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
   std::vector<PageKind> kinds;
   admin::TicketSearch ofDay;
@@ -252,6 +409,9 @@ std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
       std::size_t(count(db, "SELECT COUNT(*) FROM adoption_books WHERE sku > 1000000 AND sku % 100 <> 0"));
   kinds.push_back({"the store's own list of a 2,000-section term",
                    [bought](storage::Connection& c) { return buildOwnList(c, bought); }});
+  addDrawers(kinds, db);
+  addSearches(kinds, db);
+  addShipping(kinds, db);
   return kinds;
 }
 
