@@ -44,19 +44,21 @@ void seedDemoNextTerm(storage::Connection& db) {
       "INSERT INTO adoption_sections (section_id, store_num, campus, term, department, course, section)"
       " VALUES (?, 1, 'Main Campus', 'FALL 2027', ?, ?, ?)",
       {V{12, "MATH", "120", "01"}, V{13, "MATH", "120", "02"}, V{14, "ECON", "101", "01"}, V{15, "CHEM", "210", "01"}});
-  // catalogue book, SKU; new and used price (cents, 0: none), used on hand
+  // catalogue book, SKU, used copies on hand, whether it has a new price (the catalogue's)
   struct Adopted {
-    std::int64_t book, sku, newCents, usedOnHand;
+    std::int64_t book, sku, usedOnHand;
+    bool priced = true;
   };
-  constexpr Adopted kBooks[] = {{9, 10013, 11900, 6},  {17, 10014, 9875, 0}, {37, 10015, 14250, 3},
-                                {38, 10016, 4595, 25}, {41, 10017, 0, 0},    {44, 10018, 8650, 2}};
+  constexpr Adopted kBooks[] = {{9, 10013, 6},   {17, 10014, 0},        {37, 10015, 3},
+                                {38, 10016, 25}, {41, 10017, 0, false}, {44, 10018, 2}};
   for (const Adopted& b : kBooks) {
+    const std::int64_t newCents = b.priced ? demoNewPriceCents(b.book) : 0;
     db.execute("INSERT INTO adoption_books (sku, isbn, title) VALUES (?, ?, ?)",
                {b.sku, demoIsbn13(b.book), demoTitle(b.book)});
     db.execute(
         "INSERT INTO adoption_stock (store_num, sku, new_price_cents, used_price_cents, new_on_hand, used_on_hand)"
         " VALUES (1, ?, ?, ?, 10, ?)",
-        {b.sku, b.newCents, b.newCents * 3 / 4, b.usedOnHand});
+        {b.sku, newCents, newCents * 3 / 4, b.usedOnHand});
   }
   // section, SKU, request type (1 required, 2 recommended, 3 optional)
   insertAll(db, "INSERT INTO adoption_section_books (section_id, sku, request_type) VALUES (?, ?, ?)",

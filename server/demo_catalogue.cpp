@@ -158,7 +158,7 @@ Book newBook(std::int64_t n) {
   b.sku = demoSku(n);
   b.isbn13 = demoIsbn13(n);
   describe(b, n);
-  b.newPriceCents = 2500 + (n * 731) % 17500;
+  b.newPriceCents = demoNewPriceCents(n);
   return b;
 }
 
@@ -282,6 +282,8 @@ std::string demoIsbn13(std::int64_t n) {
 }
 
 std::int64_t demoSku(std::int64_t n) { return 200001 + n; }
+
+std::int64_t demoNewPriceCents(std::int64_t n) { return 2500 + (n * 731) % 17500; }
 
 std::string demoTitle(std::int64_t n) {
   Book b;

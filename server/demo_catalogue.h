@@ -36,6 +36,7 @@ void addGeneratedBooks(storage::Connection& db, std::int64_t first, std::int64_t
 // Facts of book n of the generated catalogue, as the demo store holds them.
 std::string demoIsbn13(std::int64_t book);
 std::int64_t demoSku(std::int64_t book);
+std::int64_t demoNewPriceCents(std::int64_t book);
 std::string demoTitle(std::int64_t book);
 
 }  // namespace storeserver
