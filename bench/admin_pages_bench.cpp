@@ -359,21 +359,27 @@ Bought boughtByBusiest(storage::Connection& db) {
   return b;
 }
 
-// The shipping page's packing list and its labels, read as the page reads them.
+// The shipping page's packing list and the first and last page of its labels,
+// read as the page reads them.
 void addShipping(std::vector<PageKind>& kinds, storage::Connection& db) {
   const Bought b = boughtByBusiest(db);
-  const auto lines = [purchaser = b.purchaser](storage::Connection& c) {
-    admin::purchasersOf(c, kSession);
-    return admin::boughtLines(c, kSession, purchaser);
-  };
-  kinds.push_back({"a purchaser's packing list", [lines, b](storage::Connection& c) {
-                     const admin::PackingList list = admin::packingListOf(lines(c));
+  kinds.push_back({"a purchaser's packing list", [b](storage::Connection& c) {
+                     admin::purchasersOf(c, kSession);
+                     const admin::PackingList list = admin::packingList(c, kSession, b.purchaser);
                      if (list.copies != b.copies) return sizeProblem(std::size_t(list.copies), b.copies, "copies");
                      return sizeProblem(list.rows.size(), b.rows, "books at a price");
                    }});
-  kinds.push_back({"a purchaser's labels", [lines, b](storage::Connection& c) {
-                     return sizeProblem(admin::labelsOf(lines(c)).size(), b.copies, "labels");
-                   }});
+  const admin::KeyedList lines = admin::labelLines(kSession, b.purchaser);
+  for (const admin::PageFrom from : {admin::PageFrom::First, admin::PageFrom::Last})
+    kinds.push_back(
+        {std::string("a purchaser's labels, ") + (from == admin::PageFrom::First ? "first" : "last") + " page",
+         [b, lines, from](storage::Connection& c) {
+           admin::purchasersOf(c, kSession);
+           const admin::KeyedPage page = admin::fetchPage(c, lines, {from, {}, admin::kLabelLinesPerPage});
+           const admin::LabelPage sheet = admin::labelsOf(c, kSession, b.purchaser, page.rows);
+           if (sheet.total != b.copies) return sizeProblem(std::size_t(sheet.total), b.copies, "labels");
+           return sizeProblem(sheet.labels.size(), std::int64_t(admin::kLabelLinesPerPage), "labels on the page");
+         }});
 }
 
 std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {

@@ -17,9 +17,9 @@ std::string keyFields(const KeyedList& list, const storage::Row& row) {
 
 }  // namespace
 
-PageAsk pageAskOf(const Fields& query, const KeyedList& list) {
+PageAsk pageAskOf(const Fields& query, const KeyedList& list, std::size_t rows) {
   PageAsk ask;
-  ask.size = kRowsPerPage;
+  ask.size = rows;
   const std::string& from = query["from"];
   if (from == "last") ask.from = PageFrom::Last;
   if (from != "after" && from != "before") return ask;
@@ -38,8 +38,8 @@ PageAsk pageAskOf(const Fields& query, const KeyedList& list) {
 }
 
 KeyedPage readPage(storage::Connection& db, const KeyedList& list, const Fields& query, View& view,
-                   const std::string& base) {
-  const KeyedPage page = fetchPage(db, list, pageAskOf(query, list));
+                   const std::string& base, std::size_t rows) {
+  const KeyedPage page = fetchPage(db, list, pageAskOf(query, list, rows));
   View pager;
   if (page.earlier) {
     pager.set("first", base);

@@ -1,8 +1,7 @@
 #include "server/admin/shipping.h"
 
 #include <algorithm>
-#include <iterator>
-#include <span>
+#include <map>
 
 #include "server/admin/buying_report.h"
 #include "wire/money.h"
@@ -12,78 +11,76 @@ namespace storeserver::admin {
 using storage::integerAt;
 using storage::textAt;
 
-std::vector<BoughtLine> boughtLines(storage::Connection& db, std::int64_t session, const std::string& purchaser) {
-  // From the purchaser's rows, so each book's lines are found by their index
-  // rather than among every line of the session.
-  std::vector<BoughtLine> out;
-  for (const storage::Row& r :
-       db.query("SELECT p.item_id, b.isbn13, b.title, t.receipt, l.qty, l.price_cents FROM book_purchasers p"
-                " JOIN books b ON b.item_id = p.item_id"
-                " JOIN ticket_lines l ON l.session_id = p.session_id AND l.item_id = p.item_id"
-                " AND l.purchaser = p.purchaser"
-                " JOIN tickets t ON t.ticket_id = l.ticket_id"
-                " WHERE p.session_id = ? AND p.purchaser = ? AND t.is_open = 0 AND t.is_voided = 0"
-                " ORDER BY b.title, b.isbn13, p.item_id, t.ticket_id, l.line",
-                {session, purchaser}))
-    out.push_back({textAt(r, 0), textAt(r, 1), textAt(r, 2), textAt(r, 3), integerAt(r, 4), integerAt(r, 5)});
-  return out;
-}
-
 namespace {
 
-// A book at one price, with the receipt of each copy left after its returns.
-struct PriceGroup {
-  PackingRow row;
-  std::vector<std::string> receipts;
-};
+// The purchaser's lines of ended tickets, as l, among its own books. Read
+// through ticket_lines_by_purchaser: per book and price in ticket order.
+constexpr const char* kEndedLines =
+    " FROM ticket_lines l WHERE l.session_id = ? AND l.purchaser = ?"
+    " AND l.item_id IN (SELECT item_id FROM book_purchasers WHERE session_id = ? AND purchaser = ?)"
+    " AND l.ticket_id NOT IN (SELECT ticket_id FROM tickets WHERE is_open = 1 OR is_voided = 1)";
 
-// One book's lines per price, in the order of their prices. A return does
-// not say which copy it takes back: the one bought last before it at its
-// price goes.
-std::vector<PriceGroup> groupsOfBook(std::span<const BoughtLine> book) {
-  std::vector<PriceGroup> groups;
-  for (const BoughtLine& line : book) {
-    auto same = std::ranges::find(groups, line.priceCents, [](const PriceGroup& g) { return g.row.priceCents; });
-    if (same == groups.end())
-      same = groups.insert(groups.end(), PriceGroup{PackingRow{line.isbn, line.title, 0, line.priceCents}, {}});
-    same->row.copies += line.qty;
-    std::vector<std::string>& receipts = same->receipts;
-    if (line.qty > 0) receipts.insert(receipts.end(), static_cast<std::size_t>(line.qty), line.receipt);
-    else receipts.resize(receipts.size() - std::min(receipts.size(), static_cast<std::size_t>(-line.qty)));
-  }
-  std::ranges::sort(groups, {}, [](const PriceGroup& g) { return g.row.priceCents; });
-  return groups;
-}
-
-// Every book's groups; lines come book by book.
-std::vector<PriceGroup> priceGroups(const std::vector<BoughtLine>& lines) {
-  std::vector<PriceGroup> groups;
-  for (auto start = lines.begin(); start != lines.end();) {
-    const auto end = std::find_if(start, lines.end(), [&](const BoughtLine& l) { return l.itemId != start->itemId; });
-    std::ranges::move(groupsOfBook({start, end}), std::back_inserter(groups));
-    start = end;
-  }
-  return groups;
+std::vector<storage::Value> endedLineParams(std::int64_t session, const std::string& purchaser) {
+  return {session, purchaser, session, purchaser};
 }
 
 }  // namespace
 
-PackingList packingListOf(const std::vector<BoughtLine>& lines) {
+PackingList packingList(storage::Connection& db, std::int64_t session, const std::string& purchaser) {
   PackingList list;
-  for (const PriceGroup& g : priceGroups(lines)) {
-    if (g.row.copies == 0) continue;
-    list.rows.push_back(g.row);
-    list.copies += g.row.copies;
-    list.totalCents += g.row.totalCents();
+  for (const storage::Row& r :
+       db.query("SELECT b.isbn13, b.title, g.copies, g.price_cents FROM (SELECT l.item_id, l.price_cents,"
+                " SUM(l.qty) AS copies" +
+                    std::string(kEndedLines) +
+                    " GROUP BY l.item_id, l.price_cents HAVING SUM(l.qty) <> 0) g"
+                    " JOIN books b ON b.item_id = g.item_id ORDER BY b.title, b.isbn13, g.item_id, g.price_cents",
+                endedLineParams(session, purchaser))) {
+    list.rows.push_back({textAt(r, 0), textAt(r, 1), integerAt(r, 2), integerAt(r, 3)});
+    list.copies += list.rows.back().copies;
+    list.totalCents += list.rows.back().totalCents();
   }
   return list;
 }
 
-std::vector<ShippingLabel> labelsOf(const std::vector<BoughtLine>& lines) {
-  std::vector<ShippingLabel> labels;
-  for (const PriceGroup& g : priceGroups(lines))
-    for (const std::string& receipt : g.receipts) labels.push_back({g.row.isbn, g.row.title, receipt});
-  return labels;
+KeyedList labelLines(std::int64_t session, const std::string& purchaser) {
+  // Ticket by ticket, so a page reads its own lines and stops, where the
+  // purchaser's index would have every line read and sorted.
+  return {"SELECT t.ticket_id, l.line, t.receipt, b.isbn13, b.title, l.qty, l.item_id, l.price_cents"
+          " FROM tickets t CROSS JOIN ticket_lines l JOIN books b ON b.item_id = l.item_id"
+          " WHERE l.ticket_id = t.ticket_id AND l.session_id = ? AND l.purchaser = ? AND l.qty > 0"
+          " AND t.is_open = 0 AND t.is_voided = 0"
+          " AND l.item_id IN (SELECT item_id FROM book_purchasers WHERE session_id = ? AND purchaser = ?)",
+          endedLineParams(session, purchaser),
+          {"t.ticket_id", "l.line"},
+          true};
+}
+
+LabelPage labelsOf(storage::Connection& db, std::int64_t session, const std::string& purchaser,
+                   const storage::Rows& lines) {
+  // Per book and price: the copies it keeps, and those bought before the
+  // page's first line.
+  std::vector<storage::Value> params{std::int64_t(0), std::int64_t(0)};
+  if (!lines.empty()) params = {lines[0][0], lines[0][1]};
+  const std::vector<storage::Value> ended = endedLineParams(session, purchaser);
+  params.insert(params.end(), ended.begin(), ended.end());
+  std::map<std::pair<std::string, std::int64_t>, std::pair<std::int64_t, std::int64_t>> books;
+  LabelPage page;
+  for (const storage::Row& r : db.query("SELECT l.item_id, l.price_cents, SUM(l.qty), SUM(CASE WHEN l.qty > 0 AND"
+                                        " (l.ticket_id, l.line) < (?, ?) THEN l.qty ELSE 0 END)" +
+                                            std::string(kEndedLines) + " GROUP BY l.item_id, l.price_cents",
+                                        params)) {
+    const std::int64_t kept = std::max<std::int64_t>(integerAt(r, 2), 0), earlier = integerAt(r, 3);
+    books[{textAt(r, 0), integerAt(r, 1)}] = {kept, earlier};
+    page.before += std::min(kept, earlier);
+    page.total += kept;
+  }
+  for (const storage::Row& r : lines) {
+    auto& [kept, earlier] = books[{textAt(r, 6), integerAt(r, 7)}];
+    const std::int64_t qty = integerAt(r, 5), copies = std::clamp<std::int64_t>(kept - earlier, 0, qty);
+    earlier += qty;
+    page.labels.insert(page.labels.end(), static_cast<std::size_t>(copies), {textAt(r, 3), textAt(r, 4), textAt(r, 2)});
+  }
+  return page;
 }
 
 std::string packingCsv(const PackingList& list) {

@@ -26,8 +26,7 @@ std::string chosenPurchaser(const PageContext& page, const SessionRow& session,
   return purchaser;
 }
 
-void describePacking(const std::vector<BoughtLine>& lines, View& view) {
-  const PackingList list = packingListOf(lines);
+void describePacking(const PackingList& list, View& view) {
   ViewList rows;
   for (const PackingRow& r : list.rows) {
     View row;
@@ -44,9 +43,18 @@ void describePacking(const std::vector<BoughtLine>& lines, View& view) {
   view.set("total", wire::formatMoney(list.totalCents));
 }
 
-void describeLabels(const std::vector<BoughtLine>& lines, View& view) {
+// A page of the labels, numbered among all of the purchaser's.
+void describeLabels(PageContext& page, const SessionRow& session, const std::string& purchaser, View& view) {
+  const KeyedList list = labelLines(session.id, purchaser);
+  const KeyedPage lines = readPage(page.db, list, page.query, view, pageUrl(page, session, purchaser) + "&sheet=labels",
+                                   kLabelLinesPerPage);
+  const LabelPage sheet = labelsOf(page.db, session.id, purchaser, lines.rows);
+  if (sheet.total == 0) {
+    view.set("nothingBought", true);
+    return;
+  }
   ViewList labels;
-  for (const ShippingLabel& l : labelsOf(lines)) {
+  for (const ShippingLabel& l : sheet.labels) {
     View label;
     label.set("isbn", l.isbn);
     label.set("title", l.title);
@@ -54,17 +62,22 @@ void describeLabels(const std::vector<BoughtLine>& lines, View& view) {
     labels.push_back(label);
   }
   view.set("labelsShown", true);
-  view.set("labelCount", std::to_string(labels.size()));
+  view.set("firstLabel", std::to_string(sheet.before + 1));
+  view.set("lastLabel", std::to_string(sheet.before + std::int64_t(labels.size())));
+  view.set("labelCount", std::to_string(sheet.total));
   view.set("labels", labels);
 }
 
 void describePurchaser(PageContext& page, const SessionRow& session, const std::string& purchaser, View& view) {
-  const std::vector<BoughtLine> lines = boughtLines(page.db, session.id, purchaser);
   view.set("purchaser", purchaser);
   view.set("url", pageUrl(page, session, purchaser));
-  if (lines.empty()) view.set("nothingBought", true);
-  else if (page.query["sheet"] == "labels") describeLabels(lines, view);
-  else describePacking(lines, view);
+  if (page.query["sheet"] == "labels") {
+    describeLabels(page, session, purchaser, view);
+    return;
+  }
+  const PackingList list = packingList(page.db, session.id, purchaser);
+  if (list.rows.empty()) view.set("nothingBought", true);
+  else describePacking(list, view);
 }
 
 // A name as part of a file's name: letters and digits kept, anything else a dash.
@@ -113,7 +126,7 @@ std::optional<Download> packingListFile(PageContext& page) {
   const SessionRow session = sessionOfStore(page, page.query);
   const std::string purchaser = chosenPurchaser(page, session, purchasersOf(page.db, session.id));
   return Download{"shipping-" + std::to_string(session.id) + "-" + fileNamePart(purchaser) + ".csv",
-                  "text/csv; charset=utf-8", packingCsv(packingListOf(boughtLines(page.db, session.id, purchaser)))};
+                  "text/csv; charset=utf-8", packingCsv(packingList(page.db, session.id, purchaser))};
 }
 
 }  // namespace storeserver::admin

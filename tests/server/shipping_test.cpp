@@ -4,6 +4,7 @@
 // with the purchaser's bought counts, and show no other store's.
 #include <set>
 
+#include "server/admin/shipping.h"
 #include "server/import/csv_reader.h"
 #include "admin_fixture.h"
 
@@ -103,9 +104,10 @@ TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
   const std::string label = "Ostrand Company|ISBN ";
   const std::string algebraOfA = label + alg + "|Algebra|Receipt " + a + " · session 1002";
   const std::string economicsOf = label + eco + "|Economics, &quot;Revised&quot;|Receipt ";
-  EXPECT_EQ(labels(office.get(kOstrand + "&sheet=labels").body),
-            (std::vector<std::string>{algebraOfA, algebraOfA, algebraOfA, economicsOf + b + " · session 1002",
-                                      economicsOf + a + " · session 1002"}));
+  const std::string labelSheet = office.get(kOstrand + "&sheet=labels").body;
+  EXPECT_EQ(labels(labelSheet), (std::vector<std::string>{economicsOf + a + " · session 1002", algebraOfA, algebraOfA,
+                                                          algebraOfA, economicsOf + b + " · session 1002"}));
+  EXPECT_NE(labelSheet.find(">Labels 1–5 of 5 for Ostrand Company, session 1002 ("), std::string::npos) << labelSheet;
 
   // Once no ticket is open, the list, the labels and the bought counts agree copy for copy.
   ASSERT_EQ(end(open), "ok");
@@ -115,7 +117,38 @@ TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
             texts("SELECT '' || SUM(bought_qty) FROM book_purchasers WHERE session_id = 1002"
                   " AND purchaser = 'Ostrand Company'")
                 .at(0));
-  EXPECT_EQ(sheet.back(), economicsOf + open + " · session 1002");
+  // The copy open bought after c's return is shipped; its label names a's second copy, as returns take back the
+  // copies bought last.
+  EXPECT_EQ(sheet.at(1), economicsOf + a + " · session 1002");
+}
+
+// Labels come a page of lines at a time in ticket order, numbered among all of the purchaser's: a's Algebra (2) and
+// Economics (1), b's Algebra, which c's return took back, and d's Economics (2).
+TEST_P(Shipping, LabelsComeAPageOfLinesAtATimeNumberedAmongAll) {
+  const std::string a = ticket(
+      {{.itemId = "B0000000", .qty = 2, .price = "1.00"}, {.itemId = "B0000001", .qty = 1, .price = "12.50"}}, kEnd);
+  ticket({{.itemId = "B0000000", .qty = 1, .price = "1.00"}}, kEnd);
+  ticket({{.itemId = "B0000000", .qty = -1, .price = "1.00"}}, kEnd);
+  const std::string d = ticket({{.itemId = "B0000001", .qty = 2, .price = "12.50"}}, kEnd);
+  ticket({{.itemId = "B0000001", .qty = 3, .price = "12.50"}}, kLeftOpen);
+
+  namespace admin = storeserver::admin;
+  const auto db = sideConnection();
+  const admin::KeyedList lines = admin::labelLines(1002, "Ostrand Company");
+  const auto sheet = [&](const admin::PageAsk& ask) {
+    const admin::KeyedPage page = admin::fetchPage(*db, lines, ask);
+    const admin::LabelPage labels = admin::labelsOf(*db, 1002, "Ostrand Company", page.rows);
+    std::string shown = std::to_string(labels.before + 1) + "-" +
+                        std::to_string(labels.before + std::int64_t(labels.labels.size())) + " of " +
+                        std::to_string(labels.total) + (page.later ? " then more:" : ":");
+    for (const admin::ShippingLabel& l : labels.labels) shown += " " + l.receipt;
+    return std::pair(shown, page.rows.empty() ? storeserver::storage::Row{} : admin::keyOf(lines, page.rows.back()));
+  };
+  const auto [first, afterFirst] = sheet({admin::PageFrom::First, {}, 2});
+  EXPECT_EQ(first, "1-3 of 5 then more: " + a + " " + a + " " + a);
+  const std::string second = "4-5 of 5: " + d + " " + d;
+  EXPECT_EQ(sheet({admin::PageFrom::After, afterFirst, 2}).first, second);
+  EXPECT_EQ(sheet({admin::PageFrom::Last, {}, 2}).first, second);
 }
 
 TEST_P(Shipping, AnOpenTicketShipsNothingAndAnotherStoresManagerSeesNothing) {
