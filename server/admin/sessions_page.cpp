@@ -220,7 +220,7 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("worth", wire::formatMoney(totals.boughtCents));
   if (page.query.has("edit_item")) describeEdit(page, session, view);
   view.set("adoptionForm", adoptionForm(page, session));
-  if (page.form.has("preview"))
+  if (page.form.has(kPreviewField))
     (page.form["action"] == "adoptions" ? describeAdoptionPreview : describePreview)(page, session, view);
 
   const std::string base = "/admin/sessions?store=" + std::to_string(page.store) +
