@@ -148,7 +148,36 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
   view.set("trail", trail);
 }
 
+// One row per line, the ticket's own fields on each; a ticket without lines, such as a voided one, on one row.
+std::string ticketCsv(const TicketRow& ticket, const std::vector<TicketLineRow>& lines) {
+  using wire::formatCents;
+  std::string csv =
+      "Receipt,Student,Buyer,Opened,State,Voided at,Voided by,Void reason,Session,Line,ISBN,Title,Purchaser,Quantity,"
+      "Price,Line total\r\n";
+  const auto& v = ticket.voiding;
+  const std::string ticketFields =
+      csvField(ticket.receipt) + "," + csvField(ticket.studentId) + "," + csvField(ticket.buyer) + "," +
+      csvField(ticket.openedOn) + "," +
+      (ticket.open ? "open"
+       : v         ? "voided"
+                   : "ended") +
+      "," + (v ? queries::tickets::minuteOf(v->atMs) + "," + csvField(v->by) + "," + csvField(v->reason) : ",,") + ",";
+  for (const TicketLineRow& l : lines)
+    csv += ticketFields + std::to_string(l.session) + "," + std::to_string(l.line) + "," + csvField(l.isbn) + "," +
+           csvField(l.title) + "," + csvField(l.purchaser) + "," + std::to_string(l.qty) + "," +
+           formatCents(l.priceCents) + "," + formatCents(l.qty * l.priceCents) + "\r\n";
+  if (lines.empty()) csv += ticketFields + ",,,,,,,\r\n";
+  return csv;
+}
+
 }  // namespace
+
+std::optional<Download> ticketFile(PageContext& page) {
+  if (page.query["file"] != "csv") return std::nullopt;
+  const TicketRow ticket = ticketOf(page, page.query["receipt"]);
+  return Download{"ticket-" + ticket.receipt + ".csv", "text/csv; charset=utf-8",
+                  ticketCsv(ticket, linesOf(page.db, ticket.id))};
+}
 
 std::string chosenDay(const PageContext& page, const std::string& named) {
   if (named.empty()) return queries::tickets::dayOf(page.nowMs);
