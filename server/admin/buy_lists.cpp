@@ -59,13 +59,13 @@ PlannedRow rowFor(storage::Connection& db, const BuyListLine& line, const std::m
 }
 
 std::string counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
+  return wire::formatCount(std::int64_t(n)) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
 
 std::string termsText(const BuyTerms& terms) {
-  return (terms.qty == kNoLimit ? std::string("no limit") : std::to_string(terms.qty)) + " at " +
+  return (terms.qty == kNoLimit ? std::string("no limit") : wire::formatCount(terms.qty)) + " at " +
          wire::formatMoney(terms.priceCents) + (terms.status.empty() ? "" : ", " + terms.status);
 }
 
@@ -75,11 +75,11 @@ std::string ListPlan::summary() const {
     added += !r.before;
     changed += r.before && *r.before != r.terms;
   }
-  std::string text = counted(added, "new row", "new rows") + ", " + std::to_string(changed) + " changed, " +
-                     std::to_string(rows.size() - added - changed) + " as it was";
+  std::string text = counted(added, "new row", "new rows") + ", " + wire::formatCount(std::int64_t(changed)) +
+                     " changed, " + wire::formatCount(std::int64_t(rows.size() - added - changed)) + " as it was";
   if (!keptItems.empty() || !removedItems.empty())
     text += "; " + counted(keptItems.size(), "row bought against buys", "rows bought against buy") + " no more, " +
-            std::to_string(removedItems.size()) + " removed";
+            wire::formatCount(std::int64_t(removedItems.size())) + " removed";
   return text;
 }
 

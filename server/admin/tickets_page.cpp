@@ -38,7 +38,7 @@ View ticketView(const TicketRow& t) {
   row.set("student", t.studentId);
   row.set("hasStudent", !t.studentId.empty());
   row.set("openedOn", t.openedOn);
-  row.set("lines", std::to_string(t.lines));
+  row.set("lines", wire::formatCount(t.lines));
   row.set("total", wire::formatMoney(t.totalCents));
   row.set("open", t.open);
   row.set("voided", t.voiding.has_value());
@@ -100,11 +100,11 @@ void describeDays(PageContext& page, View& view) {
   for (const BuyerCash& c : cashPerBuyer(page.db, page.store, search.from, search.to)) {
     View row;
     row.set("buyer", c.buyer);
-    row.set("ended", std::to_string(c.endedTickets));
+    row.set("ended", wire::formatCount(c.endedTickets));
     row.set("paid", wire::formatMoney(c.paidCents));
-    row.set("open", std::to_string(c.openTickets));
+    row.set("open", wire::formatCount(c.openTickets));
     row.set("unpaid", wire::formatMoney(c.openCents));
-    row.set("voided", std::to_string(c.voidedTickets));
+    row.set("voided", wire::formatCount(c.voidedTickets));
     cash.push_back(row);
   }
   view.set("noCash", cash.empty());
@@ -126,7 +126,7 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
     row.set("isbn", l.isbn);
     row.set("title", l.title);
     row.set("purchaser", l.purchaser);
-    row.set("qty", std::to_string(l.qty));
+    row.set("qty", wire::formatCount(l.qty));
     row.set("price", wire::formatMoney(l.priceCents));
     lines.push_back(row);
   }
