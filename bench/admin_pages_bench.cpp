@@ -208,22 +208,42 @@ void generateAdoptions(storage::Connection& db, const Options& o) {
 }
 
 // What the store's own list's preview reads: the term's books, their lines, and what storing them would do.
-std::string buildOwnList(storage::Connection& db, std::size_t expected) {
+admin::ListPlan ownListPlan(storage::Connection& db) {
   std::vector<storeserver::BuyListLine> lines;
   for (const admin::AdoptedBook& book : admin::adoptedBooks(db, 1, kTerm)) {
     const admin::AdoptionLine line = admin::adoptionLine(book, {});
     if (line.apart.empty())
       lines.push_back({int(lines.size()) + 1, book.isbn, line.quantity, line.priceCents, std::nullopt, std::nullopt});
   }
-  const admin::ListPlan plan = admin::planBuyLines(db, kSession, "Ostrand Company", lines, admin::ListMerge::Merge);
+  return admin::planBuyLines(db, kSession, "Ostrand Company", lines, admin::ListMerge::Merge);
+}
+
+std::string buildOwnList(storage::Connection& db, std::size_t expected) {
+  const admin::ListPlan plan = ownListPlan(db);
   if (plan.rows.size() == expected) return {};
   return std::to_string(plan.rows.size()) + " books bought, expected " + std::to_string(expected);
+}
+
+// The preview, then its rows written as the page's Store does; the purchaser has as many more rows as were new.
+std::string storeOwnList(storage::Connection& db, std::size_t expected) {
+  const admin::ListPlan plan = ownListPlan(db);
+  const auto rows = [&db] {
+    return count(db, "SELECT COUNT(*) FROM book_purchasers WHERE session_id = " + std::to_string(kSession) +
+                         " AND purchaser = 'Ostrand Company'");
+  };
+  const std::int64_t before = rows();
+  admin::storeBuyList(db, kSession, "Ostrand Company", plan);
+  const auto added = std::ranges::count_if(plan.rows, [](const admin::PlannedRow& r) { return !r.before; });
+  if (plan.rows.size() == expected && rows() == before + added) return {};
+  return std::to_string(plan.rows.size()) + " books planned, expected " + std::to_string(expected) + "; " +
+         std::to_string(rows() - before) + " rows added, expected " + std::to_string(added);
 }
 
 // One kind of page: reads it, and says what is wrong with it (empty when right).
 struct PageKind {
   std::string name;
   std::function<std::string(storage::Connection&)> read;
+  bool writes = false;  // in a write transaction, rolled back so each run writes the same
 };
 
 std::string rowsProblem(const admin::KeyedPage& page, std::size_t expected) {
@@ -415,6 +435,8 @@ std::vector<PageKind> pageKinds(storage::Connection& db, const Options& o) {
       std::size_t(count(db, "SELECT COUNT(*) FROM adoption_books WHERE sku > 1000000 AND sku % 100 <> 0"));
   kinds.push_back({"the store's own list of a 2,000-section term",
                    [bought](storage::Connection& c) { return buildOwnList(c, bought); }});
+  kinds.push_back({"the store's own list of that term, stored",
+                   [bought](storage::Connection& c) { return storeOwnList(c, bought); }, true});
   addDrawers(kinds, db);
   addSearches(kinds, db);
   addShipping(kinds, db);
@@ -489,9 +511,9 @@ int main(int argc, char** argv) {
       for (int i = 0; i < o->repeat && problem.empty(); ++i) {
         const auto start = Clock::now();
         const double cpuStart = threadCpuMs();
-        storage::Transaction read(*db, storage::TxMode::Read);
+        storage::Transaction transaction(*db, kind.writes ? storage::TxMode::Write : storage::TxMode::Read);
         problem = kind.read(*db);
-        read.commit();
+        if (!kind.writes) transaction.commit();
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         cpu.push_back(threadCpuMs() - cpuStart);
       }

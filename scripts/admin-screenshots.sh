@@ -18,8 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, "tests/admin/browser")
-from admin_browser import DEMO_MANAGER, DemoServer, start_browser
-from test_admin_pages import Handheld
+from admin_browser import DEMO_MANAGER, DemoServer, Handheld, start_browser
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 

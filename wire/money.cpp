@@ -18,10 +18,18 @@ std::string_view withoutBlanks(std::string_view text) {
   return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
+// A comma between each three digits of a run of digits.
+std::string grouped(std::string digits) {
+  for (auto comma = std::ptrdiff_t(digits.size()) - 3; comma > 0; comma -= 3) digits.insert(std::size_t(comma), ",");
+  return digits;
+}
+
+std::uint64_t magnitudeOf(std::int64_t n) { return n < 0 ? 0 - static_cast<std::uint64_t>(n) : n; }
+
 }  // namespace
 
 std::string formatCents(std::int64_t cents) {
-  const std::uint64_t magnitude = cents < 0 ? 0 - static_cast<std::uint64_t>(cents) : cents;
+  const std::uint64_t magnitude = magnitudeOf(cents);
   std::string out = cents < 0 ? "-" : "";
   out += std::to_string(magnitude / 100);
   out += '.';
@@ -33,9 +41,12 @@ std::string formatCents(std::int64_t cents) {
 std::string formatMoney(std::int64_t cents) {
   const std::string plain = formatCents(cents);
   const std::size_t digitsStart = cents < 0 ? 1 : 0;
-  std::string dollars = plain.substr(digitsStart, plain.size() - 3 - digitsStart);
-  for (auto comma = std::ptrdiff_t(dollars.size()) - 3; comma > 0; comma -= 3) dollars.insert(std::size_t(comma), ",");
+  const std::string dollars = grouped(plain.substr(digitsStart, plain.size() - 3 - digitsStart));
   return (cents < 0 ? "-$" : "$") + dollars + plain.substr(plain.size() - 3);
+}
+
+std::string formatCount(std::int64_t count) {
+  return (count < 0 ? "-" : "") + grouped(std::to_string(magnitudeOf(count)));
 }
 
 std::optional<std::int64_t> parseCents(std::string_view text) {

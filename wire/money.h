@@ -20,6 +20,9 @@ std::string formatCents(std::int64_t cents);
 // comma between each three dollar digits ("$431,249.25", "-$3.50").
 std::string formatMoney(std::int64_t cents);
 
+// Formats a count for a person to read with the same separators: "221,000".
+std::string formatCount(std::int64_t count);
+
 // An amount as the wire carries it, exactly into cents: digits, then at most
 // two after a point ("12", "12.5", "12.50", "12.", ".75", "0012.50"). No sign,
 // blanks or other characters: "12.505", "1e3", "-3", " 12" and "abc" give

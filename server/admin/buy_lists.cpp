@@ -58,14 +58,52 @@ PlannedRow rowFor(storage::Connection& db, const BuyListLine& line, const std::m
   return {line.line, line.isbn, textAt(*chosen, 0), textAt(*chosen, 1), std::int64_t(books.size()) - 1, terms, before};
 }
 
+// 1 when the purchaser is the store itself in the session, as its new rows are then too. Asked once per list: the
+// purchaser's rows may be most of a large session's.
+std::int64_t storesOwnIn(storage::Connection& db, std::int64_t session, const std::string& purchaser) {
+  return integerAt(db.query("SELECT COALESCE(MAX(ost_purchaser), 0) FROM book_purchasers"
+                            " WHERE session_id = ? AND purchaser = ?",
+                            {session, purchaser})
+                       .at(0),
+                   0);
+}
+
+// A new row's other prices come from the book; a buyer may offer the price
+// or less, so a new price becomes the listed one and an alternative above it
+// falls to it. What the terms do not change (the listed price and the
+// alternative with the same price, the condition flag with the same text)
+// stays as the import or an earlier change left it.
+void writeTerms(storage::Connection& db, std::int64_t session, const std::string& itemId, const std::string& purchaser,
+                std::int64_t storesOwn, const BuyTerms& t) {
+  const bool noLimit = t.qty == kNoLimit;
+  db.execute(
+      "INSERT INTO book_purchasers (session_id, item_id, purchaser, ost_purchaser, no_limit, buy_qty, bought_qty,"
+      " buy_price_cents, alt_price_cents, retail_price_cents, listed_price_cents, status, condition_text,"
+      " condition_check) VALUES (?, ?, ?, ?, ?, ?, 0, ?, ?,"
+      " COALESCE((SELECT d.new_price_cents FROM book_products d JOIN books b ON b.sku = d.sku WHERE b.item_id = ?), 0),"
+      " ?, ?, ?, ?)"
+      " ON CONFLICT (session_id, item_id, purchaser) DO UPDATE SET no_limit = excluded.no_limit,"
+      " buy_qty = excluded.buy_qty, buy_price_cents = excluded.buy_price_cents,"
+      " listed_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
+      " THEN book_purchasers.listed_price_cents ELSE excluded.listed_price_cents END,"
+      " alt_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
+      " OR book_purchasers.alt_price_cents < excluded.buy_price_cents"
+      " THEN book_purchasers.alt_price_cents ELSE excluded.buy_price_cents END,"
+      " status = excluded.status, condition_text = excluded.condition_text,"
+      " condition_check = CASE WHEN book_purchasers.condition_text = excluded.condition_text"
+      " THEN book_purchasers.condition_check ELSE excluded.condition_check END",
+      {session, itemId, purchaser, storesOwn, std::int64_t(noLimit), noLimit ? 0 : t.qty, t.priceCents, t.priceCents,
+       itemId, t.priceCents, t.status, t.condition, std::int64_t(!t.condition.empty())});
+}
+
 std::string counted(std::size_t n, const char* one, const char* many) {
-  return std::to_string(n) + " " + (n == 1 ? one : many);
+  return wire::formatCount(std::int64_t(n)) + " " + (n == 1 ? one : many);
 }
 
 }  // namespace
 
 std::string termsText(const BuyTerms& terms) {
-  return (terms.qty == kNoLimit ? std::string("no limit") : std::to_string(terms.qty)) + " at " +
+  return (terms.qty == kNoLimit ? std::string("no limit") : wire::formatCount(terms.qty)) + " at " +
          wire::formatMoney(terms.priceCents) + (terms.status.empty() ? "" : ", " + terms.status);
 }
 
@@ -75,11 +113,11 @@ std::string ListPlan::summary() const {
     added += !r.before;
     changed += r.before && *r.before != r.terms;
   }
-  std::string text = counted(added, "new row", "new rows") + ", " + std::to_string(changed) + " changed, " +
-                     std::to_string(rows.size() - added - changed) + " as it was";
+  std::string text = counted(added, "new row", "new rows") + ", " + wire::formatCount(std::int64_t(changed)) +
+                     " changed, " + wire::formatCount(std::int64_t(rows.size() - added - changed)) + " as it was";
   if (!keptItems.empty() || !removedItems.empty())
     text += "; " + counted(keptItems.size(), "row bought against buys", "rows bought against buy") + " no more, " +
-            std::to_string(removedItems.size()) + " removed";
+            wire::formatCount(std::int64_t(removedItems.size())) + " removed";
   return text;
 }
 
@@ -111,8 +149,9 @@ ListPlan planBuyLines(storage::Connection& db, std::int64_t session, const std::
 }
 
 void storeBuyList(storage::Connection& db, std::int64_t session, const std::string& purchaser, const ListPlan& plan) {
+  const std::int64_t storesOwn = storesOwnIn(db, session, purchaser);
   for (const PlannedRow& row : plan.rows)
-    if (row.before != row.terms) setBuyTerms(db, session, row.itemId, purchaser, row.terms);
+    if (row.before != row.terms) writeTerms(db, session, row.itemId, purchaser, storesOwn, row.terms);
   for (const std::string& itemId : plan.keptItems)
     db.execute("UPDATE book_purchasers SET no_limit = 0, buy_qty = 0 WHERE session_id = ? AND item_id = ?"
                " AND purchaser = ?",
@@ -153,34 +192,9 @@ BuyTerms termsFromForm(const std::string& quantity, const std::string& price, co
           std::get<std::string>(formValue("buy-lists", "status", "The status", status)), condition};
 }
 
-// A new row's other prices come from the book; a buyer may offer the price
-// or less, so a new price becomes the listed one and an alternative above it
-// falls to it. What the terms do not change (the listed price and the
-// alternative with the same price, the condition flag with the same text)
-// stays as the import or an earlier change left it.
 void setBuyTerms(storage::Connection& db, std::int64_t session, const std::string& itemId, const std::string& purchaser,
                  const BuyTerms& t) {
-  const bool noLimit = t.qty == kNoLimit;
-  db.execute(
-      "INSERT INTO book_purchasers (session_id, item_id, purchaser, ost_purchaser, no_limit, buy_qty, bought_qty,"
-      " buy_price_cents, alt_price_cents, retail_price_cents, listed_price_cents, status, condition_text,"
-      " condition_check) VALUES (?, ?, ?,"
-      " COALESCE((SELECT MAX(o.ost_purchaser) FROM book_purchasers o WHERE o.session_id = ? AND o.purchaser = ?), 0),"
-      " ?, ?, 0, ?, ?,"
-      " COALESCE((SELECT d.new_price_cents FROM book_products d JOIN books b ON b.sku = d.sku WHERE b.item_id = ?), 0),"
-      " ?, ?, ?, ?)"
-      " ON CONFLICT (session_id, item_id, purchaser) DO UPDATE SET no_limit = excluded.no_limit,"
-      " buy_qty = excluded.buy_qty, buy_price_cents = excluded.buy_price_cents,"
-      " listed_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
-      " THEN book_purchasers.listed_price_cents ELSE excluded.listed_price_cents END,"
-      " alt_price_cents = CASE WHEN book_purchasers.buy_price_cents = excluded.buy_price_cents"
-      " OR book_purchasers.alt_price_cents < excluded.buy_price_cents"
-      " THEN book_purchasers.alt_price_cents ELSE excluded.buy_price_cents END,"
-      " status = excluded.status, condition_text = excluded.condition_text,"
-      " condition_check = CASE WHEN book_purchasers.condition_text = excluded.condition_text"
-      " THEN book_purchasers.condition_check ELSE excluded.condition_check END",
-      {session, itemId, purchaser, session, purchaser, std::int64_t(noLimit), noLimit ? 0 : t.qty, t.priceCents,
-       t.priceCents, itemId, t.priceCents, t.status, t.condition, std::int64_t(!t.condition.empty())});
+  writeTerms(db, session, itemId, purchaser, storesOwnIn(db, session, purchaser), t);
 }
 
 }  // namespace storeserver::admin

@@ -32,7 +32,7 @@ std::string countedText(const DrawerFigures& f) {
   if (f.counted == 0) return "not counted";
   const std::string money = formatMoney(f.countedCents);
   if (f.counted == f.drawers) return money;
-  return money + " (" + std::to_string(f.counted) + " of " + std::to_string(f.drawers) + " drawers)";
+  return money + " (" + wire::formatCount(f.counted) + " of " + wire::formatCount(f.drawers) + " drawers)";
 }
 
 View figuresView(const DrawerFigures& f) {
@@ -159,7 +159,7 @@ void describeDrawer(PageContext& page, const Drawer& drawer, View& view) {
   d.set("id", std::to_string(drawer.id));
   d.set("buyer", drawer.buyer);
   d.set("day", drawer.day);
-  d.set("ended", std::to_string(line.tickets.endedTickets));
+  d.set("ended", wire::formatCount(line.tickets.endedTickets));
   d.set("state", stateText(drawer));
   d.set("open", !drawer.closed());
   if (drawer.closed() && line.tickets.paidCents != drawer.paidAtClosingCents)

@@ -25,6 +25,8 @@ void checkPurchaserName(const std::string& name);
 // A day's tickets (day=YYYY-MM-DD, today by default) and each buyer's cash;
 // with receipt=R one ticket's lines and audit trail, and its form.
 View showTickets(PageContext& page);
+// file=csv with receipt=R: the ticket and its lines as a CSV file.
+std::optional<Download> ticketFile(PageContext& page);
 // Ends or voids a ticket left open (closing=end or void, with a reason).
 std::string closeTicket(PageContext& page, Audit& audit);
 // The day a page is about: named as YYYY-MM-DD, or today when named is empty.

@@ -14,7 +14,7 @@ const std::vector<Page>& pages() {
   static const std::vector<Page> all = {
       {"sessions", "Buying sessions", showSessions, changeSessions},
       {"shipping", "Shipping", showShipping, nullptr, RunsOn::Workers, packingListFile},
-      {"tickets", "Tickets", showTickets, closeTicket},
+      {"tickets", "Tickets", showTickets, closeTicket, RunsOn::Workers, ticketFile},
       {"drawers", "Cash drawers", showDrawers, changeDrawer, RunsOn::Workers, daySheetFile},
       {"receipts", "Receipts", showReceipts, printReceipt},
       {"users", "Users", showUsers, changeUser, RunsOn::PasswordChecks},

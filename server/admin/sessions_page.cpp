@@ -41,8 +41,8 @@ View purchaseRow(const PurchaseRow& p) {
   row.set("title", p.title);
   row.set("purchaser", p.purchaser);
   row.set("status", p.status);
-  row.set("buys", quantityText(p.noLimit ? kNoLimit : p.buyQty));
-  row.set("bought", std::to_string(p.bought));
+  row.set("buys", p.noLimit ? std::string("no limit") : wire::formatCount(p.buyQty));
+  row.set("bought", wire::formatCount(p.bought));
   row.set("need", p.need());
   row.set("price", wire::formatMoney(p.buyPriceCents));
   row.set("editQuery", "&edit_item=" + urlEncoded(p.itemId) + "&edit_purchaser=" + urlEncoded(p.purchaser));
@@ -77,7 +77,7 @@ void describeEdit(PageContext& page, const SessionRow& session, View& view) {
   edit.set("purchaser", purchaser);
   edit.set("isbn", row->isbn);
   edit.set("title", row->title);
-  edit.set("bought", std::to_string(row->bought));
+  edit.set("bought", wire::formatCount(row->bought));
   edit.set("quantity", quantityText(row->terms.qty));
   edit.set("price", wire::formatCents(row->terms.priceCents));
   edit.set("status", row->terms.status);
@@ -117,7 +117,7 @@ void describePreview(PageContext& page, const SessionRow& session, View& view) {
     for (std::size_t i = 0; i < plan.rows.size() && i < kPreviewRows; ++i) rows.push_back(plannedRow(plan.rows[i]));
     preview.set("rows", rows);
     if (plan.rows.size() > kPreviewRows)
-      preview.set("more", "and " + std::to_string(plan.rows.size() - kPreviewRows) + " more rows.");
+      preview.set("more", "and " + wire::formatCount(std::int64_t(plan.rows.size() - kPreviewRows)) + " more rows.");
     preview.set("summary", plan.summary() + ".");
     preview.set("file", page.form["file"]);
     view.set("preview", preview);
@@ -161,12 +161,12 @@ View adoptionRow(const AdoptionLine& line, const std::string& change) {
   row.set("sku", std::to_string(b.sku));
   row.set("isbn", b.isbn);
   row.set("title", b.title);
-  row.set("required", std::to_string(b.required));
-  row.set("recommended", std::to_string(b.recommended));
-  row.set("optional", std::to_string(b.optional));
+  row.set("required", wire::formatCount(b.required));
+  row.set("recommended", wire::formatCount(b.recommended));
+  row.set("optional", wire::formatCount(b.optional));
   row.set("demand", hundredthsText(line.demandHundredths));
-  row.set("expectedUsed", std::to_string(line.expectedUsed));
-  row.set("onHand", std::to_string(b.usedOnHand));
+  row.set("expectedUsed", wire::formatCount(line.expectedUsed));
+  row.set("onHand", wire::formatCount(b.usedOnHand));
   row.set("quantity", quantityText(line.quantity));
   row.set("newPrice", b.newPriceCents == 0 ? "none" : wire::formatMoney(b.newPriceCents));
   row.set("price", wire::formatCents(line.priceCents));
@@ -194,7 +194,7 @@ void describeAdoptionPreview(PageContext& page, const SessionRow& session, View&
     preview.set("rows", bought);
     preview.set("apart", apart);
     preview.set("hasApart", !apart.empty());
-    preview.set("summary", build.plan.summary() + "; " + std::to_string(apart.size()) +
+    preview.set("summary", build.plan.summary() + "; " + wire::formatCount(std::int64_t(apart.size())) +
                                (apart.size() == 1 ? " book" : " books") + " listed apart, not bought.");
     view.set("adoptionPreview", preview);
   } catch (const Refusal& refusal) {
@@ -214,9 +214,9 @@ void describeSession(PageContext& page, const SessionRow& session, View& view) {
   view.set("purchasers", choices(purchasersOf(page.db, session.id), filter.purchaser));
   view.set("statuses", choices(statusesOf(page.db, session.id), filter.status));
   const PurchaseTotals totals = totalsOf(page.db, session.id, filter);
-  view.set("rowCount", std::to_string(totals.rows));
-  view.set("buyTotal", std::to_string(totals.buyQty));
-  view.set("boughtTotal", std::to_string(totals.bought));
+  view.set("rowCount", wire::formatCount(totals.rows));
+  view.set("buyTotal", wire::formatCount(totals.buyQty));
+  view.set("boughtTotal", wire::formatCount(totals.bought));
   view.set("worth", wire::formatMoney(totals.boughtCents));
   if (page.query.has("edit_item")) describeEdit(page, session, view);
   view.set("adoptionForm", adoptionForm(page, session));

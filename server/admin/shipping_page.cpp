@@ -32,14 +32,14 @@ void describePacking(const PackingList& list, View& view) {
     View row;
     row.set("isbn", r.isbn);
     row.set("title", r.title);
-    row.set("copies", std::to_string(r.copies));
+    row.set("copies", wire::formatCount(r.copies));
     row.set("price", wire::formatMoney(r.priceCents));
     row.set("total", wire::formatMoney(r.totalCents()));
     rows.push_back(row);
   }
   view.set("packingShown", true);
   view.set("packing", rows);
-  view.set("copies", std::to_string(list.copies));
+  view.set("copies", wire::formatCount(list.copies));
   view.set("total", wire::formatMoney(list.totalCents));
 }
 
@@ -62,9 +62,9 @@ void describeLabels(PageContext& page, const SessionRow& session, const std::str
     labels.push_back(label);
   }
   view.set("labelsShown", true);
-  view.set("firstLabel", std::to_string(sheet.before + 1));
-  view.set("lastLabel", std::to_string(sheet.before + std::int64_t(labels.size())));
-  view.set("labelCount", std::to_string(sheet.total));
+  view.set("firstLabel", wire::formatCount(sheet.before + 1));
+  view.set("lastLabel", wire::formatCount(sheet.before + std::int64_t(labels.size())));
+  view.set("labelCount", wire::formatCount(sheet.total));
   view.set("labels", labels);
 }
 

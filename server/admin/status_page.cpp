@@ -1,5 +1,7 @@
 #include "server/admin/status_page.h"
 
+#include "wire/money.h"
+
 namespace storeserver::admin {
 
 View showStatus(PageContext& page) {
@@ -7,8 +9,8 @@ View showStatus(PageContext& page) {
   View view;
   view.set("version", std::string(STORESERVER_VERSION));
   view.set("database", site.databaseKind);
-  view.set("connections", std::to_string(site.openConnections()));
-  view.set("exchanges", std::to_string(site.exchanges.lastMinute(page.site.services.clock())));
+  view.set("connections", wire::formatCount(std::int64_t(site.openConnections())));
+  view.set("exchanges", wire::formatCount(std::int64_t(site.exchanges.lastMinute(page.site.services.clock()))));
   ViewList problems;
   for (const std::string& line : site.services.log.recentProblems()) problems.push_back(View(line));
   view.set("problems", problems);

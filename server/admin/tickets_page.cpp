@@ -38,7 +38,7 @@ View ticketView(const TicketRow& t) {
   row.set("student", t.studentId);
   row.set("hasStudent", !t.studentId.empty());
   row.set("openedOn", t.openedOn);
-  row.set("lines", std::to_string(t.lines));
+  row.set("lines", wire::formatCount(t.lines));
   row.set("total", wire::formatMoney(t.totalCents));
   row.set("open", t.open);
   row.set("voided", t.voiding.has_value());
@@ -100,11 +100,11 @@ void describeDays(PageContext& page, View& view) {
   for (const BuyerCash& c : cashPerBuyer(page.db, page.store, search.from, search.to)) {
     View row;
     row.set("buyer", c.buyer);
-    row.set("ended", std::to_string(c.endedTickets));
+    row.set("ended", wire::formatCount(c.endedTickets));
     row.set("paid", wire::formatMoney(c.paidCents));
-    row.set("open", std::to_string(c.openTickets));
+    row.set("open", wire::formatCount(c.openTickets));
     row.set("unpaid", wire::formatMoney(c.openCents));
-    row.set("voided", std::to_string(c.voidedTickets));
+    row.set("voided", wire::formatCount(c.voidedTickets));
     cash.push_back(row);
   }
   view.set("noCash", cash.empty());
@@ -126,7 +126,7 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
     row.set("isbn", l.isbn);
     row.set("title", l.title);
     row.set("purchaser", l.purchaser);
-    row.set("qty", std::to_string(l.qty));
+    row.set("qty", wire::formatCount(l.qty));
     row.set("price", wire::formatMoney(l.priceCents));
     lines.push_back(row);
   }
@@ -148,7 +148,36 @@ void describeTicket(PageContext& page, const TicketRow& ticket, View& view) {
   view.set("trail", trail);
 }
 
+// One row per line, the ticket's own fields on each; a ticket without lines, such as a voided one, on one row.
+std::string ticketCsv(const TicketRow& ticket, const std::vector<TicketLineRow>& lines) {
+  using wire::formatCents;
+  std::string csv =
+      "Receipt,Student,Buyer,Opened,State,Voided at,Voided by,Void reason,Session,Line,ISBN,Title,Purchaser,Quantity,"
+      "Price,Line total\r\n";
+  const auto& v = ticket.voiding;
+  const std::string ticketFields =
+      csvField(ticket.receipt) + "," + csvField(ticket.studentId) + "," + csvField(ticket.buyer) + "," +
+      csvField(ticket.openedOn) + "," +
+      (ticket.open ? "open"
+       : v         ? "voided"
+                   : "ended") +
+      "," + (v ? queries::tickets::minuteOf(v->atMs) + "," + csvField(v->by) + "," + csvField(v->reason) : ",,") + ",";
+  for (const TicketLineRow& l : lines)
+    csv += ticketFields + std::to_string(l.session) + "," + std::to_string(l.line) + "," + csvField(l.isbn) + "," +
+           csvField(l.title) + "," + csvField(l.purchaser) + "," + std::to_string(l.qty) + "," +
+           formatCents(l.priceCents) + "," + formatCents(l.qty * l.priceCents) + "\r\n";
+  if (lines.empty()) csv += ticketFields + ",,,,,,,\r\n";
+  return csv;
+}
+
 }  // namespace
+
+std::optional<Download> ticketFile(PageContext& page) {
+  if (page.query["file"] != "csv") return std::nullopt;
+  const TicketRow ticket = ticketOf(page, page.query["receipt"]);
+  return Download{"ticket-" + ticket.receipt + ".csv", "text/csv; charset=utf-8",
+                  ticketCsv(ticket, linesOf(page.db, ticket.id))};
+}
 
 std::string chosenDay(const PageContext& page, const std::string& named) {
   if (named.empty()) return queries::tickets::dayOf(page.nowMs);

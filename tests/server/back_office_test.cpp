@@ -22,6 +22,9 @@ namespace {
 using namespace storeserver::admin;
 using storeserver::storage::textAt;
 
+const std::string kTicketCsvHeader =
+    "Receipt,Student,Buyer,Opened,State,Voided at,Voided by,Void reason,Session,Line,ISBN,Title,Purchaser,Quantity,"
+    "Price,Line total\r\n";
 const LineArgs kUnlimited{.itemId = "B0000000", .qty = 2, .price = "1.00"};  // Ostrand buys it without limit
 
 class BackOffice : public BuyerAdminTest {
@@ -232,11 +235,20 @@ TEST_P(BackOffice, AVoidedTicketReadsVoidedWithItsReasonWhereverItIsShown) {
         (std::vector<std::string>{"VOIDED 2026-05-04 09:31 UTC by " + by, "Reason: " + said.substr(said.find(": ") + 2),
                                   "Its books were taken back: nothing was", "paid on this ticket.",
                                   std::string(42, '-'), "Total" + std::string(32, ' ') + "$0.00"}));
+    EXPECT_EQ(office.get("/admin/tickets?store=1&receipt=" + receipt + "&file=csv").body,
+              kTicketCsvHeader + receipt + ",,buyer," + today() + ",voided,2026-05-04 09:31 UTC," + by + "," +
+                  said.substr(said.find(": ") + 2) + ",,,,,,,,\r\n");
     const std::string copy = office.get("/admin/receipts?store=1&receipt=" + receipt).body;
     const std::string printout = "<pre id=\"printout\" class=\"receipt\">";
     const std::size_t pre = copy.find(printout) + printout.size();
     EXPECT_EQ(copy.substr(pre, copy.find("</pre>", pre) - pre), reprint.text) << "the back office's copy differs";
   }
+  const Answer file = office.get("/admin/tickets?store=1&receipt=" + ended + "&file=csv");
+  EXPECT_EQ(file.header("Content-Disposition"), "attachment; filename=\"ticket-" + ended + ".csv\"");
+  EXPECT_EQ(file.body, kTicketCsvHeader + ended + ",,buyer," + today() + ",ended,,,,1002,1," +
+                           texts("SELECT isbn13 FROM books WHERE item_id = 'B0000000'").at(0) + "," +
+                           csvField(texts("SELECT title FROM books WHERE item_id = 'B0000000'").at(0)) +
+                           ",Ostrand Company,2,1.00,2.00\r\n");
 }
 
 TEST_P(BackOffice, ASessionsPurchasesPageWholeAndFilteredByPurchaser) {
@@ -300,6 +312,8 @@ TEST_P(BackOffice, AnotherStoresManagerSeesNothingOfItAndTitlesShowAsText) {
   } refused[] = {
       {"sessions?session=1002", "Store 2 has no buying session 1002."},
       {"tickets?receipt=" + receipt, "Store 2 has no ticket " + receipt + "."},
+      {"tickets?receipt=" + receipt + "&file=csv", "Store 2 has no ticket " + receipt + "."},
+      {"tickets?store=1&receipt=" + receipt + "&file=csv", "You may not see store 1 in the back office."},
       {"receipts?receipt=" + receipt, "Store 2 has no receipt " + receipt + "."},
   };
   for (const auto& r : refused) {

@@ -120,6 +120,15 @@ TEST_P(Shipping, PackingListCsvAndLabelsHoldWhatEndedTicketsBought) {
   // The copy open bought after c's return is shipped; its label names a's second copy, as returns take back the
   // copies bought last.
   EXPECT_EQ(sheet.at(1), economicsOf + a + " · session 1002");
+
+  // Counts over a thousand read with their separators, as amounts do.
+  sideConnection()->execute("UPDATE ticket_lines SET qty = 1200 WHERE qty = 3");
+  const std::string big = office.get(kOstrand).body;
+  EXPECT_EQ(tableRows(big, "packing").at(0), alg + "|Algebra|1,200|$1.00|$1,200.00");
+  EXPECT_NE(big.find(">1,203 copies, $1,235.00 in all.</p>"), std::string::npos) << big;
+  const std::string bigSheet = office.get(kOstrand + "&sheet=labels").body;
+  EXPECT_NE(bigSheet.find(">Labels 1–1,203 of 1,203 for Ostrand Company"), std::string::npos)
+      << bigSheet.substr(0, 3000);
 }
 
 // Labels come a page of lines at a time in ticket order, numbered among all of the purchaser's: a's Algebra (2) and

@@ -62,4 +62,12 @@ TEST(DollarAmounts, ReadByAPersonWithTheSignAndThousandsSeparators) {
   for (const auto& [cents, shown] : cases) EXPECT_EQ(wire::formatMoney(cents), shown) << cents;
 }
 
+TEST(Counts, ReadByAPersonWithThousandsSeparators) {
+  const std::pair<std::int64_t, const char*> cases[] = {
+      {0, "0"},          {999, "999"},        {1000, "1,000"},
+      {-1000, "-1,000"}, {221000, "221,000"}, {std::numeric_limits<std::int64_t>::min(), "-9,223,372,036,854,775,808"},
+  };
+  for (const auto& [count, shown] : cases) EXPECT_EQ(wire::formatCount(count), shown) << count;
+}
+
 }  // namespace
