@@ -17,7 +17,7 @@
 # --seconds S: each of the two rate runs (0 leaves both out, as the failover
 # test does). Prints the figures and whether each target was met; exits 1 when
 # an update failed, a line was lost or doubled, or the service did not come
-# back; 77 (skipped) where pg_auto_failover is not installed. Run as root
+# back; 77 (skipped) where pg_auto_failover is not installed or ticket_bench not built. Run as root
 # (the formation runs as the postgres user) or as a user PostgreSQL may run as.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,11 +36,15 @@ while [ $# -gt 0 ]; do
 done
 why=$(formation_unavailable)
 [ -z "$why" ] || { echo "skipped: $why (scripts/setup-deps.sh test installs it)"; exit 77; }
-[ -x "$build/bench/ticket_bench" ] || { echo "no ticket_bench in $build (cmake --build $build --target ticket_bench storeserver)" >&2; exit 2; }
+[ -x "$build/bench/ticket_bench" ] ||
+  { echo "skipped: no ticket_bench in $build (cmake --build $build --target ticket_bench storeserver)"; exit 77; }
 need_build_and_tools "$build" psql
 
 now_ms() { date +%s%3N; }
+seconds_since() { awk -v from="$1" -v to="$2" 'BEGIN { printf "%.1f", (to - from) / 1000 }'; }
+started=$(now_ms)
 start_formation
+echo "== the formation up after $(seconds_since "$started" "$(now_ms)") s" >&2
 trap 'stop_store_server; stop_formation' EXIT
 store_database=$store_uri start_store_server "$build" "$formation" --address 127.0.0.1
 sql() { psql -X -At "$store_uri" -c "$1"; }
@@ -97,7 +101,7 @@ if [ "$seconds" != 0 ]; then
   wait_for_states 120 $(states_with "$primary" primary)
 fi
 
-echo "== $failovers failovers under load, $handhelds handhelds" >&2
+echo "== $failovers failovers under load, $handhelds handhelds ($(seconds_since "$started" "$(now_ms)") s in)" >&2
 handhelds --seconds 3600 --until "$formation/stop" --answers "$formation/answers" >/dev/null &
 bench_pid=$!
 kills=()
@@ -106,10 +110,12 @@ for round in $(seq "$failovers"); do
   primary=$(primary_node)
   kills+=("$(now_ms)")
   kill_node "$primary"
-  echo "   failover $round: $primary killed" >&2
   wait_for_states 120 wait_primary || { failed=1; break; }
+  promoted=$(now_ms)
   run_node "$primary"
   wait_for_states 120 $(states_with "$(other "$primary")" primary) || { failed=1; break; }
+  echo "   failover $round: $primary killed; $(other "$primary") promoted after $(seconds_since "${kills[-1]}" "$promoted") s;" \
+    "$primary back as its standby $(seconds_since "$promoted" "$(now_ms)") s later" >&2
 done
 sleep 3
 touch "$formation/stop"
@@ -138,5 +144,6 @@ if [ "$seconds" != 0 ]; then
     met "$with_standby >= 0.5 * $alone"), $(awk -v a="$with_standby" -v b="$alone" 'BEGIN { printf "%.2f", a / b }'))"
   echo "standby killed under load: ${standby_gap} s without answers, then the primary alone"
 fi
+echo "the whole run: $(seconds_since "$started" "$(now_ms)") s"
 [ "$failed" -eq 0 ] && echo "every acknowledged line stored once" || echo "NOT CLEAN: see above"
 exit "$failed"
