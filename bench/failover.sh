@@ -66,10 +66,12 @@ handhelds() {
   return $status
 }
 
-# The longest span, in seconds, without an answered update in FILE among those
-# answered from KILL_MS - 1 s on; and how long after KILL_MS that span ended.
+# silence_after FILE KILL_MS [UNTIL_MS]: the longest span, in seconds, between
+# two answered updates in FILE that ends after KILL_MS (and before UNTIL_MS);
+# and how long after KILL_MS that span ended.
 silence_after() {
-  awk -v kill="$2" '$1 >= kill - 1000 { if (last && $1 - last > gap) { gap = $1 - last; end = $1 } last = $1 }
+  awk -v kill="$2" -v until="${3:-9e15}" '$1 >= until { exit }
+    { if ($1 >= kill && last && $1 - last > gap) { gap = $1 - last; end = $1 } last = $1 }
     END { if (!gap) print "none none"; else printf "%.1f %.1f\n", gap / 1000, (end - kill) / 1000 }' "$1"
 }
 
@@ -130,7 +132,7 @@ worst=0
 echo "| failover | seconds without answers | back after the kill, s |"
 echo "|---|---|---|"
 for i in "${!kills[@]}"; do
-  read -r gap back < <(silence_after "$formation/answers" "${kills[$i]}")
+  read -r gap back < <(silence_after "$formation/answers" "${kills[$i]}" "${kills[$((i + 1))]:-}")
   echo "| $((i + 1)) | $gap | $back |"
   [ "$back" != none ] || { back=999; failed=1; }
   worst=$(awk -v a="$worst" -v b="$back" 'BEGIN { print (b > a) ? b : a }')
