@@ -84,7 +84,8 @@ states_with() { [ "$1" = node1 ] && echo "$2 secondary" || echo "secondary $2"; 
 before=$(bought_and_held)
 load=$(cut -d' ' -f1 /proc/loadavg)
 if [ "$seconds" != 0 ]; then
-  echo "== updates/s with the synchronous standby, $handhelds handhelds, $seconds s" >&2
+  echo "== updates/s with the synchronous standby ('$(sql "SHOW synchronous_standby_names")'), $handhelds handhelds," \
+    "$seconds s" >&2
   with_standby=$(handhelds --seconds "$seconds") || failed=1
   primary=$(primary_node) standby=$(other "$(primary_node)")
   echo "== the standby ($standby) killed under load; then the primary alone" >&2
