@@ -46,6 +46,7 @@ started=$(now_ms)
 start_formation
 echo "== the formation up after $(seconds_since "$started" "$(now_ms)") s" >&2
 trap 'stop_store_server; stop_formation' EXIT
+trap 'exit 1' INT TERM HUP  # the nodes run in sessions of their own: stopped by the trap above
 store_database=$store_uri start_store_server "$build" "$formation" --address 127.0.0.1
 sql() { psql -X -At "$store_uri" -c "$1"; }
 # Copies bought in the benchmark's buying session, and the copies its ticket lines hold.
