@@ -5,13 +5,17 @@
 // on the same database and settings, one writer, without the server.
 //
 //   ticket_bench [--seconds S] [--handhelds LIST] [--server URL --database URI|FILE]
+//                [--until FILE] [--answers FILE] [--raw no]
 //
 // Without --server the server runs in-process on a scratch SQLite demo store;
 // with it, an external server holding the demo store is measured, and
 // --database names that server's database (a postgresql:// URI or an SQLite
 // file) for the preparation, the raw row and the check of what each ticket
-// holds. Exit status 0 when no update failed and every ticket holds what its
-// handheld was told was saved.
+// holds. --until ends the handhelds' run early once FILE exists; --answers
+// writes the time of every answered update (milliseconds since 1970, in
+// order) to FILE, where a failover's seconds without answers show; --raw no
+// leaves out the raw row. Exit status 0 when no update failed and every
+// ticket holds what its handheld was told was saved.
 #include <unistd.h>
 
 #include <QLoggingCategory>
@@ -86,15 +90,19 @@ std::vector<Book> prepare(const std::string& database, std::string& error) {
 struct Sale {
   QString receipt;
   std::int64_t lines = 0;
-  std::int64_t copies = 0;  // the lines' quantities summed
+  std::int64_t copies = 0;            // the lines' quantities summed
+  std::vector<std::int64_t> answers;  // when each update was answered, ms since 1970
 };
 
 // An update is answered with an empty text when it is done.
-bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tally& tally) {
+bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tally& tally, Sale& sale) {
   const auto sent = Clock::now();
   msg.Reset();
   msg.AddQuery(packet, text);
   const bool ok = msg.SendQuery() && !msg.IsError(0) && msg.GetResponse(0).isEmpty();
+  sale.answers.push_back(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
   if (ok)
     tally.micros.push_back(
         std::uint32_t(std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - sent).count()));
@@ -102,9 +110,24 @@ bool update(CSocketMessage& msg, int packet, const QString& text, loadstats::Tal
   return ok;
 }
 
+struct Options {
+  double seconds = 3;
+  std::vector<int> handhelds{1, 8, 64};
+  std::string server;    // empty: an in-process server on a scratch demo store
+  std::string database;  // the external server's database
+  std::string until;     // a file whose making ends the run
+  std::string answers;   // where the updates' answer times go
+  bool raw = true;
+};
+
+bool goesOn(const Clock::time_point& deadline, const std::string& until) {
+  return Clock::now() < deadline && (until.empty() || !std::filesystem::exists(until));
+}
+
 // One handheld: its own ticket (a student ID of its own), then new line and change until the deadline.
 void sell(const QString& address, const std::vector<Book>& books, const QString& student, int first, std::latch& ready,
-          std::latch& go, const Clock::time_point& deadline, loadstats::Tally& tally, Sale& sale) {
+          std::latch& go, const Clock::time_point& deadline, const std::string& until, loadstats::Tally& tally,
+          Sale& sale) {
   CSocketMessage msg(wire::kAppSellin);
   msg.SetServer(address);
   msg.SetCredentials(QStringLiteral("buyer"), QStringLiteral("buyer1"));
@@ -125,15 +148,15 @@ void sell(const QString& address, const std::vector<Book>& books, const QString&
     tally.firstError = error;
     return;
   }
-  for (int line = 1; Clock::now() < deadline; ++line) {
+  for (int line = 1; goesOn(deadline, until); ++line) {
     const Book& b = books[std::size_t(first + line) % books.size()];
     const auto text = [&](int qty) {
       return CGlobalUpdateStrings::GetSLItem(receipt.m_strReceipt, line, b.purchaser, kSession, b.itemId, qty, b.price);
     };
-    if (!update(msg, wire::kPacketNewItem, text(1), tally)) return;
+    if (!update(msg, wire::kPacketNewItem, text(1), tally, sale)) return;
     ++sale.lines;
     ++sale.copies;
-    if (!update(msg, wire::kPacketChange, text(2), tally)) return;
+    if (!update(msg, wire::kPacketChange, text(2), tally, sale)) return;
     ++sale.copies;
   }
 }
@@ -163,9 +186,19 @@ std::size_t unsavedTickets(const std::string& database, const std::vector<Sale>&
   return wrong;
 }
 
+void writeAnswers(const std::string& path, const std::vector<Sale>& sales) {
+  std::vector<std::int64_t> all;
+  for (const Sale& sale : sales) all.insert(all.end(), sale.answers.begin(), sale.answers.end());
+  std::sort(all.begin(), all.end());
+  std::FILE* out = std::fopen(path.c_str(), "w");
+  if (!out) return std::perror(path.c_str());
+  for (std::int64_t ms : all) std::fprintf(out, "%lld\n", static_cast<long long>(ms));
+  std::fclose(out);
+}
+
 // Returns how many updates failed, and tickets that do not hold what was saved.
 std::size_t runHandhelds(const QString& address, const std::string& database, const std::vector<Book>& books,
-                         int handhelds, double seconds, int run) {
+                         int handhelds, const Options& o, int run) {
   std::vector<loadstats::Tally> tallies(static_cast<std::size_t>(handhelds));
   std::vector<Sale> sales(static_cast<std::size_t>(handhelds));
   std::latch ready(handhelds), go(1);
@@ -173,10 +206,11 @@ std::size_t runHandhelds(const QString& address, const std::string& database, co
   std::vector<std::thread> threads;
   for (int i = 0; i < handhelds; ++i)
     threads.emplace_back([&, i] {
-      sell(address, books, QStringLiteral("BENCH-%1-%2").arg(run).arg(i), i * 7, ready, go, deadline,
+      sell(address, books, QStringLiteral("BENCH-%1-%2").arg(run).arg(i), i * 7, ready, go, deadline, o.until,
            tallies[std::size_t(i)], sales[std::size_t(i)]);
     });
-  const double wall = loadstats::runTogether(threads, ready, go, deadline, seconds);
+  const double wall = loadstats::runTogether(threads, ready, go, deadline, o.seconds);
+  if (!o.answers.empty()) writeAnswers(o.answers, sales);
 
   loadstats::printRow("updates through the server", std::to_string(handhelds), tallies, wall);
   std::size_t errors = unsavedTickets(database, sales);
@@ -232,14 +266,8 @@ void runRaw(const std::string& path, const std::vector<Book>& books, double seco
 }
 
 constexpr const char* kUsage =
-    "usage: ticket_bench [--seconds S] [--handhelds 1,8,64] [--server URL --database URI|FILE]\n";
-
-struct Options {
-  double seconds = 3;
-  std::vector<int> handhelds{1, 8, 64};
-  std::string server;    // empty: an in-process server on a scratch demo store
-  std::string database;  // the external server's database
-};
+    "usage: ticket_bench [--seconds S] [--handhelds 1,8,64] [--server URL --database URI|FILE]\n"
+    "                    [--until FILE] [--answers FILE] [--raw no]\n";
 
 std::optional<Options> parseArguments(int argc, char** argv) {
   Options o;
@@ -251,6 +279,9 @@ std::optional<Options> parseArguments(int argc, char** argv) {
     else if (name == "--handhelds" && (counts = loadstats::parseCounts(value))) o.handhelds = *counts;
     else if (name == "--server") o.server = value;
     else if (name == "--database") o.database = value;
+    else if (name == "--until") o.until = value;
+    else if (name == "--answers") o.answers = value;
+    else if (name == "--raw" && value == "no") o.raw = false;
     else return std::nullopt;
   }
   if (o.seconds <= 0 || o.server.empty() != o.database.empty()) return std::nullopt;
@@ -289,8 +320,8 @@ int main(int argc, char** argv) {
   std::printf("|---|---|---|---|---|---|---|---|\n");
   int run = 0;
   std::size_t errors = 0;
-  for (int handhelds : o->handhelds) errors += runHandhelds(address, database, books, handhelds, o->seconds, ++run);
-  runRaw(database, books, o->seconds);
+  for (int handhelds : o->handhelds) errors += runHandhelds(address, database, books, handhelds, *o, ++run);
+  if (o->raw) runRaw(database, books, o->seconds);
   server.reset();
   std::filesystem::remove_all(*scratch);
   if (errors)

@@ -23,16 +23,19 @@ tests=(libgtest-dev libgmock-dev openssl dpkg-dev file libbenchmark-dev clang-fo
 # Only PostgreSQL's programs: the tests and chain.sh run throwaway clusters of
 # their own (see install_postgresql_programs).
 postgresql=(postgresql-15)
+# pg_auto_failover's monitor and keeper, for the failover test and bench/failover.sh,
+# which run a formation of their own the same way.
+failover=(postgresql-15-auto-failover pg-auto-failover-cli)
 
 case "${1:-}" in
   demo) packages=("${demo[@]}") ;;
-  test) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}") ;;
+  test) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" "${failover[@]}") ;;
   screenshots) packages=("${demo[@]}" xvfb xdotool imagemagick "${browser[@]}") ;;
   # nginx starts a web server on port 80 on a machine with systemd: only here.
   chain) packages=("${demo[@]}" "${postgresql[@]}" nginx) ;;
   # nginx as the floor, wrk to drive it, valgrind to count instructions,
   # perf to count a server's processor time and thread switches.
-  bench) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" nginx wrk valgrind linux-perf curl) ;;
+  bench) packages=("${demo[@]}" "${tests[@]}" "${postgresql[@]}" "${failover[@]}" nginx wrk valgrind linux-perf curl) ;;
   *) echo "usage: $0 demo|test|screenshots|chain|bench" >&2; exit 2 ;;
 esac
 
@@ -50,7 +53,8 @@ sudo_cmd=()
 export DEBIAN_FRONTEND=noninteractive
 apt_install() { "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "$@"; }
 
-# A first install of postgresql-15 makes a cluster "main" that serves port 5432
+# A first install of postgresql-15 (also as a dependency of the failover
+# packages) makes a cluster "main" that serves port 5432
 # from then on, at every boot of a systemd machine. Nothing here needs it, so
 # that one install runs with the cluster switched off, and the machine's own
 # setting is put back after it (later versions make theirs as usual).
@@ -60,12 +64,14 @@ install_postgresql_programs() {
   "${sudo_cmd[@]}" cp -p "$cluster_conf" "$cluster_conf.setup-deps"
   trap '"${sudo_cmd[@]}" mv "$cluster_conf.setup-deps" "$cluster_conf"' EXIT
   echo "create_main_cluster = false" | "${sudo_cmd[@]}" tee -a "$cluster_conf" >/dev/null
-  apt_install "${postgresql[@]}"
+  apt_install "$@"
 }
 
 echo "setup: installing ${missing[*]}"
 "${sudo_cmd[@]}" apt-get update -qq
-others=()
-for p in "${missing[@]}"; do [[ " ${postgresql[*]} " == *" $p "* ]] || others+=("$p"); done
+others=() servers=()
+for p in "${missing[@]}"; do
+  if [[ " ${postgresql[*]} ${failover[*]} " == *" $p "* ]]; then servers+=("$p"); else others+=("$p"); fi
+done
 [ ${#others[@]} -eq 0 ] || apt_install "${others[@]}"
-[ ${#others[@]} -eq ${#missing[@]} ] || install_postgresql_programs
+[ ${#servers[@]} -eq 0 ] || install_postgresql_programs "${servers[@]}"

@@ -26,6 +26,8 @@ wire::Reply run(queries::QueryContext& context, const queries::QueryKind& kind, 
     return kind.run(context, arguments);
   } catch (const storage::Conflict&) {
     throw;  // the whole update transaction is undone; its writer runs it again
+  } catch (const storage::Unreachable&) {
+    throw;  // the whole exchange is answered so
   } catch (const storage::Error& e) {
     context.problems.push_back(std::string(kind.name) + ": " + e.what());
     return queries::errorReply(std::string(kDatabaseFailed));
@@ -225,6 +227,11 @@ struct ExchangeRecord {
   std::invoke_result_t<const Answering&> guarded(const ServiceContext& context, const Answering& answering) {
     try {
       return storage::againIfConnectionLost(answering);
+    } catch (const storage::Unreachable& e) {
+      // Not the server's own answer to a handheld: it sends an update again,
+      // which its identity holds once, and shows the sentence for a read.
+      problems.push_back(e.what());
+      return finish(context, errorResponse(503, kDatabaseFailed), "database unreachable");
     } catch (const storage::Error& e) {
       problems.push_back(e.what());
       return finish(context, errorResponse(500, kDatabaseFailed), "database error");

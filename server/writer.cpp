@@ -68,6 +68,8 @@ class OwnTransactionWriter final : public Writer {
                         "update given up after " + std::to_string(run) +
                             " runs, each undone by a conflict or a lost connection; the last: " + e.what());
         backOff(run);
+      } catch (const storage::Unreachable&) {
+        throw;  // its sender's to send again, once a database takes writes
       } catch (const std::exception& e) {
         return failedBy(e);
       }

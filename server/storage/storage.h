@@ -40,6 +40,15 @@ class ConnectionLost : public Conflict {
   using Conflict::Conflict;
 };
 
+// After a lost connection no database that takes writes could be reached for
+// as long as a failover takes (or, after that, at once): nothing was begun.
+// Whether an update interrupted before it was committed is unknown; sent again
+// with its identity later, it holds once. Not run again here: the wait is over.
+class Unreachable : public Error {
+ public:
+  using Error::Error;
+};
+
 // Another connection held the database's write lock for longer than this one
 // waits at a time (SQLite's busy timeout): nothing was begun, and beginning
 // again may pass. beginTransaction() does so.

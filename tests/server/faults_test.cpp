@@ -247,13 +247,16 @@ TEST_F(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOn
   EXPECT_EQ(added(), (std::vector<std::int64_t>{2, 2, 2}));
 }
 
-// A failover's read-only answer (25006) is waited out as a lost connection; once the database takes writes
-// again, a fresh session does.
+// A failover's read-only answer (25006) is waited out as a lost connection. Still read-only after that wait,
+// the update is answered 503, which is no answer of the server's own: the handheld sends it again. Once the
+// database takes writes again, a fresh session does, and the update holds once.
 TEST_F(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItIsWritable) {
   const std::string text = addText(newUpdateId(), 1);
   setReadOnly(true);
   endServerSessions("0");
-  EXPECT_EQ(send(text), kFailed);
+  const Answer unreachable = exchangeAnswer(wire::kAppSellin, token_, {query(text, wire::kPacketNewItem)});
+  EXPECT_EQ(unreachable.status, 503) << unreachable.body;
+  EXPECT_EQ(unreachable.sentence(), kFailed);
   EXPECT_EQ(added(), (std::vector<std::int64_t>{0, 0, 0}));
   setReadOnly(false);
   EXPECT_EQ(send(text), "ok");

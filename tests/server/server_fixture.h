@@ -85,12 +85,12 @@ inline std::vector<std::string> printLines(const std::string& text) {
   return lines;
 }
 
-// A client of the server on 127.0.0.1 at port, with the tests' timeouts.
+// A client of the server on 127.0.0.1 at port, waiting for an answer as long as a handheld does.
 inline httplib::Client localClient(int port) {
   httplib::Client c("127.0.0.1", port);
   c.set_tcp_nodelay(true);
   c.set_connection_timeout(5);
-  c.set_read_timeout(10);
+  c.set_read_timeout(15);
   return c;
 }
 
@@ -264,8 +264,11 @@ class ServerTest : public ::testing::Test {
     return r.size() == 1 ? r[0] : "";
   }
 
-  // A connection of our own to the server's database, as an administrator's.
-  std::unique_ptr<storeserver::storage::Connection> sideConnection() const { return openDatabase(database_->name()); }
+  // A connection of our own to the server's database, as an administrator's: a read-only session will do.
+  std::unique_ptr<storeserver::storage::Connection> sideConnection() const {
+    const std::string& name = database_->name();
+    return openDatabase(name.starts_with("postgresql://") ? name + "?target_session_attrs=any" : name);
+  }
   // The first column of each row, which the query gives as text.
   std::vector<std::string> texts(const std::string& sql) const {
     std::vector<std::string> out;
