@@ -19,9 +19,14 @@ std::string_view withoutBlanks(std::string_view text) {
 }
 
 // A comma between each three digits of a run of digits.
-std::string grouped(std::string digits) {
-  for (auto comma = std::ptrdiff_t(digits.size()) - 3; comma > 0; comma -= 3) digits.insert(std::size_t(comma), ",");
-  return digits;
+std::string grouped(std::string_view digits) {
+  std::string out;
+  out.reserve(digits.size() + digits.size() / 3);
+  for (std::size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += ',';
+    out += digits[i];
+  }
+  return out;
 }
 
 std::uint64_t magnitudeOf(std::int64_t n) { return n < 0 ? 0 - static_cast<std::uint64_t>(n) : n; }
