@@ -174,6 +174,8 @@ $upstreams    keepalive 32;
       proxy_pass http://storeservers;
       proxy_http_version 1.1;
       proxy_set_header Connection "";
+      # The back office refuses a form whose page came from another address.
+      proxy_set_header Host \$http_host;
       proxy_set_header X-Forwarded-For \$remote_addr;
       proxy_next_upstream error timeout non_idempotent;
     }

@@ -16,8 +16,9 @@ set(index 0)
 foreach(layer IN LISTS server_layers)
   get_target_property(sources ${layer} SOURCES)
   foreach(source IN LISTS sources)
-    if(NOT source MATCHES "^[a-z_/]+\\.cpp$")
-      continue()  # generated
+    # Generated sources have absolute paths in the build folder, which may match the pattern too.
+    if(IS_ABSOLUTE "${source}" OR NOT source MATCHES "^[a-z_/]+\\.cpp$")
+      continue()
     endif()
     string(REGEX REPLACE "\\.cpp$" ".h" header "${source}")
     set(layer_of_${source} ${index})
