@@ -115,6 +115,10 @@ HttpResponse handleLogin(storage::Connection& db, std::string_view body, std::st
   };
   try {
     return storage::againIfConnectionLost(attempt);
+  } catch (const storage::Unreachable& e) {
+    // As for an exchange: the handheld may try again once a database takes writes.
+    problem = e.what();
+    return finish(errorResponse(503, kDatabaseFailed), "database unreachable");
   } catch (const storage::Error& e) {
     problem = e.what();
     return finish(errorResponse(500, kDatabaseFailed), "database error");

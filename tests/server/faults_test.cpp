@@ -248,8 +248,8 @@ TEST_F(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOn
 }
 
 // A failover's read-only answer (25006) is waited out as a lost connection. Still read-only after that wait,
-// the update is answered 503, which is no answer of the server's own: the handheld sends it again. Once the
-// database takes writes again, a fresh session does, and the update holds once.
+// the update (and a log-in) is answered 503, which is no answer of the server's own: the handheld sends it again. Once
+// the database takes writes again, a fresh session does, and the update holds once.
 TEST_F(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItIsWritable) {
   const std::string text = addText(newUpdateId(), 1);
   setReadOnly(true);
@@ -258,6 +258,9 @@ TEST_F(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItI
   EXPECT_EQ(unreachable.status, 503) << unreachable.body;
   EXPECT_EQ(unreachable.sentence(), kFailed);
   EXPECT_EQ(added(), (std::vector<std::int64_t>{0, 0, 0}));
+  const Answer logIn = loginAnswer(wire::kAppSellin, "buyer", "buyer1");
+  EXPECT_EQ(logIn.status, 503) << logIn.body;
+  EXPECT_EQ(logIn.sentence(), kFailed);
   setReadOnly(false);
   EXPECT_EQ(send(text), "ok");
   EXPECT_EQ(added(), (std::vector<std::int64_t>{1, 1, 1}));
