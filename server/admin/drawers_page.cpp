@@ -280,13 +280,11 @@ View showDrawers(PageContext& page) {
   return view;
 }
 
-std::optional<Download> daySheetFile(PageContext& page) {
-  if (page.query["file"] != "csv") return std::nullopt;
+CsvFile daySheetFile(PageContext& page) {
   const bool wholeChain = wholeChainAsked(page);
   const std::string day = chosenDay(page, page.query["day"]);
-  return Download{
-      "cash-" + (wholeChain ? std::string("chain") : "store-" + std::to_string(page.store)) + "-" + day + ".csv",
-      "text/csv; charset=utf-8", sheetCsv(day, sheetsOf(page, day, wholeChain))};
+  return {"cash-" + (wholeChain ? std::string("chain") : "store-" + std::to_string(page.store)) + "-" + day + ".csv",
+          sheetCsv(day, sheetsOf(page, day, wholeChain))};
 }
 
 std::string changeDrawer(PageContext& page, Audit& audit) {

@@ -1,7 +1,6 @@
 #pragma once
 // The buyers' cash drawers: a store's day on one sheet, one drawer with its
 // cash moves, and for a manager of the whole chain every store's day.
-#include <optional>
 #include <string>
 
 #include "server/admin/page.h"
@@ -15,6 +14,6 @@ View showDrawers(PageContext& page);
 // reason), count (drawer, counted) or close (drawer).
 std::string changeDrawer(PageContext& page, Audit& audit);
 // file=csv: the sheet the page shows, as CSV.
-std::optional<Download> daySheetFile(PageContext& page);
+CsvFile daySheetFile(PageContext& page);
 
 }  // namespace storeserver::admin

@@ -1,7 +1,6 @@
 #pragma once
 // The pages of a store's buying: its buying sessions and what they bought,
 // its tickets and the cash of a day, and its receipts.
-#include <optional>
 #include <string>
 
 #include "server/admin/buying_report.h"
@@ -26,7 +25,7 @@ void checkPurchaserName(const std::string& name);
 // with receipt=R one ticket's lines and audit trail, and its form.
 View showTickets(PageContext& page);
 // file=csv with receipt=R: the ticket and its lines as a CSV file.
-std::optional<Download> ticketFile(PageContext& page);
+CsvFile ticketFile(PageContext& page);
 // Ends or voids a ticket left open (closing=end or void, with a reason).
 std::string closeTicket(PageContext& page, Audit& audit);
 // The day a page is about: named as YYYY-MM-DD, or today when named is empty.

@@ -87,14 +87,12 @@ using ShowPage = std::function<View(PageContext&)>;
 // Returns the sentence telling the manager what was done.
 using ChangePage = std::function<std::string(PageContext&, Audit&)>;
 
-// A file a page gives instead of itself, such as a list as CSV.
-struct Download {
+// What a page gives as CSV instead of itself when its URL asks with file=csv.
+struct CsvFile {
   std::string fileName;
-  std::string contentType;
   std::string body;
 };
-// nullopt: the URL asks for no file, and the page is shown.
-using DownloadPage = std::function<std::optional<Download>(PageContext&)>;
+using CsvPage = std::function<CsvFile(PageContext&)>;
 
 // Where a page's work runs: on the database workers, or with the password
 // checks when its changes hash passwords (never on a network thread).
@@ -106,7 +104,7 @@ struct Page {
   ShowPage show;
   ChangePage change = nullptr;  // null: the page takes no form
   RunsOn changesRunOn = RunsOn::Workers;
-  DownloadPage download = nullptr;
+  CsvPage csv = nullptr;  // null: the page gives no CSV
   // The template is path + ".html" in templates/.
 };
 

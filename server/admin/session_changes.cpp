@@ -131,7 +131,9 @@ std::string storeOwnList(PageContext& page, Audit& audit) {
     throw Refusal("No book of the term \"" + build.term +
                   "\" can be bought: each is listed apart. Nothing was stored.");
   storeBuyList(page.db, session.id, build.purchaser, build.plan);
-  page.db.execute("UPDATE book_purchasers SET ost_purchaser = 1 WHERE session_id = ? AND purchaser = ?",
+  // Only the purchaser's first rows need it: checkStoresOwn let none of its earlier rows be unmarked.
+  page.db.execute("UPDATE book_purchasers SET ost_purchaser = 1 WHERE session_id = ? AND purchaser = ?"
+                  " AND ost_purchaser = 0",
                   {session.id, build.purchaser});
   const std::string done = (build.merge == ListMerge::Replace ? "replaced: " : "merged: ") + build.plan.summary();
   audit.record("adoption list", named(session) + ", " + build.purchaser + ", term " + build.term + " (" +

@@ -121,12 +121,11 @@ View showShipping(PageContext& page) {
   return view;
 }
 
-std::optional<Download> packingListFile(PageContext& page) {
-  if (page.query["file"] != "csv") return std::nullopt;
+CsvFile packingListFile(PageContext& page) {
   const SessionRow session = sessionOfStore(page, page.query);
   const std::string purchaser = chosenPurchaser(page, session, purchasersOf(page.db, session.id));
-  return Download{"shipping-" + std::to_string(session.id) + "-" + fileNamePart(purchaser) + ".csv",
-                  "text/csv; charset=utf-8", packingCsv(packingList(page.db, session.id, purchaser))};
+  return {"shipping-" + std::to_string(session.id) + "-" + fileNamePart(purchaser) + ".csv",
+          packingCsv(packingList(page.db, session.id, purchaser))};
 }
 
 }  // namespace storeserver::admin

@@ -1,7 +1,6 @@
 #pragma once
 // The Shipping page: per buying session and purchaser, what its ended tickets
 // bought, as a packing list that prints, as CSV and as a sheet of labels.
-#include <optional>
 
 #include "server/admin/page.h"
 
@@ -11,6 +10,6 @@ namespace storeserver::admin {
 // purchaser=NAME too its packing list, or with sheet=labels a label per copy.
 View showShipping(PageContext& page);
 // With file=csv, the packing list as a CSV file.
-std::optional<Download> packingListFile(PageContext& page);
+CsvFile packingListFile(PageContext& page);
 
 }  // namespace storeserver::admin

@@ -37,8 +37,8 @@ HttpResponse htmlResponse(int status, std::string body) {
   return withPageHeaders({status, std::move(body), {}}, "text/html; charset=utf-8");
 }
 
-HttpResponse download(const Download& file) {
-  HttpResponse response = withPageHeaders({200, file.body, {}}, file.contentType);
+HttpResponse download(const CsvFile& file) {
+  HttpResponse response = withPageHeaders({200, file.body, {}}, "text/csv; charset=utf-8");
   response.headers.emplace_back("Content-Disposition", "attachment; filename=\"" + file.fileName + "\"");
   return response;
 }
@@ -253,9 +253,9 @@ HttpResponse Answer::page(const Page& page) {
   if (page.changesRunOn == RunsOn::PasswordChecks && !password.empty() && password.size() <= kMaxPasswordLength)
     context.newPasswordHash = hashPassword(password, site_.passwordCost);
   View view;
-  if (!post && page.download) {
+  if (!post && page.csv && query["file"] == "csv") {
     try {
-      if (auto file = page.download(context)) return download(*file);
+      return download(page.csv(context));
     } catch (const Refusal& refusal) {
       return message(404, page.title, refusal.what());
     }

@@ -172,11 +172,9 @@ std::string ticketCsv(const TicketRow& ticket, const std::vector<TicketLineRow>&
 
 }  // namespace
 
-std::optional<Download> ticketFile(PageContext& page) {
-  if (page.query["file"] != "csv") return std::nullopt;
+CsvFile ticketFile(PageContext& page) {
   const TicketRow ticket = ticketOf(page, page.query["receipt"]);
-  return Download{"ticket-" + ticket.receipt + ".csv", "text/csv; charset=utf-8",
-                  ticketCsv(ticket, linesOf(page.db, ticket.id))};
+  return {"ticket-" + ticket.receipt + ".csv", ticketCsv(ticket, linesOf(page.db, ticket.id))};
 }
 
 std::string chosenDay(const PageContext& page, const std::string& named) {
