@@ -35,6 +35,11 @@ ViewList choices(const std::vector<std::string>& names, const std::string& chose
 
 std::string quantityText(std::int64_t qty) { return qty == kNoLimit ? "no limit" : std::to_string(qty); }
 
+// What a session's URL adds to open one buy row's edit form.
+std::string editQuery(const std::string& itemId, const std::string& purchaser) {
+  return "&edit_item=" + urlEncoded(itemId) + "&edit_purchaser=" + urlEncoded(purchaser);
+}
+
 View purchaseRow(const PurchaseRow& p) {
   View row;
   row.set("isbn", p.isbn);
@@ -45,7 +50,7 @@ View purchaseRow(const PurchaseRow& p) {
   row.set("bought", wire::formatCount(p.bought));
   row.set("need", p.need());
   row.set("price", wire::formatMoney(p.buyPriceCents));
-  row.set("editQuery", "&edit_item=" + urlEncoded(p.itemId) + "&edit_purchaser=" + urlEncoded(p.purchaser));
+  row.set("editQuery", editQuery(p.itemId, p.purchaser));
   return row;
 }
 
@@ -81,7 +86,7 @@ void describeEdit(PageContext& page, const SessionRow& session, View& view) {
   edit.set("quantity", quantityText(row->terms.qty));
   edit.set("price", wire::formatCents(row->terms.priceCents));
   edit.set("status", row->terms.status);
-  edit.set("editQuery", "&edit_item=" + urlEncoded(itemId) + "&edit_purchaser=" + urlEncoded(purchaser));
+  edit.set("editQuery", editQuery(itemId, purchaser));
   view.set("edit", edit);
 }
 
