@@ -100,15 +100,9 @@ TEST_F(TicketRulesTest, QuantitiesAreReadFromTheirLeadingPartAndTypedPricesAsDol
   for (const auto& [text, value] : std::vector<std::pair<const char*, int>>{
            {"12.50abc", 12}, {"  -3x", -3}, {".5", 0}, {"*3", 0}, {"99999999999", INT_MAX}, {"-99999999999", INT_MIN}})
     EXPECT_EQ(LeadingInteger(text), value) << text;
-  for (const auto& [typed, stored] : std::vector<std::pair<const char*, const char*>>{{"12.5", "12.50"},
-                                                                                      {" $7 ", "7.00"},
-                                                                                      {".5", "0.50"},
-                                                                                      {"0012.50", "12.50"},
-                                                                                      {"-2", "-2.00"},
-                                                                                      {"12.505", "0.00"},
-                                                                                      {"12.50abc", "0.00"},
-                                                                                      {".", "0.00"},
-                                                                                      {"12345678", "12345678.00"}})
+  // The amounts themselves are read in wire's money test; here what a typed text that is no amount becomes.
+  for (const auto& [typed, stored] : std::vector<std::pair<const char*, const char*>>{
+           {"12.5", "12.50"}, {" $7 ", "7.00"}, {"-2", "-2.00"}, {"12.50abc", "0.00"}})
     EXPECT_EQ(CGlobalFunctions::VerifyDollarAmt(typed).toStdString(), stored) << typed;
   for (const auto& [text, shown] : std::vector<std::pair<const char*, const char*>>{
            {"0012.50", "12.50"}, {"00000", "0"}, {"0000.75", "0.75"}, {"15", "15"}})

@@ -30,14 +30,10 @@ class TicketSyncTest : public TicketTest {
     platform::Profile::writeString(CTesselConfig::SectionName(), name, seconds);
     m_app->m_socketMsg.Disconnect();
   }
-  // The box shown at index i begins with the text.
-  static bool boxBegins(std::size_t i, const QString& text) {
+  // The text of the box shown at index i, or nothing.
+  static QString boxText(std::size_t i) {
     const auto& boxes = platform::MessageBoxScript::shown();
-    return i < boxes.size() && boxes[i].text.startsWith(text);
-  }
-  static bool boxEnds(std::size_t i, const QString& text) {
-    const auto& boxes = platform::MessageBoxScript::shown();
-    return i < boxes.size() && boxes[i].text.endsWith(text);
+    return i < boxes.size() ? boxes[i].text : QString();
   }
 
   testsupport::ForwardingDouble m_balancer{m_server.port()};
@@ -45,20 +41,18 @@ class TicketSyncTest : public TicketTest {
   testsupport::TransportClockDouble m_clock;
 };
 
-// The saving window: it shows the change is being saved, then the action.
-void whileSaving(const std::function<void(QWidget*)>& action) {
-  ModalDriver::whenModal([=](QWidget* saving) {
-    EXPECT_EQ(text(saving, CSaveWaitDlg::IDC_SAVING), "Saving the change on the store server\u2026");
-    action(saving);
+// The waiting window, saving the change or reading again what settles the screen, then the action.
+void whileWaiting(const char* shows, const std::function<void(QWidget*)>& action) {
+  ModalDriver::whenModal([=](QWidget* waiting) {
+    EXPECT_EQ(text(waiting, CSaveWaitDlg::IDC_SAVING), shows);
+    action(waiting);
   });
 }
-
-// The window that reads again what settles the screen.
+void whileSaving(const std::function<void(QWidget*)>& action) {
+  whileWaiting("Saving the change on the store server\u2026", action);
+}
 void whileReading(const std::function<void(QWidget*)>& action) {
-  ModalDriver::whenModal([=](QWidget* reading) {
-    EXPECT_EQ(text(reading, CSaveWaitDlg::IDC_SAVING), "Reading from the store server\u2026");
-    action(reading);
-  });
+  whileWaiting("Reading from the store server\u2026", action);
 }
 
 void stopWaiting(QWidget* window) { testsupport::clickControl(window, platform::IDCANCEL); }
@@ -114,9 +108,10 @@ TEST_F(TicketSyncTest, AClerkWhoStopsWaitingGetsOneBoxAndTheStoredLines) {
     whileReading([&](QWidget*) { m_balancer.release(); });
     platform::MessageBoxScript::arm(platform::IDOK);
     enterCode(dlg, kCalculus9);
-    EXPECT_TRUE(boxBegins(0, "You stopped waiting for the store server after "));
-    EXPECT_TRUE(boxEnds(0, ", so the change may or may not be saved.\nThe list shows the ticket's books as the store "
-                           "server has them now."));
+    EXPECT_TRUE(boxText(0).startsWith("You stopped waiting for the store server after "));
+    EXPECT_TRUE(
+        boxText(0).endsWith(", so the change may or may not be saved.\nThe list shows the ticket's books as the store "
+                            "server has them now."));
     EXPECT_EQ(screen(dlg), receipt + " $ 12.50" + line);
     EXPECT_NE(dlg.GetSelectedItem(), nullptr) << "the added line is not selected";
 
@@ -127,8 +122,9 @@ TEST_F(TicketSyncTest, AClerkWhoStopsWaitingGetsOneBoxAndTheStoredLines) {
     whileReading([&](QWidget*) { m_clock.advance(std::chrono::seconds(1)); });
     platform::MessageBoxScript::arm(platform::IDOK);
     enterCode(dlg, kCalculus9);
-    EXPECT_TRUE(boxEnds(1, "\n" + CSocketMessage::NoAnswerText(1) +
-                               "\nThe ticket's books are read again from the store server before your next step."));
+    EXPECT_TRUE(
+        boxText(1).endsWith("\n" + CSocketMessage::NoAnswerText(1) +
+                            "\nThe ticket's books are read again from the store server before your next step."));
     EXPECT_EQ(screen(dlg), receipt + " $ ?");
 
     m_balancer.release();

@@ -275,48 +275,40 @@ TEST_F(TransportTest, OnlyAServerTheStoresAuthorityVouchesForIsSentAnything) {
 }
 
 // Unanswered, an update is resent as the same text until SaveTimeout; the sentence tells how long it waited.
-TEST_F(TransportTest, AnUpdateNeverAnsweredIsGivenUpWithTheTimeWaited) {
+// Each try waits by its own limit, also when the connection's read timeout is a day: a resend held by a
+// server would otherwise never return.
+TEST_F(TransportTest, AnUpdateNeverAnsweredIsGivenUpAtTheSaveTimeoutWithTheTimeWaited) {
   setTessel("SaveTimeout", "2");
-  CannedHttpServer balancer({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{504, "<html>Gateway Timeout</html>"}}}});
-  testsupport::TransportClockDouble clock;  // the pauses between tries take no real time
-  CSocketMessage msg(wire::kAppSellin);
-  msg.SetClock(clock);
-  msg.SetServer(balancer.address());
-  msg.SetCredentials("buyer", "buyer1");
-  msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
-  EXPECT_FALSE(msg.SendQuery());
-  EXPECT_TRUE(msg.WasOutcomeUnknown());
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NotConfirmedText(2));
-
-  std::set<std::string> bodies;
-  for (const auto& [path, body] : balancer.requests())
-    if (path == "/v1/exchange") bodies.insert(body);
-  EXPECT_EQ(bodies.size(), 1u) << "a resend carried another text, so another update identity";
-  EXPECT_GT(balancer.requests().size(), 2u) << "the update was not sent again";
-}
-
-// The wait for an answer follows each try's own limit, also when an earlier
-// exchange on the connection was allowed longer: with a read timeout of a
-// day, a resend waiting for the earlier limit would never return.
-TEST_F(TransportTest, AResendIsCutAtTheSaveTimeoutThoughTheExchangeBeforeMightWaitLonger) {
-  setTessel("SaveTimeout", "2");
-  setTessel("ReadTimeout", "86400");
-  testsupport::TransportClockDouble clock;
-  // While the resend is held, the save time-out passes.
-  CannedHttpServer balancer(
-      {{"/v1/login", {kLoggedIn}}, {"/v1/exchange", {{504, "<html>Gateway Timeout</html>"}, {kHold, ""}}}},
-      [&clock] { clock.advance(std::chrono::seconds(2)); });
-  CSocketMessage msg(wire::kAppSellin);
-  msg.SetClock(clock);
-  msg.SetServer(balancer.address());
-  msg.SetCredentials("buyer", "buyer1");
-  msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
-  EXPECT_FALSE(msg.SendQuery());
-  EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NotConfirmedText(2));
-  EXPECT_GE(
-      std::ranges::count(balancer.requests(), std::string("/v1/exchange"), &std::pair<std::string, std::string>::first),
-      2)
-      << "the held resend was never sent";
+  const Answer gatewayTimeout{504, "<html>Gateway Timeout</html>"};
+  const struct {
+    const char* what;
+    const char* readTimeout;  // nullptr: the default
+    std::vector<Answer> exchange;
+  } cases[] = {
+      {"every try refused", nullptr, {gatewayTimeout}},
+      {"the resend held", "86400", {gatewayTimeout, {kHold, ""}}},
+  };
+  for (const auto& c : cases) {
+    if (c.readTimeout) setTessel("ReadTimeout", c.readTimeout);
+    testsupport::TransportClockDouble clock;  // the pauses between tries take no real time
+    // While a try is held, the save time-out passes.
+    CannedHttpServer balancer({{"/v1/login", {kLoggedIn}}, {"/v1/exchange", c.exchange}},
+                              [&clock] { clock.advance(std::chrono::seconds(2)); });
+    CSocketMessage msg(wire::kAppSellin);
+    msg.SetClock(clock);
+    msg.SetServer(balancer.address());
+    msg.SetCredentials("buyer", "buyer1");
+    msg.AddQuery(wire::kPacketDelete, CGlobalUpdateStrings::GetSLTran("00000001"));
+    EXPECT_FALSE(msg.SendQuery()) << c.what;
+    EXPECT_TRUE(msg.WasOutcomeUnknown()) << c.what;
+    EXPECT_EQ(msg.GetResponse(0), CSocketMessage::NotConfirmedText(2)) << c.what;
+    std::vector<std::string> bodies;
+    for (const auto& [path, body] : balancer.requests())
+      if (path == "/v1/exchange") bodies.push_back(body);
+    EXPECT_GE(bodies.size(), 2u) << c.what << ": the update was not sent again";
+    EXPECT_EQ(std::set<std::string>(bodies.begin(), bodies.end()).size(), 1u)
+        << c.what << ": a resend carried another text, so another update identity";
+  }
 }
 
 }  // namespace
