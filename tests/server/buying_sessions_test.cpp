@@ -55,9 +55,6 @@ class BuyingSessions : public AdminTest {
     return texts("SELECT item_id || '|' || no_limit || '|' || buy_qty || '|' || bought_qty || '|' || buy_price_cents"
                  " FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Campus Wholesale' ORDER BY item_id");
   }
-  std::string isbnOf(const std::string& itemId) const {
-    return texts("SELECT isbn13 FROM books WHERE item_id = '" + itemId + "'").at(0);
-  }
   std::vector<std::string> audited() const { return texts("SELECT action FROM admin_audit ORDER BY audit_id"); }
 
   AdminBrowser office_{0};
