@@ -250,19 +250,18 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
     std::string kind;  // of the page's sentence: notice or problem
     std::string sentence;
   };
+  const auto add = [](const std::string& name, const std::string& password) {
+    return httplib::Params{{"action", "add"}, {"name", name}, {"password", password}};
+  };
+  httplib::Params buyer = add("ann", "secret1");
+  buyer.emplace("can_buy", "on");
   const std::vector<Step> adds = {
-      {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}, {"can_buy", "on"}}, "notice", "User ann added."},
-      {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}}, "problem", "A user named ann exists already."},
-      {{{"action", "add"}, {"name", "bob"}, {"password", "short"}},
-       "problem",
-       "A password has from 6 to 128 characters."},
-      {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}},
-       "problem",
-       "A user name has at most 20 characters."},
-      {{{"action", "add"}, {"name", "   "}, {"password", "secret1"}}, "problem", "Type the new user's name."},
-      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}},
-       "problem",
-       "The user name holds the invisible direction mark U+202E."},
+      {buyer, "notice", "User ann added."},
+      {add("ann", "secret1"), "problem", "A user named ann exists already."},
+      {add("bob", "short"), "problem", "A password has from 6 to 128 characters."},
+      {add(std::string(21, 'b'), "secret1"), "problem", "A user name has at most 20 characters."},
+      {add("   ", "secret1"), "problem", "Type the new user's name."},
+      {add("bo\u202Eb", "secret1"), "problem", "The user name holds the invisible direction mark U+202E."},
   };
   for (const Step& step : adds) {
     const Answer a = office.post("/admin/users", step.fields);
