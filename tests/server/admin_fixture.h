@@ -90,6 +90,16 @@ inline std::string pageSentence(const std::string& body, const std::string& kind
   return htmlText(found[1]);
 }
 
+// The page's answer to a refused form whose token or origin is not the back office's own.
+inline const std::string kFormRefused =
+    "This form did not come from this back office, or its page is too old; nothing was changed. Open the page again "
+    "and repeat the change.";
+
+// The sentence a form's answer shows: its notice when done, its problem when refused.
+inline std::string answerSentence(const Answer& a) {
+  return pageSentence(a.body, a.status == 200 ? "notice" : "problem");
+}
+
 class AdminTest : public BackendServerTest {
  protected:
   AdminBrowser browser() const { return AdminBrowser(port_); }
@@ -100,6 +110,9 @@ class AdminTest : public BackendServerTest {
     EXPECT_EQ(a.status, 303) << name << ": " << pageSentence(a.body);
     EXPECT_EQ(b.get("/admin/status").status, 200);
     return b;
+  }
+  std::string isbnOf(const std::string& itemId) const {
+    return texts("SELECT isbn13 FROM books WHERE item_id = '" + itemId + "'").at(0);
   }
 };
 
@@ -117,6 +130,27 @@ class BuyerAdminTest : public AdminTest {
   // Ends the ticket as the handheld's End does, or with kPacketDelete voids it.
   std::string end(const std::string& receipt, int packet = wire::kPacketChange) const {
     return sellin(token_, wire::requests::ticketTran(newUpdateId(), receipt), packet);
+  }
+  // A ticket of these lines, numbered in order, then ended (kEnd), voided (kVoid) or left open (kLeftOpen).
+  std::string ticket(std::vector<LineArgs> lines, int closing, const std::string& student = "") const {
+    const std::string receipt = openTicket(token_, student);
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+      lines[i].line = static_cast<std::int64_t>(i) + 1;
+      EXPECT_EQ(item(receipt, lines[i]), "ok") << lines[i].itemId;
+    }
+    if (closing != kLeftOpen) {
+      EXPECT_EQ(end(receipt, closing), "ok") << receipt;
+    }
+    return receipt;
+  }
+  static constexpr int kEnd = wire::kPacketChange;
+  static constexpr int kVoid = wire::kPacketDelete;
+  static constexpr int kLeftOpen = 0;
+  // How many copies of the book Ostrand bought in session 1002.
+  std::string bought(const std::string& itemId = "B0000001") const {
+    return texts("SELECT '' || bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = '" + itemId +
+                 "' AND purchaser = 'Ostrand Company'")
+        .at(0);
   }
 
   std::string token_;

@@ -56,20 +56,17 @@ TEST_P(Admin, OnlyAManagerEntersAndItsCookieIsHttpOnlyAndStrict) {
 // refused and the session goes on; with it, the session ends.
 TEST_P(Admin, AFormWithoutItsTokenChangesNothing) {
   AdminBrowser office = signedIn("office", "office1");
-  const std::string refused =
-      "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
-      "again and repeat the change.";
   AdminBrowser other = signedIn("manager", "manager1");
   for (const auto& [fields, origin] : {std::pair{httplib::Params{{"csrf", ""}}, std::string()},
                                        {httplib::Params{{"csrf", other.csrf()}}, std::string()},
                                        {httplib::Params{}, std::string("http://elsewhere.example")}}) {
     const Answer a = office.post("/admin/logout", fields, origin);
     EXPECT_EQ(a.status, 403) << origin;
-    EXPECT_EQ(pageSentence(a.body), refused);
+    EXPECT_EQ(pageSentence(a.body), kFormRefused);
     EXPECT_EQ(office.get("/admin/status").status, 200) << "the session ended without its form's token";
     httplib::Params add = fields;
     add.insert({{"action", "add"}, {"name", "intruder"}, {"password", "secret1"}, {"can_manage", "on"}});
-    EXPECT_EQ(pageSentence(office.post("/admin/users", add, origin).body), refused);
+    EXPECT_EQ(pageSentence(office.post("/admin/users", add, origin).body), kFormRefused);
   }
   EXPECT_TRUE(texts("SELECT user_name FROM users WHERE user_name = 'intruder'").empty());
   const Answer out = office.post("/admin/logout", {});
@@ -253,19 +250,18 @@ TEST_P(Admin, UsersAreAddedDisabledGivenPasswordsAndRolesEachChangeAudited) {
     std::string kind;  // of the page's sentence: notice or problem
     std::string sentence;
   };
+  const auto add = [](const std::string& name, const std::string& password) {
+    return httplib::Params{{"action", "add"}, {"name", name}, {"password", password}};
+  };
+  httplib::Params buyer = add("ann", "secret1");
+  buyer.emplace("can_buy", "on");
   const std::vector<Step> adds = {
-      {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}, {"can_buy", "on"}}, "notice", "User ann added."},
-      {{{"action", "add"}, {"name", "ann"}, {"password", "secret1"}}, "problem", "A user named ann exists already."},
-      {{{"action", "add"}, {"name", "bob"}, {"password", "short"}},
-       "problem",
-       "A password has from 6 to 128 characters."},
-      {{{"action", "add"}, {"name", std::string(21, 'b')}, {"password", "secret1"}},
-       "problem",
-       "A user name has at most 20 characters."},
-      {{{"action", "add"}, {"name", "   "}, {"password", "secret1"}}, "problem", "Type the new user's name."},
-      {{{"action", "add"}, {"name", "bo\u202Eb"}, {"password", "secret1"}},
-       "problem",
-       "The user name holds the invisible direction mark U+202E."},
+      {buyer, "notice", "User ann added."},
+      {add("ann", "secret1"), "problem", "A user named ann exists already."},
+      {add("bob", "short"), "problem", "A password has from 6 to 128 characters."},
+      {add(std::string(21, 'b'), "secret1"), "problem", "A user name has at most 20 characters."},
+      {add("   ", "secret1"), "problem", "Type the new user's name."},
+      {add("bo\u202Eb", "secret1"), "problem", "The user name holds the invisible direction mark U+202E."},
   };
   for (const Step& step : adds) {
     const Answer a = office.post("/admin/users", step.fields);
@@ -333,9 +329,6 @@ TEST_P(Admin, AnImportIsAuditedAndItsFileHasALimitOfItsOwn) {
 // A page elsewhere, or one with no origin of its own (a sandboxed frame, a data: address), cannot sign the browser
 // in as another manager, nor send a signed-in manager's forms; Referer stands in only when Origin is missing.
 TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
-  const std::string refused =
-      "This form did not come from this back office, or its page is too old; nothing was changed. Open the page "
-      "again and repeat the change.";
   const std::string self = "http://127.0.0.1:" + std::to_string(port_);
   struct Case {
     std::string origin, referer;
@@ -353,7 +346,7 @@ TEST_P(Admin, ALogInOrAFormFromAnotherOriginOrNoneIsRefused) {
     EXPECT_EQ(a.status, c.status) << c.origin << " " << c.referer;
     EXPECT_EQ(a.header("Set-Cookie").empty(), c.status != 303) << c.origin << " " << c.referer;
     if (c.status == 403) {
-      EXPECT_EQ(pageSentence(a.body), refused) << c.origin << " " << c.referer;
+      EXPECT_EQ(pageSentence(a.body), kFormRefused) << c.origin << " " << c.referer;
     }
   }
 }

@@ -55,8 +55,14 @@ class BuyingSessions : public AdminTest {
     return texts("SELECT item_id || '|' || no_limit || '|' || buy_qty || '|' || bought_qty || '|' || buy_price_cents"
                  " FROM book_purchasers WHERE session_id = 1002 AND purchaser = 'Campus Wholesale' ORDER BY item_id");
   }
-  std::string isbnOf(const std::string& itemId) const {
-    return texts("SELECT isbn13 FROM books WHERE item_id = '" + itemId + "'").at(0);
+  // The adoption form with the page's defaults, but for the fields given.
+  static httplib::Params adoptionForm(httplib::Params fields, const std::string& term = "FALL 2028") {
+    const httplib::Params form = {
+        {"action", "adoptions"}, {"term", term},          {"recommended_percent", "50"},   {"optional_percent", "25"},
+        {"used_percent", "40"},  {"price_percent", "50"}, {"purchaser", "Ostrand Company"}};
+    for (const auto& [name, value] : form)
+      if (!fields.count(name)) fields.emplace(name, value);
+    return fields;
   }
   std::vector<std::string> audited() const { return texts("SELECT action FROM admin_audit ORDER BY audit_id"); }
 
@@ -240,14 +246,9 @@ class AdoptionList : public BuyingSessions {
                     std::to_string(section) + ")");
       }
   }
-  // The adoption form with the page's defaults, but for the fields given.
   Answer build(const std::string& session, httplib::Params fields) {
-    const httplib::Params form = {
-        {"action", "adoptions"},    {"session", session},   {"term", "FALL 2028"},   {"recommended_percent", "50"},
-        {"optional_percent", "25"}, {"used_percent", "40"}, {"price_percent", "50"}, {"purchaser", "Ostrand Company"}};
-    for (const auto& [name, value] : form)
-      if (!fields.count(name)) fields.emplace(name, value);
-    return act(office_, fields);
+    fields.emplace("session", session);
+    return act(office_, adoptionForm(fields));
   }
   // The store's own rows of a session: item, no limit, quantity, bought, price in cents, marked the store's.
   std::vector<std::string> ownRows(const std::string& session) const {
@@ -361,13 +362,7 @@ TEST_P(BuyingSessions, AStoresManagerChangesNoOtherStoresSession) {
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"merge", "replace"}, {"file", file}},
       {{"action", "list"}, {"purchaser", "Ostrand Company"}, {"file", file}, {"preview", "1"}},
       {{"action", "row"}, {"item", "B0000001"}, {"purchaser", "Ostrand Company"}, {"quantity", "1"}, {"price", "1"}},
-      {{"action", "adoptions"},
-       {"term", "FALL 2026"},
-       {"purchaser", "Ostrand Company"},
-       {"recommended_percent", "50"},
-       {"optional_percent", "25"},
-       {"used_percent", "40"},
-       {"price_percent", "50"}},
+      adoptionForm({}, "FALL 2026"),
   };
   for (httplib::Params fields : asks) {
     fields.emplace("session", "1001");
