@@ -320,14 +320,12 @@ struct Case {
   bool commitFails = false;
 };
 
-class GroupCommit : public ServerTest {
+// SQLite's writer only; one worker, so that a worker held up shows.
+class GroupCommit : public Faults {
  protected:
-  // One worker, so that a worker held up shows.
   storeserver::ServerOptions options() const override {
-    auto o = ServerTest::options();
-    o.workerThreads = 1;
+    auto o = Faults::options();
     o.writeGroupProbe = probe_;
-    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
     return o;
   }
   void SetUp() override {
@@ -360,12 +358,11 @@ class GroupCommit : public ServerTest {
         .at(0);
   }
   std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
-  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
-      std::make_shared<storeserver::storage::StorageFaults>();
   std::vector<std::string> tokens_, receipts_;
 };
+INSTANTIATE_TEST_SUITE_P(Backends, GroupCommit, ::testing::Values(Backend::Sqlite), backendName);
 
-TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
+TEST_P(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   // The clerk's two copies, then all but one returned elsewhere: the void cannot take both back.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
@@ -392,7 +389,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   }
 }
 
-TEST_F(GroupCommit, AHandheldsChangeIsSavedWhileEveryWorkerWaits) {
+TEST_P(GroupCommit, AHandheldsChangeIsSavedWhileEveryWorkerWaits) {
   // The only worker holds an exchange of two changes, its first waiting for a group of two;
   // a handheld's change, sent alone, must reach the writer without that worker and complete it.
   probe_->gather = 2;
