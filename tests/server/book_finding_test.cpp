@@ -130,81 +130,74 @@ TEST_F(BookFinding, PagesAreStableAndBoundedInAnOpenSessionOfTheStore) {
                                    "the title, or scan the book's code.");
 }
 
-// "501" opens the inventory error only when the store has no inventory record of the SKU.
-TEST_F(BookFinding, OnlyAMissingInventoryRecordSays501) {
-  using wire::requests::inventory;
-  using wire::requests::product;
-  struct Case {
-    std::string code;
-    std::int64_t store;
-    std::string product, inventory;
+// A book's product, inventory and purchaser records and the stolen-book reports of a SKU at a store, newest first:
+// "501" opens the inventory error only when the store has no inventory record of the SKU; a need is never below zero.
+TEST_F(BookFinding, RecordsOfABookAndOnlyAMissingInventoryRecordSays501) {
+  using namespace wire::requests;
+  using Rows = std::vector<std::string>;
+  using Read = Rows (*)(const wire::Reply&);
+  const Read products = [](const wire::Reply& r) {
+    return rows(r, wire::layouts::product(), {"sku", "isbn", "description"});
   };
-  const std::string noSku = "error: The lookup needs the book's SKU number.";
-  const std::string noStore =
-      "error: This handheld is set to a store the server does not know: check its store number.";
-  const std::vector<Case> cases = {
-      {"200001", 1, "00200001|9780001000001|Calculus", "0001|00200001"},
-      {"200008", 1, "00200008|9780001002593|Calculus", "error: 501 The store keeps no inventory record of this book."},
-      {"200023", 1, "error: There is no product record for this book.", "0001|00200023"},
-      {"501", 1, "error: There is no product record for this book.",
-       "error: 501 The store keeps no inventory record of this book."},
-      {"200001", 501, noStore, noStore},
-      {"5O1", 1, noSku, noSku},
-      {"", 1, noSku, noSku},
+  const Read stock = [](const wire::Reply& r) { return rows(r, wire::layouts::inventory(), {"store_num", "sku"}); };
+  const Read buyers = [](const wire::Reply& r) {
+    return rows(r, wire::layouts::slPurchase(),
+                {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"});
+  };
+  const Read stolen = [](const wire::Reply& r) {
+    return rows(r, wire::layouts::slStolenItem(), {"student_id", "student_name", "stolen", "sku", "isbn"});
+  };
+  const Rows noSku = {"error: The lookup needs the book's SKU number."};
+  const Rows noStore = {"error: This handheld is set to a store the server does not know: check its store number."};
+  const Rows noProduct = {"error: There is no product record for this book."};
+  const Rows noInventory = {"error: 501 The store keeps no inventory record of this book."};
+  const Rows nobody = {"error: Nobody buys this book in this buying session."};
+  const struct {
+    std::string request;
+    Read read;
+    Rows expected;
+  } cases[] = {
+      {product("200001", 1), products, {"00200001|9780001000001|Calculus"}},
+      {inventory("200001", 1), stock, {"0001|00200001"}},
+      {product("200008", 1), products, {"00200008|9780001002593|Calculus"}},
+      {inventory("200008", 1), stock, noInventory},
+      {product("200023", 1), products, noProduct},
+      {inventory("200023", 1), stock, {"0001|00200023"}},
+      {product("501", 1), products, noProduct},
+      {inventory("501", 1), stock, noInventory},
+      {product("200001", 501), products, noStore},
+      {inventory("200001", 501), stock, noStore},
+      {product("5O1", 1), products, noSku},
+      {inventory("5O1", 1), stock, noSku},
+      {product("", 1), products, noSku},
+      {inventory("", 1), stock, noSku},
+      {purchasers(1001, "B0000000", 1),
+       buyers,
+       {"Ostrand Company|1|*|00000|*|00012.50|Adopted", "Midwest Book Wholesale|0|*|00000|*|00007.50|Wholesale"}},
+      {purchasers(1001, "B0000001", 1), buyers, {"Ostrand Company|1|3|00001|2|00016.00|Adopted"}},
+      {purchasers(1001, "B0000005", 1), buyers, {"Ostrand Company|1|11|00013|0|00030.75|Quota filled"}},
+      {purchasers(1001, "B0000011", 1), buyers, nobody},
+      {purchasers(1003, "B0000001", 1), buyers, nobody},
+      {purchasers(1001, "B9999999", 1),
+       buyers,
+       {"error: This book is no longer in the store's catalogue: scan it again."}},
+      {stolenItems(200002, "S100100", 1),
+       stolen,
+       {"S100100|Ana Alves|2026-03-02 Student union|00200002|9780001000377",
+        "S100200|Ben Brooks|2026-02-11 Library, 2nd floor|00200002|9780001000377",
+        "S100300|Dana Dutta|2026-01-20 Chemistry lab|00200002|9780001000377"}},
+      {stolenItems(200002, "", 2), stolen, {"S100100|Ana Alves|2025-11-05 North campus cafe|00200002|9780001000377"}},
+      {stolenItems(200001, "S100100", 1),
+       stolen,
+       {"error: No stolen-book reports are filed for this book at this store."}},
   };
   std::vector<wire::Query> queries;
-  for (const Case& c : cases) {
-    queries.push_back(query(product(c.code, c.store)));
-    queries.push_back(query(inventory(c.code, c.store)));
-  }
+  for (const auto& c : cases) queries.push_back(query(c.request));
   const auto replies = askAll(queries);
-  ASSERT_EQ(replies.size(), 2 * cases.size());
-  auto shown = [](const wire::Reply& r, const wire::RecordLayout& layout, std::initializer_list<std::string_view> f) {
-    if (r.error) return "error: " + r.text;
-    const auto found = rows(r, layout, f);
-    return found.size() == 1 ? found[0] : "(" + std::to_string(found.size()) + " records)";
-  };
-  for (std::size_t i = 0; i < cases.size(); ++i) {
-    EXPECT_EQ(shown(replies[2 * i], wire::layouts::product(), {"sku", "isbn", "description"}), cases[i].product)
-        << cases[i].code;
-    EXPECT_EQ(shown(replies[2 * i + 1], wire::layouts::inventory(), {"store_num", "sku"}), cases[i].inventory)
-        << cases[i].code;
-  }
-}
-
-// Purchasers of a book with their need, never below zero; stolen-book reports of a SKU at a store, newest first.
-TEST_F(BookFinding, PurchasersWithTheirNeedAndStolenReportsOfABook) {
-  using wire::requests::purchasers;
-  using wire::requests::stolenItems;
-  using Rows = std::vector<std::string>;
-  const auto replies = askAll({query(purchasers(1001, "B0000000", 1)), query(purchasers(1001, "B0000001", 1)),
-                               query(purchasers(1001, "B0000005", 1)), query(purchasers(1001, "B0000011", 1)),
-                               query(purchasers(1003, "B0000001", 1)), query(purchasers(1001, "B9999999", 1)),
-                               query(stolenItems(200002, "S100100", 1)), query(stolenItems(200002, "", 2)),
-                               query(stolenItems(200001, "S100100", 1))});
-  ASSERT_EQ(replies.size(), 9u);
-  const auto shown = [&](std::size_t i) {
-    if (replies[i].error) return Rows{"error: " + replies[i].text};
-    return i < 6 ? rows(replies[i], wire::layouts::slPurchase(),
-                        {"purchaser", "ost_purchaser", "buy_qty", "bought_qty", "need_qty", "buy_price", "status"})
-                 : rows(replies[i], wire::layouts::slStolenItem(),
-                        {"student_id", "student_name", "stolen", "sku", "isbn"});
-  };
-  const Rows nobody = {"error: Nobody buys this book in this buying session."};
-  const Rows expected[] = {
-      {"Ostrand Company|1|*|00000|*|00012.50|Adopted", "Midwest Book Wholesale|0|*|00000|*|00007.50|Wholesale"},
-      {"Ostrand Company|1|3|00001|2|00016.00|Adopted"},
-      {"Ostrand Company|1|11|00013|0|00030.75|Quota filled"},
-      nobody,
-      nobody,
-      {"error: This book is no longer in the store's catalogue: scan it again."},
-      {"S100100|Ana Alves|2026-03-02 Student union|00200002|9780001000377",
-       "S100200|Ben Brooks|2026-02-11 Library, 2nd floor|00200002|9780001000377",
-       "S100300|Dana Dutta|2026-01-20 Chemistry lab|00200002|9780001000377"},
-      {"S100100|Ana Alves|2025-11-05 North campus cafe|00200002|9780001000377"},
-      {"error: No stolen-book reports are filed for this book at this store."},
-  };
-  for (std::size_t i = 0; i < replies.size(); ++i) EXPECT_EQ(shown(i), expected[i]) << "query " << i;
+  ASSERT_EQ(replies.size(), std::size(cases));
+  for (std::size_t i = 0; i < replies.size(); ++i)
+    EXPECT_EQ(replies[i].error ? Rows{"error: " + replies[i].text} : cases[i].read(replies[i]), cases[i].expected)
+        << cases[i].request;
 }
 
 }  // namespace

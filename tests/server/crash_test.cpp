@@ -68,11 +68,8 @@ std::vector<Book> seedStore(const std::string& database) {
 // Whether the server serves (test to handhelds) and how far the handhelds have got (handhelds to test).
 class Floor {
  public:
-  void serverDown() {
-    set([this] { up_ = false; });
-  }
-  void serverUp() {
-    set([this] { up_ = true; });
+  void serving(bool up) {
+    set([&] { up_ = up; });
   }
   void abandon() {
     set([this] { abandoned_ = true; });
@@ -260,7 +257,7 @@ class Crash : public ::testing::TestWithParam<Backend> {
     int kills = 0;
     for (double share : kKillAt) {
       if (!floor.waitForAnswers(int(share * kHandhelds * kUpdatesEach))) break;
-      floor.serverDown();
+      floor.serving(false);
       server_->stop(SIGKILL);
       ++kills;
       if (!startServer()) {
@@ -268,7 +265,7 @@ class Crash : public ::testing::TestWithParam<Backend> {
         ADD_FAILURE() << "the server did not come back after kill " << kills << "; its log ends:\n" << logTail();
         break;
       }
-      floor.serverUp();
+      floor.serving(true);
     }
     return kills;
   }

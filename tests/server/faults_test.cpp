@@ -21,17 +21,14 @@ using namespace std::chrono_literals;
 const std::string kFailed(storeserver::kDatabaseFailed);
 
 // Stands still unless the test moves it.
-class TestClock {
- public:
-  storeserver::Clock clock() {
-    return [this] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms_.load())); };
-  }
-  void advance(std::chrono::milliseconds by) { ms_ += by.count(); }
-
- private:
-  std::atomic<std::int64_t> ms_{
+struct TestClock {
+  std::atomic<std::int64_t> ms{
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
           .count()};
+  storeserver::Clock clock() {
+    return [this] { return std::chrono::system_clock::time_point(std::chrono::milliseconds(ms.load())); };
+  }
+  void advance(std::chrono::milliseconds by) { ms += by.count(); }
 };
 
 class Faults : public BackendServerTest {
@@ -50,14 +47,20 @@ class Faults : public BackendServerTest {
     token_ = buyingLogin("buyer", "buyer1");
     receipt_ = openTicket(token_);
   }
-  std::string addText(int line) const { return itemText(receipt_, {.line = line, .itemId = "B0000002"}); }
+  std::string addText(int line, const std::string& updateId = newUpdateId()) const {
+    return wire::requests::ticketItem(updateId, receipt_, line, "Ostrand Company", 1002, "B0000002", 1, "12.50");
+  }
   std::string send(const std::string& text) const { return sellin(token_, text, wire::kPacketNewItem); }
-  // Lines, applied update identities and the purchaser's bought quantity.
-  std::string stored() const {
-    return texts("SELECT (SELECT count(*) FROM ticket_lines) || ' ' || (SELECT count(*) FROM ticket_updates) || ' ' ||"
-                 " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
-                 " AND purchaser = 'Ostrand Company'")
-        .at(0);
+  // Lines, applied update identities and Ostrand's bought quantity of B0000002.
+  std::vector<std::int64_t> stored() const {
+    const auto row = sideConnection()
+                         ->query("SELECT (SELECT count(*) FROM ticket_lines), (SELECT count(*) FROM ticket_updates),"
+                                 " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
+                                 " AND purchaser = 'Ostrand Company'")
+                         .at(0);
+    std::vector<std::int64_t> counts;
+    for (std::size_t i = 0; i < row.size(); ++i) counts.push_back(storeserver::storage::integerAt(row, i));
+    return counts;
   }
 
   std::shared_ptr<TestClock> clock_ = std::make_shared<TestClock>();
@@ -73,7 +76,7 @@ TEST_P(Faults, AnUpdateWhoseStatementCommitOrConnectionFailsKeepsNothingAndHolds
   const int before = faults_->writeStatements();
   ASSERT_EQ(send(addText(1)), "ok");
   const int statements = faults_->writeStatements() - before;
-  const std::string kept = stored();
+  const auto kept = stored();
 
   // The same text, so the same identity, through a failure at each statement and at the commit.
   const std::string text = addText(2);
@@ -85,7 +88,7 @@ TEST_P(Faults, AnUpdateWhoseStatementCommitOrConnectionFailsKeepsNothingAndHolds
   }
   EXPECT_EQ(faults_->faultsMet(), statements + 1);
   EXPECT_EQ(send(text), "ok");
-  const std::string once = stored();
+  const auto once = stored();
   EXPECT_NE(once, kept);
   EXPECT_EQ(send(text), "ok") << "a repeat of an applied update";
   EXPECT_EQ(stored(), once);
@@ -108,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Backends, Conflicts, ::testing::Values(Backend::Postgre
 
 TEST_P(Conflicts, AnUpdateUndoneForAConflictRunsAgainUntilItsBound) {
   startTicket();
-  const std::string kept = stored();
+  const auto kept = stored();
   const std::string text = addText(1);
   faults_->armCommit(Fault::Conflict, 0);
   EXPECT_EQ(send(text), kFailed);
@@ -117,7 +120,7 @@ TEST_P(Conflicts, AnUpdateUndoneForAConflictRunsAgainUntilItsBound) {
 
   faults_->armCommit(Fault::Conflict, 1);
   EXPECT_EQ(send(text), "ok");
-  const std::string once = stored();
+  const auto once = stored();
   EXPECT_NE(once, kept);
   EXPECT_EQ(send(text), "ok");
   EXPECT_EQ(stored(), once) << "applied twice";
@@ -168,23 +171,13 @@ TEST_F(DatabaseRestart, NoRequestFailsWhileTheDatabaseRestarts) {
 
 // The database ends the server's sessions as a shutdown, a crash or a failover does; the test holds its
 // own sessions: one to hold a lock, one to watch and end the others.
-class LostConnection : public ServerTest {
+class LostConnection : public Faults {
  protected:
-  LostConnection() : ServerTest(Backend::Postgres) {}
-  // One worker, so that the update after a loss runs on the connection that met it.
-  storeserver::ServerOptions options() const override {
-    auto o = ServerTest::options();
-    o.workerThreads = 1;
-    return o;
-  }
   void SetUp() override {
-    ServerTest::SetUp();
-    token_ = buyingLogin("buyer", "buyer1");
-    receipt_ = openTicket(token_);
+    Faults::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    startTicket();
     start_ = added();
-  }
-  std::string addText(const std::string& updateId, int line) const {
-    return wire::requests::ticketItem(updateId, receipt_, line, "Ostrand Company", 1002, "B0000002", 1, "1.00");
   }
   // Ends every session of the server's database but the test's own (57P01).
   void endServerSessions(const std::string& spared) const {
@@ -201,27 +194,20 @@ class LostConnection : public ServerTest {
     db->execute("ALTER DATABASE \"" + texts("SELECT current_database()").at(0) + "\" " +
                 (on ? "SET default_transaction_read_only = on" : "RESET default_transaction_read_only"));
   }
-  // Lines, applied update identities and Ostrand's bought quantity of B0000002, each less what the test began with.
+  // What stored() counts, each less what the test began with.
   std::vector<std::int64_t> added() const {
-    const auto row = sideConnection()
-                         ->query("SELECT (SELECT count(*) FROM ticket_lines), (SELECT count(*) FROM ticket_updates),"
-                                 " bought_qty FROM book_purchasers WHERE session_id = 1002 AND item_id = 'B0000002'"
-                                 " AND purchaser = 'Ostrand Company'")
-                         .at(0);
-    std::vector<std::int64_t> counts;
-    for (std::size_t i = 0; i < row.size(); ++i) counts.push_back(storeserver::storage::integerAt(row, i) - start_[i]);
+    std::vector<std::int64_t> counts = stored();
+    for (std::size_t i = 0; i < counts.size(); ++i) counts[i] -= start_[i];
     return counts;
   }
-  std::string send(const std::string& text) const { return sellin(token_, text, wire::kPacketNewItem); }
-
-  std::string token_, receipt_;
   std::vector<std::int64_t> start_{0, 0, 0};
 };
+INSTANTIATE_TEST_SUITE_P(Backends, LostConnection, ::testing::Values(Backend::Postgres), backendName);
 
 // The update waits, with its lines written and its commit sent, for an identity the test inserted and holds
 // uncommitted; its session is ended there, and the lock released: it runs again and holds once.
-TEST_F(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOnce) {
-  const std::string id = newUpdateId(), text = addText(id, 1);
+TEST_P(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOnce) {
+  const std::string id = newUpdateId(), text = addText(1, id);
   auto holder = sideConnection();
   std::optional<storeserver::storage::Transaction> held(std::in_place, *holder,
                                                         storeserver::storage::TxMode::Independent);
@@ -243,15 +229,15 @@ TEST_F(LostConnection, AnUpdateWhoseSessionEndsMidTransactionRunsAgainAndHoldsOn
   EXPECT_TRUE(logged("then run again")) << lastLogLine();
   EXPECT_EQ(added(), (std::vector<std::int64_t>{1, 1, 1}));
   EXPECT_EQ(send(text), "ok") << "a repeat of the update";
-  EXPECT_EQ(send(addText(newUpdateId(), 2)), "ok");
+  EXPECT_EQ(send(addText(2)), "ok");
   EXPECT_EQ(added(), (std::vector<std::int64_t>{2, 2, 2}));
 }
 
 // A failover's read-only answer (25006) is waited out as a lost connection. Still read-only after that wait,
 // the update (and a log-in) is answered 503, which is no answer of the server's own: the handheld sends it again. Once
 // the database takes writes again, a fresh session does, and the update holds once.
-TEST_F(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItIsWritable) {
-  const std::string text = addText(newUpdateId(), 1);
+TEST_P(LostConnection, AReadOnlyDatabaseIsWaitedOutAndAFreshSessionWritesOnceItIsWritable) {
+  const std::string text = addText(1);
   setReadOnly(true);
   endServerSessions("0");
   const Answer unreachable = exchangeAnswer(wire::kAppSellin, token_, {query(text, wire::kPacketNewItem)});
@@ -334,14 +320,12 @@ struct Case {
   bool commitFails = false;
 };
 
-class GroupCommit : public ServerTest {
+// SQLite's writer only; one worker, so that a worker held up shows.
+class GroupCommit : public Faults {
  protected:
-  // One worker, so that a worker held up shows.
   storeserver::ServerOptions options() const override {
-    auto o = ServerTest::options();
-    o.workerThreads = 1;
+    auto o = Faults::options();
     o.writeGroupProbe = probe_;
-    o.wrapConnection = [faults = faults_](auto connection) { return faults->wrap(std::move(connection)); };
     return o;
   }
   void SetUp() override {
@@ -374,12 +358,11 @@ class GroupCommit : public ServerTest {
         .at(0);
   }
   std::shared_ptr<storeserver::WriteGroupProbe> probe_ = std::make_shared<storeserver::WriteGroupProbe>();
-  std::shared_ptr<storeserver::storage::StorageFaults> faults_ =
-      std::make_shared<storeserver::storage::StorageFaults>();
   std::vector<std::string> tokens_, receipts_;
 };
+INSTANTIATE_TEST_SUITE_P(Backends, GroupCommit, ::testing::Values(Backend::Sqlite), backendName);
 
-TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
+TEST_P(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   // The clerk's two copies, then all but one returned elsewhere: the void cannot take both back.
   ASSERT_EQ(together({line(1, 1, "B0000002"), line(1, 2, "B0000002")}), (std::vector<std::string>{"ok", "ok"}));
   sideConnection()->execute("UPDATE book_purchasers SET bought_qty = 1 WHERE item_id = 'B0000002'");
@@ -406,7 +389,7 @@ TEST_F(GroupCommit, EachUpdateIsKeptOrUndoneOnItsOwnAndAFailedCommitKeepsNone) {
   }
 }
 
-TEST_F(GroupCommit, AHandheldsChangeIsSavedWhileEveryWorkerWaits) {
+TEST_P(GroupCommit, AHandheldsChangeIsSavedWhileEveryWorkerWaits) {
   // The only worker holds an exchange of two changes, its first waiting for a group of two;
   // a handheld's change, sent alone, must reach the writer without that worker and complete it.
   probe_->gather = 2;

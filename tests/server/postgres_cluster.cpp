@@ -94,7 +94,7 @@ PostgresCluster::PostgresCluster() : port_(freePort()) {
 PostgresCluster::~PostgresCluster() {
   if (kept_) return;
   try {
-    run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -m immediate stop >/dev/null 2>&1");
+    run(pgCtl() + " -w -m immediate stop >/dev/null 2>&1");
   } catch (const std::exception&) {
     // Already gone: nothing left to stop.
   }
@@ -131,14 +131,11 @@ void PostgresCluster::start() {
   run((kBin / "initdb").string() + " -D " + data + " -U postgres -A trust -E UTF8 --locale=C --no-sync >" +
       (dir_ / "initdb.log").string() + " 2>&1");
   // Durability is not under test here; fsync off keeps the cluster quick.
-  run((kBin / "pg_ctl").string() + " -D " + data + " -w -t 60 -l " + (dir_ / "server.log").string() + " -o '-p " +
-      std::to_string(port_) + " -c listen_addresses=127.0.0.1 -k " + dir_.string() +
-      " -c fsync=off -c max_connections=40' start >/dev/null");
+  run(pgCtl() + " -w -t 60 -l " + (dir_ / "server.log").string() + " -o '-p " + std::to_string(port_) +
+      " -c listen_addresses=127.0.0.1 -k " + dir_.string() + " -c fsync=off -c max_connections=40' start >/dev/null");
 }
 
-void PostgresCluster::restart() {
-  run((kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string() + " -w -t 60 -m fast restart >/dev/null");
-}
+void PostgresCluster::restart() { run(pgCtl() + " -w -t 60 -m fast restart >/dev/null"); }
 
 std::string PostgresCluster::createDatabase(const std::string& name, const std::string& copyOf) {
   openDatabase(uri("postgres"))->execute("CREATE DATABASE " + name + " TEMPLATE " + copyOf);
@@ -154,6 +151,8 @@ void PostgresCluster::dropDatabase(const std::string& name) {
 std::string PostgresCluster::uri(const std::string& database) const {
   return "postgresql://postgres@127.0.0.1:" + std::to_string(port_) + "/" + database;
 }
+
+std::string PostgresCluster::pgCtl() const { return (kBin / "pg_ctl").string() + " -D " + (dir_ / "data").string(); }
 
 void PostgresCluster::run(const std::string& command) const {
   const std::string line = asRoot() ? "runuser -u postgres -- sh -c \"" + command + "\"" : command;

@@ -38,6 +38,7 @@ class PostgresCluster {
  private:
   PostgresCluster(std::filesystem::path dir, int port, bool kept) : dir_(std::move(dir)), port_(port), kept_(kept) {}
   void start();
+  std::string pgCtl() const;                   // pg_ctl on this cluster's data
   void run(const std::string& command) const;  // as the cluster's owner; throws when it fails
 
   std::filesystem::path dir_;
